@@ -1,0 +1,35 @@
+# Compiler settings shared by every target, and the helpers that declare
+# the tree's libraries, programs and tests.
+
+set(SIGWELL_WARNINGS -Wall -Wextra)
+
+if(WIN32)
+    add_compile_definitions(UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
+    # The binaries import only system DLLs: the compiler's runtimes and
+    # winpthread are linked in.
+    add_link_options(-static -static-libgcc -static-libstdc++)
+    set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+    # Tests run under Wine; scripts/wine-run picks the loader for the arch.
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run;${SIGWELL_ARCH}")
+endif()
+
+function(sigwell_warnings target)
+    target_compile_options(${target} PRIVATE ${SIGWELL_WARNINGS})
+endfunction()
+
+# sigwell_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>])
+# One GoogleTest program, run by CTest (under Wine in the cross builds).
+function(sigwell_add_test)
+    cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    sigwell_warnings(${T_NAME})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    add_test(NAME ${SIGWELL_ARCH}.${T_NAME} COMMAND ${T_NAME})
+    set_tests_properties(${SIGWELL_ARCH}.${T_NAME} PROPERTIES TIMEOUT 300)
+endfunction()
+
+option(SIGWELL_SANITIZE "Native build with AddressSanitizer and UBSan" OFF)
+if(NOT WIN32 AND SIGWELL_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Prepares a Debian 12 machine to build and test the tree: packages, the
+# cross-built OpenSSL libcrypto and cJSON, all cached under the build folder.
+# Safe to run again; it does nothing that is already done.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${SIGWELL_BUILD:-$ROOT/build}
+DEPS=$BUILD/deps
+JOBS=$(nproc)
+
+PACKAGES=(
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
+    wine wine64 wine32:i386 xvfb xauth python3 openssl
+    cmake ninja-build make perl dpkg-dev xz-utils
+    googletest libgtest-dev libbenchmark-dev libssl-dev
+)
+
+as_root() {
+    if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing_packages() {
+    local p
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' ||
+            echo "$p"
+    done
+}
+
+# deb-src lines mirroring the machine's own deb lines, so that apt-get
+# source fetches from the same archive and suites.
+add_deb_src() {
+    if grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+        return 1
+    fi
+    local out=/etc/apt/sources.list.d/sigwell-deb-src
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+        sed -e 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+            as_root tee "$out.sources" >/dev/null
+    elif [ -f /etc/apt/sources.list ]; then
+        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | as_root tee "$out.list" >/dev/null
+    else
+        echo "setup: no Debian source list to derive deb-src from" >&2
+        exit 1
+    fi
+}
+
+install_packages() {
+    local need=0
+    dpkg --print-foreign-architectures | grep -qx i386 || { as_root dpkg --add-architecture i386; need=1; }
+    add_deb_src && need=1
+    local missing
+    missing=$(missing_packages)
+    if [ -n "$missing" ] || [ $need = 1 ]; then
+        as_root apt-get update -qq
+    fi
+    if [ -n "$missing" ]; then
+        # shellcheck disable=SC2086
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+    fi
+}
+
+# Newest .orig tarball of a Debian source package, downloaded once.
+fetch_source() {
+    local pkg=$1 dir=$DEPS/src
+    mkdir -p "$dir"
+    if ! ls "$dir/${pkg}"_*.orig.tar.* >/dev/null 2>&1; then
+        # A security update may lack its .dsc or .debian.tar; the
+        # .orig tarball is all we need.
+        (cd "$dir" && apt-get source --download-only "$pkg" >/dev/null 2>&1) || true
+    fi
+    local tarball
+    tarball=$(ls "$dir/${pkg}"_*.orig.tar.* 2>/dev/null | grep -v '\.asc$' | sort -V | tail -n1)
+    [ -n "$tarball" ] || { echo "setup: could not fetch the source of $pkg" >&2; exit 1; }
+    echo "$tarball"
+}
+
+unpack() {
+    local tarball=$1 into=$2
+    rm -rf "$into" && mkdir -p "$into"
+    tar -xf "$tarball" -C "$into" --strip-components=1
+}
+
+build_openssl() {
+    local arch=$1 target=$2 prefix=$DEPS/$1
+    [ -f "$prefix/.openssl-done" ] && return 0
+    local tarball work=$DEPS/work/openssl-$arch
+    tarball=$(fetch_source openssl)
+    unpack "$tarball" "$work"
+    (cd "$work" &&
+        ./Configure "$target" no-shared no-tests no-ssl no-dso no-module \
+            --cross-compile-prefix="$arch-w64-mingw32-" --prefix="$prefix" --libdir=lib >/dev/null &&
+        make -j"$JOBS" build_libs >/dev/null &&
+        mkdir -p "$prefix/lib" "$prefix/include" &&
+        cp libcrypto.a "$prefix/lib/" &&
+        cp -r include/openssl "$prefix/include/")
+    rm -rf "$work"
+    touch "$prefix/.openssl-done"
+}
+
+build_cjson() {
+    local arch=$1 prefix=$DEPS/$1
+    [ -f "$prefix/.cjson-done" ] && return 0
+    local tarball work=$DEPS/work/cjson-$arch
+    tarball=$(fetch_source cjson)
+    unpack "$tarball" "$work"
+    mkdir -p "$prefix/lib" "$prefix/include/cjson"
+    "$arch-w64-mingw32-gcc-posix" -O2 -std=c89 -c "$work/cJSON.c" -o "$work/cJSON.o"
+    "$arch-w64-mingw32-ar" rcs "$prefix/lib/libcjson.a" "$work/cJSON.o"
+    cp "$work/cJSON.h" "$prefix/include/cjson/"
+    rm -rf "$work"
+    touch "$prefix/.cjson-done"
+}
+
+install_packages
+fetch_source openssl >/dev/null
+fetch_source cjson >/dev/null
+build_openssl i686 mingw & p1=$!
+build_openssl x86_64 mingw64 & p2=$!
+wait $p1; wait $p2
+build_cjson i686
+build_cjson x86_64
+echo "setup: ready ($DEPS)"
