@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds the three trees: build/i686, build/x86_64, build/native.
+# Configures and builds the trees build/i686, build/x86_64 and build/native
+# (or those named in SIGWELL_TREES).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SIGWELL_BUILD:-$root/build}
@@ -10,11 +11,13 @@ configure() {
         -DSIGWELL_DEPS_DIR="$root/build/deps/${dir##*/}" "$@" >/dev/null
 }
 
-configure i686 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686.cmake"
-configure x86_64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64.cmake"
-configure native -DSIGWELL_SANITIZE=ON
-for t in i686 x86_64 native; do
-    cmake --build "$build/$t" -- -k 0 ${SIGWELL_BUILD_TARGETS:-}
+trees=${SIGWELL_TREES:-i686 x86_64 native}
+for t in $trees; do
+    case $t in
+        native) configure native -DSIGWELL_SANITIZE=ON ;;
+        *) configure "$t" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" ;;
+    esac
+    cmake --build "$build/$t"
 done
 
 # One CTest tree over all three, so one run reports one summary.
