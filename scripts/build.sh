@@ -8,7 +8,7 @@ build=${SIGWELL_BUILD:-$root/build}
 configure() {
     local dir=$build/$1; shift
     [ -f "$dir/build.ninja" ] || cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DSIGWELL_DEPS_DIR="$root/build/deps/${dir##*/}" "$@" >/dev/null
+        -DSIGWELL_DEPS_DIR="${SIGWELL_DEPS:-$root/build/deps}/${dir##*/}" "$@" >/dev/null
 }
 
 trees=${SIGWELL_TREES:-i686 x86_64 native}

@@ -5,8 +5,7 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${SIGWELL_BUILD:-$ROOT/build}
-DEPS=$BUILD/deps
+DEPS=${SIGWELL_DEPS:-$ROOT/build/deps}
 JOBS=$(nproc)
 
 PACKAGES=(
@@ -88,14 +87,19 @@ build_openssl() {
     local tarball work=$DEPS/work/openssl-$arch
     tarball=$(fetch_source openssl)
     unpack "$tarball" "$work"
-    (cd "$work" &&
+    if ! (cd "$work" &&
         ./Configure "$target" no-shared no-tests no-ssl no-dso no-module \
-            --cross-compile-prefix="$arch-w64-mingw32-" --prefix="$prefix" --libdir=lib >/dev/null &&
-        make -j"$JOBS" build_libs >/dev/null &&
-        mkdir -p "$prefix/lib" "$prefix/include" &&
-        cp libcrypto.a "$prefix/lib/" &&
-        cp -r include/openssl "$prefix/include/")
-    rm -rf "$work"
+            --cross-compile-prefix="$arch-w64-mingw32-" --prefix="$prefix" --libdir=lib &&
+        make -j"$JOBS" build_generated &&
+        make -j"$JOBS" libcrypto.a) >"$work.log" 2>&1; then
+        tail -n 40 "$work.log" >&2
+        echo "setup: OpenSSL for $arch did not build" >&2
+        exit 1
+    fi
+    mkdir -p "$prefix/lib" "$prefix/include"
+    cp "$work/libcrypto.a" "$prefix/lib/"
+    cp -r "$work/include/openssl" "$prefix/include/"
+    rm -rf "$work" "$work.log"
     touch "$prefix/.openssl-done"
 }
 
