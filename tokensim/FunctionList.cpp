@@ -1,0 +1,73 @@
+#include "Slots.h"
+
+#include <windows.h>
+
+namespace {
+
+using namespace tokensim::slots;
+
+vendor::UK_FUNCTION_LIST MakeTable()
+{
+    vendor::UK_FUNCTION_LIST t = {};
+    t.Initialize = Initialize;
+    t.Finalize = Finalize;
+    t.EnumToken = EnumToken;
+    t.OpenToken = OpenToken;
+    t.CloseToken = CloseToken;
+    t.SendAPDUCmd = SendAPDUCmd;
+    t.GetDevLabel = GetDevLabel;
+    t.SetDevLabel = SetDevLabel;
+    t.GetDevInfo = GetDevInfo;
+    t.ModifyPIN = ModifyPIN;
+    t.Login = Login;
+    t.GetRetryTimes = GetRetryTimes;
+    t.GenRandom = GenRandom;
+    t.GenerateKeyPair = GenerateKeyPair;
+    t.ImportPrivateKey = ImportPrivateKey;
+    t.ExportPrivateKey = ExportPrivateKey;
+    t.ExportPublicKey = ExportPublicKey;
+    t.ImportPublicKey = ImportPublicKey;
+    t.SymKeyEncInit = SymKeyEncInit;
+    t.SymKeyEncUpdate = SymKeyEncUpdate;
+    t.SymKeyEncFinal = SymKeyEncFinal;
+    t.SymKeyDecInit = SymKeyDecInit;
+    t.SymKeyDecUpdate = SymKeyDecUpdate;
+    t.SymKeyDecFinal = SymKeyDecFinal;
+    t.AsymKeyInit = AsymKeyInit;
+    t.AsymKeyFinal = AsymKeyFinal;
+    t.PubkeyEnc = PubkeyEnc;
+    t.PrikeyDec = PrikeyDec;
+    t.PrikeySign = PrikeySign;
+    t.PubKeyVerify = PubKeyVerify;
+    t.HashInit = HashInit;
+    t.HashUpdate = HashUpdate;
+    t.HashFinal = HashFinal;
+    t.CheckDevName = CheckDevName;
+    t.SelectAppDF = SelectAppDF;
+    t.EnumContainer = EnumContainer;
+    t.CreateContainer = CreateContainer;
+    t.DeleteContainer = DeleteContainer;
+    t.ReadContainer = ReadContainer;
+    t.WriteContainer = WriteContainer;
+    t.WriteCert = WriteCert;
+    t.ReadCert = ReadCert;
+    t.EnumDataObj = EnumDataObj;
+    t.CreateDataObj = CreateDataObj;
+    t.DeleteDataObj = DeleteDataObj;
+    t.ReadDataObj = ReadDataObj;
+    t.WriteDataObj = WriteDataObj;
+    return t;
+}
+
+vendor::UK_FUNCTION_LIST g_table = MakeTable();
+
+}  // namespace
+
+extern "C" std::uint32_t UKAPI ukGetFunctionList(vendor::UK_FUNCTION_LIST** list)
+{
+    if (!list) return vendor::UK_ERR_INVALID_PARAMETER;
+    *list = &g_table;
+    return vendor::UK_OK;
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }

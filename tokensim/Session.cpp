@@ -1,0 +1,185 @@
+#include "Session.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace tokensim {
+namespace {
+
+using namespace vendor;
+
+const char* SlotName(std::uint32_t slot)
+{
+    static const std::map<std::uint32_t, const char*> names = {
+        {1, "Initialize"},        {2, "Finalize"},         {3, "EnumToken"},        {4, "OpenToken"},
+        {5, "CloseToken"},        {7, "SendAPDUCmd"},      {8, "GetDevLabel"},      {9, "SetDevLabel"},
+        {10, "GetDevInfo"},       {24, "ModifyPIN"},       {27, "Login"},           {29, "GetRetryTimes"},
+        {34, "GenRandom"},        {35, "GenerateKeyPair"}, {37, "ImportPrivateKey"}, {38, "ExportPrivateKey"},
+        {41, "ExportPublicKey"},  {42, "ImportPublicKey"}, {43, "SymKeyEncInit"},   {44, "SymKeyEncUpdate"},
+        {45, "SymKeyEncFinal"},   {46, "SymKeyDecInit"},   {47, "SymKeyDecUpdate"}, {48, "SymKeyDecFinal"},
+        {49, "AsymKeyInit"},      {50, "AsymKeyFinal"},    {51, "PubkeyEnc"},       {52, "PrikeyDec"},
+        {53, "PrikeySign"},       {54, "PubKeyVerify"},    {55, "HashInit"},        {56, "HashUpdate"},
+        {57, "HashFinal"},        {59, "CheckDevName"},    {62, "SelectAppDF"},     {63, "EnumContainer"},
+        {64, "CreateContainer"},  {65, "DeleteContainer"}, {66, "ReadContainer"},   {67, "WriteContainer"},
+        {68, "WriteCert"},        {69, "ReadCert"},        {76, "EnumDataObj"},     {77, "CreateDataObj"},
+        {78, "DeleteDataObj"},    {79, "ReadDataObj"},     {80, "WriteDataObj"}};
+    auto it = names.find(slot);
+    return it == names.end() ? "?" : it->second;
+}
+
+// One line per call to the file named by SIGWELL_TOKENSIM_JOURNAL, so a
+// test sees which slots a component called and what they answered.
+void Journal(std::uint32_t slot, std::uint32_t status)
+{
+    wchar_t path[MAX_PATH];
+    DWORD n = GetEnvironmentVariableW(L"SIGWELL_TOKENSIM_JOURNAL", path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    char line[96];
+    int len = std::snprintf(line, sizeof line, "%lu %u %s 0x%08X\n", GetCurrentProcessId(), slot, SlotName(slot),
+                            status);
+    DWORD written;
+    WriteFile(file, line, static_cast<DWORD>(len), &written, nullptr);
+    CloseHandle(file);
+}
+
+bool TakeFault(State& state, std::uint32_t slot, std::uint32_t& code)
+{
+    for (auto it = state.faults.begin(); it != state.faults.end(); ++it) {
+        if (it->slot != slot) continue;
+        code = it->code;
+        if (it->count > 0 && --it->count == 0) state.faults.erase(it);
+        return true;
+    }
+    return false;
+}
+
+std::uint32_t Finish(std::uint32_t slot, std::uint32_t status)
+{
+    Journal(slot, status);
+    return status;
+}
+
+}  // namespace
+
+Registry& Registry::Instance()
+{
+    static Registry registry;
+    return registry;
+}
+
+UK_HANDLE Registry::Add(DeviceSession session)
+{
+    m_devices.emplace(++m_next, std::move(session));
+    return m_next;
+}
+UK_HANDLE Registry::Add(AsymOperation op)
+{
+    m_asym.emplace(++m_next, std::move(op));
+    return m_next;
+}
+UK_HANDLE Registry::Add(SymOperation op)
+{
+    m_sym.emplace(++m_next, std::move(op));
+    return m_next;
+}
+UK_HANDLE Registry::Add(HashOperation op)
+{
+    m_hash.emplace(++m_next, std::move(op));
+    return m_next;
+}
+
+template <typename Map>
+static auto* Lookup(Map& map, UK_HANDLE h)
+{
+    auto it = map.find(h);
+    return it == map.end() ? nullptr : &it->second;
+}
+
+DeviceSession* Registry::Device(UK_HANDLE h) { return Lookup(m_devices, h); }
+AsymOperation* Registry::Asym(UK_HANDLE h) { return Lookup(m_asym, h); }
+SymOperation* Registry::Sym(UK_HANDLE h) { return Lookup(m_sym, h); }
+HashOperation* Registry::Hash(UK_HANDLE h) { return Lookup(m_hash, h); }
+
+void Registry::RemoveDevice(UK_HANDLE h)
+{
+    m_devices.erase(h);
+    // Operations die with their device handle, as on a closed card channel.
+    for (auto it = m_asym.begin(); it != m_asym.end();) it = it->second.device == h ? m_asym.erase(it) : std::next(it);
+    for (auto it = m_sym.begin(); it != m_sym.end();) it = it->second.device == h ? m_sym.erase(it) : std::next(it);
+    for (auto it = m_hash.begin(); it != m_hash.end();) it = it->second.device == h ? m_hash.erase(it) : std::next(it);
+}
+
+// The device lock of the SKF interface opens "Global\" + the device name
+// from its sixth character; the library creates that mutex for it.
+void Registry::KeepMutex(const std::string& deviceName)
+{
+    if (m_mutexes.count(deviceName) || deviceName.size() <= 5) return;
+    std::string name = "Global\\" + deviceName.substr(5);
+    m_mutexes[deviceName] = CreateMutexA(nullptr, FALSE, name.c_str());
+}
+
+void Registry::Clear()
+{
+    m_devices.clear();
+    m_asym.clear();
+    m_sym.clear();
+    m_hash.clear();
+    for (auto& m : m_mutexes)
+        if (m.second) CloseHandle(m.second);
+    m_mutexes.clear();
+}
+
+std::uint32_t RunOnState(std::uint32_t slot, const std::function<std::uint32_t(State&, bool&)>& body)
+{
+    Registry& registry = Registry::Instance();
+    std::lock_guard<std::recursive_mutex> guard(registry.Mutex());
+    if (!registry.initialized) return Finish(slot, UK_ERR_NOT_INITIALIZED);
+    StateLock lock;
+    State state;
+    if (!lock.Load(state)) return Finish(slot, UK_ERR_STATE);
+    std::uint32_t status;
+    bool dirty = false;
+    if (TakeFault(state, slot, status))
+        dirty = true;
+    else
+        status = body(state, dirty);
+    if (dirty && !lock.Save(state)) status = UK_ERR_STATE;
+    return Finish(slot, status);
+}
+
+std::uint32_t RunOnToken(std::uint32_t slot, UK_HANDLE device, const std::function<std::uint32_t(Call&)>& body)
+{
+    return RunOnState(slot, [&](State& state, bool& dirty) -> std::uint32_t {
+        DeviceSession* session = Registry::Instance().Device(device);
+        if (!session) return UK_ERR_INVALID_HANDLE;
+        Token* token = state.FindToken(session->tokenName);
+        if (!token || !token->present) return UK_ERR_DEVICE_REMOVED;
+        Call call{state, *token, *session};
+        std::uint32_t status = body(call);
+        dirty = call.dirty;
+        return status;
+    });
+}
+
+std::uint32_t CopyOut(const Bytes& data, std::uint8_t* out, std::uint32_t* len)
+{
+    if (!len) return UK_ERR_INVALID_PARAMETER;
+    if (!out) {
+        *len = static_cast<std::uint32_t>(data.size());
+        return UK_OK;
+    }
+    if (*len < data.size()) {
+        *len = static_cast<std::uint32_t>(data.size());
+        return UK_ERR_BUFFER_TOO_SMALL;
+    }
+    if (!data.empty()) std::memcpy(out, data.data(), data.size());
+    *len = static_cast<std::uint32_t>(data.size());
+    return UK_OK;
+}
+
+}  // namespace tokensim

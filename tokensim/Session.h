@@ -1,0 +1,91 @@
+// What one process holds of the tokens: open device handles with their
+// login state, and the operations started on them. Every slot runs through
+// RunOnToken or RunOnState, which lock the store, apply injected faults,
+// write the journal line and save what changed.
+#pragma once
+
+#include "../csp/VendorLibrary.h"
+#include "TokenCrypto.h"
+#include "TokenState.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace tokensim {
+
+struct DeviceSession {
+    std::string tokenName;
+    bool userLoggedIn = false;
+    bool adminLoggedIn = false;
+    // The cipher of the B0 9B command family: one loaded key per handle.
+    std::unique_ptr<BlockCipher> apduCipher;
+    Bytes apduOutput;
+};
+
+struct AsymOperation {
+    vendor::UK_HANDLE device = 0;
+    std::uint8_t algorithm = 0;
+    std::uint8_t usage = 0;
+    std::uint8_t padding = 0;
+    std::uint8_t keyNumber = 0;  // 0: the caller's own public key below
+    KeyPair material;
+};
+
+struct SymOperation {
+    vendor::UK_HANDLE device = 0;
+    std::unique_ptr<BlockCipher> cipher;
+};
+
+struct HashOperation {
+    vendor::UK_HANDLE device = 0;
+    std::unique_ptr<Digest> digest;
+};
+
+struct Call {
+    State& state;
+    Token& token;
+    DeviceSession& session;
+    bool dirty = false;
+};
+
+class Registry {
+public:
+    static Registry& Instance();
+
+    std::recursive_mutex& Mutex() { return m_mutex; }
+    bool initialized = false;
+
+    vendor::UK_HANDLE Add(DeviceSession session);
+    vendor::UK_HANDLE Add(AsymOperation op);
+    vendor::UK_HANDLE Add(SymOperation op);
+    vendor::UK_HANDLE Add(HashOperation op);
+    DeviceSession* Device(vendor::UK_HANDLE h);
+    AsymOperation* Asym(vendor::UK_HANDLE h);
+    SymOperation* Sym(vendor::UK_HANDLE h);
+    HashOperation* Hash(vendor::UK_HANDLE h);
+    void RemoveDevice(vendor::UK_HANDLE h);
+    void RemoveAsym(vendor::UK_HANDLE h) { m_asym.erase(h); }
+    void RemoveSym(vendor::UK_HANDLE h) { m_sym.erase(h); }
+    void RemoveHash(vendor::UK_HANDLE h) { m_hash.erase(h); }
+    void KeepMutex(const std::string& deviceName);
+    void Clear();
+
+private:
+    std::recursive_mutex m_mutex;
+    vendor::UK_HANDLE m_next = 0x5E10000;
+    std::map<vendor::UK_HANDLE, DeviceSession> m_devices;
+    std::map<vendor::UK_HANDLE, AsymOperation> m_asym;
+    std::map<vendor::UK_HANDLE, SymOperation> m_sym;
+    std::map<vendor::UK_HANDLE, HashOperation> m_hash;
+    std::map<std::string, void*> m_mutexes;
+};
+
+std::uint32_t RunOnState(std::uint32_t slot, const std::function<std::uint32_t(State&, bool& dirty)>& body);
+std::uint32_t RunOnToken(std::uint32_t slot, vendor::UK_HANDLE device, const std::function<std::uint32_t(Call&)>& body);
+
+// Output copy with the vendor's length rule: capacity in, length out.
+std::uint32_t CopyOut(const Bytes& data, std::uint8_t* out, std::uint32_t* len);
+
+}  // namespace tokensim
