@@ -1,0 +1,31 @@
+// A hash handle of the provider. MD5, SHA-1, SHA-256 and SM3 run on the
+// token; SSL3 SHAMD5 only carries the value a caller sets.
+#pragma once
+
+#include "VendorLibrary.h"
+
+#include <cstdint>
+
+constexpr std::uint32_t kHashMagic = 0xBCED5698;
+
+constexpr std::uint32_t kHashStateCreated = 0x1000;
+constexpr std::uint32_t kHashStateOpen = 0x2000;
+constexpr std::uint32_t kHashStateFinished = 0x3000;
+
+// The token of device kind 2 hashes and signs the data itself, so the
+// data goes along with the signature request; that copy is bounded.
+constexpr std::uint32_t kKeptDataRoom = 0x20000;
+
+constexpr std::uint32_t kAlgSm3 = 0x800F;
+
+struct HashObject {
+    std::uint32_t magic;
+    std::uint32_t algId;
+    std::uint32_t state;
+    std::uint64_t tokenHash;  // vendor hash handle, 0 when none is open
+    vendor::UK_FUNCTION_LIST* funcs;
+    std::uint32_t hashLen;
+    std::uint8_t value[68];
+    std::uint8_t* keptData;  // kKeptDataRoom bytes, or null
+    std::uint32_t keptLen;   // bytes hashed so far, copied or not
+};
