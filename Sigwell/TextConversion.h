@@ -1,0 +1,13 @@
+// UTF-16 and UTF-8 text across the JSON and NPAPI boundaries.
+#pragma once
+
+#include <windows.h>
+
+// Both hand out a new zero-terminated buffer (delete[], also after a
+// failure that left one behind) and its length without the terminator:
+// bytes for UTF-8, characters for UTF-16. Invalid input sequences are
+// replaced the way the platform's converter does. Returns 0, E_POINTER for
+// a null text or out-pointer, E_OUTOFMEMORY, or the converter's last error
+// as 0x8007xxxx.
+HRESULT UTF16ToUTF8(const wchar_t *pwszText, char **ppszUTF8, int *pnLength);
+HRESULT UTF8ToUTF16(const char *pszText, wchar_t **ppwszUTF16, int *pnLength);
