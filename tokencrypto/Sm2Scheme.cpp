@@ -1,0 +1,216 @@
+#include "tokencrypto/Sm2Scheme.h"
+
+#include <cstring>
+
+#include "tokencrypto/SecureZero.h"
+#include "tokencrypto/Sm2.h"
+#include "tokencrypto/Sm3.h"
+
+namespace tokencrypto {
+namespace sm2 {
+namespace {
+
+// Plain scalar below n to Montgomery form, and the sum of two values below n.
+Fe ToMontN(const Fe& a, const Curve& c) {
+    Fe r;
+    Fe_ToMont(&r, a, c.n);
+    return r;
+}
+
+Fe AddModN(const Fe& a, const Fe& b, const Curve& c) {
+    Fe r;
+    Fe_Add(&r, a, b, c.n);
+    return r;
+}
+
+Fe ReduceN(const Fe& a, const Curve& c) {
+    Fe r;
+    Fe_Reduce(&r, a, c.n);
+    return r;
+}
+
+Fe FromBytes(const uint8_t bytes[32]) {
+    Fe r;
+    Fe_FromBytes(&r, bytes);
+    return r;
+}
+
+// x2 || y2 of a point, infinity giving zeros.
+void PointBytes(uint8_t out[64], const JacobianPoint& point, const Curve& c) {
+    Fe x, y;
+    Point_ToAffine(&x, &y, point, c);
+    Fe_ToBytes(out, x);
+    Fe_ToBytes(out + 32, y);
+}
+
+bool AllZero(const uint8_t* data, uint32_t length) {
+    uint8_t any = 0;
+    for (uint32_t i = 0; i < length; ++i) any |= data[i];
+    return any == 0;
+}
+
+// SM3(x2 || message || y2), the check value C3.
+void CheckValue(uint8_t out[32], const uint8_t x2y2[64], const uint8_t* message, uint32_t length) {
+    Sm3Context context;
+    SM3_Init(&context);
+    SM3_Update(&context, x2y2, 32);
+    SM3_Update(&context, message, length);
+    SM3_Update(&context, x2y2 + 32, 32);
+    SM3_Final(&context, out);
+}
+
+bool EqualConstantTime(const uint8_t* a, const uint8_t* b, uint32_t length) {
+    uint8_t diff = 0;
+    for (uint32_t i = 0; i < length; ++i) diff |= a[i] ^ b[i];
+    return diff == 0;
+}
+
+// A private scalar usable for both operations lies in [1, n - 1].
+bool ValidPrivate(const Fe& d, const Curve& c) { return !Fe_IsZero(d) && Fe_Below(d, c.n); }
+
+}  // namespace
+
+bool Scheme_DrawScalar(const Curve& c, const ScalarSource& source, Fe* k) {
+    uint8_t bytes[32];
+    for (;;) {
+        if (!source(bytes)) return false;
+        Fe_FromBytes(k, bytes);
+        if (!Fe_IsZero(*k) && Fe_Below(*k, c.n)) break;
+    }
+    SecureZero(bytes, sizeof bytes);
+    return true;
+}
+
+uint32_t Scheme_Sign(const Curve& c, const uint8_t dBytes[32], const uint8_t eBytes[32], const ScalarSource& source,
+                     uint8_t signature[64]) {
+    const Fe d = FromBytes(dBytes);
+    if (!ValidPrivate(d, c)) return SM2_ERR_INVALID;
+    const Fe dm = ToMontN(d, c);
+    Fe onePlusD;
+    Fe_Add(&onePlusD, dm, c.n.one, c.n);
+    // d = n - 1 has no (1 + d)^-1: every s would be 0 and signing would never end.
+    if (Fe_IsZero(onePlusD)) return SM2_ERR_INVALID;
+    Fe inverse;
+    Fe_Inv(&inverse, onePlusD, c.n);
+    const Fe e = ReduceN(FromBytes(eBytes), c);
+
+    Fe k, r, s;
+    for (;;) {
+        if (!Scheme_DrawScalar(c, source, &k)) return SM2_ERR_RANDOM;
+        JacobianPoint point;
+        Point_MulBase(&point, k, c);
+        Fe x1, y1;
+        Point_ToAffine(&x1, &y1, point, c);
+        r = AddModN(e, ReduceN(x1, c), c);
+        if (Fe_IsZero(r) || Fe_IsZero(AddModN(r, k, c))) continue;
+        Fe t;
+        Fe_Mul(&t, ToMontN(r, c), dm, c.n);
+        Fe_Sub(&t, ToMontN(k, c), t, c.n);
+        Fe_Mul(&t, inverse, t, c.n);
+        Fe_FromMont(&s, t, c.n);
+        if (!Fe_IsZero(s)) break;
+    }
+    SecureZero(&k, sizeof k);
+    Fe_ToBytes(signature, r);
+    Fe_ToBytes(signature + 32, s);
+    return SM2_OK;
+}
+
+uint32_t Scheme_Verify(const Curve& c, const uint8_t x[32], const uint8_t y[32], const uint8_t eBytes[32],
+                       const uint8_t signature[64]) {
+    const Fe r = FromBytes(signature);
+    const Fe s = FromBytes(signature + 32);
+    if (Fe_IsZero(r) || Fe_IsZero(s) || !Fe_Below(r, c.n) || !Fe_Below(s, c.n)) return SM2_ERR_INVALID;
+    JacobianPoint publicPoint;
+    Point_FromAffine(&publicPoint, FromBytes(x), FromBytes(y), c);
+    // With an infinite key s G alone would decide, and anyone could sign.
+    if (Fe_IsZero(publicPoint.z)) return SM2_ERR_INVALID;
+    const Fe t = AddModN(r, s, c);
+    if (Fe_IsZero(t)) return SM2_ERR_VERIFY;
+    JacobianPoint sG, tP, sum;
+    Point_MulBase(&sG, s, c);
+    Point_Mul(&tP, t, publicPoint, c);
+    Point_Add(&sum, sG, tP, c);
+    Fe x1, y1;
+    if (!Point_ToAffine(&x1, &y1, sum, c)) return SM2_ERR_VERIFY;
+    const Fe expected = AddModN(ReduceN(FromBytes(eBytes), c), ReduceN(x1, c), c);
+    return Fe_Equal(expected, r) ? SM2_OK : SM2_ERR_VERIFY;
+}
+
+uint32_t Scheme_Encrypt(const Curve& c, const uint8_t x[32], const uint8_t y[32], const uint8_t* message,
+                        uint32_t messageLength, const ScalarSource& source, uint8_t* output) {
+    JacobianPoint publicPoint;
+    Point_FromAffine(&publicPoint, FromBytes(x), FromBytes(y), c);
+    if (Fe_IsZero(publicPoint.z)) return SM2_ERR_INVALID;
+    uint8_t x2y2[64];
+    Fe k;
+    for (;;) {
+        if (!Scheme_DrawScalar(c, source, &k)) return SM2_ERR_RANDOM;
+        JacobianPoint c1, shared;
+        Point_MulBase(&c1, k, c);
+        Point_Mul(&shared, k, publicPoint, c);
+        PointBytes(output + 1, c1, c);
+        PointBytes(x2y2, shared, c);
+        SM2_KDF(x2y2, output + 65, messageLength);
+        // An empty key stream is all-zero only vacuously.
+        if (messageLength == 0 || !AllZero(output + 65, messageLength)) break;
+    }
+    SecureZero(&k, sizeof k);
+    output[0] = 0x04;
+    for (uint32_t i = 0; i < messageLength; ++i) output[65 + i] ^= message[i];
+    CheckValue(output + 65 + messageLength, x2y2, message, messageLength);
+    SecureZero(x2y2, sizeof x2y2);
+    return SM2_OK;
+}
+
+uint32_t Scheme_Decrypt(const Curve& c, const uint8_t dBytes[32], const uint8_t* cipher, uint32_t cipherLength,
+                        uint8_t* output, uint32_t messageLength) {
+    if (cipherLength < SM2_CIPHER_OVERHEAD || cipherLength - SM2_CIPHER_OVERHEAD != messageLength) {
+        return SM2_ERR_INVALID;
+    }
+    const Fe d = FromBytes(dBytes);
+    if (!ValidPrivate(d, c)) return SM2_ERR_INVALID;
+    // A C1 off the curve would let the error answers leak d piece by piece.
+    const Fe x1 = FromBytes(cipher + 1);
+    const Fe y1 = FromBytes(cipher + 33);
+    if (cipher[0] != 0x04 || Fe_IsZero(x1) || Fe_IsZero(y1) || !Point_IsOnCurve(x1, y1, c)) {
+        return SM2_ERR_INVALID;
+    }
+    JacobianPoint c1, shared;
+    Point_FromAffine(&c1, x1, y1, c);
+    Point_Mul(&shared, d, c1, c);
+    uint8_t x2y2[64];
+    PointBytes(x2y2, shared, c);
+    SM2_KDF(x2y2, output, messageLength);
+    uint32_t result = SM2_OK;
+    if (messageLength != 0 && AllZero(output, messageLength)) {
+        result = SM2_ERR_INVALID;
+    } else {
+        for (uint32_t i = 0; i < messageLength; ++i) output[i] ^= cipher[65 + i];
+        uint8_t u[32];
+        CheckValue(u, x2y2, output, messageLength);
+        if (!EqualConstantTime(u, cipher + cipherLength - 32, 32)) result = SM2_ERR_DECRYPT;
+    }
+    if (result != SM2_OK) SecureZero(output, messageLength);
+    SecureZero(x2y2, sizeof x2y2);
+    return result;
+}
+
+void Scheme_GetZ(const Curve& c, const uint8_t x[32], const uint8_t y[32], const uint8_t* id, uint32_t idLength,
+                 uint8_t z[32]) {
+    const uint8_t entl[2] = {uint8_t(idLength >> 5), uint8_t(idLength * 8)};
+    Sm3Context context;
+    SM3_Init(&context);
+    SM3_Update(&context, entl, 2);
+    SM3_Update(&context, id, idLength);
+    SM3_Update(&context, c.params.a, 32);
+    SM3_Update(&context, c.params.b, 32);
+    SM3_Update(&context, c.params.gx, 32);
+    SM3_Update(&context, c.params.gy, 32);
+    SM3_Update(&context, x, 32);
+    SM3_Update(&context, y, 32);
+    SM3_Final(&context, z);
+}
+
+}  // namespace sm2
+}  // namespace tokencrypto

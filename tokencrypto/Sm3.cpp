@@ -1,0 +1,133 @@
+#include "tokencrypto/Sm3.h"
+
+#include <cstring>
+
+namespace tokencrypto {
+namespace {
+
+constexpr uint32_t kInitialValue[8] = {0x7380166F, 0x4914B2B9, 0x172442D7, 0xDA8A0600,
+                                       0xA96F30BC, 0x163138AA, 0xE38DEE4D, 0xB0FB0E4E};
+
+inline uint32_t Rotl(uint32_t x, unsigned n) {
+    n &= 31;
+    return n == 0 ? x : (x << n) | (x >> (32 - n));
+}
+
+inline uint32_t P0(uint32_t x) { return x ^ Rotl(x, 9) ^ Rotl(x, 17); }
+inline uint32_t P1(uint32_t x) { return x ^ Rotl(x, 15) ^ Rotl(x, 23); }
+
+inline uint32_t LoadBigEndian(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+inline void StoreBigEndian(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+
+struct RoundConstants {
+    uint32_t t[64];
+    constexpr RoundConstants() : t() {
+        for (unsigned j = 0; j < 64; ++j) {
+            const uint32_t base = j < 16 ? 0x79CC4519u : 0x7A879D8Au;
+            const unsigned n = j % 32;
+            t[j] = n == 0 ? base : (base << n) | (base >> (32 - n));
+        }
+    }
+};
+constexpr RoundConstants kT;
+
+// The two round halves differ only in FF/GG; the template keeps both
+// unrolled by the compiler without a branch per round.
+template <bool kLate>
+inline void Round(uint32_t v[8], unsigned j, uint32_t w, uint32_t w1) {
+    const uint32_t a12 = Rotl(v[0], 12);
+    const uint32_t ss1 = Rotl(a12 + v[4] + kT.t[j], 7);
+    const uint32_t ss2 = ss1 ^ a12;
+    const uint32_t ff = kLate ? (v[0] & v[1]) | (v[0] & v[2]) | (v[1] & v[2]) : v[0] ^ v[1] ^ v[2];
+    const uint32_t gg = kLate ? (v[4] & v[5]) | (~v[4] & v[6]) : v[4] ^ v[5] ^ v[6];
+    const uint32_t tt1 = ff + v[3] + ss2 + w1;
+    const uint32_t tt2 = gg + v[7] + ss1 + w;
+    v[3] = v[2];
+    v[2] = Rotl(v[1], 9);
+    v[1] = v[0];
+    v[0] = tt1;
+    v[7] = v[6];
+    v[6] = Rotl(v[5], 19);
+    v[5] = v[4];
+    v[4] = P0(tt2);
+}
+
+// Bit count of the message so far, kept in 64 bits across the two words.
+void AddBits(Sm3Context* context, uint32_t length) {
+    uint64_t bits = (uint64_t(context->bitsHigh) << 32) | context->bitsLow;
+    bits += uint64_t(length) * 8;
+    context->bitsHigh = uint32_t(bits >> 32);
+    context->bitsLow = uint32_t(bits);
+}
+
+}  // namespace
+
+void SM3_Init(Sm3Context* context) {
+    std::memcpy(context->state, kInitialValue, sizeof kInitialValue);
+    std::memset(context->block, 0, sizeof context->block);
+    context->used = 0;
+    context->bitsHigh = 0;
+    context->bitsLow = 0;
+}
+
+void SM3_Expand(const uint8_t block[64], uint32_t W[68], uint32_t W1[64]) {
+    for (unsigned j = 0; j < 16; ++j) W[j] = LoadBigEndian(block + 4 * j);
+    for (unsigned j = 16; j < 68; ++j) {
+        W[j] = P1(W[j - 16] ^ W[j - 9] ^ Rotl(W[j - 3], 15)) ^ Rotl(W[j - 13], 7) ^ W[j - 6];
+    }
+    for (unsigned j = 0; j < 64; ++j) W1[j] = W[j] ^ W[j + 4];
+}
+
+void SM3_Compress(Sm3Context* context, const uint8_t block[64]) {
+    uint32_t W[68];
+    uint32_t W1[64];
+    SM3_Expand(block, W, W1);
+    uint32_t v[8];
+    std::memcpy(v, context->state, sizeof v);
+    for (unsigned j = 0; j < 16; ++j) Round<false>(v, j, W[j], W1[j]);
+    for (unsigned j = 16; j < 64; ++j) Round<true>(v, j, W[j], W1[j]);
+    for (unsigned i = 0; i < 8; ++i) context->state[i] ^= v[i];
+}
+
+void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length) {
+    if (length == 0) return;
+    AddBits(context, length);
+    if (context->used + length < SM3_BLOCK_LENGTH) {
+        std::memcpy(context->block + context->used, data, length);
+        context->used += length;
+        return;
+    }
+    const uint32_t fill = SM3_BLOCK_LENGTH - context->used;
+    std::memcpy(context->block + context->used, data, fill);
+    SM3_Compress(context, context->block);
+    data += fill;
+    length -= fill;
+    for (; length >= SM3_BLOCK_LENGTH; data += SM3_BLOCK_LENGTH, length -= SM3_BLOCK_LENGTH) {
+        SM3_Compress(context, data);
+    }
+    std::memcpy(context->block, data, length);
+    context->used = length;
+}
+
+void SM3_Final(Sm3Context* context, uint8_t digest[32]) {
+    uint8_t buffer[2 * SM3_BLOCK_LENGTH] = {};
+    const uint32_t used = context->used;
+    std::memcpy(buffer, context->block, used);
+    buffer[used] = 0x80;
+    const uint32_t lengthOffset = used < 56 ? 56 : 120;
+    StoreBigEndian(buffer + lengthOffset, context->bitsHigh);
+    StoreBigEndian(buffer + lengthOffset + 4, context->bitsLow);
+    SM3_Compress(context, buffer);
+    if (lengthOffset + 8 > SM3_BLOCK_LENGTH) SM3_Compress(context, buffer + SM3_BLOCK_LENGTH);
+    for (unsigned i = 0; i < 8; ++i) StoreBigEndian(digest + 4 * i, context->state[i]);
+}
+
+}  // namespace tokencrypto
