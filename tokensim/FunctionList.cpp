@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <openssl/crypto.h>
+
 namespace {
 
 using namespace tokensim::slots;
@@ -70,4 +72,12 @@ extern "C" std::uint32_t UKAPI ukGetFunctionList(vendor::UK_FUNCTION_LIST** list
     return vendor::UK_OK;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+// OpenSSL is linked in: its exit handler must not outlive an unloaded DLL,
+// so the library is set up without one and cleaned up on unload.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_ATTACH) return OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) ? TRUE : FALSE;
+    if (reason == DLL_THREAD_DETACH) OPENSSL_thread_stop();
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) OPENSSL_cleanup();
+    return TRUE;
+}

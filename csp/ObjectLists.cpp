@@ -1,0 +1,61 @@
+#include "ObjectLists.h"
+
+#include "HashObject.h"
+
+#include <algorithm>
+
+ObjectList g_ProviderContexts;
+ObjectList g_KeyObjects;
+ObjectList g_HashObjects;
+
+// The key and hash lists are changed by exports that take no provider
+// lock, so each list guards itself.
+void ObjectList::Add(void* object)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_objects.push_back(object);
+}
+
+bool ObjectList::Remove(void* object)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto it = std::find(m_objects.begin(), m_objects.end(), object);
+    if (it == m_objects.end()) return false;
+    m_objects.erase(it);
+    return true;
+}
+
+bool ObjectList::Contains(const void* object) const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return std::find(m_objects.begin(), m_objects.end(), object) != m_objects.end();
+}
+
+std::vector<void*> ObjectList::TakeAll()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    std::vector<void*> all;
+    all.swap(m_objects);
+    return all;
+}
+
+void* AllocObject(SIZE_T size)
+{
+    return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+}
+
+void FreeObject(void* object)
+{
+    if (object) HeapFree(GetProcessHeap(), 0, object);
+}
+
+void FreeAllObjects()
+{
+    for (void* key : g_KeyObjects.TakeAll()) FreeObject(key);
+    for (void* object : g_HashObjects.TakeAll()) {
+        auto* hash = static_cast<HashObject*>(object);
+        FreeObject(hash->keptData);
+        FreeObject(hash);
+    }
+    for (void* context : g_ProviderContexts.TakeAll()) FreeObject(context);
+}

@@ -1,0 +1,3 @@
+#include "UserPin.h"
+
+std::uint32_t g_PinVerified;

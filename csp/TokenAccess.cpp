@@ -1,0 +1,323 @@
+#include "TokenAccess.h"
+
+#include "DebugLog.h"
+#include "PinCache.h"
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+vendor::UK_FUNCTION_LIST* g_FuncList;
+HMODULE g_hVendorLibrary;
+std::uint8_t g_ContainerList[kContainerListRoom][vendor::UK_CONTAINER_RECORD_LEN];
+std::uint32_t g_ContainerCount;
+
+namespace {
+
+using vendor::UK_CONTAINER_RECORD_LEN;
+using vendor::UK_NAME_LEN;
+namespace ct = vendor::container;
+
+constexpr DWORD NTE_BAD_DATA_ = 0x80090005;
+constexpr DWORD NTE_BAD_LEN_ = 0x80090004;
+constexpr DWORD NTE_BAD_KEYSET_ = 0x80090016;
+constexpr DWORD NTE_FAIL_ = 0x80090020;
+constexpr DWORD NTE_TOKEN_KEYSET_STORAGE_FULL_ = 0x80090023;
+constexpr DWORD kNoDevice = 55;
+constexpr DWORD kEnumFailed = 648;
+constexpr DWORD kInfoFailed = 1107;
+constexpr DWORD kContainerEnumFailed = 1207;
+constexpr DWORD kNoMoreItems = 259;
+constexpr DWORD kOpenFailed = 4319;
+// Room for the containers of one token: an open reads as many as the
+// enumeration lists, so every listed container can be opened.
+constexpr std::uint32_t kContainersPerToken = 16;
+
+
+void LogFailure(const char* text, std::uint32_t status)
+{
+    LogLine(text);
+    LogCode(status);
+}
+
+bool EnumerateTokens(std::uint32_t room, std::vector<std::array<char, UK_NAME_LEN>>& names)
+{
+    names.assign(room, {});
+    std::uint32_t count = room;
+    std::uint32_t status = g_FuncList ? g_FuncList->EnumToken(names[0].data(), &count) : vendor::UK_ERR_NOT_INITIALIZED;
+    if (status != vendor::UK_OK) {
+        LogFailure("---->EnumToken. Error Code : ", status);
+        return false;
+    }
+    names.resize(count <= room ? count : room);
+    for (auto& n : names) n[UK_NAME_LEN - 1] = '\0';
+    return true;
+}
+
+void SyncCache(const std::vector<std::array<char, UK_NAME_LEN>>& names)
+{
+    PinCache_SyncWithTokens(reinterpret_cast<const char(*)[UK_NAME_LEN]>(names.data()),
+                            static_cast<std::uint32_t>(names.size()));
+}
+
+std::uint32_t DeviceKind(std::uint64_t device)
+{
+    std::uint32_t word = 0, len = sizeof word;
+    std::uint32_t status = g_FuncList->GetDevInfo(device, vendor::UK_INFO_FEATURES, reinterpret_cast<std::uint8_t*>(&word), &len);
+    return status == vendor::UK_OK && len == sizeof word && (word & vendor::UK_FEATURE_KEEPS_DATA) ? 2 : 1;
+}
+
+void FillSession(TokenSession* session, const char* name, std::uint64_t device)
+{
+    std::memset(session, 0, sizeof *session);
+    std::strncpy(session->deviceName, name, UK_NAME_LEN - 1);
+    session->device = device;
+    session->deviceKind = DeviceKind(device);
+    session->funcs = g_FuncList;
+    PinCache_Load(session);
+}
+
+bool NameTooLong(const char* name) { return name && std::strlen(name) > kMaxContainerName; }
+
+bool RecordHasName(const std::uint8_t* record, const char* name)
+{
+    const char* recordName = reinterpret_cast<const char*>(record + ct::kName);
+    return strnlen(recordName, UK_CONTAINER_RECORD_LEN - ct::kName) < UK_CONTAINER_RECORD_LEN - ct::kName &&
+           std::strcmp(recordName, name) == 0;
+}
+
+// Lists a token's containers; count is clamped to the room given, so a
+// misbehaving library cannot make the caller read past its records.
+std::uint32_t ListContainers(std::uint64_t device, std::vector<std::uint8_t>& records, std::uint32_t& count)
+{
+    records.assign(kContainersPerToken * UK_CONTAINER_RECORD_LEN, 0);
+    count = kContainersPerToken;
+    std::uint32_t status = g_FuncList->EnumContainer(device, records.data(), &count);
+    if (count > kContainersPerToken) count = kContainersPerToken;
+    return status;
+}
+
+}  // namespace
+
+void LoadDeviceLibrary()
+{
+    g_hVendorLibrary = LoadLibraryW(vendor::kLibraryNameW);
+    if (!g_hVendorLibrary) {
+        GetLastError();
+        return;
+    }
+    auto getList = reinterpret_cast<vendor::PFN_ukGetFunctionList>(
+        reinterpret_cast<void*>(GetProcAddress(g_hVendorLibrary, vendor::kGetFunctionListName)));
+    if (!getList) {
+        FreeLibrary(g_hVendorLibrary);
+        g_hVendorLibrary = nullptr;
+        return;
+    }
+    getList(&g_FuncList);
+    if (g_FuncList) g_FuncList->Initialize(vendor::kApplicationId);
+}
+
+void FreeDeviceLibrary()
+{
+    if (g_FuncList) g_FuncList->Finalize(nullptr);
+    g_FuncList = nullptr;
+    if (g_hVendorLibrary) FreeLibrary(g_hVendorLibrary);
+    g_hVendorLibrary = nullptr;
+}
+
+DWORD Token_GenRandom(TokenSession* session, std::uint32_t length, std::uint8_t* buffer)
+{
+    if (length > vendor::UK_MAX_RANDOM_LEN) return NTE_BAD_LEN_;
+    std::uint32_t status = session->funcs ? session->funcs->GenRandom(session->device, buffer, length)
+                                          : vendor::UK_ERR_NOT_INITIALIZED;
+    if (status == vendor::UK_OK) return 0;
+    LogFailure("---->GenRandom. Error Code : ", status);
+    return NTE_FAIL_;
+}
+
+DWORD Token_GetLabelAndSerial(const char* deviceName, char* label, char* serial)
+{
+    std::uint64_t device = 0;
+    std::uint32_t status = g_FuncList ? g_FuncList->OpenToken(deviceName, &device) : vendor::UK_ERR_NOT_INITIALIZED;
+    if (status != vendor::UK_OK) {
+        LogFailure("---->OpenToken. Error Code : ", status);
+        return kOpenFailed;
+    }
+    char labelBuffer[kLabelRoom + 1] = {};
+    std::uint8_t info[kLabelRoom + 1] = {};
+    std::uint32_t labelLen = kLabelRoom, infoLen = kLabelRoom;
+    DWORD result = 0;
+    status = g_FuncList->GetDevLabel(device, labelBuffer, &labelLen);
+    if (status != vendor::UK_OK || labelLen > kLabelRoom) {
+        LogFailure("---->GetDevLabel. Error Code : ", status);
+        result = kInfoFailed;
+    } else if ((status = g_FuncList->GetDevInfo(device, vendor::UK_INFO_SERIAL, info, &infoLen)) != vendor::UK_OK ||
+               infoLen > kLabelRoom) {
+        LogFailure("---->GetDevInfo. Error Code : ", status);
+        result = kInfoFailed;
+    } else {
+        std::memcpy(label, labelBuffer, strnlen(labelBuffer, kLabelRoom - 1) + 1);
+        label[kLabelRoom - 1] = '\0';
+        std::size_t serialLen = strnlen(reinterpret_cast<char*>(info), infoLen < kLabelRoom ? infoLen : kLabelRoom - 1);
+        std::memcpy(serial, info, serialLen);
+        serial[serialLen] = '\0';
+    }
+    g_FuncList->CloseToken(device);
+    return result;
+}
+
+DWORD Token_OpenContainer(const char* containerName, DWORD flags, TokenSession* session, std::uint8_t* record)
+{
+    const char* name = containerName ? containerName : kDefaultContainerName;
+    if (NameTooLong(name)) {
+        LogLine("cont len err");
+        return NTE_BAD_DATA_;
+    }
+    std::vector<std::array<char, UK_NAME_LEN>> tokens;
+    if (!EnumerateTokens(32, tokens)) return kEnumFailed;
+    SyncCache(tokens);
+    if (tokens.empty()) {
+        if (flags >= kCryptVerifyContext) {
+            LogLine("CRYPT_VERIFYCONTEXT");
+            std::memset(session, 0, sizeof *session);
+            return 0;
+        }
+        if (!(flags & kCryptSilent)) LogLine("---->ERROR_NO_DEVICE......\n");
+        LogLine("---->ERROR_DEV_NOT_EXIST......\n");
+        return kNoDevice;
+    }
+    for (const auto& token : tokens) {
+        std::uint64_t device = 0;
+        std::uint32_t status = g_FuncList->OpenToken(token.data(), &device);
+        if (status != vendor::UK_OK) {
+            LogFailure("---->OpenToken. Error Code : ", status);
+            continue;
+        }
+        std::vector<std::uint8_t> records;
+        std::uint32_t count = 0;
+        if ((status = g_FuncList->SelectAppDF(device)) != vendor::UK_OK) {
+            LogFailure("---->SelectAppDF. Error Code : ", status);
+        } else if ((status = ListContainers(device, records, count)) != vendor::UK_OK) {
+            LogFailure("---->EnumContainer. Error Code : ", status);
+        } else {
+            const std::uint8_t* found = nullptr;
+            static const std::uint8_t kEmpty[UK_CONTAINER_RECORD_LEN] = {};
+            if (!containerName) found = kEmpty;
+            for (std::uint32_t i = 0; !found && i < count; ++i)
+                if (RecordHasName(&records[i * UK_CONTAINER_RECORD_LEN], name)) found = &records[i * UK_CONTAINER_RECORD_LEN];
+            if (found) {
+                FillSession(session, token.data(), device);
+                std::memcpy(record, found, UK_CONTAINER_RECORD_LEN);
+                return 0;
+            }
+        }
+        g_FuncList->CloseToken(device);
+    }
+    LogLine("---->NTE_BAD_KEYSET......\n");
+    LogLine(name);
+    return NTE_BAD_KEYSET_;
+}
+
+DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession* session, std::uint8_t* record)
+{
+    std::vector<std::array<char, UK_NAME_LEN>> tokens;
+    if (!EnumerateTokens(8, tokens)) return kEnumFailed;
+    SyncCache(tokens);
+    if (tokens.empty()) {
+        if (!(flags & kCryptSilent)) LogLine("---->ERROR_NO_DEVICE......\n");
+        return kNoDevice;
+    }
+    const char* name = containerName && containerName[0] ? containerName : kDefaultContainerName;
+    if (NameTooLong(name)) return NTE_BAD_DATA_;
+    char chosen[UK_NAME_LEN] = {};
+    std::memcpy(chosen, tokens[0].data(), UK_NAME_LEN);
+    if (tokens.size() > 1) {
+        DWORD error = ChooseTokenDevice(chosen);
+        if (error) return error;
+        chosen[UK_NAME_LEN - 1] = '\0';
+    }
+    std::uint64_t device = 0;
+    std::uint32_t status = g_FuncList->OpenToken(chosen, &device);
+    if (status != vendor::UK_OK) {
+        LogFailure("---->OpenToken. Error Code : ", status);
+        return kOpenFailed;
+    }
+    if ((status = g_FuncList->SelectAppDF(device)) != vendor::UK_OK) {
+        LogFailure("---->SelectAppDF. Error Code : ", status);
+        g_FuncList->CloseToken(device);
+        return kInfoFailed;
+    }
+    std::uint8_t fresh[UK_CONTAINER_RECORD_LEN] = {};
+    std::memcpy(fresh + ct::kName, name, std::strlen(name));
+    if ((status = g_FuncList->CreateContainer(device, fresh)) != vendor::UK_OK) {
+        LogFailure("---->CreateContainer. Error Code : ", status);
+        g_FuncList->CloseToken(device);
+        return NTE_TOKEN_KEYSET_STORAGE_FULL_;
+    }
+    FillSession(session, chosen, device);
+    std::memcpy(record, fresh, UK_CONTAINER_RECORD_LEN);
+    return 0;
+}
+
+DWORD Token_EnumContainers(TokenSession*, std::uint8_t* record, std::uint32_t index)
+{
+    if (index == 0) {
+        std::memset(g_ContainerList, 0, sizeof g_ContainerList);
+        g_ContainerCount = 0;
+        std::vector<std::array<char, UK_NAME_LEN>> tokens;
+        if (!EnumerateTokens(8, tokens)) return kEnumFailed;
+        for (const auto& token : tokens) {
+            std::uint64_t device = 0;
+            std::uint32_t status = g_FuncList->OpenToken(token.data(), &device);
+            if (status != vendor::UK_OK) {
+                LogFailure("---->OpenToken. Error Code : ", status);
+                continue;
+            }
+            std::vector<std::uint8_t> records;
+            std::uint32_t count = 0;
+            status = ListContainers(device, records, count);
+            g_FuncList->CloseToken(device);
+            if (status != vendor::UK_OK) {
+                LogFailure("---->EnumContainer. Error Code : ", status);
+                return kContainerEnumFailed;
+            }
+            for (std::uint32_t i = 0; i < count && g_ContainerCount < kContainerListRoom; ++i)
+                std::memcpy(g_ContainerList[g_ContainerCount++], &records[i * UK_CONTAINER_RECORD_LEN],
+                            UK_CONTAINER_RECORD_LEN);
+        }
+    }
+    if (index >= g_ContainerCount) return kNoMoreItems;
+    std::memcpy(record, g_ContainerList[index], UK_CONTAINER_RECORD_LEN);
+    return 0;
+}
+
+DWORD Token_Login(TokenSession* session, const std::uint8_t* pin, std::uint32_t length)
+{
+    std::uint32_t status = session->funcs ? session->funcs->Login(session->device, vendor::UK_PIN_USER,
+                                                                  vendor::UK_PIN_USER, pin, length)
+                                          : vendor::UK_ERR_NOT_INITIALIZED;
+    if (status == vendor::UK_OK) return 0;
+    LogFailure("---->Login Error. Code : ", status);
+    return status;
+}
+
+DWORD Token_DeleteOtherContainers(TokenSession* session, const char* keptName, std::uint8_t algorithm)
+{
+    if (!session->funcs) return NTE_FAIL_;
+    std::vector<std::uint8_t> records;
+    std::uint32_t count = 0;
+    std::uint32_t status = ListContainers(session->device, records, count);
+    if (status != vendor::UK_OK) {
+        LogFailure("---->EnumContainer. Error Code : ", status);
+        return NTE_FAIL_;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint8_t* r = &records[i * UK_CONTAINER_RECORD_LEN];
+        if (RecordHasName(r, keptName) || r[ct::kAlgorithm] != algorithm) continue;
+        if ((status = session->funcs->DeleteContainer(session->device, r)) != vendor::UK_OK) {
+            LogFailure("---->DeleteContainer. Error Code : ", status);
+            return NTE_FAIL_;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,44 @@
+// The provider's access to the token through the vendor function table:
+// binding the library, finding or creating the container behind a
+// provider context, and one wrapper per vendor operation, each turning a
+// vendor failure into a log line and a Win32 or NTE code.
+#pragma once
+
+#include "TokenSession.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+constexpr char kDefaultContainerName[] = "Kelto CSP Container";
+constexpr unsigned kMaxContainerName = 128;
+constexpr unsigned kContainerListRoom = 64;
+constexpr unsigned kLabelRoom = 128;
+
+constexpr DWORD kCryptVerifyContext = 0xF0000000;
+constexpr DWORD kCryptSilent = 0x40;
+
+extern vendor::UK_FUNCTION_LIST* g_FuncList;
+extern HMODULE g_hVendorLibrary;
+
+// Process-wide container list of the last enumeration; its callers hold
+// the provider lock.
+extern std::uint8_t g_ContainerList[kContainerListRoom][vendor::UK_CONTAINER_RECORD_LEN];
+extern std::uint32_t g_ContainerCount;
+
+void LoadDeviceLibrary();
+// Slot 2 Finalize, then the library unloaded: the end of LoadDeviceLibrary.
+void FreeDeviceLibrary();
+
+// The device chooser's dialog (shown when several tokens are present):
+// the chosen device name into a buffer of 260 bytes, or 1223.
+DWORD ChooseTokenDevice(char* deviceName);
+
+DWORD Token_GenRandom(TokenSession* session, std::uint32_t length, std::uint8_t* buffer);
+// label and serial: kLabelRoom bytes each, NUL-terminated on success.
+DWORD Token_GetLabelAndSerial(const char* deviceName, char* label, char* serial);
+DWORD Token_OpenContainer(const char* containerName, DWORD flags, TokenSession* session, std::uint8_t* record);
+DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession* session, std::uint8_t* record);
+DWORD Token_EnumContainers(TokenSession* session, std::uint8_t* record, std::uint32_t index);
+DWORD Token_Login(TokenSession* session, const std::uint8_t* pin, std::uint32_t length);
+DWORD Token_DeleteOtherContainers(TokenSession* session, const char* keptName, std::uint8_t algorithm);
