@@ -7,3 +7,17 @@
 #define IDC_DEVICE_SERIAL 1005
 #define IDC_DEVICE_LIST_LABEL 1007
 #define IDC_DEVICE_SERIAL_LABEL 1008
+
+#define IDD_PIN_INPUT 101
+#define IDD_PIN_SHADE 226
+
+#define IDC_PIN_EDIT 1001
+#define IDC_PIN_PROMPT 1009
+#define IDC_PIN_OK_IMAGE 1012
+#define IDC_PIN_CANCEL_IMAGE 1013
+
+// Images are PNG files under their own resource type.
+#define IDB_PIN_BACKGROUND 108
+#define IDB_PIN_OK 111
+#define IDB_PIN_CANCEL 112
+#define RT_PNG_IMAGE "PNG"
