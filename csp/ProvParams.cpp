@@ -1,0 +1,243 @@
+#include "ProviderContext.h"
+
+#include "AlgorithmTable.h"
+#include "DebugLog.h"
+#include "PinCache.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace ct = vendor::container;
+
+constexpr DWORD kNoMoreItems = 259;
+constexpr DWORD kEnumFailed = 648;
+constexpr DWORD kInfoFailed = 1107;
+constexpr DWORD kTokenIdentifiers = 80;
+constexpr DWORD kImpType = 3;  // hardware and software
+constexpr DWORD kVersion = 0x200;
+constexpr DWORD kKeyStorage = 1;
+constexpr DWORD kKeySizeIncrement = 1024;
+constexpr DWORD kKeySpecs = AT_KEYEXCHANGE | AT_SIGNATURE;
+constexpr unsigned kMinPin = 6;
+constexpr unsigned kMaxPin = 16;
+// Parameter 80's size query assumes 16-character identifiers; a longer
+// one is answered with the real length when the list is fetched.
+constexpr DWORD kIdentifierGuess = 17;
+
+// Null buffer: the size. Short buffer: NTE_BUFFER_TOO_SMALL and the size.
+DWORD ReturnData(const void* source, DWORD size, BYTE* data, DWORD* dataLen)
+{
+    if (!data) {
+        *dataLen = size;
+        return 0;
+    }
+    if (*dataLen < size) {
+        *dataLen = size;
+        return static_cast<DWORD>(NTE_BUFFER_TOO_SMALL);
+    }
+    std::memcpy(data, source, size);
+    *dataLen = size;
+    return 0;
+}
+
+DWORD ReturnWord(DWORD value, BYTE* data, DWORD* dataLen)
+{
+    return ReturnData(&value, sizeof value, data, dataLen);
+}
+
+DWORD EnumAlgs(ProviderContext* context, BYTE* data, DWORD* dataLen)
+{
+    PROV_ENUMALGS record;
+    if (!FillEnumAlgs(context->algIndex, &record)) return kNoMoreItems;
+    DWORD status = ReturnData(&record, sizeof record, data, dataLen);
+    if (status == 0 && data) ++context->algIndex;
+    return status;
+}
+
+DWORD EnumAlgsEx(ProviderContext* context, BYTE* data, DWORD* dataLen)
+{
+    PROV_ENUMALGS_EX record;
+    if (!FillEnumAlgsEx(context->algExIndex, &record)) return kNoMoreItems;
+    DWORD status = ReturnData(&record, sizeof record, data, dataLen);
+    if (status == 0 && data) ++context->algExIndex;
+    return status;
+}
+
+// The reported length is that of the longest possible name, so a caller
+// can size one buffer for the whole enumeration.
+DWORD EnumContainers(ProviderContext* context, BYTE* data, DWORD* dataLen)
+{
+    std::uint8_t record[vendor::UK_CONTAINER_RECORD_LEN] = {};
+    DWORD status = Token_EnumContainers(&context->session, record, context->containerIndex);
+    if (status != 0) return status;
+    if (!data) {
+        *dataLen = kContainerNameRoom;
+        return 0;
+    }
+    const char* name = reinterpret_cast<const char*>(record + ct::kName);
+    std::size_t length = strnlen(name, kMaxContainerName);
+    if (*dataLen < length + 1) {
+        *dataLen = kContainerNameRoom;
+        return static_cast<DWORD>(NTE_BUFFER_TOO_SMALL);
+    }
+    std::memcpy(data, name, length);
+    data[length] = '\0';
+    *dataLen = kContainerNameRoom;
+    ++context->containerIndex;
+    return 0;
+}
+
+DWORD ContainerName(const ProviderContext* context, BYTE* data, DWORD* dataLen)
+{
+    DWORD size = static_cast<DWORD>(strnlen(context->containerName, kMaxContainerName) + 1);
+    return ReturnData(context->containerName, size, data, dataLen);
+}
+
+DWORD KeysetSecurityDescriptor(BYTE* data, DWORD* dataLen)
+{
+    // Everyone has full access: a present, null DACL.
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    return ReturnData(&descriptor, sizeof descriptor, data, dataLen);
+}
+
+bool EnumeratePresentTokens(std::vector<std::array<char, vendor::UK_NAME_LEN>>& names)
+{
+    names.assign(8, {});
+    std::uint32_t count = 8;
+    std::uint32_t status = g_FuncList ? g_FuncList->EnumToken(names[0].data(), &count)
+                                      : vendor::UK_ERR_NOT_INITIALIZED;
+    if (status != vendor::UK_OK) {
+        LogLine("---->EnumToken. Error Code : ");
+        LogCode(status);
+        return false;
+    }
+    names.resize(count < names.size() ? count : names.size());
+    for (auto& name : names) name[vendor::UK_NAME_LEN - 1] = '\0';
+    return true;
+}
+
+// Each present token's identifier once, each with its zero, and a zero
+// after the last.
+DWORD TokenIdentifiers(BYTE* data, DWORD* dataLen)
+{
+    std::vector<std::array<char, vendor::UK_NAME_LEN>> names;
+    if (!EnumeratePresentTokens(names)) return kEnumFailed;
+    if (!data) {
+        *dataLen = kIdentifierGuess * static_cast<DWORD>(names.size()) + 2;
+        return 0;
+    }
+    std::vector<std::string> identifiers;
+    for (const auto& name : names) {
+        char label[kLabelRoom] = {}, serial[kLabelRoom] = {};
+        DWORD status = Token_GetLabelAndSerial(name.data(), label, serial);
+        if (status != 0) {
+            LogLine("---->dev_GetDevInfo. Error Code:");
+            LogCode(status);
+            return kInfoFailed;
+        }
+        std::size_t length = strnlen(serial, kLabelRoom - 1);
+        if (LogFilePath[0]) {
+            char work[kLogHexWorkSize] = {};
+            LogHex(reinterpret_cast<const std::uint8_t*>(serial), static_cast<std::uint32_t>(length), work);
+        }
+        std::string identifier(serial, length);
+        if (std::find(identifiers.begin(), identifiers.end(), identifier) == identifiers.end())
+            identifiers.push_back(identifier);
+    }
+    std::string list;
+    for (const std::string& identifier : identifiers) list.append(identifier).push_back('\0');
+    list.push_back('\0');
+    return ReturnData(list.data(), static_cast<DWORD>(list.size()), data, dataLen);
+}
+
+DWORD SetPin(ProviderContext* context, const BYTE* data)
+{
+    TokenSession& session = context->session;
+    if (!data) {
+        SecureZeroMemory(session.pin, sizeof session.pin);
+        session.pinLength = 0;
+        return 0;
+    }
+    std::size_t length = strnlen(reinterpret_cast<const char*>(data), kMaxPin + 1);
+    if (length < kMinPin || length > kMaxPin) return static_cast<DWORD>(NTE_BAD_DATA);
+    DWORD status = Token_Login(&session, data, static_cast<std::uint32_t>(length));
+    if (status != 0) {
+        LogLine("---->dev_Login....\n");
+        return status;
+    }
+    std::memcpy(session.pin, data, length);
+    session.pinLength = static_cast<std::uint8_t>(length);
+    PinCache_Store(&session);
+    return 0;
+}
+
+}  // namespace
+
+DWORD GetProvParamImpl(HCRYPTPROV hProv, DWORD param, BYTE* data, DWORD* dataLen, DWORD flags)
+{
+    ProviderContext* context = LookupProviderContext(hProv);
+    if (!context) return static_cast<DWORD>(NTE_BAD_UID);
+    if (!dataLen) return ERROR_INVALID_PARAMETER;
+    bool first = flags == CRYPT_FIRST;
+    switch (param) {
+    case PP_ENUMALGS:
+        if (first) context->algIndex = 0;
+        return EnumAlgs(context, data, dataLen);
+    case PP_ENUMCONTAINERS:
+        if (first) context->containerIndex = 0;
+        return EnumContainers(context, data, dataLen);
+    case PP_IMPTYPE:
+        return ReturnWord(kImpType, data, dataLen);
+    case PP_NAME:
+        return ReturnData(kProviderName, sizeof kProviderName, data, dataLen);
+    case PP_VERSION:
+        return ReturnWord(kVersion, data, dataLen);
+    case PP_CONTAINER:
+    case PP_UNIQUE_CONTAINER:
+        return ContainerName(context, data, dataLen);
+    case PP_KEYSET_SEC_DESCR:
+        return KeysetSecurityDescriptor(data, dataLen);
+    case PP_PROVTYPE:
+        return ReturnWord(kProviderType, data, dataLen);
+    case PP_KEYSTORAGE:
+        return ReturnWord(kKeyStorage, data, dataLen);
+    case PP_ENUMALGS_EX:
+        if (first) context->algExIndex = 0;
+        return EnumAlgsEx(context, data, dataLen);
+    case PP_SIG_KEYSIZE_INC:
+    case PP_KEYX_KEYSIZE_INC:
+        return ReturnWord(kKeySizeIncrement, data, dataLen);
+    case PP_USE_HARDWARE_RNG:
+    case PP_ENUMEX_SIGNING_PROT:
+        return 0;
+    case PP_KEYSPEC:
+        return ReturnWord(kKeySpecs, data, dataLen);
+    case kTokenIdentifiers:
+        return TokenIdentifiers(data, dataLen);
+    default:
+        return static_cast<DWORD>(NTE_BAD_TYPE);
+    }
+}
+
+DWORD SetProvParamImpl(HCRYPTPROV hProv, DWORD param, const BYTE* data)
+{
+    ProviderContext* context = LookupProviderContext(hProv);
+    if (!context) return static_cast<DWORD>(NTE_BAD_UID);
+    switch (param) {
+    case PP_CLIENT_HWND:
+        context->clientWindow = data ? *reinterpret_cast<const HWND*>(data) : nullptr;
+        return 0;
+    case PP_KEYEXCHANGE_PIN:
+    case PP_SIGNATURE_PIN:
+        return SetPin(context, data);
+    default:
+        return static_cast<DWORD>(NTE_BAD_TYPE);
+    }
+}
