@@ -40,6 +40,22 @@ struct RoundConstants {
 };
 constexpr RoundConstants kT;
 
+// One round; the caller renames the registers for the next one.
+template <bool Late>
+inline void Round(uint32_t a, uint32_t &b, uint32_t c, uint32_t &d, uint32_t e, uint32_t &f, uint32_t g,
+                  uint32_t &h, const uint32_t *w, int j)
+{
+    uint32_t a12 = Rotl(a, 12);
+    uint32_t ss1 = Rotl(a12 + e + kT.t[j], 7);
+    uint32_t ss2 = ss1 ^ a12;
+    uint32_t ff = Late ? ((a & b) | (a & c) | (b & c)) : (a ^ b ^ c);
+    uint32_t gg = Late ? ((e & f) | (~e & g)) : (e ^ f ^ g);
+    d = ff + d + ss2 + (w[j] ^ w[j + 4]);
+    h = P0(gg + h + ss1 + w[j]);
+    b = Rotl(b, 9);
+    f = Rotl(f, 19);
+}
+
 void AddBlockCount(SM3_CTX *ctx)
 {
     if (++ctx->blocksLow == 0)
@@ -72,22 +88,18 @@ void sm3_block(SM3_CTX *ctx, const uint8_t block[SM3_BLOCK_SIZE])
 
     uint32_t a = ctx->state[0], b = ctx->state[1], c = ctx->state[2], d = ctx->state[3];
     uint32_t e = ctx->state[4], f = ctx->state[5], g = ctx->state[6], h = ctx->state[7];
-    for (int j = 0; j < 64; ++j) {
-        uint32_t a12 = Rotl(a, 12);
-        uint32_t ss1 = Rotl(a12 + e + kT.t[j], 7);
-        uint32_t ss2 = ss1 ^ a12;
-        uint32_t ff = j < 16 ? (a ^ b ^ c) : ((a & b) | (a & c) | (b & c));
-        uint32_t gg = j < 16 ? (e ^ f ^ g) : ((e & f) | (~e & g));
-        uint32_t tt1 = ff + d + ss2 + (w[j] ^ w[j + 4]);
-        uint32_t tt2 = gg + h + ss1 + w[j];
-        d = c;
-        c = Rotl(b, 9);
-        b = a;
-        a = tt1;
-        h = g;
-        g = Rotl(f, 19);
-        f = e;
-        e = P0(tt2);
+    // Four rounds per step with the registers renamed instead of shifted.
+    for (int j = 0; j < 16; j += 4) {
+        Round<false>(a, b, c, d, e, f, g, h, w, j);
+        Round<false>(d, a, b, c, h, e, f, g, w, j + 1);
+        Round<false>(c, d, a, b, g, h, e, f, w, j + 2);
+        Round<false>(b, c, d, a, f, g, h, e, w, j + 3);
+    }
+    for (int j = 16; j < 64; j += 4) {
+        Round<true>(a, b, c, d, e, f, g, h, w, j);
+        Round<true>(d, a, b, c, h, e, f, g, w, j + 1);
+        Round<true>(c, d, a, b, g, h, e, f, w, j + 2);
+        Round<true>(b, c, d, a, f, g, h, e, w, j + 3);
     }
     ctx->state[0] ^= a;
     ctx->state[1] ^= b;
