@@ -3,6 +3,7 @@
 #include "TraceHelper.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace {
@@ -76,4 +77,23 @@ HRESULT ASN1Encode(DWORD dwTag, const BYTE *pbValue, DWORD cbValue, BYTE **ppbEn
     *ppbEncoded = pbEncoded;
     *pcbEncoded = cbEncoded;
     return S_OK;
+}
+
+HRESULT ASN1EncodeConcatenated(DWORD dwTag, const ASN1_PIECE *pPieces, size_t nPieces,
+                               BYTE **ppbEncoded, DWORD *pcbEncoded)
+{
+    DWORD cbValue = 0;
+    for (size_t i = 0; i < nPieces; ++i)
+        cbValue += pPieces[i].cbData;
+    std::unique_ptr<BYTE[]> pbValue(new (std::nothrow) BYTE[cbValue ? cbValue : 1]);
+    if (!pbValue) {
+        TraceStatus(L"New Memory", E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+    DWORD cbDone = 0;
+    for (size_t i = 0; i < nPieces; ++i) {
+        memcpy(pbValue.get() + cbDone, pPieces[i].pbData, pPieces[i].cbData);
+        cbDone += pPieces[i].cbData;
+    }
+    return ASN1Encode(dwTag, pbValue.get(), cbValue, ppbEncoded, pcbEncoded);
 }

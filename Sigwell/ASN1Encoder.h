@@ -17,3 +17,13 @@ HRESULT ASN1Encode(DWORD dwTag, const BYTE *pbValue, DWORD cbValue, BYTE **ppbEn
 // ASN1_MAX_LENGTH_OCTETS): short form below 128, else the long form with
 // no leading zero byte. A length of 0 is E_FAIL.
 HRESULT CalculateASNValueLength(DWORD cbValue, BYTE *pbLength, DWORD *pcbLength);
+
+// One piece of a constructed value: bytes that are already DER.
+struct ASN1_PIECE {
+    const BYTE *pbData;
+    DWORD cbData;
+};
+
+// ASN1Encode over the pieces laid end to end, in order.
+HRESULT ASN1EncodeConcatenated(DWORD dwTag, const ASN1_PIECE *pPieces, size_t nPieces,
+                               BYTE **ppbEncoded, DWORD *pcbEncoded);

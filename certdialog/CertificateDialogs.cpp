@@ -1,19 +1,11 @@
 #include "CertificateDialogs.h"
 
+#include "ErrorCode.h"
 #include "TraceHelper.h"
 
 namespace {
 
 const DWORD kCertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-// The dialog keeps its codes as last errors; the customer bit marks our own.
-HRESULT FoldLastError(DWORD dwError)
-{
-    LONG nError = static_cast<LONG>(dwError);
-    if (nError <= 0)
-        return nError;
-    return static_cast<HRESULT>((dwError & 0xFFFF) | 0x80070000 | (dwError & 0x20000000));
-}
 
 bool IsValidForm(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams)
 {
@@ -49,7 +41,7 @@ HRESULT SelectFromCandidateStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *
     HCERTSTORE hCacheCertStore =
         CertOpenStore(CERT_STORE_PROV_MEMORY, kCertEncoding, 0, 0, nullptr);
     if (hCacheCertStore == nullptr) {
-        HRESULT hResult = FoldLastError(GetLastError());
+        HRESULT hResult = StatusFromLastError(GetLastError());
         TRACE_FAILED(L"CertOpenStore", L"hCacheCertStore == NULL", hResult);
         return hResult;
     }
@@ -61,7 +53,7 @@ HRESULT SelectFromCandidateStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *
         BOOL bRetCode = CertAddCertificateContextToStore(hCacheCertStore, pCandidate,
                                                          CERT_STORE_ADD_USE_EXISTING, nullptr);
         if (bRetCode == FALSE) {
-            hResult = FoldLastError(GetLastError());
+            hResult = StatusFromLastError(GetLastError());
             TRACE_FAILED(L"CertAddCertificateContextToStore", L"bRetCode == FALSE", hResult);
             break;
         }
@@ -71,7 +63,7 @@ HRESULT SelectFromCandidateStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *
         PCCERT_CONTEXT pstSelectedCert =
             CustomCryptUIDlgSelectCertificateFromStore(pParams, hCacheCertStore);
         if (pstSelectedCert == nullptr) {
-            hResult = FoldLastError(GetLastError());
+            hResult = StatusFromLastError(GetLastError());
             TRACE_FAILED(L"CustomCryptUIDlgSelectCertificateFromStore",
                          L"pstSelectedCert == NULL", hResult);
         } else {
@@ -98,7 +90,7 @@ HRESULT CustomCryptUIDlgSelectCertificate(const CUSTOM_CRYPTUI_SELECTCERTIFICATE
     if (!ShowsAlways(pParams) && vtrCandidates.size() == 1) {
         PCCERT_CONTEXT pstSelectedCert = CertDuplicateCertificateContext(vtrCandidates[0]);
         if (pstSelectedCert == nullptr) {
-            HRESULT hResult = FoldLastError(GetLastError());
+            HRESULT hResult = StatusFromLastError(GetLastError());
             TRACE_FAILED(L"CertDuplicateCertificateContext", L"pstSelectedCert == NULL", hResult);
             return hResult;
         }
@@ -148,6 +140,6 @@ INT_PTR RunSelectCertificateDialog(const CERTIFICATE_DIALOG_PARAMS *, PCCERT_CON
     *ppSelectedCert = nullptr;
     *pdwErrorCode = ERROR_CALL_NOT_IMPLEMENTED;
     TRACE_FAILED(L"CSelectCertificateDlg::DoModal", L"TRUE",
-                 FoldLastError(ERROR_CALL_NOT_IMPLEMENTED));
+                 StatusFromLastError(ERROR_CALL_NOT_IMPLEMENTED));
     return -1;
 }
