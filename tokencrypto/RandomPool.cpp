@@ -17,9 +17,12 @@ void Md5Of(uint8_t digest[16], const uint8_t* data, uint32_t length) {
     MD5_Final(digest, &context);
 }
 
+// The step moves on to the byte before only when the stepped byte held 0,
+// not 0xFF: the pool's counter has always stepped this way, and its output
+// sequence depends on it.
 void StepState(uint8_t state[16]) {
     for (int i = 15; i >= 0; --i) {
-        if (++state[i] != 0) break;
+        if (state[i]++ != 0) break;
     }
 }
 

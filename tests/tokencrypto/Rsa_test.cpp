@@ -1,0 +1,182 @@
+#include "tokencrypto/Rsa.h"
+
+#include <cstring>
+#include <random>
+
+#include <gtest/gtest.h>
+#include <openssl/bn.h>
+
+#include "OpenSslRsa.h"
+#include "tokencrypto/BigNumber.h"
+
+namespace {
+
+using namespace tokencrypto;
+using tokencrypto_test::OpenSslRsaKey;
+
+std::vector<uint8_t> RandomBelow(const std::vector<uint8_t>& modulus, std::mt19937* random) {
+    std::vector<uint8_t> value(modulus.size());
+    for (auto& byte : value) byte = uint8_t((*random)());
+    value[0] = uint8_t(value[0] % modulus[0]);
+    return value;
+}
+
+std::vector<uint8_t> Public(const RsaPublicKey& key, const std::vector<uint8_t>& input, uint32_t* result) {
+    std::vector<uint8_t> out(256);
+    uint32_t length = 0;
+    *result = soft_RSA_PublicEncrypt(out.data(), &length, input.data(), uint32_t(input.size()), &key);
+    out.resize(length);
+    return out;
+}
+
+std::vector<uint8_t> Private(const RsaPrivateKey& key, const std::vector<uint8_t>& input, uint32_t* result) {
+    std::vector<uint8_t> out(256);
+    uint32_t length = 0;
+    *result = soft_RSA_PrivateDecrypt(out.data(), &length, input.data(), uint32_t(input.size()), &key);
+    out.resize(length);
+    return out;
+}
+
+class RsaWithOpenSslKey : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(RsaWithOpenSslKey, RawOperationsMatchOpenSsl) {
+    const OpenSslRsaKey key(GetParam());
+    const auto publicKey = key.PublicRecord();
+    const auto privateKey = key.PrivateRecord();
+    std::mt19937 random(GetParam());
+    for (int round = 0; round < 4; ++round) {
+        const auto input = RandomBelow(key.n, &random);
+        uint32_t result = 1;
+        EXPECT_EQ(key.RawPublic(input), Public(publicKey, input, &result));
+        EXPECT_EQ(RSA_OK, result);
+        EXPECT_EQ(key.RawPrivate(input), Private(privateKey, input, &result));
+        EXPECT_EQ(RSA_OK, result);
+    }
+}
+
+// Keys from other sources may have q > p; the CRT recombination must not
+// depend on the order.
+TEST_P(RsaWithOpenSslKey, PrivateOperationHoldsWithSmallerFirstPrime) {
+    const OpenSslRsaKey key(GetParam());
+    auto privateKey = key.PrivateRecord();
+    std::swap(privateKey.prime[0], privateKey.prime[1]);
+    std::swap(privateKey.primeExponent[0], privateKey.primeExponent[1]);
+    BIGNUM* p = BN_bin2bn(key.q.data(), int(key.q.size()), nullptr);
+    BIGNUM* q = BN_bin2bn(key.p.data(), int(key.p.size()), nullptr);
+    BN_CTX* ctx = BN_CTX_new();
+    BIGNUM* qInv = BN_mod_inverse(nullptr, q, p, ctx);
+    BN_bn2binpad(qInv, privateKey.coefficient, sizeof privateKey.coefficient);
+    std::mt19937 random(3);
+    for (int round = 0; round < 4; ++round) {
+        const auto input = RandomBelow(key.n, &random);
+        uint32_t result = 1;
+        EXPECT_EQ(key.RawPrivate(input), Private(privateKey, input, &result));
+    }
+    BN_free(qInv);
+    BN_CTX_free(ctx);
+    BN_free(p);
+    BN_free(q);
+}
+
+TEST_P(RsaWithOpenSslKey, InputsAtTheModulusBoundary) {
+    const OpenSslRsaKey key(GetParam());
+    const auto publicKey = key.PublicRecord();
+    const auto privateKey = key.PrivateRecord();
+    uint32_t result = 0;
+    Public(publicKey, key.n, &result);
+    EXPECT_EQ(RSA_ERR_DATA, result) << "modulus";
+    Private(privateKey, key.n, &result);
+    EXPECT_EQ(RSA_ERR_DATA, result) << "modulus, private";
+    auto nMinus1 = key.n;
+    nMinus1.back() -= 1;  // n is odd
+    Public(publicKey, nMinus1, &result);
+    EXPECT_EQ(RSA_OK, result) << "modulus - 1";
+    // A digit above the modulus's length must count, not be dropped.
+    std::vector<uint8_t> longer(key.n.size() + 4, 0);
+    longer[1] = 1;
+    Public(publicKey, longer, &result);
+    EXPECT_EQ(RSA_ERR_DATA, result) << "longer than the modulus";
+    // A small result keeps its leading zeros in the full-length output.
+    const auto one = Public(publicKey, {1}, &result);
+    std::vector<uint8_t> expected(GetParam() / 8, 0);
+    expected.back() = 1;
+    EXPECT_EQ(expected, one);
+    EXPECT_EQ(expected, Private(privateKey, {0, 0, 1}, &result));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, RsaWithOpenSslKey, ::testing::Values(1024u, 2048u));
+
+TEST(RsaKeyGeneration, KeysHaveTheRequiredShape) {
+    for (uint32_t bits : {1024u, 2048u}) {
+        RsaPublicKey publicKey;
+        RsaPrivateKey privateKey;
+        ASSERT_EQ(RSA_OK, RSA_GenerateKey(bits, &publicKey, &privateKey)) << bits;
+        const uint32_t h = bits / 16;
+        const uint8_t* p = privateKey.prime[0] + RSA_MAX_PRIME_LEN - h;
+        const uint8_t* q = privateKey.prime[1] + RSA_MAX_PRIME_LEN - h;
+        EXPECT_GT(std::memcmp(p, q, h), 0) << "p > q";
+        EXPECT_EQ(0xC0, p[0] & 0xC0) << "two top bits of p";
+        EXPECT_EQ(0xC0, q[0] & 0xC0) << "two top bits of q";
+        EXPECT_EQ(bits, publicKey.bits);
+
+        BN_CTX* ctx = BN_CTX_new();
+        BIGNUM* bp = BN_bin2bn(privateKey.prime[0], RSA_MAX_PRIME_LEN, nullptr);
+        BIGNUM* bq = BN_bin2bn(privateKey.prime[1], RSA_MAX_PRIME_LEN, nullptr);
+        BIGNUM* e = BN_bin2bn(privateKey.publicExponent, RSA_MAX_MODULUS_LEN, nullptr);
+        BIGNUM* d = BN_bin2bn(privateKey.exponent, RSA_MAX_MODULUS_LEN, nullptr);
+        BIGNUM* phi = BN_new();
+        BIGNUM* ed = BN_new();
+        BN_sub_word(bp, 1);
+        BN_sub_word(bq, 1);
+        BN_mul(phi, bp, bq, ctx);
+        BN_mod_mul(ed, e, d, phi, ctx);
+        EXPECT_TRUE(BN_is_one(ed)) << "e d = 1 mod phi";
+        EXPECT_EQ(65537u, BN_get_word(e));
+        for (BIGNUM* x : {bp, bq, e, d, phi, ed}) BN_free(x);
+        BN_CTX_free(ctx);
+
+        const std::vector<uint8_t> message = {0x12, 0x34, 0x56};
+        uint32_t result = 1;
+        const auto cipher = Public(publicKey, message, &result);
+        ASSERT_EQ(RSA_OK, result);
+        auto plain = Private(privateKey, cipher, &result);
+        ASSERT_EQ(RSA_OK, result);
+        plain.erase(plain.begin(), plain.end() - 3);
+        EXPECT_EQ(message, plain);
+    }
+}
+
+TEST(RsaKeyGeneration, SizesOutsideTheRangeAreRefused) {
+    RsaPublicKey publicKey;
+    RsaPrivateKey privateKey;
+    EXPECT_EQ(RSA_ERR_MODULUS_LEN, RSA_GenerateKey(1023, &publicKey, &privateKey));
+    EXPECT_EQ(RSA_ERR_MODULUS_LEN, RSA_GenerateKey(2049, &publicKey, &privateKey));
+}
+
+TEST(RsaKeyGeneration, PrimeSearchWaitsForASeededPool) {
+    RandomPool pool = {};
+    pool.bytesNeeded = 16;
+    uint32_t a[4] = {0xAAAAAAAA, 0xAAAAAAAA, 0xAAAAAAAA, 0xAAAAAAAA};
+    const uint32_t lower[4] = {0, 0, 0, 0xC0000000}, upper[4] = {~0u, ~0u, ~0u, ~0u}, step[4] = {2};
+    EXPECT_EQ(RSA_ERR_NEED_RANDOM, RSA_GeneratePrime(a, lower, upper, step, 4, &pool));
+    EXPECT_EQ(0xAAAAAAAAu, a[0]);
+    EXPECT_EQ(0xAAAAAAAAu, a[3]);
+}
+
+// 64-bit candidates, small enough to check by trial division here.
+TEST(RsaKeyGeneration, PrimeSearchFindsPrimesInARange) {
+    RandomPool pool = {};
+    uint8_t seed[16] = {1};
+    RandomPool_Update(&pool, seed);
+    for (int round = 0; round < 20; ++round) {
+        uint32_t a[2];
+        const uint32_t lower[2] = {0, 0x80000000}, upper[2] = {~0u, 0xFFFFFFFF}, step[2] = {2};
+        ASSERT_EQ(RSA_OK, RSA_GeneratePrime(a, lower, upper, step, 2, &pool));
+        const uint64_t value = (uint64_t(a[1]) << 32) | a[0];
+        bool prime = value % 2 == 1;
+        for (uint64_t d = 3; prime && d * d <= value && d < 5000000; d += 2) prime = value % d != 0;
+        EXPECT_TRUE(prime) << value;
+    }
+}
+
+}  // namespace
