@@ -39,25 +39,38 @@ struct RoundConstants {
 };
 constexpr RoundConstants kT;
 
-// The two round halves differ only in FF/GG; the template keeps both
-// unrolled by the compiler without a branch per round.
+// One round with the registers renamed instead of shifted: after four
+// rounds every register is back in its place. The two halves differ only in
+// FF and GG, fixed at compile time.
 template <bool kLate>
-inline void Round(uint32_t v[8], unsigned j, uint32_t w, uint32_t w1) {
-    const uint32_t a12 = Rotl(v[0], 12);
-    const uint32_t ss1 = Rotl(a12 + v[4] + kT.t[j], 7);
+inline void Round(uint32_t a, uint32_t& b, uint32_t c, uint32_t& d, uint32_t e, uint32_t& f, uint32_t g,
+                  uint32_t& h, uint32_t t, uint32_t w, uint32_t w1) {
+    const uint32_t a12 = Rotl(a, 12);
+    const uint32_t ss1 = Rotl(a12 + e + t, 7);
     const uint32_t ss2 = ss1 ^ a12;
-    const uint32_t ff = kLate ? (v[0] & v[1]) | (v[0] & v[2]) | (v[1] & v[2]) : v[0] ^ v[1] ^ v[2];
-    const uint32_t gg = kLate ? (v[4] & v[5]) | (~v[4] & v[6]) : v[4] ^ v[5] ^ v[6];
-    const uint32_t tt1 = ff + v[3] + ss2 + w1;
-    const uint32_t tt2 = gg + v[7] + ss1 + w;
-    v[3] = v[2];
-    v[2] = Rotl(v[1], 9);
-    v[1] = v[0];
-    v[0] = tt1;
-    v[7] = v[6];
-    v[6] = Rotl(v[5], 19);
-    v[5] = v[4];
-    v[4] = P0(tt2);
+    // Majority and choice in their shorter equivalent forms.
+    const uint32_t ff = kLate ? (a & b) | ((a | b) & c) : a ^ b ^ c;
+    const uint32_t gg = kLate ? ((f ^ g) & e) ^ g : e ^ f ^ g;
+    d = ff + d + ss2 + w1;
+    h = P0(gg + h + ss1 + w);
+    b = Rotl(b, 9);
+    f = Rotl(f, 19);
+}
+
+template <bool kLate>
+inline void FourRounds(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, uint32_t& e, uint32_t& f, uint32_t& g,
+                       uint32_t& h, unsigned j, const uint32_t* W) {
+    Round<kLate>(a, b, c, d, e, f, g, h, kT.t[j], W[j], W[j] ^ W[j + 4]);
+    Round<kLate>(d, a, b, c, h, e, f, g, kT.t[j + 1], W[j + 1], W[j + 1] ^ W[j + 1 + 4]);
+    Round<kLate>(c, d, a, b, g, h, e, f, kT.t[j + 2], W[j + 2], W[j + 2] ^ W[j + 2 + 4]);
+    Round<kLate>(b, c, d, a, f, g, h, e, kT.t[j + 3], W[j + 3], W[j + 3] ^ W[j + 3 + 4]);
+}
+
+void ExpandWords(const uint8_t block[64], uint32_t W[68]) {
+    for (unsigned j = 0; j < 16; ++j) W[j] = LoadBigEndian(block + 4 * j);
+    for (unsigned j = 16; j < 68; ++j) {
+        W[j] = P1(W[j - 16] ^ W[j - 9] ^ Rotl(W[j - 3], 15)) ^ Rotl(W[j - 13], 7) ^ W[j - 6];
+    }
 }
 
 // Bit count of the message so far, kept in 64 bits across the two words.
@@ -79,22 +92,21 @@ void SM3_Init(Sm3Context* context) {
 }
 
 void SM3_Expand(const uint8_t block[64], uint32_t W[68], uint32_t W1[64]) {
-    for (unsigned j = 0; j < 16; ++j) W[j] = LoadBigEndian(block + 4 * j);
-    for (unsigned j = 16; j < 68; ++j) {
-        W[j] = P1(W[j - 16] ^ W[j - 9] ^ Rotl(W[j - 3], 15)) ^ Rotl(W[j - 13], 7) ^ W[j - 6];
-    }
+    ExpandWords(block, W);
     for (unsigned j = 0; j < 64; ++j) W1[j] = W[j] ^ W[j + 4];
 }
 
 void SM3_Compress(Sm3Context* context, const uint8_t block[64]) {
+    // W1 is formed inside the rounds: storing it costs more than the XOR.
     uint32_t W[68];
-    uint32_t W1[64];
-    SM3_Expand(block, W, W1);
-    uint32_t v[8];
-    std::memcpy(v, context->state, sizeof v);
-    for (unsigned j = 0; j < 16; ++j) Round<false>(v, j, W[j], W1[j]);
-    for (unsigned j = 16; j < 64; ++j) Round<true>(v, j, W[j], W1[j]);
-    for (unsigned i = 0; i < 8; ++i) context->state[i] ^= v[i];
+    ExpandWords(block, W);
+    uint32_t* state = context->state;
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    for (unsigned j = 0; j < 16; j += 4) FourRounds<false>(a, b, c, d, e, f, g, h, j, W);
+    for (unsigned j = 16; j < 64; j += 4) FourRounds<true>(a, b, c, d, e, f, g, h, j, W);
+    state[0] ^= a; state[1] ^= b; state[2] ^= c; state[3] ^= d;
+    state[4] ^= e; state[5] ^= f; state[6] ^= g; state[7] ^= h;
 }
 
 void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length) {
