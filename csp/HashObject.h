@@ -4,6 +4,9 @@
 
 #include "VendorLibrary.h"
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <cstdint>
 
 constexpr std::uint32_t kHashMagic = 0xBCED5698;
@@ -29,3 +32,13 @@ struct HashObject {
     std::uint8_t* keptData;  // kKeptDataRoom bytes, or null
     std::uint32_t keptLen;   // bytes hashed so far, copied or not
 };
+
+// The live hash behind a handle, or null with the reason logged.
+HashObject* LookupHashObject(HCRYPTHASH handle);
+
+DWORD CreateHashImpl(HCRYPTPROV hProv, ALG_ID algId, HCRYPTKEY hKey, DWORD flags, HCRYPTHASH* phHash);
+DWORD DestroyHashImpl(HCRYPTPROV hProv, HCRYPTHASH hHash);
+DWORD HashDataImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE* data, DWORD length, DWORD flags);
+DWORD HashSessionKeyImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, HCRYPTKEY hKey, DWORD flags);
+DWORD SetHashParamImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD param, const BYTE* data, DWORD flags);
+DWORD GetHashParamImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD param, BYTE* data, DWORD* dataLen, DWORD flags);

@@ -5,6 +5,7 @@
 #include "VendorLibrary.h"
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <cstdint>
 
@@ -61,3 +62,13 @@ inline bool IsSignatureAlg(std::uint32_t algId) { return algId == CALG_RSA_SIGN 
 // A zeroed heap object with the presets of a key made here; null when the
 // heap is exhausted. Not yet in the key list.
 KeyObject* NewSessionKeyObject();
+
+// The live key behind a handle, or null with the reason logged.
+KeyObject* LookupKeyObject(HCRYPTKEY handle);
+
+DWORD GenKeyImpl(HCRYPTPROV hProv, ALG_ID algId, DWORD flags, HCRYPTKEY* phKey);
+DWORD DeriveKeyImpl(HCRYPTPROV hProv, ALG_ID algId, HCRYPTHASH hHash, DWORD flags, HCRYPTKEY* phKey);
+DWORD DestroyKeyImpl(HCRYPTPROV hProv, HCRYPTKEY hKey);
+DWORD GetUserKeyImpl(HCRYPTPROV hProv, DWORD keySpec, HCRYPTKEY* phKey);
+DWORD SetKeyParamImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD param, const BYTE* data, DWORD flags);
+DWORD GetKeyParamImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD param, BYTE* data, DWORD* dataLen);
