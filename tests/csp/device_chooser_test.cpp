@@ -1,0 +1,184 @@
+// The device chooser shown for real with two simulated tokens and worked
+// from a driver thread: it finds the dialog, reads its texts, picks an
+// entry, presses a button and keeps a screenshot.
+#include "ProviderFixture.h"
+
+#include "MessageTable.h"
+#include "SelectDevDlg.h"
+#include "UiDriver.h"
+#include "resource.h"
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace {
+
+using tokentest::AddToken;
+
+struct Seen {
+    std::wstring title, okText, cancelText, listLabel, serialLabel, firstSerial, chosenSerial;
+    std::vector<std::wstring> labels;
+    LONG_PTR exStyle = 0;
+    bool found = false;
+};
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t text[256] = {};
+    SendMessageW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+HWND WaitForChooser()
+{
+    const wchar_t* title = GetMessageTable()->texts[MSG_SELECT_DIALOG];
+    for (int i = 0; i < 500; ++i) {
+        HWND window = FindWindowW(L"#32770", title);
+        if (window && IsWindowVisible(window)) return window;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+// The window as drawn, as a 24-bit BMP file.
+bool SaveShot(HWND window, const std::wstring& path)
+{
+    RECT box;
+    GetWindowRect(window, &box);
+    int width = box.right - box.left, height = box.bottom - box.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, box.left, box.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    DWORD stride = (DWORD(width) * 3 + 3) & ~3u;
+    std::vector<BYTE> pixels(stride * height);
+    GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
+    BITMAPFILEHEADER file = {0x4D42, DWORD(sizeof file + sizeof header + pixels.size()), 0, 0,
+                             sizeof file + sizeof header};
+    FILE* out = _wfopen(path.c_str(), L"wb");
+    bool written = out && fwrite(&file, sizeof file, 1, out) == 1 && fwrite(&header, sizeof header, 1, out) == 1 &&
+                   fwrite(pixels.data(), pixels.size(), 1, out) == 1;
+    if (out) fclose(out);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return written;
+}
+
+struct DriverPlan {
+    int pick;        // combo index to select, or -1 for none
+    int button;      // IDOK or IDCANCEL
+    const wchar_t* shot;
+};
+
+DWORD WINAPI Drive(LPVOID parameter)
+{
+    auto* job = static_cast<std::pair<DriverPlan, Seen>*>(parameter);
+    const DriverPlan& plan = job->first;
+    Seen& seen = job->second;
+    HWND dialog = WaitForChooser();
+    if (!dialog) return 1;
+    seen.found = true;
+    seen.title = TextOf(dialog);
+    seen.exStyle = GetWindowLongPtrW(dialog, GWL_EXSTYLE);
+    seen.okText = TextOf(GetDlgItem(dialog, IDOK));
+    seen.cancelText = TextOf(GetDlgItem(dialog, IDCANCEL));
+    seen.listLabel = TextOf(GetDlgItem(dialog, IDC_DEVICE_LIST_LABEL));
+    seen.serialLabel = TextOf(GetDlgItem(dialog, IDC_DEVICE_SERIAL_LABEL));
+    HWND combo = GetDlgItem(dialog, IDC_DEVICE_LIST);
+    HWND serial = GetDlgItem(dialog, IDC_DEVICE_SERIAL);
+    seen.firstSerial = TextOf(serial);
+    LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t label[128] = {};
+        SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(label));
+        seen.labels.push_back(label);
+    }
+    SendMessageW(combo, CB_SETCURSEL, plan.pick, 0);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_DEVICE_LIST, CBN_SELENDOK), reinterpret_cast<LPARAM>(combo));
+    seen.chosenSerial = TextOf(serial);
+    Sleep(100);
+    SaveShot(dialog, ScreenshotPath(plan.shot));
+    SendMessageW(GetDlgItem(dialog, plan.button), BM_CLICK, 0, 0);
+    return 0;
+}
+
+class DeviceChooser : public csptest::ProviderFixture {
+protected:
+    void SetUp() override
+    {
+        if (!HaveDisplay()) GTEST_SKIP() << "no display for the dialog";
+        ProviderFixture::SetUp();
+        tokensim::TokenOptions one, two;
+        one.label = "Token One";
+        two.label = "Token Two";
+        AddToken("SN-ONE", one);
+        AddToken("SN-TWO", two);
+    }
+    DWORD Run(const DriverPlan& plan, char* device)
+    {
+        std::pair<DriverPlan, Seen> job{plan, {}};
+        HANDLE driver = CreateThread(nullptr, 0, Drive, &job, 0, nullptr);
+        DWORD result = ChooseTokenDevice(device);
+        WaitForSingleObject(driver, 30000);
+        CloseHandle(driver);
+        m_seen = job.second;
+        return result;
+    }
+    Seen m_seen;
+};
+
+TEST_F(DeviceChooser, SecondTokenChosenFromTheList)
+{
+    char device[vendor::UK_NAME_LEN] = {};
+    ASSERT_EQ(Run({1, IDOK, L"device_chooser.bmp"}, device), 0u);
+    ASSERT_TRUE(m_seen.found);
+    const wchar_t* const* texts = GetMessageTable()->texts;
+    EXPECT_EQ(m_seen.title, texts[MSG_SELECT_DIALOG]);
+    EXPECT_EQ(m_seen.okText, texts[MSG_OK]);
+    EXPECT_EQ(m_seen.cancelText, texts[MSG_CANCEL]);
+    EXPECT_EQ(m_seen.listLabel, texts[MSG_SELECT_UKEY]);
+    EXPECT_EQ(m_seen.serialLabel, texts[MSG_UKEY_SN]);
+    EXPECT_TRUE(m_seen.exStyle & WS_EX_LAYERED);
+    EXPECT_TRUE(m_seen.exStyle & WS_EX_TOPMOST);
+    EXPECT_EQ(m_seen.labels, (std::vector<std::wstring>{L"Token One", L"Token Two"}));
+    EXPECT_EQ(m_seen.firstSerial, L"SN-ONE");
+    EXPECT_EQ(m_seen.chosenSerial, L"SN-TWO");
+    EXPECT_STREQ(device, tokensim::DeviceNameFor("SN-TWO").c_str());
+}
+
+TEST_F(DeviceChooser, CancelLeavesTheBufferAlone)
+{
+    char device[vendor::UK_NAME_LEN] = "untouched";
+    EXPECT_EQ(Run({1, IDCANCEL, L"device_chooser_cancel.bmp"}, device), 1223u);
+    EXPECT_TRUE(m_seen.found);
+    EXPECT_STREQ(device, "untouched");
+}
+
+TEST_F(DeviceChooser, OkWithNothingSelectedIsCancel)
+{
+    char device[vendor::UK_NAME_LEN] = "untouched";
+    EXPECT_EQ(Run({-1, IDOK, L"device_chooser_none.bmp"}, device), 1223u);
+    EXPECT_STREQ(device, "untouched");
+}
+
+TEST_F(DeviceChooser, UnreadableTokenIsLeftOut)
+{
+    tokentest::EditStore([](tokensim::State& s) { s.faults.push_back({8, vendor::UK_SW_FILE_NOT_FOUND, 1}); });
+    char device[vendor::UK_NAME_LEN] = {};
+    ASSERT_EQ(Run({0, IDOK, L"device_chooser_short.bmp"}, device), 0u);
+    EXPECT_EQ(m_seen.labels, (std::vector<std::wstring>{L"Token Two"}));
+    EXPECT_STREQ(device, tokensim::DeviceNameFor("SN-TWO").c_str());
+}
+
+}  // namespace
