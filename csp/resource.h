@@ -16,8 +16,7 @@
 #define IDC_PIN_OK_IMAGE 1012
 #define IDC_PIN_CANCEL_IMAGE 1013
 
-// Images are PNG files under their own resource type.
+// Images are PNG files under the resource type "PNG".
 #define IDB_PIN_BACKGROUND 108
 #define IDB_PIN_OK 111
 #define IDB_PIN_CANCEL 112
-#define RT_PNG_IMAGE "PNG"

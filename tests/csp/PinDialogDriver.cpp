@@ -1,0 +1,330 @@
+// PinDialogDriver: works the provider's PIN dialog from outside, the way a
+// person at the keyboard would: it finds the dialog, types with keyboard
+// input, clicks the buttons with the mouse, answers message boxes and
+// saves screenshots. Tests and the demo run of the main job use it.
+//
+//   PinDialogDriver [--timeout SECONDS] STEP...
+//     shade           wait for the full-screen shade
+//     pin             wait for the PIN dialog
+//     type=TEXT       type TEXT into the PIN edit
+//     ok | cancel     click OK or Cancel of the PIN dialog
+//     enter | escape  press the key in the foreground window
+//     ok-enabled=0|1  check whether OK can be pressed
+//     box             wait for a message box and leave it up
+//     message         wait for a message box, print "message: TEXT", press OK
+//     gone            wait until neither the PIN dialog nor the shade is shown
+//     shot=FILE       save the screen as a 24-bit BMP file
+//     serve=PIN       until killed (or the timeout): type PIN into every PIN
+//                     dialog that appears and press OK; answer message boxes
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kPinEditId = 1001;
+constexpr int kMessageTextId = 0xFFFF;  // the text control of a message box
+constexpr DWORD kPollMs = 20;
+
+DWORD g_timeoutMs = 30000;
+
+struct FindQuery {
+    bool (*match)(HWND);
+    HWND found;
+};
+
+bool IsDialog(HWND window)
+{
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    return lstrcmpW(name, L"#32770") == 0 && IsWindowVisible(window);
+}
+
+bool IsPinDialog(HWND window)
+{
+    HWND edit = IsDialog(window) ? GetDlgItem(window, kPinEditId) : nullptr;
+    return edit && IsWindowVisible(edit) && GetDlgItem(window, IDOK) && GetDlgItem(window, IDCANCEL);
+}
+
+bool IsMessageBox(HWND window)
+{
+    return IsDialog(window) && GetDlgItem(window, kMessageTextId) && !GetDlgItem(window, kPinEditId);
+}
+
+// The shade is the dialog that covers the primary screen.
+bool IsShade(HWND window)
+{
+    if (!IsDialog(window) || GetDlgItem(window, kPinEditId)) return false;
+    RECT box = {};
+    GetWindowRect(window, &box);
+    return box.right - box.left >= GetSystemMetrics(SM_CXSCREEN) &&
+           box.bottom - box.top >= GetSystemMetrics(SM_CYSCREEN);
+}
+
+BOOL CALLBACK FindProc(HWND window, LPARAM param)
+{
+    auto* query = reinterpret_cast<FindQuery*>(param);
+    if (!query->match(window)) return TRUE;
+    query->found = window;
+    return FALSE;
+}
+
+HWND FindTopLevel(bool (*match)(HWND))
+{
+    FindQuery query = {match, nullptr};
+    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&query));
+    return query.found;
+}
+
+HWND WaitFor(bool (*match)(HWND), DWORD timeoutMs)
+{
+    for (DWORD waited = 0;; waited += kPollMs) {
+        if (HWND window = FindTopLevel(match)) return window;
+        if (waited >= timeoutMs) return nullptr;
+        Sleep(kPollMs);
+    }
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& text)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(n > 0 ? n - 1 : 0, L'\0');
+    if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
+    return out;
+}
+
+void SendKey(WORD vk, bool up)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof input);
+}
+
+void PressKey(WORD vk)
+{
+    SendKey(vk, false);
+    SendKey(vk, true);
+    Sleep(30);
+}
+
+void ClickAt(int x, int y)
+{
+    SetCursorPos(x, y);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, input, sizeof input[0]);
+    Sleep(50);
+}
+
+void ClickCentre(HWND control)
+{
+    RECT box = {};
+    GetWindowRect(control, &box);
+    // Right of the centre: the button's image lies over its left side.
+    ClickAt(box.left + (box.right - box.left) * 2 / 3, (box.top + box.bottom) / 2);
+}
+
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+bool BringForward(HWND window)
+{
+    for (DWORD waited = 0; waited < 2000; waited += kPollMs) {
+        if (GetForegroundWindow() == window) return true;
+        SetForegroundWindow(window);
+        Sleep(kPollMs);
+    }
+    return GetForegroundWindow() == window;
+}
+
+bool TypeText(const std::wstring& text)
+{
+    HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
+    if (!dialog) return false;
+    HWND edit = GetDlgItem(dialog, kPinEditId);
+    BringForward(dialog);
+    if (FocusOf(dialog) != edit) ClickCentre(edit);
+    for (wchar_t c : text) {
+        SHORT scan = VkKeyScanW(c);
+        if (scan == -1) return false;
+        bool shift = (scan & 0x100) != 0;
+        if (shift) SendKey(VK_SHIFT, false);
+        PressKey(LOBYTE(scan));
+        if (shift) SendKey(VK_SHIFT, true);
+    }
+    // Let the dialog take in the keys before the next step looks at it.
+    Sleep(150);
+    return true;
+}
+
+bool ClickButton(int id)
+{
+    HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
+    if (!dialog) return false;
+    BringForward(dialog);
+    ClickCentre(GetDlgItem(dialog, id));
+    return true;
+}
+
+bool CheckOkEnabled(bool expected)
+{
+    HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
+    bool enabled = dialog && IsWindowEnabled(GetDlgItem(dialog, IDOK));
+    std::printf("ok-enabled: %d\n", enabled ? 1 : 0);
+    return dialog && enabled == expected;
+}
+
+bool AnswerMessage(DWORD timeoutMs)
+{
+    HWND box = WaitFor(IsMessageBox, timeoutMs);
+    if (!box) return false;
+    wchar_t text[1024] = {};
+    GetDlgItemTextW(box, kMessageTextId, text, 1024);
+    std::printf("message: %s\n", Utf8(text).c_str());
+    std::fflush(stdout);
+    BringForward(box);
+    ClickCentre(GetDlgItem(box, IDOK));
+    for (DWORD waited = 0; IsWindow(box) && IsWindowVisible(box) && waited < 3000; waited += kPollMs) Sleep(kPollMs);
+    return !IsWindow(box) || !IsWindowVisible(box);
+}
+
+bool WaitGone()
+{
+    for (DWORD waited = 0; waited < g_timeoutMs; waited += kPollMs) {
+        if (!FindTopLevel(IsPinDialog) && !FindTopLevel(IsShade)) return true;
+        Sleep(kPollMs);
+    }
+    return false;
+}
+
+bool SaveScreen(const std::wstring& path)
+{
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;  // bottom-up, as BMP files store rows
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    header.biSizeImage = stride * static_cast<DWORD>(height);
+
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = bitmap != nullptr;
+    if (ok) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        ok = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != FALSE;
+        GdiFlush();
+        SelectObject(memory, old);
+    }
+    if (ok) {
+        BITMAPFILEHEADER file = {};
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof file + sizeof header;
+        file.bfSize = file.bfOffBits + header.biSizeImage;
+        FILE* out = _wfopen(path.c_str(), L"wb");
+        ok = out && std::fwrite(&file, sizeof file, 1, out) == 1 && std::fwrite(&header, sizeof header, 1, out) == 1 &&
+             std::fwrite(bits, header.biSizeImage, 1, out) == 1;
+        if (out) std::fclose(out);
+    }
+    if (bitmap) DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+// A demo stand-in for the person at the keyboard.
+bool Serve(const std::wstring& pin)
+{
+    HWND handled = nullptr;
+    for (DWORD waited = 0; waited < g_timeoutMs; waited += kPollMs) {
+        if (FindTopLevel(IsMessageBox)) AnswerMessage(0);
+        HWND dialog = FindTopLevel(IsPinDialog);
+        if (dialog && dialog != handled) {
+            // Give the dialog its first paint, as a person would look first.
+            Sleep(300);
+            if (TypeText(pin) && ClickButton(IDOK)) {
+                std::printf("typed the PIN into dialog %p\n", static_cast<void*>(dialog));
+                std::fflush(stdout);
+            }
+            handled = dialog;
+        }
+        Sleep(kPollMs);
+    }
+    return true;
+}
+
+bool RunStep(const std::string& step)
+{
+    auto value = [&](const char* prefix) { return Wide(step.substr(std::strlen(prefix))); };
+    if (step == "shade") return WaitFor(IsShade, g_timeoutMs) != nullptr;
+    if (step == "pin") return WaitFor(IsPinDialog, g_timeoutMs) != nullptr;
+    if (step.rfind("type=", 0) == 0) return TypeText(value("type="));
+    if (step == "ok") return ClickButton(IDOK);
+    if (step == "cancel") return ClickButton(IDCANCEL);
+    if (step == "enter" || step == "escape") {
+        HWND target = FindTopLevel(IsPinDialog);
+        if (!target) target = FindTopLevel(IsShade);
+        if (target) BringForward(target);
+        PressKey(step == "enter" ? VK_RETURN : VK_ESCAPE);
+        return true;
+    }
+    if (step == "ok-enabled=0" || step == "ok-enabled=1") return CheckOkEnabled(step.back() == '1');
+    if (step == "box") return WaitFor(IsMessageBox, g_timeoutMs) != nullptr;
+    if (step == "message") return AnswerMessage(g_timeoutMs);
+    if (step == "gone") return WaitGone();
+    if (step.rfind("shot=", 0) == 0) return SaveScreen(value("shot="));
+    if (step.rfind("serve=", 0) == 0) return Serve(value("serve="));
+    std::fprintf(stderr, "unknown step %s\n", step.c_str());
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> steps;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
+            g_timeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
+        } else {
+            steps.push_back(argv[i]);
+        }
+    }
+    for (const std::string& step : steps) {
+        // PINs stay off the output.
+        bool secret = step.rfind("type=", 0) == 0 || step.rfind("serve=", 0) == 0;
+        std::printf("step: %s\n", secret ? step.substr(0, step.find('=')).c_str() : step.c_str());
+        std::fflush(stdout);
+        if (!RunStep(step)) {
+            std::printf("failed: %s\n", step.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,49 @@
+// Runs PinDialogDriver beside the test program and collects what it saw.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct DriverRun {
+    DWORD exitCode = 1;
+    std::vector<std::string> messages;  // texts of the message boxes answered, UTF-8
+    std::string output;
+};
+
+class CUiDriver {
+public:
+    // steps: the driver's command line after its name.
+    bool Start(const std::wstring& steps);
+    DriverRun Finish(DWORD timeoutMs = 60000);
+    // Once the driver has ended, closes whatever windows the given thread
+    // still shows, so that a driver that lost its way fails the test
+    // instead of leaving a modal prompt up for ever. Ends with Finish.
+    void GuardThreadWindows(DWORD threadId);
+    ~CUiDriver();
+
+private:
+    HANDLE m_process = nullptr;
+    HANDLE m_output = nullptr;
+    std::string m_collected;
+    HANDLE m_reader = nullptr;
+    HANDLE m_guard = nullptr;
+    DWORD m_guardedThread = 0;
+    volatile LONG m_finished = 0;
+    static DWORD WINAPI ReadOutput(LPVOID self);
+    static DWORD WINAPI Guard(LPVOID self);
+};
+
+// Where a test leaves its screenshots: the folder "screens" beside the
+// test program, made on first use.
+std::wstring ScreenshotPath(const wchar_t* name);
+
+// True when the display has windows to show (an X server under Wine).
+bool HaveDisplay();
+
+// Pixels of a 24-bit BMP file that have exactly this colour.
+long CountPixels(const std::wstring& path, COLORREF colour);
+
+// A process-local UTF-8 copy of a wide text.
+std::string Utf8(const std::wstring& text);

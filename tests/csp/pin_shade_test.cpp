@@ -1,0 +1,176 @@
+// The PIN shade and PIN dialog shown for real and worked from another
+// process by PinDialogDriver, over a scripted token.
+#include "MessageTable.h"
+#include "PinCache.h"
+#include "PinShade.h"
+#include "UiDriver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kDevice[] = "\\\\?\\usb#vid_1ea8&pid_c004#sim0001";
+constexpr char kRightPin[] = "12345678";
+constexpr COLORREF kDialogBody = RGB(246, 248, 252);  // of the dialog's background image
+
+// The scripted token: one user PIN with a try counter.
+struct FakeToken {
+    std::uint32_t triesLeft = 6;
+    bool blocked = false;
+    int logins = 0;
+} g_token;
+
+std::uint32_t UKAPI FakeLogin(vendor::UK_HANDLE, std::uint32_t, std::uint32_t, const std::uint8_t* pin,
+                              std::uint32_t length)
+{
+    ++g_token.logins;
+    if (g_token.blocked) return vendor::UK_SW_PIN_BLOCKED;
+    if (length == std::strlen(kRightPin) && std::memcmp(pin, kRightPin, length) == 0) {
+        g_token.triesLeft = 6;
+        return vendor::UK_OK;
+    }
+    if (g_token.triesLeft) --g_token.triesLeft;
+    if (!g_token.triesLeft) g_token.blocked = true;
+    return vendor::UK_SW_WRONG_PIN | g_token.triesLeft;
+}
+
+std::uint32_t UKAPI FakeGetRetryTimes(vendor::UK_HANDLE, std::uint32_t, std::uint32_t, std::uint32_t* info)
+{
+    *info = g_token.triesLeft;
+    return vendor::UK_OK;
+}
+
+vendor::UK_FUNCTION_LIST MakeTable()
+{
+    vendor::UK_FUNCTION_LIST table = {};
+    table.Login = FakeLogin;
+    table.GetRetryTimes = FakeGetRetryTimes;
+    return table;
+}
+
+vendor::UK_FUNCTION_LIST g_table = MakeTable();
+
+std::string Formatted(unsigned id, int value)
+{
+    wchar_t text[1024];
+    wsprintfW(text, GetMessageTable()->texts[id], value);
+    return Utf8(text);
+}
+
+struct ShadeCase {
+    const char* name;
+    const wchar_t* steps;
+    std::uint32_t triesLeft;
+    bool blocked;
+    DWORD result;
+    const char* pin;  // the PIN handed back, when the result is 0
+    std::vector<std::string> messages;
+    int logins;
+};
+
+std::vector<ShadeCase> Cases()
+{
+    std::string wrong2 = Formatted(MSG_WRONG_PIN, 2);
+    std::string locked = Utf8(GetMessageTable()->texts[MSG_PIN_LOCKED]);
+    return {
+        {"RightPinIsVerifiedAndCached", L"pin type=12345678 ok-enabled=1 shot=pin_dialog.bmp ok gone", 6, false, 0,
+         kRightPin, {}, 1},
+        {"WrongPinShowsTriesLeftThenAsksAgain",
+         L"pin type=11111111 ok box shot=pin_wrong.bmp message pin type=12345678 ok gone", 3, false, 0, kRightPin,
+         {wrong2}, 2},
+        {"CancelVerifiesNothing", L"pin type=1234 shot=pin_cancel.bmp cancel gone", 6, false, kPinShadeFailed, nullptr,
+         {}, 0},
+        {"LastTryWrongShowsLocked", L"pin type=11111111 ok message gone", 1, false, kPinShadeFailed, nullptr, {locked},
+         1},
+        {"BlockedPinShowsLocked", L"pin type=12345678 ok message gone", 0, true, kPinShadeFailed, nullptr, {locked}, 1},
+        {"FivePinCharactersKeepOkDisabledEvenForEnter",
+         L"pin type=12345 ok-enabled=0 enter ok-enabled=0 type=678 ok-enabled=1 ok gone", 6, false, 0, kRightPin, {}, 1},
+        {"EnterBeforeThePromptCancels", L"shade enter gone", 6, false, kPinShadeFailed, nullptr, {}, 0},
+    };
+}
+
+class PinShadeTest : public ::testing::TestWithParam<ShadeCase> {
+protected:
+    static void SetUpTestSuite() { InitializeCriticalSection(&PinCacheLock); }
+    static void TearDownTestSuite() { DeleteCriticalSection(&PinCacheLock); }
+
+    void SetUp() override
+    {
+        if (!HaveDisplay()) GTEST_SKIP() << "no display for the PIN windows";
+        g_token = FakeToken();
+        g_token.triesLeft = GetParam().triesLeft;
+        g_token.blocked = GetParam().blocked;
+        std::memset(&m_session, 0, sizeof m_session);
+        std::strcpy(m_session.deviceName, kDevice);
+        m_session.device = 1;
+        m_session.funcs = &g_table;
+        char names[1][vendor::UK_NAME_LEN] = {};
+        std::strcpy(names[0], kDevice);
+        PinCache_SyncWithTokens(names, 0);
+        PinCache_SyncWithTokens(names, 1);
+    }
+
+    TokenSession m_session;
+};
+
+TEST_P(PinShadeTest, Prompt)
+{
+    const ShadeCase& c = GetParam();
+    std::wstring steps = L"--timeout 20 " + std::wstring(c.steps);
+    for (const wchar_t* shot : {L"pin_dialog.bmp", L"pin_wrong.bmp", L"pin_cancel.bmp"}) {
+        std::wstring::size_type at = steps.find(std::wstring(L"shot=") + shot);
+        if (at != std::wstring::npos) steps.replace(at + 5, wcslen(shot), L"\"" + ScreenshotPath(shot) + L"\"");
+    }
+    CUiDriver driver;
+    ASSERT_TRUE(driver.Start(steps));
+    driver.GuardThreadWindows(GetCurrentThreadId());
+
+    std::uint8_t pin[kTokenPinRoom];
+    std::memset(pin, 0xAA, sizeof pin);
+    std::uint32_t length = 0xAA;
+    DWORD result = ShowPinShade(nullptr, &m_session, pin, &length);
+    DriverRun run = driver.Finish();
+
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(run.messages, c.messages);
+    EXPECT_EQ(g_token.logins, c.logins);
+    if (c.pin) {
+        std::string expected(c.pin);
+        ASSERT_EQ(length, expected.size());
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(pin), length), expected);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(m_session.pin), m_session.pinLength), expected);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(PinCache[0].pin), PinCache[0].pinLength), expected);
+    } else {
+        EXPECT_EQ(length, 0xAAu);
+        for (std::uint8_t b : pin) ASSERT_EQ(b, 0xAA);
+        EXPECT_EQ(m_session.pinLength, 0);
+        EXPECT_EQ(PinCache[0].pinLength, 0);
+    }
+}
+
+TEST_P(PinShadeTest, ScreenshotShowsTheWindow)
+{
+    if (std::wstring(GetParam().steps).find(L"shot=") == std::wstring::npos) GTEST_SKIP() << "no screenshot here";
+    // Runs after Prompt of the same case, which saved the screen while the
+    // PIN dialog or a message box was up: its face colour is on the picture.
+    struct Shot {
+        const wchar_t* name;
+        COLORREF face;
+    } shots[] = {{L"pin_dialog.bmp", kDialogBody},
+                 {L"pin_cancel.bmp", kDialogBody},
+                 {L"pin_wrong.bmp", GetSysColor(COLOR_BTNFACE)}};
+    for (const Shot& shot : shots) {
+        if (std::wstring(GetParam().steps).find(shot.name) == std::wstring::npos) continue;
+        EXPECT_GT(CountPixels(ScreenshotPath(shot.name), shot.face), 10000) << Utf8(shot.name);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shade, PinShadeTest, ::testing::ValuesIn(Cases()),
+                         [](const ::testing::TestParamInfo<ShadeCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
