@@ -1,15 +1,52 @@
 #include "nmMessageSigning.h"
 
-#include <cstring>
-#include <new>
+#include "JSONUtility.h"
+#include "SigwellHost.h"
+#include "TraceHelper.h"
 
-// Until the request handlers are in place the host echoes each request.
+#include <cstring>
+
+namespace {
+
+struct REQUEST_HANDLER_ENTRY {
+    const char *pszName;
+    PFN_REQUEST_HANDLER pfnHandler;
+};
+
+// Tried in order; the null row ends the table.
+const REQUEST_HANDLER_ENTRY kRequestHandlers[] = {
+    {nullptr, nullptr},
+};
+
+} // namespace
+
+int Invoke(cJSON **ppResponseJSON, const char *pszFuncName, const cJSON *pArgs)
+{
+    for (const REQUEST_HANDLER_ENTRY *pEntry = kRequestHandlers; pEntry->pszName; ++pEntry)
+        if (_stricmp(pszFuncName, pEntry->pszName) == 0)
+            return pEntry->pfnHandler(ppResponseJSON, pArgs, g_pobjCryptoAgent);
+    TRACE_A_FAILED("Invoke", -1, "no handler for the function");
+    return -1;
+}
+
 int ParseAndRespondRequest(const char *pszRequest, char **ppszAnswer)
 {
-    size_t cch = strlen(pszRequest);
-    char *pszAnswer = new (std::nothrow) char[cch + 1];
-    if (pszAnswer != nullptr)
-        memcpy(pszAnswer, pszRequest, cch + 1);
-    *ppszAnswer = pszAnswer;
+    TRACE_FUNCTION(L"ParseAndRespondRequest");
+    char *pszFuncName = nullptr;
+    char *pszRandomId = nullptr;
+    cJSON *pArgs = nullptr;
+    cJSON *pResponseJSON = nullptr;
+
+    int nResult = ParseRequestMsgToJSON(pszRequest, &pszFuncName, &pArgs, &pszRandomId);
+    if (nResult == 0) {
+        nResult = Invoke(&pResponseJSON, pszFuncName, pArgs);
+        TraceValueInt(L"Invoke", nResult);
+    }
+    ConvertJSONToResponseMsg(pszFuncName, pszRandomId, pResponseJSON, ppszAnswer);
+
+    delete[] pszFuncName;
+    delete[] pszRandomId;
+    cJSON_Delete(pArgs);
+    cJSON_Delete(pResponseJSON);
     return 0;
 }

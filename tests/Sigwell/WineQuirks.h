@@ -1,0 +1,16 @@
+// What differs under Wine, one named predicate per quirk.
+#pragma once
+
+#include <windows.h>
+
+inline bool RunningUnderWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// Wine picks resources by the process's UI language (taken from LANG) and
+// ignores the thread's; Windows honours SetThreadUILanguage.
+inline bool ThreadUILanguageIgnoredByResources()
+{
+    return RunningUnderWine();
+}
