@@ -41,7 +41,8 @@ void Sm2ZValue(const std::uint8_t x[32], const std::uint8_t y[32], std::uint8_t 
 }
 
 // An SM2 signature is over SM3(Z || M); Z binds the signer's public key.
-// Keys of other algorithms take no Z.
+// Keys of other algorithms take no Z. A hash that missed Z would sign the
+// wrong value, so a failed update fails the creation.
 DWORD SeedWithZValue(ProviderContext* context, HashObject* hash)
 {
     const KeyObject& key = context->signatureKey.keyLen ? context->signatureKey : context->exchangeKey;
@@ -54,8 +55,7 @@ DWORD SeedWithZValue(ProviderContext* context, HashObject* hash)
     }
     std::uint8_t z[32];
     Sm2ZValue(point, point + 32, z);
-    Token_HashUpdate(hash, z, sizeof z);
-    return 0;
+    return Token_HashUpdate(hash, z, sizeof z);
 }
 
 void CloseTokenHash(HashObject* hash)

@@ -105,6 +105,15 @@ TEST_F(Hashes, Sm3StartsWithTheZValueOfTheSm2Key)
     }
 }
 
+TEST_F(Hashes, Sm3WithoutItsZValueIsNotCreated)
+{
+    HCRYPTPROV context = ContainerWith(kAlgSm2Sign);
+    tokentest::EditStore([](tokensim::State& s) { s.faults.push_back({56, 0x80006F00, 1}); });
+    HCRYPTHASH hash = 0;
+    EXPECT_EQ(CreateHashImpl(context, kAlgSm3, 0, 0, &hash), DWORD(NTE_FAIL));
+    EXPECT_EQ(hash, 0u);
+}
+
 TEST_F(Hashes, Sm3InAnRsaContainerIsPlainSm3)
 {
     HCRYPTPROV context = ContainerWith(AT_SIGNATURE);
