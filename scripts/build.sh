@@ -7,15 +7,15 @@ build=${SIGWELL_BUILD:-$root/build}
 
 configure() {
     local dir=$build/$1; shift
-    [ -f "$dir/build.ninja" ] || cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DSIGWELL_DEPS_DIR="${SIGWELL_DEPS:-$root/build/deps}/${dir##*/}" "$@" >/dev/null
+    [ -f "$dir/build.ninja" ] || cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 }
 
 trees=${SIGWELL_TREES:-i686 x86_64 native}
 for t in $trees; do
     case $t in
         native) configure native -DSIGWELL_SANITIZE=ON ;;
-        *) configure "$t" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" ;;
+        *) configure "$t" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$t.cmake" \
+               -DSIGWELL_DEPS_DIR="${SIGWELL_DEPS:-$root/build/deps}/$t" ;;
     esac
     cmake --build "$build/$t"
 done
