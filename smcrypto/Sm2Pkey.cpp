@@ -195,6 +195,9 @@ int VerifySignedBytes(const X509_ALGOR *alg, const ASN1_BIT_STRING *signature, c
 
 } // namespace
 
+// Only the recommended curve: a key on the example curve has explicit
+// parameters inside OpenSSL 3's EVP_PKEY, which keeps no curve name that
+// would tell it apart. The raw SM2 routines take both curves.
 bool SmPkeyIsSm2(const EVP_PKEY *pkey)
 {
     return pkey != nullptr && IsEcKey(pkey) && GroupNid(pkey) == SM_NID_SM2_CURVE;
