@@ -106,8 +106,9 @@ int ReadFromNativeMessaging(char **ppszMsg, int nFd, unsigned int *pnLength)
         return 0;
     }
     if (nGot < 0) {
-        TRACE_A_FAILED("_read(length)", errno, "-1 == nReadSize");
-        return errno ? errno : -1;
+        int nError = errno ? errno : -1;
+        TRACE_A_FAILED("_read(length)", nError, "-1 == nReadSize");
+        return nError;
     }
     if (nGot != static_cast<int>(sizeof(abyLength))) {
         TRACE_A_FAILED("_read(length)", -1, "nReadSize != 4");
