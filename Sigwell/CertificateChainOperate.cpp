@@ -250,7 +250,8 @@ HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
         return E_OUTOFMEMORY;
     }
     for (DWORD dwFlags = CRYPT_FIRST;; dwFlags = CRYPT_NEXT) {
-        // Every call is offered the whole buffer, whatever the last name's length.
+        // Every call is offered the whole buffer, whatever the last name's
+        // length, but for its last byte, which keeps the name terminated.
         memset(pbName.get(), 0, cbNameBuffer + 1);
         DWORD cbName = cbNameBuffer;
         if (!CryptGetProvParam(handles.hProv, PP_ENUMCONTAINERS, pbName.get(), &cbName, dwFlags))
