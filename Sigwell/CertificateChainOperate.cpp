@@ -240,6 +240,11 @@ HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
     DWORD cbNameBuffer = 0;
     if (!CryptGetProvParam(handles.hProv, PP_ENUMCONTAINERS, nullptr, &cbNameBuffer,
                            CRYPT_FIRST)) {
+        // A provider without containers may say so already when asked for the length.
+        if (GetLastError() == ERROR_NO_MORE_ITEMS) {
+            TRACE_OK(L"CryptGetProvParam(PP_ENUMCONTAINERS) - no containers");
+            return VESK_OK;
+        }
         HRESULT hResult = FailedCallStatus();
         TRACE_FAILED(L"CryptGetProvParam(PP_ENUMCONTAINERS)", L"FALSE == bResult", hResult);
         return hResult;
