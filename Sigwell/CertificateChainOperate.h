@@ -1,0 +1,54 @@
+// Certificates read from the key containers of the installed providers,
+// kept with the provider, container and key spec they were read under.
+#pragma once
+
+#include "CertificateFilter.h"
+#include "CertificateQuery.h"
+#include "CryptoApiSigning.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <vector>
+
+const size_t UNREGISTERED_NAME_CCH = 260;
+
+struct UNREGISTERED_CERT_CONTEXT {
+    WCHAR wszProviderName[UNREGISTERED_NAME_CCH];
+    WCHAR wszContainerName[UNREGISTERED_NAME_CCH];
+    DWORD dwKeySpec;              // AT_KEYEXCHANGE or AT_SIGNATURE
+    PCCERT_CONTEXT pCertContext;  // one reference owned by the record
+};
+typedef UNREGISTERED_CERT_CONTEXT *PUNREGISTERED_CERT_CONTEXT;
+
+// Owns its records; RemoveAllUnregisteredCertificates frees them.
+typedef std::vector<PUNREGISTERED_CERT_CONTEXT> UnregisteredCertVector;
+
+// Note the order: container first, provider second.
+HRESULT CertCreateUnregisteredCertContext(LPCWSTR pwszContainerName, LPCWSTR pwszProviderName,
+                                          PCCERT_CONTEXT pCertContext, DWORD dwKeySpec,
+                                          PUNREGISTERED_CERT_CONTEXT *ppRecord);
+// A full copy with its own certificate reference.
+HRESULT CertDuplicateUnregisteredCertContext(const UNREGISTERED_CERT_CONTEXT *pRecord,
+                                             PUNREGISTERED_CERT_CONTEXT *ppCopy);
+void CertFreeUnregisteredCertContext(PUNREGISTERED_CERT_CONTEXT pRecord);
+void RemoveAllUnregisteredCertificates(UnregisteredCertVector &vtrRecords);
+
+// The certificate of one key of one container; 0xA0071009 when the system
+// can already open its private key.
+HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName,
+                                         DWORD dwKeySpec, PUNREGISTERED_CERT_CONTEXT *ppRecord);
+
+// Appends the records of one provider's containers that pass the filter.
+HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
+                                                       const CERT_FILTER *pFilter,
+                                                       UnregisteredCertVector &vtrRecords);
+// The same over a "||"-separated provider list, or all installed providers
+// when it is null; names containing "Microsoft" are skipped.
+HRESULT FilterUnregisteredCertificatesfromCSP(LPCWSTR pwszCSPList, const CERT_FILTER *pFilter,
+                                              UnregisteredCertVector &vtrRecords);
+
+// All installed provider names joined by "||", a new[] text.
+HRESULT GetAllCSPName(LPWSTR *ppwszAllCSPName);
+// Appends the names of a "||"-separated list; an empty piece ends it.
+void SplitStrings(LPCWSTR pwszList, StringVector &vtrNames);
