@@ -156,17 +156,23 @@ HRESULT SM2EncodeOID(LPCSTR pszObjId, BYTE **ppbEncoded, DWORD *pcbEncoded)
     stAttribute.pszObjId = const_cast<LPSTR>(pszObjId);
     DerPiece encoded;
     HRESULT hResult = EncodeInto(PKCS_ATTRIBUTE, &stAttribute, encoded);
-    if (FAILED(hResult)) {
+    if (SUCCEEDED(hResult)) {
+        // The attribute's empty SET (31 00) becomes the NULL parameters (05 00).
+        encoded.pb[encoded.cb - 2] = 0x05;
+        encoded.pb[encoded.cb - 1] = 0x00;
+    } else {
+        // The algorithm identifier ends in its OID, not in 31 00: it gets
+        // its NULL parameters from the encoder instead.
         TraceStatus(L"EncodeObject-PKCS_ATTRIBUTE", hResult);
+        static BYTE abNull[] = {0x05, 0x00};
         CRYPT_ALGORITHM_IDENTIFIER stAlgorithm = {};
         stAlgorithm.pszObjId = const_cast<LPSTR>(pszObjId);
+        stAlgorithm.Parameters.cbData = sizeof(abNull);
+        stAlgorithm.Parameters.pbData = abNull;
         hResult = EncodeInto(X509_ALGORITHM_IDENTIFIER, &stAlgorithm, encoded);
         if (FAILED(hResult))
             return Report(L"EncodeObject", hResult);
     }
-    // The attribute's empty SET (31 00) becomes the NULL parameters (05 00).
-    encoded.pb[encoded.cb - 2] = 0x05;
-    encoded.pb[encoded.cb - 1] = 0x00;
     *ppbEncoded = encoded.pb;
     *pcbEncoded = encoded.cb;
     encoded.pb = nullptr;
