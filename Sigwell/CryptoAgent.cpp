@@ -369,6 +369,11 @@ CCryptoAgent::~CCryptoAgent()
     EVP_cleanup();
 }
 
+LPCSTR CCryptoAgent::CandidateSignatureAlgorithm() const
+{
+    return kSM2AlgorithmPrefix;
+}
+
 bool CCryptoAgent::IsCertificateSelected() const
 {
     return m_pSignCertContext != nullptr || m_pUnregisteredSignCertContext != nullptr;
@@ -445,7 +450,7 @@ HRESULT CCryptoAgent::SelectCertificate(LPCWSTR pwszSubjectDNFilter, LPCWSTR pws
     filter.pwszSerialNumber = pwszSNFilter;
     filter.dwKeyUsage = CERT_DIGITAL_SIGNATURE_KEY_USAGE;
     filter.bKeyRequired = TRUE;
-    filter.pszSignatureAlgPrefix = kSM2AlgorithmPrefix;
+    filter.pszSignatureAlgPrefix = CandidateSignatureAlgorithm();
     filter.pCheckTime = &ftNow;
 
     UnregisteredCertVector vtrRecords;

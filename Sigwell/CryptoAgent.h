@@ -13,11 +13,10 @@
 class CCryptoAgent {
 public:
     CCryptoAgent();
-    virtual ~CCryptoAgent();
-
     CCryptoAgent(const CCryptoAgent &) = delete;
     CCryptoAgent &operator=(const CCryptoAgent &) = delete;
 
+    // The eight operations come first in the virtual table, in this order.
     // Every operation returns a status; BSTR results are new strings the
     // caller frees with SysFreeString. Filter texts may be null.
     virtual HRESULT SelectCertificate(LPCWSTR pwszSubjectDNFilter, LPCWSTR pwszIssuerDNFilter,
@@ -32,6 +31,13 @@ public:
     virtual HRESULT GetMACAddress(BSTR *pbstrMACAddress);
     virtual HRESULT GetVersion(BSTR *pbstrVersion);
     virtual HRESULT GetLastErrorDesc(BSTR *pbstrErrorDesc);
+
+    virtual ~CCryptoAgent();
+
+protected:
+    // Object identifier prefix a candidate's signature algorithm must have:
+    // SM2's. Tests widen it to reach the RSA path.
+    virtual LPCSTR CandidateSignatureAlgorithm() const;
 
 private:
     PCCERT_CONTEXT SelectedCertificate() const;
