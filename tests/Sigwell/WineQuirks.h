@@ -14,3 +14,10 @@ inline bool ThreadUILanguageIgnoredByResources()
 {
     return RunningUnderWine();
 }
+
+// Wine's CertNameToStrW quotes a value holding a comma even when asked not
+// to quote (CERT_NAME_STR_NO_QUOTING_FLAG); Windows leaves it bare.
+inline bool NameQuotedDespiteNoQuotingFlag()
+{
+    return RunningUnderWine();
+}

@@ -1,0 +1,51 @@
+// What the test provider holds: read from the file that the test writes,
+// named by SIGWELL_TESTCSP_CONFIG.
+//
+// One record per line, fields separated by '|', '#' starts a comment:
+//   container|<provider>|<container>
+//   key|<provider>|<container>|<key spec>|<certificate DER path>|<private key PEM path>|<flags>
+//   keyid|<provider>|<identifier>
+// Empty certificate or key paths give a key without a certificate or without
+// a private key. Flags (comma-separated) make the provider misbehave the way
+// a broken token does:
+//   silent     CPGetUserKey fails and leaves the last error at 0
+//   emptycert  KP_CERTIFICATE succeeds with length 0 and last error 0
+//   sig65      an SM2 signature comes back 65 bytes long
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testcsp {
+
+struct KeyEntry {
+    unsigned keySpec = 0;
+    std::string certificatePath;
+    std::string privateKeyPath;
+    bool silentNoKey = false;
+    bool emptyCertificate = false;
+    bool longSignature = false;
+};
+
+struct ContainerEntry {
+    std::string name;
+    std::vector<KeyEntry> keys;
+};
+
+struct ProviderConfig {
+    std::vector<ContainerEntry> containers;
+    std::vector<std::string> keyIds;
+
+    const ContainerEntry *FindContainer(const std::string &name) const;
+};
+
+// The records of one provider name; a missing file gives an empty provider.
+ProviderConfig LoadProviderConfig(const std::string &providerName);
+
+// Appends one line to the call log named by SIGWELL_TESTCSP_LOG, if set.
+void LogCall(const std::string &line);
+
+// Whole file contents; false when it cannot be read.
+bool ReadFileBytes(const std::string &path, std::vector<unsigned char> &bytes);
+
+} // namespace testcsp
