@@ -540,6 +540,8 @@ HRESULT CCryptoAgent::GetSignCertInfo(LPCWSTR pwszInfoType, BSTR *pbstrInfo)
     } else {
         TraceValue(L"InfoType", pwszInfoType);
         hResult = QueryInfoText(pwszInfoType, &pwszText);
+        if (FAILED(hResult))
+            TRACE_FAILED(pwszInfoType, L"FAILED(hResult)", hResult);
     }
     if (SUCCEEDED(hResult))
         TraceValue(L"CertInfo", pwszText);
@@ -556,7 +558,8 @@ HRESULT CCryptoAgent::GetSignCertInfo(LPCWSTR pwszInfoType, BSTR *pbstrInfo)
 HRESULT CCryptoAgent::SignSourceData(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg, bool bPKCS7,
                                      bool bAttached, BSTR *pbstrSignature)
 {
-    TRACE_NAME(bPKCS7 ? L"CCryptoAgent::SignMsgPKCS7" : L"CCryptoAgent::SignMsgPKCS1");
+    const wchar_t *const kTraceFunction =
+        bPKCS7 ? L"CCryptoAgent::SignMsgPKCS7" : L"CCryptoAgent::SignMsgPKCS1";
     if (NULL == pwszSourceData || 0 == wcslen(pwszSourceData)) {
         TRACE_FAILED(L"Check parameter(bstrSourceData)",
                      L"(NULL == bstrSourceData || 0 == wcslen(bstrSourceData))", E_INVALIDARG);
