@@ -240,6 +240,11 @@ HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
     DWORD cbNameBuffer = 0;
     if (!CryptGetProvParam(handles.hProv, PP_ENUMCONTAINERS, nullptr, &cbNameBuffer,
                            CRYPT_FIRST)) {
+        // A provider without containers may say so already when asked for the length.
+        if (GetLastError() == ERROR_NO_MORE_ITEMS) {
+            TRACE_OK(L"CryptGetProvParam(PP_ENUMCONTAINERS) - no containers");
+            return VESK_OK;
+        }
         HRESULT hResult = FailedCallStatus();
         TRACE_FAILED(L"CryptGetProvParam(PP_ENUMCONTAINERS)", L"FALSE == bResult", hResult);
         return hResult;
@@ -250,7 +255,8 @@ HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
         return E_OUTOFMEMORY;
     }
     for (DWORD dwFlags = CRYPT_FIRST;; dwFlags = CRYPT_NEXT) {
-        // Every call is offered the whole buffer, whatever the last name's length.
+        // Every call is offered the whole buffer, whatever the last name's
+        // length, but for its last byte, which keeps the name terminated.
         memset(pbName.get(), 0, cbNameBuffer + 1);
         DWORD cbName = cbNameBuffer;
         if (!CryptGetProvParam(handles.hProv, PP_ENUMCONTAINERS, pbName.get(), &cbName, dwFlags))

@@ -98,6 +98,8 @@ void TraceProviderName(HCRYPTPROV hProv)
 
 HRESULT HashData(HCRYPTHASH hHash, const BYTE *pbData, DWORD cbData, BOOL bHashAtOnce)
 {
+    if (cbData == 0)
+        return VESK_OK;
     if (bHashAtOnce) {
         if (!CryptHashData(hHash, pbData, cbData, 0))
             return ReportFailedCall(L"CryptHashData-CSP Once Hash");

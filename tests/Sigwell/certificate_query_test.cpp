@@ -198,8 +198,8 @@ TEST_F(CertificateQuery, KeyUsageFirstByte)
     }
 }
 
-// A context made from bytes has no key-provider property; Windows and Wine
-// agree that its private key cannot be acquired.
+// A context made from bytes has no key-provider property, and nothing has
+// registered its key: its private key cannot be acquired.
 TEST_F(CertificateQuery, ProviderAndContainerNeedTheKeyProperty)
 {
     HCRYPTPROV hProv = 0;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -161,10 +162,7 @@ TEST_F(CertificateSearch, MicrosoftProvidersAreSkipped)
         if (f.provider == kProviderA || f.provider == kProviderB)
             ours.push_back(f);
     }
-    std::sort(ours.begin(), ours.end(), [](const Found &x, const Found &y) {
-        return x.provider < y.provider;
-    });
-    EXPECT_EQ(ours.size(), 4u);
+    EXPECT_EQ(ours, (std::vector<Found>{kA1, kA2, kB1x, kB1s}));
 }
 
 TEST_F(CertificateSearch, FilterKeepsOnlyPassingCertificates)
@@ -230,6 +228,15 @@ TEST_F(CertificateSearch, ContainerFailuresComeBackAsFailures)
               E_INVALIDARG);
     EXPECT_EQ(FilterUnregisteredCertificatesfromSpecifiedCSP(L"", nullptr, m_records),
               E_INVALIDARG);
+}
+
+TEST_F(CertificateSearch, ProviderWithoutContainersFindsNothing)
+{
+    m_config.Clear();
+    ASSERT_TRUE(m_config.Write());
+    EXPECT_EQ(FilterUnregisteredCertificatesfromSpecifiedCSP(kProviderA, nullptr, m_records),
+              VESK_OK);
+    EXPECT_TRUE(m_records.empty());
 }
 
 // The enumeration offers the whole buffer every time, whatever the order of

@@ -1,5 +1,5 @@
 // What the test provider holds: read from the file that the test writes,
-// named by SIGWELL_TESTCSP_CONFIG.
+// named by SIGWELL_TESTCSP_CONFIG (TestCspSetup.h says how a test sets it up).
 //
 // One record per line, fields separated by '|', '#' starts a comment:
 //   container|<provider>|<container>

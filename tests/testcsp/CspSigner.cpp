@@ -89,7 +89,7 @@ bool Sm2DerSignature(EVP_PKEY *key, const std::vector<BYTE> &message,
         if (!md || !pctx)
             return EVP_PKEY_CTX_free(pctx), false;
         EVP_PKEY_CTX_set1_id(pctx, kSm2DefaultId, sizeof kSm2DefaultId - 1);
-        EVP_MD_CTX_set_pkey_ctx(md.get(), pctx); // the digest context takes it over
+        EVP_MD_CTX_set_pkey_ctx(md.get(), pctx); // lent, not given: freed below
         if (EVP_DigestSignInit(md.get(), nullptr, EVP_sm3(), nullptr, key) <= 0 ||
             EVP_DigestSign(md.get(), nullptr, &cbDer, message.data(), message.size()) <= 0)
             return EVP_PKEY_CTX_free(pctx), false;

@@ -100,7 +100,10 @@ BOOL EnumContainers(ProviderContext &context, BYTE *pbData, DWORD *pdwDataLen, D
     if (dwFlags & CRYPT_FIRST)
         context.nextContainer = 0;
     if (!pbData) {
-        // Room for the longest name, as the platform's providers answer.
+        // Room for the longest name, as the platform's providers answer;
+        // like them, a provider without containers says so at once.
+        if (containers.empty())
+            return Fail(ERROR_NO_MORE_ITEMS);
         DWORD cbLongest = 1;
         for (const ContainerEntry &container : containers)
             cbLongest = std::max<DWORD>(cbLongest, static_cast<DWORD>(container.name.size() + 1));

@@ -13,6 +13,7 @@
 #   rsa_keyenc.der  key usage keyEncipherment only, serial 42
 #   rsa_noext.der   no extensions at all, serial 43
 #   rsa_emptyku.der key usage whose bit string is empty (03 01 00), serial 44
+#   rsa_sign.pem, rsa_pub.pem, sm2_pub.pem  for openssl's own verifications
 set -eu
 out=$1
 mkdir -p "$out"
@@ -47,3 +48,4 @@ selfsign rsa.key sha256 0x44 "/C=CN/O=Beta Bank/CN=Erin Empty" rsa_emptyku.der \
 # PEM copies for openssl's own verification of what the agent signs.
 openssl x509 -inform DER -in rsa_sign.der -out rsa_sign.pem
 openssl pkey -in rsa.key -pubout -out rsa_pub.pem
+openssl pkey -in sm2.key -pubout -out sm2_pub.pem
