@@ -9,8 +9,21 @@ class CCryptoAgent;
 typedef int (*PFN_REQUEST_HANDLER)(cJSON **ppResponseJSON, const cJSON *pArgs,
                                    CCryptoAgent *pobjCryptoAgent);
 
-// Calls the handler whose name matches pszFuncName without regard to case.
-// Returns its status, or -1 (no answer object) for a name without one.
+int nmSelectCertificate(cJSON **ppResponseJSON, const cJSON *pArgs,
+                        CCryptoAgent *pobjCryptoAgent);
+int nmGetSignCertInfo(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent);
+int nmSignMsgPKCS1(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent);
+int nmSignMsgPKCS7(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent);
+int nmGetVersion(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent);
+int nmGetKeyID(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent);
+int nmGetMACAddress(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent);
+int nmGetLastErrorDesc(cJSON **ppResponseJSON, const cJSON *pArgs,
+                       CCryptoAgent *pobjCryptoAgent);
+int nmCheckHost(cJSON **ppResponseJSON);
+
+// Calls the handler whose name matches pszFuncName without regard to case,
+// with the host's agent. Returns its status, or -1 (no answer object) for a
+// name without one.
 int Invoke(cJSON **ppResponseJSON, const char *pszFuncName, const cJSON *pArgs);
 
 // Always returns 0 and always hands out an answer (a new buffer the caller

@@ -1,0 +1,138 @@
+#include "SM2Signature.h"
+
+#include "Base64.h"
+#include "ErrorCode.h"
+#include "SM2SignedData.h"
+#include "TraceHelper.h"
+
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+namespace {
+
+HRESULT LastErrorStatus(const wchar_t *pwszStep)
+{
+    HRESULT hResult = Win32StatusFromLastError(GetLastError());
+    TraceStatus(pwszStep, hResult);
+    return hResult;
+}
+
+// Provider and hash handles released on every path.
+class ProviderHash {
+public:
+    ProviderHash() = default;
+    ProviderHash(const ProviderHash &) = delete;
+    ProviderHash &operator=(const ProviderHash &) = delete;
+    ~ProviderHash()
+    {
+        if (m_hHash != 0)
+            CryptDestroyHash(m_hHash);
+        if (m_hProv != 0)
+            CryptReleaseContext(m_hProv, 0);
+    }
+
+    HCRYPTPROV m_hProv = 0;
+    HCRYPTHASH m_hHash = 0;
+};
+
+// Reads the hash value, which only goes to the trace.
+HRESULT TraceHashValue(HCRYPTHASH hHash)
+{
+    DWORD cbHash = 0;
+    if (!CryptGetHashParam(hHash, HP_HASHVAL, nullptr, &cbHash, 0))
+        return LastErrorStatus(L"CryptGetHashParam");
+    std::unique_ptr<BYTE[]> pbHash(new (std::nothrow) BYTE[cbHash + 1]());
+    if (!pbHash) {
+        TraceStatus(L"New Memory", E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+    if (!CryptGetHashParam(hHash, HP_HASHVAL, pbHash.get(), &cbHash, 0))
+        return LastErrorStatus(L"CryptGetHashParam");
+    LPWSTR pwszHex = nullptr;
+    if (SUCCEEDED(ConvertBinaryDataToString(&pwszHex, cbHash, pbHash.get(), FALSE)))
+        TraceValue(L"SM3 hash", pwszHex);
+    delete[] pwszHex;
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEXT *pCertContext,
+                                                  const BYTE *pbData, DWORD cbData,
+                                                  BYTE **ppbSignature, DWORD *pcbSignature)
+{
+    TRACE_FUNCTION(L"SM2CalculateHashandSignbyUnregisteredCert");
+    if (pCertContext == nullptr || ppbSignature == nullptr || pcbSignature == nullptr) {
+        TraceStatus(L"Check parameters", E_INVALIDARG);
+        return E_INVALIDARG;
+    }
+    ProviderHash handles;
+    // A container that cannot be opened is reported as such rather than as
+    // a failure of the hash that follows.
+    if (!CryptAcquireContextW(&handles.m_hProv, pCertContext->wszContainerName,
+                              pCertContext->wszProviderName, PROV_RSA_FULL, 0))
+        return LastErrorStatus(L"CryptAcquireContext");
+    if (!CryptCreateHash(handles.m_hProv, CALG_PROVIDER_SM3, 0, 0, &handles.m_hHash))
+        return LastErrorStatus(L"CryptCreateHash");
+    if (!CryptHashData(handles.m_hHash, pbData, cbData, 0))
+        return LastErrorStatus(L"CryptHashData-CSP Once Hash");
+    HRESULT hResult = TraceHashValue(handles.m_hHash);
+    if (FAILED(hResult))
+        return hResult;
+
+    DWORD cbSignature = 0;
+    if (!CryptSignHashW(handles.m_hHash, pCertContext->dwKeySpec, nullptr, 0, nullptr,
+                        &cbSignature))
+        return LastErrorStatus(L"CryptSignHash");
+    std::unique_ptr<BYTE[]> pbSignature(new (std::nothrow) BYTE[cbSignature ? cbSignature : 1]());
+    if (!pbSignature) {
+        TraceStatus(L"New Memory", E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+    if (!CryptSignHashW(handles.m_hHash, pCertContext->dwKeySpec, nullptr, 0, pbSignature.get(),
+                        &cbSignature))
+        return LastErrorStatus(L"CryptSignHash");
+    if (cbSignature != SM2_RAW_SIGNATURE_SIZE) {
+        hResult = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        TraceStatus(L"Check SM2 raw signature size", hResult);
+        return hResult;
+    }
+
+    // The provider hands out r and s each least significant byte first.
+    const DWORD cbHalf = SM2_RAW_SIGNATURE_SIZE / 2;
+    std::reverse(pbSignature.get(), pbSignature.get() + cbHalf);
+    std::reverse(pbSignature.get() + cbHalf, pbSignature.get() + SM2_RAW_SIGNATURE_SIZE);
+    *ppbSignature = pbSignature.release();
+    *pcbSignature = SM2_RAW_SIGNATURE_SIZE;
+    return S_OK;
+}
+
+HRESULT SM2SignBinaryDatabyUnregisteredCert(const UNREGISTERED_CERT_CONTEXT *pCertContext,
+                                            DWORD cbData, BOOL bAttached,
+                                            LPCSTR pszSignatureObjId, BSTR *pbstrSignature,
+                                            const BYTE *pbData)
+{
+    TRACE_FUNCTION(L"SM2SignBinaryDatabyUnregisteredCert");
+    BYTE *pbRaw = nullptr;
+    DWORD cbRaw = 0;
+    HRESULT hResult =
+        SM2CalculateHashandSignbyUnregisteredCert(pCertContext, pbData, cbData, &pbRaw, &cbRaw);
+    std::unique_ptr<BYTE[]> raw(pbRaw);
+    if (FAILED(hResult))
+        return hResult;
+
+    BYTE *pbEncoded = nullptr;
+    DWORD cbEncoded = 0;
+    hResult = SM2EncodeRawSignature(&cbEncoded, pbRaw, cbRaw, &pbEncoded,
+                                    SM2_SIGNATURE_DER_OCTET_STRING);
+    std::unique_ptr<BYTE[]> encoded(pbEncoded);
+    if (FAILED(hResult))
+        return hResult;
+
+    return SM2EncapsulatePKCS7(pCertContext->pCertContext, SM2_OID_SM3, pszSignatureObjId, pbData,
+                               cbData, pbEncoded, cbEncoded, bAttached, BASE64_NO_LINE_BREAKS,
+                               pbstrSignature, nullptr);
+}

@@ -1,0 +1,358 @@
+// The agent and its SM2 signing functions on the test provider's keys:
+// selection rules, the RSA path reached through a wider algorithm filter,
+// the attach flag, and what the provider hands back, verified by OpenSSL.
+#include "CryptoAgent.h"
+#include "ErrorCode.h"
+#include "SM2Signature.h"
+#include "TestCertificates.h"
+
+#include <gtest/gtest.h>
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t kProvider[] = L"Sigwell Agent Test CSP";
+const char kProviderName[] = "Sigwell Agent Test CSP";
+const char kSM2DefaultId[] = "1234567812345678";
+
+class OutText {
+public:
+    OutText() = default;
+    OutText(const OutText &) = delete;
+    OutText &operator=(const OutText &) = delete;
+    ~OutText() { SysFreeString(m_bstr); }
+    BSTR *operator&() { return &m_bstr; }
+    bool IsNull() const { return m_bstr == nullptr; }
+    std::wstring Value() const { return m_bstr ? std::wstring(m_bstr) : L"(null)"; }
+
+private:
+    BSTR m_bstr = nullptr;
+};
+
+std::vector<BYTE> FromBase64(const std::wstring &text)
+{
+    std::string narrow(text.begin(), text.end());
+    std::vector<BYTE> der(narrow.size());
+    int cb = EVP_DecodeBlock(der.data(), reinterpret_cast<const unsigned char *>(narrow.data()),
+                             static_cast<int>(narrow.size()));
+    if (cb < 0 || narrow.size() < 2)
+        return {};
+    der.resize(cb - std::count(narrow.end() - 2, narrow.end(), '='));
+    return der;
+}
+
+// OpenSSL's verdict on a DER SM2 signature over SM3 with the Z value of
+// the default identifier.
+bool VerifySM2(const std::vector<BYTE> &certificate, const std::string &message,
+               const std::vector<BYTE> &signature)
+{
+    const unsigned char *p = certificate.data();
+    X509 *pX509 = d2i_X509(nullptr, &p, static_cast<long>(certificate.size()));
+    if (pX509 == nullptr)
+        return false;
+    EVP_PKEY *pKey = X509_get0_pubkey(pX509);
+    EVP_MD_CTX *pCtx = EVP_MD_CTX_new();
+    EVP_PKEY_CTX *pPkeyCtx = EVP_PKEY_CTX_new(pKey, nullptr);
+    EVP_PKEY_CTX_set1_id(pPkeyCtx, kSM2DefaultId, strlen(kSM2DefaultId));
+    EVP_MD_CTX_set_pkey_ctx(pCtx, pPkeyCtx);
+    int nOK = EVP_DigestVerifyInit(pCtx, nullptr, EVP_sm3(), nullptr, pKey) == 1 &&
+              EVP_DigestVerify(pCtx, signature.data(), signature.size(),
+                               reinterpret_cast<const unsigned char *>(message.data()),
+                               message.size()) == 1;
+    EVP_MD_CTX_free(pCtx);
+    EVP_PKEY_CTX_free(pPkeyCtx);
+    X509_free(pX509);
+    return nOK != 0;
+}
+
+// An ECDSA certificate for digital signatures, which is neither SM2 nor
+// RSA, written beside the test certificates.
+void WriteECDSACertificate(const std::string &relativePath)
+{
+    EVP_PKEY *pKey = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+    X509 *pX509 = X509_new();
+    ASN1_INTEGER_set(X509_get_serialNumber(pX509), 77);
+    X509_NAME *pName = X509_get_subject_name(pX509);
+    X509_NAME_add_entry_by_txt(pName, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char *>("Eve Curve"), -1, -1, 0);
+    X509_set_issuer_name(pX509, pName);
+    X509_gmtime_adj(X509_getm_notBefore(pX509), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(pX509), 3600);
+    X509_set_pubkey(pX509, pKey);
+    X509_EXTENSION *pExt = X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage,
+                                               "digitalSignature");
+    X509_add_ext(pX509, pExt, -1);
+    X509_EXTENSION_free(pExt);
+    X509_sign(pX509, pKey, EVP_sha256());
+    unsigned char *pbDer = nullptr;
+    int cbDer = i2d_X509(pX509, &pbDer);
+    std::ofstream(testcsp::BesideProgram(relativePath), std::ios::binary)
+        .write(reinterpret_cast<const char *>(pbDer), cbDer);
+    OPENSSL_free(pbDer);
+    X509_free(pX509);
+    EVP_PKEY_free(pKey);
+}
+
+// An agent whose candidates may have any signature algorithm with the
+// given prefix, so that RSA certificates are selected too.
+class WideAgent : public CCryptoAgent {
+public:
+    explicit WideAgent(LPCSTR pszPrefix) : m_pszPrefix(pszPrefix) {}
+
+protected:
+    LPCSTR CandidateSignatureAlgorithm() const override { return m_pszPrefix; }
+
+private:
+    LPCSTR m_pszPrefix;
+};
+
+class AgentOnTestProvider : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_provider = new testcsp::RegisteredProvider(kProvider); }
+    static void TearDownTestSuite()
+    {
+        delete s_provider;
+        s_provider = nullptr;
+    }
+
+    void SetUp() override { ASSERT_TRUE(s_provider->IsRegistered()); }
+
+    // One container per entry, each certificate under the signature key.
+    void WriteToken(const std::vector<std::pair<std::string, std::string>> &keys,
+                    const std::string &flags = std::string())
+    {
+        m_config.Clear();
+        for (const auto &key : keys)
+            m_config.AddKey(kProviderName, key.first, AT_SIGNATURE, "testcerts\\" + key.second,
+                            key.second == "sm2.der" ? "testcerts\\sm2.key" : "testcerts\\rsa.key",
+                            flags);
+        ASSERT_TRUE(m_config.Write());
+    }
+
+    static HRESULT Select(CCryptoAgent &agent, VARIANT_BOOL *pbSelected)
+    {
+        return agent.SelectCertificate(nullptr, nullptr, nullptr, kProvider, pbSelected);
+    }
+
+    static std::wstring Info(CCryptoAgent &agent, LPCWSTR pwszInfoType, HRESULT *phResult)
+    {
+        OutText info;
+        *phResult = agent.GetSignCertInfo(pwszInfoType, &info);
+        return info.Value();
+    }
+
+    static testcsp::RegisteredProvider *s_provider;
+    testcsp::ProviderConfigFile m_config{"agent_provider.cfg"};
+};
+
+testcsp::RegisteredProvider *AgentOnTestProvider::s_provider = nullptr;
+
+TEST_F(AgentOnTestProvider, OnlySM2CertificatesAreCandidates)
+{
+    WriteToken({{"alice", "sm2.der"}, {"bob", "rsa_sign.der"}});
+    CCryptoAgent agent;
+    VARIANT_BOOL bSelected = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, Select(agent, &bSelected));
+    EXPECT_EQ(VARIANT_TRUE, bSelected);
+    HRESULT hResult = E_FAIL;
+    EXPECT_EQ(L"SM2", Info(agent, L"certtype", &hResult));
+    EXPECT_EQ(S_OK, hResult);
+    EXPECT_EQ(L"Alice Signer", Info(agent, L"SubjectCN", &hResult));
+    EXPECT_EQ(kProvider, Info(agent, L"CSPName", &hResult));
+    EXPECT_EQ(L"", Info(agent, L"Unknown", &hResult));
+    EXPECT_EQ(E_INVALIDARG, hResult);
+}
+
+TEST_F(AgentOnTestProvider, TwoCandidatesAreRefusedAndDropThePreviousSelection)
+{
+    WriteToken({{"alice", "sm2.der"}});
+    CCryptoAgent agent;
+    VARIANT_BOOL bSelected = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, Select(agent, &bSelected));
+
+    WriteToken({{"alice", "sm2.der"}, {"alice-copy", "sm2.der"}});
+    EXPECT_EQ(VESK_E_TOO_MANY_CERTIFICATES, Select(agent, &bSelected));
+    EXPECT_EQ(VARIANT_FALSE, bSelected);
+    HRESULT hResult = S_OK;
+    Info(agent, L"CertType", &hResult);
+    EXPECT_EQ(VESK_E_CERT_NOT_READY, hResult);
+}
+
+TEST_F(AgentOnTestProvider, OnlyVariantTrueAttachesTheContent)
+{
+    WriteToken({{"alice", "sm2.der"}});
+    CCryptoAgent agent;
+    VARIANT_BOOL bSelected = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, Select(agent, &bSelected));
+
+    const std::string message = "attach me";
+    OutText attached, detached;
+    ASSERT_EQ(S_OK, agent.SignMsgPKCS7(L"attach me", L"", VARIANT_TRUE, &attached));
+    ASSERT_EQ(S_OK, agent.SignMsgPKCS7(L"attach me", L"", 1, &detached));
+    std::vector<BYTE> withContent = FromBase64(attached.Value());
+    std::vector<BYTE> withoutContent = FromBase64(detached.Value());
+    auto holds = [&](const std::vector<BYTE> &der) {
+        return std::search(der.begin(), der.end(), message.begin(), message.end()) != der.end();
+    };
+    EXPECT_TRUE(holds(withContent));
+    EXPECT_FALSE(holds(withoutContent));
+}
+
+TEST_F(AgentOnTestProvider, SM2PKCS1IgnoresTheHashNameAndVerifies)
+{
+    WriteToken({{"alice", "sm2.der"}});
+    CCryptoAgent agent;
+    VARIANT_BOOL bSelected = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, Select(agent, &bSelected));
+    std::vector<BYTE> certificate = ReadTestFile("testcerts\\sm2.der");
+    for (const wchar_t *pwszHashAlg : {L"", L"MD5", L"SHA-256"}) {
+        OutText signature;
+        ASSERT_EQ(S_OK, agent.SignMsgPKCS1(L"\x4f60\x597d", pwszHashAlg, &signature));
+        EXPECT_TRUE(VerifySM2(certificate, "\xe4\xbd\xa0\xe5\xa5\xbd", FromBase64(signature.Value())))
+            << pwszHashAlg;
+    }
+}
+
+TEST_F(AgentOnTestProvider, FailedSigningKeepsTheSelection)
+{
+    WriteToken({{"alice", "sm2.der"}}, "sig65");
+    CCryptoAgent agent;
+    VARIANT_BOOL bSelected = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, Select(agent, &bSelected));
+    OutText pkcs1, pkcs7;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), agent.SignMsgPKCS1(L"x", L"", &pkcs1));
+    EXPECT_EQ(L"", pkcs1.Value());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+              agent.SignMsgPKCS7(L"x", L"", VARIANT_TRUE, &pkcs7));
+    EXPECT_TRUE(pkcs7.IsNull());
+    HRESULT hResult = E_FAIL;
+    EXPECT_EQ(L"SM2", Info(agent, L"CertType", &hResult));
+}
+
+TEST_F(AgentOnTestProvider, RSASelectionThroughAWiderFilter)
+{
+    WriteToken({{"bob", "rsa_sign.der"}});
+    WideAgent agent("1.2.840.113549");
+    VARIANT_BOOL bSelected = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, Select(agent, &bSelected));
+    EXPECT_EQ(VARIANT_TRUE, bSelected);
+    HRESULT hResult = E_FAIL;
+    EXPECT_EQ(L"RSA", Info(agent, L"CertType", &hResult));
+    EXPECT_EQ(L"Bob Signer", Info(agent, L"SubjectCN", &hResult));
+    EXPECT_EQ(L"008001", Info(agent, L"SerialNumber", &hResult));
+
+    // The hash name is read on this path, before anything is signed.
+    OutText signature;
+    EXPECT_EQ(E_INVALIDARG, agent.SignMsgPKCS1(L"x", L"", &signature));
+    EXPECT_EQ(VESK_E_INVALID_HASH_ALG, agent.SignMsgPKCS1(L"x", L"MD5", &signature));
+    EXPECT_EQ(VESK_E_INVALID_HASH_ALG, agent.SignMsgPKCS7(L"x", L"SM3", VARIANT_TRUE, &signature));
+
+    // A container's certificate carries no link to its key, so the system
+    // cannot open that key from the certificate: the provider name and the
+    // signatures of this path fail with the system's status.
+    Info(agent, L"CSPName", &hResult);
+    EXPECT_TRUE(FAILED(hResult));
+    EXPECT_TRUE(FAILED(agent.SignMsgPKCS1(L"x", L"SHA-256", &signature)));
+}
+
+TEST_F(AgentOnTestProvider, SignatureAlgorithmsOtherThanSM2AndRSAAreRefused)
+{
+    WriteECDSACertificate("testcerts\\ecdsa.der");
+    WriteToken({{"eve", "ecdsa.der"}});
+    WideAgent agent(nullptr);
+    VARIANT_BOOL bSelected = VARIANT_TRUE;
+    EXPECT_EQ(VESK_E_INVALID_KEY_ALG, Select(agent, &bSelected));
+    EXPECT_EQ(VARIANT_FALSE, bSelected);
+    HRESULT hResult = S_OK;
+    Info(agent, L"CertType", &hResult);
+    EXPECT_EQ(VESK_E_CERT_NOT_READY, hResult);
+}
+
+class SM2SigningOnTestProvider : public AgentOnTestProvider {
+protected:
+    UNREGISTERED_CERT_CONTEXT *Record(const wchar_t *pwszContainer)
+    {
+        m_cert = LoadTestCertificate("sm2.der");
+        wcscpy(m_record.wszProviderName, kProvider);
+        wcscpy(m_record.wszContainerName, pwszContainer);
+        m_record.dwKeySpec = AT_SIGNATURE;
+        m_record.pCertContext = m_cert.get();
+        return &m_record;
+    }
+
+    CertPtr m_cert;
+    UNREGISTERED_CERT_CONTEXT m_record = {};
+};
+
+TEST_F(SM2SigningOnTestProvider, RawSignatureIsROrderedThenSAndHashedInOneCall)
+{
+    WriteToken({{"alice", "sm2.der"}});
+    std::string log = testcsp::BesideProgram("agent_provider.log");
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("SIGWELL_TESTCSP_LOG", log.c_str());
+    std::string message(40000, 'm');
+    BYTE *pbRaw = nullptr;
+    DWORD cbRaw = 0;
+    HRESULT hResult = SM2CalculateHashandSignbyUnregisteredCert(
+        Record(L"alice"), reinterpret_cast<const BYTE *>(message.data()),
+        static_cast<DWORD>(message.size()), &pbRaw, &cbRaw);
+    SetEnvironmentVariableA("SIGWELL_TESTCSP_LOG", nullptr);
+    ASSERT_EQ(S_OK, hResult);
+    ASSERT_EQ(64u, cbRaw);
+
+    BYTE *pbDer = nullptr;
+    DWORD cbDer = 0;
+    ASSERT_EQ(S_OK, SM2EncodeRawSignature(&cbDer, pbRaw, cbRaw, &pbDer,
+                                          SM2_SIGNATURE_DER_SEQUENCE));
+    EXPECT_TRUE(VerifySM2(ReadTestFile("testcerts\\sm2.der"), message,
+                          std::vector<BYTE>(pbDer, pbDer + cbDer)));
+    delete[] pbDer;
+    delete[] pbRaw;
+
+    std::ifstream in(log);
+    std::string line, hashes;
+    while (std::getline(in, line))
+        if (line.rfind("hash|", 0) == 0)
+            hashes += line + ";";
+    EXPECT_EQ("hash|40000;", hashes);
+}
+
+TEST_F(SM2SigningOnTestProvider, ContainerThatCannotBeOpenedGivesItsOwnStatus)
+{
+    WriteToken({{"alice", "sm2.der"}});
+    BYTE *pbRaw = nullptr;
+    DWORD cbRaw = 0;
+    const BYTE abData[] = {'x'};
+    EXPECT_EQ(NTE_BAD_KEYSET, SM2CalculateHashandSignbyUnregisteredCert(
+                                  Record(L"missing"), abData, 1, &pbRaw, &cbRaw));
+    EXPECT_EQ(nullptr, pbRaw);
+    BSTR bstr = nullptr;
+    EXPECT_EQ(NTE_BAD_KEYSET,
+              SM2SignBinaryDatabyUnregisteredCert(Record(L"missing"), 1, TRUE,
+                                                  "1.2.156.10197.1.301.1", &bstr, abData));
+    EXPECT_EQ(nullptr, bstr);
+}
+
+TEST_F(SM2SigningOnTestProvider, SignatureOfTheWrongSizeIsNotHandedOut)
+{
+    WriteToken({{"alice", "sm2.der"}}, "sig65");
+    BYTE *pbRaw = nullptr;
+    DWORD cbRaw = 0;
+    const BYTE abData[] = {'x'};
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+              SM2CalculateHashandSignbyUnregisteredCert(Record(L"alice"), abData, 1, &pbRaw,
+                                                        &cbRaw));
+    EXPECT_EQ(nullptr, pbRaw);
+    EXPECT_EQ(0u, cbRaw);
+}
+
+} // namespace
