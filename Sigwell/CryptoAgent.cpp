@@ -6,12 +6,12 @@
 #include "ErrorText.h"
 #include "NetworkAdapters.h"
 #include "SM2Signature.h"
+#include "SmAlgorithms.h"
 #include "TextConversion.h"
 #include "TraceHelper.h"
 
 #include <iphlpapi.h>
 
-#define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -355,6 +355,9 @@ CCryptoAgent::CCryptoAgent()
       m_pUnregisteredSignCertContext(nullptr), m_pReservedCertContext(nullptr)
 {
     OpenSSL_add_all_algorithms();
+    // SM3, SM4-CBC and ZUC join the library's name tables; done once per
+    // process however many agents there are.
+    RegisterSmAlgorithms();
 }
 
 CCryptoAgent::~CCryptoAgent()

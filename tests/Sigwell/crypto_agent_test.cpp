@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <openssl/evp.h>
+
 #include <iphlpapi.h>
 
 #include <cstdio>
@@ -65,6 +67,14 @@ protected:
 
     CCryptoAgent m_agent;
 };
+
+TEST_F(FreshAgent, SmAlgorithmsAreFoundByName)
+{
+    for (const char *name : {"sm3", "ChinaSM3", "sm2-sm3"})
+        EXPECT_NE(EVP_get_digestbyname(name), nullptr) << name;
+    for (const char *name : {"sm4-cbc", "ChinaSM4-CBC", "zuc", "ChinaZUC"})
+        EXPECT_NE(EVP_get_cipherbyname(name), nullptr) << name;
+}
 
 TEST_F(FreshAgent, NothingSelectedAnswersCertificateNotReady)
 {
