@@ -17,15 +17,20 @@ function(sigwell_warnings target)
     target_compile_options(${target} PRIVATE ${SIGWELL_WARNINGS})
 endfunction()
 
-# sigwell_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>])
+# sigwell_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [DESKTOP])
 # One GoogleTest program, run by CTest (under Wine in the cross builds).
+# DESKTOP: the test shows windows and sends keyboard and mouse input, which
+# go to whatever window is in front; such tests of all trees take turns.
 function(sigwell_add_test)
-    cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "DESKTOP" "NAME" "SOURCES;LIBS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     sigwell_warnings(${T_NAME})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
     add_test(NAME ${SIGWELL_ARCH}.${T_NAME} COMMAND ${T_NAME})
     set_tests_properties(${SIGWELL_ARCH}.${T_NAME} PROPERTIES TIMEOUT 300)
+    if(T_DESKTOP)
+        set_tests_properties(${SIGWELL_ARCH}.${T_NAME} PROPERTIES RESOURCE_LOCK desktop)
+    endif()
 endfunction()
 
 option(SIGWELL_SANITIZE "Native build with AddressSanitizer and UBSan" OFF)

@@ -3,7 +3,8 @@
 // input, clicks the buttons with the mouse, answers message boxes and
 // saves screenshots. Tests and the demo run of the main job use it.
 //
-//   PinDialogDriver [--timeout SECONDS] STEP...
+//   PinDialogDriver [--timeout SECONDS] [--process PID] STEP...
+//     --process       look only at the windows of that process
 //     shade           wait for the full-screen shade
 //     pin             wait for the PIN dialog
 //     type=TEXT       type TEXT into the PIN edit
@@ -19,6 +20,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -30,14 +32,23 @@ constexpr int kMessageTextId = 0xFFFF;  // the text control of a message box
 constexpr DWORD kPollMs = 20;
 
 DWORD g_timeoutMs = 30000;
+DWORD g_process = 0;  // 0: windows of any process
 
 struct FindQuery {
     bool (*match)(HWND);
     HWND found;
 };
 
+bool IsOfTargetProcess(HWND window)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    return g_process == 0 || owner == g_process;
+}
+
 bool IsDialog(HWND window)
 {
+    if (!IsOfTargetProcess(window)) return false;
     wchar_t name[16] = {};
     GetClassNameW(window, name, 16);
     return lstrcmpW(name, L"#32770") == 0 && IsWindowVisible(window);
@@ -158,6 +169,23 @@ bool BringForward(HWND window)
     return GetForegroundWindow() == window;
 }
 
+int TextLength(HWND control)
+{
+    return static_cast<int>(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0));
+}
+
+// Waits until the edit holds the characters typed into it, so that the
+// next step sees the dialog as the keys left it.
+bool WaitTextLength(HWND edit, int length)
+{
+    for (DWORD waited = 0; waited < g_timeoutMs; waited += kPollMs) {
+        if (TextLength(edit) == length) return true;
+        if (!IsWindow(edit)) return false;
+        Sleep(kPollMs);
+    }
+    return false;
+}
+
 bool TypeText(const std::wstring& text)
 {
     HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
@@ -165,6 +193,9 @@ bool TypeText(const std::wstring& text)
     HWND edit = GetDlgItem(dialog, kPinEditId);
     BringForward(dialog);
     if (FocusOf(dialog) != edit) ClickCentre(edit);
+    int limit = static_cast<int>(SendMessageW(edit, EM_GETLIMITTEXT, 0, 0));
+    int expected = TextLength(edit) + static_cast<int>(text.size());
+    if (expected > limit) expected = limit;
     for (wchar_t c : text) {
         SHORT scan = VkKeyScanW(c);
         if (scan == -1) return false;
@@ -173,9 +204,7 @@ bool TypeText(const std::wstring& text)
         PressKey(LOBYTE(scan));
         if (shift) SendKey(VK_SHIFT, true);
     }
-    // Let the dialog take in the keys before the next step looks at it.
-    Sleep(150);
-    return true;
+    return WaitTextLength(edit, expected);
 }
 
 bool ClickButton(int id)
@@ -312,6 +341,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
             g_timeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
+        } else if (std::strcmp(argv[i], "--process") == 0 && i + 1 < argc) {
+            g_process = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
         } else {
             steps.push_back(argv[i]);
         }

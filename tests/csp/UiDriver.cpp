@@ -41,7 +41,10 @@ bool CUiDriver::Start(const std::wstring& steps)
     startup.hStdOutput = write;
     startup.hStdError = write;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::wstring command = L"\"" + ProgramFolder() + L"PinDialogDriver.exe\" " + steps;
+    // Other programs may show windows on the same desktop: the driver
+    // looks only at ours.
+    std::wstring command = L"\"" + ProgramFolder() + L"PinDialogDriver.exe\" --process " +
+                           std::to_wstring(GetCurrentProcessId()) + L" " + steps;
     PROCESS_INFORMATION info = {};
     BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
     CloseHandle(write);

@@ -14,7 +14,7 @@ struct DriverRun {
 
 class CUiDriver {
 public:
-    // steps: the driver's command line after its name.
+    // steps: the driver's steps; it looks only at this process's windows.
     bool Start(const std::wstring& steps);
     DriverRun Finish(DWORD timeoutMs = 60000);
     // Once the driver has ended, closes whatever windows the given thread

@@ -34,8 +34,13 @@ HWND WaitForChooser()
 {
     const wchar_t* title = GetMessageTable()->texts[MSG_SELECT_DIALOG];
     for (int i = 0; i < 500; ++i) {
-        HWND window = FindWindowW(L"#32770", title);
-        if (window && IsWindowVisible(window)) return window;
+        // Only ours: another test program may show its own chooser.
+        HWND window = nullptr;
+        while ((window = FindWindowExW(nullptr, window, L"#32770", title))) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == GetCurrentProcessId() && IsWindowVisible(window)) return window;
+        }
         Sleep(20);
     }
     return nullptr;
