@@ -78,7 +78,7 @@ void MontgomeryExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t c
     std::memcpy(result, table[0], sizeof result);
     const uint32_t bits = BigNum_Bits(c, cDigits);
     for (uint32_t w = (bits + 3) / 4; w-- > 0;) {
-        for (int s = 0; s < 4; ++s) mont::Mul(result, result, result, m, m0inv, limbs);
+        for (int s = 0; s < 4; ++s) mont::Sqr(result, result, m, m0inv, limbs);
         const unsigned digit = (c[(4 * w) / kDigitBits] >> ((4 * w) % kDigitBits)) & 15;
         mont::Mul(result, result, table[digit], m, m0inv, limbs);
     }
