@@ -1,6 +1,7 @@
 #include "Sm3.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -26,34 +27,50 @@ inline void StoreBe32(uint8_t *p, uint32_t v)
 inline uint32_t P0(uint32_t x) { return x ^ Rotl(x, 9) ^ Rotl(x, 17); }
 inline uint32_t P1(uint32_t x) { return x ^ Rotl(x, 15) ^ Rotl(x, 23); }
 
-// Tj <<< j for every round, so the rounds do not rotate the constant.
-struct RoundConstants {
-    uint32_t t[64];
-    constexpr RoundConstants() : t()
-    {
-        for (unsigned j = 0; j < 64; ++j) {
-            uint32_t base = j < 16 ? 0x79CC4519u : 0x7A879D8Au;
-            unsigned n = j % 32;
-            t[j] = n == 0 ? base : (base << n) | (base >> (32 - n));
-        }
-    }
-};
-constexpr RoundConstants kT;
-
-// One round; the caller renames the registers for the next one.
-template <bool Late>
-inline void Round(uint32_t a, uint32_t &b, uint32_t c, uint32_t &d, uint32_t e, uint32_t &f, uint32_t g,
-                  uint32_t &h, const uint32_t *w, int j)
+// Tj <<< j, folded into each round at compile time.
+constexpr uint32_t RoundConstant(unsigned j)
 {
+    uint32_t base = j < 16 ? 0x79CC4519u : 0x7A879D8Au;
+    unsigned n = j % 32;
+    return n == 0 ? base : (base << n) | (base >> (32 - n));
+}
+
+// Round J on the registers A..H in v and the last sixteen message words in
+// w. With J a constant every index is one, so the compiler keeps the arrays
+// in registers. W[J + 4] is expanded into the slot of W[J - 12], which no
+// later round reads; the registers are renamed instead of shifted and come
+// back to their places every four rounds.
+template <unsigned J>
+inline void Round(uint32_t *v, uint32_t *w)
+{
+    if (J >= 12) {
+        constexpr unsigned k = J + 4;
+        w[k % 16] = P1(w[k % 16] ^ w[(k - 9) % 16] ^ Rotl(w[(k - 3) % 16], 15)) ^ Rotl(w[(k - 13) % 16], 7) ^
+                    w[(k - 6) % 16];
+    }
+    uint32_t a = v[(4 - J % 4) % 4], c = v[(6 - J % 4) % 4];
+    uint32_t &b = v[(5 - J % 4) % 4];
+    uint32_t &d = v[(7 - J % 4) % 4];
+    uint32_t e = v[4 + (4 - J % 4) % 4], g = v[4 + (6 - J % 4) % 4];
+    uint32_t &f = v[4 + (5 - J % 4) % 4];
+    uint32_t &h = v[4 + (7 - J % 4) % 4];
+
     uint32_t a12 = Rotl(a, 12);
-    uint32_t ss1 = Rotl(a12 + e + kT.t[j], 7);
+    uint32_t ss1 = Rotl(a12 + e + RoundConstant(J), 7);
     uint32_t ss2 = ss1 ^ a12;
-    uint32_t ff = Late ? ((a & b) | (a & c) | (b & c)) : (a ^ b ^ c);
-    uint32_t gg = Late ? ((e & f) | (~e & g)) : (e ^ f ^ g);
-    d = ff + d + ss2 + (w[j] ^ w[j + 4]);
-    h = P0(gg + h + ss1 + w[j]);
+    // Majority and choice in their shorter equivalent forms.
+    uint32_t ff = J >= 16 ? ((a & b) | ((a | b) & c)) : (a ^ b ^ c);
+    uint32_t gg = J >= 16 ? (((f ^ g) & e) ^ g) : (e ^ f ^ g);
+    d = ff + d + ss2 + (w[J % 16] ^ w[(J + 4) % 16]);
+    h = P0(gg + h + ss1 + w[J % 16]);
     b = Rotl(b, 9);
     f = Rotl(f, 19);
+}
+
+template <size_t... J>
+inline void Rounds(uint32_t *v, uint32_t *w, std::index_sequence<J...>)
+{
+    (Round<J>(v, w), ...);
 }
 
 void AddBlockCount(SM3_CTX *ctx)
@@ -80,35 +97,14 @@ int sm3_init(SM3_CTX *ctx)
 
 void sm3_block(SM3_CTX *ctx, const uint8_t block[SM3_BLOCK_SIZE])
 {
-    uint32_t w[68];
+    uint32_t w[16];
     for (int j = 0; j < 16; ++j)
         w[j] = LoadBe32(block + 4 * j);
-    for (int j = 16; j < 68; ++j)
-        w[j] = P1(w[j - 16] ^ w[j - 9] ^ Rotl(w[j - 3], 15)) ^ Rotl(w[j - 13], 7) ^ w[j - 6];
-
-    uint32_t a = ctx->state[0], b = ctx->state[1], c = ctx->state[2], d = ctx->state[3];
-    uint32_t e = ctx->state[4], f = ctx->state[5], g = ctx->state[6], h = ctx->state[7];
-    // Four rounds per step with the registers renamed instead of shifted.
-    for (int j = 0; j < 16; j += 4) {
-        Round<false>(a, b, c, d, e, f, g, h, w, j);
-        Round<false>(d, a, b, c, h, e, f, g, w, j + 1);
-        Round<false>(c, d, a, b, g, h, e, f, w, j + 2);
-        Round<false>(b, c, d, a, f, g, h, e, w, j + 3);
-    }
-    for (int j = 16; j < 64; j += 4) {
-        Round<true>(a, b, c, d, e, f, g, h, w, j);
-        Round<true>(d, a, b, c, h, e, f, g, w, j + 1);
-        Round<true>(c, d, a, b, g, h, e, f, w, j + 2);
-        Round<true>(b, c, d, a, f, g, h, e, w, j + 3);
-    }
-    ctx->state[0] ^= a;
-    ctx->state[1] ^= b;
-    ctx->state[2] ^= c;
-    ctx->state[3] ^= d;
-    ctx->state[4] ^= e;
-    ctx->state[5] ^= f;
-    ctx->state[6] ^= g;
-    ctx->state[7] ^= h;
+    uint32_t v[8];
+    std::memcpy(v, ctx->state, sizeof v);
+    Rounds(v, w, std::make_index_sequence<64>());
+    for (int i = 0; i < 8; ++i)
+        ctx->state[i] ^= v[i];
 }
 
 int sm3_update(SM3_CTX *ctx, const void *data, size_t len)

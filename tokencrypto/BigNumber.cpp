@@ -46,8 +46,35 @@ void RShift(uint32_t* a, const uint32_t* b, uint32_t bits, uint32_t digits) {
     }
 }
 
-// Odd moduli (every RSA modulus and prime candidate) take the Montgomery
-// ladder with a fixed 4-bit window.
+constexpr unsigned kMaxWindowBits = 5;
+
+// The window width costing the fewest multiplications for an exponent of
+// this length: building the table against one per window. Short public
+// exponents take narrow windows, private ones the widest.
+unsigned WindowBits(uint32_t bits) {
+    unsigned best = 1;
+    uint32_t bestCost = UINT32_MAX;
+    for (unsigned width = 1; width <= kMaxWindowBits; ++width) {
+        const uint32_t cost = (1u << width) - 2 + (bits + width - 1) / width;
+        if (cost < bestCost) {
+            best = width;
+            bestCost = cost;
+        }
+    }
+    return best;
+}
+
+// The `width` bits of c from bit `bit` up; bits past the top read as zero.
+unsigned ExponentWindow(const uint32_t* c, uint32_t cDigits, uint32_t bit, unsigned width) {
+    const uint32_t index = bit / kDigitBits, shift = bit % kDigitBits;
+    uint64_t pair = c[index];
+    if (index + 1 < cDigits) pair |= uint64_t(c[index + 1]) << kDigitBits;
+    return unsigned(pair >> shift) & ((1u << width) - 1);
+}
+
+// Odd moduli (every RSA modulus and prime candidate) take Montgomery
+// arithmetic with a fixed window: every window costs the same squarings
+// and one multiplication, whatever its bits.
 void MontgomeryExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t cDigits, const uint32_t* d,
                    uint32_t dDigits) {
     using mont::Limb;
@@ -68,19 +95,24 @@ void MontgomeryExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t c
     mont::FromDigits(rr, limbs, rrDigits, nd);
     const Limb m0inv = mont::NegInverse(m[0]);
 
-    Limb table[16][mont::kMaxLimbs];
+    const uint32_t bits = BigNum_Bits(c, cDigits);
+    const unsigned width = WindowBits(bits);
+    const unsigned entries = 1u << width;
+
+    // table[i] = base^i, in Montgomery form.
+    Limb table[1u << kMaxWindowBits][mont::kMaxLimbs];
     mont::Mul(table[0], one, rr, m, m0inv, limbs);
     mont::FromDigits(table[1], limbs, base, nd);
     mont::Mul(table[1], table[1], rr, m, m0inv, limbs);
-    for (unsigned i = 2; i < 16; ++i) mont::Mul(table[i], table[i - 1], table[1], m, m0inv, limbs);
+    for (unsigned i = 2; i < entries; ++i) mont::Mul(table[i], table[i - 1], table[1], m, m0inv, limbs);
 
+    // The top window starts the result, which saves squaring the one.
+    uint32_t w = (bits + width - 1) / width;
     Limb result[mont::kMaxLimbs];
-    std::memcpy(result, table[0], sizeof result);
-    const uint32_t bits = BigNum_Bits(c, cDigits);
-    for (uint32_t w = (bits + 3) / 4; w-- > 0;) {
-        for (int s = 0; s < 4; ++s) mont::Mul(result, result, result, m, m0inv, limbs);
-        const unsigned digit = (c[(4 * w) / kDigitBits] >> ((4 * w) % kDigitBits)) & 15;
-        mont::Mul(result, result, table[digit], m, m0inv, limbs);
+    std::memcpy(result, table[w == 0 ? 0 : ExponentWindow(c, cDigits, --w * width, width)], sizeof result);
+    while (w-- > 0) {
+        for (unsigned s = 0; s < width; ++s) mont::Sqr(result, result, m, m0inv, limbs);
+        mont::Mul(result, result, table[ExponentWindow(c, cDigits, w * width, width)], m, m0inv, limbs);
     }
     mont::Mul(result, result, one, m, m0inv, limbs);
     BigNum_AssignZero(a, dDigits);

@@ -45,33 +45,102 @@ inline void ReduceOnce(Limb* r, const Limb* t, const Limb* m, size_t n) {
     for (size_t i = 0; i < n; ++i) r[i] = (t[i] & keepT) | (d[i] & ~keepT);
 }
 
-// r = a b R^-1 mod m for a, b below m (CIOS); r may alias a or b.
-inline void Mul(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb m0inv, size_t n) {
-    Limb t[kMaxLimbs + 2] = {};
-    for (size_t i = 0; i < n; ++i) {
-        Limb carry = 0;
-        const Limb bi = b[i];
-        for (size_t j = 0; j < n; ++j) {
-            const Wide s = Wide(a[j]) * bi + t[j] + carry;
-            t[j] = Limb(s);
-            carry = Limb(s >> kLimbBits);
-        }
-        Wide s = Wide(t[n]) + carry;
-        t[n] = Limb(s);
-        t[n + 1] = Limb(s >> kLimbBits);
+// Running sum of one column of limb products: two limbs and a count of
+// their overflows, enough for the 2n products of any column.
+struct Column {
+    Wide low = 0;
+    Limb high = 0;
 
-        const Limb u = t[0] * m0inv;
-        s = Wide(u) * m[0] + t[0];
-        carry = Limb(s >> kLimbBits);
-        for (size_t j = 1; j < n; ++j) {
-            s = Wide(u) * m[j] + t[j] + carry;
-            t[j - 1] = Limb(s);
-            carry = Limb(s >> kLimbBits);
-        }
-        s = Wide(t[n]) + carry;
-        t[n - 1] = Limb(s);
-        t[n] = t[n + 1] + Limb(s >> kLimbBits);
+    void AddProduct(Limb x, Limb y) {
+        const Wide p = Wide(x) * y;
+        low += p;
+        high += Limb(low < p);
     }
+    void AddColumn(const Column& c) {
+        low += c.low;
+        high += c.high + Limb(low < c.low);
+    }
+    void Double() {
+        high = (high << 1) | Limb(low >> (2 * kLimbBits - 1));
+        low <<= 1;
+    }
+    Limb Bottom() const { return Limb(low); }
+    // Hands out the finished bottom limb and moves on to the next column.
+    Limb Shift() {
+        const Limb bottom = Limb(low);
+        low = (low >> kLimbBits) | (Wide(high) << kLimbBits);
+        high = 0;
+        return bottom;
+    }
+};
+
+// The reduction's share of column i: u[j] m[i - j] for j in [from, to).
+inline void AddReduction(Column& acc, const Limb* u, const Limb* m, size_t from, size_t to, size_t i) {
+    for (size_t j = from; j < to; ++j) acc.AddProduct(u[j], m[i - j]);
+}
+
+// Chooses u[i] so that column i ends in a zero limb, which is dropped.
+inline void CloseLowColumn(Column& acc, Limb* u, const Limb* m, Limb m0inv, size_t i) {
+    u[i] = acc.Bottom() * m0inv;
+    acc.AddProduct(u[i], m[0]);
+    acc.Shift();
+}
+
+// r = a b R^-1 mod m for a, b below m; r may alias a or b. Product
+// scanning: column by column, each column's share of a b and of the
+// reduction multiple u m summed together, so no row of partial products
+// is ever stored.
+inline void Mul(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb m0inv, size_t n) {
+    Limb u[kMaxLimbs], t[kMaxLimbs + 1];
+    Column acc;
+    for (size_t i = 0; i < n; ++i) {
+        for (size_t j = 0; j <= i; ++j) acc.AddProduct(a[j], b[i - j]);
+        AddReduction(acc, u, m, 0, i, i);
+        CloseLowColumn(acc, u, m, m0inv, i);
+    }
+    for (size_t i = n; i < 2 * n - 1; ++i) {
+        for (size_t j = i - n + 1; j < n; ++j) acc.AddProduct(a[j], b[i - j]);
+        AddReduction(acc, u, m, i - n + 1, n, i);
+        t[i - n] = acc.Shift();
+    }
+    t[n - 1] = acc.Shift();
+    t[n] = acc.Bottom();
+    ReduceOnce(r, t, m, n);
+}
+
+// Column i of a^2 and of the reduction multiple u m, limbs j from `from`
+// up. Each product of two different limbs of a appears twice in the
+// square, so it is summed once and doubled; the loop takes one such
+// product and one of the reduction together.
+inline void AddSquareColumn(Column& acc, const Limb* a, const Limb* u, const Limb* m, size_t from, size_t to,
+                            size_t i) {
+    Column pairs;
+    size_t j = from;
+    for (; 2 * j < i; ++j) {
+        pairs.AddProduct(a[j], a[i - j]);
+        acc.AddProduct(u[j], m[i - j]);
+    }
+    for (; j < to; ++j) acc.AddProduct(u[j], m[i - j]);
+    pairs.Double();
+    acc.AddColumn(pairs);
+    if (i % 2 == 0) acc.AddProduct(a[i / 2], a[i / 2]);
+}
+
+// r = a^2 R^-1 mod m for a below m, as Mul(r, a, a) gives it with about a
+// quarter fewer products; r may alias a.
+inline void Sqr(Limb* r, const Limb* a, const Limb* m, Limb m0inv, size_t n) {
+    Limb u[kMaxLimbs], t[kMaxLimbs + 1];
+    Column acc;
+    for (size_t i = 0; i < n; ++i) {
+        AddSquareColumn(acc, a, u, m, 0, i, i);
+        CloseLowColumn(acc, u, m, m0inv, i);
+    }
+    for (size_t i = n; i < 2 * n - 1; ++i) {
+        AddSquareColumn(acc, a, u, m, i - n + 1, n, i);
+        t[i - n] = acc.Shift();
+    }
+    t[n - 1] = acc.Shift();
+    t[n] = acc.Bottom();
     ReduceOnce(r, t, m, n);
 }
 

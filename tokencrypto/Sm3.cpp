@@ -1,6 +1,8 @@
 #include "tokencrypto/Sm3.h"
 
+#include <cstddef>
 #include <cstring>
+#include <utility>
 
 namespace tokencrypto {
 namespace {
@@ -27,43 +29,48 @@ inline void StoreBigEndian(uint8_t* p, uint32_t v) {
     p[3] = uint8_t(v);
 }
 
-struct RoundConstants {
-    uint32_t t[64];
-    constexpr RoundConstants() : t() {
-        for (unsigned j = 0; j < 64; ++j) {
-            const uint32_t base = j < 16 ? 0x79CC4519u : 0x7A879D8Au;
-            const unsigned n = j % 32;
-            t[j] = n == 0 ? base : (base << n) | (base >> (32 - n));
-        }
-    }
-};
-constexpr RoundConstants kT;
+// T_j <<< j, folded into each round at compile time.
+constexpr uint32_t RoundConstant(unsigned j) {
+    const uint32_t base = j < 16 ? 0x79CC4519u : 0x7A879D8Au;
+    const unsigned n = j % 32;
+    return n == 0 ? base : (base << n) | (base >> (32 - n));
+}
 
-// One round with the registers renamed instead of shifted: after four
-// rounds every register is back in its place. The two halves differ only in
-// FF and GG, fixed at compile time.
-template <bool kLate>
-inline void Round(uint32_t a, uint32_t& b, uint32_t c, uint32_t& d, uint32_t e, uint32_t& f, uint32_t g,
-                  uint32_t& h, uint32_t t, uint32_t w, uint32_t w1) {
+// Round J of the compression on the registers A..H in v and the message
+// words in w. J is known at compile time, so every index below is a
+// constant and the compiler can keep both arrays in registers. The message
+// words are kept sixteen at a time: W[J + 4] takes the slot of W[J - 12],
+// which no later round reads. The registers are renamed instead of shifted:
+// after four rounds every one is back in its place.
+template <unsigned J>
+inline void Round(uint32_t* v, uint32_t* w) {
+    if (J >= 12) {
+        constexpr unsigned k = J + 4;
+        w[k % 16] = P1(w[k % 16] ^ w[(k - 9) % 16] ^ Rotl(w[(k - 3) % 16], 15)) ^ Rotl(w[(k - 13) % 16], 7) ^
+                    w[(k - 6) % 16];
+    }
+    const uint32_t a = v[(4 - J % 4) % 4], c = v[(6 - J % 4) % 4];
+    uint32_t& b = v[(5 - J % 4) % 4];
+    uint32_t& d = v[(7 - J % 4) % 4];
+    const uint32_t e = v[4 + (4 - J % 4) % 4], g = v[4 + (6 - J % 4) % 4];
+    uint32_t& f = v[4 + (5 - J % 4) % 4];
+    uint32_t& h = v[4 + (7 - J % 4) % 4];
+
     const uint32_t a12 = Rotl(a, 12);
-    const uint32_t ss1 = Rotl(a12 + e + t, 7);
+    const uint32_t ss1 = Rotl(a12 + e + RoundConstant(J), 7);
     const uint32_t ss2 = ss1 ^ a12;
     // Majority and choice in their shorter equivalent forms.
-    const uint32_t ff = kLate ? (a & b) | ((a | b) & c) : a ^ b ^ c;
-    const uint32_t gg = kLate ? ((f ^ g) & e) ^ g : e ^ f ^ g;
-    d = ff + d + ss2 + w1;
-    h = P0(gg + h + ss1 + w);
+    const uint32_t ff = J >= 16 ? (a & b) | ((a | b) & c) : a ^ b ^ c;
+    const uint32_t gg = J >= 16 ? ((f ^ g) & e) ^ g : e ^ f ^ g;
+    d = ff + d + ss2 + (w[J % 16] ^ w[(J + 4) % 16]);
+    h = P0(gg + h + ss1 + w[J % 16]);
     b = Rotl(b, 9);
     f = Rotl(f, 19);
 }
 
-template <bool kLate>
-inline void FourRounds(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, uint32_t& e, uint32_t& f, uint32_t& g,
-                       uint32_t& h, unsigned j, const uint32_t* W) {
-    Round<kLate>(a, b, c, d, e, f, g, h, kT.t[j], W[j], W[j] ^ W[j + 4]);
-    Round<kLate>(d, a, b, c, h, e, f, g, kT.t[j + 1], W[j + 1], W[j + 1] ^ W[j + 1 + 4]);
-    Round<kLate>(c, d, a, b, g, h, e, f, kT.t[j + 2], W[j + 2], W[j + 2] ^ W[j + 2 + 4]);
-    Round<kLate>(b, c, d, a, f, g, h, e, kT.t[j + 3], W[j + 3], W[j + 3] ^ W[j + 3 + 4]);
+template <size_t... J>
+inline void Rounds(uint32_t* v, uint32_t* w, std::index_sequence<J...>) {
+    (Round<J>(v, w), ...);
 }
 
 void ExpandWords(const uint8_t block[64], uint32_t W[68]) {
@@ -97,16 +104,12 @@ void SM3_Expand(const uint8_t block[64], uint32_t W[68], uint32_t W1[64]) {
 }
 
 void SM3_Compress(Sm3Context* context, const uint8_t block[64]) {
-    // W1 is formed inside the rounds: storing it costs more than the XOR.
-    uint32_t W[68];
-    ExpandWords(block, W);
-    uint32_t* state = context->state;
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (unsigned j = 0; j < 16; j += 4) FourRounds<false>(a, b, c, d, e, f, g, h, j, W);
-    for (unsigned j = 16; j < 64; j += 4) FourRounds<true>(a, b, c, d, e, f, g, h, j, W);
-    state[0] ^= a; state[1] ^= b; state[2] ^= c; state[3] ^= d;
-    state[4] ^= e; state[5] ^= f; state[6] ^= g; state[7] ^= h;
+    uint32_t w[16];
+    for (unsigned j = 0; j < 16; ++j) w[j] = LoadBigEndian(block + 4 * j);
+    uint32_t v[8];
+    std::memcpy(v, context->state, sizeof v);
+    Rounds(v, w, std::make_index_sequence<64>());
+    for (unsigned i = 0; i < 8; ++i) context->state[i] ^= v[i];
 }
 
 void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length) {

@@ -85,6 +85,29 @@ TEST_P(BigNumberAgainstOpenSsl, ModularExponentiationAndInverseMatch) {
     }
 }
 
+// All-ones limbs keep every column sum of the Montgomery products at its
+// largest, where a lost carry or a wrong doubling of the squares shows.
+TEST(BigNumber, ModularExponentiationWithAllOnesOperands) {
+    BN_CTX* ctx = BN_CTX_new();
+    for (uint32_t digits : {1u, 2u, 3u, 8u, 16u, 17u, 32u, 33u, 64u}) {
+        std::vector<uint32_t> d(digits, 0xFFFFFFFF), c(digits, 0xFFFFFFFF);
+        for (uint32_t below : {1u, 2u, 0x80000001u}) {
+            std::vector<uint32_t> b = d;
+            b[0] -= below;
+            std::vector<uint32_t> a(digits);
+            BigNum_ModExp(a.data(), b.data(), c.data(), digits, d.data(), digits);
+            Bn bb, bc, bd, ba, expected;
+            ToBn(&bb, b.data(), digits);
+            ToBn(&bc, c.data(), digits);
+            ToBn(&bd, d.data(), digits);
+            ToBn(&ba, a.data(), digits);
+            BN_mod_exp(expected.value, bb.value, bc.value, bd.value, ctx);
+            EXPECT_EQ(0, BN_cmp(expected.value, ba.value)) << digits << " digits, base d - " << below;
+        }
+    }
+    BN_CTX_free(ctx);
+}
+
 INSTANTIATE_TEST_SUITE_P(Sizes, BigNumberAgainstOpenSsl,
                          ::testing::Values(Sizes{2, 1}, Sizes{8, 8}, Sizes{9, 8}, Sizes{64, 32}, Sizes{65, 33},
                                            Sizes{64, 64}, Sizes{3, 5}));
