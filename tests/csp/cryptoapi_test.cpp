@@ -240,6 +240,15 @@ TEST_F(CryptoApi, ProviderNameAndTypeAsRegistered)
     EXPECT_EQ(GetLastError(), 0u);
 }
 
+TEST_F(CryptoApi, FailedFirstAcquireKeepsItsError)
+{
+    // Wine unloads the provider right after a failed first acquire: its
+    // detach must not change the error on the way out.
+    HCRYPTPROV context = 0;
+    EXPECT_FALSE(CryptAcquireContextA(&context, "no such container", kProvider, PROV_RSA_FULL, 0));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_KEYSET));
+}
+
 TEST_F(CryptoApi, RandomLengthsAtTheEdges)
 {
     HCRYPTPROV context = Acquire();
