@@ -232,6 +232,8 @@ DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession
     char chosen[UK_NAME_LEN] = {};
     std::memcpy(chosen, tokens[0].data(), UK_NAME_LEN);
     if (tokens.size() > 1) {
+        // A caller that asked for no user interface gets no chooser.
+        if (flags & kCryptSilent) return static_cast<DWORD>(NTE_SILENT_CONTEXT);
         DWORD error = ChooseTokenDevice(chosen);
         if (error) return error;
         chosen[UK_NAME_LEN - 1] = '\0';

@@ -22,6 +22,15 @@ TEST_F(ProviderContexts, RefusedFlagCombinations)
     }
 }
 
+TEST_F(ProviderContexts, SilentNewKeysetOnTwoTokensShowsNoChooser)
+{
+    AddToken("A");
+    AddToken("B");
+    HCRYPTPROV context = 0;
+    EXPECT_EQ(Acquire(&context, "silent", CRYPT_NEWKEYSET | CRYPT_SILENT), DWORD(NTE_SILENT_CONTEXT));
+    EXPECT_EQ(context, 0u);
+}
+
 TEST_F(ProviderContexts, VerifyContextNeedsNoToken)
 {
     HCRYPTPROV context = 0;

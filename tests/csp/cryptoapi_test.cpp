@@ -1,0 +1,586 @@
+// KeltoCSP as CryptoAPI programs see it: loaded by advapi32 from its
+// registration, over a simulated token with an SM2 key and certificate,
+// the PIN typed into the real dialog by the UI driver, and signatures
+// checked by OpenSSL against the token's certificate.
+#include "../tokensim/TokenFixture.h"
+#include "MessageTable.h"
+#include "UiDriver.h"
+
+#include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <wincrypt.h>
+#include <windows.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kProvider[] = "VESK FOR LORVIN CSP v1.1.0";
+constexpr wchar_t kProviderKey[] = L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\VESK FOR LORVIN CSP v1.1.0";
+constexpr char kContainer[] = "Kelto CSP Container";
+constexpr char kSerial[] = "SN-CAPI";
+constexpr ALG_ID kAlgSm3 = 0x800F;
+constexpr DWORD kSm2SignatureLen = 64;
+constexpr DWORD kBusy = 170;
+constexpr DWORD kPinLocked = 212;
+constexpr DWORD kCancelled = 1223;
+constexpr char kMessage[] = "<T><D><M>pay 100 to Lorvin</M></D></T>";
+
+std::wstring ImagePath()
+{
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = sizeof path;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kProviderKey, L"Image Path", RRF_RT_REG_SZ, nullptr, path, &size) != 0)
+        return L"";
+    return path;
+}
+
+void ProvisionToken(std::uint32_t maxTries = 6)
+{
+    tokentest::EditStore([&](tokensim::State& s) {
+        tokensim::TokenOptions token;
+        token.serial = kSerial;
+        token.maxTries = maxTries;
+        ASSERT_EQ(tokensim::AddToken(s, token), "");
+        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, {}), "");
+        ASSERT_EQ(tokensim::AddCertificate(s, kSerial, {}), "");
+    });
+}
+
+// The exports called directly, to see their own argument checks rather
+// than advapi32's.
+class Exports : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_module = LoadLibraryW(ImagePath().c_str());
+        ASSERT_NE(m_module, nullptr) << "KeltoCSP is not registered in the test prefix";
+    }
+    void TearDown() override
+    {
+        if (m_module) FreeLibrary(m_module);
+    }
+    template <class Fn>
+    Fn Export(const char* name)
+    {
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m_module, name)));
+    }
+    HMODULE m_module = nullptr;
+};
+
+TEST_F(Exports, EachNameHasItsOrdinal)
+{
+    const char* names[] = {"CPGetCSPName",   "CPAcquireContext", "CPCreateHash",     "CPDecrypt",
+                           "CPDeriveKey",    "CPDestroyHash",    "CPDestroyKey",     "CPEncrypt",
+                           "CPExportKey",    "CPGenKey",         "CPGenRandom",      "CPGetHashParam",
+                           "CPGetKeyParam",  "CPGetProvParam",   "CPGetUserKey",     "CPHashData",
+                           "CPHashSessionKey", "CPImportKey",    "CPReleaseContext", "CPSetHashParam",
+                           "CPSetKeyParam",  "CPSetProvParam",   "CPSignHash",       "CPVerifySignature"};
+    WORD ordinal = 2;
+    for (const char* name : names) {
+        FARPROC byName = GetProcAddress(m_module, name);
+        EXPECT_NE(byName, nullptr) << name;
+        EXPECT_EQ(byName, GetProcAddress(m_module, MAKEINTRESOURCEA(ordinal))) << name;
+        ++ordinal;
+    }
+}
+
+TEST_F(Exports, NameIsCopiedWithItsZero)
+{
+    auto getName = Export<BOOL(WINAPI*)(wchar_t*)>("CPGetCSPName");
+    wchar_t name[32];
+    std::wmemset(name, L'#', 32);
+    SetLastError(1234);
+    EXPECT_TRUE(getName(name));
+    EXPECT_STREQ(name, L"VESK FOR LORVIN CSP v1.1.0");
+    EXPECT_EQ(GetLastError(), 1234u);
+}
+
+TEST_F(Exports, MissingRequiredPointersGiveInvalidParameter)
+{
+    typedef BOOL(WINAPI * Two)(ULONG_PTR, ULONG_PTR);
+    typedef BOOL(WINAPI * Four)(ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR);
+    typedef BOOL(WINAPI * Five)(ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR);
+    typedef BOOL(WINAPI * Six)(ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR);
+    typedef BOOL(WINAPI * Seven)(ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR);
+    typedef BOOL(WINAPI * Eight)(ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR, ULONG_PTR,
+                                 ULONG_PTR);
+    typedef BOOL(WINAPI * Three)(ULONG_PTR, ULONG_PTR, ULONG_PTR);
+    // A live-looking handle that none of these calls may follow: each one
+    // lacks another required pointer.
+    const ULONG_PTR h = 0x1000;
+    DWORD length = 64;
+    const ULONG_PTR len = reinterpret_cast<ULONG_PTR>(&length);
+    struct Case {
+        const char* name;
+        std::function<BOOL()> call;
+    };
+    std::vector<Case> cases = {
+        {"CPAcquireContext", [&] { return Export<Four>("CPAcquireContext")(0, 0, 0, 0); }},
+        {"CPCreateHash", [&] { return Export<Five>("CPCreateHash")(h, kAlgSm3, 0, 0, 0); }},
+        {"CPDecrypt", [&] { return Export<Seven>("CPDecrypt")(h, 0, 0, 0, 0, 0, 0); }},
+        {"CPDeriveKey", [&] { return Export<Five>("CPDeriveKey")(h, CALG_RC4, 0, 0, h); }},
+        {"CPDestroyHash", [&] { return Export<Two>("CPDestroyHash")(h, 0); }},
+        {"CPDestroyKey", [&] { return Export<Two>("CPDestroyKey")(0, h); }},
+        {"CPEncrypt", [&] { return Export<Eight>("CPEncrypt")(h, 0, 0, 0, 0, 0, 0, 0); }},
+        {"CPExportKey", [&] { return Export<Seven>("CPExportKey")(h, 0, 0, 0, 0, 0, 0); }},
+        {"CPGenKey", [&] { return Export<Four>("CPGenKey")(h, CALG_RC4, 0, 0); }},
+        {"CPGenRandom", [&] { return Export<Three>("CPGenRandom")(h, 16, 0); }},
+        {"CPGetHashParam", [&] { return Export<Six>("CPGetHashParam")(h, 0, HP_HASHVAL, 0, 0, 0); }},
+        {"CPGetKeyParam", [&] { return Export<Six>("CPGetKeyParam")(0, h, KP_ALGID, 0, 0, 0); }},
+        {"CPGetProvParam", [&] { return Export<Five>("CPGetProvParam")(0, PP_NAME, 0, 0, 0); }},
+        {"CPGetUserKey", [&] { return Export<Three>("CPGetUserKey")(h, AT_SIGNATURE, 0); }},
+        {"CPHashData", [&] { return Export<Five>("CPHashData")(h, h, 0, 4, 0); }},
+        {"CPHashSessionKey", [&] { return Export<Four>("CPHashSessionKey")(h, h, 0, 0); }},
+        {"CPImportKey", [&] { return Export<Six>("CPImportKey")(h, 0, 8, 0, 0, h); }},
+        {"CPSetHashParam", [&] { return Export<Five>("CPSetHashParam")(h, h, HP_HASHVAL, 0, 0); }},
+        {"CPSetKeyParam", [&] { return Export<Five>("CPSetKeyParam")(h, h, KP_IV, 0, 0); }},
+        {"CPSetProvParam", [&] { return Export<Four>("CPSetProvParam")(0, PP_SIGNATURE_PIN, 0, 0); }},
+        {"CPSignHash", [&] { return Export<Seven>("CPSignHash")(h, 0, AT_SIGNATURE, 0, 0, 0, len); }},
+        {"CPVerifySignature", [&] { return Export<Seven>("CPVerifySignature")(h, h, 0, 64, h, 0, 0); }},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0);
+        EXPECT_FALSE(c.call()) << c.name;
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER)) << c.name;
+    }
+}
+
+TEST_F(Exports, ReleaseOfNoContextSucceeds)
+{
+    auto release = Export<BOOL(WINAPI*)(HCRYPTPROV, DWORD)>("CPReleaseContext");
+    SetLastError(1234);
+    EXPECT_TRUE(release(0, 0));
+    EXPECT_EQ(GetLastError(), 0u);
+}
+
+TEST_F(Exports, ForeignHandleIsRefusedNotFollowed)
+{
+    auto genRandom = Export<BOOL(WINAPI*)(HCRYPTPROV, DWORD, BYTE*)>("CPGenRandom");
+    auto getUserKey = Export<BOOL(WINAPI*)(HCRYPTPROV, DWORD, HCRYPTKEY*)>("CPGetUserKey");
+    std::uint32_t notAContext[64] = {};
+    BYTE buffer[16];
+    HCRYPTKEY key = 0;
+    EXPECT_FALSE(genRandom(reinterpret_cast<HCRYPTPROV>(notAContext), sizeof buffer, buffer));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_UID));
+    EXPECT_FALSE(getUserKey(reinterpret_cast<HCRYPTPROV>(notAContext), AT_SIGNATURE, &key));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_UID));
+}
+
+// Contexts through advapi32 over a fresh token store.
+class CryptoApi : public tokentest::StoreFixture {
+protected:
+    void SetUp() override
+    {
+        StoreFixture::SetUp();
+        ProvisionToken(MaxTries());
+    }
+    void TearDown() override
+    {
+        for (HCRYPTHASH hash : m_hashes) CryptDestroyHash(hash);
+        for (HCRYPTKEY key : m_keys) CryptDestroyKey(key);
+        for (HCRYPTPROV context : m_contexts) CryptReleaseContext(context, 0);
+        StoreFixture::TearDown();
+    }
+    virtual std::uint32_t MaxTries() const { return 6; }
+
+    HCRYPTPROV Acquire(DWORD flags = 0)
+    {
+        HCRYPTPROV context = 0;
+        EXPECT_TRUE(CryptAcquireContextA(&context, kContainer, kProvider, PROV_RSA_FULL, flags)) << GetLastError();
+        if (context) m_contexts.push_back(context);
+        return context;
+    }
+    HCRYPTHASH HashOf(HCRYPTPROV context, const std::string& message)
+    {
+        HCRYPTHASH hash = 0;
+        EXPECT_TRUE(CryptCreateHash(context, kAlgSm3, 0, 0, &hash)) << GetLastError();
+        EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(message.data()),
+                                  static_cast<DWORD>(message.size()), 0));
+        if (hash) m_hashes.push_back(hash);
+        return hash;
+    }
+    HCRYPTKEY UserKey(HCRYPTPROV context, DWORD spec)
+    {
+        HCRYPTKEY key = 0;
+        EXPECT_TRUE(CryptGetUserKey(context, spec, &key)) << GetLastError();
+        if (key) m_keys.push_back(key);
+        return key;
+    }
+    std::vector<BYTE> Certificate(HCRYPTPROV context)
+    {
+        HCRYPTKEY key = UserKey(context, AT_SIGNATURE);
+        DWORD length = 0;
+        EXPECT_TRUE(CryptGetKeyParam(key, KP_CERTIFICATE, nullptr, &length, 0));
+        std::vector<BYTE> cert(length);
+        EXPECT_TRUE(CryptGetKeyParam(key, KP_CERTIFICATE, cert.data(), &length, 0)) << GetLastError();
+        cert.resize(length);
+        return cert;
+    }
+
+    std::vector<HCRYPTPROV> m_contexts;
+    std::vector<HCRYPTKEY> m_keys;
+    std::vector<HCRYPTHASH> m_hashes;
+};
+
+TEST_F(CryptoApi, ProviderNameAndTypeAsRegistered)
+{
+    HCRYPTPROV context = Acquire();
+    char name[64] = {};
+    DWORD length = sizeof name;
+    ASSERT_TRUE(CryptGetProvParam(context, PP_NAME, reinterpret_cast<BYTE*>(name), &length, 0));
+    EXPECT_STREQ(name, kProvider);
+    EXPECT_EQ(GetLastError(), 0u);
+}
+
+TEST_F(CryptoApi, FailedFirstAcquireKeepsItsError)
+{
+    // Wine unloads the provider right after a failed first acquire: its
+    // detach must not change the error on the way out.
+    HCRYPTPROV context = 0;
+    EXPECT_FALSE(CryptAcquireContextA(&context, "no such container", kProvider, PROV_RSA_FULL, 0));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_KEYSET));
+}
+
+TEST_F(CryptoApi, RandomLengthsAtTheEdges)
+{
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> buffer(1025, 0);
+    SetLastError(1234);
+    EXPECT_TRUE(CryptGenRandom(context, 0, buffer.data()));
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_FALSE(CryptGenRandom(context, 1025, buffer.data()));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_LEN));
+    ASSERT_TRUE(CryptGenRandom(context, 1024, buffer.data()));
+    EXPECT_EQ(GetLastError(), 0u);
+    int zeros = 0;
+    for (int i = 0; i < 1024; ++i) zeros += buffer[i] == 0;
+    EXPECT_LT(zeros, 32) << "the token did not fill the buffer";
+    EXPECT_EQ(buffer[1024], 0) << "written past the length";
+}
+
+TEST_F(CryptoApi, KeyParameterFlagsAreRefusedEvenForAGoodKey)
+{
+    HCRYPTPROV context = Acquire();
+    HCRYPTKEY key = UserKey(context, AT_SIGNATURE);
+    DWORD value = 0, length = sizeof value;
+    EXPECT_FALSE(CryptGetKeyParam(key, KP_ALGID, reinterpret_cast<BYTE*>(&value), &length, 1));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_FLAGS));
+    EXPECT_TRUE(CryptGetKeyParam(key, KP_ALGID, reinterpret_cast<BYTE*>(&value), &length, 0));
+    EXPECT_EQ(value, 0x3E00u);
+}
+
+TEST_F(CryptoApi, Rc4RoundTripCoversEveryByte)
+{
+    HCRYPTPROV context = Acquire();
+    HCRYPTKEY key = 0;
+    ASSERT_TRUE(CryptGenKey(context, CALG_RC4, 0, &key)) << GetLastError();
+    m_keys.push_back(key);
+    std::vector<BYTE> plain(70000);
+    for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<BYTE>(i * 7);
+    std::vector<BYTE> data = plain;
+    DWORD length = static_cast<DWORD>(data.size());
+    ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, data.data(), &length, length)) << GetLastError();
+    ASSERT_EQ(length, plain.size());
+    size_t same = 0, tailSame = 0;
+    for (size_t i = 0; i < plain.size(); ++i) same += data[i] == plain[i];
+    for (size_t i = plain.size() - 1000; i < plain.size(); ++i) tailSame += data[i] == plain[i];
+    EXPECT_LT(same, plain.size() / 100);
+    EXPECT_LT(tailSame, 20u);
+    ASSERT_TRUE(CryptDecrypt(key, 0, TRUE, 0, data.data(), &length)) << GetLastError();
+    EXPECT_EQ(data, plain);
+}
+
+TEST_F(CryptoApi, AesOnTheTokenRoundTrips)
+{
+    HCRYPTPROV context = Acquire();
+    HCRYPTKEY key = 0;
+    ASSERT_TRUE(CryptGenKey(context, CALG_AES_128, 0, &key)) << GetLastError();
+    m_keys.push_back(key);
+    std::vector<BYTE> plain(100, 0x5A);
+    std::vector<BYTE> data = plain;
+    data.resize(116);
+    DWORD length = 100;
+    DWORD needed = length;
+    ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, nullptr, &needed, 0));
+    EXPECT_EQ(needed, 116u);
+    EXPECT_FALSE(CryptEncrypt(key, 0, TRUE, 0, data.data(), &length, 115));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BUFFER_TOO_SMALL));
+    length = 100;
+    ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, data.data(), &length, 116)) << GetLastError();
+    EXPECT_EQ(length, 112u);
+    ASSERT_TRUE(CryptDecrypt(key, 0, TRUE, 0, data.data(), &length)) << GetLastError();
+    ASSERT_EQ(length, 100u);
+    data.resize(length);
+    EXPECT_EQ(data, plain);
+}
+
+TEST_F(CryptoApi, SignatureKeyDoesNotEncrypt)
+{
+    HCRYPTPROV context = Acquire();
+    HCRYPTKEY key = UserKey(context, AT_SIGNATURE);
+    BYTE data[200] = {1, 2, 3};
+    DWORD length = 3;
+    EXPECT_FALSE(CryptEncrypt(key, 0, TRUE, 0, data, &length, sizeof data));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_KEY));
+}
+
+// Signatures with the PIN dialog worked by the UI driver.
+class Signing : public CryptoApi {
+protected:
+    void SetUp() override
+    {
+        if (!HaveDisplay()) GTEST_SKIP() << "no display for the PIN windows";
+        CryptoApi::SetUp();
+    }
+    // Signs the message's SM3 hash while the driver works the prompt.
+    BOOL Sign(HCRYPTPROV context, const std::wstring& steps, std::vector<BYTE>* signature, DriverRun* run,
+              DWORD* error)
+    {
+        HCRYPTHASH hash = HashOf(context, kMessage);
+        CUiDriver driver;
+        EXPECT_TRUE(driver.Start(L"--timeout 20 " + steps));
+        driver.GuardThreadWindows(GetCurrentThreadId());
+        signature->assign(kSm2SignatureLen, 0);
+        DWORD length = kSm2SignatureLen;
+        BOOL signed_ = CryptSignHashW(hash, AT_SIGNATURE, nullptr, 0, signature->data(), &length);
+        *error = GetLastError();
+        signature->resize(signed_ ? length : 0);
+        *run = driver.Finish();
+        return signed_;
+    }
+};
+
+// The default SM2 signer identifier, as the token's Z value uses it.
+constexpr char kSm2Id[] = "1234567812345678";
+
+// CryptoAPI gives r then s, each little-endian.
+bool VerifiedByOpenSsl(const std::vector<BYTE>& certificate, const std::vector<BYTE>& signature)
+{
+    if (signature.size() != kSm2SignatureLen) return false;
+    const unsigned char* p = certificate.data();
+    std::unique_ptr<X509, decltype(&X509_free)> cert(d2i_X509(nullptr, &p, static_cast<long>(certificate.size())),
+                                                     X509_free);
+    if (!cert) return false;
+    EVP_PKEY* key = X509_get0_pubkey(cert.get());
+    std::unique_ptr<ECDSA_SIG, decltype(&ECDSA_SIG_free)> rs(ECDSA_SIG_new(), ECDSA_SIG_free);
+    BIGNUM* r = BN_lebin2bn(signature.data(), 32, nullptr);
+    BIGNUM* s = BN_lebin2bn(signature.data() + 32, 32, nullptr);
+    if (!key || !rs || !r || !s || !ECDSA_SIG_set0(rs.get(), r, s)) return false;
+    unsigned char* der = nullptr;
+    int derLen = i2d_ECDSA_SIG(rs.get(), &der);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+    bool ok = derLen > 0 && md && pctx && EVP_PKEY_CTX_set1_id(pctx, kSm2Id, sizeof kSm2Id - 1) > 0;
+    if (ok) EVP_MD_CTX_set_pkey_ctx(md.get(), pctx);
+    ok = ok && EVP_DigestVerifyInit_ex(md.get(), nullptr, "SM3", nullptr, nullptr, key, nullptr) > 0 &&
+         EVP_DigestVerify(md.get(), der, derLen, reinterpret_cast<const unsigned char*>(kMessage),
+                          sizeof kMessage - 1) == 1;
+    EVP_MD_CTX_set_pkey_ctx(md.get(), nullptr);
+    EVP_PKEY_CTX_free(pctx);
+    OPENSSL_free(der);
+    return ok;
+}
+
+std::string WrongPinText(int triesLeft)
+{
+    wchar_t text[1024];
+    wsprintfW(text, GetMessageTable()->texts[MSG_WRONG_PIN], triesLeft);
+    return Utf8(text);
+}
+
+TEST_F(Signing, TypedPinSignsAndOpenSslVerifies)
+{
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> signature;
+    DriverRun run;
+    DWORD error = 0;
+    ASSERT_TRUE(Sign(context, L"pin type=12345678 ok gone", &signature, &run, &error)) << error << run.output;
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(error, 0u);
+    std::vector<BYTE> certificate = Certificate(context);
+    EXPECT_TRUE(VerifiedByOpenSsl(certificate, signature));
+    std::vector<BYTE> changed = signature;
+    changed[40] ^= 0x80;
+    EXPECT_FALSE(VerifiedByOpenSsl(certificate, changed));
+
+    // The provider verifies its own signature on the token, and refuses a
+    // changed one.
+    HCRYPTKEY key = UserKey(context, AT_SIGNATURE);
+    EXPECT_TRUE(CryptVerifySignatureW(HashOf(context, kMessage), signature.data(), kSm2SignatureLen, key, nullptr, 0))
+        << GetLastError();
+    signature[5] ^= 1;
+    EXPECT_FALSE(CryptVerifySignatureW(HashOf(context, kMessage), signature.data(), kSm2SignatureLen, key, nullptr, 0));
+}
+
+TEST_F(Signing, WrongPinShowsTriesLeftThenSigns)
+{
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> signature;
+    DriverRun run;
+    DWORD error = 0;
+    ASSERT_TRUE(Sign(context, L"pin type=11111111 ok message pin type=12345678 ok gone", &signature, &run, &error))
+        << error << run.output;
+    EXPECT_EQ(run.messages, std::vector<std::string>{WrongPinText(5)});
+    EXPECT_TRUE(VerifiedByOpenSsl(Certificate(context), signature));
+}
+
+TEST_F(Signing, CancelGivesCancelledAndReleasesTheLocks)
+{
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> signature;
+    DriverRun run;
+    DWORD error = 0;
+    EXPECT_FALSE(Sign(context, L"pin type=1234 cancel gone", &signature, &run, &error));
+    EXPECT_EQ(error, kCancelled);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    // Neither the provider lock nor the signing flag was left behind.
+    Acquire();
+}
+
+TEST_F(Signing, SilentContextNeverPrompts)
+{
+    HCRYPTPROV context = Acquire(CRYPT_SILENT);
+    HCRYPTHASH hash = HashOf(context, kMessage);
+    BYTE signature[kSm2SignatureLen];
+    DWORD length = sizeof signature;
+    EXPECT_FALSE(CryptSignHashW(hash, AT_SIGNATURE, nullptr, 0, signature, &length));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_SILENT_CONTEXT));
+}
+
+TEST_F(Signing, SizeQueryNeedsNoPin)
+{
+    HCRYPTPROV context = Acquire();
+    HCRYPTHASH hash = HashOf(context, kMessage);
+    DWORD length = 0;
+    ASSERT_TRUE(CryptSignHashW(hash, AT_SIGNATURE, nullptr, 0, nullptr, &length));
+    EXPECT_EQ(length, kSm2SignatureLen);
+    BYTE small[10];
+    length = sizeof small;
+    EXPECT_FALSE(CryptSignHashW(hash, AT_SIGNATURE, nullptr, 0, small, &length));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BUFFER_TOO_SMALL));
+    EXPECT_FALSE(CryptSignHashW(hash, 3, nullptr, 0, nullptr, &length));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_TYPE));
+}
+
+class LastTry : public Signing {
+protected:
+    std::uint32_t MaxTries() const override { return 1; }
+};
+
+TEST_F(LastTry, WrongPinLocksAndTheNextSignatureAsksNothing)
+{
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> signature;
+    DriverRun run;
+    DWORD error = 0;
+    EXPECT_FALSE(Sign(context, L"pin type=11111111 ok message gone", &signature, &run, &error));
+    EXPECT_EQ(error, kCancelled);
+    EXPECT_EQ(run.messages, std::vector<std::string>{Utf8(GetMessageTable()->texts[MSG_PIN_LOCKED])});
+    // No tries left: refused before any window.
+    EXPECT_FALSE(Sign(context, L"gone", &signature, &run, &error));
+    EXPECT_EQ(error, kPinLocked);
+}
+
+// The PIN dialog of this process, once it is up.
+HWND WaitForOwnPinDialog()
+{
+    for (int i = 0; i < 1000; ++i) {
+        HWND window = nullptr;
+        while ((window = FindWindowExW(nullptr, window, L"#32770", nullptr))) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            HWND edit = GetDlgItem(window, 1001);
+            if (owner == GetCurrentProcessId() && edit && IsWindowVisible(edit)) return window;
+        }
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+struct SignJob {
+    HCRYPTHASH hash;
+    BOOL signed_ = FALSE;
+    DWORD error = 0;
+    std::vector<BYTE> signature = std::vector<BYTE>(kSm2SignatureLen);
+};
+
+DWORD WINAPI SignOnThread(LPVOID parameter)
+{
+    auto* job = static_cast<SignJob*>(parameter);
+    DWORD length = kSm2SignatureLen;
+    job->signed_ = CryptSignHashW(job->hash, AT_SIGNATURE, nullptr, 0, job->signature.data(), &length);
+    job->error = GetLastError();
+    return 0;
+}
+
+struct AcquireJob {
+    BOOL acquired = FALSE;
+    DWORD error = 0;
+    HCRYPTPROV context = 0;
+};
+
+DWORD WINAPI AcquireOnThread(LPVOID parameter)
+{
+    auto* job = static_cast<AcquireJob*>(parameter);
+    job->acquired = CryptAcquireContextA(&job->context, kContainer, kProvider, PROV_RSA_FULL, 0);
+    job->error = GetLastError();
+    return 0;
+}
+
+TEST_F(Signing, AcquireWaitsForNoSignatureButIsRefusedDuringOne)
+{
+    HCRYPTPROV context = Acquire();
+    SignJob sign;
+    sign.hash = HashOf(context, kMessage);
+    HANDLE signer = CreateThread(nullptr, 0, SignOnThread, &sign, 0, nullptr);
+    HWND dialog = WaitForOwnPinDialog();
+    ASSERT_NE(dialog, nullptr);
+
+    AcquireJob acquire;
+    HANDLE acquirer = CreateThread(nullptr, 0, AcquireOnThread, &acquire, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(acquirer, 10000), WAIT_OBJECT_0) << "acquire blocked behind the signature";
+    CloseHandle(acquirer);
+    EXPECT_FALSE(acquire.acquired);
+    EXPECT_EQ(acquire.error, kBusy);
+
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_EQ(WaitForSingleObject(signer, 20000), WAIT_OBJECT_0);
+    CloseHandle(signer);
+    EXPECT_FALSE(sign.signed_);
+    EXPECT_EQ(sign.error, kCancelled);
+    Acquire();
+}
+
+TEST_F(Signing, TwoThreadsSignOneAfterTheOther)
+{
+    HCRYPTPROV first = Acquire(), second = Acquire();
+    std::vector<BYTE> certificate = Certificate(first);
+    SignJob one, two;
+    one.hash = HashOf(first, kMessage);
+    two.hash = HashOf(second, kMessage);
+    HANDLE threads[2] = {CreateThread(nullptr, 0, SignOnThread, &one, 0, nullptr), nullptr};
+    ASSERT_NE(WaitForOwnPinDialog(), nullptr);
+    threads[1] = CreateThread(nullptr, 0, SignOnThread, &two, 0, nullptr);
+    // The second signature waits for the provider lock, not for a PIN.
+    EXPECT_EQ(WaitForSingleObject(threads[1], 1000), DWORD(WAIT_TIMEOUT));
+
+    CUiDriver driver;
+    ASSERT_TRUE(driver.Start(L"--timeout 30 serve=12345678"));
+    EXPECT_EQ(WaitForMultipleObjects(2, threads, TRUE, 30000), WAIT_OBJECT_0);
+    for (HANDLE thread : threads) CloseHandle(thread);
+    DriverRun run = driver.Finish(0);
+    EXPECT_TRUE(one.signed_) << one.error << run.output;
+    EXPECT_TRUE(two.signed_) << two.error << run.output;
+    EXPECT_TRUE(VerifiedByOpenSsl(certificate, one.signature));
+    EXPECT_TRUE(VerifiedByOpenSsl(certificate, two.signature));
+}
+
+}  // namespace
