@@ -232,10 +232,17 @@ bool AnswerMessage(DWORD timeoutMs)
     GetDlgItemTextW(box, kMessageTextId, text, 1024);
     std::printf("message: %s\n", Utf8(text).c_str());
     std::fflush(stdout);
-    BringForward(box);
-    ClickCentre(GetDlgItem(box, IDOK));
-    for (DWORD waited = 0; IsWindow(box) && IsWindowVisible(box) && waited < 3000; waited += kPollMs) Sleep(kPollMs);
-    return !IsWindow(box) || !IsWindowVisible(box);
+    // A click that lands while the box is still coming forward is lost, as
+    // it would be for a person, who then clicks again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        BringForward(box);
+        ClickCentre(GetDlgItem(box, IDOK));
+        for (DWORD waited = 0; waited < 1000; waited += kPollMs) {
+            if (!IsWindow(box) || !IsWindowVisible(box)) return true;
+            Sleep(kPollMs);
+        }
+    }
+    return false;
 }
 
 bool WaitGone()
