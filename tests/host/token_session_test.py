@@ -1,0 +1,185 @@
+#!/usr/bin/env python3
+"""The whole road: SigwellHost under Wine, started as a browser starts it,
+selects the certificate of a simulated token through KeltoCSP and signs;
+the PIN is typed into the provider's real dialog by the UI driver, as a
+person would. openssl checks the certificate against the token CA and the
+signatures against the certificate. Wrong PINs, a cancelled dialog and a
+blocked PIN give their errors and the host keeps answering.
+
+usage: token_session_test.py WINE_RUN HOST_EXE TOKENSIM_EXE PIN_DRIVER_EXE VENDOR_DIR WORK_DIR
+"""
+import base64
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import unittest
+
+WINE_RUN, HOST_EXE, TOKENSIM_EXE, PIN_DRIVER, VENDOR_DIR, WORK_DIR = sys.argv[1:7]
+PROVIDER = "VESK FOR LORVIN CSP v1.1.0"
+SERIAL = "VKE2E0000001"
+PIN = "12345678"
+SM2_ID = "1234567812345678"
+TEXT = "Pay 100 \u5143 to \u00c9mile"
+
+ERROR_CANCELLED = 0x800704C7
+ERROR_PIN_LOCKED = 0x800700D4
+
+
+def code(value):
+    return value - (1 << 32) if value & 0x80000000 else value
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def work(name):
+    return os.path.join(WORK_DIR, name)
+
+
+def environment():
+    env = dict(os.environ)
+    env["SIGWELL_TOKENSIM_STATE"] = windows_path(work("tokens.json"))
+    # The provider loads the vendor library by name, as installed on PATH.
+    env["WINEPATH"] = windows_path(VENDOR_DIR)
+    return env
+
+
+def tokensim(*args):
+    subprocess.run([WINE_RUN, "i686", TOKENSIM_EXE] + list(args), env=environment(), check=True,
+                   stdin=subprocess.DEVNULL, capture_output=True)
+
+
+class Host:
+    """One host process; requests are sent one at a time."""
+
+    def __init__(self):
+        self.proc = subprocess.Popen([WINE_RUN, "i686", HOST_EXE], env=environment(),
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+    def ask(self, function, *params, driver_steps=None):
+        driver = None
+        if driver_steps:
+            driver = subprocess.Popen([WINE_RUN, "i686", PIN_DRIVER, "--timeout", "30"] + driver_steps.split(),
+                                      env=environment(), stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        body = json.dumps({"function": function, "params": list(params)}).encode()
+        self.proc.stdin.write(struct.pack("<I", len(body)) + body)
+        self.proc.stdin.flush()
+        (length,) = struct.unpack("<I", self.proc.stdout.read(4))
+        answer = json.loads(self.proc.stdout.read(length))
+        driven = None
+        if driver:
+            out = driver.communicate(timeout=60)[0].decode("utf-8", "replace")
+            driven = (driver.returncode, out)
+        return answer, driven
+
+    def close(self):
+        self.proc.stdin.close()
+        self.proc.wait(timeout=60)
+        return self.proc.returncode
+
+
+def verify_sm2(cert_pem, data, signature):
+    public_key = work("token_pub.pem")
+    subprocess.run(["openssl", "x509", "-in", cert_pem, "-pubkey", "-noout", "-out", public_key], check=True)
+    with open(work("data.bin"), "wb") as f:
+        f.write(data)
+    with open(work("sig.der"), "wb") as f:
+        f.write(signature)
+    return subprocess.run(["openssl", "dgst", "-sm3", "-verify", public_key, "-sigopt", "distid:" + SM2_ID,
+                           "-signature", work("sig.der"), work("data.bin")], capture_output=True).returncode == 0
+
+
+def signer_signature(signed_data):
+    listing = subprocess.run(["openssl", "asn1parse", "-inform", "DER"], input=signed_data,
+                             capture_output=True, check=True).stdout.decode()
+    last = [line for line in listing.splitlines() if "OCTET STRING" in line][-1]
+    return bytes.fromhex(last.split("[HEX DUMP]:")[1])
+
+
+def setUpModule():
+    shutil.rmtree(WORK_DIR, ignore_errors=True)
+    os.makedirs(WORK_DIR)
+    tokensim("create", "--serial", SERIAL, "--user-pin", PIN, "--tries", "3")
+    tokensim("genkey", "--serial", SERIAL, "--alg", "sm2")
+    tokensim("cert", "--serial", SERIAL, "--cn", "Token Signer")
+    tokensim("ca", "--out", windows_path(work("ca.der")))
+
+
+class TokenSession(unittest.TestCase):
+    """The cases run in order in one host, as one page's session would."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.host = Host()
+
+    @classmethod
+    def tearDownClass(cls):
+        status = cls.host.close()
+        if status != 0:
+            raise AssertionError("the host ended with %d" % status)
+
+    def ok(self, answer):
+        self.assertEqual(answer["errorcode"], 0, answer)
+        return answer["result"]
+
+    def sign(self, function, *params, steps):
+        answer, (status, out) = self.host.ask(function, *params, driver_steps=steps)
+        self.assertEqual(status, 0, out)
+        return answer, out
+
+    def test_1_selects_the_token_certificate_issued_by_the_token_ca(self):
+        self.assertIs(self.ok(self.host.ask("SelectCertificate", "", "", "", PROVIDER)[0]), True)
+        self.assertEqual(self.ok(self.host.ask("GetSignCertInfo", "CSPName")[0]), PROVIDER)
+        self.assertEqual(self.ok(self.host.ask("GetSignCertInfo", "CertType")[0]), "SM2")
+        self.assertEqual(self.ok(self.host.ask("GetSignCertInfo", "SubjectCN")[0]), "Token Signer")
+        der = base64.b64decode(self.ok(self.host.ask("GetSignCertInfo", "CertContent")[0]))
+        with open(work("cert.der"), "wb") as f:
+            f.write(der)
+        subprocess.run(["openssl", "x509", "-inform", "DER", "-in", work("cert.der"), "-out", work("cert.pem")],
+                       check=True)
+        subprocess.run(["openssl", "x509", "-inform", "DER", "-in", work("ca.der"), "-out", work("ca.pem")],
+                       check=True)
+        verdict = subprocess.run(["openssl", "verify", "-vfyopt", "distid:" + SM2_ID, "-CAfile", work("ca.pem"),
+                                  work("cert.pem")], capture_output=True, text=True)
+        self.assertEqual(verdict.returncode, 0, verdict.stdout + verdict.stderr)
+
+    def test_2_pkcs1_with_the_typed_pin(self):
+        shot = windows_path(work("pin_dialog.bmp"))
+        answer, _ = self.sign("SignMsgPKCS1", TEXT, "", steps="pin type=%s shot=%s ok gone" % (PIN, shot))
+        signature = base64.b64decode(self.ok(answer))
+        self.assertTrue(verify_sm2(work("cert.pem"), TEXT.encode(), signature))
+
+    def test_3_pkcs7_attached_after_one_wrong_pin(self):
+        answer, out = self.sign("SignMsgPKCS7", TEXT, "", True,
+                                steps="pin type=11111111 ok message pin type=%s ok gone" % PIN)
+        self.assertIn("2 times", out)
+        signed_data = base64.b64decode(self.ok(answer))
+        self.assertIn(TEXT.encode(), signed_data)
+        self.assertTrue(verify_sm2(work("cert.pem"), TEXT.encode(), signer_signature(signed_data)))
+
+    def test_4_cancel_is_an_error_and_the_host_goes_on(self):
+        answer, _ = self.sign("SignMsgPKCS1", TEXT, "", steps="pin cancel gone")
+        self.assertEqual(answer["errorcode"], code(ERROR_CANCELLED))
+        self.assertIs(answer["result"], False)
+        self.assertIn("(0x800704c7)", self.ok(self.host.ask("GetLastErrorDesc")[0]))
+        # The selection survives the failed signature.
+        self.assertEqual(self.ok(self.host.ask("GetSignCertInfo", "SubjectCN")[0]), "Token Signer")
+
+    def test_5_three_wrong_pins_block_the_token(self):
+        answer, _ = self.sign("SignMsgPKCS1", TEXT, "",
+                              steps="pin type=11111111 ok message pin type=11111111 ok message "
+                                    "pin type=11111111 ok message gone")
+        self.assertEqual(answer["errorcode"], code(ERROR_CANCELLED))
+        # Blocked: refused before any window.
+        answer, _ = self.host.ask("SignMsgPKCS1", TEXT, "")
+        self.assertEqual(answer["errorcode"], code(ERROR_PIN_LOCKED))
+        self.assertEqual(self.ok(self.host.ask("GetVersion")[0]), "3.4.0.6")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
