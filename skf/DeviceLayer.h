@@ -1,0 +1,58 @@
+// The device layer: every token operation of the exports, reached through
+// the vendor table and the token's own commands. Results are the vendor's
+// status words, the library's SAR codes or the two inner codes below.
+#pragma once
+
+#include "Handles.h"
+#include "SkfDefs.h"
+
+constexpr ULONG DF_ERR_NULL_POINTER = 0x1000000B;
+constexpr ULONG DF_ERR_RANDOM_REQUEST = 0x10000001;
+
+constexpr ULONG kMaxTokens = 16;
+constexpr ULONG kMaxContainers = 16;
+constexpr ULONG kMaxLabelLen = 32;
+constexpr ULONG kMaxContainerNameLen = 128;
+constexpr ULONG kMaxRandomLen = 512;
+constexpr ULONG kTransmitResponseRoom = 1024;
+
+// Devices
+ULONG DF_EnumDev(char* names, ULONG* count);  // room for kMaxTokens names
+ULONG DF_OpenDev(DevCtx* pDevCtx);
+ULONG DF_CloseDev(DevCtx* pDevCtx);
+ULONG DF_SetDevLabel(DevCtx* pDevCtx, const char* szLabel);
+ULONG DF_GetDevLabel(DevCtx* pDevCtx, char* szLabel, ULONG room);
+ULONG DF_GetSN(DevCtx* pDevCtx, char* szSN, ULONG room);
+ULONG DF_GetDevInfo(DevCtx* pDevCtx, DEVINFO* pDevInfo);
+ULONG DF_WaitMutex(DevCtx* pDevCtx, ULONG ulTimeOut);
+ULONG DF_ReleaseMutex(DevCtx* pDevCtx);
+ULONG DF_Transmit(DevCtx* pDevCtx, const BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen);
+ULONG DF_GenRandom(DevCtx* pDevCtx, BYTE* pbRandom, ULONG ulRandomLen);
+
+// PINs
+ULONG DF_ChangePIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szOldPin, const char* szNewPin,
+                   ULONG* pulRetryCount);
+ULONG DF_GetPINInfo(DevCtx* pDevCtx, ULONG ulPINType, ULONG* pulMaxRetryCount, ULONG* pulRemainRetryCount,
+                    BOOL* pbDefaultPin);
+ULONG DF_VerifyPIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szPIN, ULONG* pulRetryCount);
+ULONG DF_UnblockPIN(DevCtx* pDevCtx, const char* szAdminPIN, const char* szNewUserPIN, ULONG* pulRetryCount);
+ULONG DF_ClearSecureState(DevCtx* pDevCtx);
+
+// Containers and certificates
+ULONG DF_CreateContainer(DevCtx* pDevCtx, const char* szContainerName, ConCtx** ppConCtx);
+ULONG DF_DeleteContainer(DevCtx* pDevCtx, const char* szContainerName);
+ULONG DF_OpenContainer(DevCtx* pDevCtx, const char* szContainerName, ConCtx** ppConCtx);
+void DF_CloseContainer(ConCtx* pConCtx);
+ULONG DF_EnumContainer(DevCtx* pDevCtx, char* szContainerName, ULONG* pulSize);
+ULONG DF_ImportCert(ConCtx* pConCtx, BOOL bSignFlag, const BYTE* pbCert, ULONG ulCertLen);
+ULONG DF_ExportCert(ConCtx* pConCtx, BOOL bSignFlag, BYTE* pbCert, ULONG* pulCertLen);
+
+// Shared by the device-layer files: the context and the vendor table are
+// there, else the null pointer is logged and DF_ERR_NULL_POINTER returned.
+ULONG CheckDeviceContext(const DevCtx* pDevCtx, const char* file, int line);
+#define DF_CHECK_DEVICE(ctx) CheckDeviceContext(ctx, __FILE__, __LINE__)
+#define DF_NULL(name, code) (LogNullPointer(__FILE__, __LINE__, name), static_cast<ULONG>(code))
+
+// Sends one of the token's own commands with a response buffer of room
+// bytes; a failure is logged "SendAPDUCmd err[%#x]" and returned.
+ULONG SendTokenCommand(DevCtx* pDevCtx, const BYTE* command, ULONG commandLen, BYTE* response, ULONG* responseLen);

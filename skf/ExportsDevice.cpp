@@ -1,0 +1,156 @@
+// SKF exports of devices: enumeration, connection, state, label,
+// information, the device lock, raw commands, random numbers and the
+// device-authentication stubs.
+#include "DeviceLayer.h"
+#include "ExportCall.h"
+#include "KeptPins.h"
+#include "Logger.h"
+#include "SkfExports.h"
+#include "VendorBinding.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr ULONG kListEntryRoom = vendor::UK_NAME_LEN + 1;
+constexpr std::size_t kMaxDevNameLen = kDevNameRoom - 1;
+
+}  // namespace
+
+ULONG DEVAPI SKF_EnumDev(BOOL, LPSTR szNameList, ULONG* pulSize)
+{
+    ExportCall call(__func__);
+    if (!call.Check({SKF_POINTER_ARG(pulSize)})) return call.Refused();
+    char names[kMaxTokens][vendor::UK_NAME_LEN] = {};
+    ULONG count = 0;
+    if (ULONG rc = DF_EnumDev(names[0], &count)) return call.Fail(SAR_FAIL, "DF_EnumDev err[%#lx]", rc);
+    const ULONG needed = count * kListEntryRoom + 2;
+    if (!szNameList) {
+        *pulSize = needed;
+        return call.Done("%s end len...");
+    }
+    if (*pulSize < needed) return call.Fail(SAR_INDATALENERR, "data buffer too short");
+    ULONG written = 0;
+    for (ULONG i = 0; i < count; ++i) {
+        std::size_t len = strnlen(names[i], vendor::UK_NAME_LEN - 1);
+        std::memcpy(szNameList + written, names[i], len);
+        written += static_cast<ULONG>(len);
+        szNameList[written++] = '\0';
+    }
+    szNameList[written++] = '\0';
+    if (count == 0) szNameList[written++] = '\0';
+    *pulSize = written;
+    return call.Done();
+}
+
+ULONG DEVAPI SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev)
+{
+    ExportCall call(__func__);
+    if (!call.Check({SKF_POINTER_ARG(phDev), SKF_POINTER_ARG(szName)})) return call.Refused();
+    if (std::strlen(szName) > kMaxDevNameLen) return call.Fail(SAR_INVALIDPARAMERR, "szName len err");
+    auto* ctx = new (std::nothrow) DevCtx{};
+    if (!ctx) return call.Fail(SAR_MEMORYERR, "malloc err[%#lx]", GetLastError());
+    std::strcpy(ctx->szDevName, szName);
+    if (ULONG rc = DF_OpenDev(ctx)) {
+        delete ctx;
+        return call.Fail(SAR_FAIL, "DF_OpenDev err[%#lx]", rc);
+    }
+    RegisterHandle(ctx, HandleKind::Device);
+    *phDev = ctx;
+    return call.Done();
+}
+
+ULONG DEVAPI SKF_DisConnectDev(DEVHANDLE hDev)
+{
+    ExportCall call(__func__);
+    if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
+    DevCtx* ctx = AsDevice(hDev);
+    ClearKeptPins();
+    if (ctx->pCtx) {
+        if (ULONG rc = DF_CloseDev(ctx)) return call.Fail(SAR_FAIL, "DF_CloseDev err[%#lx]", rc);
+    }
+    ForgetHandle(ctx);
+    delete ctx;
+    return call.Done();
+}
+
+// The first argument is a device handle, not a name: the device counts as
+// present while it answers a random-number request.
+ULONG DEVAPI SKF_GetDevState(LPSTR szDevName, ULONG* pulDevState)
+{
+    ExportCall call(__func__);
+    DEVHANDLE hDev = szDevName;
+    if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_POINTER_ARG(pulDevState)})) return call.Refused();
+    DevCtx* ctx = AsDevice(hDev);
+    BYTE random[8];
+    *pulDevState = DEV_ABSENT_STATE;
+    if (!ctx->pCtx)
+        LogMessage(LOG_ERROR, "GenRandom ERR[pDevCtx->pCtx]");
+    else if (DF_GenRandom(ctx, random, sizeof random) == SAR_OK)
+        *pulDevState = DEV_PRESENT_STATE;
+    return call.Done();
+}
+
+ULONG DEVAPI SKF_SetLabel(DEVHANDLE hDev, LPSTR szLabel)
+{
+    ExportCall call(__func__);
+    if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_POINTER_ARG(szLabel)})) return call.Refused();
+    if (ULONG rc = DF_SetDevLabel(AsDevice(hDev), szLabel)) return call.Fail(SAR_FAIL, "DF_SetDevLabel err[%#lx]", rc);
+    return call.Done();
+}
+
+ULONG DEVAPI SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo)
+{
+    ExportCall call(__func__);
+    if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_POINTER_ARG(pDevInfo)})) return call.Refused();
+    if (ULONG rc = DF_GetDevInfo(AsDevice(hDev), pDevInfo)) return call.Fail(SAR_FAIL, "DF_GetDevLabel ERR[%#lx]", rc);
+    return call.Done();
+}
+
+ULONG DEVAPI SKF_LockDev(DEVHANDLE hDev, ULONG ulTimeOut)
+{
+    ExportCall call(__func__);
+    if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
+    if (ULONG rc = DF_WaitMutex(AsDevice(hDev), ulTimeOut)) return call.Fail(SAR_FAIL, "DF_WaitMutex ERR[%#lx]", rc);
+    return call.Done();
+}
+
+ULONG DEVAPI SKF_UnlockDev(DEVHANDLE hDev)
+{
+    ExportCall call(__func__);
+    if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
+    if (ULONG rc = DF_ReleaseMutex(AsDevice(hDev))) return call.Fail(SAR_FAIL, "DF_ReleaseMutex ERR[%#lx]", rc);
+    return call.Done();
+}
+
+ULONG DEVAPI SKF_Transmit(DEVHANDLE hDev, BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen)
+{
+    ExportCall call(__func__);
+    if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
+    if (ULONG rc = DF_Transmit(AsDevice(hDev), pbCommand, ulCommandLen, pbData, pulDataLen))
+        return call.Fail(SAR_FAIL, "DF_Transmit ERR[%#lx]", rc);
+    return call.Done();
+}
+
+ULONG DEVAPI SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen)
+{
+    ExportCall call(__func__);
+    if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
+    DevCtx* ctx = AsDevice(hDev);
+    if (!ctx->pCtx) return call.Fail(SAR_FAIL, "GenRandom ERR[pDevCtx->pCtx]");
+    if (ULONG rc = DF_GenRandom(ctx, pbRandom, ulRandomLen)) return call.Fail(SAR_FAIL, "DF_GenRandom ERR[%#lx]", rc);
+    return call.Done();
+}
+
+ULONG DEVAPI SKF_ChangeDevAuthKey(DEVHANDLE, BYTE*, ULONG)
+{
+    ExportCall call(__func__);
+    return call.Done();
+}
+
+ULONG DEVAPI SKF_DevAuth(DEVHANDLE, BYTE*, ULONG)
+{
+    ExportCall call(__func__);
+    return call.Done();
+}

@@ -1,0 +1,12 @@
+// The vendor device library, bound once when the library is attached.
+#pragma once
+
+#include "../csp/VendorLibrary.h"
+
+#include <windows.h>
+
+extern vendor::UK_FUNCTION_LIST* g_FuncList;
+extern HMODULE g_hVendorLibrary;
+
+void LoadDeviceLibrary();
+void UnloadDeviceLibrary();

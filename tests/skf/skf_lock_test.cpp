@@ -1,0 +1,122 @@
+// The device lock across threads and processes: a named mutex that the
+// vendor library creates for each token.
+#include "SkfFixture.h"
+
+#include <cctype>
+#include <thread>
+
+namespace {
+
+using namespace skftest;
+
+class DeviceLock : public SkfTest {};
+
+TEST_F(DeviceLock, AnotherThreadWaitsUntilTheHolderUnlocks)
+{
+    DEVHANDLE dev = Connect(Serial(1));
+    HANDLE locked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ULONG holderUnlock = 99;
+    std::thread holder([&] {
+        EXPECT_EQ(Skf().SKF_LockDev(dev, 1000), SAR_OK);
+        SetEvent(locked);
+        WaitForSingleObject(release, 10000);
+        holderUnlock = Skf().SKF_UnlockDev(dev);
+    });
+    ASSERT_EQ(WaitForSingleObject(locked, 10000), WAIT_OBJECT_0);
+    LogTail log;
+    EXPECT_EQ(Skf().SKF_LockDev(dev, 100), SAR_FAIL);
+    EXPECT_TRUE(log.Has("DF_WaitMutex ERR[0x102]"));
+    // Only the holder may unlock.
+    EXPECT_EQ(Skf().SKF_UnlockDev(dev), SAR_FAIL);
+    SetEvent(release);
+    holder.join();
+    EXPECT_EQ(holderUnlock, SAR_OK);
+    EXPECT_EQ(Skf().SKF_LockDev(dev, 1000), SAR_OK);
+    EXPECT_EQ(Skf().SKF_UnlockDev(dev), SAR_OK);
+    CloseHandle(locked);
+    CloseHandle(release);
+}
+
+class OtherProcess {
+public:
+    OtherProcess(const std::string& device, const char* mode)
+    {
+        char tag[64];
+        std::snprintf(tag, sizeof tag, "skf-lock-%lu-%s", GetCurrentProcessId(), mode);
+        m_readyName = std::string(tag) + "-ready";
+        m_releaseName = std::string(tag) + "-release";
+        m_ready = CreateEventA(nullptr, TRUE, FALSE, m_readyName.c_str());
+        m_release = CreateEventA(nullptr, TRUE, FALSE, m_releaseName.c_str());
+        std::string command = "SkfLockHolder.exe \"" + device + "\" " + m_readyName + " " + m_releaseName + " " + mode;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        m_started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &m_process) != FALSE;
+    }
+    ~OtherProcess()
+    {
+        if (m_started) {
+            CloseHandle(m_process.hThread);
+            CloseHandle(m_process.hProcess);
+        }
+        CloseHandle(m_ready);
+        CloseHandle(m_release);
+    }
+    bool HoldsTheLock() { return m_started && WaitForSingleObject(m_ready, 20000) == WAIT_OBJECT_0; }
+    DWORD Release()
+    {
+        SetEvent(m_release);
+        DWORD code = 99;
+        if (WaitForSingleObject(m_process.hProcess, 20000) == WAIT_OBJECT_0) GetExitCodeProcess(m_process.hProcess, &code);
+        return code;
+    }
+
+private:
+    std::string m_readyName, m_releaseName;
+    HANDLE m_ready, m_release;
+    PROCESS_INFORMATION m_process = {};
+    bool m_started = false;
+};
+
+TEST_F(DeviceLock, AnotherProcessHoldsTheSameTokensLock)
+{
+    DEVHANDLE dev = Connect(Serial(1));
+    OtherProcess other(NameOf(Serial(1)), "unlock");
+    ASSERT_TRUE(other.HoldsTheLock());
+    EXPECT_EQ(Skf().SKF_LockDev(dev, 200), SAR_FAIL);
+    DEVHANDLE second = Connect(Serial(2));
+    EXPECT_EQ(Skf().SKF_LockDev(second, 200), SAR_OK);
+    EXPECT_EQ(Skf().SKF_UnlockDev(second), SAR_OK);
+    EXPECT_EQ(other.Release(), 0u);
+    EXPECT_EQ(Skf().SKF_LockDev(dev, 5000), SAR_OK);
+    EXPECT_EQ(Skf().SKF_UnlockDev(dev), SAR_OK);
+}
+
+TEST_F(DeviceLock, LockLeftByAnEndedProcessPassesToTheNextCaller)
+{
+    DEVHANDLE dev = Connect(Serial(1));
+    OtherProcess other(NameOf(Serial(1)), "exit");
+    ASSERT_TRUE(other.HoldsTheLock());
+    EXPECT_EQ(other.Release(), 0u);
+    EXPECT_EQ(Skf().SKF_LockDev(dev, 5000), SAR_OK);
+    EXPECT_EQ(Skf().SKF_UnlockDev(dev), SAR_OK);
+}
+
+// Mutex names are case-sensitive while the vendor finds tokens by name in
+// any case: connected under another spelling, no mutex matches.
+TEST_F(DeviceLock, TokenWithoutItsMutexCannotBeLocked)
+{
+    tokentest::AddToken(Serial(1));
+    std::string upper = NameOf(Serial(1));
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    DEVHANDLE dev = ConnectTo(upper);
+    ASSERT_NE(dev, nullptr);
+    LogTail log;
+    EXPECT_EQ(Skf().SKF_LockDev(dev, 100), SAR_FAIL);
+    EXPECT_TRUE(log.Has("OpenMutex ERR[0x2]"));
+    EXPECT_EQ(Skf().SKF_UnlockDev(dev), SAR_FAIL);
+    EXPECT_EQ(Skf().SKF_LockDev(nullptr, 100), SAR_INVALIDHANDLEERR);
+}
+
+}  // namespace
