@@ -46,7 +46,8 @@ ULONG DF_ChangePIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szOldPin, const
     if (!szNewPin) return DF_NULL("szNewPin", DF_ERR_NULL_POINTER);
     if (!pulRetryCount) return DF_NULL("pulRetryCount", DF_ERR_NULL_POINTER);
     // GBK full-width colon ends the line.
-    LogMessage(LOG_DEBUG, "DF_ChangePIN[szOldPin:%s][szNewPin:%s]\xA3\xBA", szOldPin, szNewPin);
+    // The PINs themselves never reach the log file.
+    LogMessage(LOG_DEBUG, "DF_ChangePIN[szOldPin:***][szNewPin:***]\xA3\xBA");
     std::uint32_t type = VendorPinType(ulPINType);
     if (!type) {
         LogMessage(LOG_ERROR, "PIN type err[%lu]", ulPINType);

@@ -82,6 +82,7 @@ TEST_F(Pins, InfoStatesSixTriesAtMostAndTheFactoryDefault)
 
 TEST_F(Pins, ChangeNeedsTheOldPinAndCountsAWrongOne)
 {
+    LogTail log;
     ULONG retry = 99;
     EXPECT_EQ(Skf().SKF_ChangePIN(m_dev, USER_TYPE, Text("00000000"), Text("11112222"), &retry), SAR_FAIL);
     EXPECT_EQ(retry, 5u);
@@ -90,6 +91,9 @@ TEST_F(Pins, ChangeNeedsTheOldPinAndCountsAWrongOne)
     EXPECT_EQ(Skf().SKF_ChangePIN(m_dev, USER_TYPE, Text("11112222"), Text("33334444"), nullptr), SAR_FAIL);
     EXPECT_EQ(Skf().SKF_ChangePIN(m_dev, 5, Text("11112222"), Text("33334444"), &retry), SAR_FAIL);
     EXPECT_EQ(Verify(USER_TYPE, "11112222", &retry), SAR_OK);
+    EXPECT_TRUE(log.Has("DF_ChangePIN[szOldPin:***][szNewPin:***]"));
+    for (const char* pin : {kUserPin, "00000000", "11112222", "33334444"})
+        EXPECT_FALSE(log.Has(pin)) << pin;
 }
 
 TEST_F(Pins, UnblockResetsTheUserPinWithTheAdministratorPin)
