@@ -1,45 +1,61 @@
 #!/usr/bin/env bash
-# The main job: starts SigwellHost under Wine as a browser would, selects
-# the test certificate of a token provider, signs a sample text as PKCS#1
-# and PKCS#7, and checks both signatures with openssl.
+# The main job: SigwellHost under Wine, started as a browser starts it,
+# selects the certificate of the default token through KeltoCSP and signs a
+# sample text as PKCS#1 and PKCS#7; the provider asks for the PIN in its own
+# dialog. openssl checks the certificate against the token CA and both
+# signatures against the certificate.
 #
-# The token here is the test provider (tests/testcsp), registered for the
-# run under the name below with a fresh SM2 key and certificate.
+# The token is the simulated one: on first run `tokensim setup-default`
+# makes token VK0000000001 (user PIN 12345678) with an SM2 key and a
+# certificate, kept in the Wine user's profile like a token left plugged in.
+#
+#   main-job.sh              type the PIN yourself (a display is needed)
+#   main-job.sh --demo-pin   a UI driver types the demo PIN (under Xvfb when
+#                            there is no display)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SIGWELL_BUILD:-$root/build}
 export SIGWELL_BUILD=$build
-provider="Sigwell Main Job Token"
+provider="VESK FOR LORVIN CSP v1.1.0"
+demo_pin=
+[ "${1:-}" = --demo-pin ] && demo_pin=12345678
 work=$build/main-job
+i686=$build/i686
 
 "$root/scripts/setup.sh" >/dev/null
 SIGWELL_TREES="i686" "$root/scripts/build.sh" >/dev/null
 
 winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
-provider_reg() { # add|remove
-    local key="HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\$provider"
-    local dll
-    dll=$(winpath "$build/i686/tests/testcsp/testcsp.dll" | sed 's/\\/\\\\/g')
-    if [ "$1" = add ]; then
-        printf 'REGEDIT4\r\n\r\n[%s]\r\n"Image Path"="%s"\r\n"Type"=dword:00000001\r\n' "$key" "$dll"
-    else
-        printf 'REGEDIT4\r\n\r\n[-%s]\r\n' "$key"
-    fi > "$work/provider.reg"
-    # The 32-bit regedit writes the registry view the 32-bit host reads.
-    "$root/scripts/wine-run" i686 regedit /S "$(winpath "$work/provider.reg")"
+wine32() { "$root/scripts/wine-run" i686 "$@"; }
+
+xvfb_pid= driver_pid=
+if [ -z "${DISPLAY:-}" ]; then
+    [ -n "$demo_pin" ] || { echo "main-job: no display for the PIN dialog; use --demo-pin" >&2; exit 2; }
+    export DISPLAY=:$((90 + RANDOM % 100))
+    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 & xvfb_pid=$!
+    sleep 1
+fi
+cleanup() {
+    [ -z "$driver_pid" ] || kill "$driver_pid" 2>/dev/null || true
+    "$root/scripts/wine-prefix" stop
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
 }
+trap cleanup EXIT
 
 rm -rf "$work" && mkdir -p "$work"
-bash "$root/tests/testcsp/make_test_certs.sh" "$work/certs" >/dev/null
-openssl x509 -inform DER -in "$work/certs/sm2.der" -pubkey -noout -out "$work/certs/sm2_pub.pem"
-printf 'key|%s|main-job|2|%s|%s|\n' "$provider" \
-    "$(winpath "$work/certs/sm2.der")" "$(winpath "$work/certs/sm2.key")" > "$work/provider.cfg"
-export SIGWELL_TESTCSP_CONFIG
-SIGWELL_TESTCSP_CONFIG=$(winpath "$work/provider.cfg")
-
-trap 'provider_reg remove; "$root/scripts/wine-prefix" stop' EXIT
 "$root/scripts/wine-prefix" start
-provider_reg add
+# The provider loads the vendor library by name, as installed on PATH.
+export WINEPATH
+WINEPATH=$(winpath "$i686/tokensim")
+"$root/scripts/register-csp" i686 "$i686/csp/KeltoCSP.dll"
+wine32 "$i686/tokensim/tokensim.exe" setup-default </dev/null
+wine32 "$i686/tokensim/tokensim.exe" ca --out "$(winpath "$work")\\ca.der" </dev/null
+
+if [ -n "$demo_pin" ]; then
+    wine32 "$i686/tests/csp/PinDialogDriver.exe" --timeout 300 "serve=$demo_pin" </dev/null >/dev/null & driver_pid=$!
+else
+    echo "Type the token's PIN into the dialog when it asks (simulated token: 12345678)."
+fi
 
 python3 "$root/scripts/signing_demo.py" "$root/scripts/wine-run" i686 \
-    "$build/i686/host/SigwellHost.exe" "$provider" "$work/certs/sm2_pub.pem" "$work"
+    "$i686/host/SigwellHost.exe" "$provider" "$work/ca.der" "$work"

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """The main job's session: talks to SigwellHost as a page does through the
 browser, selects the signing certificate of a provider, reads its fields,
-signs a sample text as PKCS#1 and as PKCS#7 SignedData, and checks both
-signatures with the native openssl.
+signs a sample text as PKCS#1 and as PKCS#7 SignedData, and checks with the
+native openssl the certificate against its CA and both signatures against
+the certificate.
 
-usage: signing_demo.py WINE_RUN ARCH HOST_EXE PROVIDER PUBLIC_KEY_PEM WORK_DIR
+usage: signing_demo.py WINE_RUN ARCH HOST_EXE PROVIDER CA_CERT_DER WORK_DIR
 """
 import base64
 import json
@@ -71,15 +72,32 @@ def verify_pkcs7(public_key, signed_data, work_dir):
     return verify_sm2("PKCS#7 signer", public_key, signature, work_dir)
 
 
+def certificate_public_key(cert_der, ca_der, work_dir):
+    """The certificate's public key, once openssl has found the certificate
+    issued by the CA (SM2 certificates are checked with the default ID)."""
+    pem = {}
+    for name, der in (("cert", cert_der), ("ca", ca_der)):
+        pem[name] = os.path.join(work_dir, name + ".pem")
+        subprocess.run(["openssl", "x509", "-inform", "DER", "-out", pem[name]], input=der, check=True)
+    verdict = subprocess.run(["openssl", "verify", "-vfyopt", "distid:" + SM2_ID, "-CAfile", pem["ca"],
+                              pem["cert"]], capture_output=True, text=True)
+    print("openssl verify (certificate): " + (verdict.stdout + verdict.stderr).strip())
+    if verdict.returncode != 0:
+        return None
+    public_key = os.path.join(work_dir, "signer_pub.pem")
+    subprocess.run(["openssl", "x509", "-in", pem["cert"], "-pubkey", "-noout", "-out", public_key], check=True)
+    return public_key
+
+
 def main():
-    wine_run, arch, host, provider, public_key, work_dir = sys.argv[1:7]
+    wine_run, arch, host, provider, ca_cert, work_dir = sys.argv[1:7]
     requests = [
         {"function": "GetVersion", "params": []},
         {"function": "SelectCertificate", "params": ["", "", "", provider]},
     ]
     requests += [{"function": "GetSignCertInfo", "params": [info]}
                  for info in ("SubjectDN", "SubjectCN", "SerialNumber", "CertType",
-                              "CSPName", "ValidFrom", "ValidTo")]
+                              "CSPName", "ValidFrom", "ValidTo", "CertContent")]
     requests += [
         {"function": "SignMsgPKCS1", "params": [SAMPLE_TEXT, ""]},
         {"function": "SignMsgPKCS7", "params": [SAMPLE_TEXT, "", True]},
@@ -89,9 +107,12 @@ def main():
     if len(answers) != len(requests) or any(a["errorcode"] != 0 for a in answers):
         print("the host did not answer every request with success")
         return 1
+    cert = base64.b64decode(answers[-4]["result"])
     pkcs1 = base64.b64decode(answers[-3]["result"])
     pkcs7 = base64.b64decode(answers[-2]["result"])
-    ok = (verify_sm2("PKCS#1", public_key, pkcs1, work_dir) and
+    with open(ca_cert, "rb") as f:
+        public_key = certificate_public_key(cert, f.read(), work_dir)
+    ok = (public_key is not None and verify_sm2("PKCS#1", public_key, pkcs1, work_dir) and
           verify_pkcs7(public_key, pkcs7, work_dir))
     print("signatures verified" if ok else "verification FAILED")
     return 0 if ok else 1
