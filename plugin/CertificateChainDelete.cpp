@@ -186,6 +186,10 @@ HRESULT DeleteCertificateFromStore(DWORD dwFlag, const CERT_FILTER *pFilter)
     }
     RemoveAllCertificates(vtrPassing);
     RemoveAllCertificates(vtrAll);
+    // The deletions reach the registry now rather than whenever the last
+    // reference to the store goes.
+    if (!CertControlStore(hStore, 0, CERT_STORE_CTRL_COMMIT, nullptr))
+        TRACE_FAILED(L"CertControlStore", L"FALSE == bResult", FailedCallStatus());
     CertCloseStore(hStore, 0);
     return hResult;
 }

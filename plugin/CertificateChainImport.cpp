@@ -441,6 +441,15 @@ HRESULT ParseRootCACertificateNode(IXMLDOMNode *pRootCACertificateNode)
     return S_OK;
 }
 
+// Writes the store's changes to the registry now rather than whenever the
+// last reference to the store goes.
+void CommitStore(HCERTSTORE hStore)
+{
+    static const wchar_t *const kTraceFunction = L"CommitStore";
+    if (!CertControlStore(hStore, 0, CERT_STORE_CTRL_COMMIT, nullptr))
+        TRACE_FAILED(L"CertControlStore", L"FALSE == bResult", FailedCallStatus());
+}
+
 bool IsSelfIssued(PCCERT_CONTEXT pCertContext)
 {
     const CERT_NAME_BLOB &issuer = pCertContext->pCertInfo->Issuer;
@@ -483,6 +492,7 @@ HRESULT AddCACertficatetoStore(HCERTSTORE hCertStore)
         CertFreeCertificateContext(pCertContext);
         break;
     }
+    CommitStore(hCAStore);
     CertCloseStore(hCAStore, 0);
     return hResult;
 }
