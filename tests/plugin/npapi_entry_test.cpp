@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace testbrowser;
 
@@ -48,6 +49,34 @@ TEST_F(EntryPoints, MIMEDescription)
 {
     EXPECT_STREQ("application/npSigwell:*:npSigwell certificate utilities",
                  s_library.GetMIMEDescription());
+}
+
+// What the browser reads to register the plug-in.
+TEST_F(EntryPoints, VersionResource)
+{
+    wchar_t wszPath[MAX_PATH] = {};
+    ASSERT_NE(0u, GetModuleFileNameW(s_library.hModule, wszPath, MAX_PATH));
+    DWORD dwHandle = 0;
+    std::vector<BYTE> info(GetFileVersionInfoSizeW(wszPath, &dwHandle));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(wszPath, 0, static_cast<DWORD>(info.size()), info.data()));
+    auto text = [&](const wchar_t *pwszName) {
+        wchar_t *pwszValue = nullptr;
+        UINT cch = 0;
+        std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + pwszName;
+        if (!VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void **>(&pwszValue), &cch))
+            return std::wstring(L"(none)");
+        return std::wstring(pwszValue);
+    };
+    EXPECT_EQ(L"application/npSigwell", text(L"MIMEType"));
+    EXPECT_EQ(L"*", text(L"FileExtents"));
+    EXPECT_EQ(L"VESK Sigwell Lorvin 3.0", text(L"FileOpenName"));
+    VS_FIXEDFILEINFO *pFixed = nullptr;
+    UINT cbFixed = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void **>(&pFixed), &cbFixed));
+    EXPECT_EQ(0x00030004u, pFixed->dwFileVersionMS);
+    EXPECT_EQ(0x00000006u, pFixed->dwFileVersionLS);
+    EXPECT_EQ(0x00030004u, pFixed->dwProductVersionMS);
 }
 
 TEST_F(EntryPoints, HandlersRefuseANullInstance)
