@@ -525,12 +525,15 @@ HRESULT ParseP7bContentNode(IXMLDOMNode *pP7bContentNode)
     }
     WideText content;
     HRESULT hResult = GetNodeValue(pP7bContentNode, content);
-    Bytes bundle;
-    DWORD cbBundle = 0;
-    if (SUCCEEDED(hResult))
-        hResult = DecodeBase64Text(content.get(), bundle, &cbBundle);
     if (FAILED(hResult)) {
         TRACE_FAILED(L"GetNodeValue", L"FAILED(hResult)", hResult);
+        return hResult;
+    }
+    Bytes bundle;
+    DWORD cbBundle = 0;
+    hResult = DecodeBase64Text(content.get(), bundle, &cbBundle);
+    if (FAILED(hResult)) {
+        TRACE_FAILED(L"Base64DecodeEx", L"FAILED(hResult)", hResult);
         return hResult;
     }
     HCERTSTORE hBundleStore = nullptr;

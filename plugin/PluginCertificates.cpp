@@ -185,9 +185,15 @@ HRESULT Base64DecodeEx(const char *pszText, int nLength, BYTE **ppbData, DWORD *
         return E_OUTOFMEMORY;
     }
     memset(pbData, 0, nLength);
+    // Every three bytes take four characters, so the text's length holds
+    // the bytes decoded from it.
     size_t cbDecoded = 0;
-    DecodeBase64(pszText, static_cast<size_t>(nLength), pbData, static_cast<size_t>(nLength),
-                 &cbDecoded);
+    if (!DecodeBase64(pszText, static_cast<size_t>(nLength), pbData, static_cast<size_t>(nLength),
+                      &cbDecoded)) {
+        delete[] pbData;
+        TRACE_FAILED(L"Decode", L"cbDecoded > nLength", E_FAIL);
+        return E_FAIL;
+    }
     *ppbData = pbData;
     *pcbData = static_cast<DWORD>(cbDecoded);
     return S_OK;
