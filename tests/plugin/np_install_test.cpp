@@ -8,6 +8,7 @@
 #include <objbase.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -101,7 +102,24 @@ TEST_F(Install, DiscardedLeaveAndChainsArrive)
         RemoveThumbprint(LM, L"CA", entry.second);
     }
 
+    const std::string trace = ProgramFolder() + "np_install_trace.txt";
+    DeleteFileA(trace.c_str());
+    _putenv_s("SIGWELL_TRACE_SINK", trace.c_str());
+    NPNetscapeFuncs funcs = testbrowser::BrowserFuncs();
+    ASSERT_EQ(NPERR_NO_ERROR, m_library.Initialize(&funcs));
     m_library.Install();
+    m_library.Shutdown();
+    _putenv_s("SIGWELL_TRACE_SINK", "");
+
+    // Each of the four steps leaves its status line.
+    std::ifstream in(trace);
+    const std::string lines((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char *pszLabel : {"DeleteRSADiscardCert", "DeleteSM2DiscardCert",
+                                 "ImportCertificateChainfromResoure(RSA Operation)",
+                                 "ImportCertificateChainfromResoure(RSA Test)"})
+        EXPECT_NE(std::string::npos, lines.find("\tTraceHelper\t" + std::string(pszLabel) +
+                                                "\t0x00000000"))
+            << pszLabel;
 
     EXPECT_FALSE(StoreHolds(LM, rsaCA));
     EXPECT_FALSE(StoreHolds(CU, rsaCA));
