@@ -1,0 +1,167 @@
+// Page script selecting the test provider's SM2 certificate through the
+// plug-in, reading its fields and signing; OpenSSL checks the signatures.
+#include "PluginPage.h"
+#include "TestCspSetup.h"
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+using namespace testbrowser;
+
+namespace {
+
+const wchar_t kProvider[] = L"Sigwell Plugin Test CSP";
+const char kProviderName[] = "Sigwell Plugin Test CSP";
+const char kSM2DefaultId[] = "1234567812345678";
+
+std::vector<unsigned char> ReadBeside(const std::string &relativePath)
+{
+    std::ifstream in(testcsp::BesideProgram(relativePath), std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
+                                      std::istreambuf_iterator<char>());
+}
+
+std::vector<unsigned char> FromBase64(const std::string &text)
+{
+    std::vector<unsigned char> der(text.size());
+    int cb = EVP_DecodeBlock(der.data(), reinterpret_cast<const unsigned char *>(text.data()),
+                             static_cast<int>(text.size()));
+    if (cb < 0 || text.size() < 2)
+        return {};
+    der.resize(cb - std::count(text.end() - 2, text.end(), '='));
+    return der;
+}
+
+// OpenSSL's verdict on a DER SM2 signature over SM3 with the default
+// identifier's Z value.
+bool VerifySM2(const std::vector<unsigned char> &certificate, const std::string &message,
+               const std::vector<unsigned char> &signature)
+{
+    const unsigned char *p = certificate.data();
+    X509 *pX509 = d2i_X509(nullptr, &p, static_cast<long>(certificate.size()));
+    if (pX509 == nullptr)
+        return false;
+    EVP_PKEY *pKey = X509_get0_pubkey(pX509);
+    EVP_MD_CTX *pCtx = EVP_MD_CTX_new();
+    EVP_PKEY_CTX *pPkeyCtx = EVP_PKEY_CTX_new(pKey, nullptr);
+    EVP_PKEY_CTX_set1_id(pPkeyCtx, kSM2DefaultId, strlen(kSM2DefaultId));
+    EVP_MD_CTX_set_pkey_ctx(pCtx, pPkeyCtx);
+    bool bOK = EVP_DigestVerifyInit(pCtx, nullptr, EVP_sm3(), nullptr, pKey) == 1 &&
+               EVP_DigestVerify(pCtx, signature.data(), signature.size(),
+                                reinterpret_cast<const unsigned char *>(message.data()),
+                                message.size()) == 1;
+    EVP_MD_CTX_free(pCtx);
+    EVP_PKEY_CTX_free(pPkeyCtx);
+    X509_free(pX509);
+    return bOK;
+}
+
+class ScriptOnTestProvider : public PluginPage {
+protected:
+    static void SetUpTestSuite()
+    {
+        PluginPage::SetUpTestSuite();
+        s_provider = new testcsp::RegisteredProvider(kProvider);
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_provider;
+        s_provider = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_provider->IsRegistered());
+        m_config.Clear();
+        m_config.AddKey(kProviderName, "alice", AT_SIGNATURE, "testcerts\\sm2.der",
+                        "testcerts\\sm2.key");
+        ASSERT_TRUE(m_config.Write());
+        PluginPage::SetUp();
+    }
+
+    CallResult Select(NPObject *pObject)
+    {
+        return Call(pObject, "SelectCertificate", {Str(""), Str(""), Str(""), Str(kProviderName)});
+    }
+
+    static testcsp::RegisteredProvider *s_provider;
+    testcsp::ProviderConfigFile m_config{"plugin_provider.cfg"};
+};
+
+testcsp::RegisteredProvider *ScriptOnTestProvider::s_provider = nullptr;
+
+TEST_F(ScriptOnTestProvider, SelectReadAndSignPKCS1)
+{
+    CallResult selected = Select(m_pObject);
+    ASSERT_TRUE(selected.bReturned);
+    EXPECT_TRUE(selected.IsBool(true));
+    EXPECT_TRUE(Call(m_pObject, "GetSignCertInfo", {Str("SubjectCN")}).IsText("Alice Signer"));
+    EXPECT_TRUE(Call(m_pObject, "GetSignCertInfo", {Str("CertType")}).IsText("SM2"));
+
+    const std::string message = "\xe4\xbd\xa0\xe5\xa5\xbd, plug-in";
+    CallResult signature = Call(m_pObject, "SignMsgPKCS1", {Str(message), Str("")});
+    ASSERT_TRUE(signature.bReturned);
+    ASSERT_EQ(NPVariantType_String, signature.type);
+    EXPECT_TRUE(VerifySM2(ReadBeside("testcerts\\sm2.der"), message, FromBase64(signature.text)));
+}
+
+TEST_F(ScriptOnTestProvider, ArgumentIsCutAtItsFirstNul)
+{
+    ASSERT_TRUE(Select(m_pObject).IsBool(true));
+    CallResult signature = Call(m_pObject, "SignMsgPKCS1", {Str(std::string("abc\0def", 7)), Str("")});
+    ASSERT_TRUE(signature.bReturned);
+    std::vector<unsigned char> certificate = ReadBeside("testcerts\\sm2.der");
+    EXPECT_TRUE(VerifySM2(certificate, "abc", FromBase64(signature.text)));
+    EXPECT_FALSE(VerifySM2(certificate, std::string("abc\0def", 7), FromBase64(signature.text)));
+}
+
+TEST_F(ScriptOnTestProvider, PKCS7CarriesTheContentOnlyWhenAsked)
+{
+    ASSERT_TRUE(Select(m_pObject).IsBool(true));
+    const std::string message = "attach me";
+    CallResult attached = Call(m_pObject, "SignMsgPKCS7", {Str(message), Str(""), Bool(true)});
+    CallResult detached = Call(m_pObject, "SignMsgPKCS7", {Str(message), Str(""), Bool(false)});
+    ASSERT_TRUE(attached.bReturned);
+    ASSERT_TRUE(detached.bReturned);
+    auto holds = [&](const std::vector<unsigned char> &der) {
+        return std::search(der.begin(), der.end(), message.begin(), message.end()) != der.end();
+    };
+    EXPECT_TRUE(holds(FromBase64(attached.text)));
+    EXPECT_FALSE(holds(FromBase64(detached.text)));
+}
+
+TEST_F(ScriptOnTestProvider, InstancesKeepTheirOwnSelection)
+{
+    ASSERT_TRUE(Select(m_pObject).IsBool(true));
+    NPP_t other = {};
+    char szMIMEType[] = "application/npSigwell";
+    ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.newp(szMIMEType, &other, 1, 0, nullptr, nullptr, nullptr));
+    NPObject *pOther = nullptr;
+    ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&other, NPPVpluginScriptableNPObject, &pOther));
+    CallResult unselected = Call(pOther, "GetSignCertInfo", {Str("SubjectCN")});
+    EXPECT_FALSE(unselected.bReturned);
+    EXPECT_TRUE(unselected.IsNull());
+    EXPECT_TRUE(Call(m_pObject, "GetSignCertInfo", {Str("SubjectCN")}).IsText("Alice Signer"));
+    s_browserFuncs.releaseobject(pOther);
+    EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.destroy(&other, nullptr));
+}
+
+TEST_F(ScriptOnTestProvider, FailedAgentCallIsDescribedAfterwards)
+{
+    CallResult selected =
+        Call(m_pObject, "SelectCertificate", {Str(""), Str(""), Str(""), Str("No Such Provider")});
+    EXPECT_FALSE(selected.bReturned);
+    EXPECT_TRUE(selected.IsBool(false));
+    CallResult description = Call(m_pObject, "GetLastErrorDesc", {});
+    ASSERT_TRUE(description.bReturned);
+    EXPECT_NE(std::string::npos, description.text.find("(0x")) << description.text;
+}
+
+} // namespace
