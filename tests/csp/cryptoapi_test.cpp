@@ -50,6 +50,9 @@ void ProvisionToken(std::uint32_t maxTries = 6)
         token.maxTries = maxTries;
         ASSERT_EQ(tokensim::AddToken(s, token), "");
         ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, {}), "");
+        tokensim::KeyOptions exchange;
+        exchange.signature = false;
+        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, exchange), "");
         ASSERT_EQ(tokensim::AddCertificate(s, kSerial, {}), "");
     });
 }
@@ -468,6 +471,31 @@ TEST_F(Signing, SizeQueryNeedsNoPin)
     EXPECT_EQ(GetLastError(), DWORD(NTE_BUFFER_TOO_SMALL));
     EXPECT_FALSE(CryptSignHashW(hash, 3, nullptr, 0, nullptr, &length));
     EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_TYPE));
+}
+
+TEST_F(Signing, Sm2ExchangeKeyDecryptsAfterThePin)
+{
+    HCRYPTPROV context = Acquire();
+    HCRYPTKEY key = UserKey(context, AT_KEYEXCHANGE);
+    const std::vector<BYTE> plain = {'s', 'e', 's', 's', 'i', 'o', 'n', ' ', 'k', 'e', 'y', 0, 1, 2, 3, 4, 5, 6, 7, 8};
+    std::vector<BYTE> data = plain;
+    data.resize(plain.size() + 97);
+    DWORD length = static_cast<DWORD>(plain.size());
+    ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, data.data(), &length, static_cast<DWORD>(data.size())))
+        << GetLastError();
+    // C1 without its point-format byte, C3 and C2.
+    ASSERT_EQ(length, plain.size() + 96);
+
+    CUiDriver driver;
+    ASSERT_TRUE(driver.Start(L"--timeout 20 pin type=12345678 ok gone"));
+    driver.GuardThreadWindows(GetCurrentThreadId());
+    BOOL decrypted = CryptDecrypt(key, 0, TRUE, 0, data.data(), &length);
+    DWORD error = GetLastError();
+    DriverRun run = driver.Finish();
+    ASSERT_TRUE(decrypted) << error << run.output;
+    ASSERT_EQ(length, plain.size());
+    data.resize(length);
+    EXPECT_EQ(data, plain);
 }
 
 class LastTry : public Signing {
