@@ -27,6 +27,8 @@ DWORD Token_AsymKeyInit(TokenSession* session, AsymKeyUsage usage, KeyObject* ke
 {
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
     bool rsa = IsRsaAlg(key->algId);
+    // Material of its own must at least hold the exponent written below.
+    if (key->inObject && rsa && key->keyLen < 3) return static_cast<DWORD>(NTE_BAD_KEY);
     vendor::UK_KEY_REF ref = {};
     std::memcpy(&ref, key->key + (UsesPublicHalf(usage) ? kKeyIdPublic : kKeyIdPrivate), sizeof ref);
 

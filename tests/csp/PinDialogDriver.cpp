@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -254,44 +255,98 @@ bool WaitGone()
     return false;
 }
 
-bool SaveScreen(const std::wstring& path)
-{
-    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-    BITMAPINFOHEADER header = {};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;  // bottom-up, as BMP files store rows
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    header.biSizeImage = stride * static_cast<DWORD>(height);
-
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = bitmap != nullptr;
-    if (ok) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        ok = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != FALSE;
-        GdiFlush();
-        SelectObject(memory, old);
+// A 24-bit picture of the whole primary screen.
+class ScreenShot {
+public:
+    ScreenShot()
+    {
+        m_header.biSize = sizeof m_header;
+        m_header.biWidth = GetSystemMetrics(SM_CXSCREEN);
+        m_header.biHeight = GetSystemMetrics(SM_CYSCREEN);  // bottom-up, as BMP files store rows
+        m_header.biPlanes = 1;
+        m_header.biBitCount = 24;
+        m_header.biCompression = BI_RGB;
+        DWORD stride = (static_cast<DWORD>(m_header.biWidth) * 3 + 3) & ~3u;
+        m_header.biSizeImage = stride * static_cast<DWORD>(m_header.biHeight);
+        m_pixels.resize(m_header.biSizeImage);
     }
-    if (ok) {
+
+    bool Capture()
+    {
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        void* bits = nullptr;
+        HBITMAP bitmap =
+            CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&m_header), DIB_RGB_COLORS, &bits, nullptr, 0);
+        bool ok = bitmap != nullptr;
+        if (ok) {
+            HGDIOBJ old = SelectObject(memory, bitmap);
+            ok = BitBlt(memory, 0, 0, m_header.biWidth, m_header.biHeight, screen, 0, 0, SRCCOPY) != FALSE;
+            GdiFlush();
+            SelectObject(memory, old);
+            if (ok) std::memcpy(m_pixels.data(), bits, m_pixels.size());
+        }
+        if (bitmap) DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+        return ok;
+    }
+
+    // Pixels that differ from another shot of the same screen.
+    std::size_t DifferingPixels(const ScreenShot& other) const
+    {
+        std::size_t count = 0;
+        for (std::size_t i = 0; i + 2 < m_pixels.size(); i += 3)
+            count += std::memcmp(&m_pixels[i], &other.m_pixels[i], 3) != 0;
+        return count;
+    }
+
+    bool Save(const std::wstring& path) const
+    {
         BITMAPFILEHEADER file = {};
         file.bfType = 0x4D42;
-        file.bfOffBits = sizeof file + sizeof header;
-        file.bfSize = file.bfOffBits + header.biSizeImage;
+        file.bfOffBits = sizeof file + sizeof m_header;
+        file.bfSize = file.bfOffBits + m_header.biSizeImage;
         FILE* out = _wfopen(path.c_str(), L"wb");
-        ok = out && std::fwrite(&file, sizeof file, 1, out) == 1 && std::fwrite(&header, sizeof header, 1, out) == 1 &&
-             std::fwrite(bits, header.biSizeImage, 1, out) == 1;
+        bool ok = out && std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                  std::fwrite(&m_header, sizeof m_header, 1, out) == 1 &&
+                  std::fwrite(m_pixels.data(), m_pixels.size(), 1, out) == 1;
         if (out) std::fclose(out);
+        return ok;
     }
-    if (bitmap) DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return ok;
+
+private:
+    BITMAPINFOHEADER m_header = {};
+    std::vector<unsigned char> m_pixels;
+};
+
+BOOL CALLBACK PaintNowProc(HWND window, LPARAM)
+{
+    DWORD_PTR ignored = 0;
+    if (IsOfTargetProcess(window) && IsWindowVisible(window) &&
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored)) {
+        RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    }
+    return TRUE;
+}
+
+// A window just shown may not have reached the screen yet: pending paints
+// are done first, then the screen is taken once two shots in a row agree
+// (but for a blinking caret).
+bool SaveScreen(const std::wstring& path)
+{
+    constexpr std::size_t kCaretPixels = 64;
+    constexpr DWORD kSettleMs = 100;
+    EnumWindows(PaintNowProc, 0);
+    ScreenShot previous, current;
+    if (!previous.Capture()) return false;
+    for (DWORD waited = 0; waited < g_timeoutMs; waited += kSettleMs) {
+        Sleep(kSettleMs);
+        if (!current.Capture()) return false;
+        if (current.DifferingPixels(previous) <= kCaretPixels) return current.Save(path);
+        std::swap(previous, current);
+    }
+    return false;
 }
 
 // A demo stand-in for the person at the keyboard.

@@ -14,6 +14,7 @@
 #include <wincrypt.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -42,14 +43,19 @@ std::wstring ImagePath()
     return path;
 }
 
-void ProvisionToken(std::uint32_t maxTries = 6)
+// One token with a signature key pair, its certificate and an exchange
+// pair of the same algorithm.
+void ProvisionToken(std::uint32_t maxTries, const tokensim::KeyOptions& signatureKey)
 {
     tokentest::EditStore([&](tokensim::State& s) {
         tokensim::TokenOptions token;
         token.serial = kSerial;
         token.maxTries = maxTries;
         ASSERT_EQ(tokensim::AddToken(s, token), "");
-        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, {}), "");
+        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, signatureKey), "");
+        tokensim::KeyOptions exchange = signatureKey;
+        exchange.signature = false;
+        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, exchange), "");
         ASSERT_EQ(tokensim::AddCertificate(s, kSerial, {}), "");
     });
 }
@@ -180,7 +186,7 @@ protected:
     void SetUp() override
     {
         StoreFixture::SetUp();
-        ProvisionToken(MaxTries());
+        ProvisionToken(MaxTries(), SignatureKey());
     }
     void TearDown() override
     {
@@ -190,6 +196,7 @@ protected:
         StoreFixture::TearDown();
     }
     virtual std::uint32_t MaxTries() const { return 6; }
+    virtual tokensim::KeyOptions SignatureKey() const { return {}; }
 
     HCRYPTPROV Acquire(DWORD flags = 0)
     {
@@ -198,10 +205,10 @@ protected:
         if (context) m_contexts.push_back(context);
         return context;
     }
-    HCRYPTHASH HashOf(HCRYPTPROV context, const std::string& message)
+    HCRYPTHASH HashOf(HCRYPTPROV context, const std::string& message, ALG_ID algId = kAlgSm3)
     {
         HCRYPTHASH hash = 0;
-        EXPECT_TRUE(CryptCreateHash(context, kAlgSm3, 0, 0, &hash)) << GetLastError();
+        EXPECT_TRUE(CryptCreateHash(context, algId, 0, 0, &hash)) << GetLastError();
         EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(message.data()),
                                   static_cast<DWORD>(message.size()), 0));
         if (hash) m_hashes.push_back(hash);
@@ -342,14 +349,14 @@ protected:
     }
     // Signs the message's SM3 hash while the driver works the prompt.
     BOOL Sign(HCRYPTPROV context, const std::wstring& steps, std::vector<BYTE>* signature, DriverRun* run,
-              DWORD* error)
+              DWORD* error, ALG_ID algId = kAlgSm3, DWORD room = kSm2SignatureLen)
     {
-        HCRYPTHASH hash = HashOf(context, kMessage);
+        HCRYPTHASH hash = HashOf(context, kMessage, algId);
         CUiDriver driver;
         EXPECT_TRUE(driver.Start(L"--timeout 20 " + steps));
         driver.GuardThreadWindows(GetCurrentThreadId());
-        signature->assign(kSm2SignatureLen, 0);
-        DWORD length = kSm2SignatureLen;
+        signature->assign(room, 0);
+        DWORD length = room;
         BOOL signed_ = CryptSignHashW(hash, AT_SIGNATURE, nullptr, 0, signature->data(), &length);
         *error = GetLastError();
         signature->resize(signed_ ? length : 0);
@@ -468,6 +475,75 @@ TEST_F(Signing, SizeQueryNeedsNoPin)
     EXPECT_EQ(GetLastError(), DWORD(NTE_BUFFER_TOO_SMALL));
     EXPECT_FALSE(CryptSignHashW(hash, 3, nullptr, 0, nullptr, &length));
     EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_TYPE));
+}
+
+TEST_F(Signing, Sm2ExchangeKeyDecryptsAfterThePin)
+{
+    HCRYPTPROV context = Acquire();
+    HCRYPTKEY key = UserKey(context, AT_KEYEXCHANGE);
+    const std::vector<BYTE> plain = {'s', 'e', 's', 's', 'i', 'o', 'n', ' ', 'k', 'e', 'y', 0, 1, 2, 3, 4, 5, 6, 7, 8};
+    std::vector<BYTE> data = plain;
+    data.resize(plain.size() + 97);
+    DWORD length = static_cast<DWORD>(plain.size());
+    ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, data.data(), &length, static_cast<DWORD>(data.size())))
+        << GetLastError();
+    // C1 without its point-format byte, C3 and C2.
+    ASSERT_EQ(length, plain.size() + 96);
+
+    CUiDriver driver;
+    ASSERT_TRUE(driver.Start(L"--timeout 20 pin type=12345678 ok gone"));
+    driver.GuardThreadWindows(GetCurrentThreadId());
+    BOOL decrypted = CryptDecrypt(key, 0, TRUE, 0, data.data(), &length);
+    DWORD error = GetLastError();
+    DriverRun run = driver.Finish();
+    ASSERT_TRUE(decrypted) << error << run.output;
+    ASSERT_EQ(length, plain.size());
+    data.resize(length);
+    EXPECT_EQ(data, plain);
+}
+
+class RsaSigning : public Signing {
+protected:
+    tokensim::KeyOptions SignatureKey() const override
+    {
+        tokensim::KeyOptions rsa;
+        rsa.algorithm = 1;
+        rsa.bits = 1024;
+        return rsa;
+    }
+};
+
+// A CryptoAPI RSA signature is the PKCS #1 v1.5 signature little-endian.
+bool RsaVerifiedByOpenSsl(const std::vector<BYTE>& certificate, std::vector<BYTE> signature)
+{
+    std::reverse(signature.begin(), signature.end());
+    const unsigned char* p = certificate.data();
+    std::unique_ptr<X509, decltype(&X509_free)> cert(d2i_X509(nullptr, &p, static_cast<long>(certificate.size())),
+                                                     X509_free);
+    EVP_PKEY* key = cert ? X509_get0_pubkey(cert.get()) : nullptr;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    return key && md && EVP_DigestVerifyInit_ex(md.get(), nullptr, "SHA256", nullptr, nullptr, key, nullptr) > 0 &&
+           EVP_DigestVerify(md.get(), signature.data(), signature.size(),
+                            reinterpret_cast<const unsigned char*>(kMessage), sizeof kMessage - 1) == 1;
+}
+
+TEST_F(RsaSigning, Sha256DigestInfoSignedAndOpenSslVerifies)
+{
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> signature;
+    DriverRun run;
+    DWORD error = 0;
+    ASSERT_TRUE(Sign(context, L"pin type=12345678 ok gone", &signature, &run, &error, CALG_SHA_256, 128))
+        << error << run.output;
+    ASSERT_EQ(signature.size(), 128u);
+    std::vector<BYTE> certificate = Certificate(context);
+    EXPECT_TRUE(RsaVerifiedByOpenSsl(certificate, signature));
+    HCRYPTKEY key = UserKey(context, AT_SIGNATURE);
+    EXPECT_TRUE(CryptVerifySignatureW(HashOf(context, kMessage, CALG_SHA_256), signature.data(), 128, key, nullptr, 0))
+        << GetLastError();
+    signature[0] ^= 1;
+    EXPECT_FALSE(RsaVerifiedByOpenSsl(certificate, signature));
+    EXPECT_FALSE(CryptVerifySignatureW(HashOf(context, kMessage, CALG_SHA_256), signature.data(), 128, key, nullptr, 0));
 }
 
 class LastTry : public Signing {
