@@ -179,7 +179,12 @@ bool RunStep(const std::string& step)
         return true;
     }
     if (step == "ok-enabled=0" || step == "ok-enabled=1") return CheckOkEnabled(step.back() == '1');
-    if (step == "box") return WaitFor(IsMessageBox, g_timeoutMs) != nullptr;
+    if (step == "box") {
+        bool shown = WaitFor(IsMessageBox, g_timeoutMs) != nullptr;
+        // A screenshot right after would catch the box before its first paint.
+        Sleep(300);
+        return shown;
+    }
     if (step == "message") return AnswerMessage(g_timeoutMs);
     if (step == "gone") return WaitGone();
     if (step.rfind("shot=", 0) == 0) return SaveScreen(value("shot="));
