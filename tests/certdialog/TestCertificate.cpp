@@ -23,15 +23,15 @@ void AddEntries(X509_NAME* name, const std::string& entries)
 
 }  // namespace
 
-PCCERT_CONTEXT MakeTestCertificate(const TestCertificateSpec& spec)
+PCCERT_CONTEXT MakeTestCertificate(const TestCertificateFields& fields)
 {
     EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
     X509* x509 = X509_new();
-    ASN1_INTEGER_set(X509_get_serialNumber(x509), spec.serial);
-    AddEntries(X509_get_subject_name(x509), spec.subject);
-    AddEntries(X509_get_issuer_name(x509), spec.issuer.empty() ? spec.subject : spec.issuer);
-    ASN1_TIME_set_string(X509_getm_notBefore(x509), spec.notBefore.c_str());
-    ASN1_TIME_set_string(X509_getm_notAfter(x509), spec.notAfter.c_str());
+    ASN1_INTEGER_set(X509_get_serialNumber(x509), fields.serial);
+    AddEntries(X509_get_subject_name(x509), fields.subject);
+    AddEntries(X509_get_issuer_name(x509), fields.issuer.empty() ? fields.subject : fields.issuer);
+    ASN1_TIME_set_string(X509_getm_notBefore(x509), fields.notBefore.c_str());
+    ASN1_TIME_set_string(X509_getm_notAfter(x509), fields.notAfter.c_str());
     X509_set_pubkey(x509, key);
     X509_sign(x509, key, EVP_sha256());
     unsigned char* der = nullptr;
@@ -50,17 +50,17 @@ TestCertificates::~TestCertificates()
     for (PCCERT_CONTEXT cert : m_certs) CertFreeCertificateContext(cert);
 }
 
-PCCERT_CONTEXT TestCertificates::Add(const TestCertificateSpec& spec)
+PCCERT_CONTEXT TestCertificates::Add(const TestCertificateFields& fields)
 {
-    PCCERT_CONTEXT cert = MakeTestCertificate(spec);
+    PCCERT_CONTEXT cert = MakeTestCertificate(fields);
     if (cert) m_certs.push_back(cert);
     return cert;
 }
 
 PCCERT_CONTEXT TestCertificates::Add(const std::string& subject)
 {
-    TestCertificateSpec spec;
-    spec.subject = subject;
-    spec.serial = static_cast<long>(m_certs.size()) + 1;
-    return Add(spec);
+    TestCertificateFields fields;
+    fields.subject = subject;
+    fields.serial = static_cast<long>(m_certs.size()) + 1;
+    return Add(fields);
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-struct TestCertificateSpec {
+struct TestCertificateFields {
     // "CN=beta" or "O=Org/CN=Name": name entries separated by '/'; an
     // empty issuer repeats the subject.
     std::string subject = "CN=Dialog Test";
@@ -20,13 +20,13 @@ struct TestCertificateSpec {
 };
 
 // A context of its own; the caller frees it.
-PCCERT_CONTEXT MakeTestCertificate(const TestCertificateSpec& spec);
+PCCERT_CONTEXT MakeTestCertificate(const TestCertificateFields& fields);
 
 // Frees every context when the test ends.
 class TestCertificates {
 public:
     ~TestCertificates();
-    PCCERT_CONTEXT Add(const TestCertificateSpec& spec);
+    PCCERT_CONTEXT Add(const TestCertificateFields& fields);
     PCCERT_CONTEXT Add(const std::string& subject);
 
 private:

@@ -16,14 +16,14 @@ CERTIFICATE_LIST_ITEM BuildRow(PCCERT_CONTEXT cert)
 TEST(CertificateRows, LinesShowNameIssuerOrganisationSerialAndUtcDates)
 {
     TestCertificates certs;
-    TestCertificateSpec spec;
-    spec.subject = "CN=Zhang San/O=Subject Org";
-    spec.issuer = "C=CN/O=Kelto CA Org/CN=Kelto Root";
-    spec.serial = 0x1234AB;
+    TestCertificateFields fields;
+    fields.subject = "CN=Zhang San/O=Subject Org";
+    fields.issuer = "C=CN/O=Kelto CA Org/CN=Kelto Root";
+    fields.serial = 0x1234AB;
     // 2020-01-01 03:00 at UTC+8: the row shows the UTC day.
-    spec.notBefore = "20191231190000Z";
-    spec.notAfter = "20501231235959Z";
-    PCCERT_CONTEXT cert = certs.Add(spec);
+    fields.notBefore = "20191231190000Z";
+    fields.notAfter = "20501231235959Z";
+    PCCERT_CONTEXT cert = certs.Add(fields);
     ASSERT_NE(nullptr, cert);
 
     CERTIFICATE_LIST_ITEM item = BuildRow(cert);
@@ -39,7 +39,7 @@ TEST(CertificateRows, LinesShowNameIssuerOrganisationSerialAndUtcDates)
 TEST(CertificateRows, MissingNamesFallBack)
 {
     TestCertificates certs;
-    TestCertificateSpec noCn;
+    TestCertificateFields noCn;
     noCn.subject = "O=Only Org";
     noCn.issuer = "CN=Root Without Org";
     CERTIFICATE_LIST_ITEM item = BuildRow(certs.Add(noCn));
@@ -58,10 +58,10 @@ TEST(CertificateRows, CommonNameEndsAtComma)
 TEST(CertificateRows, LongNamesKeepAtMost127Characters)
 {
     TestCertificates certs;
-    TestCertificateSpec spec;
-    spec.subject = "O=Org/CN=" + std::string(300, 'n');
-    spec.issuer = "O=" + std::string(300, 'o');
-    CERTIFICATE_LIST_ITEM item = BuildRow(certs.Add(spec));
+    TestCertificateFields fields;
+    fields.subject = "O=Org/CN=" + std::string(300, 'n');
+    fields.issuer = "O=" + std::string(300, 'o');
+    CERTIFICATE_LIST_ITEM item = BuildRow(certs.Add(fields));
     EXPECT_EQ(std::wstring(127, L'n'), item.strCommonName);
     EXPECT_EQ(L"Issuer: " + std::wstring(127, L'o'), item.strIssuer);
 }
