@@ -1,6 +1,7 @@
 #include "CertificateDialogs.h"
 
 #include "ErrorCode.h"
+#include "SelectCertificateDlg.h"
 #include "TraceHelper.h"
 
 namespace {
@@ -128,18 +129,19 @@ PCCERT_CONTEXT CustomCryptUIDlgSelectCertificateFromStore(
     return pstSelectedCert;
 }
 
-INT_PTR RunSelectCertificateDialog(const CERTIFICATE_DIALOG_PARAMS *, PCCERT_CONTEXT *ppSelectedCert,
-                                   DWORD *pdwErrorCode)
+INT_PTR RunSelectCertificateDialog(const CERTIFICATE_DIALOG_PARAMS *pDialogParams,
+                                   PCCERT_CONTEXT *ppSelectedCert, DWORD *pdwErrorCode)
 {
     TRACE_FUNCTION(L"RunSelectCertificateDialog");
     // Makes the calling thread a window thread before any dialog is made.
     DefWindowProcW(nullptr, 0, 0, 0);
 
-    // The selection dialog is not part of this build: every road that
-    // would show it fails with a code that says so.
-    *ppSelectedCert = nullptr;
-    *pdwErrorCode = ERROR_CALL_NOT_IMPLEMENTED;
-    TRACE_FAILED(L"CSelectCertificateDlg::DoModal", L"TRUE",
-                 StatusFromLastError(ERROR_CALL_NOT_IMPLEMENTED));
-    return -1;
+    CSelectCertificateDlg dialog;
+    HWND hWndOwner = pDialogParams != nullptr ? pDialogParams->hWndOwner : nullptr;
+    INT_PTR nResult = dialog.DoModal(hWndOwner, pDialogParams);
+    *ppSelectedCert = dialog.GetSelectedCertificate();
+    *pdwErrorCode = dialog.GetErrorCode();
+    if (nResult == -1 && *pdwErrorCode == 0)
+        *pdwErrorCode = ERROR_TLW_WITH_WSCHILD; // 1406: no dialog was made
+    return nResult;
 }

@@ -17,6 +17,8 @@
 //     shot=FILE       save the screen as a 24-bit BMP file
 //     serve=PIN       until killed (or the timeout): type PIN into every PIN
 //                     dialog that appears and press OK; answer message boxes
+#include "DesktopInput.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -33,27 +35,6 @@ constexpr int kMessageTextId = 0xFFFF;  // the text control of a message box
 constexpr DWORD kPollMs = 20;
 
 DWORD g_timeoutMs = 30000;
-DWORD g_process = 0;  // 0: windows of any process
-
-struct FindQuery {
-    bool (*match)(HWND);
-    HWND found;
-};
-
-bool IsOfTargetProcess(HWND window)
-{
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    return g_process == 0 || owner == g_process;
-}
-
-bool IsDialog(HWND window)
-{
-    if (!IsOfTargetProcess(window)) return false;
-    wchar_t name[16] = {};
-    GetClassNameW(window, name, 16);
-    return lstrcmpW(name, L"#32770") == 0 && IsWindowVisible(window);
-}
 
 bool IsPinDialog(HWND window)
 {
@@ -76,98 +57,12 @@ bool IsShade(HWND window)
            box.bottom - box.top >= GetSystemMetrics(SM_CYSCREEN);
 }
 
-BOOL CALLBACK FindProc(HWND window, LPARAM param)
-{
-    auto* query = reinterpret_cast<FindQuery*>(param);
-    if (!query->match(window)) return TRUE;
-    query->found = window;
-    return FALSE;
-}
-
-HWND FindTopLevel(bool (*match)(HWND))
-{
-    FindQuery query = {match, nullptr};
-    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&query));
-    return query.found;
-}
-
-HWND WaitFor(bool (*match)(HWND), DWORD timeoutMs)
-{
-    for (DWORD waited = 0;; waited += kPollMs) {
-        if (HWND window = FindTopLevel(match)) return window;
-        if (waited >= timeoutMs) return nullptr;
-        Sleep(kPollMs);
-    }
-}
-
-std::string Utf8(const std::wstring& text)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(const std::string& text)
-{
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(n > 0 ? n - 1 : 0, L'\0');
-    if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
-    return out;
-}
-
-void SendKey(WORD vk, bool up)
-{
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = vk;
-    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    SendInput(1, &input, sizeof input);
-}
-
-void PressKey(WORD vk)
-{
-    SendKey(vk, false);
-    SendKey(vk, true);
-    Sleep(30);
-}
-
-void ClickAt(int x, int y)
-{
-    SetCursorPos(x, y);
-    INPUT input[2] = {};
-    input[0].type = input[1].type = INPUT_MOUSE;
-    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(2, input, sizeof input[0]);
-    Sleep(50);
-}
-
-void ClickCentre(HWND control)
-{
-    RECT box = {};
-    GetWindowRect(control, &box);
-    // Right of the centre: the button's image lies over its left side.
-    ClickAt(box.left + (box.right - box.left) * 2 / 3, (box.top + box.bottom) / 2);
-}
-
 HWND FocusOf(HWND window)
 {
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
     DWORD thread = GetWindowThreadProcessId(window, nullptr);
     return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
-}
-
-bool BringForward(HWND window)
-{
-    for (DWORD waited = 0; waited < 2000; waited += kPollMs) {
-        if (GetForegroundWindow() == window) return true;
-        SetForegroundWindow(window);
-        Sleep(kPollMs);
-    }
-    return GetForegroundWindow() == window;
 }
 
 int TextLength(HWND control)
@@ -255,100 +150,6 @@ bool WaitGone()
     return false;
 }
 
-// A 24-bit picture of the whole primary screen.
-class ScreenShot {
-public:
-    ScreenShot()
-    {
-        m_header.biSize = sizeof m_header;
-        m_header.biWidth = GetSystemMetrics(SM_CXSCREEN);
-        m_header.biHeight = GetSystemMetrics(SM_CYSCREEN);  // bottom-up, as BMP files store rows
-        m_header.biPlanes = 1;
-        m_header.biBitCount = 24;
-        m_header.biCompression = BI_RGB;
-        DWORD stride = (static_cast<DWORD>(m_header.biWidth) * 3 + 3) & ~3u;
-        m_header.biSizeImage = stride * static_cast<DWORD>(m_header.biHeight);
-        m_pixels.resize(m_header.biSizeImage);
-    }
-
-    bool Capture()
-    {
-        HDC screen = GetDC(nullptr);
-        HDC memory = CreateCompatibleDC(screen);
-        void* bits = nullptr;
-        HBITMAP bitmap =
-            CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&m_header), DIB_RGB_COLORS, &bits, nullptr, 0);
-        bool ok = bitmap != nullptr;
-        if (ok) {
-            HGDIOBJ old = SelectObject(memory, bitmap);
-            ok = BitBlt(memory, 0, 0, m_header.biWidth, m_header.biHeight, screen, 0, 0, SRCCOPY) != FALSE;
-            GdiFlush();
-            SelectObject(memory, old);
-            if (ok) std::memcpy(m_pixels.data(), bits, m_pixels.size());
-        }
-        if (bitmap) DeleteObject(bitmap);
-        DeleteDC(memory);
-        ReleaseDC(nullptr, screen);
-        return ok;
-    }
-
-    // Pixels that differ from another shot of the same screen.
-    std::size_t DifferingPixels(const ScreenShot& other) const
-    {
-        std::size_t count = 0;
-        for (std::size_t i = 0; i + 2 < m_pixels.size(); i += 3)
-            count += std::memcmp(&m_pixels[i], &other.m_pixels[i], 3) != 0;
-        return count;
-    }
-
-    bool Save(const std::wstring& path) const
-    {
-        BITMAPFILEHEADER file = {};
-        file.bfType = 0x4D42;
-        file.bfOffBits = sizeof file + sizeof m_header;
-        file.bfSize = file.bfOffBits + m_header.biSizeImage;
-        FILE* out = _wfopen(path.c_str(), L"wb");
-        bool ok = out && std::fwrite(&file, sizeof file, 1, out) == 1 &&
-                  std::fwrite(&m_header, sizeof m_header, 1, out) == 1 &&
-                  std::fwrite(m_pixels.data(), m_pixels.size(), 1, out) == 1;
-        if (out) std::fclose(out);
-        return ok;
-    }
-
-private:
-    BITMAPINFOHEADER m_header = {};
-    std::vector<unsigned char> m_pixels;
-};
-
-BOOL CALLBACK PaintNowProc(HWND window, LPARAM)
-{
-    DWORD_PTR ignored = 0;
-    if (IsOfTargetProcess(window) && IsWindowVisible(window) &&
-        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored)) {
-        RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    }
-    return TRUE;
-}
-
-// A window just shown may not have reached the screen yet: pending paints
-// are done first, then the screen is taken once two shots in a row agree
-// (but for a blinking caret).
-bool SaveScreen(const std::wstring& path)
-{
-    constexpr std::size_t kCaretPixels = 64;
-    constexpr DWORD kSettleMs = 100;
-    EnumWindows(PaintNowProc, 0);
-    ScreenShot previous, current;
-    if (!previous.Capture()) return false;
-    for (DWORD waited = 0; waited < g_timeoutMs; waited += kSettleMs) {
-        Sleep(kSettleMs);
-        if (!current.Capture()) return false;
-        if (current.DifferingPixels(previous) <= kCaretPixels) return current.Save(path);
-        std::swap(previous, current);
-    }
-    return false;
-}
-
 // A demo stand-in for the person at the keyboard.
 bool Serve(const std::wstring& pin)
 {
@@ -386,7 +187,12 @@ bool RunStep(const std::string& step)
         return true;
     }
     if (step == "ok-enabled=0" || step == "ok-enabled=1") return CheckOkEnabled(step.back() == '1');
-    if (step == "box") return WaitFor(IsMessageBox, g_timeoutMs) != nullptr;
+    if (step == "box") {
+        bool shown = WaitFor(IsMessageBox, g_timeoutMs) != nullptr;
+        // A screenshot right after would catch the box before its first paint.
+        Sleep(300);
+        return shown;
+    }
     if (step == "message") return AnswerMessage(g_timeoutMs);
     if (step == "gone") return WaitGone();
     if (step.rfind("shot=", 0) == 0) return SaveScreen(value("shot="));
@@ -404,7 +210,7 @@ int main(int argc, char** argv)
         if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
             g_timeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
         } else if (std::strcmp(argv[i], "--process") == 0 && i + 1 < argc) {
-            g_process = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
+            SetTargetProcess(static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10)));
         } else {
             steps.push_back(argv[i]);
         }

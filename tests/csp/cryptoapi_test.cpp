@@ -352,7 +352,7 @@ protected:
               DWORD* error, ALG_ID algId = kAlgSm3, DWORD room = kSm2SignatureLen)
     {
         HCRYPTHASH hash = HashOf(context, kMessage, algId);
-        CUiDriver driver;
+        CUiDriver driver(L"PinDialogDriver.exe");
         EXPECT_TRUE(driver.Start(L"--timeout 20 " + steps));
         driver.GuardThreadWindows(GetCurrentThreadId());
         signature->assign(room, 0);
@@ -490,7 +490,7 @@ TEST_F(Signing, Sm2ExchangeKeyDecryptsAfterThePin)
     // C1 without its point-format byte, C3 and C2.
     ASSERT_EQ(length, plain.size() + 96);
 
-    CUiDriver driver;
+    CUiDriver driver(L"PinDialogDriver.exe");
     ASSERT_TRUE(driver.Start(L"--timeout 20 pin type=12345678 ok gone"));
     driver.GuardThreadWindows(GetCurrentThreadId());
     BOOL decrypted = CryptDecrypt(key, 0, TRUE, 0, data.data(), &length);
@@ -648,7 +648,7 @@ TEST_F(Signing, TwoThreadsSignOneAfterTheOther)
     // The second signature waits for the provider lock, not for a PIN.
     EXPECT_EQ(WaitForSingleObject(threads[1], 1000), DWORD(WAIT_TIMEOUT));
 
-    CUiDriver driver;
+    CUiDriver driver(L"PinDialogDriver.exe");
     ASSERT_TRUE(driver.Start(L"--timeout 30 serve=12345678"));
     EXPECT_EQ(WaitForMultipleObjects(2, threads, TRUE, 30000), WAIT_OBJECT_0);
     for (HANDLE thread : threads) CloseHandle(thread);

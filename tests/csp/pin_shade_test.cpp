@@ -125,7 +125,7 @@ TEST_P(PinShadeTest, Prompt)
         std::wstring::size_type at = steps.find(std::wstring(L"shot=") + shot);
         if (at != std::wstring::npos) steps.replace(at + 5, wcslen(shot), L"\"" + ScreenshotPath(shot) + L"\"");
     }
-    CUiDriver driver;
+    CUiDriver driver(L"PinDialogDriver.exe");
     ASSERT_TRUE(driver.Start(steps));
     driver.GuardThreadWindows(GetCurrentThreadId());
 

@@ -1,5 +1,8 @@
-// Runs PinDialogDriver beside the test program and collects what it saw.
+// Runs a UI driver program beside the test program and collects what it
+// saw.
 #pragma once
+
+#include "DesktopInput.h"
 
 #include <windows.h>
 
@@ -14,6 +17,8 @@ struct DriverRun {
 
 class CUiDriver {
 public:
+    // program: the driver's file name, beside the test program.
+    explicit CUiDriver(const wchar_t* program) : m_program(program) {}
     // steps: the driver's steps; it looks only at this process's windows.
     bool Start(const std::wstring& steps);
     DriverRun Finish(DWORD timeoutMs = 60000);
@@ -24,6 +29,7 @@ public:
     ~CUiDriver();
 
 private:
+    std::wstring m_program;
     HANDLE m_process = nullptr;
     HANDLE m_output = nullptr;
     std::string m_collected;
@@ -44,6 +50,3 @@ bool HaveDisplay();
 
 // Pixels of a 24-bit BMP file that have exactly this colour.
 long CountPixels(const std::wstring& path, COLORREF colour);
-
-// A process-local UTF-8 copy of a wide text.
-std::string Utf8(const std::wstring& text);

@@ -21,14 +21,6 @@ BOOL CALLBACK CloseWindowProc(HWND window, LPARAM)
 
 }  // namespace
 
-std::string Utf8(const std::wstring& text)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    return out;
-}
-
 bool CUiDriver::Start(const std::wstring& steps)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -43,7 +35,7 @@ bool CUiDriver::Start(const std::wstring& steps)
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     // Other programs may show windows on the same desktop: the driver
     // looks only at ours.
-    std::wstring command = L"\"" + ProgramFolder() + L"PinDialogDriver.exe\" --process " +
+    std::wstring command = L"\"" + ProgramFolder() + m_program + L"\" --process " +
                            std::to_wstring(GetCurrentProcessId()) + L" " + steps;
     PROCESS_INFORMATION info = {};
     BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);

@@ -1,0 +1,16 @@
+// Resource ids of the selection dialog and its list's row images.
+#pragma once
+
+#define IDD_SELECT_CERTIFICATE 101
+#define IDI_SELECT_CERTIFICATE 102
+#define IDC_CERTIFICATE_LIST 1001
+#define IDC_STATIC_LINE -1
+
+#define IDS_SELECT_CERTIFICATE 203
+#define IDS_ISSUER_FORMAT 205
+#define IDS_SERIAL_FORMAT 206
+#define IDS_VALIDITY_FORMAT 207
+
+#define IDP_SYSTEM_CERTIFICATE 105
+#define IDP_KEY_CERTIFICATE 106
+#define IDP_CERTIFICATE_FRAME 107

@@ -1,0 +1,212 @@
+// SelectDialogDriver: works the certificate-selection dialog from outside,
+// as a person would: it finds the dialog, clicks rows and buttons with the
+// mouse, presses keys, reports what the dialog shows and saves screenshots.
+//
+//   SelectDialogDriver [--timeout SECONDS] [--process PID] STEP...
+//     --process       look only at the windows of that process
+//     dialog          wait for the selection dialog
+//     texts           print "title: T", "ok: T", "cancel: T" and "rows: N"
+//     selected        print "selected: N", the list's current row
+//     row=N           click row N of the list
+//     double=N        double-click at row N (N past the last row: empty space)
+//     hover=N         move the mouse over row N
+//     ok | cancel     click OK or Cancel
+//     escape | enter  press the key in the dialog
+//     close           press Alt+F4 in the dialog
+//     windows         print "windows: N", the visible top-level windows of
+//                     the process
+//     gone            wait until the dialog is closed
+//     shot=FILE       save the screen as a 24-bit BMP file
+#include "DesktopInput.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kListId = 1001;
+constexpr DWORD kPollMs = 20;
+
+DWORD g_timeoutMs = 30000;
+
+bool IsSelectDialog(HWND window)
+{
+    if (!IsDialog(window)) return false;
+    HWND list = GetDlgItem(window, kListId);
+    wchar_t name[16] = {};
+    if (list) GetClassNameW(list, name, 16);
+    return lstrcmpiW(name, L"ListBox") == 0;
+}
+
+HWND Dialog()
+{
+    HWND dialog = WaitFor(IsSelectDialog, g_timeoutMs);
+    if (dialog) {
+        BringForward(dialog);
+        // Give the dialog its first paint, as a person would look first.
+        Sleep(200);
+    }
+    return dialog;
+}
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+void Print(const char* name, const std::string& value)
+{
+    std::printf("%s: %s\n", name, value.c_str());
+    std::fflush(stdout);
+}
+
+// Screen point in the middle of row N, counted from the list's top row.
+POINT RowPoint(HWND list, int row)
+{
+    int height = static_cast<int>(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0));
+    int top = static_cast<int>(SendMessageW(list, LB_GETTOPINDEX, 0, 0));
+    RECT client = {};
+    GetClientRect(list, &client);
+    POINT point = {client.right / 2, (row - top) * height + height / 2};
+    ClientToScreen(list, &point);
+    return point;
+}
+
+bool ClickRow(int row, bool twice)
+{
+    HWND dialog = Dialog();
+    if (!dialog) return false;
+    POINT point = RowPoint(GetDlgItem(dialog, kListId), row);
+    ClickAt(point.x, point.y, twice);
+    Sleep(200);
+    return true;
+}
+
+bool Hover(int row)
+{
+    HWND dialog = Dialog();
+    if (!dialog) return false;
+    POINT point = RowPoint(GetDlgItem(dialog, kListId), row);
+    SetCursorPos(point.x - 5, point.y);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = 5;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    SendInput(1, &input, sizeof input);
+    Sleep(300);
+    return true;
+}
+
+bool PrintTexts()
+{
+    HWND dialog = Dialog();
+    if (!dialog) return false;
+    Print("title", Utf8(TextOf(dialog)));
+    Print("ok", Utf8(TextOf(GetDlgItem(dialog, IDOK))));
+    Print("cancel", Utf8(TextOf(GetDlgItem(dialog, IDCANCEL))));
+    Print("rows", std::to_string(SendMessageW(GetDlgItem(dialog, kListId), LB_GETCOUNT, 0, 0)));
+    return true;
+}
+
+bool PrintSelected()
+{
+    HWND dialog = Dialog();
+    if (!dialog) return false;
+    Print("selected", std::to_string(SendMessageW(GetDlgItem(dialog, kListId), LB_GETCURSEL, 0, 0)));
+    return true;
+}
+
+bool ClickButton(int id)
+{
+    HWND dialog = Dialog();
+    if (!dialog) return false;
+    ClickCentre(GetDlgItem(dialog, id));
+    return true;
+}
+
+bool PressInDialog(WORD vk, bool alt)
+{
+    HWND dialog = Dialog();
+    if (!dialog) return false;
+    if (alt) SendKey(VK_MENU, false);
+    PressKey(vk);
+    if (alt) SendKey(VK_MENU, true);
+    return true;
+}
+
+BOOL CALLBACK CountVisible(HWND window, LPARAM param)
+{
+    if (IsOfTargetProcess(window) && IsWindowVisible(window)) ++*reinterpret_cast<int*>(param);
+    return TRUE;
+}
+
+bool PrintWindows()
+{
+    Sleep(1000);
+    int count = 0;
+    EnumWindows(CountVisible, reinterpret_cast<LPARAM>(&count));
+    Print("windows", std::to_string(count));
+    return true;
+}
+
+bool WaitGone()
+{
+    for (DWORD waited = 0; waited < g_timeoutMs; waited += kPollMs) {
+        if (!FindTopLevel(IsSelectDialog)) return true;
+        Sleep(kPollMs);
+    }
+    return false;
+}
+
+bool RunStep(const std::string& step)
+{
+    auto number = [&](const char* prefix) { return std::atoi(step.c_str() + std::strlen(prefix)); };
+    if (step == "dialog") return Dialog() != nullptr;
+    if (step == "texts") return PrintTexts();
+    if (step == "selected") return PrintSelected();
+    if (step.rfind("row=", 0) == 0) return ClickRow(number("row="), false);
+    if (step.rfind("double=", 0) == 0) return ClickRow(number("double="), true);
+    if (step.rfind("hover=", 0) == 0) return Hover(number("hover="));
+    if (step == "ok") return ClickButton(IDOK);
+    if (step == "cancel") return ClickButton(IDCANCEL);
+    if (step == "escape") return PressInDialog(VK_ESCAPE, false);
+    if (step == "enter") return PressInDialog(VK_RETURN, false);
+    if (step == "close") return PressInDialog(VK_F4, true);
+    if (step == "windows") return PrintWindows();
+    if (step == "gone") return WaitGone();
+    if (step.rfind("shot=", 0) == 0) return SaveScreen(Wide(step.substr(5)));
+    std::fprintf(stderr, "unknown step %s\n", step.c_str());
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> steps;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
+            g_timeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
+        } else if (std::strcmp(argv[i], "--process") == 0 && i + 1 < argc) {
+            SetTargetProcess(static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10)));
+        } else {
+            steps.push_back(argv[i]);
+        }
+    }
+    for (const std::string& step : steps) {
+        std::printf("step: %s\n", step.c_str());
+        std::fflush(stdout);
+        if (!RunStep(step)) {
+            std::printf("failed: %s\n", step.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,31 @@
+// What a UI driver program does as a person at the desktop would: find a
+// window of the program under test, press keys, click, and save the
+// screen.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// 0: windows of any process.
+void SetTargetProcess(DWORD processId);
+bool IsOfTargetProcess(HWND window);
+
+// A visible dialog (class "#32770") of the target process.
+bool IsDialog(HWND window);
+
+HWND FindTopLevel(bool (*match)(HWND));
+HWND WaitFor(bool (*match)(HWND), DWORD timeoutMs);
+
+void SendKey(WORD vk, bool up);
+void PressKey(WORD vk);
+void ClickAt(int x, int y, bool twice = false);
+// Right of the centre: a button's image may lie over its left side.
+void ClickCentre(HWND control);
+bool BringForward(HWND window);
+
+// The whole screen as a 24-bit BMP file.
+bool SaveScreen(const std::wstring& path);
+
+std::string Utf8(const std::wstring& text);
+std::wstring Wide(const std::string& text);
