@@ -187,4 +187,22 @@ TEST_F(DeviceEvents, WaitNeedsAllItsArguments)
     EXPECT_EQ(Wait(name, &len, nullptr), SAR_INVALIDPARAMERR);
 }
 
+// The process ends while a wait is pending: the library's detach must not
+// hang on the monitor.
+TEST(DeviceEventProcess, EndsWhileAWaitIsPending)
+{
+    wchar_t command[] = L"SkfEventWaiter.exe";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeProcess(process.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    if (code == STILL_ACTIVE) TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
 }  // namespace
