@@ -14,6 +14,9 @@ constexpr ULONG SGD_SHA256 = 0x00000004;
 constexpr std::size_t kEccBlobX = 36;
 constexpr std::size_t kEccBlobY = 100;
 
+// The Z value carries the ID's length in bits in two bytes.
+constexpr ULONG kMaxIdLen = 0xFFFF / 8;
+
 struct HashCtx {
     HANDLE hDev;
     tokencrypto::Sm3Context sm3;

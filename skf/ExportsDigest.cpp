@@ -39,6 +39,7 @@ ULONG DEVAPI SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPu
         return call.Refused();
     if (ulAlgID != SGD_SM3) return call.Fail(SAR_INVALIDPARAMERR, "not support alg[%#lx]", ulAlgID);
     if (ulIDLen == 0) return call.Fail(SAR_INVALIDPARAMERR, "no id value");
+    if (ulIDLen > kMaxIdLen) return call.Fail(SAR_INVALIDPARAMERR, "id len err[%lu]", ulIDLen);
     if (!call.Check({SKF_HANDLE_OUT_ARG(phHash)})) return call.Refused();
     HashCtx* ctx = nullptr;
     if (ULONG rc = DF_HashInit_SM3(hDev, reinterpret_cast<const BYTE*>(pPubKey), pucID, ulIDLen, &ctx))

@@ -134,7 +134,13 @@ TEST_F(Digests, OnlySm3WithAnIdAndAKey)
     EXPECT_EQ(Init(kSha1, "id", &hash), SAR_INVALIDPARAMERR);
     EXPECT_EQ(Init(kSha256, "id", &hash), SAR_INVALIDPARAMERR);
     EXPECT_EQ(Init(kSm3, "", &hash), SAR_INVALIDPARAMERR);
+    // Longer IDs do not fit the Z value's two-byte bit count.
+    EXPECT_EQ(Init(kSm3, std::string(8192, 'i'), &hash), SAR_INVALIDPARAMERR);
     EXPECT_EQ(hash, nullptr);
+    Digest out{};
+    ULONG len = sizeof out;
+    ASSERT_EQ(D.Once(Begin(std::string(8191, 'i')), Bytes("abc"), 3, out.data(), &len), SAR_OK);
+    EXPECT_EQ(out, Expected(std::string(8191, 'i'), "abc"));
     unsigned char id[] = "id";
     EXPECT_EQ(D.Init(m_dev, kSm3, Key(), nullptr, 2, &hash), SAR_INVALIDPARAMERR);
     EXPECT_EQ(D.Init(m_dev, kSm3, nullptr, id, 2, &hash), SAR_INVALIDHANDLEERR);
