@@ -1,5 +1,6 @@
 // Start-up and shut-down: the configuration beside the library, the
 // logger's settings and the vendor binding.
+#include "DevMonitor.h"
 #include "Logger.h"
 #include "VendorBinding.h"
 
@@ -35,6 +36,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
         LogPathPrefix = "C:\\keltosoft\\LORVIN_VUVID";
         LoadDeviceLibrary();
     } else if (reason == DLL_PROCESS_DETACH) {
+        StopDevMonitor();
         UnloadDeviceLibrary();
     }
     return TRUE;

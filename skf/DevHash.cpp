@@ -1,0 +1,69 @@
+#include "DevHash.h"
+
+#include "Logger.h"
+#include "tokencrypto/Sm2.h"
+
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <set>
+
+namespace {
+
+std::mutex& LiveLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::set<const void*>& LiveHashes()
+{
+    static std::set<const void*> live;
+    return live;
+}
+
+}  // namespace
+
+ULONG DF_HashInit_SM3(HANDLE hDev, const BYTE* pPubKey, const BYTE* pucID, ULONG ulIDLen, HashCtx** ppHashCtx)
+{
+    auto* ctx = new (std::nothrow) HashCtx{};
+    if (!ctx) {
+        LogMessage(LOG_ERROR, "malloc pHashCtx err[%#lx]", GetLastError());
+        return SAR_MEMORYERR;
+    }
+    ctx->hDev = hDev;
+    tokencrypto::SM3_Init(&ctx->sm3);
+    tokencrypto::Sm2PublicKey key{};
+    key.bits = 256;
+    std::memcpy(key.x, pPubKey + kEccBlobX, sizeof key.x);
+    std::memcpy(key.y, pPubKey + kEccBlobY, sizeof key.y);
+    std::uint8_t z[32];
+    if (ULONG rc = tokencrypto::SM2_GetZ(&key, pucID, ulIDLen, z)) {
+        LogMessage(LOG_ERROR, "SM2_GetZ err[%#lx]", rc);
+        delete ctx;
+        return SAR_FAIL;
+    }
+    tokencrypto::SM3_Update(&ctx->sm3, z, sizeof z);
+    {
+        std::lock_guard<std::mutex> guard(LiveLock());
+        LiveHashes().insert(ctx);
+    }
+    *ppHashCtx = ctx;
+    return SAR_OK;
+}
+
+bool IsLiveHash(const void* handle)
+{
+    std::lock_guard<std::mutex> guard(LiveLock());
+    return LiveHashes().count(handle) != 0;
+}
+
+bool CloseHashHandle(HANDLE handle)
+{
+    {
+        std::lock_guard<std::mutex> guard(LiveLock());
+        if (LiveHashes().erase(handle) == 0) return false;
+    }
+    delete static_cast<HashCtx*>(handle);
+    return true;
+}

@@ -1,0 +1,208 @@
+// Waits for token arrival and removal through the library's exports.
+// Wine brings no device-interface notifications for the simulated token, so
+// the tests send the monitor's hidden window the WM_DEVICECHANGE messages
+// that a real arrival or removal would bring.
+#include "SkfDevEventExports.h"
+#include "SkfMoreExports.h"
+
+#include <dbt.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <thread>
+
+namespace {
+
+using namespace skftest;
+using namespace std::chrono_literals;
+
+constexpr ULONG kCancel = 0, kInsert = 1, kRemove = 2;
+
+struct WaitResult {
+    ULONG rc = 0xDEAD;
+    ULONG event = 0xDEAD;
+    ULONG nameLen = 0;
+    std::string name;
+};
+
+BOOL CALLBACK TakeMonitorWindow(HWND window, LPARAM found)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char cls[32] = {};
+    GetClassNameA(window, cls, sizeof cls);
+    if (pid != GetCurrentProcessId() || std::strcmp(cls, "#32770") != 0) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+HWND FindMonitorWindow()
+{
+    for (int i = 0; i < 100; ++i) {
+        HWND found = nullptr;
+        EnumWindows(TakeMonitorWindow, reinterpret_cast<LPARAM>(&found));
+        if (found) return found;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+// The record a device-interface notification carries, its name inline.
+void SendDeviceChange(HWND window, WPARAM change, const std::string& name)
+{
+    std::vector<BYTE> record(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + name.size() * sizeof(wchar_t));
+    auto* device = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(record.data());
+    device->dbcc_size = static_cast<DWORD>(record.size());
+    device->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    for (std::size_t i = 0; i < name.size(); ++i) device->dbcc_name[i] = static_cast<wchar_t>(name[i]);
+    device->dbcc_name[name.size()] = L'\0';
+    SendMessageW(window, WM_DEVICECHANGE, change, reinterpret_cast<LPARAM>(device));
+}
+
+class DeviceEvents : public SkfTest {
+protected:
+    void SetUp() override
+    {
+        SkfTest::SetUp();
+        ASSERT_TRUE(Wait && Cancel);
+    }
+    void TearDown() override
+    {
+        Cancel();
+        if (m_waiter.valid()) m_waiter.wait();
+        SkfTest::TearDown();
+    }
+    void StartWaiting(ULONG room = 260)
+    {
+        m_waiter = std::async(std::launch::async, [this, room] {
+            WaitResult r;
+            char name[300];
+            std::memset(name, 'x', sizeof name);
+            r.nameLen = room;
+            r.rc = Wait(name, &r.nameLen, &r.event);
+            r.name.assign(name, sizeof name);
+            return r;
+        });
+        m_window = FindMonitorWindow();
+        ASSERT_NE(m_window, nullptr);
+    }
+    bool StillWaiting() { return m_waiter.wait_for(300ms) == std::future_status::timeout; }
+    WaitResult Result()
+    {
+        EXPECT_EQ(m_waiter.wait_for(10s), std::future_status::ready);
+        return m_waiter.get();
+    }
+    static std::string Terminated(const std::string& text) { return text.substr(0, text.find('\0')); }
+
+    decltype(&SKF_WaitForDevEvent) Wait = SKF_EXPORT(SKF_WaitForDevEvent);
+    decltype(&SKF_CancelWaitForDevEvent) Cancel = SKF_EXPORT(SKF_CancelWaitForDevEvent);
+    std::future<WaitResult> m_waiter;
+    HWND m_window = nullptr;
+};
+
+TEST_F(DeviceEvents, TokenPresentAtStartIsReportedOnlyWhenPulled)
+{
+    tokentest::AddToken(Serial(1));
+    StartWaiting();
+    EXPECT_TRUE(StillWaiting());
+    SendDeviceChange(m_window, DBT_DEVICEREMOVECOMPLETE, NameOf(Serial(1)));
+    WaitResult r = Result();
+    EXPECT_EQ(r.rc, SAR_OK);
+    EXPECT_EQ(r.event, kRemove);
+    EXPECT_EQ(Terminated(r.name), NameOf(Serial(1)));
+    EXPECT_EQ(r.nameLen, NameOf(Serial(1)).size());
+}
+
+TEST_F(DeviceEvents, ArrivalWakesTheWaiterWithTheName)
+{
+    tokensim::TokenOptions absent;
+    absent.present = false;
+    tokentest::AddToken(Serial(2), absent);
+    StartWaiting();
+    tokentest::EditStore([](tokensim::State& s) { ASSERT_EQ(tokensim::SetPresent(s, Serial(2), true), ""); });
+    SendDeviceChange(m_window, DBT_DEVICEARRIVAL, NameOf(Serial(2)));
+    WaitResult r = Result();
+    EXPECT_EQ(r.rc, SAR_OK);
+    EXPECT_EQ(r.event, kInsert);
+    EXPECT_EQ(Terminated(r.name), NameOf(Serial(2)));
+    EXPECT_EQ(r.nameLen, NameOf(Serial(2)).size());
+
+    // Removed again: the arrival entered it in the table.
+    StartWaiting();
+    SendDeviceChange(m_window, DBT_DEVICEREMOVECOMPLETE, NameOf(Serial(2)));
+    r = Result();
+    EXPECT_EQ(r.event, kRemove);
+}
+
+TEST_F(DeviceEvents, ForeignDevicesAndUnknownRemovalsWakeNobody)
+{
+    StartWaiting();
+    SendDeviceChange(m_window, DBT_DEVICEARRIVAL, "\\\\?\\usbstor#cdrom&ven_other&prod_disc#1&0#{53f56308}");
+    SendDeviceChange(m_window, DBT_DEVICEREMOVECOMPLETE, NameOf(Serial(7)));
+    SendMessageW(m_window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
+    EXPECT_TRUE(StillWaiting());
+    EXPECT_EQ(Cancel(), SAR_OK);
+    WaitResult r = Result();
+    EXPECT_EQ(r.rc, SAR_OK);
+    EXPECT_EQ(r.event, kCancel);
+    EXPECT_EQ(r.nameLen, 260u);
+}
+
+TEST_F(DeviceEvents, WaitAfterCancelStartsAFreshMonitor)
+{
+    StartWaiting();
+    HWND first = m_window;
+    ASSERT_EQ(Cancel(), SAR_OK);
+    EXPECT_EQ(Result().event, kCancel);
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_EQ(Cancel(), SAR_OK);
+
+    tokentest::AddToken(Serial(3));
+    StartWaiting();
+    SendDeviceChange(m_window, DBT_DEVICEREMOVECOMPLETE, NameOf(Serial(3)));
+    WaitResult r = Result();
+    EXPECT_EQ(r.rc, SAR_OK);
+    EXPECT_EQ(r.event, kRemove);
+}
+
+TEST_F(DeviceEvents, NameNeverOverrunsTheCallersRoom)
+{
+    tokentest::AddToken(Serial(4));
+    std::string name = NameOf(Serial(4));
+    StartWaiting(static_cast<ULONG>(name.size()));
+    SendDeviceChange(m_window, DBT_DEVICEREMOVECOMPLETE, name);
+    WaitResult r = Result();
+    EXPECT_EQ(r.rc, SAR_FAIL);
+    EXPECT_EQ(r.nameLen, name.size() + 1);
+    EXPECT_EQ(r.name, std::string(300, 'x'));
+}
+
+TEST_F(DeviceEvents, WaitNeedsAllItsArguments)
+{
+    char name[260];
+    ULONG len = sizeof name, event = 0;
+    EXPECT_EQ(Wait(nullptr, &len, &event), SAR_INVALIDPARAMERR);
+    EXPECT_EQ(Wait(name, nullptr, &event), SAR_INVALIDPARAMERR);
+    EXPECT_EQ(Wait(name, &len, nullptr), SAR_INVALIDPARAMERR);
+}
+
+// The process ends while a wait is pending: the library's detach must not
+// hang on the monitor.
+TEST(DeviceEventProcess, EndsWhileAWaitIsPending)
+{
+    wchar_t command[] = L"SkfEventWaiter.exe";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeProcess(process.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    if (code == STILL_ACTIVE) TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+}  // namespace
