@@ -303,14 +303,16 @@ ULONG DF_ExtECCDecrypt(const ECCPRIVATEKEYBLOB* pKey, const ECCCIPHERBLOB* pCiph
         return SAR_OK;
     }
     std::vector<BYTE> cipher;
-    std::uint32_t rc = Sm2CipherFromBlob(pCipherText, kSm2Room, cipher);
+    if (std::uint32_t rc = Sm2CipherFromBlob(pCipherText, kSm2Room, cipher)) {
+        LogMessage(LOG_ERROR, "SM2_Dec err[%#x]", rc);
+        return SAR_FAIL;
+    }
     Wiped<Sm2PrivateKey> key;
     Sm2Private(*pKey, key);
     std::vector<BYTE> plain(cipherLen + 1);
     std::uint32_t plainLen = 0;
-    if (rc == SAR_OK)
-        rc = SM2_Dec(&key, cipher.data(), static_cast<std::uint32_t>(cipher.size()), plain.data(), &plainLen,
-                     cipherLen);
+    std::uint32_t rc = SM2_Dec(&key, cipher.data(), static_cast<std::uint32_t>(cipher.size()), plain.data(), &plainLen,
+                               cipherLen);
     if (rc != SM2_OK) {
         LogMessage(LOG_ERROR, "SM2_Dec err[%#x]", rc);
         return SAR_FAIL;
