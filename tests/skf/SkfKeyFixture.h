@@ -242,6 +242,30 @@ inline Bytes Random(std::size_t len, BYTE seed)
     return out;
 }
 
+// All the log text written from now on, hex-dump lines included (they
+// carry no thread mark).
+class RawLog {
+public:
+    RawLog() : m_path(HourLogPath()), m_offset(static_cast<std::streamoff>(ReadFrom(m_path, 0).size())) {}
+    bool Has(const Bytes& data) const
+    {
+        std::string text = ReadFrom(m_path, m_offset);
+        if (HourLogPath() != m_path) text += ReadFrom(HourLogPath(), 0);
+        return text.find(Hex(data)) != std::string::npos;
+    }
+    static std::string Hex(const Bytes& data)
+    {
+        static const char digits[] = "0123456789ABCDEF";
+        std::string hex;
+        for (BYTE b : data) hex += {digits[b >> 4], digits[b & 15]};
+        return hex;
+    }
+
+private:
+    std::string m_path;
+    std::streamoff m_offset;
+};
+
 class KeyTest : public SkfTest {
 protected:
     static void SetUpTestSuite()

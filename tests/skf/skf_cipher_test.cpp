@@ -226,3 +226,48 @@ TEST_F(SessionKeys, KeysWrappedForTheExchangeKeyAreUnwrappedOnTheToken)
 }
 
 }  // namespace
+
+namespace {
+
+using namespace skftest;
+
+class KeyLog : public KeyTest {};
+
+// Session keys, private keys and the envelope's symmetric key stay out of
+// the debug log, although ciphertexts and public keys are dumped there.
+TEST_F(KeyLog, KeyBytesNeverReachTheLog)
+{
+    RawLog log;
+    Bytes key = Random(16, 0x77);
+    HKEY_HANDLE h = SessionKey(key, SGD_SMS4_CBC);
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, BLOCKCIPHERPARAM{}), SAR_OK);
+    EncryptAll(h, Random(40, 1));
+    EXPECT_FALSE(log.Has(key));
+
+    HCONTAINER con = Create("log");
+    Pkey rsa = NewKey("RSA", 1024);
+    RSAPUBLICKEYBLOB pub = RsaBlobOf(rsa.get());
+    Bytes wrapped(128);
+    ULONG len = 128;
+    ASSERT_EQ(Keys().SKF_RSAExportSessionKey(con, SGD_SMS4_ECB, &pub, wrapped.data(), &len, &h), SAR_OK);
+    Own(h);
+    Bytes rsaKey = Decrypt(rsa.get(), wrapped, RSA_PKCS1_PADDING);
+    ASSERT_EQ(rsaKey.size(), 16u);
+    EXPECT_TRUE(log.Has(wrapped));
+    EXPECT_FALSE(log.Has(rsaKey));
+
+    Pkey sm2 = NewKey("SM2");
+    ECCPUBLICKEYBLOB sm2Pub = EccBlobOf(sm2.get());
+    Bytes room(EccCipherBlobSize(16));
+    ASSERT_EQ(Keys().SKF_ECCExportSessionKey(con, SGD_SMS4_ECB, &sm2Pub, AsCipher(room), &h), SAR_OK);
+    Own(h);
+    EXPECT_FALSE(log.Has(Decrypt(sm2.get(), Sm2CipherDer(*AsCipher(room)))));
+
+    RSAPRIVATEKEYBLOB pri = {};
+    ASSERT_EQ(Keys().SKF_GenExtRSAKey(m_dev, 1024, &pri), SAR_OK);
+    EXPECT_TRUE(log.Has(Bytes(pri.Modulus + 128, pri.Modulus + 256)));
+    EXPECT_FALSE(log.Has(Bytes(pri.Prime1 + 64, pri.Prime1 + 128)));
+    EXPECT_FALSE(log.Has(Bytes(pri.Prime2 + 64, pri.Prime2 + 128)));
+}
+
+}  // namespace
