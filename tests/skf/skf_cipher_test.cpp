@@ -1,0 +1,273 @@
+// Session keys and the token's cipher: outputs against OpenSSL's SM4, the
+// Update and Final split, padding, bounds, and keys wrapped and unwrapped.
+#include "SkfKeyFixture.h"
+
+namespace {
+
+using namespace skftest;
+
+class Cipher : public KeyTest {
+protected:
+    Bytes m_key = Random(16, 0x40);
+    Bytes m_iv = Random(16, 0x90);
+};
+
+TEST_F(Cipher, EcbBlocksAndPadding)
+{
+    HKEY_HANDLE h = SessionKey(m_key, SGD_SMS4_ECB);
+    Bytes plain = Random(32, 1);
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0)), SAR_OK);
+    EXPECT_EQ(EncryptAll(h, plain), Sm4("SM4-ECB", m_key, {}, plain, true, false));
+
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(1)), SAR_OK);
+    Bytes padded = EncryptAll(h, plain);
+    ASSERT_EQ(padded.size(), 48u);
+    EXPECT_EQ(padded, Sm4("SM4-ECB", m_key, {}, plain, true, true));
+
+    // An unaligned input is padded without being asked.
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0)), SAR_OK);
+    Bytes twenty = Random(20, 3);
+    EXPECT_EQ(EncryptAll(h, twenty), Sm4("SM4-ECB", m_key, {}, twenty, true, true));
+}
+
+TEST_F(Cipher, CbcUpdateHandsOutFullPiecesAndFinalTheRest)
+{
+    HKEY_HANDLE h = SessionKey(m_key, SGD_SMS4_CBC);
+    Bytes plain = Random(300, 5);
+    Bytes expected = Sm4("SM4-CBC", m_key, m_iv, plain, true, true);
+    ASSERT_EQ(expected.size(), 304u);
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0, m_iv)), SAR_OK);
+    EXPECT_EQ(EncryptAll(h, plain), expected);
+
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0, m_iv)), SAR_OK);
+    Bytes out(304);
+    ULONG len = static_cast<ULONG>(out.size());
+    ASSERT_EQ(Keys().SKF_EncryptUpdate(h, plain.data(), 300, out.data(), &len), SAR_OK);
+    ASSERT_EQ(len, 256u);
+    Bytes last(64);
+    ULONG lastLen = 0;
+    ASSERT_EQ(Keys().SKF_EncryptFinal(h, nullptr, &lastLen), SAR_OK);
+    EXPECT_EQ(lastLen, 48u);
+    ASSERT_EQ(Keys().SKF_EncryptFinal(h, last.data(), &lastLen), SAR_OK);
+    out.resize(len);
+    out.insert(out.end(), last.begin(), last.begin() + lastLen);
+    EXPECT_EQ(out, expected);
+
+    ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(1, m_iv)), SAR_OK);
+    EXPECT_EQ(DecryptAll(h, expected), plain);
+    ULONG finalLen = 99;
+    EXPECT_EQ(Keys().SKF_DecryptFinal(h, nullptr, &finalLen), SAR_OK);
+    EXPECT_EQ(finalLen, 0u);
+    ULONG updateLen = 0;
+    EXPECT_EQ(Keys().SKF_DecryptUpdate(h, nullptr, 0, nullptr, &updateLen), SAR_OK);
+    EXPECT_EQ(updateLen, 300u);
+}
+
+TEST_F(Cipher, DecryptionDropsWhatTheLastByteSays)
+{
+    HKEY_HANDLE h = SessionKey(m_key, SGD_SMS4_ECB);
+    Bytes plain = Random(16, 9);
+    plain[15] = 4;
+    Bytes cipher = Sm4("SM4-ECB", m_key, {}, plain, true, false);
+    ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(1)), SAR_OK);
+    EXPECT_EQ(DecryptAll(h, cipher), Bytes(plain.begin(), plain.begin() + 12));
+    ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(0)), SAR_OK);
+    EXPECT_EQ(DecryptAll(h, cipher), plain);
+
+    // A last byte larger than the plaintext is refused, not followed.
+    plain[15] = 0x40;
+    cipher = Sm4("SM4-ECB", m_key, {}, plain, true, false);
+    ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(1)), SAR_OK);
+    Bytes out(32);
+    ULONG len = 32;
+    EXPECT_EQ(Keys().SKF_Decrypt(h, cipher.data(), 16, out.data(), &len), SAR_FAIL);
+}
+
+// The simulated token stands SM4 in for SM1 and SSF33.
+TEST_F(Cipher, UnpublishedAlgorithmsRunOnTheTokensStandIn)
+{
+    const struct {
+        ULONG alg;
+        const char* mode;
+    } cases[] = {{SGD_SM1_CBC, "SM4-CBC"}, {SGD_SSF33_ECB, "SM4-ECB"}, {SGD_SSF33_CBC, "SM4-CBC"},
+                 {SGD_SM1_ECB, "SM4-ECB"}};
+    Bytes plain = Random(64, 2);
+    for (const auto& c : cases) {
+        HKEY_HANDLE h = SessionKey(m_key, c.alg);
+        bool cbc = std::string(c.mode) == "SM4-CBC";
+        ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0, m_iv)), SAR_OK) << c.alg;
+        EXPECT_EQ(EncryptAll(h, plain), Sm4(c.mode, m_key, cbc ? m_iv : Bytes(), plain, true, false)) << c.alg;
+    }
+}
+
+TEST_F(Cipher, LengthsAndHandlesAreChecked)
+{
+    HKEY_HANDLE h = SessionKey(m_key, SGD_SMS4_ECB);
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0)), SAR_OK);
+    Bytes big(20480 + 16);
+    Bytes out(big.size() + 16);
+    ULONG len = static_cast<ULONG>(out.size());
+    EXPECT_EQ(Keys().SKF_Encrypt(h, big.data(), static_cast<ULONG>(big.size()), out.data(), &len), SAR_FAIL);
+    EXPECT_EQ(Keys().SKF_Decrypt(h, big.data(), static_cast<ULONG>(big.size()), out.data(), &len), SAR_FAIL);
+    Bytes plain = Random(64, 1);
+    len = 63;
+    EXPECT_EQ(Keys().SKF_Encrypt(h, plain.data(), 64, out.data(), &len), SAR_FAIL);
+    EXPECT_EQ(Keys().SKF_Encrypt(h, plain.data(), 64, out.data(), nullptr), SAR_INVALIDPARAMERR);
+
+    Bytes stack(16);
+    EXPECT_EQ(Keys().SKF_EncryptInit(stack.data(), Param(0)), SAR_INVALIDHANDLEERR);
+    EXPECT_EQ(Keys().SKF_EncryptInit(nullptr, Param(0)), SAR_INVALIDHANDLEERR);
+    HKEY_HANDLE closed = nullptr;
+    ASSERT_EQ(Keys().SKF_SetSymmKey(m_dev, m_key.data(), SGD_SMS4_ECB, &closed), SAR_OK);
+    EXPECT_EQ(Keys().SKF_CloseHandle(closed), SAR_OK);
+    EXPECT_EQ(Keys().SKF_EncryptInit(closed, Param(0)), SAR_INVALIDHANDLEERR);
+    EXPECT_EQ(Keys().SKF_CloseHandle(nullptr), SAR_OK);
+}
+
+TEST_F(Cipher, MacAndKeyAgreementAreNotSupported)
+{
+    BLOCKCIPHERPARAM p = Param(0);
+    HANDLE h = nullptr;
+    ULONG len = 0;
+    EXPECT_EQ(Keys().SKF_MacInit(nullptr, &p, &h), SAR_NOTSUPPORTYETERR);
+    EXPECT_EQ(Keys().SKF_Mac(nullptr, nullptr, 0, nullptr, &len), SAR_NOTSUPPORTYETERR);
+    EXPECT_EQ(Keys().SKF_MacUpdate(nullptr, nullptr, 0), SAR_NOTSUPPORTYETERR);
+    EXPECT_EQ(Keys().SKF_MacFinal(nullptr, nullptr, &len), SAR_NOTSUPPORTYETERR);
+    EXPECT_EQ(Keys().SKF_GenerateAgreementDataWithECC(nullptr, 0, nullptr, nullptr, 0, &h), SAR_NOTSUPPORTYETERR);
+    EXPECT_EQ(Keys().SKF_GenerateAgreementDataAndKeyWithECC(nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0, nullptr,
+                                                            0, &h),
+              SAR_NOTSUPPORTYETERR);
+    EXPECT_EQ(Keys().SKF_GenerateKeyWithECC(nullptr, nullptr, nullptr, nullptr, 0, &h), SAR_NOTSUPPORTYETERR);
+}
+
+class SessionKeys : public KeyTest {
+protected:
+    // What the session key encrypts, against SM4 under the given key bytes.
+    void ExpectKey(HKEY_HANDLE h, const Bytes& key)
+    {
+        ASSERT_EQ(key.size(), 16u);
+        Bytes plain = Random(32, 6);
+        ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0)), SAR_OK);
+        EXPECT_EQ(EncryptAll(h, plain), Sm4("SM4-ECB", key, {}, plain, true, false));
+    }
+    HCONTAINER m_con = nullptr;
+    void SetUp() override
+    {
+        KeyTest::SetUp();
+        m_con = Create("session");
+    }
+};
+
+TEST_F(SessionKeys, Sm2WrappedKeyOpensWithOpenSsl)
+{
+    Pkey key = NewKey("SM2");
+    ECCPUBLICKEYBLOB pub = EccBlobOf(key.get());
+    Bytes room(EccCipherBlobSize(16));
+    HKEY_HANDLE h = nullptr;
+    ASSERT_EQ(Keys().SKF_ECCExportSessionKey(m_con, SGD_SMS4_ECB, &pub, AsCipher(room), &h), SAR_OK);
+    Own(h);
+    EXPECT_EQ(AsCipher(room)->CipherLen, 16u);
+    ExpectKey(h, Decrypt(key.get(), Sm2CipherDer(*AsCipher(room))));
+    EXPECT_EQ(Keys().SKF_ECCExportSessionKey(m_con, SGD_SMS4_ECB, nullptr, AsCipher(room), &h),
+              SAR_INVALIDHANDLEERR);
+}
+
+// The padding bytes are never zero, so a standard unpadding finds the key
+// every time.
+TEST_F(SessionKeys, RsaWrappedKeyOpensWithOpenSslEveryTime)
+{
+    Pkey key = NewKey("RSA", 1024);
+    RSAPUBLICKEYBLOB pub = RsaBlobOf(key.get());
+    for (int i = 0; i < 12; ++i) {
+        Bytes wrapped(128);
+        ULONG len = 128;
+        HKEY_HANDLE h = nullptr;
+        ASSERT_EQ(Keys().SKF_RSAExportSessionKey(m_con, SGD_SMS4_ECB, &pub, wrapped.data(), &len, &h), SAR_OK);
+        Own(h);
+        EXPECT_EQ(len, 128u);
+        Bytes raw = Decrypt(key.get(), wrapped, RSA_NO_PADDING);
+        ASSERT_EQ(raw.size(), 128u);
+        EXPECT_EQ(std::count(raw.begin() + 2, raw.begin() + 111, 0), 0) << i;
+        ExpectKey(h, Decrypt(key.get(), wrapped, RSA_PKCS1_PADDING));
+    }
+    Pkey big = NewKey("RSA", 2048);
+    RSAPUBLICKEYBLOB pub2048 = RsaBlobOf(big.get());
+    Bytes wrapped(256);
+    ULONG len = 256;
+    HKEY_HANDLE h = nullptr;
+    EXPECT_EQ(Keys().SKF_RSAExportSessionKey(m_con, SGD_SMS4_ECB, &pub2048, wrapped.data(), &len, &h), SAR_FAIL);
+    EXPECT_EQ(h, nullptr);
+}
+
+TEST_F(SessionKeys, KeysWrappedForTheExchangeKeyAreUnwrappedOnTheToken)
+{
+    Provision("sm2 exchange", vendor::UK_ALG_SM2, 256, false);
+    Provision("rsa exchange", vendor::UK_ALG_RSA, 1024, false);
+    Bytes secret = Random(16, 0x33);
+
+    HCONTAINER sm2 = Open("sm2 exchange");
+    Pkey sm2Key = Sm2KeyOf(ExportKey<ECCPUBLICKEYBLOB>(sm2, FALSE));
+    Bytes wrapped = Sm2CipherBlob(Encrypt(sm2Key.get(), secret));
+    HKEY_HANDLE h = nullptr;
+    ASSERT_EQ(Keys().SKF_ImportSessionKey(sm2, SGD_SMS4_ECB, wrapped.data(), static_cast<ULONG>(wrapped.size()), &h),
+              SAR_OK);
+    ExpectKey(Own(h), secret);
+    // A cipher length beyond the wrapped data is refused.
+    EXPECT_EQ(Keys().SKF_ImportSessionKey(sm2, SGD_SMS4_ECB, wrapped.data(), 170, &h), SAR_FAIL);
+
+    HCONTAINER rsa = Open("rsa exchange");
+    Pkey rsaKey = RsaKeyOf(ExportKey<RSAPUBLICKEYBLOB>(rsa, FALSE));
+    Bytes rsaWrapped = Encrypt(rsaKey.get(), secret, RSA_PKCS1_PADDING);
+    h = nullptr;
+    ASSERT_EQ(Keys().SKF_ImportSessionKey(rsa, SGD_SMS4_ECB, rsaWrapped.data(), 128, &h), SAR_OK);
+    ExpectKey(Own(h), secret);
+
+    EXPECT_EQ(Keys().SKF_ImportSessionKey(m_con, SGD_SMS4_ECB, rsaWrapped.data(), 128, &h), SAR_FAIL);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace skftest;
+
+class KeyLog : public KeyTest {};
+
+// Session keys, private keys and the envelope's symmetric key stay out of
+// the debug log, although ciphertexts and public keys are dumped there.
+TEST_F(KeyLog, KeyBytesNeverReachTheLog)
+{
+    RawLog log;
+    Bytes key = Random(16, 0x77);
+    HKEY_HANDLE h = SessionKey(key, SGD_SMS4_CBC);
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, BLOCKCIPHERPARAM{}), SAR_OK);
+    EncryptAll(h, Random(40, 1));
+    EXPECT_FALSE(log.Has(key));
+
+    HCONTAINER con = Create("log");
+    Pkey rsa = NewKey("RSA", 1024);
+    RSAPUBLICKEYBLOB pub = RsaBlobOf(rsa.get());
+    Bytes wrapped(128);
+    ULONG len = 128;
+    ASSERT_EQ(Keys().SKF_RSAExportSessionKey(con, SGD_SMS4_ECB, &pub, wrapped.data(), &len, &h), SAR_OK);
+    Own(h);
+    Bytes rsaKey = Decrypt(rsa.get(), wrapped, RSA_PKCS1_PADDING);
+    ASSERT_EQ(rsaKey.size(), 16u);
+    EXPECT_TRUE(log.Has(wrapped));
+    EXPECT_FALSE(log.Has(rsaKey));
+
+    Pkey sm2 = NewKey("SM2");
+    ECCPUBLICKEYBLOB sm2Pub = EccBlobOf(sm2.get());
+    Bytes room(EccCipherBlobSize(16));
+    ASSERT_EQ(Keys().SKF_ECCExportSessionKey(con, SGD_SMS4_ECB, &sm2Pub, AsCipher(room), &h), SAR_OK);
+    Own(h);
+    EXPECT_FALSE(log.Has(Decrypt(sm2.get(), Sm2CipherDer(*AsCipher(room)))));
+
+    RSAPRIVATEKEYBLOB pri = {};
+    ASSERT_EQ(Keys().SKF_GenExtRSAKey(m_dev, 1024, &pri), SAR_OK);
+    EXPECT_TRUE(log.Has(Bytes(pri.Modulus + 128, pri.Modulus + 256)));
+    EXPECT_FALSE(log.Has(Bytes(pri.Prime1 + 64, pri.Prime1 + 128)));
+    EXPECT_FALSE(log.Has(Bytes(pri.Prime2 + 64, pri.Prime2 + 128)));
+}
+
+}  // namespace
