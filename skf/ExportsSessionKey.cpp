@@ -1,6 +1,7 @@
 // SKF exports of session keys and the token cipher. Handles and pointers
 // are checked before they are used; MAC and key agreement are not
 // supported.
+#include "DevHash.h"
 #include "ExportCall.h"
 #include "KeyLayer.h"
 #include "Logger.h"
@@ -168,7 +169,10 @@ ULONG DEVAPI SKF_DecryptFinal(HKEY_HANDLE hKey, BYTE* pbDecryptedData, ULONG* pu
 ULONG DEVAPI SKF_CloseHandle(HANDLE hHandle)
 {
     ExportCall call(__func__);
-    if (hHandle && IsLiveSessionKey(hHandle)) DF_CloseSessionKey(AsKey(hHandle));
+    if (hHandle && IsLiveSessionKey(hHandle))
+        DF_CloseSessionKey(AsKey(hHandle));
+    else if (hHandle)
+        CloseHashHandle(hHandle);
     return call.Done();
 }
 

@@ -1,6 +1,7 @@
 // SM3 digests through the library's exports: every digest starts with the
 // SM2 Z value of the caller's public key and ID.
 #include "SkfDigestExports.h"
+#include "SkfKeyExports.h"
 #include "SkfMoreExports.h"
 #include "tokencrypto/Sm3.h"
 
@@ -73,6 +74,7 @@ struct DigestExports {
     decltype(&SKF_Digest) Once = SKF_EXPORT(SKF_Digest);
     decltype(&SKF_DigestUpdate) Update = SKF_EXPORT(SKF_DigestUpdate);
     decltype(&SKF_DigestFinal) Final = SKF_EXPORT(SKF_DigestFinal);
+    decltype(&SKF_CloseHandle) Close = SKF_EXPORT(SKF_CloseHandle);
 };
 
 constexpr ULONG kSm3 = 1, kSha1 = 2, kSha256 = 4;
@@ -83,7 +85,7 @@ protected:
     void SetUp() override
     {
         SkfTest::SetUp();
-        ASSERT_TRUE(D.Init && D.Once && D.Update && D.Final);
+        ASSERT_TRUE(D.Init && D.Once && D.Update && D.Final && D.Close);
         m_dev = Connect(Serial(1));
         ASSERT_NE(m_dev, nullptr);
     }
@@ -126,6 +128,14 @@ TEST_F(Digests, OneCallAndPiecesGiveSm3OverZAndTheData)
     len = sizeof out;
     ASSERT_EQ(D.Once(Begin(), nullptr, 0, out.data(), &len), SAR_OK);
     EXPECT_EQ(out, Expected("1234567812345678", ""));
+}
+
+TEST_F(Digests, ClosedHandleIsRefused)
+{
+    HANDLE hash = Begin();
+    ASSERT_EQ(D.Update(hash, Bytes("abc"), 3), SAR_OK);
+    ASSERT_EQ(D.Close(hash), SAR_OK);
+    EXPECT_EQ(D.Update(hash, Bytes("abc"), 3), kNullHandleInner);
 }
 
 TEST_F(Digests, OnlySm3WithAnIdAndAKey)
