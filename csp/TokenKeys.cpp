@@ -2,9 +2,14 @@
 
 #include "DebugLog.h"
 
+#include "tokencrypto/RsaKeyDer.h"
+#include "tokencrypto/SecureZero.h"
+
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -54,6 +59,59 @@ DWORD UpdateContainerRecord(TokenSession* session, std::uint8_t containerNumber,
     return 0;
 }
 
+// The order of the parts of a CryptoAPI private-key body: the token's
+// areas (modulus, public exponent, exponent, p, q, dp, dq, qinv) by index,
+// each full (n) or half (n / 2) long.
+struct BodyPart {
+    unsigned area;
+    bool full;
+};
+const BodyPart kBodyParts[] = {{0, true}, {3, false}, {4, false}, {5, false}, {6, false}, {7, false}, {2, true}};
+
+std::uint32_t BodyLength(std::uint32_t n) { return 2 * n + 5 * (n / 2); }
+
+// Reverses a little-endian body into the big-endian fields of the key
+// record; the public exponent is 65537.
+void BodyToKey(const std::uint8_t* body, std::uint32_t n, tokencrypto::RsaPrivateKey* key)
+{
+    std::uint8_t* fields[] = {key->modulus, key->prime[0], key->prime[1], key->primeExponent[0],
+                              key->primeExponent[1], key->coefficient, key->exponent};
+    for (unsigned i = 0; i < 7; ++i) {
+        std::uint32_t length = kBodyParts[i].full ? n : n / 2;
+        std::reverse_copy(body, body + length, fields[i]);
+        body += length;
+    }
+    key->publicExponent[n - 3] = 1;
+    key->publicExponent[n - 1] = 1;
+    key->bits = n * 8;
+}
+
+DWORD ImportRsaHalves(TokenSession* session, const KeyObject* key, const tokencrypto::RsaPrivateKey& source)
+{
+    vendor::UK_PRIVATE_KEY privateKey = {source.bits,          source.modulus,
+                                         source.publicExponent, source.exponent,
+                                         {source.prime[0], source.prime[1]},
+                                         {source.primeExponent[0], source.primeExponent[1]},
+                                         source.coefficient};
+    vendor::UK_KEY_REF ref = KeyRef(key, kKeyIdPrivate);
+    std::uint32_t status = session->funcs->ImportPrivateKey(session->device, vendor::UK_ALG_RSA, &ref, &privateKey);
+    if (status != vendor::UK_OK) {
+        LogFailure("---->ImportPrivateKey Error. Code : ", status);
+        return kFail;
+    }
+    std::uint8_t modulus[tokencrypto::RSA_MAX_MODULUS_LEN], exponent[tokencrypto::RSA_MAX_MODULUS_LEN];
+    std::memcpy(modulus, source.modulus, sizeof modulus);
+    std::memcpy(exponent, source.publicExponent, sizeof exponent);
+    vendor::UK_PUBLIC_KEY publicKey = {source.bits, modulus, exponent};
+    ref = KeyRef(key, kKeyIdPublic);
+    status = session->funcs->ImportPublicKey(session->device, vendor::UK_ALG_RSA, &ref, &publicKey);
+    if (status != vendor::UK_OK) {
+        LogFailure("---->ImportPublicKey Error. Code : ", status);
+        return kFail;
+    }
+    return 0;
+}
+
 std::uint32_t VendorHashCode(ALG_ID algId)
 {
     switch (algId) {
@@ -95,6 +153,80 @@ DWORD Token_ExportPublicKey(TokenSession* session, const KeyObject* key, std::ui
         return kFail;
     }
     return 0;
+}
+
+DWORD Token_ExportPrivateKey(TokenSession* session, const KeyObject* key, std::uint8_t* output)
+{
+    if (!session->funcs) return kFail;
+    vendor::UK_KEY_REF ref = KeyRef(key, kKeyIdPrivate);
+    auto* areas = new (std::nothrow) vendor::UK_PRIVATE_KEY_AREAS();
+    if (!areas) return static_cast<DWORD>(NTE_NO_MEMORY);
+    std::uint32_t status =
+        session->funcs->ExportPrivateKey(session->device, VendorAlgorithm(key->algId), &ref, areas);
+    DWORD result = 0;
+    if (status != vendor::UK_OK) {
+        LogFailure("---->ExportPrivateKey Error. Code : ", status);
+        result = kFail;
+    } else if (IsRsaAlg(key->algId)) {
+        std::uint8_t* out = output;
+        for (const BodyPart& part : kBodyParts) {
+            std::uint32_t length = part.full ? key->keyLen : key->keyLen / 2;
+            std::reverse_copy(areas->area[part.area], areas->area[part.area] + length, out);
+            out += length;
+        }
+    } else {
+        std::memset(output, 0, 2 * kSm2CoordinateLen);
+        std::reverse_copy(areas->area[0], areas->area[0] + kSm2CoordinateLen, output);
+    }
+    tokencrypto::SecureZero(areas, sizeof *areas);
+    delete areas;
+    return result;
+}
+
+DWORD Token_ImportRsaKeyPair(TokenSession* session, std::uint8_t containerNumber, KeyObject* key, std::uint32_t bits,
+                             const std::uint8_t* data, std::uint32_t length)
+{
+    if (!session->funcs) return kFail;
+    auto* source = new (std::nothrow) tokencrypto::RsaPrivateKey();
+    if (!source) return static_cast<DWORD>(NTE_NO_MEMORY);
+    std::uint32_t n = bits / 8;
+    DWORD result = 0;
+    if ((n == 128 || n == 256) && length == BodyLength(n)) {
+        BodyToKey(data, n, source);
+    } else {
+        std::uint32_t status = length && data[0] == 0x30 ? tokencrypto::DerDecodeRSAKey(data, length, source) : kBadData;
+        if (status != tokencrypto::DER_OK) {
+            LogFailure("---->DerDecodeRSAKey Error. Code : ", status);
+            result = kBadData;
+        }
+    }
+    if (result == 0) result = ImportRsaHalves(session, key, *source);
+    if (result == 0) {
+        key->keyLen = source->bits / 8;
+        key->blockLen = source->bits / 8;
+        result = UpdateContainerRecord(session, containerNumber, key);
+    }
+    tokencrypto::SecureZero(source, sizeof *source);
+    delete source;
+    return result;
+}
+
+DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNumber, KeyObject* key,
+                                std::uint32_t bits, const std::uint8_t* scalar)
+{
+    if (!session->funcs) return kFail;
+    vendor::UK_PRIVATE_KEY privateKey = {};
+    privateKey.bits = bits;
+    privateKey.modulus = scalar;
+    vendor::UK_KEY_REF ref = KeyRef(key, kKeyIdPrivate);
+    std::uint32_t status = session->funcs->ImportPrivateKey(session->device, vendor::UK_ALG_SM2, &ref, &privateKey);
+    if (status != vendor::UK_OK) {
+        LogFailure("---->ImportPrivateKey Error. Code : ", status);
+        return kFail;
+    }
+    key->keyLen = bits / 8;
+    key->blockLen = bits / 8;
+    return UpdateContainerRecord(session, containerNumber, key);
 }
 
 DWORD Token_ImportSm2PublicKeyFromCert(TokenSession* session, KeyObject* key, const std::uint8_t* certificate,

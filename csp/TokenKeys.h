@@ -16,6 +16,18 @@ DWORD Token_GenerateKeyPair(TokenSession* session, std::uint8_t containerNumber,
 // output: SM2 x then y (32 bytes each); RSA the modulus (key length
 // bytes). Big-endian.
 DWORD Token_ExportPublicKey(TokenSession* session, const KeyObject* key, std::uint8_t* output);
+// output: RSA the body of a CryptoAPI PRIVATEKEYBLOB (modulus, both primes,
+// both prime exponents, coefficient, private exponent; little-endian),
+// 9 halves of the key length; SM2 the scalar little-endian in 64 bytes.
+DWORD Token_ExportPrivateKey(TokenSession* session, const KeyObject* key, std::uint8_t* output);
+// data: such a PRIVATEKEYBLOB body of bits / 8 * 9 / 2 bytes, or a DER
+// RSAPrivateKey. key: its algorithm and identifier set; both halves go to
+// the token and the container record is brought up to date.
+DWORD Token_ImportRsaKeyPair(TokenSession* session, std::uint8_t containerNumber, KeyObject* key, std::uint32_t bits,
+                             const std::uint8_t* data, std::uint32_t length);
+// scalar: bits / 8 bytes, big-endian.
+DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNumber, KeyObject* key,
+                                std::uint32_t bits, const std::uint8_t* scalar);
 DWORD Token_ImportSm2PublicKeyFromCert(TokenSession* session, KeyObject* key, const std::uint8_t* certificate,
                                        std::uint32_t length);
 
