@@ -4,6 +4,7 @@
 // checked by OpenSSL against the token's certificate.
 #include "../tokensim/TokenFixture.h"
 #include "MessageTable.h"
+#include "RsaKeyBlob.h"
 #include "UiDriver.h"
 
 #include <gtest/gtest.h>
@@ -544,6 +545,112 @@ TEST_F(RsaSigning, Sha256DigestInfoSignedAndOpenSslVerifies)
     signature[0] ^= 1;
     EXPECT_FALSE(RsaVerifiedByOpenSsl(certificate, signature));
     EXPECT_FALSE(CryptVerifySignatureW(HashOf(context, kMessage, CALG_SHA_256), signature.data(), 128, key, nullptr, 0));
+}
+
+// Runs an operation that asks for the PIN while the driver types it.
+BOOL WithPinTyped(const std::function<BOOL()>& operation, DWORD* error, DriverRun* run)
+{
+    CUiDriver driver(L"PinDialogDriver.exe");
+    EXPECT_TRUE(driver.Start(L"--timeout 20 pin type=12345678 ok gone"));
+    driver.GuardThreadWindows(GetCurrentThreadId());
+    BOOL done = operation();
+    *error = GetLastError();
+    *run = driver.Finish();
+    return done;
+}
+
+TEST_F(RsaSigning, KeyImportedFromOpenSslSignsWhatOpenSslVerifies)
+{
+    HCRYPTPROV context = Acquire();
+    csptest::PKey rsa = csptest::NewRsaKey(1024);
+    csptest::Bytes blob = csptest::RsaPrivateBlob(rsa.get(), CALG_RSA_SIGN);
+    HCRYPTKEY key = 0;
+    DWORD error = 0;
+    DriverRun run;
+    ASSERT_TRUE(WithPinTyped([&] { return CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0,
+                                                         0, &key); },
+                             &error, &run))
+        << error << run.output;
+    m_keys.push_back(key);
+
+    std::vector<BYTE> signature;
+    ASSERT_TRUE(Sign(context, L"pin type=12345678 ok gone", &signature, &run, &error, CALG_SHA_256, 128))
+        << error << run.output;
+    std::reverse(signature.begin(), signature.end());
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    ASSERT_EQ(EVP_DigestVerifyInit_ex(md.get(), nullptr, "SHA256", nullptr, nullptr, rsa.get(), nullptr), 1);
+    EXPECT_EQ(EVP_DigestVerify(md.get(), signature.data(), signature.size(),
+                               reinterpret_cast<const unsigned char*>(kMessage), sizeof kMessage - 1),
+              1);
+
+    // Its public blob carries OpenSSL's modulus little-endian.
+    DWORD length = 0;
+    ASSERT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &length)) << GetLastError();
+    std::vector<BYTE> publicBlob(length);
+    ASSERT_TRUE(CryptExportKey(key, 0, PUBLICKEYBLOB, 0, publicBlob.data(), &length)) << GetLastError();
+    ASSERT_EQ(length, 148u);
+    EXPECT_EQ(std::vector<BYTE>(publicBlob.begin() + 20, publicBlob.end()),
+              csptest::Component(rsa.get(), OSSL_PKEY_PARAM_RSA_N, 128));
+}
+
+TEST_F(CryptoApi, Sm2PublicBlobCarriesTheCertificatesPoint)
+{
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> certificate = Certificate(context);
+    PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(),
+                                                       static_cast<DWORD>(certificate.size()));
+    ASSERT_NE(cert, nullptr);
+    const CRYPT_BIT_BLOB& point = cert->pCertInfo->SubjectPublicKeyInfo.PublicKey;
+    ASSERT_EQ(point.cbData, 65u);
+    std::vector<BYTE> x(point.pbData + 1, point.pbData + 33), y(point.pbData + 33, point.pbData + 65);
+    CertFreeCertificateContext(cert);
+
+    std::vector<BYTE> blob(140);
+    DWORD length = 140;
+    ASSERT_TRUE(CryptExportKey(UserKey(context, AT_SIGNATURE), 0, PUBLICKEYBLOB, 0, blob.data(), &length))
+        << GetLastError();
+    ASSERT_EQ(length, 140u);
+    EXPECT_EQ(std::vector<BYTE>(blob.begin() + 12, blob.begin() + 44), std::vector<BYTE>(x.rbegin(), x.rend()));
+    EXPECT_EQ(std::vector<BYTE>(blob.begin() + 76, blob.begin() + 108), std::vector<BYTE>(y.rbegin(), y.rend()));
+
+    // Imported back, it verifies the token's signatures like the user key.
+    HCRYPTKEY imported = 0;
+    ASSERT_TRUE(CryptImportKey(context, blob.data(), 140, 0, 0, &imported)) << GetLastError();
+    m_keys.push_back(imported);
+    blob[1] = 1;
+    HCRYPTKEY refused = 0;
+    EXPECT_FALSE(CryptImportKey(context, blob.data(), 140, 0, 0, &refused));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_VER));
+}
+
+TEST_F(Signing, SessionKeyTravelsInASimpleBlob)
+{
+    HCRYPTPROV context = Acquire();
+    HCRYPTKEY exchange = UserKey(context, AT_KEYEXCHANGE);
+    HCRYPTKEY session = 0;
+    ASSERT_TRUE(CryptGenKey(context, CALG_AES_128, 0, &session)) << GetLastError();
+    m_keys.push_back(session);
+    DWORD length = 0;
+    ASSERT_TRUE(CryptExportKey(session, exchange, SIMPLEBLOB, 0, nullptr, &length)) << GetLastError();
+    std::vector<BYTE> blob(length);
+    ASSERT_TRUE(CryptExportKey(session, exchange, SIMPLEBLOB, 0, blob.data(), &length)) << GetLastError();
+    blob.resize(length);
+
+    HCRYPTKEY imported = 0;
+    DWORD error = 0;
+    DriverRun run;
+    ASSERT_TRUE(WithPinTyped([&] { return CryptImportKey(context, blob.data(), length, exchange, 0, &imported); },
+                             &error, &run))
+        << error << run.output;
+    m_keys.push_back(imported);
+
+    const std::string plain = "a message under the session key";
+    std::vector<BYTE> data(plain.begin(), plain.end());
+    data.resize(64);
+    DWORD dataLen = static_cast<DWORD>(plain.size());
+    ASSERT_TRUE(CryptEncrypt(session, 0, TRUE, 0, data.data(), &dataLen, 64)) << GetLastError();
+    ASSERT_TRUE(CryptDecrypt(imported, 0, TRUE, 0, data.data(), &dataLen)) << GetLastError();
+    EXPECT_EQ(std::string(data.begin(), data.begin() + dataLen), plain);
 }
 
 class LastTry : public Signing {
