@@ -2,6 +2,7 @@
 
 #include "DebugLog.h"
 #include "ObjectLists.h"
+#include "RemovalWatch.h"
 #include "UserPin.h"
 
 #include <cstring>
@@ -125,6 +126,7 @@ DWORD AcquireContextImpl(HCRYPTPROV* phProv, const char* containerName, DWORD fl
     context->newKeySetState = (flags & CRYPT_NEWKEYSET) ? NEWKEYSET_CREATED : NEWKEYSET_NONE;
     g_ProviderContexts.Add(context);
     *phProv = reinterpret_cast<HCRYPTPROV>(context);
+    StartRemovalWatch();
     return 0;
 }
 

@@ -2,6 +2,7 @@
 #include "ModuleState.h"
 #include "ObjectLists.h"
 #include "PinCache.h"
+#include "RemovalWatch.h"
 #include "TokenAccess.h"
 
 #include <objbase.h>
@@ -26,6 +27,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         LoadDeviceLibrary();
         CoInitialize(nullptr);
     } else if (reason == DLL_PROCESS_DETACH) {
+        StopRemovalWatch();
         CoUninitialize();
         FreeAllObjects();
         FreeDeviceLibrary();

@@ -2,6 +2,7 @@
 #pragma once
 
 #define IDD_SELECT_DEVICE 106
+#define IDD_REMOVAL_WATCH 107
 
 #define IDC_DEVICE_LIST 1004
 #define IDC_DEVICE_SERIAL 1005

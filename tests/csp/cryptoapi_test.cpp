@@ -257,6 +257,21 @@ TEST_F(CryptoApi, FailedFirstAcquireKeepsItsError)
     EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_KEYSET));
 }
 
+// The removal watch thread runs the provider's code: after the last
+// release the provider stays loaded rather than being unmapped under it.
+TEST_F(CryptoApi, ProviderStaysLoadedUnderItsWatchThread)
+{
+    HCRYPTPROV context = Acquire();
+    ASSERT_NE(context, 0u);
+    ASSERT_TRUE(CryptReleaseContext(context, 0));
+    m_contexts.clear();
+    Sleep(200);
+    std::wstring path = ImagePath();
+    EXPECT_NE(GetModuleHandleW(path.substr(path.find_last_of(L"\\/") + 1).c_str()), nullptr);
+    context = Acquire();
+    EXPECT_NE(context, 0u);
+}
+
 TEST_F(CryptoApi, RandomLengthsAtTheEdges)
 {
     HCRYPTPROV context = Acquire();
