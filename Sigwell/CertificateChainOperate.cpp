@@ -332,6 +332,12 @@ HRESULT GetAllCSPName(LPWSTR *ppwszAllCSPName)
             return E_OUTOFMEMORY;
         }
         if (!CryptEnumProvidersW(dwIndex, nullptr, 0, &dwType, pwszName.get(), &cbName)) {
+            // A provider registered between the two calls can lengthen the
+            // name at this index: the same index is asked again.
+            if (GetLastError() == ERROR_MORE_DATA && ++dwFailures < kMaxConsecutiveProviderFailures) {
+                --dwIndex;
+                continue;
+            }
             HRESULT hResult = FailedCallStatus();
             TRACE_FAILED(L"CryptEnumProviders", L"!bResult", hResult);
             return hResult;

@@ -102,19 +102,12 @@ std::uint32_t ListContainers(std::uint64_t device, std::vector<std::uint8_t>& re
 void LoadDeviceLibrary()
 {
     g_hVendorLibrary = LoadLibraryW(vendor::kLibraryNameW);
-    if (!g_hVendorLibrary) {
-        GetLastError();
-        return;
-    }
-    auto getList = reinterpret_cast<vendor::PFN_ukGetFunctionList>(
-        reinterpret_cast<void*>(GetProcAddress(g_hVendorLibrary, vendor::kGetFunctionListName)));
-    if (!getList) {
+    if (!g_hVendorLibrary) return;
+    g_FuncList = vendor::BindFunctionList(g_hVendorLibrary);
+    if (!g_FuncList) {
         FreeLibrary(g_hVendorLibrary);
         g_hVendorLibrary = nullptr;
-        return;
     }
-    getList(&g_FuncList);
-    if (g_FuncList) g_FuncList->Initialize(vendor::kApplicationId);
 }
 
 void FreeDeviceLibrary()

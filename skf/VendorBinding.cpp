@@ -14,15 +14,11 @@ void LoadDeviceLibrary()
                    static_cast<unsigned>(GetLastError()));
         return;
     }
-    auto getList = reinterpret_cast<vendor::PFN_ukGetFunctionList>(
-        reinterpret_cast<void*>(GetProcAddress(g_hVendorLibrary, vendor::kGetFunctionListName)));
-    if (!getList) {
+    g_FuncList = vendor::BindFunctionList(g_hVendorLibrary);
+    if (!g_FuncList) {
         FreeLibrary(g_hVendorLibrary);
         g_hVendorLibrary = nullptr;
-        return;
     }
-    getList(&g_FuncList);
-    if (g_FuncList) g_FuncList->Initialize(vendor::kApplicationId);
 }
 
 void UnloadDeviceLibrary()
