@@ -3,6 +3,10 @@
 #include "ModuleHandle.h"
 #include "resource.h"
 
+#include <commctrl.h>
+
+#include <cstring>
+
 namespace {
 
 constexpr BYTE kDialogAlpha = 252;
@@ -36,6 +40,7 @@ CPINInputDlg::~CPINInputDlg()
     WipePin();
     if (m_hOkBitmap) DeleteObject(m_hOkBitmap);
     if (m_hCancelBitmap) DeleteObject(m_hCancelBitmap);
+    if (m_hToggleBitmap) DeleteObject(m_hToggleBitmap);
     if (m_hBodyBrush) DeleteObject(m_hBodyBrush);
 }
 
@@ -75,6 +80,8 @@ INT_PTR CPINInputDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             OnOk();
         } else if (LOWORD(wParam) == IDCANCEL) {
             OnCancel();
+        } else if (LOWORD(wParam) == IDC_SOFT_KEYBOARD_TOGGLE && HIWORD(wParam) == BN_CLICKED) {
+            OnToggleKeyboard();
         }
         return TRUE;
     case WM_CLOSE:
@@ -112,12 +119,14 @@ void CPINInputDlg::OnInitDialog()
     EnableWindow(m_hOkButton, FALSE);
 
     m_hEdit = GetDlgItem(m_hWnd, IDC_PIN_EDIT);
+    m_safeEdit.SubclassWindow(m_hEdit);
     SendMessageW(m_hEdit, EM_LIMITTEXT, kMaxPinChars, 0);
     SendMessageW(m_hEdit, EM_SETPASSWORDCHAR, kPasswordBullet, 0);
     SetDlgItemTextW(m_hWnd, IDC_PIN_PROMPT, texts[MSG_INPUT_PIN]);
 
     m_hBodyBrush = CreateSolidBrush(kBodyColour);
     HINSTANCE module = CspModuleHandle();
+    SetUpToggle();
     m_background.Load(module, IDB_PIN_BACKGROUND);
     m_okImage.Load(module, IDB_PIN_OK);
     m_cancelImage.Load(module, IDB_PIN_CANCEL);
@@ -127,8 +136,32 @@ void CPINInputDlg::OnInitDialog()
     SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
     SetLayeredWindowAttributes(m_hWnd, 0, kDialogAlpha, LWA_ALPHA);
 
+    m_softKeyboard.Create(m_hWnd);
     m_hTargetEdit = m_hEdit;
     SetFocus(m_hEdit);
+}
+
+void CPINInputDlg::SetUpToggle()
+{
+    HWND toggle = GetDlgItem(m_hWnd, IDC_SOFT_KEYBOARD_TOGGLE);
+    m_toggleImage.Load(CspModuleHandle(), IDB_SOFT_KEYBOARD);
+    m_hToggleBitmap = m_toggleImage.CreateBitmap(kBodyColour);
+    if (m_hToggleBitmap) SendMessageW(toggle, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(m_hToggleBitmap));
+
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&classes);
+    // Owned by the dialog, the tip goes with it.
+    HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, CspModuleHandle(),
+                               nullptr);
+    if (!tip) return;
+    TTTOOLINFOW tool = {};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = m_hWnd;
+    tool.uId = reinterpret_cast<UINT_PTR>(toggle);
+    tool.lpszText = const_cast<wchar_t*>(m_pMessageTable->texts[MSG_SOFT_KEYBOARD]);
+    SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void CPINInputDlg::ShowImage(int controlId, const CPngImage& image, COLORREF background, HBITMAP* bitmap)
@@ -146,33 +179,53 @@ void CPINInputDlg::OnEditChange()
 
 void CPINInputDlg::OnOk()
 {
-    // Enter reaches here even while OK is disabled, so the minimum is
-    // checked again before the PIN leaves the dialog.
-    wchar_t text[kWindowTextRoom + 1] = {};
-    int chars = GetWindowTextW(m_hEdit, text, kWindowTextRoom + 1);
-    WipePin();
-    int bytes = 0;
-    if (chars >= static_cast<int>(kMinPinLength) && chars <= static_cast<int>(kMaxPinChars)) {
-        bytes = WideCharToMultiByte(CP_ACP, 0, text, chars, reinterpret_cast<char*>(m_pin), sizeof m_pin, nullptr,
-                                    nullptr);
-    }
-    SecureZeroMemory(text, sizeof text);
-    if (bytes <= 0) {
-        WipePin();
+    if (!TakePin()) {
         SetFocus(m_hEdit);
         return;
     }
-    m_pinLength = static_cast<std::uint32_t>(bytes);
     // The control's own copy of the text goes as well.
     SetWindowTextW(m_hEdit, L"");
     EndDialog(m_hWnd, IDOK);
 }
 
+bool CPINInputDlg::TakePin()
+{
+    WipePin();
+    std::uint32_t hidden = m_safeEdit.HiddenCount();
+    m_pinLength = hidden < sizeof m_pin ? hidden : sizeof m_pin;
+    std::memcpy(m_pin, m_safeEdit.HiddenBytes(), m_pinLength);
+
+    // Characters that reached the control past the hook (the hook missing,
+    // or the soft keyboard typing plainly) make the control's text the PIN.
+    wchar_t text[kWindowTextRoom + 1] = {};
+    int chars = GetWindowTextW(m_hEdit, text, kWindowTextRoom + 1);
+    if (static_cast<std::uint32_t>(chars) != hidden) {
+        WipePin();
+        int bytes = WideCharToMultiByte(CP_ACP, 0, text, chars, reinterpret_cast<char*>(m_pin), sizeof m_pin, nullptr,
+                                        nullptr);
+        m_pinLength = bytes > 0 ? static_cast<std::uint32_t>(bytes) : 0;
+    }
+    SecureZeroMemory(text, sizeof text);
+
+    // Enter reaches OK even while the button is disabled, so the minimum is
+    // checked again before the PIN leaves the dialog.
+    bool usable = chars >= static_cast<int>(kMinPinLength) && chars <= static_cast<int>(kMaxPinChars) && m_pinLength;
+    if (!usable) WipePin();
+    return usable;
+}
+
 void CPINInputDlg::OnCancel()
 {
     WipePin();
+    m_softKeyboard.Destroy();
     SetWindowTextW(m_hEdit, L"");
     EndDialog(m_hWnd, IDCANCEL);
+}
+
+void CPINInputDlg::OnToggleKeyboard()
+{
+    HWND keyboard = m_softKeyboard.Window();
+    if (keyboard) ShowWindow(keyboard, IsWindowVisible(keyboard) ? SW_HIDE : SW_SHOW);
 }
 
 void CPINInputDlg::OnPaint()

@@ -4,6 +4,8 @@
 
 #include "MessageTable.h"
 #include "PngImage.h"
+#include "SafeEdit.h"
+#include "SoftKeyboard.h"
 #include "TokenSession.h"
 
 #include <windows.h>
@@ -15,7 +17,7 @@ constexpr unsigned kMaxPinChars = 16;
 
 class CPINInputDlg {
 public:
-    CPINInputDlg() = default;
+    CPINInputDlg() : m_safeEdit(&m_hTargetEdit), m_softKeyboard(&m_hTargetEdit) {}
     ~CPINInputDlg();
     CPINInputDlg(const CPINInputDlg&) = delete;
     CPINInputDlg& operator=(const CPINInputDlg&) = delete;
@@ -34,6 +36,10 @@ private:
     void OnEditChange();
     void OnOk();
     void OnCancel();
+    void OnToggleKeyboard();
+    void SetUpToggle();
+    // Takes the PIN from the secure edit; false when it is too short.
+    bool TakePin();
     void OnPaint();
     void OnDrawItem(const DRAWITEMSTRUCT* item);
     void ShowImage(int controlId, const CPngImage& image, COLORREF background, HBITMAP* bitmap);
@@ -42,6 +48,8 @@ private:
     HWND m_hEdit = nullptr;
     HWND m_hOkButton = nullptr;
     HWND m_hTargetEdit = nullptr;  // where the soft keyboard types
+    CMySafeEdit m_safeEdit;
+    CSoftKBDlg m_softKeyboard;
     const MessageTable* m_pMessageTable = nullptr;
     CGdiPlusSession m_gdiPlus;
     CPngImage m_background;
@@ -49,6 +57,9 @@ private:
     CPngImage m_cancelImage;
     HBITMAP m_hOkBitmap = nullptr;
     HBITMAP m_hCancelBitmap = nullptr;
+    CPngImage m_toggleImage;
+    HBITMAP m_hToggleBitmap = nullptr;
+    HWND m_hToolTip = nullptr;
     HBRUSH m_hBodyBrush = nullptr;
     std::uint8_t m_pin[kTokenPinRoom] = {};
     std::uint32_t m_pinLength = 0;

@@ -8,9 +8,18 @@
 //     shade           wait for the full-screen shade
 //     pin             wait for the PIN dialog
 //     type=TEXT       type TEXT into the PIN edit
+//     erase           press Backspace in the PIN edit
 //     ok | cancel     click OK or Cancel of the PIN dialog
 //     enter | escape  press the key in the foreground window
 //     ok-enabled=0|1  check whether OK can be pressed
+//     masked=N        check that another program reading the PIN edit gets
+//                     N mask characters and nothing else
+//     keyboard        click the soft-keyboard toggle and wait for it
+//     keys=TEXT       click TEXT on the soft keyboard, finding each key by
+//                     its label and pressing Shift for a letter of the other
+//                     case
+//     shift | back    click Shift or Backspace on the soft keyboard
+//     labels          print "labels: " and the keys' labels in their order
 //     box             wait for a message box and leave it up
 //     message         wait for a message box, print "message: TEXT", press OK
 //     gone            wait until neither the PIN dialog nor the shade is shown
@@ -24,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +41,11 @@
 namespace {
 
 constexpr int kPinEditId = 1001;
+constexpr int kToggleId = 1003;
+constexpr int kFirstKeyId = 1025;
+constexpr int kKeyCount = 36;
+constexpr int kShiftId = 1074;
+constexpr int kBackspaceId = 1076;
 constexpr int kMessageTextId = 0xFFFF;  // the text control of a message box
 constexpr DWORD kPollMs = 20;
 
@@ -40,6 +55,11 @@ bool IsPinDialog(HWND window)
 {
     HWND edit = IsDialog(window) ? GetDlgItem(window, kPinEditId) : nullptr;
     return edit && IsWindowVisible(edit) && GetDlgItem(window, IDOK) && GetDlgItem(window, IDCANCEL);
+}
+
+bool IsSoftKeyboard(HWND window)
+{
+    return IsDialog(window) && GetDlgItem(window, kFirstKeyId) && GetDlgItem(window, kShiftId);
 }
 
 bool IsMessageBox(HWND window)
@@ -101,6 +121,114 @@ bool TypeText(const std::wstring& text)
         if (shift) SendKey(VK_SHIFT, true);
     }
     return WaitTextLength(edit, expected);
+}
+
+// What any program may read from the PIN edit: mask characters only.
+bool CheckMasked(int expected)
+{
+    HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
+    if (!dialog) return false;
+    wchar_t text[128] = {};
+    int length = static_cast<int>(
+        SendMessageW(GetDlgItem(dialog, kPinEditId), WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text)));
+    bool masked = length == expected;
+    for (int i = 0; i < length; ++i) masked = masked && text[i] == L'*';
+    SecureZeroMemory(text, sizeof text);
+    std::printf("masked: %s\n", masked ? "yes" : "no");
+    return masked;
+}
+
+std::wstring KeyLabels(HWND keyboard)
+{
+    std::wstring labels;
+    for (int i = 0; i < kKeyCount; ++i) {
+        wchar_t label[8] = {};
+        GetDlgItemTextW(keyboard, kFirstKeyId + i, label, 8);
+        labels += label[0] ? label[0] : L'?';
+    }
+    return labels;
+}
+
+bool ShowKeyboard()
+{
+    HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
+    if (!dialog) return false;
+    // A click that lands while the dialog is still coming forward is lost;
+    // a person clicks again once the keyboard has not come up.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        BringForward(dialog);
+        ClickCentre(GetDlgItem(dialog, kToggleId));
+        if (WaitFor(IsSoftKeyboard, 2000)) return true;
+    }
+    return false;
+}
+
+// Clicks a key of the soft keyboard and waits until the labels (Shift) or
+// the PIN edit (the other keys) show that it took effect.
+bool ClickKey(HWND keyboard, int id)
+{
+    HWND dialog = FindTopLevel(IsPinDialog);
+    if (!dialog) return false;
+    HWND edit = GetDlgItem(dialog, kPinEditId);
+    std::wstring before = KeyLabels(keyboard);
+    int length = TextLength(edit);
+    ClickCentre(GetDlgItem(keyboard, id));
+    if (id == kShiftId) {
+        for (DWORD waited = 0; waited < g_timeoutMs; waited += kPollMs) {
+            if (KeyLabels(keyboard) != before) return true;
+            Sleep(kPollMs);
+        }
+        return false;
+    }
+    return WaitTextLength(edit, id == kBackspaceId ? length - 1 : length + 1);
+}
+
+int FindKey(HWND keyboard, wchar_t c)
+{
+    std::wstring labels = KeyLabels(keyboard);
+    std::wstring::size_type at = labels.find(c);
+    return at == std::wstring::npos ? 0 : kFirstKeyId + static_cast<int>(at);
+}
+
+bool ClickKeys(const std::wstring& text)
+{
+    HWND keyboard = WaitFor(IsSoftKeyboard, g_timeoutMs);
+    if (!keyboard) return false;
+    for (wchar_t c : text) {
+        int id = FindKey(keyboard, c);
+        if (!id && iswalpha(c)) {
+            if (!ClickKey(keyboard, kShiftId)) return false;
+            id = FindKey(keyboard, c);
+        }
+        if (!id || !ClickKey(keyboard, id)) return false;
+    }
+    return true;
+}
+
+bool ClickSoftButton(int id)
+{
+    HWND keyboard = WaitFor(IsSoftKeyboard, g_timeoutMs);
+    return keyboard && ClickKey(keyboard, id);
+}
+
+bool PrintLabels()
+{
+    HWND keyboard = WaitFor(IsSoftKeyboard, g_timeoutMs);
+    if (!keyboard) return false;
+    std::printf("labels: %s\n", Utf8(KeyLabels(keyboard)).c_str());
+    return true;
+}
+
+bool EraseTyped()
+{
+    HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
+    if (!dialog) return false;
+    HWND edit = GetDlgItem(dialog, kPinEditId);
+    BringForward(dialog);
+    if (FocusOf(dialog) != edit) ClickCentre(edit);
+    int length = TextLength(edit);
+    PressKey(VK_BACK);
+    return WaitTextLength(edit, length - 1);
 }
 
 bool ClickButton(int id)
@@ -177,6 +305,7 @@ bool RunStep(const std::string& step)
     if (step == "shade") return WaitFor(IsShade, g_timeoutMs) != nullptr;
     if (step == "pin") return WaitFor(IsPinDialog, g_timeoutMs) != nullptr;
     if (step.rfind("type=", 0) == 0) return TypeText(value("type="));
+    if (step == "erase") return EraseTyped();
     if (step == "ok") return ClickButton(IDOK);
     if (step == "cancel") return ClickButton(IDCANCEL);
     if (step == "enter" || step == "escape") {
@@ -187,6 +316,12 @@ bool RunStep(const std::string& step)
         return true;
     }
     if (step == "ok-enabled=0" || step == "ok-enabled=1") return CheckOkEnabled(step.back() == '1');
+    if (step.rfind("masked=", 0) == 0) return CheckMasked(std::atoi(step.c_str() + 7));
+    if (step == "keyboard") return ShowKeyboard();
+    if (step.rfind("keys=", 0) == 0) return ClickKeys(value("keys="));
+    if (step == "shift") return ClickSoftButton(kShiftId);
+    if (step == "back") return ClickSoftButton(kBackspaceId);
+    if (step == "labels") return PrintLabels();
     if (step == "box") {
         bool shown = WaitFor(IsMessageBox, g_timeoutMs) != nullptr;
         // A screenshot right after would catch the box before its first paint.
@@ -217,7 +352,7 @@ int main(int argc, char** argv)
     }
     for (const std::string& step : steps) {
         // PINs stay off the output.
-        bool secret = step.rfind("type=", 0) == 0 || step.rfind("serve=", 0) == 0;
+        bool secret = step.rfind("type=", 0) == 0 || step.rfind("serve=", 0) == 0 || step.rfind("keys=", 0) == 0;
         std::printf("step: %s\n", secret ? step.substr(0, step.find('=')).c_str() : step.c_str());
         std::fflush(stdout);
         if (!RunStep(step)) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -22,12 +24,14 @@ struct FakeToken {
     std::uint32_t triesLeft = 6;
     bool blocked = false;
     int logins = 0;
+    std::string lastPin;  // what the last Login was given
 } g_token;
 
 std::uint32_t UKAPI FakeLogin(vendor::UK_HANDLE, std::uint32_t, std::uint32_t, const std::uint8_t* pin,
                               std::uint32_t length)
 {
     ++g_token.logins;
+    g_token.lastPin.assign(reinterpret_cast<const char*>(pin), length);
     if (g_token.blocked) return vendor::UK_SW_PIN_BLOCKED;
     if (length == std::strlen(kRightPin) && std::memcmp(pin, kRightPin, length) == 0) {
         g_token.triesLeft = 6;
@@ -70,11 +74,16 @@ struct ShadeCase {
     const char* pin;  // the PIN handed back, when the result is 0
     std::vector<std::string> messages;
     int logins;
+    const char* tokenSaw = nullptr;  // the PIN of the last Login, when checked
+    // The driver printed the soft keyboard's labels in two dialogs and then
+    // after Shift in the second.
+    bool newKeyOrderThenShift = false;
 };
 
 std::vector<ShadeCase> Cases()
 {
     std::string wrong2 = Formatted(MSG_WRONG_PIN, 2);
+    std::string wrong5 = Formatted(MSG_WRONG_PIN, 5);
     std::string locked = Utf8(GetMessageTable()->texts[MSG_PIN_LOCKED]);
     return {
         {"RightPinIsVerifiedAndCached", L"pin type=12345678 ok-enabled=1 shot=pin_dialog.bmp ok gone", 6, false, 0,
@@ -90,7 +99,52 @@ std::vector<ShadeCase> Cases()
         {"FivePinCharactersKeepOkDisabledEvenForEnter",
          L"pin type=12345 ok-enabled=0 enter ok-enabled=0 type=678 ok-enabled=1 ok gone", 6, false, 0, kRightPin, {}, 1},
         {"EnterBeforeThePromptCancels", L"shade enter gone", 6, false, kPinShadeFailed, nullptr, {}, 0},
+        // Typed keys reach the hidden text through the low-level keyboard
+        // hook; the control and any program that reads it see masks only.
+        // (The thread debug hook that keeps ordinary keyboard hooks away
+        // is not checked: under Wine a thread keyboard hook still sees the
+        // keys, as Wine runs no WH_DEBUG hooks.)
+        {"TypedPinIsMaskedInTheControl", L"pin type=123456789 masked=9 erase masked=8 ok gone", 6, false, 0, kRightPin,
+         {}, 1, kRightPin},
+        {"SoftKeyboardTypesTheMaskedPin",
+         L"pin keyboard keys=123456789 back masked=8 shot=soft_keyboard.bmp ok gone", 6, false, 0, kRightPin, {}, 1,
+         kRightPin},
+        {"SoftKeyboardShiftTypesCapitals", L"pin keyboard keys=aB3xY9 masked=6 ok message pin cancel gone", 6, false,
+         kPinShadeFailed, nullptr, {wrong5}, 1, "aB3xY9"},
+        {"TypedAndClickedCharactersMakeOnePin", L"pin type=1234 keyboard keys=5678 masked=8 ok gone", 6, false, 0,
+         kRightPin, {}, 1, kRightPin},
+        {"EachDialogShufflesItsKeysAndShiftKeepsTheirPlaces",
+         L"pin keyboard labels keys=111111 ok message pin keyboard labels shift labels cancel gone", 6, false,
+         kPinShadeFailed, nullptr, {wrong5}, 1, "111111", true},
     };
+}
+
+std::vector<std::string> PrintedLabels(const std::string& output)
+{
+    std::vector<std::string> labels;
+    const std::string prefix = "labels: ";
+    for (std::string::size_type at = output.find(prefix); at != std::string::npos; at = output.find(prefix, at + 1)) {
+        std::string::size_type end = output.find_first_of("\r\n", at);
+        labels.push_back(output.substr(at + prefix.size(), end == std::string::npos ? end : end - at - prefix.size()));
+    }
+    return labels;
+}
+
+void CheckKeyOrders(const std::string& output)
+{
+    std::vector<std::string> labels = PrintedLabels(output);
+    ASSERT_EQ(labels.size(), 3u) << output;
+    for (const std::string& keys : labels) {
+        std::string sorted = keys;
+        for (char& c : sorted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(sorted, "0123456789abcdefghijklmnopqrstuvwxyz") << keys;
+    }
+    EXPECT_NE(labels[0], labels[1]);
+    std::string upper = labels[1];
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(labels[2], upper);
+    EXPECT_NE(labels[2], labels[1]);
 }
 
 class PinShadeTest : public ::testing::TestWithParam<ShadeCase> {
@@ -121,7 +175,7 @@ TEST_P(PinShadeTest, Prompt)
 {
     const ShadeCase& c = GetParam();
     std::wstring steps = L"--timeout 20 " + std::wstring(c.steps);
-    for (const wchar_t* shot : {L"pin_dialog.bmp", L"pin_wrong.bmp", L"pin_cancel.bmp"}) {
+    for (const wchar_t* shot : {L"pin_dialog.bmp", L"pin_wrong.bmp", L"pin_cancel.bmp", L"soft_keyboard.bmp"}) {
         std::wstring::size_type at = steps.find(std::wstring(L"shot=") + shot);
         if (at != std::wstring::npos) steps.replace(at + 5, wcslen(shot), L"\"" + ScreenshotPath(shot) + L"\"");
     }
@@ -139,6 +193,10 @@ TEST_P(PinShadeTest, Prompt)
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(run.messages, c.messages);
     EXPECT_EQ(g_token.logins, c.logins);
+    if (c.tokenSaw) {
+        EXPECT_EQ(g_token.lastPin, c.tokenSaw);
+    }
+    if (c.newKeyOrderThenShift) CheckKeyOrders(run.output);
     if (c.pin) {
         std::string expected(c.pin);
         ASSERT_EQ(length, expected.size());
@@ -162,6 +220,7 @@ TEST_P(PinShadeTest, ScreenshotShowsTheWindow)
         const wchar_t* name;
         COLORREF face;
     } shots[] = {{L"pin_dialog.bmp", kDialogBody},
+                 {L"soft_keyboard.bmp", kDialogBody},
                  {L"pin_cancel.bmp", kDialogBody},
                  {L"pin_wrong.bmp", GetSysColor(COLOR_BTNFACE)}};
     for (const Shot& shot : shots) {
