@@ -147,7 +147,7 @@ struct UK_PRIVATE_KEY_AREAS {
     std::uint8_t area[8][256];
 };
 
-// AsymKeyInit key specification.
+// AsymKeyInit key kind.
 constexpr std::uint8_t UK_USE_PUBLIC_ENCRYPT = 0x01;
 constexpr std::uint8_t UK_USE_PRIVATE_DECRYPT = 0x02;
 constexpr std::uint8_t UK_USE_PRIVATE_SIGN = 0x04;
@@ -169,7 +169,7 @@ struct UK_ASYM_KEY_SPEC {
 // (mode byte 2 SHA-256, else SHA-1 for RSA; SM3 with Z for SM2).
 constexpr std::uint32_t UK_SIGN_BLOCK = 0;
 
-// Symmetric key specification (DES, 3DES and AES on the token).
+// Symmetric key kind (DES, 3DES and AES on the token).
 constexpr std::uint8_t UK_SYM_DES = 2;
 constexpr std::uint8_t UK_SYM_3DES = 4;
 constexpr std::uint8_t UK_SYM_AES = 5;
