@@ -53,6 +53,7 @@ ULONG SendKey(const SessionKeyHandle& key, const BYTE* iv, bool decrypt)
     std::uint32_t responseLen = sizeof response;
     ULONG rc = g_FuncList->SendAPDUCmd(key.pDevCtx->pCtx, command, 5u + dataLen, response, &responseLen);
     tokencrypto::SecureZero(command, sizeof command);
+    if (rc == vendor::UK_OK && (responseLen < vendor::UK_APDU_FRAME || responseLen > sizeof response)) rc = SAR_FAIL;
     if (rc != vendor::UK_OK) {
         LogMessage(LOG_ERROR, "---->_FuncList[0]->SendAPDUCmd ERR:[%#lx]......\n", rc);
         return SAR_FAIL;
