@@ -52,7 +52,8 @@ void RsaPublic(const RSAPUBLICKEYBLOB& blob, RsaPublicKey& key)
 bool IsVerifyingExponent(const RSAPUBLICKEYBLOB& blob)
 {
     const BYTE* e = blob.PublicExponent;
-    const std::uint32_t value = (std::uint32_t{e[0]} << 24) | (std::uint32_t{e[1]} << 16) | (std::uint32_t{e[2]} << 8) | e[3];
+    const std::uint32_t value =
+        (std::uint32_t{e[0]} << 24) | (std::uint32_t{e[1]} << 16) | (std::uint32_t{e[2]} << 8) | e[3];
     return value >= 3 && (value & 1);
 }
 

@@ -107,7 +107,8 @@ ULONG DEVAPI SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, B
     if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_KEY_ARG(pECCPriKeyBlob), SKF_KEY_ARG(pbData),
                      SKF_POINTER_ARG(pSignature)}))
         return call.Refused();
-    if (pECCPriKeyBlob->BitLen != 256) return call.Fail(SAR_INVALIDPARAMERR, "BitLen err[%#lx]", pECCPriKeyBlob->BitLen);
+    if (pECCPriKeyBlob->BitLen != 256)
+        return call.Fail(SAR_INVALIDPARAMERR, "BitLen err[%#lx]", pECCPriKeyBlob->BitLen);
     if (ULONG rc = DF_ExtECCSign(pECCPriKeyBlob, pbData, ulDataLen, pSignature))
         return call.Fail(SAR_FAIL, "DF_ExtECCSign ERR[%#lx]", rc);
     return call.Done();

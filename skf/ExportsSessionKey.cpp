@@ -15,7 +15,8 @@ namespace {
 ULONG KeyRefused(ExportCall& call, HKEY_HANDLE hKey)
 {
     if (!call.Check({ArgCheck{hKey, "hKey", ArgKind::HandleOut, __FILE__, __LINE__}})) return call.Refused();
-    if (IsLiveHandle(hKey, HandleKind::SessionKey) && IsLiveHandle(static_cast<SessionKeyHandle*>(hKey)->pDevCtx, HandleKind::Device))
+    if (IsLiveHandle(hKey, HandleKind::SessionKey) &&
+        IsLiveHandle(static_cast<SessionKeyHandle*>(hKey)->pDevCtx, HandleKind::Device))
         return SAR_OK;
     return call.Fail(SAR_INVALIDHANDLEERR, "[%s(%d)]Invalid Handle: hKey", SourceName(__FILE__), __LINE__);
 }

@@ -168,7 +168,8 @@ Pkey RsaKeyWithExponent(unsigned bits, unsigned long exponent)
     Bn e(BN_new());
     BN_set_word(e.get(), exponent);
     EVP_PKEY* key = nullptr;
-    if (EVP_PKEY_keygen_init(ctx.get()) <= 0 || EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), static_cast<int>(bits)) <= 0 ||
+    if (EVP_PKEY_keygen_init(ctx.get()) <= 0 ||
+        EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), static_cast<int>(bits)) <= 0 ||
         EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), e.get()) <= 0)
         return nullptr;
     EVP_PKEY_keygen(ctx.get(), &key);
