@@ -84,14 +84,6 @@ void DeleteReplacedContainer(DevCtx* pDevCtx, const char* szContainerName)
     if (name == "rsa_container1024" || name == "rsa_container2048") DF_DeleteContainer(pDevCtx, "rsa_container");
 }
 
-ULONG CheckContainer(const ConCtx* pConCtx)
-{
-    if (!pConCtx) return DF_NULL("pConCtx", DF_ERR_NULL_POINTER);
-    if (!pConCtx->pContCtx) return DF_NULL("pConCtx->pContCtx", DF_ERR_NULL_POINTER);
-    if (!pConCtx->pDevCtx) return DF_NULL("pConCtx->pDevCtx", DF_ERR_NULL_POINTER);
-    return DF_CHECK_DEVICE(pConCtx->pDevCtx);
-}
-
 const vendor::UK_KEY_REF& CertReference(const ContCtx& record, BOOL bSignFlag)
 {
     return bSignFlag == TRUE ? record.SignCert : record.ExchCert;
@@ -115,6 +107,15 @@ ULONG CertificateLength(const BYTE* pbCert, ULONG ulCertLen, ULONG& len)
 
 }  // namespace
 
+ULONG CheckContainerContext(const ConCtx* pConCtx, const char* name, const char* file, int line)
+{
+    const std::string prefix = name;
+    if (!pConCtx) return (LogNullPointer(file, line, name), DF_ERR_NULL_POINTER);
+    if (!pConCtx->pContCtx) return (LogNullPointer(file, line, (prefix + "->pContCtx").c_str()), DF_ERR_NULL_POINTER);
+    if (!pConCtx->pDevCtx) return (LogNullPointer(file, line, (prefix + "->pDevCtx").c_str()), DF_ERR_NULL_POINTER);
+    return CheckDeviceContext(pConCtx->pDevCtx, file, line);
+}
+
 ULONG DF_CreateContainer(DevCtx* pDevCtx, const char* szContainerName, ConCtx** ppConCtx)
 {
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
@@ -125,12 +126,13 @@ ULONG DF_CreateContainer(DevCtx* pDevCtx, const char* szContainerName, ConCtx** 
     }
     ContCtx record = {};
     std::strcpy(record.conName, szContainerName);
-    DeleteReplacedContainer(pDevCtx, szContainerName);
     ULONG rc = g_FuncList->CreateContainer(pDevCtx->pCtx, reinterpret_cast<std::uint8_t*>(&record));
     if (rc != vendor::UK_OK) {
         LogMessage(LOG_ERROR, "CreateContainer ERR[%#lx]", rc);
         return SAR_FAIL;
     }
+    // Only once the new container is there does the old one go.
+    DeleteReplacedContainer(pDevCtx, szContainerName);
     return NewHandle(pDevCtx, record, ppConCtx);
 }
 
@@ -192,7 +194,7 @@ ULONG DF_EnumContainer(DevCtx* pDevCtx, char* szContainerName, ULONG* pulSize)
 
 ULONG DF_ImportCert(ConCtx* pConCtx, BOOL bSignFlag, const BYTE* pbCert, ULONG ulCertLen)
 {
-    if (ULONG rc = CheckContainer(pConCtx)) return rc;
+    if (ULONG rc = DF_CHECK_CONTAINER(pConCtx)) return rc;
     ULONG len = 0;
     if (ULONG rc = CertificateLength(pbCert, ulCertLen, len)) return rc;
     LogMessage(LOG_DEBUG, "pbCert[%lu]:", len);
@@ -203,27 +205,23 @@ ULONG DF_ImportCert(ConCtx* pConCtx, BOOL bSignFlag, const BYTE* pbCert, ULONG u
     return rc;
 }
 
-// A signature certificate that cannot be read is answered with the
-// encryption certificate. RSA certificates go out with two NULs appended.
+// The certificate asked for, never the other one in its place. RSA
+// certificates go out with two NULs appended.
 ULONG DF_ExportCert(ConCtx* pConCtx, BOOL bSignFlag, BYTE* pbCert, ULONG* pulCertLen)
 {
     LogMessage(LOG_DEBUG, "%s start...", __func__);
-    if (ULONG rc = CheckContainer(pConCtx)) return rc;
+    if (ULONG rc = DF_CHECK_CONTAINER(pConCtx)) return rc;
     if (!pulCertLen) return DF_NULL("pulCertLen", DF_ERR_NULL_POINTER);
     const ContCtx& record = *pConCtx->pContCtx;
     std::vector<BYTE> cert(kCertReadRoom);
     std::uint32_t len = kCertReadRoom;
     vendor::UK_HANDLE device = pConCtx->pDevCtx->pCtx;
     ULONG rc = g_FuncList->ReadCert(device, &CertReference(record, bSignFlag), cert.data(), &len);
-    if (rc != vendor::UK_OK) {
-        len = kCertReadRoom;
-        rc = g_FuncList->ReadCert(device, &record.ExchCert, cert.data(), &len);
-    }
-    if (rc != vendor::UK_OK) {
+    if (rc != vendor::UK_OK && rc != vendor::UK_SW_FILE_NOT_FOUND) {
         LogMessage(LOG_ERROR, "ReadCert ERR[%#lx]", rc);
         return rc;
     }
-    if (len == 0) {
+    if (rc == vendor::UK_SW_FILE_NOT_FOUND || len == 0) {
         LogMessage(LOG_ERROR, "No Cert can read...");
         return SAR_CERTNOTFOUNTERR;
     }

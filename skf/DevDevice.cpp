@@ -218,7 +218,7 @@ ULONG DF_GenRandom(DevCtx* pDevCtx, BYTE* pbRandom, ULONG ulRandomLen)
         LogMessage(LOG_ERROR, "GenRandom ERR[%#lx]", rc);
         return rc;
     }
+    // Callers make keys from these bytes: only their count is logged.
     LogMessage(LOG_DEBUG, "pbRandom[%lu]:", ulRandomLen);
-    LogHexData(pbRandom, ulRandomLen);
     return SAR_OK;
 }

@@ -1,5 +1,6 @@
 // Device-layer operations on keys the caller hands in, all in software:
 // SM2 signatures and encryption, raw RSA and RSA key-pair generation.
+#include "EccPoint.h"
 #include "KeyLayer.h"
 #include "Logger.h"
 #include "tokencrypto/Rsa.h"
@@ -14,7 +15,7 @@ namespace {
 
 constexpr ULONG kCoordLen = 32;
 constexpr ULONG kSm2Room = 1024;
-constexpr BYTE kExponent65537[] = {0x00, 0x01, 0x00, 0x01};
+constexpr ULONG kMinPkcs1Padding = 11;  // 00 01, eight FF at least, 00
 
 // Wipes a key record when it goes out of scope.
 template <typename T>
@@ -38,13 +39,28 @@ void Sm2Private(const ECCPRIVATEKEYBLOB& blob, Sm2PrivateKey& key)
     std::memcpy(key.d, blob.PrivateKey + kCoordLen, kCoordLen);
 }
 
-void RsaPublic(const RSAPUBLICKEYBLOB& blob, bool ownExponent, RsaPublicKey& key)
+void RsaPublic(const RSAPUBLICKEYBLOB& blob, RsaPublicKey& key)
 {
     std::memset(&key, 0, sizeof key);
     key.bits = blob.BitLen;
     std::memcpy(key.modulus, blob.Modulus, sizeof blob.Modulus);
-    const BYTE* exponent = ownExponent ? blob.PublicExponent : kExponent65537;
-    std::memcpy(key.exponent + sizeof key.exponent - MAX_RSA_EXPONENT_LEN, exponent, MAX_RSA_EXPONENT_LEN);
+    std::memcpy(key.exponent + sizeof key.exponent - MAX_RSA_EXPONENT_LEN, blob.PublicExponent, MAX_RSA_EXPONENT_LEN);
+}
+
+// A verifying exponent is odd and at least 3: with 1 the signature is the
+// block itself and anyone could make one.
+bool IsVerifyingExponent(const RSAPUBLICKEYBLOB& blob)
+{
+    const BYTE* e = blob.PublicExponent;
+    const std::uint32_t value =
+        (std::uint32_t{e[0]} << 24) | (std::uint32_t{e[1]} << 16) | (std::uint32_t{e[2]} << 8) | e[3];
+    return value >= 3 && (value & 1);
+}
+
+// The signature as a number below the modulus.
+bool IsBelowModulus(const RSAPUBLICKEYBLOB& blob, const BYTE* signature, ULONG len)
+{
+    return std::memcmp(signature, blob.Modulus + sizeof blob.Modulus - len, len) < 0;
 }
 
 ULONG ModulusLength(ULONG bits) { return (bits + 7) / 8; }
@@ -83,15 +99,19 @@ void RightAlignHalf(BYTE* field, const std::uint8_t* value, ULONG len)
     std::memcpy(field + RSA_MAX_PRIME_LEN - len, value + RSA_MAX_PRIME_LEN - len, len);
 }
 
-// The digest is 32 bytes; shorter data is refused rather than read past.
+// The data is the 32-byte digest, no more and no less.
 ULONG Verify(const ECCPUBLICKEYBLOB* pKey, const BYTE* pbData, ULONG ulDataLen, const ECCSIGNATUREBLOB* pSignature)
 {
     if (!pKey) return DF_NULL("pECCPubKeyBlob", SAR_INVALIDPARAMERR);
     if (!pbData) return DF_NULL("pbData", SAR_INVALIDPARAMERR);
     if (!pSignature) return DF_NULL("pSignature", SAR_INVALIDPARAMERR);
-    if (ulDataLen < kCoordLen) {
+    if (ulDataLen != kCoordLen) {
         LogMessage(LOG_ERROR, "Data len err[%#lx]", ulDataLen);
-        return SAR_FAIL;
+        return SAR_INDATALENERR;
+    }
+    if (!IsSm2Point(*pKey)) {
+        LogMessage(LOG_ERROR, "pECCPubKeyBlob err");
+        return SAR_INVALIDPARAMERR;
     }
     Sm2PublicKey key = Sm2Public(*pKey);
     BYTE rs[SM2_SIGNATURE_LENGTH];
@@ -144,25 +164,40 @@ ULONG DF_GenExtRSAKey(ULONG ulBitsLen, RSAPRIVATEKEYBLOB* pBlob)
     return SAR_OK;
 }
 
-// Only the trailing bytes of the recovered block are compared with the data.
+// The recovered block must be exactly 00 01, at least eight FF, 00 and
+// the data: a signature over any other data, or any other block, fails.
 ULONG DF_Verify_RSA(const RSAPUBLICKEYBLOB* pKey, const BYTE* pbData, ULONG ulDataLen, const BYTE* pbSignature,
                     ULONG ulSignLen)
 {
     if (!pKey) return DF_NULL("pRSAPubKeyBlob", SAR_INVALIDPARAMERR);
     if (!pbData) return DF_NULL("pbData", SAR_INVALIDPARAMERR);
     if (!pbSignature) return DF_NULL("pbSignature", SAR_INVALIDPARAMERR);
-    RsaPublicKey key;
-    RsaPublic(*pKey, false, key);
-    LogMessage(LOG_DEBUG, "soft_RSA_PublicEncrypt start...");
+    const ULONG len = ModulusLength(pKey->BitLen);
+    ULONG rc = SAR_OK;
+    if (ulSignLen != len || len < kMinPkcs1Padding || len > RSA_MAX_MODULUS_LEN || !IsVerifyingExponent(*pKey) ||
+        !IsBelowModulus(*pKey, pbSignature, len))
+        rc = SOFT_ERR_LENGTH;
     std::vector<BYTE> block;
-    ULONG rc = ulSignLen == ModulusLength(pKey->BitLen) ? PublicOperation(key, pbSignature, ulSignLen, block)
-                                                        : SOFT_ERR_LENGTH;
+    if (rc == SAR_OK) {
+        RsaPublicKey key;
+        RsaPublic(*pKey, key);
+        LogMessage(LOG_DEBUG, "soft_RSA_PublicEncrypt start...");
+        rc = PublicOperation(key, pbSignature, ulSignLen, block);
+    }
     if (rc != SAR_OK) {
         LogMessage(LOG_ERROR, "RSA_Verify err[%#lx]", rc);
         return SAR_FAIL;
     }
-    if (ulDataLen > block.size() ||
-        std::memcmp(block.data() + block.size() - ulDataLen, pbData, ulDataLen) != 0) {
+    if (ulDataLen > len - kMinPkcs1Padding) {
+        LogMessage(LOG_ERROR, "soft_RSA_PublicEncrypt ERR...");
+        return SAR_FAIL;
+    }
+    std::vector<BYTE> expected(len, 0xFF);
+    expected[0] = 0x00;
+    expected[1] = 0x01;
+    expected[len - ulDataLen - 1] = 0x00;
+    if (ulDataLen) std::memcpy(expected.data() + len - ulDataLen, pbData, ulDataLen);
+    if (block != expected) {
         LogMessage(LOG_ERROR, "soft_RSA_PublicEncrypt ERR...");
         return SAR_FAIL;
     }
@@ -178,7 +213,7 @@ ULONG DF_Verify_ECC(const ECCPUBLICKEYBLOB* pKey, const BYTE* pbData, ULONG ulDa
 ULONG DF_ExtECCVerify(const ECCPUBLICKEYBLOB* pKey, const BYTE* pbData, ULONG ulDataLen,
                       const ECCSIGNATUREBLOB* pSignature)
 {
-    if (pKey && pbData && pSignature && ulDataLen >= kCoordLen) {
+    if (pKey && pbData && pSignature && ulDataLen == kCoordLen) {
         LogMessage(LOG_DEBUG, "pECCPubKeyBlob:");
         LogHexData(pKey, sizeof *pKey);
         LogMessage(LOG_DEBUG, "pbData[%lu]:", ulDataLen);
@@ -198,7 +233,7 @@ ULONG DF_ExtRSAPubKeyOperation(const RSAPUBLICKEYBLOB* pKey, const BYTE* pbInput
         return SAR_OK;
     }
     RsaPublicKey key;
-    RsaPublic(*pKey, true, key);
+    RsaPublic(*pKey, key);
     std::vector<BYTE> out;
     if (ULONG rc = PublicOperation(key, pbInput, ulInputLen, out)) {
         LogMessage(LOG_ERROR, "RSA_Verify err[%#lx]", rc);
@@ -259,7 +294,7 @@ ULONG DF_ExtECCEncrypt(const ECCPUBLICKEYBLOB* pKey, const BYTE* pbPlainText, UL
     std::uint32_t rc = SOFT_ERR_TOO_LONG;
     std::vector<BYTE> out(kSm2Room);
     std::uint32_t outLen = 0;
-    if (ulPlainTextLen + SM2_CIPHER_OVERHEAD <= kSm2Room)
+    if (ulPlainTextLen <= kSm2Room - SM2_CIPHER_OVERHEAD)
         rc = SM2_Enc(&key, pbPlainText, ulPlainTextLen, out.data(), &outLen, ulPlainTextLen + SM2_CIPHER_OVERHEAD);
     if (rc != SM2_OK) {
         LogMessage(LOG_ERROR, "SM2_Enc err[%#x]", rc);
@@ -268,6 +303,8 @@ ULONG DF_ExtECCEncrypt(const ECCPUBLICKEYBLOB* pKey, const BYTE* pbPlainText, UL
     LogMessage(LOG_DEBUG, "outbuf[%u]", static_cast<unsigned>(outLen));
     LogHexData(out.data(), outLen);
     const ULONG cipherLen = outLen - SM2_CIPHER_OVERHEAD;
+    std::memset(pCipherText->XCoordinate, 0, sizeof pCipherText->XCoordinate);
+    std::memset(pCipherText->YCoordinate, 0, sizeof pCipherText->YCoordinate);
     std::memcpy(pCipherText->XCoordinate + kCoordLen, out.data() + 1, kCoordLen);
     std::memcpy(pCipherText->YCoordinate + kCoordLen, out.data() + 1 + kCoordLen, kCoordLen);
     std::memcpy(pCipherText->Cipher, out.data() + 1 + 2 * kCoordLen, cipherLen);
@@ -280,7 +317,7 @@ ULONG DF_ExtECCEncrypt(const ECCPUBLICKEYBLOB* pKey, const BYTE* pbPlainText, UL
 ULONG Sm2CipherFromBlob(const ECCCIPHERBLOB* pCipher, ULONG cipherRoom, std::vector<BYTE>& out)
 {
     const ULONG cipherLen = pCipher->CipherLen;
-    if (cipherLen > cipherRoom || cipherLen + SM2_CIPHER_OVERHEAD > kSm2Room) {
+    if (cipherLen > cipherRoom || cipherLen > kSm2Room - SM2_CIPHER_OVERHEAD) {
         LogMessage(LOG_ERROR, "CipherLen err[%lu]", cipherLen);
         return SOFT_ERR_TOO_LONG;
     }
@@ -337,6 +374,7 @@ ULONG DF_ExtECCSign(const ECCPRIVATEKEYBLOB* pKey, const BYTE* pbData, ULONG ulD
         LogMessage(LOG_ERROR, "SM2_Sign err[%#x]", rc);
         return SAR_FAIL;
     }
+    std::memset(pSignature, 0, sizeof *pSignature);
     std::memcpy(pSignature->r + kCoordLen, rs, kCoordLen);
     std::memcpy(pSignature->s + kCoordLen, rs + kCoordLen, kCoordLen);
     return SAR_OK;

@@ -50,13 +50,22 @@ ULONG CheckFileName(const char* szFileName)
     return SAR_OK;
 }
 
+// Only a PIN this device context presented and the token accepted is used;
+// without one the token is not asked, so no try is spent.
 ULONG LoginUser(DevCtx* pDevCtx)
 {
+    const char* pin = pDevCtx->pins.user;
+    const std::size_t len = strnlen(pin, kKeptPinRoom);
+    if (len == 0) {
+        LogMessage(LOG_ERROR, "no user PIN verified......\n");
+        return SAR_PIN_INVALID;
+    }
     ULONG rc = g_FuncList->Login(pDevCtx->pCtx, vendor::UK_PIN_USER, vendor::UK_PIN_USER,
-                                 reinterpret_cast<const std::uint8_t*>(g_szUserPin),
-                                 static_cast<std::uint32_t>(strnlen(g_szUserPin, kKeptPinRoom)));
+                                 reinterpret_cast<const std::uint8_t*>(pin), static_cast<std::uint32_t>(len));
     if (rc == vendor::UK_OK) return SAR_OK;
     LogMessage(LOG_ERROR, "g_FuncList[0]->Login ERR:[%#lx]......\n", rc);
+    // A PIN the token no longer takes would spend a try at every change.
+    if (vendor::IsWrongPin(rc) || rc == vendor::UK_SW_PIN_BLOCKED) ForgetPin(pDevCtx->pins.user);
     return SAR_PIN_INVALID;
 }
 
@@ -198,7 +207,7 @@ ULONG DF_GetFileInfo(DevCtx* pDevCtx, const char* szFileName, FILEATTRIBUTE* pFi
     return SAR_OK;
 }
 
-// The length reported is the count of bytes copied plus one.
+// The length reported is the count of bytes copied.
 ULONG DF_ReadFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulOffset, ULONG ulSize, BYTE* pbOutData,
                   ULONG* pulOutLen)
 {
@@ -213,16 +222,16 @@ ULONG DF_ReadFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulOffset, ULONG
         return SAR_INDATALENERR;
     }
     ULONG count = std::min(ulSize, length - ulOffset);
-    if (pbOutData && *pulOutLen < count + 1) {
-        *pulOutLen = count + 1;
+    if (pbOutData && *pulOutLen < count) {
+        *pulOutLen = count;
         LogMessage(LOG_ERROR, "Data Len Too small......\n");
         return SAR_BUFFER_TOO_SMALL;
     }
-    *pulOutLen = count + 1;
+    *pulOutLen = count;
     if (!pbOutData) return SAR_OK;
     std::memcpy(pbOutData, data.data() + ulOffset, count);
+    // File contents stay out of the log.
     LogMessage(LOG_DEBUG, "pbOutData[%lu]", count);
-    LogHexData(pbOutData, count);
     return SAR_OK;
 }
 

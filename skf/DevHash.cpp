@@ -4,25 +4,7 @@
 #include "tokencrypto/Sm2.h"
 
 #include <cstring>
-#include <mutex>
 #include <new>
-#include <set>
-
-namespace {
-
-std::mutex& LiveLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
-std::set<const void*>& LiveHashes()
-{
-    static std::set<const void*> live;
-    return live;
-}
-
-}  // namespace
 
 ULONG DF_HashInit_SM3(HANDLE hDev, const BYTE* pPubKey, const BYTE* pucID, ULONG ulIDLen, HashCtx** ppHashCtx)
 {
@@ -44,26 +26,14 @@ ULONG DF_HashInit_SM3(HANDLE hDev, const BYTE* pPubKey, const BYTE* pucID, ULONG
         return SAR_FAIL;
     }
     tokencrypto::SM3_Update(&ctx->sm3, z, sizeof z);
-    {
-        std::lock_guard<std::mutex> guard(LiveLock());
-        LiveHashes().insert(ctx);
-    }
+    RegisterHandle(ctx, HandleKind::Hash);
     *ppHashCtx = ctx;
     return SAR_OK;
 }
 
-bool IsLiveHash(const void* handle)
-{
-    std::lock_guard<std::mutex> guard(LiveLock());
-    return LiveHashes().count(handle) != 0;
-}
-
 bool CloseHashHandle(HANDLE handle)
 {
-    {
-        std::lock_guard<std::mutex> guard(LiveLock());
-        if (LiveHashes().erase(handle) == 0) return false;
-    }
+    if (!TakeHandle(handle, HandleKind::Hash)) return false;
     delete static_cast<HashCtx*>(handle);
     return true;
 }

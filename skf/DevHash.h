@@ -2,12 +2,11 @@
 // and user ID; the hash handle keeps the device handle it was made on.
 #pragma once
 
+#include "Handles.h"
 #include "SkfDefs.h"
 #include "tokencrypto/Sm3.h"
 
 constexpr ULONG SGD_SM3 = 0x00000001;
-constexpr ULONG SGD_SHA1 = 0x00000002;
-constexpr ULONG SGD_SHA256 = 0x00000004;
 
 // ECCPUBLICKEYBLOB: BitLen, then X and Y of 64 bytes each, the 32-byte
 // coordinates right-aligned.
@@ -25,6 +24,5 @@ struct HashCtx {
 // A new context holding SM3 over Z; registered as a live hash handle.
 ULONG DF_HashInit_SM3(HANDLE hDev, const BYTE* pPubKey, const BYTE* pucID, ULONG ulIDLen, HashCtx** ppHashCtx);
 
-bool IsLiveHash(const void* handle);
 // Frees a live hash handle; false when the handle is not one.
 bool CloseHashHandle(HANDLE handle);

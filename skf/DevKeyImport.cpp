@@ -69,13 +69,7 @@ ULONG RecordExchangeKey(ConCtx* pConCtx, std::uint8_t size, bool setSm2, const c
     return rc;
 }
 
-ULONG CheckImportContainer(const ConCtx* pConCtx)
-{
-    if (!pConCtx) return DF_NULL("hContainer", DF_ERR_NULL_POINTER);
-    if (!pConCtx->pContCtx) return DF_NULL("hContainer->pContCtx", DF_ERR_NULL_POINTER);
-    if (!pConCtx->pDevCtx) return DF_NULL("hContainer->pDevCtx", DF_ERR_NULL_POINTER);
-    return DF_CHECK_DEVICE(pConCtx->pDevCtx);
-}
+#define CHECK_IMPORT_CONTAINER(con) CheckContainerContext(con, "hContainer", __FILE__, __LINE__)
 
 ULONG ImportRsaKey(DevCtx* pDevCtx, const ContCtx& record, const tokencrypto::RsaPrivateKey& key)
 {
@@ -106,7 +100,7 @@ ULONG DF_ImportRSAKeyPair(ConCtx* pConCtx, ULONG ulSymAlgId, const BYTE* pbWrapp
                           const BYTE* pbEncryptedData, ULONG ulEncryptedDataLen)
 {
     LogMessage(LOG_DEBUG, "DF_ImportRSAKeyPair start...");
-    if (ULONG rc = CheckImportContainer(pConCtx)) return rc;
+    if (ULONG rc = CHECK_IMPORT_CONTAINER(pConCtx)) return rc;
     if (!pbWrappedKey) return DF_NULL("pbWrappedKey", SAR_INVALIDPARAMERR);
     if (!pbEncryptedData) return DF_NULL("pbEncryptedData", SAR_INVALIDPARAMERR);
     const ContCtx& record = *pConCtx->pContCtx;
@@ -171,7 +165,7 @@ ULONG DF_ImportECCKeyPair(ConCtx* pConCtx, const ENVELOPEDKEYBLOB* pEnvelopedKey
     if (ULONG rc = Sm2CipherFromBlob(&wrapped, wrapped.CipherLen, cipher)) return rc;
     LogMessage(LOG_DEBUG, "SM2 PubKey:");
     LogHexData(&pEnvelopedKeyBlob->PubKey, sizeof pEnvelopedKeyBlob->PubKey);
-    if (ULONG rc = CheckImportContainer(pConCtx)) return rc;
+    if (ULONG rc = CHECK_IMPORT_CONTAINER(pConCtx)) return rc;
     const ContCtx& record = *pConCtx->pContCtx;
     if (!record.SignKeyLen) {
         LogMessage(LOG_ERROR, "sign key not exist");
@@ -206,7 +200,8 @@ ULONG DF_ImportECCKeyPair(ConCtx* pConCtx, const ENVELOPEDKEYBLOB* pEnvelopedKey
     LogMessage(LOG_DEBUG, "pEnvelopedKeyBlob->PubKey.YCoordinate[%lu]", kEccCoordLen);
     LogHexData(y, kEccCoordLen);
     vendor::UK_PUBLIC_KEY pub = {kEccBits, x, y};
-    rc = g_FuncList->ImportPublicKey(pConCtx->pDevCtx->pCtx, vendor::UK_ALG_SM2, &ref, &pub);
+    vendor::UK_KEY_REF pubRef = {vendor::UK_REF_SM2_PUBLIC, record.ExchPubKey.number};
+    rc = g_FuncList->ImportPublicKey(pConCtx->pDevCtx->pCtx, vendor::UK_ALG_SM2, &pubRef, &pub);
     if (rc != vendor::UK_OK) {
         LogMessage(LOG_ERROR, "---->ImportPublicKey Error. Code[%#lx]", rc);
         return rc;

@@ -15,6 +15,7 @@ constexpr std::uint32_t kEccCoordLen = 32;
 constexpr ULONG kEccBits = 256;
 constexpr ULONG kMaxRsaUnits = 2;  // size bytes of 1024-bit units
 constexpr std::uint32_t kUpdateRecord = 0x10000;
+constexpr ULONG kPkcs1Overhead = 11;  // the least that PKCS#1 padding adds
 constexpr BYTE kPublicExponent[] = {0x00, 0x01, 0x00, 0x01};
 
 struct KeyChoice {
@@ -144,14 +145,6 @@ ULONG Generate(ConCtx* pConCtx, std::uint32_t algorithm, ULONG bits, std::uint8_
 
 }  // namespace
 
-ULONG CheckKeyContainer(const ConCtx* pConCtx, const char* file, int line)
-{
-    if (!pConCtx) return (LogNullPointer(file, line, "pConCtx"), DF_ERR_NULL_POINTER);
-    if (!pConCtx->pContCtx) return (LogNullPointer(file, line, "pConCtx->pContCtx"), DF_ERR_NULL_POINTER);
-    if (!pConCtx->pDevCtx) return (LogNullPointer(file, line, "pConCtx->pDevCtx"), DF_ERR_NULL_POINTER);
-    return CheckDeviceContext(pConCtx->pDevCtx, file, line);
-}
-
 ULONG DF_GenRSAKey(ConCtx* pConCtx, ULONG ulBitsLen, RSAPUBLICKEYBLOB* pBlob)
 {
     if (ULONG rc = DF_CHECK_CONTAINER(pConCtx)) return rc;
@@ -258,7 +251,7 @@ ULONG DF_SignData_RSA(ConCtx* pConCtx, const BYTE* pbData, ULONG ulDataLen, BYTE
     KeyChoice key;
     if (!SigningKey(record, key)) return SAR_KEYNOTFOUNTERR;
     const ULONG keyLen = key.size * 128u;
-    if (ulDataLen + 11 > keyLen) {
+    if (keyLen < kPkcs1Overhead || ulDataLen > keyLen - kPkcs1Overhead) {
         LogMessage(LOG_ERROR, "Data len err[%#lx]", ulDataLen);
         return SAR_INDATALENERR;
     }

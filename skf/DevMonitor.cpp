@@ -44,10 +44,11 @@ std::mutex g_stateLock;    // guards g_monitor
 std::mutex g_runLock;      // one start or stop at a time
 
 // Handed to the monitor thread; it reports its window, or none, and then
-// leaves the record alone.
+// leaves the record alone. The module reference is the thread's own.
 struct ThreadStart {
     HANDLE ready;
     HWND window;
+    HMODULE module;
 };
 
 void FillDevTable()
@@ -174,6 +175,15 @@ DWORD WINAPI DevMonitorThread(LPVOID parameter)
     return 0;
 }
 
+// The thread holds a reference on the library while it runs and drops it
+// as it ends: an application may free the library while the monitor runs,
+// and the thread's code must outlive that.
+DWORD WINAPI PinnedMonitorThread(LPVOID parameter)
+{
+    HMODULE module = static_cast<ThreadStart*>(parameter)->module;
+    FreeLibraryAndExitThread(module, DevMonitorThread(parameter));
+}
+
 void CloseEvents(HANDLE (&events)[kEventCount])
 {
     for (HANDLE& event : events) {
@@ -198,8 +208,13 @@ void StartDevMonitor()
         std::memcpy(g_monitor.events, events, sizeof events);
     }
     FillDevTable();
-    ThreadStart start{CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr};
-    HANDLE thread = start.ready ? CreateThread(nullptr, 0, DevMonitorThread, &start, 0, nullptr) : nullptr;
+    ThreadStart start{CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr, nullptr};
+    HANDLE thread = nullptr;
+    if (start.ready && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                          reinterpret_cast<LPCWSTR>(&PinnedMonitorThread), &start.module)) {
+        thread = CreateThread(nullptr, 0, PinnedMonitorThread, &start, 0, nullptr);
+        if (!thread) FreeLibrary(start.module);
+    }
     if (thread) {
         WaitForSingleObject(start.ready, INFINITE);
         CloseHandle(thread);
@@ -292,4 +307,17 @@ void StopDevMonitor()
     SetEvent(events[kCancel]);
     SendMessageW(window, WM_CLOSE, 0, 0);
     CloseEvents(events);
+}
+
+// Under the loader lock nothing may wait for another thread. A monitor
+// holds the library, so one that runs here is being torn down with the
+// process: it is only asked to close.
+void StopDevMonitorAtDetach()
+{
+    // A thread ended with the process may have left the lock taken.
+    std::unique_lock<std::mutex> guard(g_stateLock, std::try_to_lock);
+    if (!guard.owns_lock() || !g_monitor.window) return;
+    SetEvent(g_monitor.events[kCancel]);
+    PostMessageW(g_monitor.window, WM_CLOSE, 0, 0);
+    g_monitor.window = nullptr;
 }

@@ -16,3 +16,5 @@ ULONG Dev_WaitForEvent(char* szDevName, ULONG* pulDevNameLen, ULONG* pulEvent);
 // Wakes a waiter with the cancel event and ends the monitor; a later wait
 // starts a new one.
 void StopDevMonitor();
+// The same from DllMain: it only signals and posts.
+void StopDevMonitorAtDetach();

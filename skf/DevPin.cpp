@@ -55,7 +55,11 @@ ULONG DF_ChangePIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szOldPin, const
     }
     ULONG rc = g_FuncList->ModifyPIN(pDevCtx->pCtx, type, type, Bytes(szOldPin), Length(szOldPin), Bytes(szNewPin),
                                      Length(szNewPin));
-    if (rc == vendor::UK_OK) return SAR_OK;
+    if (rc == vendor::UK_OK) {
+        // The kept PIN follows the change, so the next file login uses the new one.
+        KeepPin(ulPINType == ADMIN_TYPE ? pDevCtx->pins.admin : pDevCtx->pins.user, szNewPin);
+        return SAR_OK;
+    }
     LogMessage(LOG_ERROR, "ModifyPIN err[%#lx]", rc);
     return ReportTriesLeft(pDevCtx, type, pulRetryCount, SAR_FAIL);
 }
@@ -81,16 +85,22 @@ ULONG DF_GetPINInfo(DevCtx* pDevCtx, ULONG ulPINType, ULONG* pulMaxRetryCount, U
     return SAR_OK;
 }
 
-// The presented PIN is kept before the login, a wrong one too.
+// A PIN is kept once the token accepted it; a refused one forgets the PIN
+// of its type, so no later login spends a try on it.
 ULONG DF_VerifyPIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szPIN, ULONG* pulRetryCount)
 {
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
     if (!szPIN) return DF_NULL("szPIN", DF_ERR_NULL_POINTER);
     std::uint32_t type = VendorPinType(ulPINType);
-    if (ulPINType == ADMIN_TYPE) KeepPin(g_szAdminPin, szPIN);
-    if (ulPINType == USER_TYPE) KeepPin(g_szUserPin, szPIN);
+    char (*kept)[kKeptPinRoom] = ulPINType == ADMIN_TYPE  ? &pDevCtx->pins.admin
+                                 : ulPINType == USER_TYPE ? &pDevCtx->pins.user
+                                                          : nullptr;
     ULONG rc = g_FuncList->Login(pDevCtx->pCtx, type, type, Bytes(szPIN), Length(szPIN));
-    if (rc == vendor::UK_OK) return SAR_OK;
+    if (rc == vendor::UK_OK) {
+        if (kept) KeepPin(*kept, szPIN);
+        return SAR_OK;
+    }
+    if (kept) ForgetPin(*kept);
     LogMessage(LOG_ERROR, "Login err[%#lx]", rc);
     return ReportTriesLeft(pDevCtx, type, pulRetryCount, rc);
 }
@@ -121,6 +131,8 @@ ULONG DF_UnblockPIN(DevCtx* pDevCtx, const char* szAdminPIN, const char* szNewUs
     ULONG len = sizeof response;
     rc = SendTokenCommand(pDevCtx, command, newLen + 5, response, &len);
     SecureZeroMemory(command, sizeof command);
+    // The kept user PIN no longer opens the token.
+    if (rc == SAR_OK) ForgetPin(pDevCtx->pins.user);
     return rc;
 }
 

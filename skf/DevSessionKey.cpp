@@ -7,26 +7,12 @@
 #include "tokencrypto/SecureZero.h"
 
 #include <cstring>
-#include <mutex>
 #include <new>
-#include <set>
 
 namespace {
 
 constexpr ULONG kRsaBlockLen = 128;
 constexpr ULONG kRsaPadLen = kRsaBlockLen - 3 - kSessionKeyLen;  // 109
-
-std::mutex& KeyTableLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
-std::set<const void*>& KeyTable()
-{
-    static std::set<const void*> table;
-    return table;
-}
 
 // Random bytes from the token, none of them zero, as a type-2 block needs.
 ULONG NonZeroRandom(DevCtx* pDevCtx, BYTE* out, ULONG len)
@@ -82,10 +68,29 @@ ULONG Finish(ULONG rc, SessionKeyHandle* pKey, SessionKeyHandle** ppKey)
 
 }  // namespace
 
+bool IsSymmAlgorithm(ULONG ulAlgID)
+{
+    switch (ulAlgID) {
+    case SGD_SM1_ECB:
+    case SGD_SM1_CBC:
+    case SGD_SSF33_ECB:
+    case SGD_SSF33_CBC:
+    case SGD_SMS4_ECB:
+    case SGD_SMS4_CBC:
+        return true;
+    default:
+        return false;
+    }
+}
+
 ULONG DF_SetSymmKey(DevCtx* pDevCtx, const BYTE* pbKey, ULONG ulAlgID, SessionKeyHandle** ppKey)
 {
     if (!pbKey) return DF_NULL("pbKey", SAR_INVALIDPARAMERR);
     if (!ppKey) return DF_NULL("phKey", SAR_INVALIDPARAMERR);
+    if (!IsSymmAlgorithm(ulAlgID)) {
+        LogMessage(LOG_ERROR, "not support alg [%#lx]", ulAlgID);
+        return SAR_INVALIDPARAMERR;
+    }
     auto* handle = new (std::nothrow) SessionKeyHandle();
     if (!handle) {
         LogMessage(LOG_ERROR, "---->SKFAllocMemory......\n");
@@ -95,29 +100,17 @@ ULONG DF_SetSymmKey(DevCtx* pDevCtx, const BYTE* pbKey, ULONG ulAlgID, SessionKe
     handle->ulAlgID = ulAlgID;
     handle->ulPadding = 0;
     handle->pDevCtx = pDevCtx;
-    {
-        std::lock_guard<std::mutex> guard(KeyTableLock());
-        KeyTable().insert(handle);
-    }
+    RegisterHandle(handle, HandleKind::SessionKey);
     *ppKey = handle;
     return SAR_OK;
 }
 
-void DF_CloseSessionKey(SessionKeyHandle* pKey)
+bool DF_CloseSessionKey(SessionKeyHandle* pKey)
 {
-    if (!pKey) return;
-    {
-        std::lock_guard<std::mutex> guard(KeyTableLock());
-        KeyTable().erase(pKey);
-    }
+    if (!TakeHandle(pKey, HandleKind::SessionKey)) return false;
     tokencrypto::SecureZero(pKey, sizeof *pKey);
     delete pKey;
-}
-
-bool IsLiveSessionKey(const void* handle)
-{
-    std::lock_guard<std::mutex> guard(KeyTableLock());
-    return KeyTable().count(handle) != 0;
+    return true;
 }
 
 ULONG DF_ECCExportSessionKey(ConCtx* pConCtx, ULONG ulAlgId, const ECCPUBLICKEYBLOB* pPubKey, ECCCIPHERBLOB* pData,

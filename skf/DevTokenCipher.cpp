@@ -1,29 +1,29 @@
 // The token's cipher, driven by its own commands: a key load, then the
-// data in pieces of 128 bytes, each sent and read back. Results pass to
-// the Update and Final exports through four process-wide buffers.
+// data in pieces of 128 bytes, each sent and read back. The token holds one
+// loaded key and its chain at a time, so every run reloads the key with the
+// stream's own chaining value under one lock: streams of several keys and
+// threads then do not disturb each other.
 #include "KeyLayer.h"
 #include "Logger.h"
 #include "VendorBinding.h"
+#include "tokencrypto/SecureZero.h"
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace {
 
-constexpr ULONG kBlock = 16;
 constexpr ULONG kPiece = 128;
 constexpr ULONG kResponseRoom = 1024;
 constexpr BYTE kDecryptFlag = 0x80;
 
-struct StreamBuffer {
-    BYTE data[kStreamRoom];
-    ULONG len;
-};
-
-StreamBuffer g_streams[4];
-
-StreamBuffer& Buffer(Stream which) { return g_streams[static_cast<int>(which)]; }
+std::mutex& TokenCipherLock()
+{
+    static std::mutex lock;
+    return lock;
+}
 
 bool IsCbc(ULONG algId) { return algId == SGD_SM1_CBC || algId == SGD_SSF33_CBC || algId == SGD_SMS4_CBC; }
 
@@ -39,24 +39,21 @@ BYTE KeyLoadP2(ULONG algId)
     }
 }
 
-ULONG LoadKey(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param, bool decrypt)
+// Sends the key-load command: the key, and for CBC the chaining value.
+ULONG SendKey(const SessionKeyHandle& key, const BYTE* iv, bool decrypt)
 {
-    if (!pKey) return DF_NULL("hKey", SAR_INVALIDHANDLEERR);
-    if (ULONG rc = DF_CHECK_DEVICE(pKey->pDevCtx)) return rc;
-    LogMessage(LOG_DEBUG, "FeedBitLen[%lu], IVLen[%lu], PaddingType[%lu]", param.FeedBitLen, param.IVLen,
-               param.PaddingType);
-    pKey->ulPadding = param.PaddingType;
-    const bool cbc = IsCbc(pKey->ulAlgID);
-    const BYTE dataLen = cbc ? 2 * kBlock : kBlock;
-    BYTE command[5 + 2 * kBlock] = {0xB0, 0x9B, 0x00,
-                                    static_cast<BYTE>(KeyLoadP2(pKey->ulAlgID) | (decrypt ? kDecryptFlag : 0)), dataLen};
-    std::memcpy(command + 5, pKey->key, kBlock);
-    if (cbc) std::memcpy(command + 5 + kBlock, param.IV, kBlock);
-    LogMessage(LOG_DEBUG, "keyBuf[%d]", 32);
+    const bool cbc = IsCbc(key.ulAlgID);
+    const BYTE dataLen = cbc ? 2 * kCipherBlock : kCipherBlock;
+    BYTE command[5 + 2 * kCipherBlock] = {0xB0, 0x9B, 0x00,
+                                          static_cast<BYTE>(KeyLoadP2(key.ulAlgID) | (decrypt ? kDecryptFlag : 0)),
+                                          dataLen};
+    std::memcpy(command + 5, key.key, kCipherBlock);
+    if (cbc) std::memcpy(command + 5 + kCipherBlock, iv, kCipherBlock);
     BYTE response[kResponseRoom];
     std::uint32_t responseLen = sizeof response;
-    ULONG rc = g_FuncList->SendAPDUCmd(pKey->pDevCtx->pCtx, command, 5u + dataLen, response, &responseLen);
-    std::memset(command, 0, sizeof command);
+    ULONG rc = g_FuncList->SendAPDUCmd(key.pDevCtx->pCtx, command, 5u + dataLen, response, &responseLen);
+    tokencrypto::SecureZero(command, sizeof command);
+    if (rc == vendor::UK_OK && (responseLen < vendor::UK_APDU_FRAME || responseLen > sizeof response)) rc = SAR_FAIL;
     if (rc != vendor::UK_OK) {
         LogMessage(LOG_ERROR, "---->_FuncList[0]->SendAPDUCmd ERR:[%#lx]......\n", rc);
         return SAR_FAIL;
@@ -96,126 +93,170 @@ ULONG TransferPiece(DevCtx* pDevCtx, const BYTE* piece, ULONG len, ULONG index, 
     return SAR_OK;
 }
 
-// Full pieces go to fullOut, the last short one to lastOut.
-ULONG Transfer(DevCtx* pDevCtx, const std::vector<BYTE>& data, std::vector<BYTE>& fullOut, std::vector<BYTE>& lastOut)
+ULONG Transfer(DevCtx* pDevCtx, const std::vector<BYTE>& data, std::vector<BYTE>& out)
 {
     ULONG index = 0;
     for (std::size_t at = 0; at < data.size(); at += kPiece, ++index) {
         const ULONG len = static_cast<ULONG>(std::min<std::size_t>(kPiece, data.size() - at));
-        std::vector<BYTE>& out = len == kPiece ? fullOut : lastOut;
         if (ULONG rc = TransferPiece(pDevCtx, data.data() + at, len, index, out)) return rc;
     }
     return SAR_OK;
 }
 
-void Keep(Stream which, const BYTE* data, std::size_t len)
-{
-    StreamBuffer& buffer = Buffer(which);
-    std::memcpy(buffer.data, data, len);
-    buffer.len = static_cast<ULONG>(len);
-}
-
-ULONG CheckStreamArgs(SessionKeyHandle* pKey, const BYTE* pbData, ULONG* pulOutLen)
+ULONG Start(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param, bool decrypt)
 {
     if (!pKey) return DF_NULL("hKey", SAR_INVALIDHANDLEERR);
-    if (!pbData) return DF_NULL("pbData", SAR_INVALIDPARAMERR);
+    if (ULONG rc = DF_CHECK_DEVICE(pKey->pDevCtx)) return rc;
+    LogMessage(LOG_DEBUG, "FeedBitLen[%lu], IVLen[%lu], PaddingType[%lu]", param.FeedBitLen, param.IVLen,
+               param.PaddingType);
+    if (param.PaddingType > 1) {
+        LogMessage(LOG_ERROR, "PaddingType err[%lu]", param.PaddingType);
+        return SAR_INVALIDPARAMERR;
+    }
+    LogMessage(LOG_DEBUG, "keyBuf[%d]", 32);
+    {
+        std::lock_guard<std::mutex> guard(TokenCipherLock());
+        if (ULONG rc = SendKey(*pKey, param.IV, decrypt)) return rc;
+    }
+    CipherStream& stream = pKey->stream;
+    tokencrypto::SecureZero(&stream, sizeof stream);
+    stream.mode = decrypt ? CipherStream::Decrypting : CipherStream::Encrypting;
+    std::memcpy(stream.chain, param.IV, kCipherBlock);
+    pKey->ulPadding = param.PaddingType;
+    return SAR_OK;
+}
+
+// Whole blocks through the token with the key reloaded at the stream's
+// chaining value; out receives as many bytes.
+ULONG Run(const SessionKeyHandle& key, const std::vector<BYTE>& blocks, std::vector<BYTE>& out)
+{
+    out.clear();
+    if (blocks.empty()) return SAR_OK;
+    std::lock_guard<std::mutex> guard(TokenCipherLock());
+    if (ULONG rc = SendKey(key, key.stream.chain, key.stream.mode == CipherStream::Decrypting)) return rc;
+    return Transfer(key.pDevCtx, blocks, out);
+}
+
+// Padding of 1 to 16 bytes, each holding the count; checked without
+// branching on the plaintext. 0 when the block is not padded so.
+ULONG PaddingLength(const BYTE* lastBlock)
+{
+    const unsigned pad = lastBlock[kCipherBlock - 1];
+    unsigned bad = static_cast<unsigned>(pad == 0) | static_cast<unsigned>(pad > kCipherBlock);
+    for (unsigned i = 0; i < kCipherBlock; ++i) {
+        const unsigned inPad = static_cast<unsigned>(kCipherBlock - i <= pad);
+        bad |= inPad & static_cast<unsigned>(lastBlock[i] != pad);
+    }
+    return bad ? 0 : pad;
+}
+
+// One call on a stream: the held bytes and the new data, then, for a
+// Final, the padding. Nothing in the handle changes until the output is
+// written.
+ULONG Step(SessionKeyHandle* pKey, CipherStream::Mode mode, const BYTE* pbData, ULONG ulDataLen, bool final,
+           BYTE* pbOut, ULONG* pulOutLen)
+{
+    if (!pKey) return DF_NULL("hKey", SAR_INVALIDHANDLEERR);
+    if (!pbData && ulDataLen) return DF_NULL("pbData", SAR_INVALIDPARAMERR);
     if (!pulOutLen) return DF_NULL("pulOutLen", SAR_INVALIDPARAMERR);
-    return DF_CHECK_DEVICE(pKey->pDevCtx);
+    if (ULONG rc = DF_CHECK_DEVICE(pKey->pDevCtx)) return rc;
+    CipherStream& stream = pKey->stream;
+    if (stream.mode != mode) {
+        LogMessage(LOG_ERROR, "cipher not started[%lu]", static_cast<ULONG>(stream.mode));
+        return SAR_FAIL;
+    }
+    if (ulDataLen > kStreamRoom) {
+        LogMessage(LOG_ERROR, "Data len err[%lu]", ulDataLen);
+        return SAR_INDATALENERR;
+    }
+    const bool decrypt = mode == CipherStream::Decrypting;
+    const bool padded = pKey->ulPadding != 0;
+    std::vector<BYTE> input(stream.held, stream.held + stream.heldLen);
+    if (ulDataLen) input.insert(input.end(), pbData, pbData + ulDataLen);
+    const ULONG total = static_cast<ULONG>(input.size());
+    const ULONG tail = total % kCipherBlock;
+    ULONG keep = tail;
+    if (final && !decrypt && padded) {
+        input.insert(input.end(), kCipherBlock - tail, static_cast<BYTE>(kCipherBlock - tail));
+        keep = 0;
+    } else if (final && (tail || (decrypt && padded && total == 0))) {
+        LogMessage(LOG_ERROR, "Data len err[%lu]", total);
+        return SAR_INDATALENERR;
+    } else if (!final && decrypt && padded && !tail && total) {
+        keep = kCipherBlock;  // the last block may be the padding
+    }
+    std::vector<BYTE> blocks(input.begin(), input.end() - keep);
+    const bool strip = final && decrypt && padded;
+    ULONG outLen = static_cast<ULONG>(blocks.size());
+    if (!strip && (!pbOut || *pulOutLen < outLen)) {
+        ULONG room = *pulOutLen;
+        *pulOutLen = outLen;
+        return pbOut && room < outLen ? SAR_BUFFER_TOO_SMALL : SAR_OK;
+    }
+    std::vector<BYTE> out;
+    if (ULONG rc = Run(*pKey, blocks, out)) return rc;
+    if (strip) {
+        const ULONG pad = PaddingLength(out.data() + out.size() - kCipherBlock);
+        if (!pad) {
+            tokencrypto::SecureZero(out.data(), out.size());
+            LogMessage(LOG_ERROR, "padding err");
+            return SAR_FAIL;
+        }
+        outLen -= pad;
+        if (!pbOut || *pulOutLen < outLen) {
+            *pulOutLen = outLen;
+            tokencrypto::SecureZero(out.data(), out.size());
+            return pbOut ? SAR_BUFFER_TOO_SMALL : SAR_OK;
+        }
+    }
+    if (outLen) std::memcpy(pbOut, out.data(), outLen);
+    *pulOutLen = outLen;
+    if (!blocks.empty() && IsCbc(pKey->ulAlgID)) {
+        const std::vector<BYTE>& cipher = decrypt ? blocks : out;
+        std::memcpy(stream.chain, cipher.data() + cipher.size() - kCipherBlock, kCipherBlock);
+    }
+    std::memcpy(stream.held, input.data() + input.size() - keep, keep);
+    stream.heldLen = keep;
+    tokencrypto::SecureZero(input.data(), input.size());
+    tokencrypto::SecureZero(out.data(), out.size());
+    LogMessage(LOG_DEBUG, "pbEncryptedData[%lu]", outLen);
+    return SAR_OK;
 }
 
 }  // namespace
 
-ULONG DF_EncryptInit(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param) { return LoadKey(pKey, param, false); }
+ULONG DF_EncryptInit(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param) { return Start(pKey, param, false); }
 
-ULONG DF_DecryptInit(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param) { return LoadKey(pKey, param, true); }
+ULONG DF_DecryptInit(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param) { return Start(pKey, param, true); }
 
-// Padding applies when asked for and to any input that does not fill its
-// last block.
 ULONG DF_Encrypt(SessionKeyHandle* pKey, const BYTE* pbData, ULONG ulDataLen, BYTE* pbOut, ULONG* pulOutLen)
 {
     LogMessage(LOG_DEBUG, "%s start...", "DF_Encrypt");
-    if (ULONG rc = CheckStreamArgs(pKey, pbData, pulOutLen)) return rc;
-    const ULONG pad = (pKey->ulPadding || ulDataLen % kBlock) ? kBlock - ulDataLen % kBlock : 0;
-    if (ulDataLen > kStreamRoom - pad) {
-        LogMessage(LOG_ERROR, "Data len err[%lu]", ulDataLen);
-        return SAR_INDATALENERR;
-    }
-    std::vector<BYTE> work(pbData, pbData + ulDataLen);
-    work.insert(work.end(), pad, static_cast<BYTE>(pad));
-    const ULONG total = static_cast<ULONG>(work.size());
-    if (!pbOut) {
-        *pulOutLen = total;
-        return SAR_OK;
-    }
-    if (*pulOutLen < total) {
-        *pulOutLen = total;
-        return SAR_BUFFER_TOO_SMALL;
-    }
-    Buffer(Stream::EncryptUpdate).len = Buffer(Stream::EncryptFinal).len = 0;
-    std::vector<BYTE> full, last;
-    if (ULONG rc = Transfer(pKey->pDevCtx, work, full, last)) return rc;
-    Keep(Stream::EncryptUpdate, full.data(), full.size());
-    Keep(Stream::EncryptFinal, last.data(), last.size());
-    std::memcpy(pbOut, full.data(), full.size());
-    std::memcpy(pbOut + full.size(), last.data(), last.size());
-    *pulOutLen = total;
-    LogMessage(LOG_DEBUG, "pbEncryptedData[%lu]", total);
-    return SAR_OK;
+    return Step(pKey, CipherStream::Encrypting, pbData, ulDataLen, true, pbOut, pulOutLen);
 }
 
-// With padding, as many trailing bytes go as the last one says.
+ULONG DF_EncryptUpdate(SessionKeyHandle* pKey, const BYTE* pbData, ULONG ulDataLen, BYTE* pbOut, ULONG* pulOutLen)
+{
+    return Step(pKey, CipherStream::Encrypting, pbData, ulDataLen, false, pbOut, pulOutLen);
+}
+
+ULONG DF_EncryptFinal(SessionKeyHandle* pKey, BYTE* pbOut, ULONG* pulOutLen)
+{
+    return Step(pKey, CipherStream::Encrypting, nullptr, 0, true, pbOut, pulOutLen);
+}
+
 ULONG DF_Decrypt(SessionKeyHandle* pKey, const BYTE* pbData, ULONG ulDataLen, BYTE* pbOut, ULONG* pulOutLen)
 {
     LogMessage(LOG_DEBUG, "%s start...", "DF_Decrypt");
-    if (ULONG rc = CheckStreamArgs(pKey, pbData, pulOutLen)) return rc;
-    const ULONG fill = ulDataLen % kBlock ? kBlock - ulDataLen % kBlock : 0;
-    if (ulDataLen > kStreamRoom - fill) {
-        LogMessage(LOG_ERROR, "Data len err[%lu]", ulDataLen);
-        return SAR_INDATALENERR;
-    }
-    if (!pbOut) {
-        *pulOutLen = ulDataLen;
-        return SAR_OK;
-    }
-    std::vector<BYTE> work(pbData, pbData + ulDataLen);
-    work.insert(work.end(), fill, static_cast<BYTE>(fill));
-    Buffer(Stream::DecryptUpdate).len = Buffer(Stream::DecryptFinal).len = 0;
-    std::vector<BYTE> plain;
-    if (ULONG rc = Transfer(pKey->pDevCtx, work, plain, plain)) return rc;
-    if (pKey->ulPadding && !plain.empty()) {
-        const ULONG drop = plain.back();
-        if (drop > plain.size()) {
-            LogMessage(LOG_ERROR, "padding err[%lu]", drop);
-            return SAR_FAIL;
-        }
-        plain.resize(plain.size() - drop);
-    }
-    const ULONG len = static_cast<ULONG>(plain.size());
-    if (*pulOutLen < len) {
-        *pulOutLen = len;
-        return SAR_BUFFER_TOO_SMALL;
-    }
-    Keep(Stream::DecryptUpdate, plain.data(), len);
-    std::memcpy(pbOut, plain.data(), len);
-    *pulOutLen = len;
-    LogMessage(LOG_DEBUG, "pbEncryptedData[%lu]", len);
-    std::fill(plain.begin(), plain.end(), 0);
-    return SAR_OK;
+    return Step(pKey, CipherStream::Decrypting, pbData, ulDataLen, true, pbOut, pulOutLen);
 }
 
-ULONG HandOutStream(Stream which, BYTE* pbOut, ULONG* pulOutLen)
+ULONG DF_DecryptUpdate(SessionKeyHandle* pKey, const BYTE* pbData, ULONG ulDataLen, BYTE* pbOut, ULONG* pulOutLen)
 {
-    if (!pulOutLen) return DF_NULL("pulOutLen", SAR_INVALIDPARAMERR);
-    const StreamBuffer& buffer = Buffer(which);
-    if (!pbOut) {
-        *pulOutLen = buffer.len;
-        return SAR_OK;
-    }
-    if (*pulOutLen < buffer.len) {
-        *pulOutLen = buffer.len;
-        return SAR_BUFFER_TOO_SMALL;
-    }
-    std::memcpy(pbOut, buffer.data, buffer.len);
-    *pulOutLen = buffer.len;
-    return SAR_OK;
+    return Step(pKey, CipherStream::Decrypting, pbData, ulDataLen, false, pbOut, pulOutLen);
+}
+
+ULONG DF_DecryptFinal(SessionKeyHandle* pKey, BYTE* pbOut, ULONG* pulOutLen)
+{
+    return Step(pKey, CipherStream::Decrypting, nullptr, 0, true, pbOut, pulOutLen);
 }

@@ -51,6 +51,10 @@ ULONG DF_ExportCert(ConCtx* pConCtx, BOOL bSignFlag, BYTE* pbCert, ULONG* pulCer
 // there, else the null pointer is logged and DF_ERR_NULL_POINTER returned.
 ULONG CheckDeviceContext(const DevCtx* pDevCtx, const char* file, int line);
 #define DF_CHECK_DEVICE(ctx) CheckDeviceContext(ctx, __FILE__, __LINE__)
+// The container handle, its record and its device context are there, each
+// missing one logged under the handle's name.
+ULONG CheckContainerContext(const ConCtx* pConCtx, const char* name, const char* file, int line);
+#define DF_CHECK_CONTAINER(con) CheckContainerContext(con, "pConCtx", __FILE__, __LINE__)
 #define DF_NULL(name, code) (LogNullPointer(__FILE__, __LINE__, name), static_cast<ULONG>(code))
 
 // Sends one of the token's own commands with a response buffer of room

@@ -36,7 +36,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
         LogPathPrefix = "C:\\keltosoft\\LORVIN_VUVID";
         LoadDeviceLibrary();
     } else if (reason == DLL_PROCESS_DETACH) {
-        StopDevMonitor();
+        StopDevMonitorAtDetach();
         UnloadDeviceLibrary();
     }
     return TRUE;

@@ -65,11 +65,12 @@ ULONG DEVAPI SKF_ClearSecureState(HAPPLICATION hApplication)
 
 // Nothing is created on the token: the one application stands for any
 // name, and its handle is the device handle.
-ULONG DEVAPI SKF_CreateApplication(DEVHANDLE hDev, LPSTR, LPSTR, DWORD, LPSTR, DWORD, DWORD,
+ULONG DEVAPI SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR, DWORD, LPSTR, DWORD, DWORD,
                                    HAPPLICATION* phApplication)
 {
     ExportCall call(__func__);
-    if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_HANDLE_OUT_ARG(phApplication)})) return call.Refused();
+    if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_POINTER_ARG(szAppName), SKF_HANDLE_OUT_ARG(phApplication)}))
+        return call.Refused();
     *phApplication = hDev;
     return call.Done();
 }

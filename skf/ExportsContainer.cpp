@@ -1,5 +1,6 @@
 // SKF exports of containers and their certificates. Every failure of the
-// device layer reaches the caller as SAR_FAIL.
+// device layer reaches the caller as SAR_FAIL, but for a missing
+// certificate.
 #include "DeviceLayer.h"
 #include "ExportCall.h"
 #include "Logger.h"
@@ -110,6 +111,6 @@ ULONG DEVAPI SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* 
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer)})) return call.Refused();
     if (ULONG rc = DF_ExportCert(AsContainer(hContainer), bSignFlag, pbCert, pulCertLen))
-        return call.Fail(SAR_FAIL, "DF_ExportCert ERR[%#lx]", rc);
+        return call.Fail(rc == SAR_CERTNOTFOUNTERR ? rc : SAR_FAIL, "DF_ExportCert ERR[%#lx]", rc);
     return call.Done();
 }

@@ -66,7 +66,7 @@ ULONG DEVAPI SKF_DisConnectDev(DEVHANDLE hDev)
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
     DevCtx* ctx = AsDevice(hDev);
-    ClearKeptPins();
+    ClearKeptPins(ctx->pins);
     if (ctx->pCtx) {
         if (ULONG rc = DF_CloseDev(ctx)) return call.Fail(SAR_FAIL, "DF_CloseDev err[%#lx]", rc);
     }

@@ -17,7 +17,7 @@ bool CheckHash(ExportCall& call, HANDLE hHash, ULONG& refused)
         refused = call.Refused();
         return false;
     }
-    if (!IsLiveHash(hHash)) {
+    if (!IsLiveHandle(hHash, HandleKind::Hash)) {
         refused = call.Fail(SAR_INVALIDHANDLEERR, "Invalid Handle: hHash");
         return false;
     }
@@ -69,7 +69,8 @@ ULONG DEVAPI SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHas
 ULONG DEVAPI SKF_DigestUpdate(HANDLE hHash, BYTE* pbData, ULONG ulDataLen)
 {
     ExportCall call(__func__);
-    if (!hHash || !IsLiveHash(hHash)) return call.Fail(DF_ERR_NULL_POINTER, "Invalid Handle: hHash");
+    if (!hHash || !IsLiveHandle(hHash, HandleKind::Hash))
+        return call.Fail(DF_ERR_NULL_POINTER, "Invalid Handle: hHash");
     if (ulDataLen && !call.Check({SKF_POINTER_ARG(pbData)})) return call.Refused();
     Feed(hHash, pbData, ulDataLen);
     return call.Done();

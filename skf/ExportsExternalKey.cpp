@@ -1,5 +1,6 @@
 // SKF exports of operations on keys the caller hands in; they run in
 // software and use the device handle only to check it.
+#include "EccPoint.h"
 #include "ExportCall.h"
 #include "KeyLayer.h"
 #include "Logger.h"
@@ -81,6 +82,7 @@ ULONG DEVAPI SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob,
     if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_KEY_ARG(pECCPubKeyBlob), SKF_KEY_ARG(pbPlainText),
                      SKF_POINTER_ARG(pCipherText)}))
         return call.Refused();
+    if (!IsSm2Point(*pECCPubKeyBlob)) return call.Fail(SAR_INVALIDPARAMERR, "pECCPubKeyBlob err");
     if (ULONG rc = DF_ExtECCEncrypt(pECCPubKeyBlob, pbPlainText, ulPlainTextLen, pCipherText))
         return call.Fail(SAR_FAIL, "DF_ExtECCEncrypt ERR[%#lx]", rc);
     return call.Done();
@@ -105,6 +107,8 @@ ULONG DEVAPI SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, B
     if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_KEY_ARG(pECCPriKeyBlob), SKF_KEY_ARG(pbData),
                      SKF_POINTER_ARG(pSignature)}))
         return call.Refused();
+    if (pECCPriKeyBlob->BitLen != 256)
+        return call.Fail(SAR_INVALIDPARAMERR, "BitLen err[%#lx]", pECCPriKeyBlob->BitLen);
     if (ULONG rc = DF_ExtECCSign(pECCPriKeyBlob, pbData, ulDataLen, pSignature))
         return call.Fail(SAR_FAIL, "DF_ExtECCSign ERR[%#lx]", rc);
     return call.Done();

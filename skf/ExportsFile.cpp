@@ -67,7 +67,6 @@ ULONG DEVAPI SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ul
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
     LogMessage(LOG_DEBUG, "szFileName[%s]pbOutData[%lu][ulOffset:%lu]%s", szFileName ? szFileName : "", ulSize,
                ulOffset, kColon);
-    if (pbData) LogHexData(pbData, ulSize);
     if (ULONG rc = DF_WriteFile(AsDevice(hApplication), szFileName, ulOffset, pbData, ulSize))
         return call.Fail(SAR_FAIL, "DF_WriteFile ERR[%#lx]", rc);
     return call.Done();

@@ -2,6 +2,7 @@
 // are checked before they are used; MAC and key agreement are not
 // supported.
 #include "DevHash.h"
+#include "EccPoint.h"
 #include "ExportCall.h"
 #include "KeyLayer.h"
 #include "Logger.h"
@@ -14,17 +15,27 @@ namespace {
 ULONG KeyRefused(ExportCall& call, HKEY_HANDLE hKey)
 {
     if (!call.Check({ArgCheck{hKey, "hKey", ArgKind::HandleOut, __FILE__, __LINE__}})) return call.Refused();
-    if (IsLiveSessionKey(hKey) && IsLiveHandle(static_cast<SessionKeyHandle*>(hKey)->pDevCtx, HandleKind::Device))
+    if (IsLiveHandle(hKey, HandleKind::SessionKey) &&
+        IsLiveHandle(static_cast<SessionKeyHandle*>(hKey)->pDevCtx, HandleKind::Device))
         return SAR_OK;
     return call.Fail(SAR_INVALIDHANDLEERR, "[%s(%d)]Invalid Handle: hKey", SourceName(__FILE__), __LINE__);
 }
 
 SessionKeyHandle* AsKey(HKEY_HANDLE h) { return static_cast<SessionKeyHandle*>(h); }
 
+// A wrong length or parameter reaches the caller as it is; any other
+// failure as SAR_FAIL.
+ULONG Passed(ULONG rc) { return rc == SAR_INDATALENERR || rc == SAR_INVALIDPARAMERR ? rc : SAR_FAIL; }
+
 ULONG Finish(ExportCall& call, ULONG rc, const char* failure)
 {
-    if (rc != SAR_OK) return call.Fail(SAR_FAIL, failure, rc);
+    if (rc != SAR_OK) return call.Fail(Passed(rc), failure, rc);
     return call.Done();
+}
+
+ULONG RefuseAlgorithm(ExportCall& call, ULONG algId)
+{
+    return call.Fail(SAR_INVALIDPARAMERR, "not support alg [%#lx]", algId);
 }
 
 }  // namespace
@@ -33,6 +44,7 @@ ULONG DEVAPI SKF_SetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HKEY_HAN
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_POINTER_ARG(pbKey), SKF_POINTER_ARG(phKey)})) return call.Refused();
+    if (!IsSymmAlgorithm(ulAlgID)) return RefuseAlgorithm(call, ulAlgID);
     SessionKeyHandle* key = nullptr;
     if (ULONG rc = DF_SetSymmKey(AsDevice(hDev), pbKey, ulAlgID, &key))
         return call.Fail(SAR_FAIL, "DF_SetSymmKey ERR[%#lx]", rc);
@@ -47,6 +59,8 @@ ULONG DEVAPI SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPU
     if (!call.Check({SKF_CONTAINER_ARG(hContainer), SKF_HANDLE_OUT_ARG(pPubKey), SKF_POINTER_ARG(pData),
                      SKF_POINTER_ARG(phSessionKey)}))
         return call.Refused();
+    if (!IsSymmAlgorithm(ulAlgId)) return RefuseAlgorithm(call, ulAlgId);
+    if (!IsSm2Point(*pPubKey)) return call.Fail(SAR_INVALIDPARAMERR, "pPubKey not on the curve");
     SessionKeyHandle* key = nullptr;
     if (ULONG rc = DF_ECCExportSessionKey(AsContainer(hContainer), ulAlgId, pPubKey, pData, &key))
         return call.Fail(SAR_FAIL, "DF_ECCExportSessionKey ERR[%#lx]", rc);
@@ -61,6 +75,7 @@ ULONG DEVAPI SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPU
     if (!call.Check({SKF_CONTAINER_ARG(hContainer), SKF_POINTER_ARG(pPubKey), SKF_POINTER_ARG(pbData),
                      SKF_POINTER_ARG(pulDataLen), SKF_POINTER_ARG(phSessionKey)}))
         return call.Refused();
+    if (!IsSymmAlgorithm(ulAlgId)) return RefuseAlgorithm(call, ulAlgId);
     SessionKeyHandle* key = nullptr;
     if (ULONG rc = DF_RSAExportSessionKey(AsContainer(hContainer), ulAlgId, pPubKey, pbData, pulDataLen, &key))
         return call.Fail(SAR_FAIL, "DF_RSAExportSessionKey ERR[%#lx]", rc);
@@ -74,6 +89,7 @@ ULONG DEVAPI SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pb
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer), SKF_POINTER_ARG(pbWrapedData), SKF_POINTER_ARG(phKey)}))
         return call.Refused();
+    if (!IsSymmAlgorithm(ulAlgId)) return RefuseAlgorithm(call, ulAlgId);
     SessionKeyHandle* key = nullptr;
     if (ULONG rc = DF_ImportSessionKey(AsContainer(hContainer), ulAlgId, pbWrapedData, ulWrapedLen, &key))
         return call.Fail(SAR_FAIL, "DF_ImportSessionKey ERR[%#lx]", rc);
@@ -85,9 +101,7 @@ ULONG DEVAPI SKF_EncryptInit(HKEY_HANDLE hKey, BLOCKCIPHERPARAM EncryptParam)
 {
     ExportCall call(__func__);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
-    if (ULONG rc = DF_EncryptInit(AsKey(hKey), EncryptParam))
-        return call.Fail(SAR_FAIL, "DF_EncryptInit ERR[%#lx]", rc);
-    return call.Done();
+    return Finish(call, DF_EncryptInit(AsKey(hKey), EncryptParam), "DF_EncryptInit ERR[%#lx]");
 }
 
 ULONG DEVAPI SKF_Encrypt(HKEY_HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
@@ -100,15 +114,13 @@ ULONG DEVAPI SKF_Encrypt(HKEY_HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* 
                   "DF_Encrypt ERR[%#lx]");
 }
 
-// Hands out the full pieces; the last short piece waits for the Final.
 ULONG DEVAPI SKF_EncryptUpdate(HKEY_HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
                                ULONG* pulEncryptedLen)
 {
     ExportCall call(__func__);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
     if (!call.Check({SKF_POINTER_ARG(pbData), SKF_POINTER_ARG(pulEncryptedLen)})) return call.Refused();
-    ULONG rc = DF_Encrypt(AsKey(hKey), pbData, ulDataLen, pbEncryptedData, pulEncryptedLen);
-    if (rc == SAR_OK && pbEncryptedData) rc = HandOutStream(Stream::EncryptUpdate, pbEncryptedData, pulEncryptedLen);
+    ULONG rc = DF_EncryptUpdate(AsKey(hKey), pbData, ulDataLen, pbEncryptedData, pulEncryptedLen);
     if (rc == SAR_OK) LogMessage(LOG_DEBUG, "pbEncryptedData:[%lu]]", *pulEncryptedLen);
     return Finish(call, rc, "DF_Encrypt ERR[%#lx]");
 }
@@ -118,7 +130,7 @@ ULONG DEVAPI SKF_EncryptFinal(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG* pu
     ExportCall call(__func__);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
     if (!call.Check({SKF_POINTER_ARG(pulEncryptedDataLen)})) return call.Refused();
-    ULONG rc = HandOutStream(Stream::EncryptFinal, pbEncryptedData, pulEncryptedDataLen);
+    ULONG rc = DF_EncryptFinal(AsKey(hKey), pbEncryptedData, pulEncryptedDataLen);
     if (rc == SAR_OK) LogMessage(LOG_DEBUG, "pbEncryptedData:[%lu]]", *pulEncryptedDataLen);
     return Finish(call, rc, "EncryptFinal ERR[%#lx]");
 }
@@ -127,9 +139,7 @@ ULONG DEVAPI SKF_DecryptInit(HKEY_HANDLE hKey, BLOCKCIPHERPARAM DecryptParam)
 {
     ExportCall call(__func__);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
-    if (ULONG rc = DF_DecryptInit(AsKey(hKey), DecryptParam))
-        return call.Fail(SAR_FAIL, "DF_DecryptInit ERR[%#lx]", rc);
-    return call.Done();
+    return Finish(call, DF_DecryptInit(AsKey(hKey), DecryptParam), "DF_DecryptInit ERR[%#lx]");
 }
 
 ULONG DEVAPI SKF_Decrypt(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
@@ -142,18 +152,14 @@ ULONG DEVAPI SKF_Decrypt(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryp
                   "DF_Decrypt ERR[%#lx]");
 }
 
-// Without an output buffer: the length the previous decryption left.
 ULONG DEVAPI SKF_DecryptUpdate(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
                                ULONG* pulDataLen)
 {
     ExportCall call(__func__);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
-    if (!call.Check({SKF_POINTER_ARG(pulDataLen)})) return call.Refused();
-    if (!pbData) return Finish(call, HandOutStream(Stream::DecryptUpdate, nullptr, pulDataLen), "DF_Decrypt ERR[%#lx]");
-    if (!call.Check({SKF_POINTER_ARG(pbEncryptedData)})) return call.Refused();
-    ULONG rc = DF_Decrypt(AsKey(hKey), pbEncryptedData, ulEncryptedLen, pbData, pulDataLen);
-    if (rc == SAR_OK) rc = HandOutStream(Stream::DecryptUpdate, pbData, pulDataLen);
-    return Finish(call, rc, "DF_Decrypt ERR[%#lx]");
+    if (!call.Check({SKF_POINTER_ARG(pbEncryptedData), SKF_POINTER_ARG(pulDataLen)})) return call.Refused();
+    return Finish(call, DF_DecryptUpdate(AsKey(hKey), pbEncryptedData, ulEncryptedLen, pbData, pulDataLen),
+                  "DF_Decrypt ERR[%#lx]");
 }
 
 ULONG DEVAPI SKF_DecryptFinal(HKEY_HANDLE hKey, BYTE* pbDecryptedData, ULONG* pulDecryptedDataLen)
@@ -161,18 +167,14 @@ ULONG DEVAPI SKF_DecryptFinal(HKEY_HANDLE hKey, BYTE* pbDecryptedData, ULONG* pu
     ExportCall call(__func__);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
     if (!call.Check({SKF_POINTER_ARG(pulDecryptedDataLen)})) return call.Refused();
-    return Finish(call, HandOutStream(Stream::DecryptFinal, pbDecryptedData, pulDecryptedDataLen),
-                  "DecryptFinal ERR[%#lx]");
+    return Finish(call, DF_DecryptFinal(AsKey(hKey), pbDecryptedData, pulDecryptedDataLen), "DecryptFinal ERR[%#lx]");
 }
 
 // Session keys are freed here; any other handle is left alone.
 ULONG DEVAPI SKF_CloseHandle(HANDLE hHandle)
 {
     ExportCall call(__func__);
-    if (hHandle && IsLiveSessionKey(hHandle))
-        DF_CloseSessionKey(AsKey(hHandle));
-    else if (hHandle)
-        CloseHashHandle(hHandle);
+    if (hHandle && !DF_CloseSessionKey(AsKey(hHandle))) CloseHashHandle(hHandle);
     return call.Done();
 }
 

@@ -37,3 +37,12 @@ bool IsLiveHandle(const void* handle, HandleKind kind)
     auto it = Table().find(handle);
     return it != Table().end() && it->second == kind;
 }
+
+bool TakeHandle(const void* handle, HandleKind kind)
+{
+    std::lock_guard<std::mutex> guard(TableLock());
+    auto it = Table().find(handle);
+    if (it == Table().end() || it->second != kind) return false;
+    Table().erase(it);
+    return true;
+}

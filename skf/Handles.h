@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../csp/VendorLibrary.h"
+#include "KeptPins.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@ constexpr std::size_t kDevNameRoom = 304;
 struct DevCtx {
     char szDevName[kDevNameRoom];
     vendor::UK_HANDLE pCtx;
+    KeptPins pins;
 };
 
 // The vendor's container record, as EnumContainer, ReadContainer and
@@ -48,11 +50,15 @@ struct ConCtx {
     ContCtx* pContCtx;
 };
 
-enum class HandleKind { Device, Container };
+enum class HandleKind { Device, Container, SessionKey, Hash };
 
-// A handle is live from its registration until it is forgotten. Looking up
+// Every handle of the library, of whatever kind, is in one table: it is
+// live from its registration until it is forgotten. Looking up
 // a pointer never dereferences it, so closed handles and handles of another
 // kind are refused safely.
 void RegisterHandle(const void* handle, HandleKind kind);
 void ForgetHandle(const void* handle);
 bool IsLiveHandle(const void* handle, HandleKind kind);
+// Forgets the handle when it is live and of this kind; false otherwise, so
+// of two threads closing one handle only one frees it.
+bool TakeHandle(const void* handle, HandleKind kind);

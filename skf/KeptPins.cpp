@@ -4,18 +4,17 @@
 
 #include <cstring>
 
-char g_szUserPin[kKeptPinRoom];
-char g_szAdminPin[kKeptPinRoom];
-
-void KeepPin(char* kept, const char* pin)
+void KeepPin(char (&kept)[kKeptPinRoom], const char* pin)
 {
-    SecureZeroMemory(kept, kKeptPinRoom);
+    SecureZeroMemory(kept, sizeof kept);
     std::size_t len = strnlen(pin, kKeptPinRoom);
     if (len < kKeptPinRoom) std::memcpy(kept, pin, len);
 }
 
-void ClearKeptPins()
+void ForgetPin(char (&kept)[kKeptPinRoom]) { SecureZeroMemory(kept, sizeof kept); }
+
+void ClearKeptPins(KeptPins& pins)
 {
-    SecureZeroMemory(g_szUserPin, sizeof g_szUserPin);
-    SecureZeroMemory(g_szAdminPin, sizeof g_szAdminPin);
+    ForgetPin(pins.user);
+    ForgetPin(pins.admin);
 }

@@ -8,13 +8,26 @@
 
 #include <vector>
 
+constexpr ULONG kCipherBlock = 16;
+
+// Where a session key's stream stands: its direction, the chaining value
+// for the next block, and the input bytes held back for the next call.
+// Each key carries its own, so streams of several keys do not mix.
+struct CipherStream {
+    enum Mode : ULONG { None, Encrypting, Decrypting } mode;
+    BYTE chain[kCipherBlock];
+    BYTE held[kCipherBlock];
+    ULONG heldLen;
+};
+
 // A session key: 16 key bytes, the caller's algorithm code, the padding of
-// the last cipher start, and the device it was made on.
+// the last cipher start, the device it was made on, and its stream.
 struct SessionKeyHandle {
     BYTE key[256];
     ULONG ulAlgID;
     ULONG ulPadding;
     DevCtx* pDevCtx;
+    CipherStream stream;
 };
 
 constexpr ULONG kSessionKeyLen = 16;
@@ -25,8 +38,6 @@ constexpr ULONG SOFT_ERR_LENGTH = 1030;
 constexpr ULONG SOFT_ERR_TOO_LONG = 1003;
 
 // Key pairs and signatures on the token
-ULONG CheckKeyContainer(const ConCtx* pConCtx, const char* file, int line);
-#define DF_CHECK_CONTAINER(con) CheckKeyContainer(con, __FILE__, __LINE__)
 ULONG DF_GenRSAKey(ConCtx* pConCtx, ULONG ulBitsLen, RSAPUBLICKEYBLOB* pBlob);
 ULONG DF_GenKeyPair_ECC(ConCtx* pConCtx, ECCPUBLICKEYBLOB* pBlob);
 ULONG DF_ExportPubKey(ConCtx* pConCtx, BOOL bSignFlag, BYTE* pbBlob, ULONG* pulBlobLen);
@@ -57,9 +68,10 @@ ULONG DF_ExtECCSign(const ECCPRIVATEKEYBLOB* pKey, const BYTE* pbData, ULONG ulD
 ULONG Sm2CipherFromBlob(const ECCCIPHERBLOB* pCipher, ULONG cipherRoom, std::vector<BYTE>& out);
 
 // Session keys
+bool IsSymmAlgorithm(ULONG ulAlgID);
 ULONG DF_SetSymmKey(DevCtx* pDevCtx, const BYTE* pbKey, ULONG ulAlgID, SessionKeyHandle** ppKey);
-void DF_CloseSessionKey(SessionKeyHandle* pKey);
-bool IsLiveSessionKey(const void* handle);
+// Frees a live session key; false when the handle is not one.
+bool DF_CloseSessionKey(SessionKeyHandle* pKey);
 ULONG DF_ECCExportSessionKey(ConCtx* pConCtx, ULONG ulAlgId, const ECCPUBLICKEYBLOB* pPubKey, ECCCIPHERBLOB* pData,
                              SessionKeyHandle** ppKey);
 ULONG DF_RSAExportSessionKey(ConCtx* pConCtx, ULONG ulAlgId, const RSAPUBLICKEYBLOB* pPubKey, BYTE* pbData,
@@ -67,16 +79,20 @@ ULONG DF_RSAExportSessionKey(ConCtx* pConCtx, ULONG ulAlgId, const RSAPUBLICKEYB
 ULONG DF_ImportSessionKey(ConCtx* pConCtx, ULONG ulAlgId, const BYTE* pbWrapedData, ULONG ulWrapedLen,
                           SessionKeyHandle** ppKey);
 
-// The token cipher. Results stay in the process-wide stream buffers until
-// the next encryption or decryption.
+// The token cipher as a block stream. Update hands out whole blocks and
+// holds the rest back (decrypting with padding, the last full block too);
+// Final pads or checks and strips the padding; the one-shot calls are an
+// Update and a Final together. Without an output buffer a call reports
+// what it would write and changes nothing; a short buffer gets the length
+// and SAR_BUFFER_TOO_SMALL, and the stream is left as it was.
 ULONG DF_EncryptInit(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param);
 ULONG DF_DecryptInit(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param);
 ULONG DF_Encrypt(SessionKeyHandle* pKey, const BYTE* pbData, ULONG ulDataLen, BYTE* pbOut, ULONG* pulOutLen);
+ULONG DF_EncryptUpdate(SessionKeyHandle* pKey, const BYTE* pbData, ULONG ulDataLen, BYTE* pbOut, ULONG* pulOutLen);
+ULONG DF_EncryptFinal(SessionKeyHandle* pKey, BYTE* pbOut, ULONG* pulOutLen);
 ULONG DF_Decrypt(SessionKeyHandle* pKey, const BYTE* pbData, ULONG ulDataLen, BYTE* pbOut, ULONG* pulOutLen);
-enum class Stream { EncryptUpdate, EncryptFinal, DecryptUpdate, DecryptFinal };
-// Copies a stream buffer out: no buffer reports its length, a short one
-// gets the length and SAR_BUFFER_TOO_SMALL.
-ULONG HandOutStream(Stream which, BYTE* pbOut, ULONG* pulOutLen);
+ULONG DF_DecryptUpdate(SessionKeyHandle* pKey, const BYTE* pbData, ULONG ulDataLen, BYTE* pbOut, ULONG* pulOutLen);
+ULONG DF_DecryptFinal(SessionKeyHandle* pKey, BYTE* pbOut, ULONG* pulOutLen);
 
 // Enveloped key-pair import
 ULONG DF_ImportRSAKeyPair(ConCtx* pConCtx, ULONG ulSymAlgId, const BYTE* pbWrappedKey, ULONG ulWrappedKeyLen,

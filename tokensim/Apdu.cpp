@@ -3,6 +3,7 @@
 #include "Session.h"
 #include "Slots.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tokensim {
@@ -101,22 +102,40 @@ u32 Execute(Call& call, const Apdu& apdu, Bytes& out)
     }
 }
 
+// Two length bytes, the data and the status word.
+Bytes Frame(const Bytes& data, u32 status)
+{
+    u32 sw = status == UK_OK ? 0x9000 : status & 0xFFFF;
+    const std::size_t n = data.size();
+    Bytes frame(n + 4);
+    frame[0] = static_cast<u8>(n >> 8);
+    frame[1] = static_cast<u8>(n);
+    std::copy(data.begin(), data.end(), frame.begin() + 2);
+    frame[n + 2] = static_cast<u8>(sw >> 8);
+    frame[n + 3] = static_cast<u8>(sw);
+    return frame;
+}
+
 }  // namespace
 
 u32 UKAPI SendAPDUCmd(UK_HANDLE device, const u8* command, u32 commandLen, u8* response, u32* responseLen)
 {
     if (!command || !response || !responseLen) return UK_ERR_INVALID_PARAMETER;
     return RunOnToken(7, device, [&](Call& call) -> u32 {
-        Apdu apdu;
-        Bytes data;
-        u32 status = Parse(command, commandLen, apdu) ? Execute(call, apdu, data) : UK_SW_WRONG_LENGTH;
-        u32 sw = status == UK_OK ? 0x9000 : status & 0xFFFF;
-        Bytes frame = {static_cast<u8>(data.size() >> 8), static_cast<u8>(data.size())};
-        frame.insert(frame.end(), data.begin(), data.end());
-        frame.push_back(static_cast<u8>(sw >> 8));
-        frame.push_back(static_cast<u8>(sw));
+        u32 status = UK_OK;
+        u32 shortLength = 0;
+        Bytes frame;
+        if (TakeShortAnswer(call.state, 7, shortLength)) {
+            call.dirty = true;
+            frame.assign(shortLength, 0x90);
+        } else {
+            Apdu apdu;
+            Bytes data;
+            status = Parse(command, commandLen, apdu) ? Execute(call, apdu, data) : UK_SW_WRONG_LENGTH;
+            frame = Frame(data, status);
+        }
         if (*responseLen < frame.size()) return UK_ERR_BUFFER_TOO_SMALL;
-        std::memcpy(response, frame.data(), frame.size());
+        if (!frame.empty()) std::memcpy(response, frame.data(), frame.size());
         *responseLen = static_cast<u32>(frame.size());
         return status;
     });

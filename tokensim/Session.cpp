@@ -47,10 +47,11 @@ void Journal(std::uint32_t slot, std::uint32_t status)
     CloseHandle(file);
 }
 
+// Faults that shape an answer are left to the slot (TakeShortAnswer).
 bool TakeFault(State& state, std::uint32_t slot, std::uint32_t& code)
 {
     for (auto it = state.faults.begin(); it != state.faults.end(); ++it) {
-        if (it->slot != slot) continue;
+        if (it->slot != slot || it->answerLength >= 0) continue;
         code = it->code;
         if (it->count > 0 && --it->count == 0) state.faults.erase(it);
         return true;
@@ -164,6 +165,17 @@ std::uint32_t RunOnToken(std::uint32_t slot, UK_HANDLE device, const std::functi
         dirty = call.dirty;
         return status;
     });
+}
+
+bool TakeShortAnswer(State& state, std::uint32_t slot, std::uint32_t& length)
+{
+    for (auto it = state.faults.begin(); it != state.faults.end(); ++it) {
+        if (it->slot != slot || it->answerLength < 0) continue;
+        length = static_cast<std::uint32_t>(it->answerLength);
+        if (it->count > 0 && --it->count == 0) state.faults.erase(it);
+        return true;
+    }
+    return false;
 }
 
 std::uint32_t CopyOut(const Bytes& data, std::uint8_t* out, std::uint32_t* len)

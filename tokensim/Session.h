@@ -85,6 +85,9 @@ private:
 std::uint32_t RunOnState(std::uint32_t slot, const std::function<std::uint32_t(State&, bool& dirty)>& body);
 std::uint32_t RunOnToken(std::uint32_t slot, vendor::UK_HANDLE device, const std::function<std::uint32_t(Call&)>& body);
 
+// A fault that makes the slot succeed with an answer of length bytes.
+bool TakeShortAnswer(State& state, std::uint32_t slot, std::uint32_t& length);
+
 // Output copy with the vendor's length rule: capacity in, length out.
 std::uint32_t CopyOut(const Bytes& data, std::uint8_t* out, std::uint32_t* len);
 

@@ -22,6 +22,10 @@ bool OwnsPair(const Token& token, u8 number)
            });
 }
 
+// The kind of a reference names the half it reaches, in either algorithm.
+bool IsPublicRef(const UK_KEY_REF& ref) { return ref.kind == UK_REF_RSA_PUBLIC || ref.kind == UK_REF_SM2_PUBLIC; }
+bool IsPrivateRef(const UK_KEY_REF& ref) { return ref.kind == UK_REF_RSA_PRIVATE || ref.kind == UK_REF_SM2_PRIVATE; }
+
 bool ValidRsaBits(u32 bits) { return bits == 1024 || bits == 2048; }
 
 bool ValidAlgorithm(u32 algorithm, u32 bits)
@@ -96,7 +100,7 @@ u32 UKAPI ImportPrivateKey(UK_HANDLE device, u32 algorithm, const UK_KEY_REF* re
     if (!ref || !source) return UK_ERR_INVALID_PARAMETER;
     return RunOnToken(37, device, [&](Call& call) -> u32 {
         if (!call.session.userLoggedIn) return UK_SW_SECURITY_NOT_SATISFIED;
-        if (!OwnsPair(call.token, ref->number)) return UK_SW_REF_NOT_FOUND;
+        if (!IsPrivateRef(*ref) || !OwnsPair(call.token, ref->number)) return UK_SW_REF_NOT_FOUND;
         if (!ValidAlgorithm(algorithm, source->bits) || !source->modulus) return UK_SW_WRONG_DATA;
         KeyPair key;
         key.number = ref->number;
@@ -163,7 +167,7 @@ u32 UKAPI ImportPublicKey(UK_HANDLE device, u32 algorithm, const UK_KEY_REF* ref
 {
     if (!ref || !source) return UK_ERR_INVALID_PARAMETER;
     return RunOnToken(42, device, [&](Call& call) -> u32 {
-        if (!OwnsPair(call.token, ref->number)) return UK_SW_REF_NOT_FOUND;
+        if (!IsPublicRef(*ref) || !OwnsPair(call.token, ref->number)) return UK_SW_REF_NOT_FOUND;
         KeyPair key;
         u32 status = MaterialFrom(algorithm, source, key);
         if (status != UK_OK) return status;

@@ -322,6 +322,7 @@ std::string ToJson(const State& state)
         cJSON_AddNumberToObject(item, "slot", f.slot);
         cJSON_AddNumberToObject(item, "code", f.code);
         cJSON_AddNumberToObject(item, "count", f.count);
+        if (f.answerLength >= 0) cJSON_AddNumberToObject(item, "answerLength", f.answerLength);
         cJSON_AddItemToArray(faults, item);
     }
     AddBytes(root.get(), "caKey", state.caKey);
@@ -349,6 +350,7 @@ bool FromJson(const std::string& text, State& state)
         if (!NumberField(item, "slot", f.slot) || !NumberField(item, "code", f.code) ||
             !NumberField(item, "count", f.count))
             return false;
+        NumberField(item, "answerLength", f.answerLength);
         state.faults.push_back(f);
     }
     BytesField(root.get(), "caKey", state.caKey);

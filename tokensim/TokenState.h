@@ -70,11 +70,13 @@ struct Token {
 };
 
 // A test makes slot N answer code C for the next count calls (count < 0:
-// every call).
+// every call). With answerLength set, SendAPDUCmd instead succeeds with a
+// response of that many bytes, as a broken card might.
 struct Fault {
     std::uint32_t slot = 0;
     std::uint32_t code = 0;
     std::int32_t count = 1;
+    std::int32_t answerLength = -1;
 };
 
 struct State {

@@ -1,11 +1,13 @@
 // SkfEventWaiter: waits for a device event through KeltoSKF on a second
 // thread and ends the process while that wait is pending, so the library
-// stops its monitor at process detach. Exit code 0 when the wait was
-// under way.
+// stops its monitor at process detach. With a count of rounds it loads the
+// library, starts a wait and frees the library that many times, cancelling
+// each wait first when asked. Exit code 0 when every wait was under way.
 #include "SkfDevEventExports.h"
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -23,6 +25,17 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM found)
 
 decltype(&SKF_WaitForDevEvent) g_wait;
 
+bool MonitorWindowShows()
+{
+    for (int i = 0; i < 100; ++i) {
+        bool found = false;
+        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&found));
+        if (found) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
 DWORD WINAPI Waiter(LPVOID)
 {
     char name[260];
@@ -31,22 +44,47 @@ DWORD WINAPI Waiter(LPVOID)
     return 0;
 }
 
-}  // namespace
-
-int main()
+// One load, wait and free.
+int Round(bool cancelFirst)
 {
     HMODULE skf = LoadLibraryW(L"KeltoSKF.dll");
     if (!skf) return 3;
     g_wait = reinterpret_cast<decltype(g_wait)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_WaitForDevEvent")));
-    if (!g_wait) return 4;
+    auto cancel = reinterpret_cast<decltype(&SKF_CancelWaitForDevEvent)>(
+        reinterpret_cast<void*>(GetProcAddress(skf, "SKF_CancelWaitForDevEvent")));
+    if (!g_wait || !cancel) return 4;
     HANDLE thread = CreateThread(nullptr, 0, Waiter, nullptr, 0, nullptr);
     if (!thread) return 5;
-    CloseHandle(thread);
-    for (int i = 0; i < 100; ++i) {
-        bool found = false;
-        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&found));
-        if (found) return 0;
-        Sleep(50);
+    int result = MonitorWindowShows() ? 0 : 6;
+    if (result == 0 && cancelFirst) {
+        cancel();
+        if (WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0) result = 7;
     }
-    return 6;
+    if (result == 0 || result == 7) FreeLibrary(skf);
+    // A wait still under way keeps the library loaded, and keeps waiting.
+    if (result == 0 && !cancelFirst && !GetModuleHandleW(L"KeltoSKF.dll")) result = 8;
+    if (result == 0 && !cancelFirst && WaitForSingleObject(thread, 0) != WAIT_TIMEOUT) result = 9;
+    CloseHandle(thread);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        HMODULE skf = LoadLibraryW(L"KeltoSKF.dll");
+        if (!skf) return 3;
+        g_wait = reinterpret_cast<decltype(g_wait)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_WaitForDevEvent")));
+        if (!g_wait) return 4;
+        HANDLE thread = CreateThread(nullptr, 0, Waiter, nullptr, 0, nullptr);
+        if (!thread) return 5;
+        CloseHandle(thread);
+        return MonitorWindowShows() ? 0 : 6;
+    }
+    const int rounds = std::atoi(argv[1]);
+    const bool cancelFirst = argc > 2 && std::strcmp(argv[2], "cancel") == 0;
+    for (int i = 0; i < rounds; ++i)
+        if (int rc = Round(cancelFirst)) return rc;
+    return 0;
 }

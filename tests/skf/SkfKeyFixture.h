@@ -13,6 +13,7 @@
 #include <openssl/param_build.h>
 #include <openssl/rsa.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -346,6 +347,32 @@ protected:
         EXPECT_EQ(Keys().SKF_Decrypt(h, const_cast<BYTE*>(in.data()), static_cast<ULONG>(in.size()), out.data(), &len),
                   SAR_OK);
         out.resize(len);
+        return out;
+    }
+    // The data through Update calls of the given sizes (the last size takes
+    // the rest), then the Final; empty when a call fails.
+    Bytes Stream(HKEY_HANDLE h, bool encrypt, const Bytes& in, const std::vector<ULONG>& sizes)
+    {
+        auto update = encrypt ? Keys().SKF_EncryptUpdate : Keys().SKF_DecryptUpdate;
+        auto final = encrypt ? Keys().SKF_EncryptFinal : Keys().SKF_DecryptFinal;
+        Bytes out, piece;
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            const ULONG rest = static_cast<ULONG>(in.size() - at);
+            const ULONG n = i + 1 == sizes.size() ? rest : std::min(sizes[i], rest);
+            ULONG len = 0;
+            BYTE* data = const_cast<BYTE*>(in.data() + at);
+            if (update(h, data, n, nullptr, &len) != SAR_OK) return {};
+            piece.assign(len + 1, 0);
+            if (update(h, data, n, piece.data(), &len) != SAR_OK) return {};
+            out.insert(out.end(), piece.begin(), piece.begin() + len);
+            at += n;
+        }
+        ULONG len = 0;
+        if (final(h, nullptr, &len) != SAR_OK) return {};
+        piece.assign(len + 1, 0);
+        if (final(h, piece.data(), &len) != SAR_OK) return {};
+        out.insert(out.end(), piece.begin(), piece.begin() + len);
         return out;
     }
     void TearDown() override

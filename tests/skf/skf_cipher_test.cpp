@@ -1,6 +1,10 @@
 // Session keys and the token's cipher: outputs against OpenSSL's SM4, the
 // Update and Final split, padding, bounds, and keys wrapped and unwrapped.
+#include "SkfFileExports.h"
 #include "SkfKeyFixture.h"
+#include "SkfMoreExports.h"
+
+#include <thread>
 
 namespace {
 
@@ -24,63 +28,137 @@ TEST_F(Cipher, EcbBlocksAndPadding)
     ASSERT_EQ(padded.size(), 48u);
     EXPECT_EQ(padded, Sm4("SM4-ECB", m_key, {}, plain, true, true));
 
-    // An unaligned input is padded without being asked.
+    // Without padding the data must fill its blocks, either way.
     ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0)), SAR_OK);
     Bytes twenty = Random(20, 3);
-    EXPECT_EQ(EncryptAll(h, twenty), Sm4("SM4-ECB", m_key, {}, twenty, true, true));
+    Bytes out(64);
+    ULONG len = 64;
+    EXPECT_EQ(Keys().SKF_Encrypt(h, twenty.data(), 20, out.data(), &len), SAR_INDATALENERR);
+    ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(0)), SAR_OK);
+    len = 64;
+    EXPECT_EQ(Keys().SKF_Decrypt(h, padded.data(), 17, out.data(), &len), SAR_INDATALENERR);
 }
 
-TEST_F(Cipher, CbcUpdateHandsOutFullPiecesAndFinalTheRest)
+TEST_F(Cipher, UnknownAlgorithmsAndPaddingsAreRefused)
+{
+    HKEY_HANDLE h = nullptr;
+    for (ULONG alg : {0x408ul, 0x12345ul})
+        EXPECT_EQ(Keys().SKF_SetSymmKey(m_dev, m_key.data(), alg, &h), SAR_INVALIDPARAMERR) << alg;
+    EXPECT_EQ(h, nullptr);
+    h = SessionKey(m_key, SGD_SMS4_CBC);
+    EXPECT_EQ(Keys().SKF_EncryptInit(h, Param(7, m_iv)), SAR_INVALIDPARAMERR);
+    EXPECT_EQ(Keys().SKF_DecryptInit(h, Param(2, m_iv)), SAR_INVALIDPARAMERR);
+}
+
+// Streams of several Update calls give what one call and OpenSSL give,
+// whatever the chunks, with and without padding, both ways.
+TEST_F(Cipher, UpdatesInAnyChunksMatchOneCallAndOpenSsl)
+{
+    Bytes plain = Random(600, 5);
+    const std::vector<ULONG> chunks[] = {{1, 15, 16, 17, 300, 251}, {599, 1}, {600}, {0, 7, 593}};
+    for (ULONG alg : {SGD_SMS4_CBC, SGD_SMS4_ECB}) {
+        const bool cbc = alg == SGD_SMS4_CBC;
+        const char* mode = cbc ? "SM4-CBC" : "SM4-ECB";
+        HKEY_HANDLE h = SessionKey(m_key, alg);
+        for (ULONG padding : {1ul, 0ul}) {
+            const Bytes in = padding ? plain : Bytes(plain.begin(), plain.begin() + 592);
+            const Bytes expected = Sm4(mode, m_key, cbc ? m_iv : Bytes(), in, true, padding != 0);
+            ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(padding, m_iv)), SAR_OK);
+            EXPECT_EQ(EncryptAll(h, in), expected) << mode << padding;
+            for (const auto& sizes : chunks) {
+                ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(padding, m_iv)), SAR_OK);
+                EXPECT_EQ(Stream(h, true, in, sizes), expected) << mode << padding << sizes.size();
+                ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(padding, m_iv)), SAR_OK);
+                EXPECT_EQ(Stream(h, false, expected, sizes), in) << mode << padding << sizes.size();
+            }
+        }
+    }
+}
+
+// A size query tells what the call writes and spends nothing; a short
+// buffer is refused and the same call then succeeds.
+TEST_F(Cipher, SizeQueriesAndShortBuffersLeaveTheStreamAsItWas)
 {
     HKEY_HANDLE h = SessionKey(m_key, SGD_SMS4_CBC);
-    Bytes plain = Random(300, 5);
+    Bytes plain = Random(40, 7);
     Bytes expected = Sm4("SM4-CBC", m_key, m_iv, plain, true, true);
-    ASSERT_EQ(expected.size(), 304u);
-    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0, m_iv)), SAR_OK);
-    EXPECT_EQ(EncryptAll(h, plain), expected);
-
-    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0, m_iv)), SAR_OK);
-    Bytes out(304);
-    ULONG len = static_cast<ULONG>(out.size());
-    ASSERT_EQ(Keys().SKF_EncryptUpdate(h, plain.data(), 300, out.data(), &len), SAR_OK);
-    ASSERT_EQ(len, 256u);
-    Bytes last(64);
-    ULONG lastLen = 0;
-    ASSERT_EQ(Keys().SKF_EncryptFinal(h, nullptr, &lastLen), SAR_OK);
-    EXPECT_EQ(lastLen, 48u);
-    ASSERT_EQ(Keys().SKF_EncryptFinal(h, last.data(), &lastLen), SAR_OK);
-    out.resize(len);
-    out.insert(out.end(), last.begin(), last.begin() + lastLen);
-    EXPECT_EQ(out, expected);
-
     ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(1, m_iv)), SAR_OK);
-    EXPECT_EQ(DecryptAll(h, expected), plain);
-    ULONG finalLen = 99;
-    EXPECT_EQ(Keys().SKF_DecryptFinal(h, nullptr, &finalLen), SAR_OK);
-    EXPECT_EQ(finalLen, 0u);
-    ULONG updateLen = 0;
-    EXPECT_EQ(Keys().SKF_DecryptUpdate(h, nullptr, 0, nullptr, &updateLen), SAR_OK);
-    EXPECT_EQ(updateLen, 300u);
+    Bytes out(64);
+    ULONG len = 0;
+    ASSERT_EQ(Keys().SKF_DecryptUpdate(h, expected.data(), 48, nullptr, &len), SAR_OK);
+    EXPECT_EQ(len, 32u);  // the last block waits: it holds the padding
+    len = 31;
+    EXPECT_EQ(Keys().SKF_DecryptUpdate(h, expected.data(), 48, out.data(), &len), SAR_FAIL);
+    EXPECT_EQ(len, 32u);
+    ASSERT_EQ(Keys().SKF_DecryptUpdate(h, expected.data(), 48, out.data(), &len), SAR_OK);
+    ASSERT_EQ(len, 32u);
+    ULONG last = 99;
+    ASSERT_EQ(Keys().SKF_DecryptFinal(h, nullptr, &last), SAR_OK);
+    EXPECT_EQ(last, 8u);
+    last = 7;
+    EXPECT_EQ(Keys().SKF_DecryptFinal(h, out.data() + 32, &last), SAR_FAIL);
+    ASSERT_EQ(Keys().SKF_DecryptFinal(h, out.data() + 32, &last), SAR_OK);
+    ASSERT_EQ(last, 8u);
+    out.resize(40);
+    EXPECT_EQ(out, plain);
 }
 
-TEST_F(Cipher, DecryptionDropsWhatTheLastByteSays)
+// Each key keeps its own stream: two threads interleaving their streams
+// on one token get their own ciphertexts every time.
+TEST_F(Cipher, StreamsOfTwoKeysOnTwoThreadsStayApart)
+{
+    struct Worker {
+        HKEY_HANDLE key;
+        Bytes keyBytes;
+        int wrong = 0;
+    };
+    Worker workers[2] = {{SessionKey(m_key, SGD_SMS4_CBC), m_key}, {nullptr, Random(16, 0x5A)}};
+    workers[1].key = SessionKey(workers[1].keyBytes, SGD_SMS4_CBC);
+    Bytes plain = Random(300, 3);
+    auto run = [&](Worker& w) {
+        Bytes expected = Sm4("SM4-CBC", w.keyBytes, m_iv, plain, true, true);
+        for (int round = 0; round < 40; ++round) {
+            if (Keys().SKF_EncryptInit(w.key, Param(1, m_iv)) != SAR_OK) {
+                ++w.wrong;
+                continue;
+            }
+            if (Stream(w.key, true, plain, {100, 100, 100}) != expected) ++w.wrong;
+        }
+    };
+    std::thread other(run, std::ref(workers[1]));
+    run(workers[0]);
+    other.join();
+    EXPECT_EQ(workers[0].wrong, 0);
+    EXPECT_EQ(workers[1].wrong, 0);
+}
+
+TEST_F(Cipher, DecryptionChecksThePaddingItStrips)
 {
     HKEY_HANDLE h = SessionKey(m_key, SGD_SMS4_ECB);
     Bytes plain = Random(16, 9);
-    plain[15] = 4;
+    std::fill(plain.begin() + 12, plain.end(), 4);
     Bytes cipher = Sm4("SM4-ECB", m_key, {}, plain, true, false);
     ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(1)), SAR_OK);
     EXPECT_EQ(DecryptAll(h, cipher), Bytes(plain.begin(), plain.begin() + 12));
     ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(0)), SAR_OK);
     EXPECT_EQ(DecryptAll(h, cipher), plain);
 
-    // A last byte larger than the plaintext is refused, not followed.
-    plain[15] = 0x40;
-    cipher = Sm4("SM4-ECB", m_key, {}, plain, true, false);
-    ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(1)), SAR_OK);
-    Bytes out(32);
-    ULONG len = 32;
-    EXPECT_EQ(Keys().SKF_Decrypt(h, cipher.data(), 16, out.data(), &len), SAR_FAIL);
+    // A last byte out of range, or padding bytes that disagree, fail.
+    for (int bad : {0, 1, 2}) {
+        Bytes wrong = plain;
+        if (bad == 0) wrong[15] = 0x40;
+        if (bad == 1) wrong[15] = 0;
+        if (bad == 2) wrong[13] = 5;
+        cipher = Sm4("SM4-ECB", m_key, {}, wrong, true, false);
+        ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(1)), SAR_OK);
+        Bytes out(32);
+        ULONG len = 32;
+        EXPECT_EQ(Keys().SKF_Decrypt(h, cipher.data(), 16, out.data(), &len), SAR_FAIL) << bad;
+        ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(1)), SAR_OK);
+        len = 32;
+        ASSERT_EQ(Keys().SKF_DecryptUpdate(h, cipher.data(), 16, out.data(), &len), SAR_OK);
+        EXPECT_EQ(Keys().SKF_DecryptFinal(h, out.data(), &len), SAR_FAIL) << bad;
+    }
 }
 
 // The simulated token stands SM4 in for SM1 and SSF33.
@@ -107,12 +185,20 @@ TEST_F(Cipher, LengthsAndHandlesAreChecked)
     Bytes big(20480 + 16);
     Bytes out(big.size() + 16);
     ULONG len = static_cast<ULONG>(out.size());
-    EXPECT_EQ(Keys().SKF_Encrypt(h, big.data(), static_cast<ULONG>(big.size()), out.data(), &len), SAR_FAIL);
-    EXPECT_EQ(Keys().SKF_Decrypt(h, big.data(), static_cast<ULONG>(big.size()), out.data(), &len), SAR_FAIL);
+    EXPECT_EQ(Keys().SKF_Encrypt(h, big.data(), static_cast<ULONG>(big.size()), out.data(), &len), SAR_INDATALENERR);
+    ASSERT_EQ(Keys().SKF_DecryptInit(h, Param(0)), SAR_OK);
+    EXPECT_EQ(Keys().SKF_Decrypt(h, big.data(), static_cast<ULONG>(big.size()), out.data(), &len), SAR_INDATALENERR);
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0)), SAR_OK);
     Bytes plain = Random(64, 1);
     len = 63;
     EXPECT_EQ(Keys().SKF_Encrypt(h, plain.data(), 64, out.data(), &len), SAR_FAIL);
     EXPECT_EQ(Keys().SKF_Encrypt(h, plain.data(), 64, out.data(), nullptr), SAR_INVALIDPARAMERR);
+
+    // A short answer of the token is refused, not read past.
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0)), SAR_OK);
+    tokentest::EditStore([&](tokensim::State& s) { s.faults.push_back({7, 0, 1, 3}); });
+    len = static_cast<ULONG>(out.size());
+    EXPECT_EQ(Keys().SKF_Encrypt(h, plain.data(), 64, out.data(), &len), SAR_FAIL);
 
     Bytes stack(16);
     EXPECT_EQ(Keys().SKF_EncryptInit(stack.data(), Param(0)), SAR_INVALIDHANDLEERR);
@@ -170,6 +256,12 @@ TEST_F(SessionKeys, Sm2WrappedKeyOpensWithOpenSsl)
     ExpectKey(h, Decrypt(key.get(), Sm2CipherDer(*AsCipher(room))));
     EXPECT_EQ(Keys().SKF_ECCExportSessionKey(m_con, SGD_SMS4_ECB, nullptr, AsCipher(room), &h),
               SAR_INVALIDHANDLEERR);
+    // An unknown algorithm or a key off the curve is refused.
+    HKEY_HANDLE none = nullptr;
+    EXPECT_EQ(Keys().SKF_ECCExportSessionKey(m_con, 0x12345, &pub, AsCipher(room), &none), SAR_INVALIDPARAMERR);
+    pub.YCoordinate[50] ^= 4;
+    EXPECT_EQ(Keys().SKF_ECCExportSessionKey(m_con, SGD_SMS4_ECB, &pub, AsCipher(room), &none), SAR_INVALIDPARAMERR);
+    EXPECT_EQ(none, nullptr);
 }
 
 // The padding bytes are never zero, so a standard unpadding finds the key
@@ -241,7 +333,7 @@ TEST_F(KeyLog, KeyBytesNeverReachTheLog)
     Bytes key = Random(16, 0x77);
     HKEY_HANDLE h = SessionKey(key, SGD_SMS4_CBC);
     ASSERT_EQ(Keys().SKF_EncryptInit(h, BLOCKCIPHERPARAM{}), SAR_OK);
-    EncryptAll(h, Random(40, 1));
+    EncryptAll(h, Random(48, 1));
     EXPECT_FALSE(log.Has(key));
 
     HCONTAINER con = Create("log");
@@ -268,6 +360,22 @@ TEST_F(KeyLog, KeyBytesNeverReachTheLog)
     EXPECT_TRUE(log.Has(Bytes(pri.Modulus + 128, pri.Modulus + 256)));
     EXPECT_FALSE(log.Has(Bytes(pri.Prime1 + 64, pri.Prime1 + 128)));
     EXPECT_FALSE(log.Has(Bytes(pri.Prime2 + 64, pri.Prime2 + 128)));
+
+    // Callers make keys from random numbers, and files may hold secrets.
+    Bytes random(32);
+    ASSERT_EQ(Skf().SKF_GenRandom(m_dev, random.data(), 32), SAR_OK);
+    EXPECT_FALSE(log.Has(random));
+    auto createFile = SKF_EXPORT(SKF_CreateFile);
+    auto writeFile = SKF_EXPORT(SKF_WriteFile);
+    auto readFile = SKF_EXPORT(SKF_ReadFile);
+    Bytes secret = Random(24, 0x61);
+    ASSERT_EQ(createFile(m_dev, Text("secret"), 24, 0xFF, 0x10), SAR_OK);
+    ASSERT_EQ(writeFile(m_dev, Text("secret"), 0, secret.data(), 24), SAR_OK);
+    Bytes back(24);
+    len = 24;
+    ASSERT_EQ(readFile(m_dev, Text("secret"), 0, 24, back.data(), &len), SAR_OK);
+    EXPECT_EQ(back, secret);
+    EXPECT_FALSE(log.Has(secret));
 }
 
 }  // namespace

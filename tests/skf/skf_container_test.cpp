@@ -106,6 +106,12 @@ TEST_F(Containers, NewerNamedContainerReplacesTheOlderOfItsKind)
     Keep(con);
     EXPECT_EQ(List(),
               (std::vector<std::string>{"keep", "sm2_container256x", "sm2_container256", "rsa_container2048"}));
+
+    // A creation that fails loses nothing.
+    AddOnToken("rsa_container");
+    Fault(64, vendor::UK_SW_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(Skf().SKF_CreateContainer(m_dev, Text("rsa_container1024"), &con), SAR_FAIL);
+    EXPECT_EQ(List().back(), "rsa_container");
 }
 
 TEST_F(Containers, OpenMatchesCaseAndTakesTheFirstOfTwoNames)
@@ -196,21 +202,24 @@ TEST_F(Containers, ImportRefusesCertificatesLongerThanTheirBuffer)
     EXPECT_EQ(Skf().SKF_ImportCertificate(con, TRUE, cert.data(), 504), SAR_FAIL);
     EXPECT_EQ(Skf().SKF_ImportCertificate(con, TRUE, nullptr, 504), SAR_FAIL);
     ULONG len = 0;
-    EXPECT_EQ(Skf().SKF_ExportCertificate(con, TRUE, nullptr, &len), SAR_FAIL);
+    EXPECT_EQ(Skf().SKF_ExportCertificate(con, TRUE, nullptr, &len), SAR_CERTNOTFOUNTERR);
 }
 
-TEST_F(Containers, RsaExportFallsBackToTheEncryptionCertificateWithTwoNuls)
+// The certificate asked for or none: an absent signature certificate is
+// not answered with the encryption one.
+TEST_F(Containers, RsaExportGivesTheAskedCertificateWithTwoNuls)
 {
     AddOnToken("rsa", vendor::UK_ALG_RSA);
     HCONTAINER con = Open("rsa");
     std::vector<BYTE> cert = FakeCertificate(900, 0x33);
     ASSERT_EQ(Skf().SKF_ImportCertificate(con, FALSE, cert.data(), 900), SAR_OK);
     ULONG len = 0;
-    ASSERT_EQ(Skf().SKF_ExportCertificate(con, TRUE, nullptr, &len), SAR_OK);
+    EXPECT_EQ(Skf().SKF_ExportCertificate(con, TRUE, nullptr, &len), SAR_CERTNOTFOUNTERR);
+    ASSERT_EQ(Skf().SKF_ExportCertificate(con, FALSE, nullptr, &len), SAR_OK);
     EXPECT_EQ(len, 902u);
     std::vector<BYTE> out(903, 0xFF);
     len = 902;
-    ASSERT_EQ(Skf().SKF_ExportCertificate(con, TRUE, out.data(), &len), SAR_OK);
+    ASSERT_EQ(Skf().SKF_ExportCertificate(con, FALSE, out.data(), &len), SAR_OK);
     EXPECT_EQ(len, 902u);
     EXPECT_TRUE(std::equal(cert.begin(), cert.end(), out.begin()));
     EXPECT_EQ(out[900], 0);

@@ -169,6 +169,19 @@ TEST_F(Devices, TransmitHandsOutTheResponseDataWithinTheCallersBuffer)
     EXPECT_EQ(Skf().SKF_Transmit(dev, unknown, sizeof unknown, data, &len), SAR_FAIL);
     EXPECT_EQ(Skf().SKF_Transmit(dev, serialCommand, sizeof serialCommand, nullptr, &len), SAR_FAIL);
     EXPECT_EQ(Skf().SKF_Transmit(dev, nullptr, 5, data, &len), SAR_FAIL);
+
+    // Answers shorter than their length bytes and status word are refused.
+    auto shortAnswer = [](std::int32_t n) {
+        tokentest::EditStore([&](tokensim::State& s) { s.faults.push_back({7, 0, 1, n}); });
+    };
+    for (std::int32_t n : {0, 1, 3}) {
+        shortAnswer(n);
+        len = sizeof data;
+        EXPECT_EQ(Skf().SKF_Transmit(dev, serialCommand, sizeof serialCommand, data, &len), SAR_FAIL) << n;
+    }
+    shortAnswer(2);
+    DEVINFO info = {};
+    EXPECT_EQ(Skf().SKF_GetDevInfo(dev, &info), SAR_FAIL);
 }
 
 TEST_F(Devices, RandomLengthsFromOneTo512Only)

@@ -41,8 +41,15 @@ protected:
         ULONG len = static_cast<ULONG>(out.size());
         EXPECT_EQ(F.Read(m_app, Text(name), offset, size, out.data(), &len), SAR_OK) << name;
         if (reported) *reported = len;
-        out.resize(len ? len - 1 : 0);
+        out.resize(len);
         return out;
+    }
+    static ULONG TriesLeft(DEVHANDLE dev)
+    {
+        ULONG max = 0, left = 0;
+        BOOL factory = FALSE;
+        EXPECT_EQ(Skf().SKF_GetPINInfo(dev, USER_TYPE, &max, &left, &factory), SAR_OK);
+        return left;
     }
     std::vector<std::string> List()
     {
@@ -60,44 +67,66 @@ protected:
     DEVHANDLE m_app = nullptr;
 };
 
-TEST_F(Files, ChangesNeedTheUserPinPresentedBefore)
+// Creating and writing log in with the PIN this connection presented and
+// the token accepted; no other PIN, and no try spent without one.
+TEST_F(Files, ChangesUseOnlyThisConnectionsAcceptedPin)
 {
     LogTail log;
-    EXPECT_EQ(Create("plain", 10), SAR_FAIL);
-    EXPECT_TRUE(log.Has("g_FuncList[0]->Login ERR:["));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Create("plain", 10), SAR_FAIL);
+    EXPECT_EQ(TriesLeft(m_app), 6u);
     EXPECT_TRUE(log.Has("DF_CreateFile ERR[0xa000026]"));
+    EXPECT_FALSE(log.Has("g_FuncList[0]->Login ERR:["));
     EXPECT_TRUE(List().empty());
 
+    // A refused PIN is not kept.
+    ULONG retry = 0;
+    EXPECT_EQ(Skf().SKF_VerifyPIN(m_app, USER_TYPE, Text("87654321"), &retry), SAR_PIN_INCORRECT);
+    EXPECT_EQ(Create("plain", 10), SAR_FAIL);
+    EXPECT_EQ(TriesLeft(m_app), 5u);
+
+    // Another token's connection never uses this one's PIN.
+    DEVHANDLE other = Connect(Serial(2));
     VerifyUser();
+    EXPECT_EQ(F.Create(other, Text("plain"), 10, 0xFF, 0x10), SAR_FAIL);
+    EXPECT_EQ(TriesLeft(other), 6u);
+
     ASSERT_EQ(Create("plain", 10), SAR_OK);
     BYTE data[2] = {1, 2};
     EXPECT_EQ(F.Write(m_app, Text("plain"), 0, data, 2), SAR_OK);
-    // A disconnect forgets the PIN: another connection may not write.
-    DEVHANDLE other = ConnectTo(NameOf(Serial(1)));
-    EXPECT_EQ(Skf().SKF_DisConnectDev(other), SAR_OK);
-    Forget(other);
+    // Disconnecting another connection of the same token leaves this one's.
+    DEVHANDLE second = ConnectTo(NameOf(Serial(1)));
+    EXPECT_EQ(Skf().SKF_DisConnectDev(second), SAR_OK);
+    Forget(second);
+    EXPECT_EQ(F.Write(m_app, Text("plain"), 0, data, 2), SAR_OK);
+    // A wrong PIN after a right one forgets it.
+    EXPECT_EQ(Skf().SKF_VerifyPIN(m_app, USER_TYPE, Text("87654321"), &retry), SAR_PIN_INCORRECT);
     EXPECT_EQ(F.Write(m_app, Text("plain"), 0, data, 2), SAR_FAIL);
+    EXPECT_EQ(TriesLeft(m_app), 5u);
 }
 
-TEST_F(Files, NewFileReadsBackAsZerosAndReportsOneByteMore)
+TEST_F(Files, NewFileReadsBackAsZerosAndReportsTheBytesCopied)
 {
     VerifyUser();
     ASSERT_EQ(Create("data", 100), SAR_OK);
     ULONG reported = 0;
     EXPECT_EQ(Read("data", 0, 100, &reported), std::vector<BYTE>(100, 0));
-    EXPECT_EQ(reported, 101u);
+    EXPECT_EQ(reported, 100u);
     EXPECT_EQ(Read("data", 95, 10, &reported).size(), 5u);
-    EXPECT_EQ(reported, 6u);
+    EXPECT_EQ(reported, 5u);
     EXPECT_EQ(Read("data", 100, 10, &reported).size(), 0u);
-    EXPECT_EQ(reported, 1u);
+    EXPECT_EQ(reported, 0u);
 
     ULONG len = 0;
     EXPECT_EQ(F.Read(m_app, Text("data"), 0, 100, nullptr, &len), SAR_OK);
-    EXPECT_EQ(len, 101u);
+    EXPECT_EQ(len, 100u);
+    // An exactly sized buffer is enough; one byte less is not.
     std::vector<BYTE> out(100, 0xEE);
-    len = 100;
+    len = 99;
     EXPECT_EQ(F.Read(m_app, Text("data"), 0, 100, out.data(), &len), SAR_FAIL);
     EXPECT_EQ(out, std::vector<BYTE>(100, 0xEE));
+    len = 100;
+    EXPECT_EQ(F.Read(m_app, Text("data"), 0, 100, out.data(), &len), SAR_OK);
+    EXPECT_EQ(out, std::vector<BYTE>(100, 0));
 }
 
 TEST_F(Files, ReadsRefuseOffsetsPastTheEndAndMissingFiles)

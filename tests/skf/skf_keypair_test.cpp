@@ -94,6 +94,9 @@ TEST_F(KeyPairs, RsaPairSignsUpToTheRoomPaddingLeaves)
     EXPECT_EQ(Keys().SKF_RSAVerify(m_dev, &made, data.data(), 117, sig.data(), 128), SAR_OK);
     Bytes longer = Random(118, 9);
     EXPECT_EQ(Keys().SKF_RSASignData(con, longer.data(), 118, sig.data(), &len), SAR_FAIL);
+    // Lengths near the top of the range are refused before the token reads them.
+    for (ULONG huge : {0xFFFFFFF5ul, 0xFFFFFFF8ul, 0xFFFFFFFFul})
+        EXPECT_EQ(Keys().SKF_RSASignData(con, longer.data(), huge, sig.data(), &len), SAR_FAIL) << huge;
 
     // A buffer shorter than the record is refused, not written past.
     Bytes room(sizeof(RSAPUBLICKEYBLOB), 0xEE);

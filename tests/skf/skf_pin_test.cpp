@@ -171,6 +171,7 @@ TEST_F(Application, CreateDeleteAndCloseChangeNothingOnTheToken)
     EXPECT_EQ(app, m_dev);
     EXPECT_EQ(Skf().SKF_CreateApplication(m_dev, Text("other"), nullptr, 6, nullptr, 6, 0, nullptr),
               SAR_INVALIDHANDLEERR);
+    EXPECT_EQ(Skf().SKF_CreateApplication(m_dev, nullptr, nullptr, 6, nullptr, 6, 0, &app), SAR_INVALIDPARAMERR);
     EXPECT_EQ(Skf().SKF_DeleteApplication(m_dev, Text("VESK-Application")), SAR_OK);
     EXPECT_EQ(Skf().SKF_CloseApplication(app), SAR_OK);
     EXPECT_EQ(Skf().SKF_CloseApplication(nullptr), SAR_OK);
