@@ -206,11 +206,13 @@ HRESULT GetProviderInfo(DWORD *pcbData, HCRYPTPROV hProv, DWORD dwParam, BYTE **
         return ReportFailedCall(L"CryptGetProvParam");
     if (cbData == 0)
         return ReportStatus(L"CryptGetProvParam", E_FAIL);
-    std::unique_ptr<BYTE[]> pbData(new (std::nothrow) BYTE[cbData]());
+    // One byte more than reported, zero: callers read names as terminated text.
+    std::unique_ptr<BYTE[]> pbData(new (std::nothrow) BYTE[cbData + 1]());
     if (!pbData)
         return ReportStatus(L"New Memory", E_OUTOFMEMORY);
     if (!CryptGetProvParam(hProv, dwParam, pbData.get(), &cbData, 0))
         return ReportFailedCall(L"CryptGetProvParam");
+    pbData[cbData] = 0;
     *ppbData = pbData.release();
     *pcbData = cbData;
     return VESK_OK;

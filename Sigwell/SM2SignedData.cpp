@@ -3,6 +3,7 @@
 #include "ASN1Encoder.h"
 #include "Base64.h"
 #include "ErrorCode.h"
+#include "PlatformStatus.h"
 #include "TraceHelper.h"
 
 #include <memory>
@@ -32,12 +33,6 @@ struct DerPiece {
     ASN1_PIECE Piece() const { return {pb, cb}; }
 };
 
-HRESULT Report(const wchar_t *pwszStep, HRESULT hResult)
-{
-    TraceStatus(pwszStep, hResult);
-    return hResult;
-}
-
 // The platform's DER for the fixed pieces: length first, then the value.
 HRESULT EncodeInto(LPCSTR pszStructType, const void *pvStruct, DerPiece &piece)
 {
@@ -46,12 +41,12 @@ HRESULT EncodeInto(LPCSTR pszStructType, const void *pvStruct, DerPiece &piece)
     piece.cb = 0;
     DWORD cbEncoded = 0;
     if (!CryptEncodeObject(kCertEncoding, pszStructType, pvStruct, nullptr, &cbEncoded))
-        return Win32StatusFromLastError(GetLastError());
+        return FailedCallStatus();
     std::unique_ptr<BYTE[]> pbEncoded(new (std::nothrow) BYTE[cbEncoded]);
     if (!pbEncoded)
         return E_OUTOFMEMORY;
     if (!CryptEncodeObject(kCertEncoding, pszStructType, pvStruct, pbEncoded.get(), &cbEncoded))
-        return Win32StatusFromLastError(GetLastError());
+        return FailedCallStatus();
     piece.pb = pbEncoded.release();
     piece.cb = cbEncoded;
     return S_OK;
@@ -81,27 +76,27 @@ HRESULT EncodeSignedData(PCCERT_CONTEXT pSignerCert, LPCSTR pszDigestObjId,
     DerPiece digestAlgorithm, digestAlgorithms;
     HRESULT hResult = SM2EncodeOID(pszDigestObjId, &digestAlgorithm.pb, &digestAlgorithm.cb);
     if (FAILED(hResult))
-        return Report(L"SM2EncodeOID(HashAlgorithm)", hResult);
+        return ReportStatus(L"SM2EncodeOID(HashAlgorithm)", hResult);
     hResult = Wrap(0x31, {digestAlgorithm.Piece()}, digestAlgorithms);
     if (FAILED(hResult))
-        return Report(L"ASN1Encode(digestAlgorithms SET)", hResult);
+        return ReportStatus(L"ASN1Encode(digestAlgorithms SET)", hResult);
 
     DerPiece content, contentInfo;
     if (bAttached) {
         CRYPT_DATA_BLOB stData = {cbData, const_cast<BYTE *>(pbData)};
         hResult = EncodeInto(X509_OCTET_STRING, &stData, content);
         if (FAILED(hResult))
-            return Report(L"EncodeObject", hResult);
+            return ReportStatus(L"EncodeObject", hResult);
     }
     hResult = EncodeContentInfo(SM2_OID_DATA, bAttached ? &content : nullptr, contentInfo);
     if (FAILED(hResult))
-        return Report(L"EncodeObject", hResult);
+        return ReportStatus(L"EncodeObject", hResult);
 
     DerPiece certificates;
     hResult = Wrap(0xA0, {{pSignerCert->pbCertEncoded, pSignerCert->cbCertEncoded}},
                    certificates);
     if (FAILED(hResult))
-        return Report(L"ASN1Encode(certificates CONTENT)", hResult);
+        return ReportStatus(L"ASN1Encode(certificates CONTENT)", hResult);
 
     CMSG_SIGNER_INFO stSignerInfo = {};
     stSignerInfo.dwVersion = 1;
@@ -117,14 +112,14 @@ HRESULT EncodeSignedData(PCCERT_CONTEXT pSignerCert, LPCSTR pszDigestObjId,
         return hResult;
     hResult = Wrap(0x31, {signerInfo.Piece()}, signerInfos);
     if (FAILED(hResult))
-        return Report(L"ASN1Encode(SignerInfo SET)", hResult);
+        return ReportStatus(L"ASN1Encode(SignerInfo SET)", hResult);
 
     hResult = Wrap(0x30,
                    {{kVersion1, sizeof(kVersion1)}, digestAlgorithms.Piece(), contentInfo.Piece(),
                     certificates.Piece(), signerInfos.Piece()},
                    signedData);
     if (FAILED(hResult))
-        return Report(L"ASN1Encode(All data SEQUENCE)", hResult);
+        return ReportStatus(L"ASN1Encode(All data SEQUENCE)", hResult);
     return S_OK;
 }
 
@@ -135,11 +130,11 @@ HRESULT Base64ToBSTR(const DerPiece &der, DWORD dwBase64Flags, BSTR *pbstrText, 
     HRESULT hResult = Base64EncodeEx(dwBase64Flags, &pszBase64, der.pb, der.cb, &cchBase64);
     std::unique_ptr<char[]> base64(pszBase64);
     if (FAILED(hResult))
-        return Report(L"Base64EncodeEx", hResult);
+        return ReportStatus(L"Base64EncodeEx", hResult);
 
     BSTR bstrText = SysAllocStringLen(nullptr, cchBase64);
     if (bstrText == nullptr)
-        return Report(L"New Memory", E_OUTOFMEMORY);
+        return ReportStatus(L"New Memory", E_OUTOFMEMORY);
     for (DWORD i = 0; i < cchBase64; ++i)
         bstrText[i] = static_cast<unsigned char>(pszBase64[i]);
     *pbstrText = bstrText;
@@ -171,7 +166,7 @@ HRESULT SM2EncodeOID(LPCSTR pszObjId, BYTE **ppbEncoded, DWORD *pcbEncoded)
         stAlgorithm.Parameters.pbData = abNull;
         hResult = EncodeInto(X509_ALGORITHM_IDENTIFIER, &stAlgorithm, encoded);
         if (FAILED(hResult))
-            return Report(L"EncodeObject", hResult);
+            return ReportStatus(L"EncodeObject", hResult);
     }
     *ppbEncoded = encoded.pb;
     *pcbEncoded = encoded.cb;
@@ -190,21 +185,21 @@ HRESULT SM2EncodeSignerInfo(const CMSG_SIGNER_INFO *pSignerInfo, BYTE **ppbEncod
     HRESULT hResult = Wrap(0x02, {{vtrSerial.data(), static_cast<DWORD>(vtrSerial.size())}},
                            serialNumber);
     if (FAILED(hResult))
-        return Report(L"ASN1Encode(SerialNumber)", hResult);
+        return ReportStatus(L"ASN1Encode(SerialNumber)", hResult);
     hResult = Wrap(0x30,
                    {{pSignerInfo->Issuer.pbData, pSignerInfo->Issuer.cbData},
                     serialNumber.Piece()},
                    issuerAndSerial);
     if (FAILED(hResult))
-        return Report(L"ASN1Encode(CertInfo)", hResult);
+        return ReportStatus(L"ASN1Encode(CertInfo)", hResult);
     hResult = SM2EncodeOID(pSignerInfo->HashAlgorithm.pszObjId, &digestAlgorithm.pb,
                            &digestAlgorithm.cb);
     if (FAILED(hResult))
-        return Report(L"SM2EncodeOID(HashAlgorithm)", hResult);
+        return ReportStatus(L"SM2EncodeOID(HashAlgorithm)", hResult);
     hResult = SM2EncodeOID(pSignerInfo->HashEncryptionAlgorithm.pszObjId,
                            &digestEncryptionAlgorithm.pb, &digestEncryptionAlgorithm.cb);
     if (FAILED(hResult))
-        return Report(L"SM2EncodeOID(HashEncryptionAlgorithm)", hResult);
+        return ReportStatus(L"SM2EncodeOID(HashEncryptionAlgorithm)", hResult);
 
     const ASN1_PIECE aPieces[] = {
         {kVersion1, sizeof(kVersion1)},
@@ -215,7 +210,7 @@ HRESULT SM2EncodeSignerInfo(const CMSG_SIGNER_INFO *pSignerInfo, BYTE **ppbEncod
     };
     hResult = ASN1EncodeConcatenated(0x30, aPieces, 5, ppbEncoded, pcbEncoded);
     if (FAILED(hResult))
-        return Report(L"ASN1Encode(SignerInfo)", hResult);
+        return ReportStatus(L"ASN1Encode(SignerInfo)", hResult);
     return S_OK;
 }
 
@@ -233,6 +228,6 @@ HRESULT SM2EncapsulatePKCS7(PCCERT_CONTEXT pSignerCert, LPCSTR pszDigestObjId,
         return hResult;
     hResult = EncodeContentInfo(SM2_OID_SIGNED_DATA, &signedData, contentInfo);
     if (FAILED(hResult))
-        return Report(L"EncodeObject", hResult);
+        return ReportStatus(L"EncodeObject", hResult);
     return Base64ToBSTR(contentInfo, dwBase64Flags, pbstrText, pcchText);
 }

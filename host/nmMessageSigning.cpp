@@ -384,6 +384,14 @@ int ParseAndRespondRequest(const char *pszRequest, char **ppszAnswer)
         TraceValueInt(L"Invoke", nResult);
     }
     ConvertJSONToResponseMsg(pszFuncName, pszRandomId, pResponseJSON, ppszAnswer);
+    // The request's own bytes (its function name, its randomId) come back
+    // in the answer; a browser drops the port on an answer that is not
+    // UTF-8.
+    if (ppszAnswer != nullptr && *ppszAnswer != nullptr) {
+        char *pszWellFormed = NewWellFormedUTF8(*ppszAnswer);
+        delete[] *ppszAnswer;
+        *ppszAnswer = pszWellFormed;
+    }
 
     delete[] pszFuncName;
     delete[] pszRandomId;

@@ -76,6 +76,12 @@ void ProviderConfigFile::AddKeyId(const std::string &provider, const std::string
     m_text += "keyid|" + provider + "|" + identifier + "\n";
 }
 
+void ProviderConfigFile::AddProviderRecord(const std::string &kind, const std::string &provider,
+                                           const std::string &value)
+{
+    m_text += kind + "|" + provider + (value.empty() ? "" : "|" + value) + "\n";
+}
+
 bool ProviderConfigFile::Write() const
 {
     std::ofstream out(m_path, std::ios::binary | std::ios::trunc);

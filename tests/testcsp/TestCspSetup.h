@@ -48,6 +48,9 @@ public:
                 const std::string &certificate, const std::string &privateKey,
                 const std::string &flags = std::string());
     void AddKeyId(const std::string &provider, const std::string &identifier);
+    // A provider-wide record such as "silentfail" with its value, if any.
+    void AddProviderRecord(const std::string &kind, const std::string &provider,
+                           const std::string &value = std::string());
     void Clear() { m_text.clear(); }
     bool Write() const;
 
