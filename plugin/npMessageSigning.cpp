@@ -87,13 +87,19 @@ HRESULT RefuseArguments(const wchar_t *pwszMethod, const wchar_t *pwszStep,
     return E_INVALIDARG;
 }
 
-// An answer handed to the page; its builder's verdict is only traced.
-void SetTracedResult(const wchar_t *pwszMethod, const char *pszText, NPVariant *result)
+// An answer handed to the page. When the browser has no memory for it the
+// method fails, and the page learns why from GetLastErrorDesc.
+HRESULT SetPageResult(const wchar_t *pwszMethod, const char *pszText, NPVariant *result,
+                      CCryptoAgent &agent)
 {
-    if (SetStringResult(pszText, result))
+    if (SetStringResult(pszText, result)) {
         TraceStepOK(pwszMethod, L"Set result");
-    else
-        TraceErrorReport(pwszMethod, L"Set result failed.");
+        return S_OK;
+    }
+    TraceStepFailed(__FILE__, __LINE__, pwszMethod, L"Set result", L"!SetStringResult",
+                    E_OUTOFMEMORY);
+    agent.RecordStatus(E_OUTOFMEMORY);
+    return E_OUTOFMEMORY;
 }
 
 bool Finish(HRESULT hResult, NPVariant *result)
@@ -188,7 +194,7 @@ bool CScriptablePluginObject::npGetSignCertInfo(const NPVariant *args, uint32_t 
         hResult = AnswerText(kTraceFunction, L"UTF16ToUTF8 - Reture Content Info", answer.Get(),
                              text);
     if (SUCCEEDED(hResult))
-        SetTracedResult(kTraceFunction, text.get(), result);
+        hResult = SetPageResult(kTraceFunction, text.get(), result, m_objCryptoAgent);
     return Finish(hResult, result);
 }
 
@@ -215,7 +221,7 @@ bool CScriptablePluginObject::npSignMsgPKCS1(const NPVariant *args, uint32_t arg
         hResult = AnswerText(kTraceFunction, L"UTF16ToUTF8 - Reture Signature", signature.Get(),
                              text);
     if (SUCCEEDED(hResult))
-        SetTracedResult(kTraceFunction, text.get(), result);
+        hResult = SetPageResult(kTraceFunction, text.get(), result, m_objCryptoAgent);
     return Finish(hResult, result);
 }
 
@@ -245,7 +251,7 @@ bool CScriptablePluginObject::npSignMsgPKCS7(const NPVariant *args, uint32_t arg
         hResult = AnswerText(kTraceFunction, L"UTF16ToUTF8 - Reture Signature", signature.Get(),
                              text);
     if (SUCCEEDED(hResult))
-        SetTracedResult(kTraceFunction, text.get(), result);
+        hResult = SetPageResult(kTraceFunction, text.get(), result, m_objCryptoAgent);
     return Finish(hResult, result);
 }
 
@@ -264,8 +270,8 @@ bool CScriptablePluginObject::npGetMACAddress(const NPVariant *args, uint32_t ar
     if (SUCCEEDED(hResult))
         hResult = AnswerText(kTraceFunction, L"UTF16ToUTF8 - GetMACAddress.", addresses.Get(),
                              text);
-    if (SUCCEEDED(hResult) && !SetStringResult(text.get(), result))
-        hResult = E_OUTOFMEMORY;
+    if (SUCCEEDED(hResult))
+        hResult = SetPageResult(kTraceFunction, text.get(), result, m_objCryptoAgent);
     return Finish(hResult, result);
 }
 
@@ -288,7 +294,7 @@ bool CScriptablePluginObject::npGetKeyID(const NPVariant *args, uint32_t argCoun
     if (SUCCEEDED(hResult))
         hResult = AnswerText(kTraceFunction, L"UTF16ToUTF8 - KeyID", keyID.Get(), text);
     if (SUCCEEDED(hResult))
-        SetTracedResult(kTraceFunction, text.get(), result);
+        hResult = SetPageResult(kTraceFunction, text.get(), result, m_objCryptoAgent);
     return Finish(hResult, result);
 }
 
@@ -300,8 +306,8 @@ bool CScriptablePluginObject::npGetVersion(const NPVariant *args, uint32_t argCo
     if (0 != argCount)
         return Finish(RefuseArguments(kTraceFunction, L"Check parameter", L"0 != argCount"),
                       result);
-    SetTracedResult(kTraceFunction, kPluginVersion, result);
-    return true;
+    return Finish(SetPageResult(kTraceFunction, kPluginVersion, result, m_objCryptoAgent),
+                  result);
 }
 
 bool CScriptablePluginObject::npGetLastErrorDesc(const NPVariant *args, uint32_t argCount,

@@ -153,6 +153,29 @@ TEST_F(ScriptOnTestProvider, InstancesKeepTheirOwnSelection)
     EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.destroy(&other, nullptr));
 }
 
+// An answer the browser has no memory for is a failure, and the page can
+// ask why.
+TEST_F(ScriptOnTestProvider, AnswersWithoutBrowserMemoryFail)
+{
+    m_config.AddKeyId(kProviderName, "TOKEN-1");
+    ASSERT_TRUE(m_config.Write());
+    ASSERT_TRUE(Select(m_pObject).IsBool(true));
+    FailAllocations(true);
+    const CallResult calls[] = {
+        Call(m_pObject, "GetSignCertInfo", {Str("SubjectCN")}),
+        Call(m_pObject, "SignMsgPKCS1", {Str("text"), Str("")}),
+        Call(m_pObject, "SignMsgPKCS7", {Str("text"), Str(""), Bool(true)}),
+        Call(m_pObject, "GetKeyID", {Str(kProviderName)}),
+    };
+    FailAllocations(false);
+    for (const CallResult &call : calls) {
+        EXPECT_FALSE(call.bReturned);
+        EXPECT_TRUE(call.IsNull());
+    }
+    CallResult why = Call(m_pObject, "GetLastErrorDesc", {});
+    EXPECT_NE(std::string::npos, why.text.find("(0x8007000e)")) << why.text;
+}
+
 TEST_F(ScriptOnTestProvider, FailedAgentCallIsDescribedAfterwards)
 {
     CallResult selected =
