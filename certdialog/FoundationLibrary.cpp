@@ -96,7 +96,8 @@ int GetSystemMetricsWithDpi(int nIndex, int nDpi)
 
     nValue = GetSystemMetrics(nIndex);
     if (nValue == 0)
-        TRACE_FAILED(L"GetSystemMetrics", L"0 == nValue", FailedCallStatus(LastErrorKind::WithOwnCodes));
+        TRACE_FAILED(L"GetSystemMetrics", L"0 == nValue",
+                     FailedCallStatus(LastErrorKind::WithOwnCodes));
     return nValue;
 }
 

@@ -74,13 +74,15 @@ bool CScriptablePluginObjectBase::_Invoke(NPObject *npobj, NPIdentifier name,
                                           const NPVariant *args, uint32_t argCount,
                                           NPVariant *result)
 {
-    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->Invoke(name, args, argCount, result); });
+    return BrowserBoundary(false,
+                           [&] { return ObjectOf(npobj)->Invoke(name, args, argCount, result); });
 }
 
 bool CScriptablePluginObjectBase::_InvokeDefault(NPObject *npobj, const NPVariant *args,
                                                  uint32_t argCount, NPVariant *result)
 {
-    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->InvokeDefault(args, argCount, result); });
+    return BrowserBoundary(false,
+                           [&] { return ObjectOf(npobj)->InvokeDefault(args, argCount, result); });
 }
 
 bool CScriptablePluginObjectBase::_HasProperty(NPObject *npobj, NPIdentifier name)
@@ -114,7 +116,8 @@ bool CScriptablePluginObjectBase::_Enumerate(NPObject *npobj, NPIdentifier **val
 bool CScriptablePluginObjectBase::_Construct(NPObject *npobj, const NPVariant *args,
                                              uint32_t argCount, NPVariant *result)
 {
-    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->Construct(args, argCount, result); });
+    return BrowserBoundary(false,
+                           [&] { return ObjectOf(npobj)->Construct(args, argCount, result); });
 }
 
 NPObject *AllocateCScriptableObject(NPP npp, NPClass *)
