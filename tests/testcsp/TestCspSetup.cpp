@@ -71,6 +71,13 @@ void ProviderConfigFile::AddKey(const std::string &provider, const std::string &
               PathOrEmpty(certificate) + "|" + PathOrEmpty(privateKey) + "|" + flags + "\n";
 }
 
+void ProviderConfigFile::AddTestKey(const std::string &provider, const std::string &container,
+                                    const std::string &certificate, const std::string &flags)
+{
+    AddKey(provider, container, AT_SIGNATURE, "testcerts\\" + certificate,
+           certificate == "sm2.der" ? "testcerts\\sm2.key" : "testcerts\\rsa.key", flags);
+}
+
 void ProviderConfigFile::AddKeyId(const std::string &provider, const std::string &identifier)
 {
     m_text += "keyid|" + provider + "|" + identifier + "\n";
