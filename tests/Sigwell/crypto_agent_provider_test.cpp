@@ -6,6 +6,7 @@
 #include "OutText.h"
 #include "SM2Signature.h"
 #include "SignatureChecks.h"
+#include "TestCertificateMaker.h"
 #include "TestCertificates.h"
 
 #include <gtest/gtest.h>
@@ -32,26 +33,15 @@ const char kProviderName[] = "Sigwell Agent Test CSP";
 void WriteECDSACertificate(const std::string &relativePath)
 {
     EVP_PKEY *pKey = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-    X509 *pX509 = X509_new();
-    ASN1_INTEGER_set(X509_get_serialNumber(pX509), 77);
-    X509_NAME *pName = X509_get_subject_name(pX509);
-    X509_NAME_add_entry_by_txt(pName, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char *>("Eve Curve"), -1, -1, 0);
-    X509_set_issuer_name(pX509, pName);
-    X509_gmtime_adj(X509_getm_notBefore(pX509), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(pX509), 3600);
-    X509_set_pubkey(pX509, pKey);
-    X509_EXTENSION *pExt = X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage,
-                                               "digitalSignature");
-    X509_add_ext(pX509, pExt, -1);
-    X509_EXTENSION_free(pExt);
-    X509_sign(pX509, pKey, EVP_sha256());
-    unsigned char *pbDer = nullptr;
-    int cbDer = i2d_X509(pX509, &pbDer);
+    testcsp::CertificateSpec spec;
+    spec.pKey = pKey;
+    spec.subject = {{"CN", "Eve Curve"}};
+    spec.serialHex = "4D"; // 77
+    spec.nNotBeforeOffset = -3600;
+    spec.keyUsage = "digitalSignature";
+    const std::vector<unsigned char> der = testcsp::MakeCertificateDer(spec);
     std::ofstream(testcsp::BesideProgram(relativePath), std::ios::binary)
-        .write(reinterpret_cast<const char *>(pbDer), cbDer);
-    OPENSSL_free(pbDer);
-    X509_free(pX509);
+        .write(reinterpret_cast<const char *>(der.data()), static_cast<std::streamsize>(der.size()));
     EVP_PKEY_free(pKey);
 }
 
