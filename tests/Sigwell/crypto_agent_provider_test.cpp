@@ -40,8 +40,8 @@ void WriteECDSACertificate(const std::string &relativePath)
     spec.nNotBeforeOffset = -3600;
     spec.keyUsage = "digitalSignature";
     const std::vector<unsigned char> der = testcsp::MakeCertificateDer(spec);
-    std::ofstream(testcsp::BesideProgram(relativePath), std::ios::binary)
-        .write(reinterpret_cast<const char *>(der.data()), static_cast<std::streamsize>(der.size()));
+    std::ofstream out(testcsp::BesideProgram(relativePath), std::ios::binary);
+    out.write(reinterpret_cast<const char *>(der.data()), static_cast<std::streamsize>(der.size()));
     EVP_PKEY_free(pKey);
 }
 
