@@ -4,6 +4,7 @@
 #include "TraceHelper.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace {
@@ -93,5 +94,29 @@ HRESULT Base64EncodeEx(DWORD dwFlags, char **ppszText, const BYTE *pbData, DWORD
     *pcchText = static_cast<DWORD>(Encode(dwFlags, pszText, pbData, cbData));
     *ppszText = pszText;
     TRACE_OK(L"Base64Encode");
+    return VESK_OK;
+}
+
+HRESULT Base64EncodeToBSTR(DWORD dwFlags, const BYTE *pbData, DWORD cbData, BSTR *pbstrText,
+                           DWORD *pcchText)
+{
+    char *pszBase64 = nullptr;
+    DWORD cchBase64 = 0;
+    HRESULT hResult = Base64EncodeEx(dwFlags, &pszBase64, pbData, cbData, &cchBase64);
+    std::unique_ptr<char[]> base64(pszBase64);
+    if (FAILED(hResult)) {
+        TraceStatus(L"Base64EncodeEx", hResult);
+        return hResult;
+    }
+    BSTR bstrText = SysAllocStringLen(nullptr, cchBase64);
+    if (bstrText == nullptr) {
+        TraceStatus(L"New Memory", E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+    for (DWORD i = 0; i < cchBase64; ++i)
+        bstrText[i] = static_cast<unsigned char>(pszBase64[i]);
+    *pbstrText = bstrText;
+    if (pcchText != nullptr)
+        *pcchText = cchBase64;
     return VESK_OK;
 }

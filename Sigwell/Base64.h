@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oleauto.h>
 
 enum : DWORD {
     BASE64_NO_PADDING = 0x1,     // a final group of 1 or 2 bytes gets no "="
@@ -14,3 +15,9 @@ enum : DWORD {
 // handed out.
 HRESULT Base64EncodeEx(DWORD dwFlags, char **ppszText, const BYTE *pbData, DWORD cbData,
                        DWORD *pcchText);
+
+// The same text handed out as a new BSTR (SysFreeString) of the same
+// characters, and its length when pcchText is given. On failure no string
+// is handed out.
+HRESULT Base64EncodeToBSTR(DWORD dwFlags, const BYTE *pbData, DWORD cbData, BSTR *pbstrText,
+                           DWORD *pcchText);

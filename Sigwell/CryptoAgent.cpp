@@ -5,6 +5,7 @@
 #include "ErrorCode.h"
 #include "ErrorText.h"
 #include "NetworkAdapters.h"
+#include "PlatformStatus.h"
 #include "SM2Signature.h"
 #include "SmAlgorithms.h"
 #include "TextConversion.h"
@@ -46,11 +47,6 @@ HMODULE AgentModule()
                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&AgentModule), &hModule);
     return hModule;
-}
-
-HRESULT LastErrorStatus()
-{
-    return StatusFromLastError(GetLastError());
 }
 
 // A new BSTR of the text, or of the empty text when there is none.
@@ -111,7 +107,7 @@ HRESULT ChooseCertificate(const CertificateVector &vtrCertificateSet,
     stSelect.u.shortForm.hWndOwner = GetForegroundWindow();
     HRESULT hResult =
         CustomCryptUIDlgSelectCertificate(&stSelect, ppChosenCert, vtrCertificateSet);
-    if (hResult == HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE)) {
+    if (hResult == StatusFromLastError(CERTIFICATE_DIALOG_NOT_CREATED)) {
         stSelect.u.shortForm.hWndOwner = GetActiveWindow();
         hResult = CustomCryptUIDlgSelectCertificate(&stSelect, ppChosenCert, vtrCertificateSet);
     }
@@ -179,7 +175,7 @@ HRESULT QueryLocalDate(PCCERT_CONTEXT pCertContext, DWORD dwQueryType, wchar_t *
     SYSTEMTIME stLocal = {};
     BOOL bRetCode = SystemTimeToTzSpecificLocalTime(nullptr, &stUTC, &stLocal);
     if (0 == bRetCode) {
-        hResult = LastErrorStatus();
+        hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"SystemTimeToTzSpecificLocalTime", L"0 == bRetCode", hResult);
         return hResult;
     }
@@ -214,7 +210,7 @@ HRESULT QueryProviderOfKey(PCCERT_CONTEXT pCertContext, wchar_t **ppwszText)
     BOOL bRetCode = CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, &hProv,
                                                       &dwKeySpec, &bCallerFree);
     if (FALSE == bRetCode) {
-        HRESULT hResult = LastErrorStatus();
+        HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"CryptAcquireCertificatePrivateKey", L"FALSE == bRetCode", hResult);
         return hResult;
     }
@@ -241,7 +237,7 @@ HRESULT ReadKeyID(LPCWSTR pwszCSPName, wchar_t **ppwszKeyID)
     HCRYPTPROV hProv = 0;
     BOOL bResult = CryptAcquireContextW(&hProv, nullptr, pwszCSPName, PROV_RSA_FULL, 0);
     if (FALSE == bResult) {
-        HRESULT hResult = LastErrorStatus();
+        HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"CryptAcquireContext", L"FALSE == bResult", hResult);
         return hResult;
     }
@@ -251,14 +247,14 @@ HRESULT ReadKeyID(LPCWSTR pwszCSPName, wchar_t **ppwszKeyID)
     DWORD dwKeyIDLen = 0;
     std::unique_ptr<BYTE[]> lpbyKeyID;
     if (!CryptGetProvParam(hProv, PP_KEY_IDENTIFIERS, nullptr, &dwKeyIDLen, CRYPT_FIRST)) {
-        hResult = LastErrorStatus();
+        hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"CryptGetProvParam(dwKeyIDLen)", L"FALSE == bResult", hResult);
     } else if (!(lpbyKeyID.reset(new (std::nothrow) BYTE[dwKeyIDLen + 1]()), lpbyKeyID)) {
         hResult = E_OUTOFMEMORY;
         TRACE_FAILED(L"New memory", L"!lpbyKeyID", hResult);
     } else if (!CryptGetProvParam(hProv, PP_KEY_IDENTIFIERS, lpbyKeyID.get(), &dwKeyIDLen,
                                   CRYPT_FIRST)) {
-        hResult = LastErrorStatus();
+        hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"CryptGetProvParam(lpbyKeyID)", L"FALSE == bResult", hResult);
     }
     CryptReleaseContext(hProv, 0);

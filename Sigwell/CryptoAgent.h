@@ -34,6 +34,10 @@ public:
 
     virtual ~CCryptoAgent();
 
+    // A caller's own failure after an operation (no memory for its
+    // answer) becomes the status GetLastErrorDesc describes.
+    void RecordStatus(HRESULT hResult) { m_hrLastError = hResult; }
+
 protected:
     // Object identifier prefix a candidate's signature algorithm must have:
     // SM2's. Tests widen it to reach the RSA path.

@@ -4,7 +4,7 @@
 #include "Base64.h"
 #include "ErrorCode.h"
 #include "PlatformStatus.h"
-#include "SM2SignedData.h"
+#include "SignedDataBuilder.h"
 #include "TraceHelper.h"
 
 #include <algorithm>
@@ -14,7 +14,6 @@
 namespace {
 
 const DWORD kCertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-const BYTE kVersion1[] = {0x02, 0x01, 0x01};
 const char kOidData[] = "1.2.840.113549.1.7.1";
 const char kOidSignedData[] = "1.2.840.113549.1.7.2";
 
@@ -32,19 +31,6 @@ const AlgorithmRow kAlgorithms[] = {
     {CALG_SHA_384, "2.16.840.1.101.3.4.2.2", "1.2.840.113549.1.1.12"},
     {CALG_SHA_512, "2.16.840.1.101.3.4.2.3", "1.2.840.113549.1.1.13"},
     {CALG_PROVIDER_SM3, "1.2.156.10197.1.401", "1.2.156.10197.1.301.1"},
-};
-
-// An encoded value that owns its new[] bytes.
-struct Encoded {
-    BYTE *pb = nullptr;
-    DWORD cb = 0;
-
-    Encoded() = default;
-    Encoded(const Encoded &) = delete;
-    Encoded &operator=(const Encoded &) = delete;
-    ~Encoded() { delete[] pb; }
-
-    ASN1_PIECE Piece() const { return {pb, cb}; }
 };
 
 // Provider and hash handles released on every path.
@@ -66,25 +52,10 @@ public:
     HCRYPTHASH m_hHash = 0;
 };
 
-HRESULT Wrap(DWORD dwTag, std::initializer_list<ASN1_PIECE> pieces, Encoded &out)
-{
-    return ASN1EncodeConcatenated(dwTag, pieces.begin(), pieces.size(), &out.pb, &out.cb);
-}
-
-HRESULT Encode(const void *pvStructure, LPCSTR pszStructType, Encoded &out)
+// The platform encoder, tracing its own failures.
+HRESULT Encode(LPCSTR pszStructType, const void *pvStructure, DerPiece &out)
 {
     return EncodeObject(pvStructure, &out.cb, pszStructType, &out.pb);
-}
-
-HRESULT EncodeContentInfo(LPCSTR pszContentType, const Encoded *pContent, Encoded &out)
-{
-    CRYPT_CONTENT_INFO stContentInfo = {};
-    stContentInfo.pszObjId = const_cast<LPSTR>(pszContentType);
-    if (pContent != nullptr) {
-        stContentInfo.Content.pbData = pContent->pb;
-        stContentInfo.Content.cbData = pContent->cb;
-    }
-    return Encode(&stContentInfo, PKCS_CONTENT_INFO, out);
 }
 
 void TraceProviderName(HCRYPTPROV hProv)
@@ -114,85 +85,22 @@ HRESULT HashData(HCRYPTHASH hHash, const BYTE *pbData, DWORD cbData, BOOL bHashA
     return VESK_OK;
 }
 
-HRESULT EncodeSignerInfos(PCCERT_CONTEXT pCertContext, LPCSTR pszDigestObjId,
-                          LPCSTR pszSignatureObjId, const BYTE *pbSignature, DWORD cbSignature,
-                          Encoded &signerInfos)
+HRESULT EncodeRSASignerInfo(const CMSG_SIGNER_INFO *pSignerInfo, DerPiece &out)
 {
-    CMSG_SIGNER_INFO stSignerInfo = {};
-    stSignerInfo.dwVersion = 1;
-    stSignerInfo.Issuer = pCertContext->pCertInfo->Issuer;
-    stSignerInfo.SerialNumber = pCertContext->pCertInfo->SerialNumber;
-    stSignerInfo.HashAlgorithm.pszObjId = const_cast<LPSTR>(pszDigestObjId);
-    stSignerInfo.HashEncryptionAlgorithm.pszObjId = const_cast<LPSTR>(pszSignatureObjId);
-    stSignerInfo.EncryptedHash.cbData = cbSignature;
-    stSignerInfo.EncryptedHash.pbData = const_cast<BYTE *>(pbSignature);
-    Encoded signerInfo;
-    HRESULT hResult = Encode(&stSignerInfo, PKCS7_SIGNER_INFO, signerInfo);
-    if (FAILED(hResult))
-        return hResult;
-    return ReportStatus(L"ASN1Encode(SignerInfo SET)", Wrap(0x31, {signerInfo.Piece()},
-                                                            signerInfos));
+    return Encode(PKCS7_SIGNER_INFO, pSignerInfo, out);
 }
 
-HRESULT EncodeSignedData(PCCERT_CONTEXT pCertContext, LPCSTR pszDigestObjId,
-                         LPCSTR pszSignatureObjId, const BYTE *pbData, DWORD cbData,
-                         const BYTE *pbSignature, DWORD cbSignature, BOOL bAttached,
-                         Encoded &signedData)
-{
-    Encoded digestAlgorithm, digestAlgorithms;
-    HRESULT hResult = SM2EncodeOID(pszDigestObjId, &digestAlgorithm.pb, &digestAlgorithm.cb);
-    if (FAILED(hResult))
-        return hResult;
-    hResult = Wrap(0x31, {digestAlgorithm.Piece()}, digestAlgorithms);
-    if (FAILED(hResult))
-        return ReportStatus(L"ASN1Encode(digestAlgorithms SET)", hResult);
-
-    Encoded content, contentInfo;
-    if (bAttached) {
-        CRYPT_DATA_BLOB stData = {cbData, const_cast<BYTE *>(pbData)};
-        hResult = Encode(&stData, X509_OCTET_STRING, content);
-        if (FAILED(hResult))
-            return hResult;
-    }
-    hResult = EncodeContentInfo(kOidData, bAttached ? &content : nullptr, contentInfo);
-    if (FAILED(hResult))
-        return hResult;
-
-    Encoded certificates;
-    hResult = Wrap(0xA0, {{pCertContext->pbCertEncoded, pCertContext->cbCertEncoded}},
-                   certificates);
-    if (FAILED(hResult))
-        return ReportStatus(L"ASN1Encode(certificates)", hResult);
-
-    Encoded signerInfos;
-    hResult = EncodeSignerInfos(pCertContext, pszDigestObjId, pszSignatureObjId, pbSignature,
-                                cbSignature, signerInfos);
-    if (FAILED(hResult))
-        return hResult;
-
-    hResult = Wrap(0x30,
-                   {{kVersion1, sizeof(kVersion1)}, digestAlgorithms.Piece(), contentInfo.Piece(),
-                    certificates.Piece(), signerInfos.Piece()},
-                   signedData);
-    return FAILED(hResult) ? ReportStatus(L"ASN1Encode(SignedData)", hResult) : VESK_OK;
-}
-
-HRESULT Base64ToBSTR(const Encoded &der, DWORD dwBase64Flags, BSTR *pbstrText)
-{
-    char *pszBase64 = nullptr;
-    DWORD cchBase64 = 0;
-    HRESULT hResult = Base64EncodeEx(dwBase64Flags, &pszBase64, der.pb, der.cb, &cchBase64);
-    std::unique_ptr<char[]> base64(pszBase64);
-    if (FAILED(hResult))
-        return ReportStatus(L"Base64EncodeEx", hResult);
-    BSTR bstrText = SysAllocStringLen(nullptr, cchBase64);
-    if (bstrText == nullptr)
-        return ReportStatus(L"New Memory", E_OUTOFMEMORY);
-    for (DWORD i = 0; i < cchBase64; ++i)
-        bstrText[i] = static_cast<unsigned char>(pszBase64[i]);
-    *pbstrText = bstrText;
-    return VESK_OK;
-}
+const SignedDataForm kRSAForm = {
+    kOidData,
+    kOidSignedData,
+    Encode,
+    EncodeRSASignerInfo,
+    nullptr,
+    nullptr,
+    L"ASN1Encode(certificates)",
+    L"ASN1Encode(SignedData)",
+    L"EncodeObject",
+};
 
 } // namespace
 
@@ -206,11 +114,13 @@ HRESULT GetProviderInfo(DWORD *pcbData, HCRYPTPROV hProv, DWORD dwParam, BYTE **
         return ReportFailedCall(L"CryptGetProvParam");
     if (cbData == 0)
         return ReportStatus(L"CryptGetProvParam", E_FAIL);
-    std::unique_ptr<BYTE[]> pbData(new (std::nothrow) BYTE[cbData]());
+    // One byte more than reported, zero: callers read names as terminated text.
+    std::unique_ptr<BYTE[]> pbData(new (std::nothrow) BYTE[cbData + 1]());
     if (!pbData)
         return ReportStatus(L"New Memory", E_OUTOFMEMORY);
     if (!CryptGetProvParam(hProv, dwParam, pbData.get(), &cbData, 0))
         return ReportFailedCall(L"CryptGetProvParam");
+    pbData[cbData] = 0;
     *ppbData = pbData.release();
     *pcbData = cbData;
     return VESK_OK;
@@ -294,15 +204,14 @@ HRESULT EncapsulatePKCS7(PCCERT_CONTEXT pCertContext, LPCSTR pszDigestObjId,
     TRACE_FUNCTION(L"EncapsulatePKCS7");
     if (pCertContext == nullptr || pbstrSignature == nullptr || pbSignature == nullptr)
         return ReportStatus(L"Check parameters", E_INVALIDARG);
-    Encoded signedData, contentInfo;
-    HRESULT hResult = EncodeSignedData(pCertContext, pszDigestObjId, pszSignatureObjId, pbData,
-                                       cbData, pbSignature, cbSignature, bAttached, signedData);
+    DerPiece contentInfo;
+    HRESULT hResult = BuildSignedData(kRSAForm, pCertContext, pszDigestObjId, pszSignatureObjId,
+                                      pbData, cbData, pbSignature, cbSignature, bAttached,
+                                      contentInfo);
     if (FAILED(hResult))
-        return ReportStatus(L"EncodeObject", hResult);
-    hResult = EncodeContentInfo(kOidSignedData, &signedData, contentInfo);
-    if (FAILED(hResult))
-        return ReportStatus(L"EncodeObject", hResult);
-    return Base64ToBSTR(contentInfo, dwBase64Flags, pbstrSignature);
+        return hResult;
+    return Base64EncodeToBSTR(dwBase64Flags, contentInfo.pb, contentInfo.cb, pbstrSignature,
+                              nullptr);
 }
 
 HRESULT SignBinaryData(BSTR *pbstrSignature, const BYTE *pbData, PCCERT_CONTEXT pCertContext,

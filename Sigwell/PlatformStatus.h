@@ -6,11 +6,19 @@
 
 #include <windows.h>
 
+// Which conversion of the last error applies: the agent's operations also
+// carry own codes (0x2000xxxx) back as 0xA007xxxx; the utility functions
+// take every positive last error as a Win32 code.
+enum class LastErrorKind { Win32, WithOwnCodes };
+
 // A call that failed without leaving a last error still failed: it must
 // never come back as success.
-inline HRESULT FailedCallStatus()
+inline HRESULT FailedCallStatus(LastErrorKind kind = LastErrorKind::Win32)
 {
-    HRESULT hResult = Win32StatusFromLastError(GetLastError());
+    const DWORD dwLastError = GetLastError();
+    const HRESULT hResult = kind == LastErrorKind::WithOwnCodes
+                                ? StatusFromLastError(dwLastError)
+                                : Win32StatusFromLastError(dwLastError);
     return SUCCEEDED(hResult) ? E_FAIL : hResult;
 }
 

@@ -2,6 +2,7 @@
 
 #include "Base64.h"
 #include "ErrorCode.h"
+#include "PlatformStatus.h"
 #include "SM2SignedData.h"
 #include "TraceHelper.h"
 
@@ -12,13 +13,6 @@
 #include <new>
 
 namespace {
-
-HRESULT LastErrorStatus(const wchar_t *pwszStep)
-{
-    HRESULT hResult = Win32StatusFromLastError(GetLastError());
-    TraceStatus(pwszStep, hResult);
-    return hResult;
-}
 
 // Provider and hash handles released on every path.
 class ProviderHash {
@@ -43,14 +37,14 @@ HRESULT TraceHashValue(HCRYPTHASH hHash)
 {
     DWORD cbHash = 0;
     if (!CryptGetHashParam(hHash, HP_HASHVAL, nullptr, &cbHash, 0))
-        return LastErrorStatus(L"CryptGetHashParam");
+        return ReportFailedCall(L"CryptGetHashParam");
     std::unique_ptr<BYTE[]> pbHash(new (std::nothrow) BYTE[cbHash + 1]());
     if (!pbHash) {
         TraceStatus(L"New Memory", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
     }
     if (!CryptGetHashParam(hHash, HP_HASHVAL, pbHash.get(), &cbHash, 0))
-        return LastErrorStatus(L"CryptGetHashParam");
+        return ReportFailedCall(L"CryptGetHashParam");
     LPWSTR pwszHex = nullptr;
     if (SUCCEEDED(ConvertBinaryDataToString(&pwszHex, cbHash, pbHash.get(), FALSE)))
         TraceValue(L"SM3 hash", pwszHex);
@@ -74,11 +68,11 @@ HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEX
     // a failure of the hash that follows.
     if (!CryptAcquireContextW(&handles.m_hProv, pCertContext->wszContainerName,
                               pCertContext->wszProviderName, PROV_RSA_FULL, 0))
-        return LastErrorStatus(L"CryptAcquireContext");
+        return ReportFailedCall(L"CryptAcquireContext");
     if (!CryptCreateHash(handles.m_hProv, CALG_PROVIDER_SM3, 0, 0, &handles.m_hHash))
-        return LastErrorStatus(L"CryptCreateHash");
+        return ReportFailedCall(L"CryptCreateHash");
     if (!CryptHashData(handles.m_hHash, pbData, cbData, 0))
-        return LastErrorStatus(L"CryptHashData-CSP Once Hash");
+        return ReportFailedCall(L"CryptHashData-CSP Once Hash");
     HRESULT hResult = TraceHashValue(handles.m_hHash);
     if (FAILED(hResult))
         return hResult;
@@ -86,7 +80,7 @@ HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEX
     DWORD cbSignature = 0;
     if (!CryptSignHashW(handles.m_hHash, pCertContext->dwKeySpec, nullptr, 0, nullptr,
                         &cbSignature))
-        return LastErrorStatus(L"CryptSignHash");
+        return ReportFailedCall(L"CryptSignHash");
     std::unique_ptr<BYTE[]> pbSignature(new (std::nothrow) BYTE[cbSignature ? cbSignature : 1]());
     if (!pbSignature) {
         TraceStatus(L"New Memory", E_OUTOFMEMORY);
@@ -94,7 +88,7 @@ HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEX
     }
     if (!CryptSignHashW(handles.m_hHash, pCertContext->dwKeySpec, nullptr, 0, pbSignature.get(),
                         &cbSignature))
-        return LastErrorStatus(L"CryptSignHash");
+        return ReportFailedCall(L"CryptSignHash");
     if (cbSignature != SM2_RAW_SIGNATURE_SIZE) {
         hResult = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
         TraceStatus(L"Check SM2 raw signature size", hResult);

@@ -3,10 +3,10 @@
 #include "ASN1Encoder.h"
 #include "Base64.h"
 #include "ErrorCode.h"
+#include "PlatformStatus.h"
+#include "SignedDataBuilder.h"
 #include "TraceHelper.h"
 
-#include <memory>
-#include <new>
 #include <vector>
 
 const char SM2_OID_SM3[] = "1.2.156.10197.1.401";
@@ -17,136 +17,23 @@ const char SM2_OID_SIGNED_DATA[] = "1.2.156.10197.6.1.4.2.2";
 namespace {
 
 const BYTE kVersion1[] = {0x02, 0x01, 0x01};
-const DWORD kCertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// An encoded piece that owns its new[] bytes.
-struct DerPiece {
-    BYTE *pb = nullptr;
-    DWORD cb = 0;
+HRESULT EncodeSM2SignerInfo(const CMSG_SIGNER_INFO *pSignerInfo, DerPiece &out)
+{
+    return SM2EncodeSignerInfo(pSignerInfo, &out.pb, &out.cb);
+}
 
-    DerPiece() = default;
-    DerPiece(const DerPiece &) = delete;
-    DerPiece &operator=(const DerPiece &) = delete;
-    ~DerPiece() { delete[] pb; }
-
-    ASN1_PIECE Piece() const { return {pb, cb}; }
+const SignedDataForm kSM2Form = {
+    SM2_OID_DATA,
+    SM2_OID_SIGNED_DATA,
+    EncodeInto,
+    EncodeSM2SignerInfo,
+    L"SM2EncodeOID(HashAlgorithm)",
+    L"EncodeObject",
+    L"ASN1Encode(certificates CONTENT)",
+    L"ASN1Encode(All data SEQUENCE)",
+    nullptr,
 };
-
-HRESULT Report(const wchar_t *pwszStep, HRESULT hResult)
-{
-    TraceStatus(pwszStep, hResult);
-    return hResult;
-}
-
-// The platform's DER for the fixed pieces: length first, then the value.
-HRESULT EncodeInto(LPCSTR pszStructType, const void *pvStruct, DerPiece &piece)
-{
-    delete[] piece.pb;
-    piece.pb = nullptr;
-    piece.cb = 0;
-    DWORD cbEncoded = 0;
-    if (!CryptEncodeObject(kCertEncoding, pszStructType, pvStruct, nullptr, &cbEncoded))
-        return Win32StatusFromLastError(GetLastError());
-    std::unique_ptr<BYTE[]> pbEncoded(new (std::nothrow) BYTE[cbEncoded]);
-    if (!pbEncoded)
-        return E_OUTOFMEMORY;
-    if (!CryptEncodeObject(kCertEncoding, pszStructType, pvStruct, pbEncoded.get(), &cbEncoded))
-        return Win32StatusFromLastError(GetLastError());
-    piece.pb = pbEncoded.release();
-    piece.cb = cbEncoded;
-    return S_OK;
-}
-
-HRESULT Wrap(DWORD dwTag, std::initializer_list<ASN1_PIECE> pieces, DerPiece &out)
-{
-    return ASN1EncodeConcatenated(dwTag, pieces.begin(), pieces.size(), &out.pb, &out.cb);
-}
-
-HRESULT EncodeContentInfo(LPCSTR pszContentType, const DerPiece *pContent, DerPiece &out)
-{
-    CRYPT_CONTENT_INFO stContentInfo = {};
-    stContentInfo.pszObjId = const_cast<LPSTR>(pszContentType);
-    if (pContent != nullptr) {
-        stContentInfo.Content.pbData = pContent->pb;
-        stContentInfo.Content.cbData = pContent->cb;
-    }
-    return EncodeInto(PKCS_CONTENT_INFO, &stContentInfo, out);
-}
-
-HRESULT EncodeSignedData(PCCERT_CONTEXT pSignerCert, LPCSTR pszDigestObjId,
-                         LPCSTR pszDigestEncryptionObjId, const BYTE *pbData, DWORD cbData,
-                         const BYTE *pbEncodedSignature, DWORD cbEncodedSignature, BOOL bAttached,
-                         DerPiece &signedData)
-{
-    DerPiece digestAlgorithm, digestAlgorithms;
-    HRESULT hResult = SM2EncodeOID(pszDigestObjId, &digestAlgorithm.pb, &digestAlgorithm.cb);
-    if (FAILED(hResult))
-        return Report(L"SM2EncodeOID(HashAlgorithm)", hResult);
-    hResult = Wrap(0x31, {digestAlgorithm.Piece()}, digestAlgorithms);
-    if (FAILED(hResult))
-        return Report(L"ASN1Encode(digestAlgorithms SET)", hResult);
-
-    DerPiece content, contentInfo;
-    if (bAttached) {
-        CRYPT_DATA_BLOB stData = {cbData, const_cast<BYTE *>(pbData)};
-        hResult = EncodeInto(X509_OCTET_STRING, &stData, content);
-        if (FAILED(hResult))
-            return Report(L"EncodeObject", hResult);
-    }
-    hResult = EncodeContentInfo(SM2_OID_DATA, bAttached ? &content : nullptr, contentInfo);
-    if (FAILED(hResult))
-        return Report(L"EncodeObject", hResult);
-
-    DerPiece certificates;
-    hResult = Wrap(0xA0, {{pSignerCert->pbCertEncoded, pSignerCert->cbCertEncoded}},
-                   certificates);
-    if (FAILED(hResult))
-        return Report(L"ASN1Encode(certificates CONTENT)", hResult);
-
-    CMSG_SIGNER_INFO stSignerInfo = {};
-    stSignerInfo.dwVersion = 1;
-    stSignerInfo.Issuer = pSignerCert->pCertInfo->Issuer;
-    stSignerInfo.SerialNumber = pSignerCert->pCertInfo->SerialNumber;
-    stSignerInfo.HashAlgorithm.pszObjId = const_cast<LPSTR>(pszDigestObjId);
-    stSignerInfo.HashEncryptionAlgorithm.pszObjId = const_cast<LPSTR>(pszDigestEncryptionObjId);
-    stSignerInfo.EncryptedHash.cbData = cbEncodedSignature;
-    stSignerInfo.EncryptedHash.pbData = const_cast<BYTE *>(pbEncodedSignature);
-    DerPiece signerInfo, signerInfos;
-    hResult = SM2EncodeSignerInfo(&stSignerInfo, &signerInfo.pb, &signerInfo.cb);
-    if (FAILED(hResult))
-        return hResult;
-    hResult = Wrap(0x31, {signerInfo.Piece()}, signerInfos);
-    if (FAILED(hResult))
-        return Report(L"ASN1Encode(SignerInfo SET)", hResult);
-
-    hResult = Wrap(0x30,
-                   {{kVersion1, sizeof(kVersion1)}, digestAlgorithms.Piece(), contentInfo.Piece(),
-                    certificates.Piece(), signerInfos.Piece()},
-                   signedData);
-    if (FAILED(hResult))
-        return Report(L"ASN1Encode(All data SEQUENCE)", hResult);
-    return S_OK;
-}
-
-HRESULT Base64ToBSTR(const DerPiece &der, DWORD dwBase64Flags, BSTR *pbstrText, DWORD *pcchText)
-{
-    char *pszBase64 = nullptr;
-    DWORD cchBase64 = 0;
-    HRESULT hResult = Base64EncodeEx(dwBase64Flags, &pszBase64, der.pb, der.cb, &cchBase64);
-    std::unique_ptr<char[]> base64(pszBase64);
-    if (FAILED(hResult))
-        return Report(L"Base64EncodeEx", hResult);
-
-    BSTR bstrText = SysAllocStringLen(nullptr, cchBase64);
-    if (bstrText == nullptr)
-        return Report(L"New Memory", E_OUTOFMEMORY);
-    for (DWORD i = 0; i < cchBase64; ++i)
-        bstrText[i] = static_cast<unsigned char>(pszBase64[i]);
-    *pbstrText = bstrText;
-    if (pcchText != nullptr)
-        *pcchText = cchBase64;
-    return S_OK;
-}
 
 } // namespace
 
@@ -171,11 +58,10 @@ HRESULT SM2EncodeOID(LPCSTR pszObjId, BYTE **ppbEncoded, DWORD *pcbEncoded)
         stAlgorithm.Parameters.pbData = abNull;
         hResult = EncodeInto(X509_ALGORITHM_IDENTIFIER, &stAlgorithm, encoded);
         if (FAILED(hResult))
-            return Report(L"EncodeObject", hResult);
+            return ReportStatus(L"EncodeObject", hResult);
     }
-    *ppbEncoded = encoded.pb;
     *pcbEncoded = encoded.cb;
-    encoded.pb = nullptr;
+    *ppbEncoded = encoded.Release();
     return S_OK;
 }
 
@@ -190,21 +76,21 @@ HRESULT SM2EncodeSignerInfo(const CMSG_SIGNER_INFO *pSignerInfo, BYTE **ppbEncod
     HRESULT hResult = Wrap(0x02, {{vtrSerial.data(), static_cast<DWORD>(vtrSerial.size())}},
                            serialNumber);
     if (FAILED(hResult))
-        return Report(L"ASN1Encode(SerialNumber)", hResult);
+        return ReportStatus(L"ASN1Encode(SerialNumber)", hResult);
     hResult = Wrap(0x30,
                    {{pSignerInfo->Issuer.pbData, pSignerInfo->Issuer.cbData},
                     serialNumber.Piece()},
                    issuerAndSerial);
     if (FAILED(hResult))
-        return Report(L"ASN1Encode(CertInfo)", hResult);
+        return ReportStatus(L"ASN1Encode(CertInfo)", hResult);
     hResult = SM2EncodeOID(pSignerInfo->HashAlgorithm.pszObjId, &digestAlgorithm.pb,
                            &digestAlgorithm.cb);
     if (FAILED(hResult))
-        return Report(L"SM2EncodeOID(HashAlgorithm)", hResult);
+        return ReportStatus(L"SM2EncodeOID(HashAlgorithm)", hResult);
     hResult = SM2EncodeOID(pSignerInfo->HashEncryptionAlgorithm.pszObjId,
                            &digestEncryptionAlgorithm.pb, &digestEncryptionAlgorithm.cb);
     if (FAILED(hResult))
-        return Report(L"SM2EncodeOID(HashEncryptionAlgorithm)", hResult);
+        return ReportStatus(L"SM2EncodeOID(HashEncryptionAlgorithm)", hResult);
 
     const ASN1_PIECE aPieces[] = {
         {kVersion1, sizeof(kVersion1)},
@@ -215,7 +101,7 @@ HRESULT SM2EncodeSignerInfo(const CMSG_SIGNER_INFO *pSignerInfo, BYTE **ppbEncod
     };
     hResult = ASN1EncodeConcatenated(0x30, aPieces, 5, ppbEncoded, pcbEncoded);
     if (FAILED(hResult))
-        return Report(L"ASN1Encode(SignerInfo)", hResult);
+        return ReportStatus(L"ASN1Encode(SignerInfo)", hResult);
     return S_OK;
 }
 
@@ -225,14 +111,13 @@ HRESULT SM2EncapsulatePKCS7(PCCERT_CONTEXT pSignerCert, LPCSTR pszDigestObjId,
                             BOOL bAttached, DWORD dwBase64Flags, BSTR *pbstrText,
                             DWORD *pcchText)
 {
-    DerPiece signedData, contentInfo;
-    HRESULT hResult = EncodeSignedData(pSignerCert, pszDigestObjId, pszDigestEncryptionObjId,
-                                       pbData, cbData, pbEncodedSignature, cbEncodedSignature,
-                                       bAttached, signedData);
+    DerPiece contentInfo;
+    HRESULT hResult = BuildSignedData(kSM2Form, pSignerCert, pszDigestObjId,
+                                      pszDigestEncryptionObjId, pbData, cbData,
+                                      pbEncodedSignature, cbEncodedSignature, bAttached,
+                                      contentInfo);
     if (FAILED(hResult))
         return hResult;
-    hResult = EncodeContentInfo(SM2_OID_SIGNED_DATA, &signedData, contentInfo);
-    if (FAILED(hResult))
-        return Report(L"EncodeObject", hResult);
-    return Base64ToBSTR(contentInfo, dwBase64Flags, pbstrText, pcchText);
+    return Base64EncodeToBSTR(dwBase64Flags, contentInfo.pb, contentInfo.cb, pbstrText,
+                              pcchText);
 }

@@ -1,6 +1,7 @@
 #include "TextConversion.h"
 
 #include "ErrorCode.h"
+#include "PlatformStatus.h"
 #include "TraceHelper.h"
 
 #include <cstring>
@@ -15,7 +16,7 @@ HRESULT UTF16ToUTF8(const wchar_t *pwszText, char **ppszUTF8, int *pnLength)
     }
     int cb = WideCharToMultiByte(CP_UTF8, 0, pwszText, -1, nullptr, 0, nullptr, nullptr);
     if (cb <= 0) {
-        HRESULT hr = Win32StatusFromLastError(GetLastError());
+        HRESULT hr = FailedCallStatus();
         TRACE_FAILED(L"WideCharToMultiByte(size)", L"0 == nSize", hr);
         return hr;
     }
@@ -27,7 +28,7 @@ HRESULT UTF16ToUTF8(const wchar_t *pwszText, char **ppszUTF8, int *pnLength)
     memset(pszUTF8, 0, cb);
     *ppszUTF8 = pszUTF8;
     if (WideCharToMultiByte(CP_UTF8, 0, pwszText, -1, pszUTF8, cb, nullptr, nullptr) == 0) {
-        HRESULT hr = Win32StatusFromLastError(GetLastError());
+        HRESULT hr = FailedCallStatus();
         TRACE_FAILED(L"WideCharToMultiByte", L"0 == nResult", hr);
         return hr;
     }
@@ -46,7 +47,7 @@ HRESULT UTF8ToUTF16(const char *pszText, wchar_t **ppwszUTF16, int *pnLength)
     int cbText = static_cast<int>(strlen(pszText)) + 1;
     int cch = MultiByteToWideChar(CP_UTF8, 0, pszText, cbText, nullptr, 0);
     if (cch <= 0) {
-        HRESULT hr = Win32StatusFromLastError(GetLastError());
+        HRESULT hr = FailedCallStatus();
         TRACE_FAILED(L"MultiByteToWideChar(size)", L"0 == nSize", hr);
         return hr;
     }
@@ -58,11 +59,72 @@ HRESULT UTF8ToUTF16(const char *pszText, wchar_t **ppwszUTF16, int *pnLength)
     memset(pwszUTF16, 0, cch * sizeof(wchar_t));
     *ppwszUTF16 = pwszUTF16;
     if (MultiByteToWideChar(CP_UTF8, 0, pszText, cbText, pwszUTF16, cch) == 0) {
-        HRESULT hr = Win32StatusFromLastError(GetLastError());
+        HRESULT hr = FailedCallStatus();
         TRACE_FAILED(L"MultiByteToWideChar", L"0 == nResult", hr);
         return hr;
     }
     *pnLength = cch - 1;
     TRACE_OK(L"MultiByteToWideChar");
     return VESK_OK;
+}
+
+namespace {
+
+// Length of the well-formed sequence at p, or 0 (Unicode's table of
+// well-formed byte sequences: no overlongs, surrogates or values past
+// U+10FFFF).
+size_t WellFormedLength(const unsigned char *p)
+{
+    const unsigned char b0 = p[0];
+    if (b0 < 0x80)
+        return 1;
+    unsigned char lo = 0x80, hi = 0xBF;
+    size_t cb = 0;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        cb = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        cb = 3;
+        lo = b0 == 0xE0 ? 0xA0 : 0x80;
+        hi = b0 == 0xED ? 0x9F : 0xBF;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        cb = 4;
+        lo = b0 == 0xF0 ? 0x90 : 0x80;
+        hi = b0 == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (p[1] < lo || p[1] > hi)
+        return 0;
+    // The terminating zero is no continuation byte, so these stop there.
+    for (size_t i = 2; i < cb; ++i)
+        if (p[i] < 0x80 || p[i] > 0xBF)
+            return 0;
+    return cb;
+}
+
+} // namespace
+
+char *NewWellFormedUTF8(const char *pszText)
+{
+    static const char kReplacement[] = "\xEF\xBF\xBD";
+    const size_t cbText = strlen(pszText);
+    char *pszCopy = new (std::nothrow) char[cbText * 3 + 1];
+    if (pszCopy == nullptr)
+        return nullptr;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(pszText);
+    char *pszOut = pszCopy;
+    while (*p != 0) {
+        const size_t cb = WellFormedLength(p);
+        if (cb == 0) {
+            memcpy(pszOut, kReplacement, 3);
+            pszOut += 3;
+            ++p;
+            continue;
+        }
+        memcpy(pszOut, p, cb);
+        pszOut += cb;
+        p += cb;
+    }
+    *pszOut = '\0';
+    return pszCopy;
 }

@@ -11,3 +11,8 @@
 // as 0x8007xxxx.
 HRESULT UTF16ToUTF8(const wchar_t *pwszText, char **ppszUTF8, int *pnLength);
 HRESULT UTF8ToUTF16(const char *pszText, wchar_t **ppwszUTF16, int *pnLength);
+
+// A new copy (delete[]) of a zero-terminated UTF-8 text in which every
+// byte that does not belong to a well-formed sequence is replaced by
+// U+FFFD; null when no memory is had.
+char *NewWellFormedUTF8(const char *pszText);

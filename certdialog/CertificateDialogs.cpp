@@ -1,6 +1,7 @@
 #include "CertificateDialogs.h"
 
 #include "ErrorCode.h"
+#include "PlatformStatus.h"
 #include "SelectCertificateDlg.h"
 #include "TraceHelper.h"
 
@@ -42,7 +43,7 @@ HRESULT SelectFromCandidateStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *
     HCERTSTORE hCacheCertStore =
         CertOpenStore(CERT_STORE_PROV_MEMORY, kCertEncoding, 0, 0, nullptr);
     if (hCacheCertStore == nullptr) {
-        HRESULT hResult = StatusFromLastError(GetLastError());
+        HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"CertOpenStore", L"hCacheCertStore == NULL", hResult);
         return hResult;
     }
@@ -54,7 +55,7 @@ HRESULT SelectFromCandidateStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *
         BOOL bRetCode = CertAddCertificateContextToStore(hCacheCertStore, pCandidate,
                                                          CERT_STORE_ADD_USE_EXISTING, nullptr);
         if (bRetCode == FALSE) {
-            hResult = StatusFromLastError(GetLastError());
+            hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
             TRACE_FAILED(L"CertAddCertificateContextToStore", L"bRetCode == FALSE", hResult);
             break;
         }
@@ -64,7 +65,7 @@ HRESULT SelectFromCandidateStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *
         PCCERT_CONTEXT pstSelectedCert =
             CustomCryptUIDlgSelectCertificateFromStore(pParams, hCacheCertStore);
         if (pstSelectedCert == nullptr) {
-            hResult = StatusFromLastError(GetLastError());
+            hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
             TRACE_FAILED(L"CustomCryptUIDlgSelectCertificateFromStore",
                          L"pstSelectedCert == NULL", hResult);
         } else {
@@ -91,7 +92,7 @@ HRESULT CustomCryptUIDlgSelectCertificate(const CUSTOM_CRYPTUI_SELECTCERTIFICATE
     if (!ShowsAlways(pParams) && vtrCandidates.size() == 1) {
         PCCERT_CONTEXT pstSelectedCert = CertDuplicateCertificateContext(vtrCandidates[0]);
         if (pstSelectedCert == nullptr) {
-            HRESULT hResult = StatusFromLastError(GetLastError());
+            HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
             TRACE_FAILED(L"CertDuplicateCertificateContext", L"pstSelectedCert == NULL", hResult);
             return hResult;
         }
@@ -141,7 +142,9 @@ INT_PTR RunSelectCertificateDialog(const CERTIFICATE_DIALOG_PARAMS *pDialogParam
     INT_PTR nResult = dialog.DoModal(hWndOwner, pDialogParams);
     *ppSelectedCert = dialog.GetSelectedCertificate();
     *pdwErrorCode = dialog.GetErrorCode();
-    if (nResult == -1 && *pdwErrorCode == 0)
-        *pdwErrorCode = ERROR_TLW_WITH_WSCHILD; // 1406: no dialog was made
+    // The dialog ends only with OK or Cancel: -1, or the 0 of an owner
+    // window that is not valid, means it was never made.
+    if (nResult <= 0 && *pdwErrorCode == 0)
+        *pdwErrorCode = CERTIFICATE_DIALOG_NOT_CREATED;
     return nResult;
 }

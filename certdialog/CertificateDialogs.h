@@ -47,6 +47,8 @@ struct CERTIFICATE_DIALOG_PARAMS {
 
 // The cancel code of the dialog as it travels in the thread's last error.
 const DWORD CERTIFICATE_DIALOG_CANCELED = 0x20001002;
+// The error code of a dialog that could not be made on its owner window.
+const DWORD CERTIFICATE_DIALOG_NOT_CREATED = ERROR_TLW_WITH_WSCHILD; // 1406
 
 // A single candidate comes back without a window unless the record asks for
 // the dialog always. On success *ppSelectedCert is a new reference that the

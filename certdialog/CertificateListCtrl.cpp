@@ -10,6 +10,8 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <algorithm>
+
 namespace {
 
 const UINT_PTR kSubclassId = 1001;
@@ -145,9 +147,15 @@ void CCertificateList::SetDPI(int nDpi)
     int nRows = static_cast<int>(SendMessageW(m_hWnd, LB_GETCOUNT, 0, 0));
     for (int nRow = 0; nRow < nRows; ++nRow)
         SendMessageW(m_hWnd, LB_SETITEMHEIGHT, static_cast<WPARAM>(nRow),
-                     MAKELPARAM(ScaleForDpi(CERTIFICATE_ROW_HEIGHT, nDpi), 0));
+                     MAKELPARAM(CertificateRowHeight(nDpi), 0));
     // Lays the rows out again at their new heights.
     SendMessageW(m_hWnd, LB_SETTOPINDEX, SendMessageW(m_hWnd, LB_GETTOPINDEX, 0, 0), 0);
+}
+
+int CertificateRowHeight(int nDpi)
+{
+    const int kMaxItemHeight = 255;
+    return std::min(ScaleForDpi(CERTIFICATE_ROW_HEIGHT, nDpi), kMaxItemHeight);
 }
 
 int CCertificateList::HitTest() const
@@ -155,12 +163,17 @@ int CCertificateList::HitTest() const
     POINT ptCursor = {};
     if (m_hWnd == nullptr || !GetCursorPos(&ptCursor) || !ScreenToClient(m_hWnd, &ptCursor))
         return -1;
+    return RowAt(ptCursor);
+}
+
+int CCertificateList::RowAt(POINT ptClient) const
+{
     int nRows = static_cast<int>(SendMessageW(m_hWnd, LB_GETCOUNT, 0, 0));
     for (int nRow = 0; nRow < nRows; ++nRow) {
         RECT rcRow = {};
         if (SendMessageW(m_hWnd, LB_GETITEMRECT, static_cast<WPARAM>(nRow),
                          reinterpret_cast<LPARAM>(&rcRow)) != LB_ERR &&
-            PtInRect(&rcRow, ptCursor))
+            PtInRect(&rcRow, ptClient))
             return nRow;
     }
     return -1;
@@ -250,7 +263,7 @@ void CCertificateList::OnLButtonDblClk()
 
 void CCertificateList::OnMeasureItem(MEASUREITEMSTRUCT *pMeasure) const
 {
-    pMeasure->itemHeight = static_cast<UINT>(ScaleForDpi(CERTIFICATE_ROW_HEIGHT, m_nDpi));
+    pMeasure->itemHeight = static_cast<UINT>(CertificateRowHeight(m_nDpi));
 }
 
 void CCertificateList::OnDrawItem(const DRAWITEMSTRUCT *pDraw)

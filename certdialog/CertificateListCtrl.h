@@ -30,6 +30,11 @@ const UINT REFLECTED_MESSAGE_BASE = WM_USER + 0x1C00;
 // Row height at 96 DPI.
 const int CERTIFICATE_ROW_HEIGHT = 80;
 
+// A row's height in pixels at a DPI: scaled, but no more than the 255
+// pixels a list box item can have (reached above 306 DPI). The list is
+// sized with the same value.
+int CertificateRowHeight(int nDpi);
+
 class CCertificateList {
 public:
     CCertificateList();
@@ -46,6 +51,8 @@ public:
     void SetDPI(int nDpi);
     // Row under the cursor, or -1.
     int HitTest() const;
+    // Row at a point in the list's client coordinates, or -1.
+    int RowAt(POINT ptClient) const;
     // The images are GDI+ objects: released before GDI+ is shut down.
     void ReleaseImages();
 

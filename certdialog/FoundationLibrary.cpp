@@ -1,6 +1,7 @@
 #include "FoundationLibrary.h"
 
 #include "ErrorCode.h"
+#include "PlatformStatus.h"
 #include "TraceHelper.h"
 
 #include <objidl.h>
@@ -74,7 +75,7 @@ int GetWindowDPI(HWND hWnd)
 
     HDC hDC = GetDC(hWnd);
     if (hDC == nullptr) {
-        TRACE_FAILED(L"Check hDC", L"hDC == NULL", StatusFromLastError(GetLastError()));
+        TRACE_FAILED(L"Check hDC", L"hDC == NULL", FailedCallStatus(LastErrorKind::WithOwnCodes));
         return kDefaultDpi;
     }
     int nDpi = GetDeviceCaps(hDC, LOGPIXELSX);
@@ -95,19 +96,26 @@ int GetSystemMetricsWithDpi(int nIndex, int nDpi)
 
     nValue = GetSystemMetrics(nIndex);
     if (nValue == 0)
-        TRACE_FAILED(L"GetSystemMetrics", L"0 == nValue", StatusFromLastError(GetLastError()));
+        TRACE_FAILED(L"GetSystemMetrics", L"0 == nValue",
+                     FailedCallStatus(LastErrorKind::WithOwnCodes));
     return nValue;
 }
 
-int GetMonitorHeight(HWND hWnd)
+RECT GetMonitorRect(HWND hWnd)
 {
     HMONITOR hMonitor = hWnd != nullptr ? MonitorFromWindow(hWnd, MONITOR_DEFAULTTONEAREST)
                                         : MonitorFromWindow(nullptr, MONITOR_DEFAULTTOPRIMARY);
     MONITORINFO stInfo = {};
     stInfo.cbSize = sizeof(stInfo);
     if (!GetMonitorInfoW(hMonitor, &stInfo))
-        return GetSystemMetrics(SM_CYSCREEN);
-    return stInfo.rcMonitor.bottom - stInfo.rcMonitor.top;
+        return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    return stInfo.rcMonitor;
+}
+
+int GetMonitorHeight(HWND hWnd)
+{
+    const RECT rcMonitor = GetMonitorRect(hWnd);
+    return rcMonitor.bottom - rcMonitor.top;
 }
 
 HRESULT _LoadImageFromData(DWORD dwImageDataSize, const BYTE *pImageData,
@@ -121,13 +129,13 @@ HRESULT _LoadImageFromData(DWORD dwImageDataSize, const BYTE *pImageData,
     }
     HGLOBAL hMemoryObject = GlobalAlloc(GMEM_FIXED, dwImageDataSize);
     if (hMemoryObject == nullptr) {
-        HRESULT hResult = StatusFromLastError(GetLastError());
+        HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"GlobalAlloc", L"hMemoryObject == NULL", hResult);
         return hResult;
     }
     void *pMemoryBlock = GlobalLock(hMemoryObject);
     if (pMemoryBlock == nullptr) {
-        HRESULT hResult = StatusFromLastError(GetLastError());
+        HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"GlobalLock", L"pMemoryBlock == NULL", hResult);
         GlobalFree(hMemoryObject);
         return hResult;
@@ -158,20 +166,20 @@ HRESULT LoadImageFromResource(HINSTANCE hInstance, UINT nResourceId, Gdiplus::Im
     TRACE_FUNCTION(L"LoadImageFromResource");
     HRSRC hResource = FindResourceW(hInstance, MAKEINTRESOURCEW(nResourceId), L"PNG");
     if (hResource == nullptr) {
-        HRESULT hResult = StatusFromLastError(GetLastError());
+        HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"FindResource", L"hResource == NULL", hResult);
         return hResult;
     }
     DWORD dwResSize = SizeofResource(hInstance, hResource);
     if (dwResSize == 0) {
-        HRESULT hResult = StatusFromLastError(GetLastError());
+        HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"SizeofResource", L"dwResSize == 0", hResult);
         return hResult;
     }
     HGLOBAL hResData = LoadResource(hInstance, hResource);
     const void *lpResData = hResData != nullptr ? LockResource(hResData) : nullptr;
     if (lpResData == nullptr) {
-        HRESULT hResult = StatusFromLastError(GetLastError());
+        HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"LoadResource", L"lpResData == NULL", hResult);
         return hResult;
     }
@@ -201,11 +209,13 @@ void DrawTextAt(LPCWSTR pwszFaceName, HDC hDC, LPCWSTR pwszText, int nLeft, int 
     SetBkMode(hDC, TRANSPARENT);
 
     RECT rcText = {0, 0, 0, 0};
-    DrawTextW(hDC, pwszText, -1, &rcText, DT_CALCRECT);
+    // One line, and '&' is a character like any other, not a mnemonic.
+    const UINT uFormat = DT_NOPREFIX | DT_SINGLELINE;
+    DrawTextW(hDC, pwszText, -1, &rcText, DT_CALCRECT | uFormat);
     OffsetRect(&rcText, nLeft, nTop);
     if (nRightLimit > 0 && rcText.right >= nRightLimit)
         rcText.right = nRightLimit;
-    DrawTextW(hDC, pwszText, -1, &rcText, 0);
+    DrawTextW(hDC, pwszText, -1, &rcText, uFormat);
 
     SelectObject(hDC, hOldFont);
     DeleteObject(hFont);

@@ -20,9 +20,17 @@ int GetWindowDPI(HWND hWnd);
 // The metric at that DPI where the platform can tell, else unscaled.
 int GetSystemMetricsWithDpi(int nIndex, int nDpi);
 
-// Height in pixels of the whole monitor that holds the window (the primary
-// one for a null window).
+// The whole monitor that holds the window (the primary one for a null
+// window), in virtual-screen coordinates, and its height in pixels.
+RECT GetMonitorRect(HWND hWnd);
 int GetMonitorHeight(HWND hWnd);
+
+// The top of a window of that height centred vertically on the monitor:
+// monitors above or below the primary one have their own top.
+inline int CentredTop(const RECT &rcMonitor, int nHeight)
+{
+    return rcMonitor.top + (rcMonitor.bottom - rcMonitor.top - nHeight) / 2;
+}
 
 // The image is decoded before the function returns and owns its pixels;
 // the caller deletes it. Needs a running GDI+.

@@ -2,6 +2,7 @@
 
 #include "ErrorCode.h"
 #include "FoundationLibrary.h"
+#include "PlatformStatus.h"
 #include "TraceHelper.h"
 #include "resource.h"
 
@@ -295,7 +296,7 @@ HRESULT CSelectCertificateDlg::ApplyDialogParams(const CERTIFICATE_DIALOG_PARAMS
     if (m_wszHeading[0] == L'\0' &&
         LoadStringW(m_hInstance, IDS_SELECT_CERTIFICATE, m_wszHeading, _countof(m_wszHeading)) ==
             0) {
-        HRESULT hResult = StatusFromLastError(GetLastError());
+        HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"LoadString", L"nRetCode == 0", hResult);
         return hResult;
     }
@@ -382,7 +383,7 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
                                      : ValueOf(pwszIssuer, L"CN=");
     delete[] pwszIssuer;
     if (LoadStringW(hInstance, IDS_ISSUER_FORMAT, wszFormat, kLineCch) == 0) {
-        hResult = StatusFromLastError(GetLastError());
+        hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"LoadString (Issuer)", L"nRetCode == 0", hResult);
         return hResult;
     }
@@ -406,7 +407,7 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
     std::wstring strSerial = pwszSerial;
     delete[] pwszSerial;
     if (LoadStringW(hInstance, IDS_SERIAL_FORMAT, wszFormat, kLineCch) == 0) {
-        hResult = StatusFromLastError(GetLastError());
+        hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"LoadString (Serial number)", L"nRetCode == 0", hResult);
         return hResult;
     }
@@ -428,7 +429,7 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
         return hResult;
     }
     if (LoadStringW(hInstance, IDS_VALIDITY_FORMAT, wszFormat, kLineCch) == 0) {
-        hResult = StatusFromLastError(GetLastError());
+        hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"LoadString (Valid date)", L"nRetCode == 0", hResult);
         return hResult;
     }
@@ -446,14 +447,14 @@ void SortCertificateListItems(std::vector<CERTIFICATE_LIST_ITEM> &vtrItems)
 int CSelectCertificateDlg::ListHeight() const
 {
     int nEdge = GetSystemMetricsWithDpi(SM_CYDLGFRAME, m_nDpi);
-    return m_nVisibleRows * ScaleForDpi(CERTIFICATE_ROW_HEIGHT, m_nDpi) + 2 * nEdge;
+    return m_nVisibleRows * CertificateRowHeight(m_nDpi) + 2 * nEdge;
 }
 
 void CSelectCertificateDlg::AdjustWindowSize()
 {
-    int nMonitorHeight = GetMonitorHeight(m_hWnd);
-    int nRows = (nMonitorHeight - ScaleForDpi(500, m_nDpi)) /
-                ScaleForDpi(CERTIFICATE_ROW_HEIGHT, m_nDpi);
+    const RECT rcMonitor = GetMonitorRect(m_hWnd);
+    const int nMonitorHeight = rcMonitor.bottom - rcMonitor.top;
+    int nRows = (nMonitorHeight - ScaleForDpi(500, m_nDpi)) / CertificateRowHeight(m_nDpi);
     // A monitor too low for the margin still shows one row.
     m_nVisibleRows = std::min(std::max(nRows, 1), static_cast<int>(m_vtrItems.size()));
 
@@ -465,7 +466,7 @@ void CSelectCertificateDlg::AdjustWindowSize()
     RECT rcDialog = {};
     GetWindowRect(m_hWnd, &rcDialog);
     int nDialogHeight = rcDialog.bottom - rcDialog.top + nGrowth;
-    SetWindowPos(m_hWnd, nullptr, rcDialog.left, (nMonitorHeight - nDialogHeight) / 2,
+    SetWindowPos(m_hWnd, nullptr, rcDialog.left, CentredTop(rcMonitor, nDialogHeight),
                  rcDialog.right - rcDialog.left, nDialogHeight, SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowPos(hWndList, nullptr, 0, 0, rcList.right - rcList.left, nListHeight,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -490,7 +491,7 @@ void CSelectCertificateDlg::OnOK()
     }
     m_pstCertificate = CertDuplicateCertificateContext(m_vtrItems[nRow].pCertContext);
     if (m_pstCertificate == nullptr) {
-        HRESULT hResult = StatusFromLastError(GetLastError());
+        HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         m_nErrorCode = hResult;
         TRACE_FAILED(L"CertDuplicateCertificateContext", L"m_pstCertificate == NULL", hResult);
     } else {

@@ -1,5 +1,6 @@
 #include "nmMessageSigning.h"
 
+#include "AgentOperations.h"
 #include "CryptoAgent.h"
 #include "ErrorCode.h"
 #include "JSONUtility.h"
@@ -12,8 +13,6 @@
 #include <vector>
 
 namespace {
-
-const char kVersionText[] = "3.4.0.6";
 
 // The buffers one handler takes from its parameters and gives back,
 // freed when the handler returns.
@@ -28,17 +27,14 @@ public:
             delete[] psz;
         for (wchar_t *pwsz : m_vtrUTF16)
             delete[] pwsz;
-        SysFreeString(m_bstrResult);
     }
 
     void Keep(char *psz) { m_vtrUTF8.push_back(psz); }
     void Keep(wchar_t *pwsz) { m_vtrUTF16.push_back(pwsz); }
-    BSTR *Result() { return &m_bstrResult; }
 
 private:
     std::vector<char *> m_vtrUTF8;
     std::vector<wchar_t *> m_vtrUTF16;
-    BSTR m_bstrResult = nullptr;
 };
 
 void FormatStep(wchar_t *pwszStep, size_t cchStep, const wchar_t *pwszAction,
@@ -120,13 +116,13 @@ int AgentResult(const wchar_t *pwszFunction, const wchar_t *pwszStep, HRESULT hR
 }
 
 // The agent's BSTR as UTF-8; no string at all is E_POINTER.
-int ResultToUTF8(const wchar_t *pwszFunction, const wchar_t *pwszStep, HandlerTexts &texts,
-                 char **ppszUTF8)
+int ResultToUTF8(const wchar_t *pwszFunction, const wchar_t *pwszStep, BSTR bstrResult,
+                 HandlerTexts &texts, char **ppszUTF8)
 {
-    TraceValue(pwszStep, *texts.Result());
+    TraceValue(pwszStep, bstrResult);
     char *pszUTF8 = nullptr;
     int cbUTF8 = 0;
-    HRESULT hResult = UTF16ToUTF8(*texts.Result(), &pszUTF8, &cbUTF8);
+    HRESULT hResult = UTF16ToUTF8(bstrResult, &pszUTF8, &cbUTF8);
     texts.Keep(pszUTF8);
     if (FAILED(hResult)) {
         TraceStepFailed(__FILE__, __LINE__, pwszFunction, pwszStep, L"FAILED(hResult)", hResult);
@@ -148,207 +144,168 @@ void Answer(cJSON **ppResponseJSON, const char *pszFuncName, int nErrorCode, int
                           nErrorCode == 0 ? pValue : nullptr);
 }
 
-// Answers the agent's result text, or the error code when a step before
-// failed.
-void AnswerAgentText(cJSON **ppResponseJSON, const char *pszFuncName,
-                     const wchar_t *pwszFunction, const wchar_t *pwszConversionStep,
-                     int nErrorCode, HandlerTexts &texts)
+// The Boolean parameter at nIndex; the step names the parameter.
+int ReadBoolParam(const wchar_t *pwszFunction, const cJSON *pArgs, int nIndex,
+                  const wchar_t *pwszStep, bool *pbValue)
 {
-    char *pszUTF8 = nullptr;
-    if (nErrorCode == 0)
-        nErrorCode = ResultToUTF8(pwszFunction, pwszConversionStep, texts, &pszUTF8);
-    Answer(ppResponseJSON, pszFuncName, nErrorCode, JSON_VALUE_STRING, pszUTF8);
+    int nResult = ConverJSONArrayItemtobool(pArgs, nIndex, pbValue);
+    if (nResult != 0)
+        TraceStepFailed(__FILE__, __LINE__, pwszFunction, pwszStep, L"VESK_OK != nResult",
+                        StatusFromLastError(static_cast<DWORD>(nResult)));
+    else
+        TraceStepOK(pwszFunction, pwszStep);
+    return nResult;
 }
 
-int CheckHostEntry(cJSON **ppResponseJSON, const cJSON *, CCryptoAgent *)
+// The host's words for one operation of the agent.
+struct HostOperation {
+    AgentOperationId id;
+    const wchar_t *pwszFunction;
+    const char *pszAnswerName;
+    // Text parameters: the name in the item and conversion steps; the
+    // Boolean: its whole step.
+    const wchar_t *apwszParams[MAX_OPERATION_PARAMS];
+    const wchar_t *pwszArgsReason;
+    const wchar_t *pwszCountReason;
+    int nBadArgsCode;
+    const wchar_t *pwszAgentStep;
+    const wchar_t *pwszResultStep;
+    bool bEveryFailureIsMinusOne;
+};
+
+const HostOperation kHostOperations[AGENT_OPERATION_COUNT] = {
+    {OP_SELECT_CERTIFICATE, L"nmSelectCertificate", "SelectCertificate",
+     {L"SubjectDNFilter", L"IssuerDNFilter", L"SNFilter", L"CSPFilter"}, L"NULL == pArgs",
+     L"4 != nArgsCount", -1, L"pobjCryptoAgent->SelectCertificate", nullptr, false},
+    {OP_GET_SIGN_CERT_INFO, L"nmGetSignCertInfo", "GetSignCertInfo", {L"pszUTF8InfoType"},
+     L"NULL == pArgs", L"1 != nArgsCount", -1, L"GetSignCertInfo",
+     L"UTF16ToUTF8(bstrInfoContent)", false},
+    {OP_SIGN_MSG_PKCS1, L"nmSignMsgPKCS1", "SignMsgPKCS1", {L"pszUTF8SrcData", L"pszUTF8HashAlg"},
+     L"NULL == pArgs", L"2 != nArgsCount", -1, L"SignMsgPKCS1", L"UTF16ToUTF8(bstrSignature)",
+     false},
+    {OP_SIGN_MSG_PKCS7, L"nmSignMsgPKCS7", "SignMsgPKCS7",
+     {L"pszUTF8SrcData", L"pszUTF8HashAlg", L"ConverJSONArrayItemtobool(bWithSrc)"},
+     L"NULL == pArgs", L"3 != nArgsCount", -1, L"SignMsgPKCS7", L"UTF16ToUTF8(bstrSignature)",
+     false},
+    {OP_GET_VERSION, L"nmGetVersion", "GetVersion", {}, L"NULL == pArgs", L"0 != nArgsCount", -1,
+     nullptr, nullptr, false},
+    {OP_GET_KEY_ID, L"nmGetKeyID", "GetKeyID", {L"pszUTF8CSPName"}, L"NULL == pArgs",
+     L"1 != nArgsCount", -1, L"GetKeyID", L"UTF16ToUTF8(bstrKeyID)", false},
+    // An absent agent is refused like a bad parameter array instead of
+    // being called.
+    {OP_GET_MAC_ADDRESS, L"nmGetMACAddress", "GetMACAddress", {}, L"NULL == pJSONArgs",
+     L"0 != nArgsCount", E_INVALIDARG, L"pobjCryptoAgent->GetMACAddress",
+     L"UTF16ToUTF8(MACAddress)", false},
+    // Whatever failed, this request answers -1.
+    {OP_GET_LAST_ERROR_DESC, L"nmGetLastErrorDesc", "GetLastErrorDesc", {}, L"NULL == pArgs",
+     L"0 != nArgsCount", -1, L"GetLastErrorDesc", L"UTF16ToUTF8(bstrErrorDesc)", true},
+};
+
+// One request for an operation: its parameters from the JSON items, the
+// agent's call, and the answer object.
+int HandleOperation(const HostOperation &host, cJSON **ppResponseJSON, const cJSON *pArgs,
+                    CCryptoAgent *pobjCryptoAgent)
 {
-    return nmCheckHost(ppResponseJSON);
+    const wchar_t *const kTraceFunction = host.pwszFunction;
+    TraceHelper traceHelper_(kTraceFunction);
+    const AgentOperation &operation = AGENT_OPERATIONS[host.id];
+    const int nParams = static_cast<int>(operation.nParams);
+    HandlerTexts texts;
+    OperationArgs args;
+    int nErrorCode = CheckArgs(kTraceFunction, pArgs, host.pwszArgsReason, pobjCryptoAgent,
+                               nParams, host.pwszCountReason, host.nBadArgsCode);
+    for (int i = 0; i < nParams && nErrorCode == 0; ++i) {
+        if (operation.aKinds[i] == ParamKind::Text) {
+            wchar_t *pwszText = nullptr;
+            nErrorCode =
+                ReadTextParam(kTraceFunction, pArgs, i, host.apwszParams[i], texts, &pwszText);
+            args.apwszText[i] = pwszText;
+        } else {
+            nErrorCode =
+                ReadBoolParam(kTraceFunction, pArgs, i, host.apwszParams[i], &args.bFlag);
+        }
+    }
+
+    OperationResult result;
+    if (nErrorCode == 0 && operation.pfnCall != nullptr)
+        nErrorCode = AgentResult(kTraceFunction, host.pwszAgentStep,
+                                 operation.pfnCall(*pobjCryptoAgent, args, result));
+
+    switch (operation.result) {
+    case ResultKind::Selection: {
+        const unsigned char byResult = result.bSelected == VARIANT_TRUE ? 1 : 0;
+        Answer(ppResponseJSON, host.pszAnswerName, nErrorCode,
+               byResult ? JSON_VALUE_TRUE : JSON_VALUE_FALSE, &byResult);
+        break;
+    }
+    case ResultKind::Version:
+        Answer(ppResponseJSON, host.pszAnswerName, nErrorCode, JSON_VALUE_STRING,
+               AGENT_VERSION_TEXT);
+        break;
+    case ResultKind::Text: {
+        char *pszUTF8 = nullptr;
+        if (nErrorCode == 0)
+            nErrorCode = ResultToUTF8(kTraceFunction, host.pwszResultStep, result.bstrText, texts,
+                                      &pszUTF8);
+        if (host.bEveryFailureIsMinusOne && nErrorCode != 0)
+            nErrorCode = -1;
+        Answer(ppResponseJSON, host.pszAnswerName, nErrorCode, JSON_VALUE_STRING, pszUTF8);
+        break;
+    }
+    }
+    return 0;
 }
-
-struct REQUEST_HANDLER_ENTRY {
-    const char *pszName;
-    PFN_REQUEST_HANDLER pfnHandler;
-};
-
-// Tried in this order.
-const REQUEST_HANDLER_ENTRY kRequestHandlers[] = {
-    {"SelectCertificate", nmSelectCertificate},
-    {"GetSignCertInfo", nmGetSignCertInfo},
-    {"SignMsgPKCS1", nmSignMsgPKCS1},
-    {"SignMsgPKCS7", nmSignMsgPKCS7},
-    {"GetVersion", nmGetVersion},
-    {"GetKeyID", nmGetKeyID},
-    {"GetMACAddress", nmGetMACAddress},
-    {"GetLastErrorDesc", nmGetLastErrorDesc},
-    {"checkHost", CheckHostEntry},
-};
 
 } // namespace
 
 int nmSelectCertificate(cJSON **ppResponseJSON, const cJSON *pArgs,
                         CCryptoAgent *pobjCryptoAgent)
 {
-    TRACE_FUNCTION(L"nmSelectCertificate");
-    static const wchar_t *const kFilterNames[] = {L"SubjectDNFilter", L"IssuerDNFilter",
-                                                  L"SNFilter", L"CSPFilter"};
-    HandlerTexts texts;
-    wchar_t *apwszFilters[4] = {};
-    int nErrorCode = CheckArgs(kTraceFunction, pArgs, L"NULL == pArgs", pobjCryptoAgent, 4,
-                               L"4 != nArgsCount", -1);
-    for (int i = 0; i < 4 && nErrorCode == 0; ++i)
-        nErrorCode =
-            ReadTextParam(kTraceFunction, pArgs, i, kFilterNames[i], texts, &apwszFilters[i]);
-
-    VARIANT_BOOL bSelected = VARIANT_FALSE;
-    if (nErrorCode == 0)
-        nErrorCode = AgentResult(kTraceFunction, L"pobjCryptoAgent->SelectCertificate",
-                                 pobjCryptoAgent->SelectCertificate(
-                                     apwszFilters[0], apwszFilters[1], apwszFilters[2],
-                                     apwszFilters[3], &bSelected));
-
-    const unsigned char byResult = bSelected == VARIANT_TRUE ? 1 : 0;
-    Answer(ppResponseJSON, "SelectCertificate", nErrorCode,
-           byResult ? JSON_VALUE_TRUE : JSON_VALUE_FALSE, &byResult);
-    return 0;
+    return HandleOperation(kHostOperations[OP_SELECT_CERTIFICATE], ppResponseJSON, pArgs,
+                           pobjCryptoAgent);
 }
 
 int nmGetSignCertInfo(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
 {
-    TRACE_FUNCTION(L"nmGetSignCertInfo");
-    HandlerTexts texts;
-    wchar_t *pwszInfoType = nullptr;
-    int nErrorCode = CheckArgs(kTraceFunction, pArgs, L"NULL == pArgs", pobjCryptoAgent, 1,
-                               L"1 != nArgsCount", -1);
-    if (nErrorCode == 0)
-        nErrorCode =
-            ReadTextParam(kTraceFunction, pArgs, 0, L"pszUTF8InfoType", texts, &pwszInfoType);
-    if (nErrorCode == 0)
-        nErrorCode = AgentResult(kTraceFunction, L"GetSignCertInfo",
-                                 pobjCryptoAgent->GetSignCertInfo(pwszInfoType, texts.Result()));
-    AnswerAgentText(ppResponseJSON, "GetSignCertInfo", kTraceFunction,
-                    L"UTF16ToUTF8(bstrInfoContent)", nErrorCode, texts);
-    return 0;
+    return HandleOperation(kHostOperations[OP_GET_SIGN_CERT_INFO], ppResponseJSON, pArgs,
+                           pobjCryptoAgent);
 }
 
 int nmSignMsgPKCS1(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
 {
-    TRACE_FUNCTION(L"nmSignMsgPKCS1");
-    HandlerTexts texts;
-    wchar_t *pwszSrcData = nullptr;
-    wchar_t *pwszHashAlg = nullptr;
-    int nErrorCode = CheckArgs(kTraceFunction, pArgs, L"NULL == pArgs", pobjCryptoAgent, 2,
-                               L"2 != nArgsCount", -1);
-    if (nErrorCode == 0)
-        nErrorCode =
-            ReadTextParam(kTraceFunction, pArgs, 0, L"pszUTF8SrcData", texts, &pwszSrcData);
-    if (nErrorCode == 0)
-        nErrorCode =
-            ReadTextParam(kTraceFunction, pArgs, 1, L"pszUTF8HashAlg", texts, &pwszHashAlg);
-    if (nErrorCode == 0)
-        nErrorCode =
-            AgentResult(kTraceFunction, L"SignMsgPKCS1",
-                        pobjCryptoAgent->SignMsgPKCS1(pwszSrcData, pwszHashAlg, texts.Result()));
-    AnswerAgentText(ppResponseJSON, "SignMsgPKCS1", kTraceFunction, L"UTF16ToUTF8(bstrSignature)",
-                    nErrorCode, texts);
-    return 0;
+    return HandleOperation(kHostOperations[OP_SIGN_MSG_PKCS1], ppResponseJSON, pArgs,
+                           pobjCryptoAgent);
 }
 
 int nmSignMsgPKCS7(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
 {
-    TRACE_FUNCTION(L"nmSignMsgPKCS7");
-    HandlerTexts texts;
-    wchar_t *pwszSrcData = nullptr;
-    wchar_t *pwszHashAlg = nullptr;
-    bool bWithSrc = false;
-    int nErrorCode = CheckArgs(kTraceFunction, pArgs, L"NULL == pArgs", pobjCryptoAgent, 3,
-                               L"3 != nArgsCount", -1);
-    if (nErrorCode == 0)
-        nErrorCode =
-            ReadTextParam(kTraceFunction, pArgs, 0, L"pszUTF8SrcData", texts, &pwszSrcData);
-    if (nErrorCode == 0)
-        nErrorCode =
-            ReadTextParam(kTraceFunction, pArgs, 1, L"pszUTF8HashAlg", texts, &pwszHashAlg);
-    if (nErrorCode == 0) {
-        nErrorCode = ConverJSONArrayItemtobool(pArgs, 2, &bWithSrc);
-        if (nErrorCode != 0)
-            TRACE_FAILED(L"ConverJSONArrayItemtobool(bWithSrc)", L"VESK_OK != nResult",
-                         StatusFromLastError(static_cast<DWORD>(nErrorCode)));
-        else
-            TRACE_OK(L"ConverJSONArrayItemtobool(bWithSrc)");
-    }
-    // The agent takes the automation Boolean: only VARIANT_TRUE attaches.
-    if (nErrorCode == 0)
-        nErrorCode = AgentResult(
-            kTraceFunction, L"SignMsgPKCS7",
-            pobjCryptoAgent->SignMsgPKCS7(pwszSrcData, pwszHashAlg,
-                                          bWithSrc ? VARIANT_TRUE : VARIANT_FALSE,
-                                          texts.Result()));
-    AnswerAgentText(ppResponseJSON, "SignMsgPKCS7", kTraceFunction, L"UTF16ToUTF8(bstrSignature)",
-                    nErrorCode, texts);
-    return 0;
+    return HandleOperation(kHostOperations[OP_SIGN_MSG_PKCS7], ppResponseJSON, pArgs,
+                           pobjCryptoAgent);
 }
 
 int nmGetVersion(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
 {
-    TRACE_FUNCTION(L"nmGetVersion");
-    int nErrorCode = CheckArgs(kTraceFunction, pArgs, L"NULL == pArgs", pobjCryptoAgent, 0,
-                               L"0 != nArgsCount", -1);
-    Answer(ppResponseJSON, "GetVersion", nErrorCode, JSON_VALUE_STRING, kVersionText);
-    return 0;
+    return HandleOperation(kHostOperations[OP_GET_VERSION], ppResponseJSON, pArgs,
+                           pobjCryptoAgent);
 }
 
 int nmGetKeyID(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
 {
-    TRACE_FUNCTION(L"nmGetKeyID");
-    HandlerTexts texts;
-    wchar_t *pwszCSPName = nullptr;
-    int nErrorCode = CheckArgs(kTraceFunction, pArgs, L"NULL == pArgs", pobjCryptoAgent, 1,
-                               L"1 != nArgsCount", -1);
-    if (nErrorCode == 0)
-        nErrorCode =
-            ReadTextParam(kTraceFunction, pArgs, 0, L"pszUTF8CSPName", texts, &pwszCSPName);
-    if (nErrorCode == 0)
-        nErrorCode = AgentResult(kTraceFunction, L"GetKeyID",
-                                 pobjCryptoAgent->GetKeyID(pwszCSPName, texts.Result()));
-    AnswerAgentText(ppResponseJSON, "GetKeyID", kTraceFunction, L"UTF16ToUTF8(bstrKeyID)",
-                    nErrorCode, texts);
-    return 0;
+    return HandleOperation(kHostOperations[OP_GET_KEY_ID], ppResponseJSON, pArgs,
+                           pobjCryptoAgent);
 }
 
 int nmGetMACAddress(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
 {
-    TRACE_FUNCTION(L"nmGetMACAddress");
-    HandlerTexts texts;
-    // An absent agent is refused like a bad parameter array instead of
-    // being called.
-    int nErrorCode = CheckArgs(kTraceFunction, pArgs, L"NULL == pJSONArgs", pobjCryptoAgent, 0,
-                               L"0 != nArgsCount", E_INVALIDARG);
-    if (nErrorCode == 0)
-        nErrorCode = AgentResult(kTraceFunction, L"pobjCryptoAgent->GetMACAddress",
-                                 pobjCryptoAgent->GetMACAddress(texts.Result()));
-    AnswerAgentText(ppResponseJSON, "GetMACAddress", kTraceFunction, L"UTF16ToUTF8(MACAddress)",
-                    nErrorCode, texts);
-    return 0;
+    return HandleOperation(kHostOperations[OP_GET_MAC_ADDRESS], ppResponseJSON, pArgs,
+                           pobjCryptoAgent);
 }
 
 int nmGetLastErrorDesc(cJSON **ppResponseJSON, const cJSON *pArgs,
                        CCryptoAgent *pobjCryptoAgent)
 {
-    TRACE_FUNCTION(L"nmGetLastErrorDesc");
-    HandlerTexts texts;
-    char *pszUTF8 = nullptr;
-    int nErrorCode = CheckArgs(kTraceFunction, pArgs, L"NULL == pArgs", pobjCryptoAgent, 0,
-                               L"0 != nArgsCount", -1);
-    if (nErrorCode == 0)
-        nErrorCode = AgentResult(kTraceFunction, L"GetLastErrorDesc",
-                                 pobjCryptoAgent->GetLastErrorDesc(texts.Result()));
-    if (nErrorCode == 0)
-        nErrorCode =
-            ResultToUTF8(kTraceFunction, L"UTF16ToUTF8(bstrErrorDesc)", texts, &pszUTF8);
-    // Whatever failed, this request answers -1.
-    Answer(ppResponseJSON, "GetLastErrorDesc", nErrorCode == 0 ? 0 : -1, JSON_VALUE_STRING,
-           pszUTF8);
-    return 0;
+    return HandleOperation(kHostOperations[OP_GET_LAST_ERROR_DESC], ppResponseJSON, pArgs,
+                           pobjCryptoAgent);
 }
 
 int nmCheckHost(cJSON **ppResponseJSON)
@@ -362,10 +319,14 @@ int nmCheckHost(cJSON **ppResponseJSON)
 int Invoke(cJSON **ppResponseJSON, const char *pszFuncName, const cJSON *pArgs)
 {
     TRACE_FUNCTION(L"Invoke");
-    if (pszFuncName != nullptr)
-        for (const REQUEST_HANDLER_ENTRY &entry : kRequestHandlers)
-            if (_stricmp(pszFuncName, entry.pszName) == 0)
-                return entry.pfnHandler(ppResponseJSON, pArgs, g_pobjCryptoAgent);
+    if (pszFuncName != nullptr) {
+        // Tried in the table's order, checkHost last.
+        for (const HostOperation &host : kHostOperations)
+            if (_stricmp(pszFuncName, AGENT_OPERATIONS[host.id].pszName) == 0)
+                return HandleOperation(host, ppResponseJSON, pArgs, g_pobjCryptoAgent);
+        if (_stricmp(pszFuncName, "checkHost") == 0)
+            return nmCheckHost(ppResponseJSON);
+    }
     TRACE_A_FAILED("Invoke", -1, "no handler for the function");
     return -1;
 }
@@ -384,6 +345,14 @@ int ParseAndRespondRequest(const char *pszRequest, char **ppszAnswer)
         TraceValueInt(L"Invoke", nResult);
     }
     ConvertJSONToResponseMsg(pszFuncName, pszRandomId, pResponseJSON, ppszAnswer);
+    // The request's own bytes (its function name, its randomId) come back
+    // in the answer; a browser drops the port on an answer that is not
+    // UTF-8.
+    if (ppszAnswer != nullptr && *ppszAnswer != nullptr) {
+        char *pszWellFormed = NewWellFormedUTF8(*ppszAnswer);
+        delete[] *ppszAnswer;
+        *ppszAnswer = pszWellFormed;
+    }
 
     delete[] pszFuncName;
     delete[] pszRandomId;

@@ -38,7 +38,7 @@ HRESULT CheckPrivateKey(PCCERT_CONTEXT pCertContext)
     BOOL bCallerFree = FALSE;
     BOOL bAcquired =
         CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, &hProv, &dwKeySpec, &bCallerFree);
-    HRESULT hResult = bAcquired ? S_OK : Win32StatusFromLastError(GetLastError());
+    HRESULT hResult = bAcquired ? S_OK : FailedCallStatus();
     if (hProv != 0 && bCallerFree)
         CryptReleaseContext(hProv, 0);
     if (!bAcquired) {

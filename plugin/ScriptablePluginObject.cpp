@@ -1,5 +1,6 @@
 #include "ScriptablePluginObject.h"
 
+#include "BrowserBoundary.h"
 #include "BrowserFuncs.h"
 #include "TraceHelper.h"
 
@@ -56,70 +57,75 @@ NPClass CScriptablePluginObject::s_npClass = {
 
 void CScriptablePluginObjectBase::_Deallocate(NPObject *npobj)
 {
-    delete ObjectOf(npobj);
+    BrowserBoundary([&] { delete ObjectOf(npobj); });
 }
 
 void CScriptablePluginObjectBase::_Invalidate(NPObject *npobj)
 {
-    ObjectOf(npobj)->Invalidate();
+    BrowserBoundary([&] { ObjectOf(npobj)->Invalidate(); });
 }
 
 bool CScriptablePluginObjectBase::_HasMethod(NPObject *npobj, NPIdentifier name)
 {
-    return ObjectOf(npobj)->HasMethod(name);
+    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->HasMethod(name); });
 }
 
 bool CScriptablePluginObjectBase::_Invoke(NPObject *npobj, NPIdentifier name,
                                           const NPVariant *args, uint32_t argCount,
                                           NPVariant *result)
 {
-    return ObjectOf(npobj)->Invoke(name, args, argCount, result);
+    return BrowserBoundary(false,
+                           [&] { return ObjectOf(npobj)->Invoke(name, args, argCount, result); });
 }
 
 bool CScriptablePluginObjectBase::_InvokeDefault(NPObject *npobj, const NPVariant *args,
                                                  uint32_t argCount, NPVariant *result)
 {
-    return ObjectOf(npobj)->InvokeDefault(args, argCount, result);
+    return BrowserBoundary(false,
+                           [&] { return ObjectOf(npobj)->InvokeDefault(args, argCount, result); });
 }
 
 bool CScriptablePluginObjectBase::_HasProperty(NPObject *npobj, NPIdentifier name)
 {
-    return ObjectOf(npobj)->HasProperty(name);
+    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->HasProperty(name); });
 }
 
 bool CScriptablePluginObjectBase::_GetProperty(NPObject *npobj, NPIdentifier name,
                                                NPVariant *result)
 {
-    return ObjectOf(npobj)->GetProperty(name, result);
+    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->GetProperty(name, result); });
 }
 
 bool CScriptablePluginObjectBase::_SetProperty(NPObject *npobj, NPIdentifier name,
                                                const NPVariant *value)
 {
-    return ObjectOf(npobj)->SetProperty(name, value);
+    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->SetProperty(name, value); });
 }
 
 bool CScriptablePluginObjectBase::_RemoveProperty(NPObject *npobj, NPIdentifier name)
 {
-    return ObjectOf(npobj)->RemoveProperty(name);
+    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->RemoveProperty(name); });
 }
 
 bool CScriptablePluginObjectBase::_Enumerate(NPObject *npobj, NPIdentifier **value,
                                              uint32_t *count)
 {
-    return ObjectOf(npobj)->Enumerate(value, count);
+    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->Enumerate(value, count); });
 }
 
 bool CScriptablePluginObjectBase::_Construct(NPObject *npobj, const NPVariant *args,
                                              uint32_t argCount, NPVariant *result)
 {
-    return ObjectOf(npobj)->Construct(args, argCount, result);
+    return BrowserBoundary(false,
+                           [&] { return ObjectOf(npobj)->Construct(args, argCount, result); });
 }
 
 NPObject *AllocateCScriptableObject(NPP npp, NPClass *)
 {
     TRACE_FUNCTION(L"AllocateCScriptableObject");
-    return new (std::nothrow) CScriptablePluginObject(npp);
+    return BrowserBoundary(static_cast<NPObject *>(nullptr), [&]() -> NPObject * {
+        return new (std::nothrow) CScriptablePluginObject(npp);
+    });
 }
 
 CScriptablePluginObject::CScriptablePluginObject(NPP pNPInstance)

@@ -44,13 +44,15 @@ class Ca:
         common = ["-sha256", "-set_serial", "0x" + serial, "-subj", subj]
         if issuer is None:
             openssl("req", "-config", "req.cnf", "-x509", "-new", "-key", key, "-days", "7300",
-                    "-addext", "basicConstraints=critical,CA:TRUE", "-out", cert, *common,
+                    "-addext", "basicConstraints=critical,CA:TRUE",
+                    "-addext", "subjectKeyIdentifier=hash", "-out", cert, *common,
                     cwd=work)
         else:
             openssl("req", "-config", "req.cnf", "-new", "-key", key, "-out", name + ".csr",
                     *common, cwd=work)
             with open(os.path.join(work, name + ".ext"), "w") as f:
-                f.write("basicConstraints=critical,CA:TRUE,pathlen:0\n")
+                f.write("basicConstraints=critical,CA:TRUE,pathlen:0\n"
+                        "subjectKeyIdentifier=hash\n")
             openssl("x509", "-req", "-in", name + ".csr", "-CA", issuer.pem, "-CAkey",
                     issuer.key, "-set_serial", "0x" + serial, "-days", "3650", "-sha256",
                     "-extfile", name + ".ext", "-out", cert, cwd=work)
@@ -61,6 +63,17 @@ class Ca:
         self.der = read(os.path.join(work, name + ".der"))
         self.pub = read(os.path.join(work, name + ".pub"))
         self.thumbprint = hashlib.sha1(self.der).hexdigest().upper()
+        self.key_id = subject_key_id(os.path.join(work, cert), work)
+
+
+def subject_key_id(cert, work):
+    """The subject key identifier, which the platform also keeps as the
+    certificate's key-identifier property; chain building matches it with
+    the authority key identifier of the certificates below."""
+    text = subprocess.run(["openssl", "x509", "-in", cert, "-noout", "-ext",
+                           "subjectKeyIdentifier"], cwd=work, check=True,
+                          capture_output=True, text=True).stdout
+    return bytes.fromhex(text.splitlines()[1].strip().replace(":", ""))
 
 
 def element(ca):
@@ -69,7 +82,7 @@ def element(ca):
         (92, struct.pack("<I", 2048)),
         (3, hashlib.sha1(ca.der).digest()),
         (25, hashlib.md5(ca.pub).digest()),
-        (20, hashlib.sha1(ca.pub).digest()),
+        (20, ca.key_id),
         (15, hashlib.md5(ca.der).digest()),
         (4, hashlib.md5(ca.der).digest()),
         (32, ca.der),

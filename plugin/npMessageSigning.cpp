@@ -1,5 +1,6 @@
 // The script methods of the scriptable object: each checks its arguments,
 // converts them for the agent, calls it and hands its answer to the page.
+#include "AgentOperations.h"
 #include "BrowserFuncs.h"
 #include "ScriptablePluginObject.h"
 #include "TextConversion.h"
@@ -11,25 +12,8 @@
 
 namespace {
 
-const char kPluginVersion[] = "3.4.0.6";
-const VARIANT_BOOL kVariantTrue = static_cast<VARIANT_BOOL>(0xFFFF);
-
 typedef std::unique_ptr<wchar_t[]> WideText;
 typedef std::unique_ptr<char[]> NarrowText;
-
-// Frees the agent's string when the method ends.
-class AgentString {
-public:
-    AgentString() = default;
-    AgentString(const AgentString &) = delete;
-    AgentString &operator=(const AgentString &) = delete;
-    ~AgentString() { SysFreeString(m_bstr); }
-    BSTR *operator&() { return &m_bstr; }
-    BSTR Get() const { return m_bstr; }
-
-private:
-    BSTR m_bstr = nullptr;
-};
 
 std::wstring StepName(const wchar_t *pwszStep, const wchar_t *pwszArgument)
 {
@@ -87,13 +71,19 @@ HRESULT RefuseArguments(const wchar_t *pwszMethod, const wchar_t *pwszStep,
     return E_INVALIDARG;
 }
 
-// An answer handed to the page; its builder's verdict is only traced.
-void SetTracedResult(const wchar_t *pwszMethod, const char *pszText, NPVariant *result)
+// An answer handed to the page. When the browser has no memory for it the
+// method fails, and the page learns why from GetLastErrorDesc.
+HRESULT SetPageResult(const wchar_t *pwszMethod, const char *pszText, NPVariant *result,
+                      CCryptoAgent &agent)
 {
-    if (SetStringResult(pszText, result))
+    if (SetStringResult(pszText, result)) {
         TraceStepOK(pwszMethod, L"Set result");
-    else
-        TraceErrorReport(pwszMethod, L"Set result failed.");
+        return S_OK;
+    }
+    TraceStepFailed(__FILE__, __LINE__, pwszMethod, L"Set result", L"!SetStringResult",
+                    E_OUTOFMEMORY);
+    agent.RecordStatus(E_OUTOFMEMORY);
+    return E_OUTOFMEMORY;
 }
 
 bool Finish(HRESULT hResult, NPVariant *result)
@@ -130,12 +120,111 @@ void TraceParameterInfo(const NPVariant *args, uint32_t argCount)
     }
 }
 
-bool AllStrings(const NPVariant *args, uint32_t argCount)
+// The plug-in's words for one operation of the agent.
+struct ScriptOperation {
+    AgentOperationId id;
+    const wchar_t *pwszMethod;
+    const wchar_t *pwszCheckStep;
+    const wchar_t *pwszCheckReason;
+    // Names of the string arguments in their steps; null: bare step names.
+    const wchar_t *apwszParams[MAX_OPERATION_PARAMS];
+    const wchar_t *pwszAgentStep;
+    const wchar_t *pwszResultStep;
+    // A failed answer becomes the agent's status; not for the description
+    // of that status itself.
+    bool bRecordsAnswerFailure;
+};
+
+const ScriptOperation kScriptOperations[AGENT_OPERATION_COUNT] = {
+    {OP_SELECT_CERTIFICATE, L"SelectCertificate", L"Check parameter",
+     L"4 != argCount || !NPVARIANT_IS_STRING(args[0]) || !NPVARIANT_IS_STRING(args[1]) || "
+     L"!NPVARIANT_IS_STRING(args[2]) || !NPVARIANT_IS_STRING(args[3])",
+     {L"SubjectDNFilter", L"IssuerDNFilter", L"SNFilter", L"CSPFilter"},
+     L"m_objCryptoAgent.SelectCertificate", nullptr, true},
+    {OP_GET_SIGN_CERT_INFO, L"GetSignCertInfo", L"Check parameter",
+     L"1 != argCount || !NPVARIANT_IS_STRING(args[0])", {L"InfoType"},
+     L"m_objCryptoAgent.GetSignCertInfo", L"UTF16ToUTF8 - Reture Content Info", true},
+    {OP_SIGN_MSG_PKCS1, L"SignMsgPKCS1", L"Check parameter",
+     L"2 != argCount || !NPVARIANT_IS_STRING(args[0])|| !NPVARIANT_IS_STRING(args[1])",
+     {L"SourceData", L"Hash Algorithm"}, L"m_objCryptoAgent.SignMsgPKCS1",
+     L"UTF16ToUTF8 - Reture Signature", true},
+    {OP_SIGN_MSG_PKCS7, L"SignMsgPKCS7", L"Check parameter",
+     L"3 != argCount || !NPVARIANT_IS_STRING(args[0])|| !NPVARIANT_IS_STRING(args[1])|| "
+     L"!NPVARIANT_IS_BOOLEAN(args[2])",
+     {L"SourceData", L"Hash Algorithm"}, L"m_objCryptoAgent.SignMsgPKCS7Detached",
+     L"UTF16ToUTF8 - Reture Signature", true},
+    {OP_GET_VERSION, L"GetVersion", L"Check parameter", L"0 != argCount", {}, nullptr, nullptr,
+     true},
+    {OP_GET_KEY_ID, L"GetKeyID", L"Invalid parameters",
+     L"(argCount != 1 || args[0].type != NPVariantType_String)", {nullptr}, L"GetKeyID",
+     L"UTF16ToUTF8 - KeyID", true},
+    {OP_GET_MAC_ADDRESS, L"GetMACAddress", L"Check parameters.", L"0 != argCount", {},
+     L"m_objCryptoAgent.GetMACAddress", L"UTF16ToUTF8 - GetMACAddress.", true},
+    {OP_GET_LAST_ERROR_DESC, L"GetLastErrorDesc", L"Check parameters.", L"0 != argCount", {},
+     L"m_objCryptoAgent.GetLastErrorDesc", L"UTF16ToUTF8 - Last error Description.", false},
+};
+
+bool ArgumentsFit(const AgentOperation &operation, const NPVariant *args, uint32_t argCount)
 {
-    for (uint32_t i = 0; i < argCount; ++i)
-        if (!NPVARIANT_IS_STRING(args[i]))
+    if (argCount != operation.nParams)
+        return false;
+    for (uint32_t i = 0; i < argCount; ++i) {
+        const bool bText = operation.aKinds[i] == ParamKind::Text;
+        if (bText ? !NPVARIANT_IS_STRING(args[i]) : !NPVARIANT_IS_BOOLEAN(args[i]))
             return false;
+    }
     return true;
+}
+
+// One call of a script method: its arguments from the NPVariants, the
+// agent's call, and the result the page gets.
+bool RunScriptOperation(const ScriptOperation &script, CCryptoAgent &agent,
+                        const NPVariant *args, uint32_t argCount, NPVariant *result)
+{
+    const wchar_t *const kTraceFunction = script.pwszMethod;
+    TraceHelper traceHelper_(kTraceFunction);
+    const AgentOperation &operation = AGENT_OPERATIONS[script.id];
+    TraceParameterInfo(args, argCount);
+    HRESULT hResult = S_OK;
+    if (!ArgumentsFit(operation, args, argCount))
+        hResult = RefuseArguments(kTraceFunction, script.pwszCheckStep, script.pwszCheckReason);
+
+    WideText texts[MAX_OPERATION_PARAMS];
+    OperationArgs values;
+    for (size_t i = 0; i < operation.nParams && SUCCEEDED(hResult); ++i) {
+        if (operation.aKinds[i] == ParamKind::Text) {
+            hResult = ArgumentText(kTraceFunction, script.apwszParams[i], args[i], texts[i]);
+            values.apwszText[i] = texts[i].get();
+        } else {
+            values.bFlag = args[i].value.boolValue;
+        }
+    }
+    OperationResult answer;
+    if (SUCCEEDED(hResult) && operation.pfnCall != nullptr)
+        hResult = StepStatus(kTraceFunction, script.pwszAgentStep,
+                             operation.pfnCall(agent, values, answer));
+
+    switch (operation.result) {
+    case ResultKind::Selection:
+        // The page gets a Boolean in every case.
+        BOOLEAN_TO_NPVARIANT(answer.bSelected != 0, *result);
+        return SUCCEEDED(hResult);
+    case ResultKind::Version:
+        if (SUCCEEDED(hResult))
+            hResult = SetPageResult(kTraceFunction, AGENT_VERSION_TEXT, result, agent);
+        break;
+    case ResultKind::Text: {
+        NarrowText text;
+        if (SUCCEEDED(hResult))
+            hResult = AnswerText(kTraceFunction, script.pwszResultStep, answer.bstrText, text);
+        if (SUCCEEDED(hResult))
+            hResult = script.bRecordsAnswerFailure
+                          ? SetPageResult(kTraceFunction, text.get(), result, agent)
+                          : (SetStringResult(text.get(), result) ? S_OK : E_OUTOFMEMORY);
+        break;
+    }
+    }
+    return Finish(hResult, result);
 }
 
 } // namespace
@@ -143,183 +232,55 @@ bool AllStrings(const NPVariant *args, uint32_t argCount)
 bool CScriptablePluginObject::npSelectCertificate(const NPVariant *args, uint32_t argCount,
                                                   NPVariant *result)
 {
-    TRACE_FUNCTION(L"SelectCertificate");
-    TraceParameterInfo(args, argCount);
-    VARIANT_BOOL bSelected = 0;
-    HRESULT hResult = S_OK;
-    if (4 != argCount || !AllStrings(args, 4)) {
-        hResult = RefuseArguments(kTraceFunction, L"Check parameter",
-                                  L"4 != argCount || !NPVARIANT_IS_STRING(args[0]) || "
-                                  L"!NPVARIANT_IS_STRING(args[1]) || "
-                                  L"!NPVARIANT_IS_STRING(args[2]) || "
-                                  L"!NPVARIANT_IS_STRING(args[3])");
-    }
-    static const wchar_t *const kNames[] = {L"SubjectDNFilter", L"IssuerDNFilter", L"SNFilter",
-                                            L"CSPFilter"};
-    WideText filters[4];
-    for (int i = 0; i < 4 && SUCCEEDED(hResult); ++i)
-        hResult = ArgumentText(kTraceFunction, kNames[i], args[i], filters[i]);
-    if (SUCCEEDED(hResult))
-        hResult = StepStatus(kTraceFunction, L"m_objCryptoAgent.SelectCertificate",
-                             m_objCryptoAgent.SelectCertificate(filters[0].get(), filters[1].get(),
-                                                                filters[2].get(), filters[3].get(),
-                                                                &bSelected));
-    BOOLEAN_TO_NPVARIANT(bSelected != 0, *result);
-    return SUCCEEDED(hResult);
+    return RunScriptOperation(kScriptOperations[OP_SELECT_CERTIFICATE], m_objCryptoAgent, args,
+                              argCount, result);
 }
 
 bool CScriptablePluginObject::npGetSignCertInfo(const NPVariant *args, uint32_t argCount,
                                                 NPVariant *result)
 {
-    TRACE_FUNCTION(L"GetSignCertInfo");
-    TraceParameterInfo(args, argCount);
-    if (1 != argCount || !NPVARIANT_IS_STRING(args[0]))
-        return Finish(RefuseArguments(kTraceFunction, L"Check parameter",
-                                      L"1 != argCount || !NPVARIANT_IS_STRING(args[0])"),
-                      result);
-    WideText infoType;
-    HRESULT hResult = ArgumentText(kTraceFunction, L"InfoType", args[0], infoType);
-    AgentString answer;
-    if (SUCCEEDED(hResult))
-        hResult = StepStatus(kTraceFunction, L"m_objCryptoAgent.GetSignCertInfo",
-                             m_objCryptoAgent.GetSignCertInfo(infoType.get(), &answer));
-    NarrowText text;
-    if (SUCCEEDED(hResult))
-        hResult = AnswerText(kTraceFunction, L"UTF16ToUTF8 - Reture Content Info", answer.Get(),
-                             text);
-    if (SUCCEEDED(hResult))
-        SetTracedResult(kTraceFunction, text.get(), result);
-    return Finish(hResult, result);
+    return RunScriptOperation(kScriptOperations[OP_GET_SIGN_CERT_INFO], m_objCryptoAgent, args,
+                              argCount, result);
 }
 
 bool CScriptablePluginObject::npSignMsgPKCS1(const NPVariant *args, uint32_t argCount,
                                              NPVariant *result)
 {
-    TRACE_FUNCTION(L"SignMsgPKCS1");
-    TraceParameterInfo(args, argCount);
-    if (2 != argCount || !AllStrings(args, 2))
-        return Finish(RefuseArguments(kTraceFunction, L"Check parameter",
-                                      L"2 != argCount || !NPVARIANT_IS_STRING(args[0])|| "
-                                      L"!NPVARIANT_IS_STRING(args[1])"),
-                      result);
-    WideText source, hashAlg;
-    HRESULT hResult = ArgumentText(kTraceFunction, L"SourceData", args[0], source);
-    if (SUCCEEDED(hResult))
-        hResult = ArgumentText(kTraceFunction, L"Hash Algorithm", args[1], hashAlg);
-    AgentString signature;
-    if (SUCCEEDED(hResult))
-        hResult = StepStatus(kTraceFunction, L"m_objCryptoAgent.SignMsgPKCS1",
-                             m_objCryptoAgent.SignMsgPKCS1(source.get(), hashAlg.get(), &signature));
-    NarrowText text;
-    if (SUCCEEDED(hResult))
-        hResult = AnswerText(kTraceFunction, L"UTF16ToUTF8 - Reture Signature", signature.Get(),
-                             text);
-    if (SUCCEEDED(hResult))
-        SetTracedResult(kTraceFunction, text.get(), result);
-    return Finish(hResult, result);
+    return RunScriptOperation(kScriptOperations[OP_SIGN_MSG_PKCS1], m_objCryptoAgent, args,
+                              argCount, result);
 }
 
 bool CScriptablePluginObject::npSignMsgPKCS7(const NPVariant *args, uint32_t argCount,
                                              NPVariant *result)
 {
-    TRACE_FUNCTION(L"SignMsgPKCS7");
-    TraceParameterInfo(args, argCount);
-    if (3 != argCount || !AllStrings(args, 2) || !NPVARIANT_IS_BOOLEAN(args[2]))
-        return Finish(RefuseArguments(kTraceFunction, L"Check parameter",
-                                      L"3 != argCount || !NPVARIANT_IS_STRING(args[0])|| "
-                                      L"!NPVARIANT_IS_STRING(args[1])|| "
-                                      L"!NPVARIANT_IS_BOOLEAN(args[2])"),
-                      result);
-    WideText source, hashAlg;
-    HRESULT hResult = ArgumentText(kTraceFunction, L"SourceData", args[0], source);
-    if (SUCCEEDED(hResult))
-        hResult = ArgumentText(kTraceFunction, L"Hash Algorithm", args[1], hashAlg);
-    const VARIANT_BOOL bWithSrc = args[2].value.boolValue ? kVariantTrue : 0;
-    AgentString signature;
-    if (SUCCEEDED(hResult))
-        hResult = StepStatus(kTraceFunction, L"m_objCryptoAgent.SignMsgPKCS7Detached",
-                             m_objCryptoAgent.SignMsgPKCS7(source.get(), hashAlg.get(), bWithSrc,
-                                                           &signature));
-    NarrowText text;
-    if (SUCCEEDED(hResult))
-        hResult = AnswerText(kTraceFunction, L"UTF16ToUTF8 - Reture Signature", signature.Get(),
-                             text);
-    if (SUCCEEDED(hResult))
-        SetTracedResult(kTraceFunction, text.get(), result);
-    return Finish(hResult, result);
+    return RunScriptOperation(kScriptOperations[OP_SIGN_MSG_PKCS7], m_objCryptoAgent, args,
+                              argCount, result);
 }
 
 bool CScriptablePluginObject::npGetMACAddress(const NPVariant *args, uint32_t argCount,
                                               NPVariant *result)
 {
-    TRACE_FUNCTION(L"GetMACAddress");
-    TraceParameterInfo(args, argCount);
-    if (0 != argCount)
-        return Finish(RefuseArguments(kTraceFunction, L"Check parameters.", L"0 != argCount"),
-                      result);
-    AgentString addresses;
-    HRESULT hResult = StepStatus(kTraceFunction, L"m_objCryptoAgent.GetMACAddress",
-                                 m_objCryptoAgent.GetMACAddress(&addresses));
-    NarrowText text;
-    if (SUCCEEDED(hResult))
-        hResult = AnswerText(kTraceFunction, L"UTF16ToUTF8 - GetMACAddress.", addresses.Get(),
-                             text);
-    if (SUCCEEDED(hResult) && !SetStringResult(text.get(), result))
-        hResult = E_OUTOFMEMORY;
-    return Finish(hResult, result);
+    return RunScriptOperation(kScriptOperations[OP_GET_MAC_ADDRESS], m_objCryptoAgent, args,
+                              argCount, result);
 }
 
 bool CScriptablePluginObject::npGetKeyID(const NPVariant *args, uint32_t argCount,
                                          NPVariant *result)
 {
-    TRACE_FUNCTION(L"GetKeyID");
-    TraceParameterInfo(args, argCount);
-    if (argCount != 1 || args[0].type != NPVariantType_String)
-        return Finish(RefuseArguments(kTraceFunction, L"Invalid parameters",
-                                      L"(argCount != 1 || args[0].type != NPVariantType_String)"),
-                      result);
-    WideText cspName;
-    HRESULT hResult = ArgumentText(kTraceFunction, nullptr, args[0], cspName);
-    AgentString keyID;
-    if (SUCCEEDED(hResult))
-        hResult = StepStatus(kTraceFunction, L"GetKeyID",
-                             m_objCryptoAgent.GetKeyID(cspName.get(), &keyID));
-    NarrowText text;
-    if (SUCCEEDED(hResult))
-        hResult = AnswerText(kTraceFunction, L"UTF16ToUTF8 - KeyID", keyID.Get(), text);
-    if (SUCCEEDED(hResult))
-        SetTracedResult(kTraceFunction, text.get(), result);
-    return Finish(hResult, result);
+    return RunScriptOperation(kScriptOperations[OP_GET_KEY_ID], m_objCryptoAgent, args,
+                              argCount, result);
 }
 
 bool CScriptablePluginObject::npGetVersion(const NPVariant *args, uint32_t argCount,
                                            NPVariant *result)
 {
-    TRACE_FUNCTION(L"GetVersion");
-    TraceParameterInfo(args, argCount);
-    if (0 != argCount)
-        return Finish(RefuseArguments(kTraceFunction, L"Check parameter", L"0 != argCount"),
-                      result);
-    SetTracedResult(kTraceFunction, kPluginVersion, result);
-    return true;
+    return RunScriptOperation(kScriptOperations[OP_GET_VERSION], m_objCryptoAgent, args,
+                              argCount, result);
 }
 
 bool CScriptablePluginObject::npGetLastErrorDesc(const NPVariant *args, uint32_t argCount,
                                                  NPVariant *result)
 {
-    TRACE_FUNCTION(L"GetLastErrorDesc");
-    TraceParameterInfo(args, argCount);
-    if (0 != argCount)
-        return Finish(RefuseArguments(kTraceFunction, L"Check parameters.", L"0 != argCount"),
-                      result);
-    AgentString description;
-    HRESULT hResult = StepStatus(kTraceFunction, L"m_objCryptoAgent.GetLastErrorDesc",
-                                 m_objCryptoAgent.GetLastErrorDesc(&description));
-    NarrowText text;
-    if (SUCCEEDED(hResult))
-        hResult = AnswerText(kTraceFunction, L"UTF16ToUTF8 - Last error Description.",
-                             description.Get(), text);
-    if (SUCCEEDED(hResult) && !SetStringResult(text.get(), result))
-        hResult = E_OUTOFMEMORY;
-    return Finish(hResult, result);
+    return RunScriptOperation(kScriptOperations[OP_GET_LAST_ERROR_DESC], m_objCryptoAgent, args,
+                              argCount, result);
 }

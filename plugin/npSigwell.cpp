@@ -1,4 +1,5 @@
 // The library's exports and the handlers the browser calls per instance.
+#include "BrowserBoundary.h"
 #include "BrowserFuncs.h"
 #include "CertificateChainDelete.h"
 #include "CertificateChainImport.h"
@@ -7,6 +8,8 @@
 #include "PluginModule.h"
 #include "ScriptablePluginObject.h"
 #include "TraceHelper.h"
+
+#include <objbase.h>
 
 #include <cstddef>
 #include <cstring>
@@ -36,29 +39,33 @@ NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t, cha
                 NPSavedData *)
 {
     TRACE_FUNCTION(L"NPP_New");
-    if (instance == nullptr)
-        return NPERR_INVALID_INSTANCE_ERROR;
-    TRACE_A_VALUE("MIME type", pluginType);
-    TraceValueInt(L"Mode", mode);
-    CPlugin *pPlugin = new (std::nothrow) CPlugin(instance);
-    if (pPlugin == nullptr)
-        return NPERR_OUT_OF_MEMORY_ERROR;
-    instance->pdata = pPlugin;
-    return NPERR_NO_ERROR;
+    return BrowserBoundary(static_cast<NPError>(NPERR_OUT_OF_MEMORY_ERROR), [&]() -> NPError {
+        if (instance == nullptr)
+            return NPERR_INVALID_INSTANCE_ERROR;
+        TRACE_A_VALUE("MIME type", pluginType);
+        TraceValueInt(L"Mode", mode);
+        CPlugin *pPlugin = new (std::nothrow) CPlugin(instance);
+        if (pPlugin == nullptr)
+            return NPERR_OUT_OF_MEMORY_ERROR;
+        instance->pdata = pPlugin;
+        return NPERR_NO_ERROR;
+    });
 }
 
 NPError NPP_Destroy(NPP instance, NPSavedData **)
 {
     TRACE_FUNCTION(L"NPP_Destroy");
-    if (instance == nullptr)
-        return NPERR_INVALID_INSTANCE_ERROR;
-    CPlugin *pPlugin = PluginOf(instance);
-    if (pPlugin != nullptr) {
-        pPlugin->shut();
-        delete pPlugin;
-        instance->pdata = nullptr;
-    }
-    return NPERR_NO_ERROR;
+    return BrowserBoundary(static_cast<NPError>(NPERR_GENERIC_ERROR), [&]() -> NPError {
+        if (instance == nullptr)
+            return NPERR_INVALID_INSTANCE_ERROR;
+        CPlugin *pPlugin = PluginOf(instance);
+        if (pPlugin != nullptr) {
+            pPlugin->shut();
+            delete pPlugin;
+            instance->pdata = nullptr;
+        }
+        return NPERR_NO_ERROR;
+    });
 }
 
 NPError NPP_SetWindow(NPP instance, NPWindow *)
@@ -104,9 +111,11 @@ void NPP_Print(NPP, NPPrint *)
 int16_t NPP_HandleEvent(NPP instance, void *event)
 {
     TRACE_FUNCTION(L"NPP_HandleEvent");
-    if (instance != nullptr && PluginOf(instance) != nullptr)
-        PluginOf(instance)->handleEvent(event);
-    return 0;
+    return BrowserBoundary(static_cast<int16_t>(0), [&]() -> int16_t {
+        if (instance != nullptr && PluginOf(instance) != nullptr)
+            PluginOf(instance)->handleEvent(event);
+        return 0;
+    });
 }
 
 void NPP_URLNotify(NPP, const char *, NPReason, void *)
@@ -117,30 +126,32 @@ void NPP_URLNotify(NPP, const char *, NPReason, void *)
 NPError NPP_GetValue(NPP instance, NPPVariable variable, void *value)
 {
     TRACE_FUNCTION(L"NPP_GetValue");
-    if (instance == nullptr)
-        return NPERR_INVALID_INSTANCE_ERROR;
-    CPlugin *pPlugin = PluginOf(instance);
-    if (pPlugin == nullptr)
-        return NPERR_GENERIC_ERROR;
-    TraceValueInt(L"Variable", variable);
-    switch (variable) {
-    case NPPVpluginNameString:
-        *static_cast<const char **>(value) = kPluginName;
-        return NPERR_NO_ERROR;
-    case NPPVpluginDescriptionString:
-        *static_cast<const char **>(value) = kPluginDescription;
-        return NPERR_NO_ERROR;
-    case NPPVpluginNeedsXEmbed:
-        *static_cast<NPBool *>(value) = 1;
-        return NPERR_NO_ERROR;
-    case NPPVpluginScriptableNPObject: {
-        NPObject *pObject = pPlugin->GetScriptableObject();
-        *static_cast<NPObject **>(value) = pObject;
-        return pObject != nullptr ? NPERR_NO_ERROR : NPERR_GENERIC_ERROR;
-    }
-    default:
-        return NPERR_GENERIC_ERROR;
-    }
+    return BrowserBoundary(static_cast<NPError>(NPERR_GENERIC_ERROR), [&]() -> NPError {
+        if (instance == nullptr)
+            return NPERR_INVALID_INSTANCE_ERROR;
+        CPlugin *pPlugin = PluginOf(instance);
+        if (pPlugin == nullptr)
+            return NPERR_GENERIC_ERROR;
+        TraceValueInt(L"Variable", variable);
+        switch (variable) {
+        case NPPVpluginNameString:
+            *static_cast<const char **>(value) = kPluginName;
+            return NPERR_NO_ERROR;
+        case NPPVpluginDescriptionString:
+            *static_cast<const char **>(value) = kPluginDescription;
+            return NPERR_NO_ERROR;
+        case NPPVpluginNeedsXEmbed:
+            *static_cast<NPBool *>(value) = 1;
+            return NPERR_NO_ERROR;
+        case NPPVpluginScriptableNPObject: {
+            NPObject *pObject = pPlugin->GetScriptableObject();
+            *static_cast<NPObject **>(value) = pObject;
+            return pObject != nullptr ? NPERR_NO_ERROR : NPERR_GENERIC_ERROR;
+        }
+        default:
+            return NPERR_GENERIC_ERROR;
+        }
+    });
 }
 
 NPError NPP_SetValue(NPP instance, NPNVariable, void *)
@@ -187,23 +198,25 @@ NPError WINAPI NP_GetEntryPoints(NPPluginFuncs *pFuncs)
 NPError WINAPI NP_Initialize(NPNetscapeFuncs *pFuncs)
 {
     TraceRegisterProvider();
-    TRACE_FUNCTION(L"NP_Initialize");
-    if (pFuncs == nullptr)
-        return NPERR_INVALID_FUNCTABLE_ERROR;
-    if ((pFuncs->version >> 8) != 0)
-        return NPERR_INCOMPATIBLE_VERSION_ERROR;
-    if (pFuncs->size < kMinBrowserFuncsSize)
-        return NPERR_INVALID_FUNCTABLE_ERROR;
-    // Entries from geturl to setexception; the later ones stay null.
-    const size_t cbFirst = offsetof(NPNetscapeFuncs, geturl);
-    const size_t cbEnd = offsetof(NPNetscapeFuncs, setexception) + sizeof(NPGenericProcPtr);
-    g_stBrowserFuncs.size = pFuncs->size;
-    g_stBrowserFuncs.version = pFuncs->version;
-    memcpy(reinterpret_cast<char *>(&g_stBrowserFuncs) + cbFirst,
-           reinterpret_cast<const char *>(pFuncs) + cbFirst, cbEnd - cbFirst);
-    g_stBrowserFuncs.getJavaEnv = nullptr;
-    g_stBrowserFuncs.getJavaPeer = nullptr;
-    return NPERR_NO_ERROR;
+    return BrowserBoundary(static_cast<NPError>(NPERR_GENERIC_ERROR), [&]() -> NPError {
+        TRACE_FUNCTION(L"NP_Initialize");
+        if (pFuncs == nullptr)
+            return NPERR_INVALID_FUNCTABLE_ERROR;
+        if ((pFuncs->version >> 8) != 0)
+            return NPERR_INCOMPATIBLE_VERSION_ERROR;
+        if (pFuncs->size < kMinBrowserFuncsSize)
+            return NPERR_INVALID_FUNCTABLE_ERROR;
+        // Entries from geturl to setexception; the later ones stay null.
+        const size_t cbFirst = offsetof(NPNetscapeFuncs, geturl);
+        const size_t cbEnd = offsetof(NPNetscapeFuncs, setexception) + sizeof(NPGenericProcPtr);
+        g_stBrowserFuncs.size = pFuncs->size;
+        g_stBrowserFuncs.version = pFuncs->version;
+        memcpy(reinterpret_cast<char *>(&g_stBrowserFuncs) + cbFirst,
+               reinterpret_cast<const char *>(pFuncs) + cbFirst, cbEnd - cbFirst);
+        g_stBrowserFuncs.getJavaEnv = nullptr;
+        g_stBrowserFuncs.getJavaPeer = nullptr;
+        return NPERR_NO_ERROR;
+    });
 }
 
 NPError WINAPI NP_Shutdown()
@@ -221,15 +234,23 @@ const char *NP_GetMIMEDescription()
     return kMIMEDescription;
 }
 
-void NP_Install()
+// The chain imports need COM on the calling thread; a thread that has it
+// keeps it as it was. The result is the first failed import's status.
+HRESULT NP_Install()
 {
     TRACE_FUNCTION(L"NP_Install");
-    TraceStatus(L"DeleteRSADiscardCert", DeleteRSADiscardCert());
-    TraceStatus(L"DeleteSM2DiscardCert", DeleteSM2DiscardCert());
-    TraceStatus(L"ImportCertificateChainfromResoure(RSA Operation)",
-                       ImportCertificateChainfromResoure(IDR_CA_CHAIN_OPERATION));
-    TraceStatus(L"ImportCertificateChainfromResoure(RSA Test)",
-                       ImportCertificateChainfromResoure(IDR_CA_CHAIN_TEST));
+    return BrowserBoundary(static_cast<HRESULT>(E_UNEXPECTED), []() -> HRESULT {
+        TraceStatus(L"DeleteRSADiscardCert", DeleteRSADiscardCert());
+        TraceStatus(L"DeleteSM2DiscardCert", DeleteSM2DiscardCert());
+        const HRESULT hrCOM = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        const HRESULT hrOperation = ImportCertificateChainfromResoure(IDR_CA_CHAIN_OPERATION);
+        TraceStatus(L"ImportCertificateChainfromResoure(RSA Operation)", hrOperation);
+        const HRESULT hrTest = ImportCertificateChainfromResoure(IDR_CA_CHAIN_TEST);
+        TraceStatus(L"ImportCertificateChainfromResoure(RSA Test)", hrTest);
+        if (SUCCEEDED(hrCOM))
+            CoUninitialize();
+        return FAILED(hrOperation) ? hrOperation : FAILED(hrTest) ? hrTest : S_OK;
+    });
 }
 
 } // extern "C"

@@ -3,7 +3,10 @@
 // the attach flag, and what the provider hands back, verified by OpenSSL.
 #include "CryptoAgent.h"
 #include "ErrorCode.h"
+#include "OutText.h"
 #include "SM2Signature.h"
+#include "SignatureChecks.h"
+#include "TestCertificateMaker.h"
 #include "TestCertificates.h"
 
 #include <gtest/gtest.h>
@@ -13,92 +16,32 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
+
+using testcsp::FromBase64;
+using testcsp::VerifySM2;
 
 namespace {
 
 const wchar_t kProvider[] = L"Sigwell Agent Test CSP";
 const char kProviderName[] = "Sigwell Agent Test CSP";
-const char kSM2DefaultId[] = "1234567812345678";
-
-class OutText {
-public:
-    OutText() = default;
-    OutText(const OutText &) = delete;
-    OutText &operator=(const OutText &) = delete;
-    ~OutText() { SysFreeString(m_bstr); }
-    BSTR *operator&() { return &m_bstr; }
-    bool IsNull() const { return m_bstr == nullptr; }
-    std::wstring Value() const { return m_bstr ? std::wstring(m_bstr) : L"(null)"; }
-
-private:
-    BSTR m_bstr = nullptr;
-};
-
-std::vector<BYTE> FromBase64(const std::wstring &text)
-{
-    std::string narrow(text.begin(), text.end());
-    std::vector<BYTE> der(narrow.size());
-    int cb = EVP_DecodeBlock(der.data(), reinterpret_cast<const unsigned char *>(narrow.data()),
-                             static_cast<int>(narrow.size()));
-    if (cb < 0 || narrow.size() < 2)
-        return {};
-    der.resize(cb - std::count(narrow.end() - 2, narrow.end(), '='));
-    return der;
-}
-
-// OpenSSL's verdict on a DER SM2 signature over SM3 with the Z value of
-// the default identifier.
-bool VerifySM2(const std::vector<BYTE> &certificate, const std::string &message,
-               const std::vector<BYTE> &signature)
-{
-    const unsigned char *p = certificate.data();
-    X509 *pX509 = d2i_X509(nullptr, &p, static_cast<long>(certificate.size()));
-    if (pX509 == nullptr)
-        return false;
-    EVP_PKEY *pKey = X509_get0_pubkey(pX509);
-    EVP_MD_CTX *pCtx = EVP_MD_CTX_new();
-    EVP_PKEY_CTX *pPkeyCtx = EVP_PKEY_CTX_new(pKey, nullptr);
-    EVP_PKEY_CTX_set1_id(pPkeyCtx, kSM2DefaultId, strlen(kSM2DefaultId));
-    EVP_MD_CTX_set_pkey_ctx(pCtx, pPkeyCtx);
-    int nOK = EVP_DigestVerifyInit(pCtx, nullptr, EVP_sm3(), nullptr, pKey) == 1 &&
-              EVP_DigestVerify(pCtx, signature.data(), signature.size(),
-                               reinterpret_cast<const unsigned char *>(message.data()),
-                               message.size()) == 1;
-    EVP_MD_CTX_free(pCtx);
-    EVP_PKEY_CTX_free(pPkeyCtx);
-    X509_free(pX509);
-    return nOK != 0;
-}
 
 // An ECDSA certificate for digital signatures, which is neither SM2 nor
 // RSA, written beside the test certificates.
 void WriteECDSACertificate(const std::string &relativePath)
 {
     EVP_PKEY *pKey = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-    X509 *pX509 = X509_new();
-    ASN1_INTEGER_set(X509_get_serialNumber(pX509), 77);
-    X509_NAME *pName = X509_get_subject_name(pX509);
-    X509_NAME_add_entry_by_txt(pName, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char *>("Eve Curve"), -1, -1, 0);
-    X509_set_issuer_name(pX509, pName);
-    X509_gmtime_adj(X509_getm_notBefore(pX509), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(pX509), 3600);
-    X509_set_pubkey(pX509, pKey);
-    X509_EXTENSION *pExt = X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage,
-                                               "digitalSignature");
-    X509_add_ext(pX509, pExt, -1);
-    X509_EXTENSION_free(pExt);
-    X509_sign(pX509, pKey, EVP_sha256());
-    unsigned char *pbDer = nullptr;
-    int cbDer = i2d_X509(pX509, &pbDer);
-    std::ofstream(testcsp::BesideProgram(relativePath), std::ios::binary)
-        .write(reinterpret_cast<const char *>(pbDer), cbDer);
-    OPENSSL_free(pbDer);
-    X509_free(pX509);
+    testcsp::CertificateSpec spec;
+    spec.pKey = pKey;
+    spec.subject = {{"CN", "Eve Curve"}};
+    spec.serialHex = "4D"; // 77
+    spec.nNotBeforeOffset = -3600;
+    spec.keyUsage = "digitalSignature";
+    const std::vector<unsigned char> der = testcsp::MakeCertificateDer(spec);
+    std::ofstream out(testcsp::BesideProgram(relativePath), std::ios::binary);
+    out.write(reinterpret_cast<const char *>(der.data()), static_cast<std::streamsize>(der.size()));
     EVP_PKEY_free(pKey);
 }
 
@@ -132,9 +75,7 @@ protected:
     {
         m_config.Clear();
         for (const auto &key : keys)
-            m_config.AddKey(kProviderName, key.first, AT_SIGNATURE, "testcerts\\" + key.second,
-                            key.second == "sm2.der" ? "testcerts\\sm2.key" : "testcerts\\rsa.key",
-                            flags);
+            m_config.AddTestKey(kProviderName, key.first, key.second, flags);
         ASSERT_TRUE(m_config.Write());
     }
 

@@ -5,6 +5,7 @@
 #include "CryptoAgent.h"
 #include "ErrorCode.h"
 #include "NetworkAdapters.h"
+#include "OutText.h"
 
 #include <gtest/gtest.h>
 
@@ -20,26 +21,6 @@ namespace {
 
 const char kNetworkClassKey[] =
     "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
-
-std::wstring Text(BSTR bstr)
-{
-    return bstr != nullptr ? std::wstring(bstr, SysStringLen(bstr)) : L"(null)";
-}
-
-// Takes a BSTR out-value and frees it.
-class OutText {
-public:
-    OutText() = default;
-    OutText(const OutText &) = delete;
-    OutText &operator=(const OutText &) = delete;
-    ~OutText() { SysFreeString(m_bstr); }
-    BSTR *operator&() { return &m_bstr; }
-    bool IsNull() const { return m_bstr == nullptr; }
-    std::wstring Value() const { return Text(m_bstr); }
-
-private:
-    BSTR m_bstr = nullptr;
-};
 
 TEST(GetHashAlgorithmIDByName, KnowsTheFourSHANamesInAnyCase)
 {

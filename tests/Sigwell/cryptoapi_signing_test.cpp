@@ -161,6 +161,17 @@ TEST_F(CryptoApiSigning, ProviderParametersAndKeyQueries)
     EXPECT_EQ(pb, nullptr);
     CryptReleaseContext(hProv, 0);
 
+    // A provider that leaves the terminating zero out still gives a text.
+    m_config.AddProviderRecord("unterminated", kProviderName);
+    ASSERT_TRUE(m_config.Write());
+    ASSERT_TRUE(CryptAcquireContextW(&hProv, kContainer, kProvider, PROV_RSA_FULL, 0));
+    ASSERT_EQ(GetProviderInfo(&cb, hProv, PP_CONTAINER, &pb), VESK_OK);
+    ASSERT_EQ(cb, 6u);
+    EXPECT_EQ(pb[cb], 0);
+    delete[] pb;
+    pb = nullptr;
+    CryptReleaseContext(hProv, 0);
+
     for (DWORD dwType : {CERTINFO_PROVIDER_NAME, CERTINFO_CONTAINER_NAME}) {
         LPWSTR pwsz = nullptr;
         DWORD cch = 0;

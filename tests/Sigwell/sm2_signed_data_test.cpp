@@ -1,5 +1,6 @@
 #include "SM2RawSignature.h"
 #include "SM2SignedData.h"
+#include "TestCertificateMaker.h"
 
 #include <gtest/gtest.h>
 
@@ -84,26 +85,16 @@ protected:
     {
         m_pKey = EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2");
         ASSERT_NE(nullptr, m_pKey);
-        X509 *pX509 = X509_new();
+        testcsp::CertificateSpec spec;
+        spec.pKey = m_pKey;
+        spec.pDigest = EVP_sm3();
+        spec.subject = {{"CN", "SM2 Signer"}};
         // A serial whose top bit is set: its encoding carries a leading 00.
-        BIGNUM *pSerial = nullptr;
-        BN_hex2bn(&pSerial, "9F0102030405");
-        BN_to_ASN1_INTEGER(pSerial, X509_get_serialNumber(pX509));
-        BN_free(pSerial);
-        X509_NAME *pName = X509_get_subject_name(pX509);
-        X509_NAME_add_entry_by_txt(pName, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char *>("SM2 Signer"), -1, -1, 0);
-        X509_set_issuer_name(pX509, pName);
-        X509_gmtime_adj(X509_getm_notBefore(pX509), 0);
-        X509_gmtime_adj(X509_getm_notAfter(pX509), 3600);
-        X509_set_pubkey(pX509, m_pKey);
-        ASSERT_GT(X509_sign(pX509, m_pKey, EVP_sm3()), 0);
-        unsigned char *pbDer = nullptr;
-        int cbDer = i2d_X509(pX509, &pbDer);
-        m_pCert = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, pbDer,
-                                               cbDer);
-        OPENSSL_free(pbDer);
-        X509_free(pX509);
+        spec.serialHex = "9F0102030405";
+        const std::vector<unsigned char> der = testcsp::MakeCertificateDer(spec);
+        ASSERT_FALSE(der.empty());
+        m_pCert = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
+                                               static_cast<DWORD>(der.size()));
         ASSERT_NE(nullptr, m_pCert);
     }
 

@@ -8,7 +8,11 @@
 //     texts           print "title: T", "ok: T", "cancel: T" and "rows: N"
 //     selected        print "selected: N", the list's current row
 //     row=N           click row N of the list
-//     double=N        double-click at row N (N past the last row: empty space)
+//     double=N        double-click at row N; N past the last row: the list
+//                     is made 20 pixels taller and the click lands in the
+//                     empty space below its rows
+//     closeviewer     close the process's other top-level window (the
+//                     certificate viewer) and wait until it is gone
 //     hover=N         move the mouse over row N
 //     ok | cancel     click OK or Cancel
 //     escape | enter  press the key in the dialog
@@ -83,10 +87,47 @@ bool ClickRow(int row, bool twice)
 {
     HWND dialog = Dialog();
     if (!dialog) return false;
-    POINT point = RowPoint(GetDlgItem(dialog, kListId), row);
+    HWND list = GetDlgItem(dialog, kListId);
+    POINT point = RowPoint(list, row);
+    int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+    if (row >= count) {
+        // The list fits its rows exactly: give it room below them.
+        RECT rect = {};
+        GetWindowRect(list, &rect);
+        SetWindowPos(list, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top + 20,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        point = RowPoint(list, count - 1);
+        int height = static_cast<int>(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0));
+        point.y += height / 2 + 10;
+        Sleep(200);
+    }
     ClickAt(point.x, point.y, twice);
     Sleep(200);
     return true;
+}
+
+HWND g_viewer = nullptr;
+
+BOOL CALLBACK FindViewer(HWND window, LPARAM)
+{
+    if (IsOfTargetProcess(window) && IsWindowVisible(window) && !IsSelectDialog(window)) {
+        g_viewer = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool CloseViewer()
+{
+    g_viewer = nullptr;
+    EnumWindows(FindViewer, 0);
+    if (!g_viewer) return false;
+    PostMessageW(g_viewer, WM_CLOSE, 0, 0);
+    for (DWORD waited = 0; waited < g_timeoutMs; waited += kPollMs) {
+        if (!IsWindow(g_viewer) || !IsWindowVisible(g_viewer)) return true;
+        Sleep(kPollMs);
+    }
+    return false;
 }
 
 bool Hover(int row)
@@ -180,6 +221,7 @@ bool RunStep(const std::string& step)
     if (step == "enter") return PressInDialog(VK_RETURN, false);
     if (step == "close") return PressInDialog(VK_F4, true);
     if (step == "windows") return PrintWindows();
+    if (step == "closeviewer") return CloseViewer();
     if (step == "gone") return WaitGone();
     if (step.rfind("shot=", 0) == 0) return SaveScreen(Wide(step.substr(5)));
     std::fprintf(stderr, "unknown step %s\n", step.c_str());

@@ -57,4 +57,17 @@ TEST_F(SelectCertificate, UnknownFormIsInvalidParameter)
     EXPECT_EQ(nullptr, pSelected);
 }
 
+// The agent repeats its call with another owner on exactly this status.
+TEST_F(SelectCertificate, DialogThatCannotBeMadeIs1406)
+{
+    CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT st = ShortForm(1);
+    st.u.shortForm.dwOwnerGiven = 1;
+    st.u.shortForm.hWndOwner = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(0xDEAD0));
+    PCCERT_CONTEXT pSelected = nullptr;
+    EXPECT_EQ(HRESULT_FROM_WIN32(CERTIFICATE_DIALOG_NOT_CREATED),
+              CustomCryptUIDlgSelectCertificate(&st, &pSelected, m_certs));
+    EXPECT_EQ(static_cast<HRESULT>(0x8007057E), HRESULT_FROM_WIN32(CERTIFICATE_DIALOG_NOT_CREATED));
+    EXPECT_EQ(nullptr, pSelected);
+}
+
 } // namespace

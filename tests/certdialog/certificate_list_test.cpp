@@ -69,11 +69,21 @@ TEST_F(CertificateListRows, NewRowsAndExistingRowsFollowTheDpi)
     m_list.SetDPI(120);
     EXPECT_EQ(100, RowHeight(0));
     EXPECT_EQ(100, RowHeight(1));
+    // A list box item holds at most 255 pixels: above 306 DPI rows stop
+    // growing, and the dialog sizes the list with the same height.
+    m_list.SetDPI(400);
+    AddRows(1);
+    EXPECT_EQ(255, CertificateRowHeight(400));
+    for (int row : {0, 2})
+        EXPECT_EQ(255, RowHeight(row)) << row;
 }
 
-TEST_F(CertificateListRows, CursorOutsideTheListHitsNoRow)
+TEST_F(CertificateListRows, HitTestFindsTheRowUnderThePoint)
 {
-    AddRows(1);
+    AddRows(2);
+    EXPECT_EQ(0, m_list.RowAt(POINT{10, 5}));
+    EXPECT_EQ(1, m_list.RowAt(POINT{10, 85}));
+    EXPECT_EQ(-1, m_list.RowAt(POINT{10, 170}));
     // The list lies off the screen: the cursor cannot be over one of its rows.
     EXPECT_EQ(-1, m_list.HitTest());
 }

@@ -38,6 +38,15 @@ TEST_F(DisplayFunctions, MonitorHeightIsTheWholeScreen)
     EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), GetMonitorHeight(nullptr));
 }
 
+// A dialog is centred on its own monitor, wherever that lies in the
+// virtual screen: below the primary one, or above it.
+TEST_F(DisplayFunctions, CentringKeepsToTheMonitor)
+{
+    EXPECT_EQ(1320, CentredTop(RECT{0, 1080, 1920, 2160}, 600));
+    EXPECT_EQ(-724, CentredTop(RECT{0, -1024, 1280, 0}, 424));
+    EXPECT_EQ(212, CentredTop(RECT{1280, 0, 2560, 1024}, 600));
+}
+
 // The images must draw after the function has freed the PNG bytes' memory.
 TEST_F(DisplayFunctions, RowImagesLoadWithTheirSizesAndTransparency)
 {
@@ -89,9 +98,10 @@ TEST_F(DisplayFunctions, BadImageSourcesFailWithoutImage)
 struct InkSplit {
     int before = 0;
     int after = 0;
+    int right = -1; // the rightmost inked column
 };
 
-InkSplit DrawLongText(int rightLimit)
+InkSplit DrawnInk(const wchar_t *text, int rightLimit)
 {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -105,27 +115,38 @@ InkSplit DrawLongText(int rightLimit)
     HGDIOBJ old = SelectObject(dc, bitmap);
     RECT all = {0, 0, 400, 40};
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    DrawTextAt(L"Arial", dc, L"WWWWWWWWWWWWWWWWWWWWWWWWWWWWWW", 10, 5, rightLimit, 8, 16, RGB(0, 0, 0));
+    DrawTextAt(L"Arial", dc, text, 10, 5, rightLimit, 8, 16, RGB(0, 0, 0));
     GdiFlush();
     InkSplit ink;
     const DWORD *pixels = static_cast<const DWORD *>(bits);
     for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 400; ++x)
-            if ((pixels[y * 400 + x] & 0xFF) < 0x80)
+            if ((pixels[y * 400 + x] & 0xFF) < 0x80) {
                 ++(x < 100 ? ink.before : ink.after);
+                ink.right = x > ink.right ? x : ink.right;
+            }
     SelectObject(dc, old);
     DeleteObject(bitmap);
     DeleteDC(dc);
     return ink;
 }
 
+const wchar_t kLongText[] = L"WWWWWWWWWWWWWWWWWWWWWWWWWWWWWW";
+
 TEST_F(DisplayFunctions, TextIsCutAtTheRightLimitOnlyWhenOneIsGiven)
 {
-    InkSplit cut = DrawLongText(100);
+    InkSplit cut = DrawnInk(kLongText, 100);
     EXPECT_GT(cut.before, 50);
     EXPECT_EQ(0, cut.after);
-    InkSplit whole = DrawLongText(0);
+    InkSplit whole = DrawnInk(kLongText, 0);
     EXPECT_GT(whole.after, 50);
+}
+
+// A name such as "R&D Dept" is drawn with its '&', not as "RD Dept" with
+// an underlined D.
+TEST_F(DisplayFunctions, AmpersandIsDrawnAsItself)
+{
+    EXPECT_GT(DrawnInk(L"R&D Dept", 0).right, DrawnInk(L"RD Dept", 0).right + 3);
 }
 
 } // namespace

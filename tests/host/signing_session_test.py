@@ -101,14 +101,19 @@ def is_minimal_integer(value):
 
 # --- the host ---------------------------------------------------------------
 
-def session(requests):
+def session(requests, tz="UTC"):
     """One host process, the requests in order, the answers as objects."""
-    env = dict(os.environ, TZ="UTC", SIGWELL_TESTCSP_CONFIG=windows_path(config_path()))
+    return raw_session([json.dumps({"function": function, "params": params}).encode("utf-8")
+                        for function, params in requests], tz)
+
+
+def raw_session(bodies, tz="UTC"):
+    """The request bodies as they are; the answers must be UTF-8 JSON."""
+    env = dict(os.environ, TZ=tz, SIGWELL_TESTCSP_CONFIG=windows_path(config_path()))
     proc = subprocess.Popen([WINE_RUN, ARCH, HOST_EXE], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, env=env)
     answers = []
-    for function, params in requests:
-        body = json.dumps({"function": function, "params": params}).encode("utf-8")
+    for body in bodies:
         proc.stdin.write(struct.pack("<I", len(body)) + body)
         proc.stdin.flush()
         (length,) = struct.unpack("<I", proc.stdout.read(4))
@@ -211,10 +216,11 @@ def verify_sm2(cert, data, signature):
     return result.returncode == 0
 
 
-def openssl_date(cert, which):
+def openssl_date(cert, which, hours_east=0):
     text = run("openssl", "x509", "-inform", "DER", "-in", certs(cert), "-noout",
                "-" + which).decode().strip().split("=", 1)[1]
     when = datetime.datetime.strptime(text, "%b %d %H:%M:%S %Y GMT")
+    when += datetime.timedelta(hours=hours_east)
     return when.strftime("%Y-%m-%d %H:%M:%S")
 
 
@@ -413,7 +419,70 @@ class KeyIdentifiers(unittest.TestCase):
         self.assertEqual(code(0x8010000C), answers[0]["errorcode"])
 
 
+class SilentFailures(unittest.TestCase):
+    """A provider call that fails without a last error is a failure, never a
+    success or a crash."""
+    E_FAIL = code(0x80004005)
+
+    def silent(self, entry_point):
+        two_tokens()
+        with open(config_path(), "a") as f:
+            f.write("silentfail|%s|%s\n" % (PROVIDER_A, entry_point))
+
+    def test_key_identifier(self):
+        for entry_point in ("CPAcquireContext", "CPGetProvParam"):
+            self.silent(entry_point)
+            answers = session([("GetKeyID", [PROVIDER_A]), ("GetLastErrorDesc", [])])
+            self.assertEqual({"function": "GetKeyID", "errorcode": self.E_FAIL, "result": False},
+                             answers[0], entry_point)
+            self.assertTrue(answers[1]["result"].endswith("(0x80004005)"), answers[1])
+
+    def test_certificate_search_finds_nothing(self):
+        for entry_point in ("CPAcquireContext", "CPGetProvParam", "CPGetUserKey",
+                            "CPGetKeyParam"):
+            self.silent(entry_point)
+            answers = session([select(csp=PROVIDER_A)])
+            self.assertEqual(code(0xA0071001), answers[0]["errorcode"], entry_point)
+
+    def test_signing(self):
+        for entry_point in ("CPCreateHash", "CPHashData", "CPGetHashParam", "CPSignHash"):
+            self.silent(entry_point)
+            answers = session([
+                select(csp=PROVIDER_A),
+                ("SignMsgPKCS1", ["text", ""]),
+                ("SignMsgPKCS7", ["text", "", True]),
+            ])
+            self.assertEqual(0, answers[0]["errorcode"], entry_point)
+            for answer in answers[1:]:
+                self.assertEqual(self.E_FAIL, answer["errorcode"], (entry_point, answer))
+                self.assertIs(False, answer["result"])
+
+
 class Other(unittest.TestCase):
+    def test_dates_in_the_local_time_zone(self):
+        two_tokens()
+        answers = session([
+            select(subject="alice"),
+            ("GetSignCertInfo", ["ValidFrom"]),
+            ("GetSignCertInfo", ["ValidTo"]),
+        ], tz="Asia/Shanghai")
+        self.assertEqual(openssl_date("sm2.der", "startdate", 8), answers[1]["result"])
+        self.assertEqual(openssl_date("sm2.der", "enddate", 8), answers[2]["result"])
+
+    def test_answers_are_utf8_whatever_the_request_carries(self):
+        write_config([])
+        answers = raw_session([
+            b'{"function":"Get\xffVersion","params":[],"randomId":"r\xc3"}',
+            b'{"function":"GetVersion","params":[],"randomId":"\xed\xa0\x80!"}',
+            b'{"function":"GetKeyID","params":["\xc0\xaf"]}',
+        ])
+        self.assertEqual("Get\ufffdVersion", answers[0]["function"])
+        self.assertEqual("r\ufffd", answers[0]["randomId"])
+        self.assertEqual(code(0x8009002D), answers[0]["errorcode"])
+        self.assertEqual({"function": "GetVersion", "errorcode": 0, "result": "3.4.0.6",
+                          "randomId": "\ufffd\ufffd\ufffd!"}, answers[1])
+        self.assertEqual("GetKeyID", answers[2]["function"])
+
     def test_version_mac_list_and_check_host(self):
         write_config([])
         answers = session([

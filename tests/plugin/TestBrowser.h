@@ -16,7 +16,7 @@ typedef NPError(WINAPI *GetEntryPointsFn)(NPPluginFuncs *);
 typedef NPError(WINAPI *InitializeFn)(NPNetscapeFuncs *);
 typedef NPError(WINAPI *ShutdownFn)();
 typedef const char *(*GetMIMEDescriptionFn)();
-typedef void (*InstallFn)();
+typedef HRESULT (*InstallFn)();
 
 // The library and its five exports.
 struct PluginLibrary {

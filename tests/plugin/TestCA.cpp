@@ -1,5 +1,7 @@
 #include "TestCA.h"
 
+#include "TestCertificateMaker.h"
+
 #include <openssl/evp.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
@@ -22,30 +24,19 @@ EVP_PKEY *SharedKey()
 
 // "CN=A, O=B, C=CN" entered as C, O, CN so that the system shows it back
 // in the same order.
-X509_NAME *NameOf(const std::string &text)
+std::vector<testcsp::NameEntry> NameOf(const std::string &text)
 {
     std::vector<std::string> parts;
     std::stringstream stream(text);
     std::string part;
     while (std::getline(stream, part, ','))
         parts.push_back(part.substr(part.find_first_not_of(' ')));
-    X509_NAME *pName = X509_NAME_new();
+    std::vector<testcsp::NameEntry> entries;
     for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
         size_t eq = it->find('=');
-        X509_NAME_add_entry_by_txt(pName, it->substr(0, eq).c_str(), MBSTRING_UTF8,
-                                   reinterpret_cast<const unsigned char *>(it->c_str() + eq + 1),
-                                   -1, -1, 0);
+        entries.push_back({it->substr(0, eq), it->substr(eq + 1)});
     }
-    return pName;
-}
-
-std::vector<BYTE> ToDer(X509 *pX509)
-{
-    unsigned char *pb = nullptr;
-    int cb = i2d_X509(pX509, &pb);
-    std::vector<BYTE> der(pb, pb + (cb > 0 ? cb : 0));
-    OPENSSL_free(pb);
-    return der;
+    return entries;
 }
 
 // The location's own registry store: the user's logical "CA" store also
@@ -81,25 +72,16 @@ std::wstring RootKeyPath(const std::wstring &thumbprint)
 std::vector<BYTE> MakeCertificate(const std::string &subject, const std::string &issuer,
                                   const std::string &serialHex, int nNotAfterDays)
 {
-    X509 *pX509 = X509_new();
-    X509_set_version(pX509, 2);
-    BIGNUM *pSerial = nullptr;
-    BN_hex2bn(&pSerial, serialHex.c_str());
-    BN_to_ASN1_INTEGER(pSerial, X509_get_serialNumber(pX509));
-    BN_free(pSerial);
-    X509_NAME *pSubject = NameOf(subject), *pIssuer = NameOf(issuer);
-    X509_set_subject_name(pX509, pSubject);
-    X509_set_issuer_name(pX509, pIssuer);
-    X509_NAME_free(pSubject);
-    X509_NAME_free(pIssuer);
     const long nDay = 24L * 3600;
-    X509_gmtime_adj(X509_getm_notBefore(pX509), (nNotAfterDays < 0 ? nNotAfterDays - 30 : -1) * nDay);
-    X509_gmtime_adj(X509_getm_notAfter(pX509), nNotAfterDays * nDay);
-    X509_set_pubkey(pX509, SharedKey());
-    X509_sign(pX509, SharedKey(), EVP_sha256());
-    std::vector<BYTE> der = ToDer(pX509);
-    X509_free(pX509);
-    return der;
+    testcsp::CertificateSpec spec;
+    spec.pKey = SharedKey();
+    spec.bVersion3 = true;
+    spec.subject = NameOf(subject);
+    spec.issuer = NameOf(issuer);
+    spec.serialHex = serialHex;
+    spec.nNotBeforeOffset = (nNotAfterDays < 0 ? nNotAfterDays - 30 : -1) * nDay;
+    spec.nNotAfterOffset = nNotAfterDays * nDay;
+    return testcsp::MakeCertificateDer(spec);
 }
 
 CertPtr ContextOf(const std::vector<BYTE> &der)

@@ -111,8 +111,22 @@ TEST_F(DiscardedCertificates, RootRowRemovesTheRegistryKeyAndSparesTheUser)
 TEST_F(DiscardedCertificates, StoreLocationIsChecked)
 {
     EXPECT_EQ(E_INVALIDARG, DeleteCertificateFromStore(CERT_SYSTEM_STORE_LOCAL_MACHINE_GROUP_POLICY, nullptr));
+}
+
+// Each list removes the certificates of its own rows and no other.
+TEST_F(DiscardedCertificates, EachListRemovesItsRows)
+{
+    auto rsa = Make("CN=Sigwell RSA Device CA, O=Sigwell Lorvin, C=CN",
+                    "CN=Sigwell RSA Root CA 2008, O=Sigwell Lorvin, C=CN", "6E0B7713");
+    auto sm2 = Make("CN=Sigwell SM2 Device CA, O=Sigwell Lorvin, C=CN",
+                    "CN=Sigwell SM2 Root CA, O=Sigwell Lorvin, C=CN", "5B07E4C1");
+    ASSERT_TRUE(AddToStore(CU, rsa));
+    ASSERT_TRUE(AddToStore(LM, sm2));
     EXPECT_EQ(S_OK, DeleteRSADiscardCert());
+    EXPECT_FALSE(StoreHolds(CU, rsa));
+    EXPECT_TRUE(StoreHolds(LM, sm2));
     EXPECT_EQ(S_OK, DeleteSM2DiscardCert());
+    EXPECT_FALSE(StoreHolds(LM, sm2));
 }
 
 // Chain documents built from the test's own certificates.

@@ -7,6 +7,9 @@
 
 #include <objbase.h>
 
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -38,8 +41,8 @@ std::vector<std::pair<std::string, std::wstring>> Manifest(const std::string &fi
     return entries;
 }
 
-// The certificate (property 32) of a serialized store element.
-std::vector<BYTE> CertificateOfElement(const std::vector<BYTE> &element)
+// One property of a serialized store element: 32 is the certificate.
+std::vector<BYTE> PropertyOfElement(const std::vector<BYTE> &element, DWORD dwWanted)
 {
     size_t pos = 0;
     auto u32 = [&](size_t at) {
@@ -50,11 +53,37 @@ std::vector<BYTE> CertificateOfElement(const std::vector<BYTE> &element)
         DWORD dwId = u32(pos), cbValue = u32(pos + 8);
         if (pos + 12 + cbValue > element.size())
             break;
-        if (dwId == 32)
+        if (dwId == dwWanted)
             return std::vector<BYTE>(element.begin() + pos + 12, element.begin() + pos + 12 + cbValue);
         pos += 12 + cbValue;
     }
     return {};
+}
+
+std::vector<BYTE> CertificateOfElement(const std::vector<BYTE> &element)
+{
+    return PropertyOfElement(element, 32);
+}
+
+// The subject key identifier extension's value, which chain building
+// matches with the key-identifier property (20) of a root.
+std::vector<BYTE> SubjectKeyId(const std::vector<BYTE> &der)
+{
+    const unsigned char *p = der.data();
+    X509 *pX509 = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    std::vector<BYTE> keyId;
+    const ASN1_OCTET_STRING *pKeyId = pX509 ? X509_get0_subject_key_id(pX509) : nullptr;
+    if (pKeyId != nullptr)
+        keyId.assign(ASN1_STRING_get0_data(pKeyId),
+                     ASN1_STRING_get0_data(pKeyId) + ASN1_STRING_length(pKeyId));
+    X509_free(pX509);
+    return keyId;
+}
+
+// NP_Install as a browser may call it: on a thread that never set up COM.
+DWORD WINAPI InstallOnOwnThread(LPVOID pvLibrary)
+{
+    return static_cast<DWORD>(static_cast<testbrowser::PluginLibrary *>(pvLibrary)->Install());
 }
 
 class Install : public ::testing::Test {
@@ -107,8 +136,14 @@ TEST_F(Install, DiscardedLeaveAndChainsArrive)
     _putenv_s("SIGWELL_TRACE_SINK", trace.c_str());
     NPNetscapeFuncs funcs = testbrowser::BrowserFuncs();
     ASSERT_EQ(NPERR_NO_ERROR, m_library.Initialize(&funcs));
-    m_library.Install();
+    HANDLE hThread = CreateThread(nullptr, 0, InstallOnOwnThread, &m_library, 0, nullptr);
+    ASSERT_NE(nullptr, hThread);
+    WaitForSingleObject(hThread, INFINITE);
+    DWORD dwInstalled = 1;
+    GetExitCodeThread(hThread, &dwInstalled);
+    CloseHandle(hThread);
     m_library.Shutdown();
+    EXPECT_EQ(0u, dwInstalled);
     _putenv_s("SIGWELL_TRACE_SINK", "");
 
     // Each of the four steps leaves its status line.
@@ -129,7 +164,11 @@ TEST_F(Install, DiscardedLeaveAndChainsArrive)
         if (entry.first == "root") {
             // Windows reads the machine's root store from this key; Wine
             // fills its root store from the host's certificates instead.
-            EXPECT_EQ(entry.second, Thumbprint(CertificateOfElement(RootBlob(entry.second))));
+            const std::vector<BYTE> element = RootBlob(entry.second);
+            EXPECT_EQ(entry.second, Thumbprint(CertificateOfElement(element)));
+            const std::vector<BYTE> keyId = SubjectKeyId(CertificateOfElement(element));
+            EXPECT_FALSE(keyId.empty());
+            EXPECT_EQ(keyId, PropertyOfElement(element, 20));
             EXPECT_FALSE(StoreHoldsThumbprint(LM, L"CA", entry.second));
         } else {
             EXPECT_TRUE(StoreHoldsThumbprint(LM, L"CA", entry.second));

@@ -1,6 +1,7 @@
 // The plug-in's exports, its per-instance handlers and the script
 // interface as a hostile page may call it.
 #include "PluginPage.h"
+#include "resource.h"
 
 #include <cstring>
 #include <string>
@@ -230,6 +231,20 @@ TEST_F(PluginPage, HugeStringsFailCleanly)
     EXPECT_TRUE(Call(m_pObject, "GetLastErrorDesc", {}).bReturned);
 }
 
+// The agent's selection dialog loads its template, texts and row images
+// from the module that holds its code: the plug-in's own.
+TEST_F(LoadedPlugin, LibraryCarriesTheSelectionDialog)
+{
+    const HMODULE module = s_library.hModule;
+    EXPECT_NE(nullptr, FindResourceW(module, MAKEINTRESOURCEW(IDD_SELECT_CERTIFICATE), RT_DIALOG));
+    for (UINT id : {IDP_SYSTEM_CERTIFICATE, IDP_KEY_CERTIFICATE, IDP_CERTIFICATE_FRAME})
+        EXPECT_NE(nullptr, FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG")) << id;
+    wchar_t wszText[128];
+    for (UINT id : {IDS_SELECT_CERTIFICATE, IDS_ISSUER_FORMAT, IDS_SERIAL_FORMAT,
+                    IDS_VALIDITY_FORMAT})
+        EXPECT_GT(LoadStringW(module, id, wszText, 128), 0) << id;
+}
+
 TEST_F(PluginPage, BrowserAllocatorFailure)
 {
     const long nBefore = OutstandingAllocations();
@@ -238,9 +253,11 @@ TEST_F(PluginPage, BrowserAllocatorFailure)
     CallResult lastError = Call(m_pObject, "GetLastErrorDesc", {});
     CallResult byDefault = CallDefault(m_pObject);
     FailAllocations(false);
-    // The version counts as given; the result stays as the browser set it.
-    EXPECT_TRUE(version.bReturned);
-    EXPECT_EQ(NPVariantType_Void, version.type);
+    // No answer without memory for it, and the page can ask why.
+    EXPECT_FALSE(version.bReturned);
+    EXPECT_TRUE(version.IsNull());
+    CallResult why = Call(m_pObject, "GetLastErrorDesc", {});
+    EXPECT_NE(std::string::npos, why.text.find("(0x8007000e)")) << why.text;
     EXPECT_FALSE(lastError.bReturned);
     EXPECT_TRUE(lastError.IsNull());
     EXPECT_FALSE(byDefault.bReturned);

@@ -1,6 +1,7 @@
 // The installer's certificate functions: the lenient Base64 decoder, the
 // whole filter with its provider and private-key tests, and the reading
 // of a serialized store element.
+#include "BrowserBoundary.h"
 #include "CertificateChainImport.h"
 #include "PluginCertificates.h"
 #include "TestCA.h"
@@ -8,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -185,6 +188,19 @@ TEST(StoreElement, MissingOrCutCertificateFails)
     DWORD cbCert = 0;
     EXPECT_EQ(E_FAIL, GetCertFromCertificateBlobProperties(L"", &pbCert, &cbCert));
     EXPECT_EQ(nullptr, pbCert);
+}
+
+// Nothing thrown inside reaches the browser: the call answers its failure.
+TEST(BrowserBoundary, ThrownExceptionBecomesTheFailure)
+{
+    EXPECT_EQ(7, BrowserBoundary(7, []() -> int { throw std::bad_alloc(); }));
+    EXPECT_EQ(3, BrowserBoundary(7, [] { return 3; }));
+    bool bRan = false;
+    BrowserBoundary([&] {
+        bRan = true;
+        throw std::runtime_error("lost");
+    });
+    EXPECT_TRUE(bRan);
 }
 
 } // namespace

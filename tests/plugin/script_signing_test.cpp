@@ -1,66 +1,29 @@
 // Page script selecting the test provider's SM2 certificate through the
 // plug-in, reading its fields and signing; OpenSSL checks the signatures.
 #include "PluginPage.h"
+#include "SignatureChecks.h"
 #include "TestCspSetup.h"
 
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 using namespace testbrowser;
+using testcsp::FromBase64;
+using testcsp::VerifySM2;
 
 namespace {
 
 const wchar_t kProvider[] = L"Sigwell Plugin Test CSP";
 const char kProviderName[] = "Sigwell Plugin Test CSP";
-const char kSM2DefaultId[] = "1234567812345678";
 
 std::vector<unsigned char> ReadBeside(const std::string &relativePath)
 {
     std::ifstream in(testcsp::BesideProgram(relativePath), std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
                                       std::istreambuf_iterator<char>());
-}
-
-std::vector<unsigned char> FromBase64(const std::string &text)
-{
-    std::vector<unsigned char> der(text.size());
-    int cb = EVP_DecodeBlock(der.data(), reinterpret_cast<const unsigned char *>(text.data()),
-                             static_cast<int>(text.size()));
-    if (cb < 0 || text.size() < 2)
-        return {};
-    der.resize(cb - std::count(text.end() - 2, text.end(), '='));
-    return der;
-}
-
-// OpenSSL's verdict on a DER SM2 signature over SM3 with the default
-// identifier's Z value.
-bool VerifySM2(const std::vector<unsigned char> &certificate, const std::string &message,
-               const std::vector<unsigned char> &signature)
-{
-    const unsigned char *p = certificate.data();
-    X509 *pX509 = d2i_X509(nullptr, &p, static_cast<long>(certificate.size()));
-    if (pX509 == nullptr)
-        return false;
-    EVP_PKEY *pKey = X509_get0_pubkey(pX509);
-    EVP_MD_CTX *pCtx = EVP_MD_CTX_new();
-    EVP_PKEY_CTX *pPkeyCtx = EVP_PKEY_CTX_new(pKey, nullptr);
-    EVP_PKEY_CTX_set1_id(pPkeyCtx, kSM2DefaultId, strlen(kSM2DefaultId));
-    EVP_MD_CTX_set_pkey_ctx(pCtx, pPkeyCtx);
-    bool bOK = EVP_DigestVerifyInit(pCtx, nullptr, EVP_sm3(), nullptr, pKey) == 1 &&
-               EVP_DigestVerify(pCtx, signature.data(), signature.size(),
-                                reinterpret_cast<const unsigned char *>(message.data()),
-                                message.size()) == 1;
-    EVP_MD_CTX_free(pCtx);
-    EVP_PKEY_CTX_free(pPkeyCtx);
-    X509_free(pX509);
-    return bOK;
 }
 
 class ScriptOnTestProvider : public PluginPage {
@@ -80,8 +43,7 @@ protected:
     {
         ASSERT_TRUE(s_provider->IsRegistered());
         m_config.Clear();
-        m_config.AddKey(kProviderName, "alice", AT_SIGNATURE, "testcerts\\sm2.der",
-                        "testcerts\\sm2.key");
+        m_config.AddTestKey(kProviderName, "alice", "sm2.der");
         ASSERT_TRUE(m_config.Write());
         PluginPage::SetUp();
     }
@@ -151,6 +113,29 @@ TEST_F(ScriptOnTestProvider, InstancesKeepTheirOwnSelection)
     EXPECT_TRUE(Call(m_pObject, "GetSignCertInfo", {Str("SubjectCN")}).IsText("Alice Signer"));
     s_browserFuncs.releaseobject(pOther);
     EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.destroy(&other, nullptr));
+}
+
+// An answer the browser has no memory for is a failure, and the page can
+// ask why.
+TEST_F(ScriptOnTestProvider, AnswersWithoutBrowserMemoryFail)
+{
+    m_config.AddKeyId(kProviderName, "TOKEN-1");
+    ASSERT_TRUE(m_config.Write());
+    ASSERT_TRUE(Select(m_pObject).IsBool(true));
+    FailAllocations(true);
+    const CallResult calls[] = {
+        Call(m_pObject, "GetSignCertInfo", {Str("SubjectCN")}),
+        Call(m_pObject, "SignMsgPKCS1", {Str("text"), Str("")}),
+        Call(m_pObject, "SignMsgPKCS7", {Str("text"), Str(""), Bool(true)}),
+        Call(m_pObject, "GetKeyID", {Str(kProviderName)}),
+    };
+    FailAllocations(false);
+    for (const CallResult &call : calls) {
+        EXPECT_FALSE(call.bReturned);
+        EXPECT_TRUE(call.IsNull());
+    }
+    CallResult why = Call(m_pObject, "GetLastErrorDesc", {});
+    EXPECT_NE(std::string::npos, why.text.find("(0x8007000e)")) << why.text;
 }
 
 TEST_F(ScriptOnTestProvider, FailedAgentCallIsDescribedAfterwards)

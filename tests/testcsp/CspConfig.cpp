@@ -73,6 +73,14 @@ const ContainerEntry *ProviderConfig::FindContainer(const std::string &name) con
     return nullptr;
 }
 
+bool ProviderConfig::FailsSilently(const char *pszEntryPoint) const
+{
+    for (const std::string &entry : silentFailures)
+        if (entry == pszEntryPoint)
+            return true;
+    return false;
+}
+
 ProviderConfig LoadProviderConfig(const std::string &providerName)
 {
     ProviderConfig config;
@@ -84,7 +92,13 @@ ProviderConfig LoadProviderConfig(const std::string &providerName)
         if (line.empty() || line[0] == '#')
             continue;
         const std::vector<std::string> fields = SplitFields(line);
-        if (fields.size() < 3 || fields[1] != providerName)
+        if (fields.size() < 2 || fields[1] != providerName)
+            continue;
+        if (fields[0] == "unterminated") {
+            config.unterminatedText = true;
+            continue;
+        }
+        if (fields.size() < 3)
             continue;
         if (fields[0] == "container")
             ContainerNamed(config, fields[2]);
@@ -92,6 +106,8 @@ ProviderConfig LoadProviderConfig(const std::string &providerName)
             AddKey(config, fields);
         else if (fields[0] == "keyid")
             config.keyIds.push_back(fields[2]);
+        else if (fields[0] == "silentfail")
+            config.silentFailures.push_back(fields[2]);
     }
     return config;
 }

@@ -5,6 +5,10 @@
 //   container|<provider>|<container>
 //   key|<provider>|<container>|<key spec>|<certificate DER path>|<private key PEM path>|<flags>
 //   keyid|<provider>|<identifier>
+//   silentfail|<provider>|<entry point>   e.g. CPGetProvParam: that entry
+//              point fails and leaves the last error at 0
+//   unterminated|<provider>   PP_NAME and PP_CONTAINER come without their
+//              terminating zero
 // Empty certificate or key paths give a key without a certificate or without
 // a private key. Flags (comma-separated) make the provider misbehave the way
 // a broken token does:
@@ -35,8 +39,11 @@ struct ContainerEntry {
 struct ProviderConfig {
     std::vector<ContainerEntry> containers;
     std::vector<std::string> keyIds;
+    std::vector<std::string> silentFailures;
+    bool unterminatedText = false;
 
     const ContainerEntry *FindContainer(const std::string &name) const;
+    bool FailsSilently(const char *pszEntryPoint) const;
 };
 
 // The records of one provider name; a missing file gives an empty provider.

@@ -83,6 +83,30 @@ BOOL CopyOutText(const std::string &text, BYTE *pbData, DWORD *pdwDataLen)
     return CopyOut(text.c_str(), static_cast<DWORD>(text.size() + 1), pbData, pdwDataLen);
 }
 
+// A provider name or container name, terminated unless the provider is
+// told to leave the zero out.
+BOOL CopyOutName(const ProviderContext &context, const std::string &name, BYTE *pbData,
+                 DWORD *pdwDataLen)
+{
+    if (!context.config.unterminatedText)
+        return CopyOutText(name, pbData, pdwDataLen);
+    return CopyOut(name.data(), static_cast<DWORD>(name.size()), pbData, pdwDataLen);
+}
+
+// The misbehaviour of a broken token: a failure without a last error.
+bool FailsSilently(const ProviderContext &context, const char *pszEntryPoint)
+{
+    if (!context.config.FailsSilently(pszEntryPoint))
+        return false;
+    SetLastError(0);
+    return true;
+}
+
+ProviderContext &ContextOf(HCRYPTPROV hProv)
+{
+    return *FromHandle<ProviderContext>(hProv);
+}
+
 const KeyEntry *FindKey(const ProviderContext &context, DWORD dwKeySpec)
 {
     const ContainerEntry *container = context.config.FindContainer(context.containerName);
@@ -156,6 +180,10 @@ BOOL WINAPI CPAcquireContext(HCRYPTPROV *phProv, LPSTR szContainer, DWORD dwFlag
     auto *context = new ProviderContext;
     context->providerName = pVTable->pszProvName;
     context->config = LoadProviderConfig(context->providerName);
+    if (FailsSilently(*context, "CPAcquireContext")) {
+        delete context;
+        return FALSE;
+    }
     const bool verifyOnly = (dwFlags & CRYPT_VERIFYCONTEXT) != 0;
     if (!verifyOnly) {
         if (szContainer && *szContainer)
@@ -181,14 +209,16 @@ BOOL WINAPI CPReleaseContext(HCRYPTPROV hProv, DWORD)
 BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE *pbData, DWORD *pdwDataLen,
                            DWORD dwFlags)
 {
-    ProviderContext &context = *FromHandle<ProviderContext>(hProv);
+    ProviderContext &context = ContextOf(hProv);
+    if (FailsSilently(context, "CPGetProvParam"))
+        return FALSE;
     switch (dwParam) {
     case PP_ENUMCONTAINERS:
         return EnumContainers(context, pbData, pdwDataLen, dwFlags);
     case PP_NAME:
-        return CopyOutText(context.providerName, pbData, pdwDataLen);
+        return CopyOutName(context, context.providerName, pbData, pdwDataLen);
     case PP_CONTAINER:
-        return CopyOutText(context.containerName, pbData, pdwDataLen);
+        return CopyOutName(context, context.containerName, pbData, pdwDataLen);
     case PP_KEY_IDENTIFIERS:
         return KeyIdentifiers(context, pbData, pdwDataLen);
     default:
@@ -198,7 +228,9 @@ BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE *pbData, DWORD 
 
 BOOL WINAPI CPGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY *phUserKey)
 {
-    const KeyEntry *key = FindKey(*FromHandle<ProviderContext>(hProv), dwKeySpec);
+    if (FailsSilently(ContextOf(hProv), "CPGetUserKey"))
+        return FALSE;
+    const KeyEntry *key = FindKey(ContextOf(hProv), dwKeySpec);
     if (!key)
         return Fail(NTE_NO_KEY);
     if (key->silentNoKey)
@@ -207,9 +239,11 @@ BOOL WINAPI CPGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY *phUserKey
     return TRUE;
 }
 
-BOOL WINAPI CPGetKeyParam(HCRYPTPROV, HCRYPTKEY hKey, DWORD dwParam, BYTE *pbData,
+BOOL WINAPI CPGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, BYTE *pbData,
                           DWORD *pdwDataLen, DWORD)
 {
+    if (FailsSilently(ContextOf(hProv), "CPGetKeyParam"))
+        return FALSE;
     const KeyEntry &key = FromHandle<KeyHandle>(hKey)->key;
     if (dwParam == KP_ALGID) {
         const ALG_ID algId = key.keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
@@ -234,9 +268,11 @@ BOOL WINAPI CPDestroyKey(HCRYPTPROV, HCRYPTKEY hKey)
     return TRUE;
 }
 
-BOOL WINAPI CPCreateHash(HCRYPTPROV, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
+BOOL WINAPI CPCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
                          HCRYPTHASH *phHash)
 {
+    if (FailsSilently(ContextOf(hProv), "CPCreateHash"))
+        return FALSE;
     if (hKey || dwFlags)
         return Fail(NTE_BAD_FLAGS);
     if (!IsSupportedHash(Algid))
@@ -247,17 +283,22 @@ BOOL WINAPI CPCreateHash(HCRYPTPROV, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags
     return TRUE;
 }
 
-BOOL WINAPI CPHashData(HCRYPTPROV, HCRYPTHASH hHash, const BYTE *pbData, DWORD cbDataLen, DWORD)
+BOOL WINAPI CPHashData(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE *pbData, DWORD cbDataLen,
+                       DWORD)
 {
+    if (FailsSilently(ContextOf(hProv), "CPHashData"))
+        return FALSE;
     HashHandle &hash = *FromHandle<HashHandle>(hHash);
     LogCall("hash|" + std::to_string(cbDataLen));
     hash.message.insert(hash.message.end(), pbData, pbData + cbDataLen);
     return TRUE;
 }
 
-BOOL WINAPI CPGetHashParam(HCRYPTPROV, HCRYPTHASH hHash, DWORD dwParam, BYTE *pbData,
+BOOL WINAPI CPGetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam, BYTE *pbData,
                            DWORD *pdwDataLen, DWORD)
 {
+    if (FailsSilently(ContextOf(hProv), "CPGetHashParam"))
+        return FALSE;
     const HashHandle &hash = *FromHandle<HashHandle>(hHash);
     const std::vector<BYTE> value = HashValue(hash);
     const DWORD cbValue = static_cast<DWORD>(value.size());
@@ -286,7 +327,9 @@ BOOL WINAPI CPSetHashParam(HCRYPTPROV, HCRYPTHASH hHash, DWORD dwParam, const BY
 BOOL WINAPI CPSignHash(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwKeySpec, LPCWSTR, DWORD,
                        BYTE *pbSignature, DWORD *pdwSigLen)
 {
-    const KeyEntry *key = FindKey(*FromHandle<ProviderContext>(hProv), dwKeySpec);
+    if (FailsSilently(ContextOf(hProv), "CPSignHash"))
+        return FALSE;
+    const KeyEntry *key = FindKey(ContextOf(hProv), dwKeySpec);
     if (!key || key->privateKeyPath.empty())
         return Fail(NTE_NO_KEY);
     const HashHandle &hash = *FromHandle<HashHandle>(hHash);

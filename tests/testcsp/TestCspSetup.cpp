@@ -71,9 +71,22 @@ void ProviderConfigFile::AddKey(const std::string &provider, const std::string &
               PathOrEmpty(certificate) + "|" + PathOrEmpty(privateKey) + "|" + flags + "\n";
 }
 
+void ProviderConfigFile::AddTestKey(const std::string &provider, const std::string &container,
+                                    const std::string &certificate, const std::string &flags)
+{
+    AddKey(provider, container, AT_SIGNATURE, "testcerts\\" + certificate,
+           certificate == "sm2.der" ? "testcerts\\sm2.key" : "testcerts\\rsa.key", flags);
+}
+
 void ProviderConfigFile::AddKeyId(const std::string &provider, const std::string &identifier)
 {
     m_text += "keyid|" + provider + "|" + identifier + "\n";
+}
+
+void ProviderConfigFile::AddProviderRecord(const std::string &kind, const std::string &provider,
+                                           const std::string &value)
+{
+    m_text += kind + "|" + provider + (value.empty() ? "" : "|" + value) + "\n";
 }
 
 bool ProviderConfigFile::Write() const
