@@ -105,20 +105,6 @@ DWORD OpenOrCreate(const char* containerName, DWORD flags, TokenSession* session
     return status;
 }
 
-}  // namespace
-
-ProviderContext* LookupProviderContext(HCRYPTPROV handle)
-{
-    auto* context = reinterpret_cast<ProviderContext*>(handle);
-    if (!context || !g_ProviderContexts.Contains(context) || context->magic != kProviderMagic) {
-        LogLine("---->NTE_BAD_UID...\n");
-        return nullptr;
-    }
-    return context;
-}
-
-namespace {
-
 DWORD AcquireWithSession(HCRYPTPROV* phProv, const char* containerName, DWORD flags, TokenSession& session)
 {
     std::uint8_t record[vendor::UK_CONTAINER_RECORD_LEN] = {};
@@ -149,6 +135,16 @@ DWORD AcquireWithSession(HCRYPTPROV* phProv, const char* containerName, DWORD fl
 }
 
 }  // namespace
+
+ProviderContext* LookupProviderContext(HCRYPTPROV handle)
+{
+    auto* context = reinterpret_cast<ProviderContext*>(handle);
+    if (!context || !g_ProviderContexts.Contains(context) || context->magic != kProviderMagic) {
+        LogLine("---->NTE_BAD_UID...\n");
+        return nullptr;
+    }
+    return context;
+}
 
 DWORD AcquireContextImpl(HCRYPTPROV* phProv, const char* containerName, DWORD flags)
 {
