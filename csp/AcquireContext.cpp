@@ -47,7 +47,24 @@ void PresetContainerKey(KeyObject* key, const std::uint8_t* record, bool signatu
     std::memcpy(key->key, record + (signature ? ct::kSignatureId : ct::kExchangeId), ct::kIdLen);
 }
 
-DWORD DeleteContainer(TokenSession* session, std::uint8_t* record)
+// Deleting a container destroys its keys for good: the user's PIN first,
+// as for a signature; a PIN cached for the token serves where it serves
+// key generation.
+DWORD VerifyPinToDelete(const TokenSession& session, DWORD flags)
+{
+    auto* check = static_cast<ProviderContext*>(AllocObject(sizeof(ProviderContext)));
+    if (!check) return static_cast<DWORD>(NTE_NO_MEMORY);
+    check->magic = kProviderMagic;
+    check->session = session;
+    check->flags = flags;
+    DWORD error = VerifyUserPin(check, g_PinVerified != 0);
+    if (error) LogLine("----->uk_VerifyUserPin......\n");
+    SecureZeroMemory(check, sizeof *check);
+    FreeObject(check);
+    return error;
+}
+
+DWORD DeleteContainer(TokenSession* session, std::uint8_t* record, DWORD flags)
 {
     // A nameless or verify open finds no container; deleting "number 0"
     // would hit whatever the token keeps there.
@@ -55,6 +72,11 @@ DWORD DeleteContainer(TokenSession* session, std::uint8_t* record)
         CloseSessionToken(session);
         LogLine("---->NTE_BAD_KEYSET......\n");
         return static_cast<DWORD>(NTE_BAD_KEYSET);
+    }
+    DWORD error = VerifyPinToDelete(*session, flags);
+    if (error) {
+        CloseSessionToken(session);
+        return error;
     }
     std::uint32_t status = session->funcs->DeleteContainer(session->device, record);
     if (status != vendor::UK_OK) {
@@ -83,30 +105,12 @@ DWORD OpenOrCreate(const char* containerName, DWORD flags, TokenSession* session
     return status;
 }
 
-}  // namespace
-
-ProviderContext* LookupProviderContext(HCRYPTPROV handle)
+DWORD AcquireWithSession(HCRYPTPROV* phProv, const char* containerName, DWORD flags, TokenSession& session)
 {
-    auto* context = reinterpret_cast<ProviderContext*>(handle);
-    if (!context || !g_ProviderContexts.Contains(context) || context->magic != kProviderMagic) {
-        LogLine("---->NTE_BAD_UID...\n");
-        return nullptr;
-    }
-    return context;
-}
-
-DWORD AcquireContextImpl(HCRYPTPROV* phProv, const char* containerName, DWORD flags)
-{
-    if (BadAcquireFlags(flags)) {
-        LogLine("---->NTE_BAD_FLAGS(dwFlags). Code : ");
-        LogCode(flags);
-        return static_cast<DWORD>(NTE_BAD_FLAGS);
-    }
-    TokenSession session = {};
     std::uint8_t record[vendor::UK_CONTAINER_RECORD_LEN] = {};
     DWORD status = OpenOrCreate(containerName, flags, &session, record);
     if (status != 0) return status;
-    if (flags & CRYPT_DELETEKEYSET) return DeleteContainer(&session, record);
+    if (flags & CRYPT_DELETEKEYSET) return DeleteContainer(&session, record, flags);
 
     auto* context = static_cast<ProviderContext*>(AllocObject(sizeof(ProviderContext)));
     if (!context) {
@@ -128,6 +132,32 @@ DWORD AcquireContextImpl(HCRYPTPROV* phProv, const char* containerName, DWORD fl
     *phProv = reinterpret_cast<HCRYPTPROV>(context);
     StartRemovalWatch();
     return 0;
+}
+
+}  // namespace
+
+ProviderContext* LookupProviderContext(HCRYPTPROV handle)
+{
+    auto* context = reinterpret_cast<ProviderContext*>(handle);
+    if (!context || !g_ProviderContexts.Contains(context) || context->magic != kProviderMagic) {
+        LogLine("---->NTE_BAD_UID...\n");
+        return nullptr;
+    }
+    return context;
+}
+
+DWORD AcquireContextImpl(HCRYPTPROV* phProv, const char* containerName, DWORD flags)
+{
+    if (BadAcquireFlags(flags)) {
+        LogLine("---->NTE_BAD_FLAGS(dwFlags). Code : ");
+        LogCode(flags);
+        return static_cast<DWORD>(NTE_BAD_FLAGS);
+    }
+    // The session carries the token's cached PIN: no copy stays behind.
+    TokenSession session = {};
+    DWORD status = AcquireWithSession(phProv, containerName, flags, session);
+    SecureZeroMemory(&session, sizeof session);
+    return status;
 }
 
 DWORD ReleaseContextImpl(HCRYPTPROV hProv, DWORD flags)

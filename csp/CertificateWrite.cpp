@@ -4,6 +4,7 @@
 #include "KeyObject.h"
 #include "ProviderContext.h"
 #include "TokenKeys.h"
+#include "UserPin.h"
 
 #include <wincrypt.h>
 
@@ -53,6 +54,13 @@ DWORD WriteCertificateToToken(ProviderContext* context, KeyObject* key, const st
     if (!HasContainer(context)) {
         LogLine("---->NTE_BAD_KEYSET......\n");
         return static_cast<DWORD>(NTE_BAD_KEYSET);
+    }
+    // The write deletes the token's other containers of the algorithm, and
+    // their keys with them: the user's PIN first.
+    DWORD error = VerifyUserPin(context, context->newKeySetState != NEWKEYSET_NONE || g_PinVerified != 0);
+    if (error) {
+        LogLine("----->uk_VerifyUserPin......\n");
+        return error;
     }
     TokenSession& session = context->session;
     vendor::UK_KEY_REF ref = {key->key[kKeyIdCert], key->key[kKeyIdCert + 1]};

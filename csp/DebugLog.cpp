@@ -66,3 +66,10 @@ void LogHex(const std::uint8_t* bytes, std::uint32_t count, char* work)
     AppendToFile(work, used + 2);
     std::memset(work, 0, kLogHexWorkSize);
 }
+
+void LogFailure(const char* text, std::uint32_t status, const char* step)
+{
+    LogLine(text);
+    LogCode(status);
+    if (step) LogLine(step);
+}

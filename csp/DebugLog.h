@@ -13,5 +13,8 @@ extern char LogFilePath[260];
 void LogLine(const char* text);
 // Completes a LogLine that ended in "Code : ".
 void LogCode(std::uint32_t code);
+// A failed vendor step: its text ending in "Code : ", the code, and the
+// name of the step when given.
+void LogFailure(const char* text, std::uint32_t status, const char* step = nullptr);
 // work: a zeroed buffer of kLogHexWorkSize bytes, cleared after each line.
 void LogHex(const std::uint8_t* bytes, std::uint32_t count, char* work);

@@ -5,15 +5,30 @@
 #include "RemovalWatch.h"
 #include "TokenAccess.h"
 
-#include <objbase.h>
-
 #include <cstring>
 
 HMODULE g_hModule;
 CRITICAL_SECTION ProviderLock;
 volatile LONG SigningInProgress;
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+namespace {
+
+// FreeLibrary: the module goes while the process goes on. Nothing here
+// may wait for another thread under the loader lock: the watch is only
+// posted to.
+void DetachFromLiveProcess()
+{
+    StopRemovalWatch();
+    FreeAllObjects();
+    FreeDeviceLibrary();
+    PinCache_Wipe();
+    DeleteCriticalSection(&PinCacheLock);
+    DeleteCriticalSection(&ProviderLock);
+}
+
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     // The loader runs this inside CryptoAPI calls (Wine unloads the
     // provider after the last release and after a failed first acquire):
@@ -24,15 +39,13 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         std::strcpy(LogFilePath, kDefaultLogFilePath);
         InitializeCriticalSection(&ProviderLock);
         InitializeCriticalSection(&PinCacheLock);
-        LoadDeviceLibrary();
-        CoInitialize(nullptr);
     } else if (reason == DLL_PROCESS_DETACH) {
-        StopRemovalWatch();
-        CoUninitialize();
-        FreeAllObjects();
-        FreeDeviceLibrary();
-        DeleteCriticalSection(&PinCacheLock);
-        DeleteCriticalSection(&ProviderLock);
+        // At process termination the other threads are already gone, with
+        // whatever locks they held: only the PINs are wiped.
+        if (reserved)
+            PinCache_Wipe();
+        else
+            DetachFromLiveProcess();
     }
     SetLastError(lastError);
     return TRUE;

@@ -98,13 +98,6 @@ void RunRc4(KeyObject* key, BOOL final, BYTE* data, DWORD length)
     if (final) key->state = kKeyStateStreamDone;
 }
 
-void LogFailure(const char* text, std::uint32_t status, const char* step)
-{
-    LogLine(text);
-    LogCode(status);
-    LogLine(step);
-}
-
 // Public-key encryption on the token; the result goes out little-endian,
 // an SM2 ciphertext without its point-format byte.
 DWORD EncryptAsym(const Operands& op, BYTE* data, DWORD* dataLen, DWORD bufferLen)
@@ -177,6 +170,23 @@ DWORD DecryptAsym(const Operands& op, BYTE* data, DWORD* dataLen)
     return 0;
 }
 
+// A failed step ends the key's operation, on the token too unless the
+// token already ended it, so that the next call starts afresh.
+void AbandonBlockCipher(KeyObject* key, bool encrypt, bool openOnToken)
+{
+    if (openOnToken && key->operation && key->funcs) {
+        std::uint8_t scratch[kFinalBlockRoom];
+        std::uint32_t scratchLen = sizeof scratch;
+        if (encrypt)
+            key->funcs->SymKeyEncFinal(key->operation, scratch, &scratchLen);
+        else
+            key->funcs->SymKeyDecFinal(key->operation, scratch, &scratchLen);
+        SecureZeroMemory(scratch, sizeof scratch);
+    }
+    key->operation = 0;
+    key->state = kKeyStateBlockDone;
+}
+
 // DES, 3DES and AES on the token: one operation from the first call to the
 // final one. room: what the caller's buffer holds.
 DWORD RunBlockCipher(const Operands& op, Direction direction, BOOL final, BYTE* data, DWORD* dataLen, DWORD room)
@@ -197,16 +207,21 @@ DWORD RunBlockCipher(const Operands& op, Direction direction, BOOL final, BYTE* 
     if (status != vendor::UK_OK) {
         LogFailure(encrypt ? "---->SymKeyEncUpdate Error. Code : " : "---->SymKeyDecUpdate Error. Code : ", status,
                    encrypt ? "----->dev_SymKeyEncUpdate.....\n" : "----->dev_SymKeyDecUpdate.....\n");
+        AbandonBlockCipher(key, encrypt, true);
         return static_cast<DWORD>(NTE_FAIL);
     }
     if (final) {
         std::uint32_t lastLen = kFinalBlockRoom;
-        if (outputLen > output.size() - kFinalBlockRoom) return static_cast<DWORD>(NTE_FAIL);
+        if (outputLen > output.size() - kFinalBlockRoom) {
+            AbandonBlockCipher(key, encrypt, true);
+            return static_cast<DWORD>(NTE_FAIL);
+        }
         status = encrypt ? key->funcs->SymKeyEncFinal(key->operation, output.data() + outputLen, &lastLen)
                          : key->funcs->SymKeyDecFinal(key->operation, output.data() + outputLen, &lastLen);
         if (status != vendor::UK_OK) {
             LogFailure(encrypt ? "---->SymKeyEncFinal Error. Code : " : "---->SymKeyDecFinal Error. Code : ", status,
                        encrypt ? "----->dev_SymKeyEncFinal.....\n" : "----->dev_SymKeyDecFinal.....\n");
+            AbandonBlockCipher(key, encrypt, false);
             return static_cast<DWORD>(NTE_FAIL);
         }
         outputLen += std::min<std::uint32_t>(lastLen, kFinalBlockRoom);
@@ -216,6 +231,7 @@ DWORD RunBlockCipher(const Operands& op, Direction direction, BOOL final, BYTE* 
     // The token never writes past what the caller's buffer holds.
     if (outputLen > room) {
         SecureZeroMemory(output.data(), output.size());
+        AbandonBlockCipher(key, encrypt, true);
         return static_cast<DWORD>(NTE_BUFFER_TOO_SMALL);
     }
     std::memcpy(data, output.data(), outputLen);

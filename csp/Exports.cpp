@@ -89,19 +89,36 @@ unsigned Low(const void* pointer) { return static_cast<unsigned>(reinterpret_cas
 unsigned Low(ULONG_PTR handle) { return static_cast<unsigned>(handle); }
 unsigned ValueAt(const DWORD* pointer) { return pointer ? *pointer : 0; }
 
-// The first bytes of a parameter block in hex: every accepted parameter
-// has at least four, and the block's length is not known here.
+// Up to four first bytes of a parameter block in hex. The block's length
+// is not passed: only the bytes that the parameter always has are read.
 struct HexPrefix {
-    char text[16];
-    explicit HexPrefix(const BYTE* data)
+    char text[16] = {};
+    HexPrefix(const BYTE* data, unsigned available)
     {
         if (!data) {
             std::snprintf(text, sizeof text, "(null)");
             return;
         }
-        std::snprintf(text, sizeof text, "%02X%02X%02X%02X", data[0], data[1], data[2], data[3]);
+        for (unsigned i = 0; i < available && i < 4; ++i) std::snprintf(text + 2 * i, 3, "%02X", data[i]);
     }
 };
+
+// A salt may be shorter than four bytes; an unknown parameter has no
+// known length at all.
+unsigned KeyParamBytes(DWORD param)
+{
+    switch (param) {
+    case KP_IV:
+    case KP_PADDING:
+    case KP_MODE:
+    case KP_PERMISSIONS:
+    case KP_CERTIFICATE:
+    case KP_SALT_EX: return 4;
+    default: return 0;
+    }
+}
+
+unsigned HashParamBytes(DWORD param) { return param == HP_HASHVAL ? 4 : 0; }
 
 class ProviderGuard {
 public:
@@ -186,7 +203,11 @@ CSP_EXPORT BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPCSTR szContainer, 
         SetLastError(kBusy);
         return FALSE;
     }
-    return RunLocked(kAcquireContext, true, [&] { return AcquireContextImpl(phProv, szContainer, dwFlags); });
+    return RunLocked(kAcquireContext, true, [&] {
+        // Bound here rather than under the loader lock at attach.
+        LoadDeviceLibrary();
+        return AcquireContextImpl(phProv, szContainer, dwFlags);
+    });
 }
 
 CSP_EXPORT BOOL WINAPI CPReleaseContext(HCRYPTPROV hProv, DWORD dwFlags)
@@ -230,7 +251,8 @@ CSP_EXPORT BOOL WINAPI CPSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwP
 {
     OutputDebugStringA(kSetKeyParam.start);
     DebugFormat(1024, "hProv:0x%0x; hKey:0x%0x; dwParam:%#x; pbData:[0x%0x]=%s;dwFlags:%#x\n", Low(hProv), Low(hKey),
-                static_cast<unsigned>(dwParam), Low(pbData), HexPrefix(pbData).text, static_cast<unsigned>(dwFlags));
+                static_cast<unsigned>(dwParam), Low(pbData), HexPrefix(pbData, KeyParamBytes(dwParam)).text,
+                static_cast<unsigned>(dwFlags));
     return Run(kSetKeyParam, hProv && hKey && pbData,
                [&] { return SetKeyParamImpl(hProv, hKey, dwParam, pbData, dwFlags); });
 }
@@ -292,7 +314,7 @@ CSP_EXPORT BOOL WINAPI CPSetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD 
 {
     OutputDebugStringA(kSetHashParam.start);
     DebugFormat(256, "hProv:0x%0x; hHash:0x%0x; dwParam:%#x; pbData:[0x%0x]=%s; dwFlags:%#x;\n", Low(hProv),
-                Low(hHash), static_cast<unsigned>(dwParam), Low(pbData), HexPrefix(pbData).text,
+                Low(hHash), static_cast<unsigned>(dwParam), Low(pbData), HexPrefix(pbData, HashParamBytes(dwParam)).text,
                 static_cast<unsigned>(dwFlags));
     return Run(kSetHashParam, hProv && hHash && pbData,
                [&] { return SetHashParamImpl(hProv, hHash, dwParam, pbData, dwFlags); });

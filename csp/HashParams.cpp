@@ -2,6 +2,7 @@
 
 #include "DebugLog.h"
 #include "ObjectLists.h"
+#include "ParamOutput.h"
 #include "ProviderContext.h"
 #include "TokenKeys.h"
 
@@ -10,21 +11,6 @@
 namespace {
 
 constexpr unsigned kScratchLen = 128;
-
-DWORD ReturnWord(DWORD value, BYTE* data, DWORD* dataLen)
-{
-    if (!data) {
-        *dataLen = sizeof value;
-        return 0;
-    }
-    if (*dataLen < sizeof value) {
-        *dataLen = sizeof value;
-        return static_cast<DWORD>(NTE_BUFFER_TOO_SMALL);
-    }
-    std::memcpy(data, &value, sizeof value);
-    *dataLen = sizeof value;
-    return 0;
-}
 
 DWORD ReturnValue(HashObject* hash, BYTE* data, DWORD* dataLen)
 {

@@ -3,6 +3,7 @@
 #include "DebugLog.h"
 #include "ObjectLists.h"
 #include "ProviderContext.h"
+#include "Sm2PointCheck.h"
 #include "TokenAsymKey.h"
 #include "TokenKeys.h"
 #include "TokenSymKey.h"
@@ -66,13 +67,6 @@ const BYTE* ReadPointer(const BYTE* data, std::uint32_t offset)
     return pointer;
 }
 
-void LogFailure(const char* text, DWORD status, const char* step)
-{
-    LogLine(text);
-    LogCode(status);
-    if (step) LogLine(step);
-}
-
 bool IsWrappableAlg(std::uint32_t algId)
 {
     switch (algId) {
@@ -92,6 +86,22 @@ std::uint32_t BlockLength(std::uint32_t algId)
 {
     if (algId == CALG_RC4) return 0;
     return algId == CALG_DES || algId == CALG_3DES || algId == CALG_3DES_112 ? 8 : 16;
+}
+
+// The key bytes each wrappable algorithm takes; RC4 from 40 to 128 bits.
+bool FitsSessionKey(std::uint32_t algId, std::size_t length)
+{
+    switch (algId) {
+    case CALG_DES: return length == 8;
+    case CALG_3DES:
+    case CALG_AES_192: return length == 24;
+    case CALG_3DES_112:
+    case CALG_AES:
+    case CALG_AES_128: return length == 16;
+    case CALG_AES_256: return length == 32;
+    case CALG_RC4: return length >= 5 && length <= 16;
+    default: return false;
+    }
 }
 
 bool HoldsKeyOf(const ProviderContext* context, bool (*isAlg)(std::uint32_t))
@@ -158,7 +168,7 @@ DWORD ImportSimpleBlob(ProviderContext* context, const BYTE* data, DWORD dataLen
                            "---->dev_AsymInit......\n", "---->dev_PriKeyDec......\n");
     if (error) return error;
     DWORD status = 0;
-    if (plain.empty() || plain.size() > kKeyBytesRoom) {
+    if (!FitsSessionKey(header.algId, plain.size())) {
         status = static_cast<DWORD>(NTE_BAD_DATA);
     } else {
         result->algId = header.algId;
@@ -176,7 +186,9 @@ DWORD ImportPublicKeyBlob(const BYTE* data, DWORD dataLen, KeyObject* result)
     std::memcpy(&header, data, sizeof header);
     if (header.version != kBlobVersion) return static_cast<DWORD>(NTE_BAD_VER);
     if (IsRsaAlg(header.algId)) {
-        if (dataLen <= kRsaHeaderLen || ReadWord(data, kHeaderLen) != kRsaMagicPublic)
+        // Verification hands the token the exponent 65537 whatever came in.
+        if (dataLen <= kRsaHeaderLen || ReadWord(data, kHeaderLen) != kRsaMagicPublic ||
+            ReadWord(data, kHeaderLen + 8) != kRsaPublicExponent)
             return static_cast<DWORD>(NTE_BAD_DATA);
         std::uint32_t keyLen = ReadWord(data, kHeaderLen + 4) / 8;
         if (dataLen != keyLen + kRsaHeaderLen || keyLen > kKeyBytesRoom) return static_cast<DWORD>(NTE_BAD_DATA);
@@ -189,11 +201,14 @@ DWORD ImportPublicKeyBlob(const BYTE* data, DWORD dataLen, KeyObject* result)
     if (IsSm2Alg(header.algId)) {
         if (dataLen != kSm2PublicBlobLen) return static_cast<DWORD>(NTE_BAD_DATA);
         const BYTE* x = data + kSimpleHeaderLen;
+        std::uint8_t point[2 * kSm2CoordinateLen];
+        std::reverse_copy(x, x + kSm2CoordinateLen, point);
+        std::reverse_copy(x + kSm2FieldLen, x + kSm2FieldLen + kSm2CoordinateLen, point + kSm2CoordinateLen);
+        if (!Sm2PointOnCurve(point, point + kSm2CoordinateLen)) return static_cast<DWORD>(NTE_BAD_DATA);
         result->algId = kAlgSm2Keyx;
         result->keyLen = kSm2CoordinateLen;
         result->blockLen = kSm2CoordinateLen;
-        std::reverse_copy(x, x + kSm2CoordinateLen, result->key);
-        std::reverse_copy(x + kSm2FieldLen, x + kSm2FieldLen + kSm2CoordinateLen, result->key + kSm2CoordinateLen);
+        std::memcpy(result->key, point, sizeof point);
         return 0;
     }
     return static_cast<DWORD>(NTE_BAD_FLAGS);
@@ -370,7 +385,8 @@ DWORD ImportSm2PrivateKey(ProviderContext* context, const BYTE* data, DWORD data
     return error;
 }
 
-DWORD ImportPrivateKeyBlob(ProviderContext* context, const BYTE* data, DWORD dataLen, KeyObject* result)
+DWORD ImportPrivateKeyBlob(ProviderContext* context, const BYTE* data, DWORD dataLen, DWORD flags,
+                           KeyObject* result)
 {
     BlobHeader header;
     std::memcpy(&header, data, sizeof header);
@@ -388,7 +404,9 @@ DWORD ImportPrivateKeyBlob(ProviderContext* context, const BYTE* data, DWORD dat
                 : ImportSm2PrivateKey(context, data, dataLen, encrypted);
     if (error) return error;
     bool signature = rsa ? header.algId == CALG_RSA_SIGN : ReadWord(data, 8) == kAlgSm2Sign;
-    *result = signature ? context->signatureKey : context->exchangeKey;
+    KeyObject* own = signature ? &context->signatureKey : &context->exchangeKey;
+    if (flags & CRYPT_EXPORTABLE) own->permissions |= CRYPT_EXPORT;
+    *result = *own;
     return 0;
 }
 
@@ -478,6 +496,11 @@ DWORD ExportPrivateKeyBlob(ProviderContext* context, const KeyObject* key, BYTE*
 {
     bool rsa = IsRsaAlg(key->algId);
     if ((!rsa && !IsSm2Alg(key->algId)) || key->inObject) return static_cast<DWORD>(NTE_BAD_KEY);
+    // The private key never leaves the token unless it came in exportable.
+    if (!(key->permissions & CRYPT_EXPORT)) {
+        LogLine("---->NTE_BAD_KEY_STATE......\n");
+        return static_cast<DWORD>(NTE_BAD_KEY_STATE);
+    }
     std::uint32_t bodyLen = 2 * key->keyLen + 5 * (key->keyLen / 2);
     std::uint32_t size = rsa ? bodyLen + kRsaHeaderLen : kSm2PrivateBlobLen;
     if (!data) {
@@ -512,7 +535,8 @@ DWORD ExportPrivateKeyBlob(ProviderContext* context, const KeyObject* key, BYTE*
 
 }  // namespace
 
-DWORD ImportKeyImpl(HCRYPTPROV hProv, const BYTE* data, DWORD dataLen, HCRYPTKEY hPubKey, DWORD, HCRYPTKEY* phKey)
+DWORD ImportKeyImpl(HCRYPTPROV hProv, const BYTE* data, DWORD dataLen, HCRYPTKEY hPubKey, DWORD flags,
+                    HCRYPTKEY* phKey)
 {
     ProviderContext* context = LookupProviderContext(hProv);
     if (!context) return static_cast<DWORD>(NTE_BAD_UID);
@@ -528,7 +552,7 @@ DWORD ImportKeyImpl(HCRYPTPROV hProv, const BYTE* data, DWORD dataLen, HCRYPTKEY
     switch (data[0]) {
     case SIMPLEBLOB: status = ImportSimpleBlob(context, data, dataLen, unwrapKey, result); break;
     case PUBLICKEYBLOB: status = ImportPublicKeyBlob(data, dataLen, result); break;
-    case PRIVATEKEYBLOB: status = ImportPrivateKeyBlob(context, data, dataLen, result); break;
+    case PRIVATEKEYBLOB: status = ImportPrivateKeyBlob(context, data, dataLen, flags, result); break;
     default: status = static_cast<DWORD>(NTE_BAD_TYPE);
     }
     if (status != 0) {

@@ -2,6 +2,7 @@
 
 #include "CertificateWrite.h"
 #include "DebugLog.h"
+#include "ParamOutput.h"
 #include "ProviderContext.h"
 
 #include <cstring>
@@ -56,28 +57,6 @@ DWORD SetSalt(KeyObject* key, DWORD param, const BYTE* data)
     }
     std::memcpy(key->iv, salt, length);
     return 0;
-}
-
-// Null buffer: the size. Short buffer: NTE_BUFFER_TOO_SMALL and the size.
-DWORD ReturnData(const void* source, DWORD size, BYTE* data, DWORD* dataLen)
-{
-    if (!data) {
-        *dataLen = size;
-        return 0;
-    }
-    if (*dataLen < size) {
-        LogLine("---->NTE_BUFFER_TOO_SMALL.....\n");
-        *dataLen = size;
-        return static_cast<DWORD>(NTE_BUFFER_TOO_SMALL);
-    }
-    std::memcpy(data, source, size);
-    *dataLen = size;
-    return 0;
-}
-
-DWORD ReturnWord(DWORD value, BYTE* data, DWORD* dataLen)
-{
-    return ReturnData(&value, sizeof value, data, dataLen);
 }
 
 DWORD ReadCertificate(ProviderContext* context, const KeyObject* key, BYTE* data, DWORD* dataLen)
@@ -165,7 +144,9 @@ DWORD SetKeyParamImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD param, const BYTE*
     }
 }
 
-DWORD GetKeyParamImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD param, BYTE* data, DWORD* dataLen)
+namespace {
+
+DWORD AnswerKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD param, BYTE* data, DWORD* dataLen)
 {
     ProviderContext* context = LookupProviderContext(hProv);
     if (!context) return static_cast<DWORD>(NTE_BAD_UID);
@@ -206,4 +187,13 @@ DWORD GetKeyParamImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD param, BYTE* data,
     default:
         return static_cast<DWORD>(NTE_BAD_TYPE);
     }
+}
+
+}  // namespace
+
+DWORD GetKeyParamImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD param, BYTE* data, DWORD* dataLen)
+{
+    DWORD status = AnswerKeyParam(hProv, hKey, param, data, dataLen);
+    if (status == static_cast<DWORD>(NTE_BUFFER_TOO_SMALL)) LogLine("---->NTE_BUFFER_TOO_SMALL.....\n");
+    return status;
 }

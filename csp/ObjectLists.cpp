@@ -49,13 +49,26 @@ void FreeObject(void* object)
     if (object) HeapFree(GetProcessHeap(), 0, object);
 }
 
+namespace {
+
+// Keys and contexts hold key bytes and PINs.
+void WipeAndFree(void* object)
+{
+    if (!object) return;
+    SIZE_T size = HeapSize(GetProcessHeap(), 0, object);
+    if (size != static_cast<SIZE_T>(-1)) SecureZeroMemory(object, size);
+    FreeObject(object);
+}
+
+}  // namespace
+
 void FreeAllObjects()
 {
-    for (void* key : g_KeyObjects.TakeAll()) FreeObject(key);
+    for (void* key : g_KeyObjects.TakeAll()) WipeAndFree(key);
     for (void* object : g_HashObjects.TakeAll()) {
         auto* hash = static_cast<HashObject*>(object);
-        FreeObject(hash->keptData);
-        FreeObject(hash);
+        WipeAndFree(hash->keptData);
+        WipeAndFree(hash);
     }
-    for (void* context : g_ProviderContexts.TakeAll()) FreeObject(context);
+    for (void* context : g_ProviderContexts.TakeAll()) WipeAndFree(context);
 }

@@ -96,3 +96,9 @@ void PinCache_Store(const TokenSession* session)
     e->pinLength = len;
     std::memcpy(e->pin, session->pin, len);
 }
+
+void PinCache_Wipe()
+{
+    // Taken by the module's detach only, when no other thread runs here.
+    SecureZeroMemory(PinCache, sizeof PinCache);
+}

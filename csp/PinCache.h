@@ -25,3 +25,5 @@ void PinCache_ClearByName(const wchar_t* deviceName);
 void PinCache_ClearForSession(const TokenSession* session);
 void PinCache_Load(TokenSession* session);
 void PinCache_Store(const TokenSession* session);
+// Clears every entry without the lock: for the module's detach.
+void PinCache_Wipe();

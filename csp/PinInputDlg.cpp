@@ -11,7 +11,6 @@ namespace {
 
 constexpr BYTE kDialogAlpha = 252;
 constexpr wchar_t kPasswordBullet = 0x2022;
-constexpr unsigned kWindowTextRoom = 64;
 
 // Colours of the background image's body and title band, which the
 // controls and the title text are drawn to match.
@@ -119,7 +118,12 @@ void CPINInputDlg::OnInitDialog()
     EnableWindow(m_hOkButton, FALSE);
 
     m_hEdit = GetDlgItem(m_hWnd, IDC_PIN_EDIT);
-    m_safeEdit.SubclassWindow(m_hEdit);
+    // Without the secure edit the typed PIN would be open to every
+    // program: no prompt rather than an unsafe one.
+    if (!m_safeEdit.SubclassWindow(m_hEdit)) {
+        EndDialog(m_hWnd, IDCANCEL);
+        return;
+    }
     SendMessageW(m_hEdit, EM_LIMITTEXT, kMaxPinChars, 0);
     SendMessageW(m_hEdit, EM_SETPASSWORDCHAR, kPasswordBullet, 0);
     SetDlgItemTextW(m_hWnd, IDC_PIN_PROMPT, texts[MSG_INPUT_PIN]);
@@ -136,7 +140,7 @@ void CPINInputDlg::OnInitDialog()
     SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
     SetLayeredWindowAttributes(m_hWnd, 0, kDialogAlpha, LWA_ALPHA);
 
-    m_softKeyboard.Create(m_hWnd);
+    if (!m_softKeyboard.Create(m_hWnd)) EnableWindow(GetDlgItem(m_hWnd, IDC_SOFT_KEYBOARD_TOGGLE), FALSE);
     m_hTargetEdit = m_hEdit;
     SetFocus(m_hEdit);
 }
@@ -191,27 +195,15 @@ void CPINInputDlg::OnOk()
 bool CPINInputDlg::TakePin()
 {
     WipePin();
+    // The hidden text is the only source of the PIN: the control holds
+    // masks, and a PIN made of them would cost the token a try.
     std::uint32_t hidden = m_safeEdit.HiddenCount();
-    m_pinLength = hidden < sizeof m_pin ? hidden : sizeof m_pin;
-    std::memcpy(m_pin, m_safeEdit.HiddenBytes(), m_pinLength);
-
-    // Characters that reached the control past the hook (the hook missing,
-    // or the soft keyboard typing plainly) make the control's text the PIN.
-    wchar_t text[kWindowTextRoom + 1] = {};
-    int chars = GetWindowTextW(m_hEdit, text, kWindowTextRoom + 1);
-    if (static_cast<std::uint32_t>(chars) != hidden) {
-        WipePin();
-        int bytes = WideCharToMultiByte(CP_ACP, 0, text, chars, reinterpret_cast<char*>(m_pin), sizeof m_pin, nullptr,
-                                        nullptr);
-        m_pinLength = bytes > 0 ? static_cast<std::uint32_t>(bytes) : 0;
-    }
-    SecureZeroMemory(text, sizeof text);
-
     // Enter reaches OK even while the button is disabled, so the minimum is
     // checked again before the PIN leaves the dialog.
-    bool usable = chars >= static_cast<int>(kMinPinLength) && chars <= static_cast<int>(kMaxPinChars) && m_pinLength;
-    if (!usable) WipePin();
-    return usable;
+    if (hidden < kMinPinLength || hidden > kMaxPinChars || hidden > sizeof m_pin) return false;
+    m_pinLength = hidden;
+    std::memcpy(m_pin, m_safeEdit.HiddenBytes(), m_pinLength);
+    return true;
 }
 
 void CPINInputDlg::OnCancel()

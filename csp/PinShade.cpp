@@ -19,6 +19,22 @@ constexpr unsigned kMessageRoom = 1024;  // wsprintfW's own limit
 typedef BOOL(WINAPI* PFN_InstallShieldHotKeyHook)(HWND window);
 typedef BOOL(WINAPI* PFN_UnInstallShieldHotKeyHook)();
 
+// The hook library is taken from the provider's own folder only: through
+// the default search order a copy planted in the current directory would
+// run inside every signing process.
+HMODULE LoadShieldHotKey()
+{
+    const wchar_t name[] = L"ShieldHotKey.dll";
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(CspModuleHandle(), path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    std::size_t folder = length;
+    while (folder > 0 && path[folder - 1] != L'\\' && path[folder - 1] != L'/') --folder;
+    if (folder == 0 || folder + sizeof name / sizeof name[0] > MAX_PATH) return nullptr;
+    std::memcpy(path + folder, name, sizeof name);
+    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 }  // namespace
 
 CClockFullScreen::~CClockFullScreen()
@@ -77,7 +93,7 @@ void CClockFullScreen::OnInitDialog()
     SetWindowLongPtrW(m_hWnd, GWL_EXSTYLE, GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
     SetLayeredWindowAttributes(m_hWnd, 0, kShadeAlpha, LWA_ALPHA);
 
-    m_hShieldHotKey = LoadLibraryW(L"ShieldHotKey.dll");
+    m_hShieldHotKey = LoadShieldHotKey();
     if (m_hShieldHotKey) {
         auto install = reinterpret_cast<PFN_InstallShieldHotKeyHook>(
             reinterpret_cast<void*>(GetProcAddress(m_hShieldHotKey, "InstallShieldHotKeyHook")));

@@ -2,6 +2,7 @@
 
 #include "AlgorithmTable.h"
 #include "DebugLog.h"
+#include "ParamOutput.h"
 #include "PinCache.h"
 
 #include <algorithm>
@@ -28,27 +29,6 @@ constexpr unsigned kMaxPin = 16;
 // Parameter 80's size query assumes 16-character identifiers; a longer
 // one is answered with the real length when the list is fetched.
 constexpr DWORD kIdentifierGuess = 17;
-
-// Null buffer: the size. Short buffer: NTE_BUFFER_TOO_SMALL and the size.
-DWORD ReturnData(const void* source, DWORD size, BYTE* data, DWORD* dataLen)
-{
-    if (!data) {
-        *dataLen = size;
-        return 0;
-    }
-    if (*dataLen < size) {
-        *dataLen = size;
-        return static_cast<DWORD>(NTE_BUFFER_TOO_SMALL);
-    }
-    std::memcpy(data, source, size);
-    *dataLen = size;
-    return 0;
-}
-
-DWORD ReturnWord(DWORD value, BYTE* data, DWORD* dataLen)
-{
-    return ReturnData(&value, sizeof value, data, dataLen);
-}
 
 DWORD EnumAlgs(ProviderContext* context, BYTE* data, DWORD* dataLen)
 {
@@ -107,28 +87,12 @@ DWORD KeysetSecurityDescriptor(BYTE* data, DWORD* dataLen)
     return ReturnData(&descriptor, sizeof descriptor, data, dataLen);
 }
 
-bool EnumeratePresentTokens(std::vector<std::array<char, vendor::UK_NAME_LEN>>& names)
-{
-    names.assign(8, {});
-    std::uint32_t count = 8;
-    std::uint32_t status = g_FuncList ? g_FuncList->EnumToken(names[0].data(), &count)
-                                      : vendor::UK_ERR_NOT_INITIALIZED;
-    if (status != vendor::UK_OK) {
-        LogLine("---->EnumToken. Error Code : ");
-        LogCode(status);
-        return false;
-    }
-    names.resize(count < names.size() ? count : names.size());
-    for (auto& name : names) name[vendor::UK_NAME_LEN - 1] = '\0';
-    return true;
-}
-
 // Each present token's identifier once, each with its zero, and a zero
 // after the last.
 DWORD TokenIdentifiers(BYTE* data, DWORD* dataLen)
 {
     std::vector<std::array<char, vendor::UK_NAME_LEN>> names;
-    if (!EnumeratePresentTokens(names)) return kEnumFailed;
+    if (!Token_EnumTokens(8, names)) return kEnumFailed;
     if (!data) {
         *dataLen = kIdentifierGuess * static_cast<DWORD>(names.size()) + 2;
         return 0;

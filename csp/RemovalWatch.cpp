@@ -34,14 +34,22 @@ void OnDeviceChange(WPARAM event, LPARAM data)
 
 HWND volatile g_RemovalWatchWindow;
 
+namespace {
+
+// 1 from the start of a watch thread to its end: one watch at a time,
+// started again once it has ended.
+volatile LONG g_watchRunning;
+
+}  // namespace
+
 INT_PTR CALLBACK RemovalWatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_CLOSE:
-        DestroyWindow(window);
+    case WM_CLOSE: DestroyWindow(window); break;
+    case WM_DESTROY:
+        g_RemovalWatchWindow = nullptr;
         PostQuitMessage(0);
         break;
-    case WM_DESTROY: g_RemovalWatchWindow = nullptr; break;
     case WM_DEVICECHANGE: OnDeviceChange(wParam, lParam); break;
     default: break;
     }
@@ -56,10 +64,12 @@ DWORD WINAPI RemovalWatchThread(LPVOID)
     if (!window) return 1;
     ShowWindow(window, SW_HIDE);
     RegisterRemovalNotification(window);
+    // Only the window's own end stops the loop: a stray WM_NULL would leave
+    // a window that no one serves.
     MSG msg;
     for (;;) {
         BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0 || (msg.message == WM_NULL && msg.hwnd == window)) break;
+        if (got == 0) break;
         if (got == -1) continue;
         TranslateAcceleratorW(msg.hwnd, nullptr, &msg);
         TranslateMessage(&msg);
@@ -75,6 +85,7 @@ namespace {
 DWORD WINAPI PinnedWatchThread(LPVOID module)
 {
     DWORD result = RemovalWatchThread(nullptr);
+    InterlockedExchange(&g_watchRunning, 0);
     FreeLibraryAndExitThread(static_cast<HMODULE>(module), result);
 }
 
@@ -82,19 +93,25 @@ DWORD WINAPI PinnedWatchThread(LPVOID module)
 
 void StartRemovalWatch()
 {
-    if (g_RemovalWatchWindow) return;
+    // The flag, not the window, says whether a watch runs: the window
+    // comes only once the new thread has made it.
+    if (InterlockedCompareExchange(&g_watchRunning, 1, 0) != 0) return;
     HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&StartRemovalWatch),
-                            &module))
-        return;
-    HANDLE thread = CreateThread(nullptr, 0, PinnedWatchThread, module, 0, nullptr);
-    if (thread)
+    HANDLE thread = nullptr;
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&StartRemovalWatch),
+                           &module))
+        thread = CreateThread(nullptr, 0, PinnedWatchThread, module, 0, nullptr);
+    if (thread) {
         CloseHandle(thread);
-    else
-        FreeLibrary(module);
+        return;
+    }
+    if (module) FreeLibrary(module);
+    InterlockedExchange(&g_watchRunning, 0);
 }
 
 void StopRemovalWatch()
 {
-    if (HWND window = g_RemovalWatchWindow) SendMessageW(window, WM_CLOSE, 0, 0);
+    // Posted, never sent: the caller may hold the loader lock, which the
+    // watch thread needs to end.
+    if (HWND window = g_RemovalWatchWindow) PostMessageW(window, WM_CLOSE, 0, 0);
 }

@@ -11,7 +11,7 @@ extern HWND volatile g_RemovalWatchWindow;
 DWORD WINAPI RemovalWatchThread(LPVOID);
 INT_PTR CALLBACK RemovalWatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Starts the thread when no watch window exists yet.
+// Starts the thread unless one is running.
 void StartRemovalWatch();
-// At process detach: closes the watch window if there is one.
+// Asks the watch window to close; returns at once.
 void StopRemovalWatch();

@@ -13,6 +13,20 @@ constexpr WPARAM kMaskChar = '*';
 // The record of the secure edit that has the focus; the hook procedures
 // run on its thread, through its message loop.
 HiddenText* g_activeText = nullptr;
+// Backspace or Delete already applied to the hidden text by the hook, whose
+// message to the control is still to come; 0 when none.
+DWORD g_keyApplied = 0;
+// Set while this code hands the control a character of its own.
+bool g_sendingOwnChar = false;
+
+void SendOwnChar(HWND edit, WPARAM character)
+{
+    g_sendingOwnChar = true;
+    SendMessageW(edit, WM_CHAR, character, 0);
+    g_sendingOwnChar = false;
+}
+
+bool IsPinCharacter(WPARAM character) { return character >= 0x20 && character < 0x7F; }
 
 struct Selection {
     DWORD start;
@@ -41,12 +55,25 @@ void RemoveForKey(HiddenText* hidden, bool before)
     }
 }
 
-// Replaces the selection, or puts the character at the caret.
-void InsertAtSelection(HiddenText* hidden, char character)
+// Removes the selection from the hidden text; returns where it began.
+DWORD RemoveSelection(HiddenText* hidden)
 {
     Selection selection = ReadSelection(hidden->edit);
     if (selection.end > selection.start) HiddenText_Remove(hidden, selection.start, selection.end - selection.start);
-    HiddenText_Insert(hidden, selection.start, static_cast<std::uint8_t>(character));
+    return selection.start;
+}
+
+bool TakeAppliedKey(DWORD key)
+{
+    bool applied = g_keyApplied == key;
+    g_keyApplied = 0;
+    return applied;
+}
+
+// Replaces the selection, or puts the character at the caret.
+void InsertAtSelection(HiddenText* hidden, char character)
+{
+    HiddenText_Insert(hidden, RemoveSelection(hidden), static_cast<std::uint8_t>(character));
 }
 
 // Keeps ordinary keyboard hooks of this thread from seeing the keys.
@@ -74,11 +101,12 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam)
         return 1;
     case SafeKeyAction::Character:
         InsertAtSelection(hidden, key.character);
-        SendMessageW(hidden->edit, WM_CHAR, kMaskChar, 0);
+        SendOwnChar(hidden->edit, kMaskChar);
         return 1;
     case SafeKeyAction::Backspace:
     case SafeKeyAction::Delete:
         RemoveForKey(hidden, key.action == SafeKeyAction::Backspace);
+        g_keyApplied = key.action == SafeKeyAction::Backspace ? VK_BACK : VK_DELETE;
         break;
     case SafeKeyAction::Pass:
         break;
@@ -126,16 +154,40 @@ LRESULT CMySafeEdit::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     case WM_KILLFOCUS:
         RemoveHooks();
+        g_keyApplied = 0;
         break;
     case WM_LBUTTONDOWN:
         SetFocus(m_hidden.edit);
         return 0;
+    // The hidden text is the PIN: nothing may change the control's text
+    // past it, and the control never holds more than masks.
     case WM_MOUSEMOVE:
     case WM_LBUTTONDBLCLK:
     case WM_RBUTTONDOWN:
+    case WM_CONTEXTMENU:
     case WM_CUT:
     case WM_PASTE:
+    case WM_UNDO:
+    case EM_UNDO:
+    case EM_REPLACESEL:
         return 0;
+    case WM_CHAR:
+        if (!g_sendingOwnChar) return OnForeignChar(wParam);
+        break;
+    case WM_KEYDOWN:
+        // Shift+Insert pastes without WM_PASTE; Delete that did not pass
+        // the hook is applied here.
+        if (wParam == VK_INSERT) return 0;
+        if (wParam == VK_DELETE && !TakeAppliedKey(VK_DELETE)) RemoveForKey(&m_hidden, false);
+        break;
+    case WM_CLEAR:
+        RemoveSelection(&m_hidden);
+        break;
+    case WM_SETTEXT:
+        // Only clearing is allowed, and it clears the hidden text too.
+        if (lParam && *reinterpret_cast<const wchar_t*>(lParam)) return FALSE;
+        HiddenText_Clear(&m_hidden);
+        break;
     case WM_SOFT_KEY_CHAR:
         OnSoftKey(static_cast<char>(LOBYTE(wParam)));
         return 0;
@@ -173,10 +225,29 @@ void CMySafeEdit::OnSoftKey(char character)
     HWND edit = m_hidden.edit;
     if (character == VK_BACK) {
         RemoveForKey(&m_hidden, true);
-        SendMessageW(edit, WM_CHAR, VK_BACK, 0);
+        SendOwnChar(edit, VK_BACK);
         return;
     }
+    // The control shows a mask whatever the selection was; the character
+    // itself stays in the hidden text.
     InsertAtSelection(&m_hidden, character);
-    bool masked = m_hidden.count == static_cast<std::uint32_t>(GetWindowTextLengthW(edit)) + 1;
-    SendMessageW(edit, WM_CHAR, masked ? kMaskChar : static_cast<WPARAM>(static_cast<unsigned char>(character)), 0);
+    SendOwnChar(edit, kMaskChar);
+}
+
+// A character that did not come through the hook: an input method, an
+// on-screen keyboard, a Unicode keystroke or another program.
+LRESULT CMySafeEdit::OnForeignChar(WPARAM character)
+{
+    HWND edit = m_hidden.edit;
+    if (character == VK_BACK) {
+        if (!TakeAppliedKey(VK_BACK)) RemoveForKey(&m_hidden, true);
+        SendOwnChar(edit, VK_BACK);
+        return 0;
+    }
+    if (!IsPinCharacter(character)) return 0;
+    // The edit's limit refuses the mask when the hidden text refuses the
+    // character.
+    InsertAtSelection(&m_hidden, static_cast<char>(character));
+    SendOwnChar(edit, kMaskChar);
+    return 0;
 }

@@ -33,6 +33,7 @@ private:
     void RemoveHooks();
     void Unsubclass();
     void OnSoftKey(char character);
+    LRESULT OnForeignChar(WPARAM character);
 
     HiddenText m_hidden = {};
     HWND* m_pTargetEdit;

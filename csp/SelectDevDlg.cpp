@@ -99,13 +99,9 @@ void CSelectDevDlg::OnInitDialog()
 void CSelectDevDlg::FillDeviceList()
 {
     m_count = 0;
-    if (!g_FuncList) return;
-    std::vector<std::array<char, vendor::UK_NAME_LEN>> names(kMaxChooserDevices);
-    std::uint32_t count = kMaxChooserDevices;
-    if (g_FuncList->EnumToken(names[0].data(), &count) != vendor::UK_OK) return;
-    if (count > kMaxChooserDevices) count = kMaxChooserDevices;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        names[i][vendor::UK_NAME_LEN - 1] = '\0';
+    std::vector<std::array<char, vendor::UK_NAME_LEN>> names;
+    if (!Token_EnumTokens(kMaxChooserDevices, names)) return;
+    for (std::size_t i = 0; i < names.size(); ++i) {
         char label[kLabelRoom] = {}, serial[kLabelRoom] = {};
         if (Token_GetLabelAndSerial(names[i].data(), label, serial) != 0) continue;
         ChooserDevice& device = m_devices[m_count++];

@@ -25,7 +25,6 @@ public:
     // IDOK with a valid SelectedIndex(), else IDCANCEL.
     INT_PTR DoModal(HWND owner);
     std::uint32_t SelectedIndex() const { return m_selected; }
-    unsigned DeviceCount() const { return m_count; }
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -18,11 +18,6 @@ using vendor::UK_CONTAINER_RECORD_LEN;
 using vendor::UK_NAME_LEN;
 namespace ct = vendor::container;
 
-constexpr DWORD NTE_BAD_DATA_ = 0x80090005;
-constexpr DWORD NTE_BAD_LEN_ = 0x80090004;
-constexpr DWORD NTE_BAD_KEYSET_ = 0x80090016;
-constexpr DWORD NTE_FAIL_ = 0x80090020;
-constexpr DWORD NTE_TOKEN_KEYSET_STORAGE_FULL_ = 0x80090023;
 constexpr DWORD kNoDevice = 55;
 constexpr DWORD kEnumFailed = 648;
 constexpr DWORD kInfoFailed = 1107;
@@ -32,27 +27,6 @@ constexpr DWORD kOpenFailed = 4319;
 // Room for the containers of one token: an open reads as many as the
 // enumeration lists, so every listed container can be opened.
 constexpr std::uint32_t kContainersPerToken = 16;
-
-
-void LogFailure(const char* text, std::uint32_t status)
-{
-    LogLine(text);
-    LogCode(status);
-}
-
-bool EnumerateTokens(std::uint32_t room, std::vector<std::array<char, UK_NAME_LEN>>& names)
-{
-    names.assign(room, {});
-    std::uint32_t count = room;
-    std::uint32_t status = g_FuncList ? g_FuncList->EnumToken(names[0].data(), &count) : vendor::UK_ERR_NOT_INITIALIZED;
-    if (status != vendor::UK_OK) {
-        LogFailure("---->EnumToken. Error Code : ", status);
-        return false;
-    }
-    names.resize(count <= room ? count : room);
-    for (auto& n : names) n[UK_NAME_LEN - 1] = '\0';
-    return true;
-}
 
 void SyncCache(const std::vector<std::array<char, UK_NAME_LEN>>& names)
 {
@@ -97,10 +71,37 @@ std::uint32_t ListContainers(std::uint64_t device, std::vector<std::uint8_t>& re
     return status;
 }
 
+// A second container of a name could never be opened: an open takes the
+// first record of the name.
+bool HoldsContainer(std::uint64_t device, const char* name)
+{
+    std::vector<std::uint8_t> records;
+    std::uint32_t count = 0;
+    if (ListContainers(device, records, count) != vendor::UK_OK) return false;
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (RecordHasName(&records[i * UK_CONTAINER_RECORD_LEN], name)) return true;
+    return false;
+}
+
 }  // namespace
+
+bool Token_EnumTokens(std::uint32_t room, std::vector<std::array<char, UK_NAME_LEN>>& names)
+{
+    names.assign(room, {});
+    std::uint32_t count = room;
+    std::uint32_t status = g_FuncList ? g_FuncList->EnumToken(names[0].data(), &count) : vendor::UK_ERR_NOT_INITIALIZED;
+    if (status != vendor::UK_OK) {
+        LogFailure("---->EnumToken. Error Code : ", status);
+        return false;
+    }
+    names.resize(count <= room ? count : room);
+    for (auto& n : names) n[UK_NAME_LEN - 1] = '\0';
+    return true;
+}
 
 void LoadDeviceLibrary()
 {
+    if (g_FuncList) return;
     g_hVendorLibrary = LoadLibraryW(vendor::kLibraryNameW);
     if (!g_hVendorLibrary) return;
     g_FuncList = vendor::BindFunctionList(g_hVendorLibrary);
@@ -120,12 +121,12 @@ void FreeDeviceLibrary()
 
 DWORD Token_GenRandom(TokenSession* session, std::uint32_t length, std::uint8_t* buffer)
 {
-    if (length > vendor::UK_MAX_RANDOM_LEN) return NTE_BAD_LEN_;
+    if (length > vendor::UK_MAX_RANDOM_LEN) return static_cast<DWORD>(NTE_BAD_LEN);
     std::uint32_t status = session->funcs ? session->funcs->GenRandom(session->device, buffer, length)
                                           : vendor::UK_ERR_NOT_INITIALIZED;
     if (status == vendor::UK_OK) return 0;
     LogFailure("---->GenRandom. Error Code : ", status);
-    return NTE_FAIL_;
+    return static_cast<DWORD>(NTE_FAIL);
 }
 
 DWORD Token_GetLabelAndSerial(const char* deviceName, char* label, char* serial)
@@ -164,10 +165,10 @@ DWORD Token_OpenContainer(const char* containerName, DWORD flags, TokenSession* 
     const char* name = containerName ? containerName : kDefaultContainerName;
     if (NameTooLong(name)) {
         LogLine("cont len err");
-        return NTE_BAD_DATA_;
+        return static_cast<DWORD>(NTE_BAD_DATA);
     }
     std::vector<std::array<char, UK_NAME_LEN>> tokens;
-    if (!EnumerateTokens(32, tokens)) return kEnumFailed;
+    if (!Token_EnumTokens(32, tokens)) return kEnumFailed;
     SyncCache(tokens);
     if (tokens.empty()) {
         if (flags >= kCryptVerifyContext) {
@@ -208,20 +209,20 @@ DWORD Token_OpenContainer(const char* containerName, DWORD flags, TokenSession* 
     }
     LogLine("---->NTE_BAD_KEYSET......\n");
     LogLine(name);
-    return NTE_BAD_KEYSET_;
+    return static_cast<DWORD>(NTE_BAD_KEYSET);
 }
 
 DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession* session, std::uint8_t* record)
 {
     std::vector<std::array<char, UK_NAME_LEN>> tokens;
-    if (!EnumerateTokens(8, tokens)) return kEnumFailed;
+    if (!Token_EnumTokens(8, tokens)) return kEnumFailed;
     SyncCache(tokens);
     if (tokens.empty()) {
         if (!(flags & kCryptSilent)) LogLine("---->ERROR_NO_DEVICE......\n");
         return kNoDevice;
     }
     const char* name = containerName && containerName[0] ? containerName : kDefaultContainerName;
-    if (NameTooLong(name)) return NTE_BAD_DATA_;
+    if (NameTooLong(name)) return static_cast<DWORD>(NTE_BAD_DATA);
     char chosen[UK_NAME_LEN] = {};
     std::memcpy(chosen, tokens[0].data(), UK_NAME_LEN);
     if (tokens.size() > 1) {
@@ -242,12 +243,17 @@ DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession
         g_FuncList->CloseToken(device);
         return kInfoFailed;
     }
+    if (HoldsContainer(device, name)) {
+        LogLine("---->NTE_EXISTS......\n");
+        g_FuncList->CloseToken(device);
+        return static_cast<DWORD>(NTE_EXISTS);
+    }
     std::uint8_t fresh[UK_CONTAINER_RECORD_LEN] = {};
     std::memcpy(fresh + ct::kName, name, std::strlen(name));
     if ((status = g_FuncList->CreateContainer(device, fresh)) != vendor::UK_OK) {
         LogFailure("---->CreateContainer. Error Code : ", status);
         g_FuncList->CloseToken(device);
-        return NTE_TOKEN_KEYSET_STORAGE_FULL_;
+        return static_cast<DWORD>(NTE_TOKEN_KEYSET_STORAGE_FULL);
     }
     FillSession(session, chosen, device);
     std::memcpy(record, fresh, UK_CONTAINER_RECORD_LEN);
@@ -260,7 +266,7 @@ DWORD Token_EnumContainers(TokenSession*, std::uint8_t* record, std::uint32_t in
         std::memset(g_ContainerList, 0, sizeof g_ContainerList);
         g_ContainerCount = 0;
         std::vector<std::array<char, UK_NAME_LEN>> tokens;
-        if (!EnumerateTokens(8, tokens)) return kEnumFailed;
+        if (!Token_EnumTokens(8, tokens)) return kEnumFailed;
         for (const auto& token : tokens) {
             std::uint64_t device = 0;
             std::uint32_t status = g_FuncList->OpenToken(token.data(), &device);
@@ -298,20 +304,20 @@ DWORD Token_Login(TokenSession* session, const std::uint8_t* pin, std::uint32_t 
 
 DWORD Token_DeleteOtherContainers(TokenSession* session, const char* keptName, std::uint8_t algorithm)
 {
-    if (!session->funcs) return NTE_FAIL_;
+    if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
     std::vector<std::uint8_t> records;
     std::uint32_t count = 0;
     std::uint32_t status = ListContainers(session->device, records, count);
     if (status != vendor::UK_OK) {
         LogFailure("---->EnumContainer. Error Code : ", status);
-        return NTE_FAIL_;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint8_t* r = &records[i * UK_CONTAINER_RECORD_LEN];
         if (RecordHasName(r, keptName) || r[ct::kAlgorithm] != algorithm) continue;
         if ((status = session->funcs->DeleteContainer(session->device, r)) != vendor::UK_OK) {
             LogFailure("---->DeleteContainer. Error Code : ", status);
-            return NTE_FAIL_;
+            return static_cast<DWORD>(NTE_FAIL);
         }
     }
     return 0;

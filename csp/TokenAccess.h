@@ -8,7 +8,9 @@
 
 #include <windows.h>
 
+#include <array>
 #include <cstdint>
+#include <vector>
 
 constexpr char kDefaultContainerName[] = "Kelto CSP Container";
 constexpr unsigned kMaxContainerName = 128;
@@ -26,7 +28,13 @@ extern HMODULE g_hVendorLibrary;
 extern std::uint8_t g_ContainerList[kContainerListRoom][vendor::UK_CONTAINER_RECORD_LEN];
 extern std::uint32_t g_ContainerCount;
 
+// Binds the vendor library unless it is bound; called under ProviderLock
+// before each acquisition, so a library that was missing is tried again.
 void LoadDeviceLibrary();
+
+// The names of the present tokens, at most room of them; false, with the
+// failure logged, when the library cannot list them.
+bool Token_EnumTokens(std::uint32_t room, std::vector<std::array<char, vendor::UK_NAME_LEN>>& names);
 // Slot 2 Finalize, then the library unloaded: the end of LoadDeviceLibrary.
 void FreeDeviceLibrary();
 

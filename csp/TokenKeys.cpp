@@ -15,18 +15,9 @@ namespace {
 
 namespace ct = vendor::container;
 
-constexpr DWORD kBadData = 0x80090005;
-constexpr DWORD kBadFlags = 0x80090009;
-constexpr DWORD kFail = 0x80090020;
 constexpr std::uint32_t kWriteContainerFlags = 0x10000;
 constexpr unsigned kSm2PointLen = 65;  // 04 || x || y
 constexpr unsigned kSm2CoordinateLen = 32;
-
-void LogFailure(const char* text, std::uint32_t status)
-{
-    LogLine(text);
-    LogCode(status);
-}
 
 std::uint32_t VendorAlgorithm(std::uint32_t algId)
 {
@@ -45,7 +36,7 @@ DWORD UpdateContainerRecord(TokenSession* session, std::uint8_t containerNumber,
     std::uint32_t status = session->funcs->ReadContainer(session->device, record);
     if (status != vendor::UK_OK) {
         LogFailure("---->ReadContainer Error . Code is : ", status);
-        return kFail;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     bool rsa = IsRsaAlg(key->algId);
     record[ct::kAlgorithm] = static_cast<std::uint8_t>(VendorAlgorithm(key->algId));
@@ -54,7 +45,7 @@ DWORD UpdateContainerRecord(TokenSession* session, std::uint8_t containerNumber,
     status = session->funcs->WriteContainer(session->device, record, kWriteContainerFlags);
     if (status != vendor::UK_OK) {
         LogFailure("---->WriteContainer Error . Code is : ", status);
-        return kFail;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     return 0;
 }
@@ -86,6 +77,17 @@ void BodyToKey(const std::uint8_t* body, std::uint32_t n, tokencrypto::RsaPrivat
     key->bits = n * 8;
 }
 
+// The token, the verification and the blobs all take the exponent to be
+// 65537: a key with another one would silently become another key.
+bool HasExponent65537(const tokencrypto::RsaPrivateKey& key)
+{
+    std::uint32_t n = key.bits / 8;
+    if (n < 3 || n > tokencrypto::RSA_MAX_MODULUS_LEN) return false;
+    for (std::uint32_t i = 0; i + 3 < n; ++i)
+        if (key.publicExponent[i]) return false;
+    return key.publicExponent[n - 3] == 1 && key.publicExponent[n - 2] == 0 && key.publicExponent[n - 1] == 1;
+}
+
 DWORD ImportRsaHalves(TokenSession* session, const KeyObject* key, const tokencrypto::RsaPrivateKey& source)
 {
     vendor::UK_PRIVATE_KEY privateKey = {source.bits,          source.modulus,
@@ -97,7 +99,7 @@ DWORD ImportRsaHalves(TokenSession* session, const KeyObject* key, const tokencr
     std::uint32_t status = session->funcs->ImportPrivateKey(session->device, vendor::UK_ALG_RSA, &ref, &privateKey);
     if (status != vendor::UK_OK) {
         LogFailure("---->ImportPrivateKey Error. Code : ", status);
-        return kFail;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     std::uint8_t modulus[tokencrypto::RSA_MAX_MODULUS_LEN], exponent[tokencrypto::RSA_MAX_MODULUS_LEN];
     std::memcpy(modulus, source.modulus, sizeof modulus);
@@ -107,7 +109,7 @@ DWORD ImportRsaHalves(TokenSession* session, const KeyObject* key, const tokencr
     status = session->funcs->ImportPublicKey(session->device, vendor::UK_ALG_RSA, &ref, &publicKey);
     if (status != vendor::UK_OK) {
         LogFailure("---->ImportPublicKey Error. Code : ", status);
-        return kFail;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     return 0;
 }
@@ -127,21 +129,21 @@ std::uint32_t VendorHashCode(ALG_ID algId)
 
 DWORD Token_GenerateKeyPair(TokenSession* session, std::uint8_t containerNumber, KeyObject* key)
 {
-    if (!IsRsaAlg(key->algId) && !IsSm2Alg(key->algId)) return kBadFlags;
-    if (!session->funcs) return kFail;
+    if (!IsRsaAlg(key->algId) && !IsSm2Alg(key->algId)) return static_cast<DWORD>(NTE_BAD_FLAGS);
+    if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
     vendor::UK_KEY_REF publicRef = KeyRef(key, kKeyIdPublic), privateRef = KeyRef(key, kKeyIdPrivate);
     std::uint32_t status = session->funcs->GenerateKeyPair(session->device, VendorAlgorithm(key->algId),
                                                            key->keyLen * 8, 0, 0, &publicRef, &privateRef);
     if (status != vendor::UK_OK) {
         LogFailure("---->GenerateKeyPair Error . Code is : ", status);
-        return kFail;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     return UpdateContainerRecord(session, containerNumber, key);
 }
 
 DWORD Token_ExportPublicKey(TokenSession* session, const KeyObject* key, std::uint8_t* output)
 {
-    if (!session->funcs) return kFail;
+    if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
     vendor::UK_KEY_REF ref = KeyRef(key, kKeyIdPublic);
     std::uint8_t exponent[kKeyBytesRoom] = {};
     vendor::UK_PUBLIC_KEY material = {key->keyLen * 8, output,
@@ -150,14 +152,14 @@ DWORD Token_ExportPublicKey(TokenSession* session, const KeyObject* key, std::ui
         session->funcs->ExportPublicKey(session->device, VendorAlgorithm(key->algId), &ref, &material);
     if (status != vendor::UK_OK) {
         LogFailure("---->ExportPublicKey Error. Code : ", status);
-        return kFail;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     return 0;
 }
 
 DWORD Token_ExportPrivateKey(TokenSession* session, const KeyObject* key, std::uint8_t* output)
 {
-    if (!session->funcs) return kFail;
+    if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
     vendor::UK_KEY_REF ref = KeyRef(key, kKeyIdPrivate);
     auto* areas = new (std::nothrow) vendor::UK_PRIVATE_KEY_AREAS();
     if (!areas) return static_cast<DWORD>(NTE_NO_MEMORY);
@@ -166,7 +168,7 @@ DWORD Token_ExportPrivateKey(TokenSession* session, const KeyObject* key, std::u
     DWORD result = 0;
     if (status != vendor::UK_OK) {
         LogFailure("---->ExportPrivateKey Error. Code : ", status);
-        result = kFail;
+        result = static_cast<DWORD>(NTE_FAIL);
     } else if (IsRsaAlg(key->algId)) {
         std::uint8_t* out = output;
         for (const BodyPart& part : kBodyParts) {
@@ -186,7 +188,7 @@ DWORD Token_ExportPrivateKey(TokenSession* session, const KeyObject* key, std::u
 DWORD Token_ImportRsaKeyPair(TokenSession* session, std::uint8_t containerNumber, KeyObject* key, std::uint32_t bits,
                              const std::uint8_t* data, std::uint32_t length)
 {
-    if (!session->funcs) return kFail;
+    if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
     auto* source = new (std::nothrow) tokencrypto::RsaPrivateKey();
     if (!source) return static_cast<DWORD>(NTE_NO_MEMORY);
     std::uint32_t n = bits / 8;
@@ -194,10 +196,12 @@ DWORD Token_ImportRsaKeyPair(TokenSession* session, std::uint8_t containerNumber
     if ((n == 128 || n == 256) && length == BodyLength(n)) {
         BodyToKey(data, n, source);
     } else {
-        std::uint32_t status = length && data[0] == 0x30 ? tokencrypto::DerDecodeRSAKey(data, length, source) : kBadData;
+        std::uint32_t status = length && data[0] == 0x30 ? tokencrypto::DerDecodeRSAKey(data, length, source) : static_cast<DWORD>(NTE_BAD_DATA);
         if (status != tokencrypto::DER_OK) {
             LogFailure("---->DerDecodeRSAKey Error. Code : ", status);
-            result = kBadData;
+            result = static_cast<DWORD>(NTE_BAD_DATA);
+        } else if (!HasExponent65537(*source)) {
+            result = static_cast<DWORD>(NTE_BAD_DATA);
         }
     }
     if (result == 0) result = ImportRsaHalves(session, key, *source);
@@ -214,7 +218,7 @@ DWORD Token_ImportRsaKeyPair(TokenSession* session, std::uint8_t containerNumber
 DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNumber, KeyObject* key,
                                 std::uint32_t bits, const std::uint8_t* scalar)
 {
-    if (!session->funcs) return kFail;
+    if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
     vendor::UK_PRIVATE_KEY privateKey = {};
     privateKey.bits = bits;
     privateKey.modulus = scalar;
@@ -222,7 +226,7 @@ DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNum
     std::uint32_t status = session->funcs->ImportPrivateKey(session->device, vendor::UK_ALG_SM2, &ref, &privateKey);
     if (status != vendor::UK_OK) {
         LogFailure("---->ImportPrivateKey Error. Code : ", status);
-        return kFail;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     key->keyLen = bits / 8;
     key->blockLen = bits / 8;
@@ -233,15 +237,15 @@ DWORD Token_ImportSm2PublicKeyFromCert(TokenSession* session, KeyObject* key, co
                                        std::uint32_t length)
 {
     PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, certificate, length);
-    if (!cert) return kBadData;
+    if (!cert) return static_cast<DWORD>(NTE_BAD_DATA);
     const CRYPT_BIT_BLOB& point = cert->pCertInfo->SubjectPublicKeyInfo.PublicKey;
     if (point.cbData != kSm2PointLen || point.pbData[0] != 0x04) {
         CertFreeCertificateContext(cert);
-        return kBadData;
+        return static_cast<DWORD>(NTE_BAD_DATA);
     }
     if (!session->funcs) {
         CertFreeCertificateContext(cert);
-        return kFail;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     std::uint32_t keyLength = point.cbData - 1;
     LogLine("---->ImportPublicKey : ");
@@ -255,7 +259,7 @@ DWORD Token_ImportSm2PublicKeyFromCert(TokenSession* session, KeyObject* key, co
     CertFreeCertificateContext(cert);
     if (status != vendor::UK_OK) {
         LogFailure("---->ImportPublicKey Error. Code : ", status);
-        return kFail;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     key->blockLen = keyLength / 2;
     key->keyLen = keyLength / 2;
@@ -270,7 +274,7 @@ DWORD Token_HashInit(TokenSession* session, ALG_ID algId, HashObject* hash)
                                           : vendor::UK_ERR_NOT_INITIALIZED;
     if (status != vendor::UK_OK) {
         LogFailure("---->HashInit Error. Code : ", status);
-        return kBadData;
+        return static_cast<DWORD>(NTE_BAD_DATA);
     }
     hash->state = kHashStateOpen;
     hash->funcs = session->funcs;
@@ -283,7 +287,7 @@ DWORD Token_HashUpdate(HashObject* hash, const std::uint8_t* data, std::uint32_t
                                        : vendor::UK_ERR_NOT_INITIALIZED;
     if (status != vendor::UK_OK) {
         LogFailure("---->HashUpdate Error. Code : ", status);
-        return kFail;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     return 0;
 }
@@ -294,7 +298,7 @@ DWORD FinishHash(HashObject* hash, std::uint8_t* digest, std::uint32_t* length)
                                        : vendor::UK_ERR_NOT_INITIALIZED;
     if (status != vendor::UK_OK) {
         LogFailure("---->HashFinal Error. Code : ", status);
-        return kFail;
+        return static_cast<DWORD>(NTE_FAIL);
     }
     hash->tokenHash = 0;
     hash->state = kHashStateFinished;

@@ -23,7 +23,7 @@ std::uint8_t VendorCipher(ALG_ID algId)
 DWORD Token_SymKeyInit(TokenSession* session, KeyObject* key, bool encrypt)
 {
     std::uint8_t cipher = VendorCipher(key->algId);
-    if (!cipher) return static_cast<DWORD>(NTE_BAD_KEY);
+    if (!cipher) return static_cast<DWORD>(NTE_BAD_TYPE);
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
     vendor::UK_SYM_KEY_SPEC spec = {};
     spec.algorithm = cipher;

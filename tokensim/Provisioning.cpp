@@ -195,6 +195,7 @@ std::string SetPresent(State& state, const std::string& serial, bool present)
 {
     Token* token = state.FindBySerial(serial);
     if (!token) return "no token " + serial;
+    if (present && !token->present) ++token->insertion;
     token->present = present;
     return "";
 }

@@ -159,7 +159,7 @@ std::uint32_t RunOnToken(std::uint32_t slot, UK_HANDLE device, const std::functi
         DeviceSession* session = Registry::Instance().Device(device);
         if (!session) return UK_ERR_INVALID_HANDLE;
         Token* token = state.FindToken(session->tokenName);
-        if (!token || !token->present) return UK_ERR_DEVICE_REMOVED;
+        if (!token || !token->present || token->insertion != session->insertion) return UK_ERR_DEVICE_REMOVED;
         Call call{state, *token, *session};
         std::uint32_t status = body(call);
         dirty = call.dirty;

@@ -17,6 +17,7 @@ namespace tokensim {
 
 struct DeviceSession {
     std::string tokenName;
+    std::uint32_t insertion = 0;  // of the token when the handle was opened
     bool userLoggedIn = false;
     bool adminLoggedIn = false;
     // The cipher of the B0 9B command family: one loaded key per handle.

@@ -59,6 +59,7 @@ u32 UKAPI OpenToken(const char* name, UK_HANDLE* device)
         registry.KeepMutex(token->name);
         DeviceSession session;
         session.tokenName = token->name;
+        session.insertion = token->insertion;
         *device = registry.Add(std::move(session));
         return UK_OK;
     });

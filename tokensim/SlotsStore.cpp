@@ -55,14 +55,16 @@ u32 UKAPI EnumContainer(UK_HANDLE device, u8* records, u32* count)
     });
 }
 
-// Names need not be unique: the card lists containers in creation order
-// and callers take the first match.
+// A name is unique on the card: a second container of the same name could
+// never be found again.
 u32 UKAPI CreateContainer(UK_HANDLE device, u8* record)
 {
     if (!record) return UK_ERR_INVALID_PARAMETER;
     return RunOnToken(64, device, [&](Call& call) -> u32 {
         std::string name = RecordName(record, ct::kName);
         if (name.empty()) return UK_SW_WRONG_DATA;
+        for (const Container& existing : call.token.containers)
+            if (existing.name == name) return UK_SW_FILE_EXISTS;
         const Container* c = call.token.AddContainer(name);
         if (!c) return UK_SW_NOT_ENOUGH_MEMORY;
         std::memcpy(record, c->header, ct::kHeaderLen);

@@ -80,6 +80,7 @@ cJSON* TokenToJson(const Token& t)
     cJSON_AddStringToObject(o, "serial", t.serial.c_str());
     cJSON_AddBoolToObject(o, "present", t.present);
     cJSON_AddNumberToObject(o, "kind", t.kind);
+    cJSON_AddNumberToObject(o, "insertion", t.insertion);
     cJSON_AddItemToObject(o, "userPin", PinToJson(t.user));
     if (t.admin) cJSON_AddItemToObject(o, "adminPin", PinToJson(*t.admin));
     cJSON* containers = cJSON_AddArrayToObject(o, "containers");
@@ -174,6 +175,7 @@ bool TokenFromJson(const cJSON* o, Token& t)
         !NumberField(o, "kind", t.kind) || !userPin || !PinFromJson(userPin, t.user))
         return false;
     t.present = cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(o, "present"));
+    NumberField(o, "insertion", t.insertion);
     if (const cJSON* adminPin = cJSON_GetObjectItemCaseSensitive(o, "adminPin")) {
         t.admin.emplace();
         if (!PinFromJson(adminPin, *t.admin)) return false;

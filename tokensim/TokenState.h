@@ -51,6 +51,9 @@ struct Token {
     std::string label;
     std::string serial;
     bool present = true;
+    // Counts the times the token was plugged in again: a handle opened
+    // before the last removal is dead, with its login.
+    std::uint32_t insertion = 0;
     std::uint32_t kind = 1;  // 2: keeps the signed data and hashes it itself
     Pin user;
     std::optional<Pin> admin;

@@ -26,6 +26,13 @@
 //     shot=FILE       save the screen as a 24-bit BMP file
 //     serve=PIN       until killed (or the timeout): type PIN into every PIN
 //                     dialog that appears and press OK; answer message boxes
+//     unicode=TEXT    type TEXT as Unicode keystrokes, which carry no key
+//     selectall       select the PIN edit's whole text
+//     clear | undo    send the PIN edit WM_CLEAR or WM_UNDO, as its context
+//                     menu's Delete and Undo do
+//     menu            ask the PIN edit for its context menu; fails when one
+//                     comes up
+//     post-ok         send the PIN dialog the OK command, as Enter does
 #include "DesktopInput.h"
 
 #include <windows.h>
@@ -90,6 +97,14 @@ int TextLength(HWND control)
     return static_cast<int>(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0));
 }
 
+// Characters that typing replaces rather than adds to.
+int SelectedLength(HWND edit)
+{
+    DWORD start = 0, end = 0;
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    return static_cast<int>(end - start);
+}
+
 // Waits until the edit holds the characters typed into it, so that the
 // next step sees the dialog as the keys left it.
 bool WaitTextLength(HWND edit, int length)
@@ -110,7 +125,7 @@ bool TypeText(const std::wstring& text)
     BringForward(dialog);
     if (FocusOf(dialog) != edit) ClickCentre(edit);
     int limit = static_cast<int>(SendMessageW(edit, EM_GETLIMITTEXT, 0, 0));
-    int expected = TextLength(edit) + static_cast<int>(text.size());
+    int expected = TextLength(edit) - SelectedLength(edit) + static_cast<int>(text.size());
     if (expected > limit) expected = limit;
     for (wchar_t c : text) {
         SHORT scan = VkKeyScanW(c);
@@ -171,7 +186,10 @@ bool ClickKey(HWND keyboard, int id)
     if (!dialog) return false;
     HWND edit = GetDlgItem(dialog, kPinEditId);
     std::wstring before = KeyLabels(keyboard);
-    int length = TextLength(edit);
+    // A key replaces a selection; Backspace removes it, or one character.
+    int selected = SelectedLength(edit);
+    int length = TextLength(edit) - selected;
+    int expected = id == kBackspaceId ? (selected ? length : length - 1) : length + 1;
     ClickCentre(GetDlgItem(keyboard, id));
     if (id == kShiftId) {
         for (DWORD waited = 0; waited < g_timeoutMs; waited += kPollMs) {
@@ -180,7 +198,66 @@ bool ClickKey(HWND keyboard, int id)
         }
         return false;
     }
-    return WaitTextLength(edit, id == kBackspaceId ? length - 1 : length + 1);
+    return WaitTextLength(edit, expected);
+}
+
+// Keystrokes that carry a character and no key, as on-screen keyboards
+// and input methods send them.
+bool TypeUnicode(const std::wstring& text)
+{
+    HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
+    if (!dialog) return false;
+    HWND edit = GetDlgItem(dialog, kPinEditId);
+    BringForward(dialog);
+    if (FocusOf(dialog) != edit) ClickCentre(edit);
+    int expected = TextLength(edit) - SelectedLength(edit) + static_cast<int>(text.size());
+    for (wchar_t c : text) {
+        INPUT input[2] = {};
+        for (INPUT& i : input) {
+            i.type = INPUT_KEYBOARD;
+            i.ki.wScan = c;
+            i.ki.dwFlags = KEYEVENTF_UNICODE;
+        }
+        input[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+        SendInput(2, input, sizeof(INPUT));
+    }
+    return WaitTextLength(edit, expected);
+}
+
+// What another program can send the PIN edit directly.
+bool SendToEdit(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
+    if (!dialog) return false;
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutW(GetDlgItem(dialog, kPinEditId), message, wParam, lParam, SMTO_BLOCK, g_timeoutMs,
+                               &answer) != 0;
+}
+
+bool IsMenu(HWND window)
+{
+    wchar_t type[16] = {};
+    GetClassNameW(window, type, 16);
+    return std::wcscmp(type, L"#32768") == 0 && IsWindowVisible(window);
+}
+
+bool NoContextMenu()
+{
+    HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
+    if (!dialog) return false;
+    HWND edit = GetDlgItem(dialog, kPinEditId);
+    PostMessageW(edit, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(edit), MAKELPARAM(-1, -1));
+    HWND menu = WaitFor(IsMenu, 1000);
+    std::printf("menu: %s\n", menu ? "shown" : "none");
+    if (menu) PressKey(VK_ESCAPE);
+    return !menu;
+}
+
+bool PostOk()
+{
+    HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
+    DWORD_PTR answer = 0;
+    return dialog && SendMessageTimeoutW(dialog, WM_COMMAND, IDOK, 0, SMTO_BLOCK, g_timeoutMs, &answer) != 0;
 }
 
 int FindKey(HWND keyboard, wchar_t c)
@@ -332,6 +409,12 @@ bool RunStep(const std::string& step)
     if (step == "gone") return WaitGone();
     if (step.rfind("shot=", 0) == 0) return SaveScreen(value("shot="));
     if (step.rfind("serve=", 0) == 0) return Serve(value("serve="));
+    if (step.rfind("unicode=", 0) == 0) return TypeUnicode(value("unicode="));
+    if (step == "selectall") return SendToEdit(EM_SETSEL, 0, -1);
+    if (step == "clear") return SendToEdit(WM_CLEAR, 0, 0);
+    if (step == "undo") return SendToEdit(WM_UNDO, 0, 0);
+    if (step == "menu") return NoContextMenu();
+    if (step == "post-ok") return PostOk();
     std::fprintf(stderr, "unknown step %s\n", step.c_str());
     return false;
 }
@@ -352,7 +435,8 @@ int main(int argc, char** argv)
     }
     for (const std::string& step : steps) {
         // PINs stay off the output.
-        bool secret = step.rfind("type=", 0) == 0 || step.rfind("serve=", 0) == 0 || step.rfind("keys=", 0) == 0;
+        bool secret = step.rfind("type=", 0) == 0 || step.rfind("serve=", 0) == 0 || step.rfind("keys=", 0) == 0 ||
+                      step.rfind("unicode=", 0) == 0;
         std::printf("step: %s\n", secret ? step.substr(0, step.find('=')).c_str() : step.c_str());
         std::fflush(stdout);
         if (!RunStep(step)) {

@@ -8,6 +8,7 @@
 #include "UiDriver.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
@@ -563,10 +564,11 @@ TEST_F(RsaSigning, Sha256DigestInfoSignedAndOpenSslVerifies)
 }
 
 // Runs an operation that asks for the PIN while the driver types it.
-BOOL WithPinTyped(const std::function<BOOL()>& operation, DWORD* error, DriverRun* run)
+BOOL WithPinTyped(const std::function<BOOL()>& operation, DWORD* error, DriverRun* run,
+                  const std::wstring& steps = L"pin type=12345678 ok gone")
 {
     CUiDriver driver(L"PinDialogDriver.exe");
-    EXPECT_TRUE(driver.Start(L"--timeout 20 pin type=12345678 ok gone"));
+    EXPECT_TRUE(driver.Start(L"--timeout 20 " + steps));
     driver.GuardThreadWindows(GetCurrentThreadId());
     BOOL done = operation();
     *error = GetLastError();
@@ -779,6 +781,329 @@ TEST_F(Signing, TwoThreadsSignOneAfterTheOther)
     EXPECT_TRUE(two.signed_) << two.error << run.output;
     EXPECT_TRUE(VerifiedByOpenSsl(certificate, one.signature));
     EXPECT_TRUE(VerifiedByOpenSsl(certificate, two.signature));
+}
+
+// The private key stays on the token: only a key that came in exportable
+// goes out again.
+TEST_F(CryptoApi, PrivateKeyOfTheTokenIsNeverExported)
+{
+    HCRYPTPROV context = Acquire();
+    HCRYPTKEY key = UserKey(context, AT_SIGNATURE);
+    DWORD permissions = 0, length = sizeof permissions;
+    ASSERT_TRUE(CryptGetKeyParam(key, KP_PERMISSIONS, reinterpret_cast<BYTE*>(&permissions), &length, 0));
+    EXPECT_EQ(permissions & CRYPT_EXPORT, 0u);
+    std::vector<BYTE> blob(512);
+    length = static_cast<DWORD>(blob.size());
+    EXPECT_FALSE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &length));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_KEY_STATE));
+}
+
+TEST_F(CryptoApi, SecondContainerOfANameIsRefused)
+{
+    HCRYPTPROV context = 0;
+    EXPECT_FALSE(CryptAcquireContextA(&context, kContainer, kProvider, PROV_RSA_FULL, CRYPT_NEWKEYSET));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_EXISTS));
+    // The one container of the name still opens with its keys.
+    UserKey(Acquire(), AT_SIGNATURE);
+    int named = 0;
+    tokentest::EditStore([&](tokensim::State& s) {
+        for (const tokensim::Token& t : s.tokens)
+            for (const tokensim::Container& c : t.containers) named += c.name == kContainer;
+    });
+    EXPECT_EQ(named, 1);
+}
+
+TEST_F(CryptoApi, FailedBlockDecryptionLeavesTheKeyUsable)
+{
+    HCRYPTPROV context = Acquire();
+    HCRYPTKEY key = 0;
+    ASSERT_TRUE(CryptGenKey(context, CALG_AES_128, 0, &key)) << GetLastError();
+    m_keys.push_back(key);
+    const std::string plain = "sixteen and more bytes";
+    std::vector<BYTE> data(plain.begin(), plain.end());
+    data.resize(64);
+    DWORD length = static_cast<DWORD>(plain.size());
+    ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, data.data(), &length, 64)) << GetLastError();
+    // A ciphertext that is no whole number of blocks fails at its end.
+    std::vector<BYTE> broken(data.begin(), data.begin() + 15);
+    DWORD brokenLen = 15;
+    EXPECT_FALSE(CryptDecrypt(key, 0, TRUE, 0, broken.data(), &brokenLen));
+    ASSERT_TRUE(CryptDecrypt(key, 0, TRUE, 0, data.data(), &length)) << GetLastError();
+    EXPECT_EQ(std::string(data.begin(), data.begin() + length), plain);
+}
+
+TEST_F(CryptoApi, PublicKeysOffTheirAssumptionsAreRefused)
+{
+    HCRYPTPROV context = Acquire();
+    // RSA: verification and export take the exponent to be 65537.
+    std::vector<BYTE> rsa(20 + 128, 0x5A);
+    const DWORD header[] = {PUBLICKEYBLOB | (2 << 8), CALG_RSA_KEYX, 0x31415352, 1024};
+    std::memcpy(rsa.data(), header, sizeof header);
+    struct {
+        DWORD exponent;
+        BOOL imported;
+    } exponents[] = {{3, FALSE}, {65537, TRUE}};
+    for (const auto& e : exponents) {
+        std::memcpy(rsa.data() + 16, &e.exponent, 4);
+        HCRYPTKEY key = 0;
+        EXPECT_EQ(CryptImportKey(context, rsa.data(), static_cast<DWORD>(rsa.size()), 0, 0, &key), e.imported)
+            << e.exponent;
+        if (key) m_keys.push_back(key);
+        if (!e.imported) {
+            EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_DATA)) << e.exponent;
+        }
+    }
+    // SM2: the point must lie on the curve.
+    std::vector<BYTE> sm2(140);
+    DWORD length = 140;
+    ASSERT_TRUE(CryptExportKey(UserKey(context, AT_SIGNATURE), 0, PUBLICKEYBLOB, 0, sm2.data(), &length));
+    sm2[12 + 64] ^= 1;  // y changed
+    HCRYPTKEY key = 0;
+    EXPECT_FALSE(CryptImportKey(context, sm2.data(), 140, 0, 0, &key));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_DATA));
+    for (int i = 12; i < 140; ++i) sm2[i] = static_cast<BYTE>(i * 37);
+    EXPECT_FALSE(CryptImportKey(context, sm2.data(), 140, 0, 0, &key));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_DATA));
+}
+
+// COM is the caller's: loading the provider leaves the thread's apartment
+// as it was.
+TEST_F(CryptoApi, ProviderLeavesTheThreadsApartmentAlone)
+{
+    Acquire();
+    HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    EXPECT_TRUE(result == S_OK || result == S_FALSE) << std::hex << result;
+    if (SUCCEEDED(result)) CoUninitialize();
+}
+
+// Clients that end with contexts, keys and hashes still open exit at once:
+// the provider's detach waits for no other thread.
+TEST_F(CryptoApi, ClientsWithOpenHandlesExit)
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring client(path, length);
+    client = client.substr(0, client.find_last_of(L"\\/") + 1) + L"CryptoApiClient.exe";
+    std::vector<int> slow, failed;
+    for (int run = 0; run < 20; ++run) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        std::wstring command = L"\"" + client + L"\"";
+        ASSERT_TRUE(CreateProcessW(client.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &process))
+            << GetLastError();
+        DWORD exitCode = 1;
+        if (WaitForSingleObject(process.hProcess, 5000) != WAIT_OBJECT_0) {
+            slow.push_back(run);
+            TerminateProcess(process.hProcess, 9);
+            WaitForSingleObject(process.hProcess, 5000);
+        } else if (GetExitCodeProcess(process.hProcess, &exitCode) && exitCode != 0) {
+            failed.push_back(run);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    EXPECT_EQ(slow, std::vector<int>{});
+    EXPECT_EQ(failed, std::vector<int>{});
+}
+
+// A token pulled and plugged in again forgets its handles and its login.
+TEST_F(CryptoApi, ReinsertedTokenAnswersNoStaleContext)
+{
+    HCRYPTPROV context = Acquire();
+    ASSERT_TRUE(CryptSetProvParam(context, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>("12345678"), 0))
+        << GetLastError();
+    tokentest::EditStore([](tokensim::State& s) {
+        ASSERT_EQ(tokensim::SetPresent(s, kSerial, false), "");
+        ASSERT_EQ(tokensim::SetPresent(s, kSerial, true), "");
+    });
+    BYTE random[16];
+    EXPECT_FALSE(CryptGenRandom(context, sizeof random, random));
+    std::vector<BYTE> blob(140);
+    DWORD length = 140;
+    EXPECT_FALSE(CryptExportKey(UserKey(context, AT_SIGNATURE), 0, PUBLICKEYBLOB, 0, blob.data(), &length));
+    // A new context works on the token as it is now.
+    EXPECT_TRUE(CryptGenRandom(Acquire(), sizeof random, random)) << GetLastError();
+}
+
+// Deleting a container destroys its keys for good: only with the PIN.
+TEST_F(Signing, DeletingAContainerNeedsThePin)
+{
+    HCRYPTPROV context = 0;
+    EXPECT_FALSE(CryptAcquireContextA(&context, kContainer, kProvider, PROV_RSA_FULL,
+                                      CRYPT_DELETEKEYSET | CRYPT_SILENT));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_SILENT_CONTEXT));
+    DWORD error = 0;
+    DriverRun run;
+    EXPECT_FALSE(WithPinTyped(
+        [&] { return CryptAcquireContextA(&context, kContainer, kProvider, PROV_RSA_FULL, CRYPT_DELETEKEYSET); },
+        &error, &run, L"pin cancel gone"));
+    EXPECT_EQ(error, kCancelled) << run.output;
+    UserKey(Acquire(), AT_SIGNATURE);
+
+    ASSERT_TRUE(WithPinTyped(
+        [&] { return CryptAcquireContextA(&context, kContainer, kProvider, PROV_RSA_FULL, CRYPT_DELETEKEYSET); },
+        &error, &run))
+        << error << run.output;
+    EXPECT_FALSE(CryptAcquireContextA(&context, kContainer, kProvider, PROV_RSA_FULL, 0));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_KEYSET));
+}
+
+// A session key unwrapped to the wrong length for its algorithm.
+TEST_F(Signing, SimpleBlobOfAShortKeyIsRefused)
+{
+    HCRYPTPROV context = Acquire();
+    HCRYPTKEY exchange = UserKey(context, AT_KEYEXCHANGE);
+    std::vector<BYTE> wrapped = {1, 2, 3};
+    wrapped.resize(3 + 97);
+    DWORD length = 3;
+    ASSERT_TRUE(CryptEncrypt(exchange, 0, TRUE, 0, wrapped.data(), &length, static_cast<DWORD>(wrapped.size())))
+        << GetLastError();
+    wrapped.resize(length);
+    // The blob carries the token's ciphertext, point-format byte and all,
+    // reversed.
+    wrapped.insert(wrapped.begin(), 0x04);
+    std::reverse(wrapped.begin(), wrapped.end());
+    const DWORD header[] = {SIMPLEBLOB | (2 << 8), CALG_AES_128, 0xBE00};
+    std::vector<BYTE> blob(sizeof header + wrapped.size());
+    std::memcpy(blob.data(), header, sizeof header);
+    std::copy(wrapped.begin(), wrapped.end(), blob.begin() + sizeof header);
+    HCRYPTKEY key = 0;
+    DWORD error = 0;
+    DriverRun run;
+    EXPECT_FALSE(WithPinTyped(
+        [&] { return CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), exchange, 0, &key); },
+        &error, &run));
+    EXPECT_EQ(error, DWORD(NTE_BAD_DATA)) << run.output;
+    if (key) m_keys.push_back(key);
+}
+
+// Only a key that came in exportable goes out again.
+TEST_F(RsaSigning, KeyImportedExportableIsExportedAsItCame)
+{
+    HCRYPTPROV context = Acquire();
+    csptest::PKey rsa = csptest::NewRsaKey(1024);
+    csptest::Bytes blob = csptest::RsaPrivateBlob(rsa.get(), CALG_RSA_SIGN);
+    HCRYPTKEY key = 0;
+    DWORD error = 0;
+    DriverRun run;
+    ASSERT_TRUE(WithPinTyped([&] { return CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0,
+                                                         CRYPT_EXPORTABLE, &key); },
+                             &error, &run))
+        << error << run.output;
+    m_keys.push_back(key);
+    DWORD length = 0;
+    ASSERT_TRUE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &length)) << GetLastError();
+    std::vector<BYTE> exported(length);
+    ASSERT_TRUE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, exported.data(), &length)) << GetLastError();
+    ASSERT_EQ(exported.size(), blob.size());
+    EXPECT_TRUE(std::equal(blob.begin() + 20, blob.end(), exported.begin() + 20));
+}
+
+// The maker's client program, as a window of its class in this process.
+struct ClientWindow {
+    static int commands;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_COMMAND && wParam == 1539) ++commands;
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    ClientWindow()
+    {
+        WNDCLASSW type = {};
+        type.lpfnWndProc = Proc;
+        type.hInstance = GetModuleHandleW(nullptr);
+        type.lpszClassName = L"LORVIN_KeltoClientClass";
+        RegisterClassW(&type);
+        window = CreateWindowW(type.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, type.hInstance,
+                               nullptr);
+        commands = 0;
+    }
+    ~ClientWindow() { DestroyWindow(window); }
+    HWND window;
+};
+int ClientWindow::commands;
+
+// The certificate written under an RSA key, after the PIN: registered in
+// "My" with its key's provider, the other RSA containers deleted, the SM2
+// one kept, and the maker's client told.
+TEST_F(RsaSigning, CertificateWriteRegistersDeletesAndNotifies)
+{
+    tokentest::EditStore([](tokensim::State& s) {
+        tokensim::KeyOptions other;
+        other.container = "other RSA";
+        other.algorithm = 1;
+        other.bits = 1024;
+        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, other), "");
+        tokensim::KeyOptions sm2;
+        sm2.container = "kept SM2";
+        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, sm2), "");
+    });
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> certificate = Certificate(context);
+    HCRYPTKEY key = UserKey(context, AT_SIGNATURE);
+    ClientWindow client;
+    ASSERT_NE(client.window, nullptr);
+
+    DWORD error = 0;
+    DriverRun run;
+    ASSERT_TRUE(WithPinTyped([&] { return CryptSetKeyParam(key, KP_CERTIFICATE, certificate.data(), 0); }, &error,
+                             &run))
+        << error << run.output;
+    EXPECT_EQ(run.exitCode, 0u) << "the write asked for no PIN: " << run.output;
+    EXPECT_EQ(ClientWindow::commands, 1);
+
+    std::vector<std::string> names;
+    tokentest::EditStore([&](tokensim::State& s) {
+        for (const tokensim::Container& c : s.FindBySerial(kSerial)->containers) names.push_back(c.name);
+    });
+    EXPECT_EQ(names, (std::vector<std::string>{kContainer, "kept SM2"}));
+
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+    ASSERT_NE(store, nullptr);
+    CRYPT_DATA_BLOB encoded = {static_cast<DWORD>(certificate.size()), certificate.data()};
+    PCCERT_CONTEXT found = nullptr, mine = nullptr;
+    for (found = CertEnumCertificatesInStore(store, nullptr); found && !mine;
+         found = CertEnumCertificatesInStore(store, found)) {
+        if (found->cbCertEncoded == encoded.cbData &&
+            std::memcmp(found->pbCertEncoded, encoded.pbData, encoded.cbData) == 0)
+            mine = CertDuplicateCertificateContext(found);
+    }
+    if (found) CertFreeCertificateContext(found);
+    ASSERT_NE(mine, nullptr) << "not registered in My";
+    DWORD size = 0;
+    ASSERT_TRUE(CertGetCertificateContextProperty(mine, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(CertGetCertificateContextProperty(mine, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size));
+    auto* provInfo = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(info.data());
+    EXPECT_STREQ(provInfo->pwszContainerName, L"Kelto CSP Container");
+    EXPECT_STREQ(provInfo->pwszProvName, L"VESK FOR LORVIN CSP v1.1.0");
+    EXPECT_EQ(provInfo->dwProvType, 1u);
+    EXPECT_EQ(provInfo->dwKeySpec, DWORD(AT_SIGNATURE));
+    CertDeleteCertificateFromStore(mine);
+    CertCloseStore(store, 0);
+}
+
+// A hook library planted in the current directory is not loaded.
+TEST_F(Signing, PlantedHookLibraryIsNotLoaded)
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring planted(path, length);
+    planted = planted.substr(0, planted.find_last_of(L"\\/") + 1) + L"planted";
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(planted.c_str()));
+    SetEnvironmentVariableW(L"SIGWELL_PLANTED_LOADED", nullptr);
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> signature;
+    DriverRun run;
+    DWORD error = 0;
+    BOOL signed_ = Sign(context, L"pin type=12345678 ok gone", &signature, &run, &error);
+    SetCurrentDirectoryW(previous);
+    ASSERT_TRUE(signed_) << error << run.output;
+    EXPECT_EQ(GetEnvironmentVariableW(L"SIGWELL_PLANTED_LOADED", nullptr, 0), 0u);
 }
 
 }  // namespace

@@ -97,6 +97,20 @@ Bytes DerElement(BYTE tag, const Bytes& content)
     return out;
 }
 
+csptest::PKey RsaKeyWithExponent3(int bits)
+{
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr),
+                                                                    EVP_PKEY_CTX_free);
+    std::unique_ptr<BIGNUM, decltype(&BN_free)> three(BN_new(), BN_free);
+    EVP_PKEY* key = nullptr;
+    bool made = ctx && three && BN_set_word(three.get(), 3) && EVP_PKEY_keygen_init(ctx.get()) == 1 &&
+                EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) == 1 &&
+                EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), three.get()) == 1 &&
+                EVP_PKEY_generate(ctx.get(), &key) == 1;
+    EXPECT_TRUE(made);
+    return csptest::PKey(key, EVP_PKEY_free);
+}
+
 class KeyBlobs : public csptest::ProviderFixture {
 protected:
     void SetUp() override
@@ -111,11 +125,12 @@ protected:
         ProviderFixture::TearDown();
     }
     // A private-key blob imported as the token's PIN prompt would allow
-    // right after a key-set signature.
-    DWORD ImportPrivate(HCRYPTPROV context, const Bytes& blob, HCRYPTKEY* key)
+    // right after a key-set signature; exportable, so that the tests can
+    // read back what went onto the token.
+    DWORD ImportPrivate(HCRYPTPROV context, const Bytes& blob, HCRYPTKEY* key, DWORD flags = CRYPT_EXPORTABLE)
     {
         g_PinVerified = 1;
-        return ImportKeyImpl(context, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, key);
+        return ImportKeyImpl(context, blob.data(), static_cast<DWORD>(blob.size()), 0, flags, key);
     }
     Bytes Export(HCRYPTPROV context, HCRYPTKEY key, DWORD type, HCRYPTKEY wrap = 0)
     {
@@ -140,6 +155,11 @@ TEST_F(KeyBlobs, OpenSslRsaKeyImportedAndExportedUnchanged)
     EXPECT_EQ(ContextOf(context)->signatureKey.keyLen, 128u);
 
     EXPECT_EQ(Export(context, key, PRIVATEKEYBLOB), blob);
+    HCRYPTKEY kept = 0;
+    ASSERT_EQ(ImportPrivate(context, blob, &kept, 0), 0u);
+    DWORD length = 0;
+    EXPECT_EQ(ExportKeyImpl(context, kept, 0, PRIVATEKEYBLOB, nullptr, &length), DWORD(NTE_BAD_KEY_STATE))
+        << "imported without CRYPT_EXPORTABLE";
     Bytes publicBlob = Export(context, key, PUBLICKEYBLOB);
     EXPECT_EQ(publicBlob, RsaPublicBlob(rsa.get(), CALG_RSA_SIGN));
 
@@ -258,6 +278,24 @@ TEST_F(KeyBlobs, EncryptedRsaRecordUnwrappedByTheExchangeKey)
     sequence[0] = 0x31;
     EXPECT_EQ(ImportPrivate(context, record, &key), DWORD(NTE_BAD_DATA));
     sequence[0] = 0x30;
+    // An inner key with another exponent would become another key.
+    PKey three = RsaKeyWithExponent3(2048);
+    der = nullptr;
+    derLen = i2d_PrivateKey(three.get(), &der);
+    ASSERT_GT(derLen, 0);
+    Bytes threeDer(der, der + derLen);
+    OPENSSL_free(der);
+    Bytes otherContent = DerElement(0x02, {0});
+    Append(&otherContent, DerElement(0x04, {1, 2}));
+    Append(&otherContent, DerElement(0x04, {3}));
+    Append(&otherContent, DerElement(0x04, RsaEncrypt(exchange.get(), desKey)));
+    Append(&otherContent, DerElement(0x04, TripleDesEcb(desKey, threeDer)));
+    Bytes otherSequence = DerElement(0x30, otherContent);
+    Bytes otherRecord = record;
+    pointer = otherSequence.data();
+    std::memcpy(otherRecord.data() + 24, &pointer, sizeof pointer);
+    EXPECT_EQ(ImportPrivate(context, otherRecord, &key), DWORD(NTE_BAD_DATA));
+
     record[12] = 0;  // 0 bits
     record[13] = 0;
     EXPECT_EQ(ImportPrivate(context, record, &key), DWORD(NTE_BAD_DATA));

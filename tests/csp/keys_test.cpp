@@ -4,6 +4,7 @@
 #include "CertificateWrite.h"
 #include "KeyObject.h"
 #include "TokenKeys.h"
+#include "TokenSymKey.h"
 
 #include <string>
 
@@ -111,6 +112,18 @@ TEST_F(Keys, ContextWithoutContainerChangesNothingOnTheToken)
     EXPECT_EQ(GenKeyImpl(context, kAlgSm2Sign, 0, &key), DWORD(NTE_BAD_KEYSET));
     EXPECT_EQ(GetUserKeyImpl(context, AT_SIGNATURE, &key), DWORD(NTE_NO_KEY));
     EXPECT_EQ(GetUserKeyImpl(context, 3, &key), DWORD(NTE_BAD_KEY));
+}
+
+TEST_F(Keys, TokenCipherRefusesAnotherAlgorithmAsBadType)
+{
+    HCRYPTPROV context = NewContainer("sym");
+    KeyObject* rc4 = NewSessionKeyObject();
+    ASSERT_NE(rc4, nullptr);
+    rc4->algId = CALG_RC4;
+    rc4->keyLen = 16;
+    EXPECT_EQ(Token_SymKeyInit(&ContextOf(context)->session, rc4, true), DWORD(NTE_BAD_TYPE));
+    EXPECT_EQ(rc4->operation, 0u);
+    FreeObject(rc4);
 }
 
 TEST_F(Keys, Rc4SizeComesFromTheHighWord)

@@ -97,7 +97,8 @@ std::vector<ShadeCase> Cases()
          1},
         {"BlockedPinShowsLocked", L"pin type=12345678 ok message gone", 0, true, kPinShadeFailed, nullptr, {locked}, 1},
         {"FivePinCharactersKeepOkDisabledEvenForEnter",
-         L"pin type=12345 ok-enabled=0 enter ok-enabled=0 type=678 ok-enabled=1 ok gone", 6, false, 0, kRightPin, {}, 1},
+         L"pin type=12345 ok-enabled=0 enter post-ok ok-enabled=0 type=678 ok-enabled=1 ok gone", 6, false, 0, kRightPin,
+         {}, 1},
         {"EnterBeforeThePromptCancels", L"shade enter gone", 6, false, kPinShadeFailed, nullptr, {}, 0},
         // Typed keys reach the hidden text through the low-level keyboard
         // hook; the control and any program that reads it see masks only.
@@ -113,6 +114,18 @@ std::vector<ShadeCase> Cases()
          kPinShadeFailed, nullptr, {wrong5}, 1, "aB3xY9"},
         {"TypedAndClickedCharactersMakeOnePin", L"pin type=1234 keyboard keys=5678 masked=8 ok gone", 6, false, 0,
          kRightPin, {}, 1, kRightPin},
+        // Changes that do not come through the hook reach the hidden PIN or
+        // nothing: the token never receives the control's masks.
+        {"UnicodeKeystrokeGoesToTheHiddenPin", L"pin type=1234567 unicode=8 masked=8 ok gone", 6, false, 0, kRightPin,
+         {}, 1, kRightPin},
+        {"ClearedSelectionLeavesNothingBehind",
+         L"pin type=99999999 selectall clear masked=0 type=12345678 masked=8 ok gone", 6, false, 0, kRightPin, {}, 1,
+         kRightPin},
+        {"NoContextMenuAndNoUndo", L"pin type=12345678 menu selectall undo masked=8 ok gone", 6, false, 0, kRightPin,
+         {}, 1, kRightPin},
+        {"SoftKeyOverASelectionShowsAMask",
+         L"pin keyboard keys=99 selectall keys=1 masked=1 keys=2345678 masked=8 ok gone", 6, false, 0, kRightPin, {},
+         1, kRightPin},
         {"EachDialogShufflesItsKeysAndShiftKeepsTheirPlaces",
          L"pin keyboard labels keys=111111 ok message pin keyboard labels shift labels cancel gone", 6, false,
          kPinShadeFailed, nullptr, {wrong5}, 1, "111111", true},
@@ -147,6 +160,19 @@ void CheckKeyOrders(const std::string& output)
     EXPECT_NE(labels[2], labels[1]);
 }
 
+struct Shot {
+    const wchar_t* name;
+    COLORREF face;
+};
+
+std::vector<Shot> Shots()
+{
+    return {{L"pin_dialog.bmp", kDialogBody},
+            {L"soft_keyboard.bmp", kDialogBody},
+            {L"pin_cancel.bmp", kDialogBody},
+            {L"pin_wrong.bmp", GetSysColor(COLOR_BTNFACE)}};
+}
+
 class PinShadeTest : public ::testing::TestWithParam<ShadeCase> {
 protected:
     static void SetUpTestSuite() { InitializeCriticalSection(&PinCacheLock); }
@@ -179,6 +205,8 @@ TEST_P(PinShadeTest, Prompt)
         std::wstring::size_type at = steps.find(std::wstring(L"shot=") + shot);
         if (at != std::wstring::npos) steps.replace(at + 5, wcslen(shot), L"\"" + ScreenshotPath(shot) + L"\"");
     }
+    // A picture left by an earlier run must not pass for this one's.
+    for (const Shot& shot : Shots()) DeleteFileW(ScreenshotPath(shot.name).c_str());
     CUiDriver driver(L"PinDialogDriver.exe");
     ASSERT_TRUE(driver.Start(steps));
     driver.GuardThreadWindows(GetCurrentThreadId());
@@ -209,22 +237,10 @@ TEST_P(PinShadeTest, Prompt)
         EXPECT_EQ(m_session.pinLength, 0);
         EXPECT_EQ(PinCache[0].pinLength, 0);
     }
-}
-
-TEST_P(PinShadeTest, ScreenshotShowsTheWindow)
-{
-    if (std::wstring(GetParam().steps).find(L"shot=") == std::wstring::npos) GTEST_SKIP() << "no screenshot here";
-    // Runs after Prompt of the same case, which saved the screen while the
-    // PIN dialog or a message box was up: its face colour is on the picture.
-    struct Shot {
-        const wchar_t* name;
-        COLORREF face;
-    } shots[] = {{L"pin_dialog.bmp", kDialogBody},
-                 {L"soft_keyboard.bmp", kDialogBody},
-                 {L"pin_cancel.bmp", kDialogBody},
-                 {L"pin_wrong.bmp", GetSysColor(COLOR_BTNFACE)}};
-    for (const Shot& shot : shots) {
-        if (std::wstring(GetParam().steps).find(shot.name) == std::wstring::npos) continue;
+    // Each picture was saved while the PIN dialog or a message box was up:
+    // its face colour is on it.
+    for (const Shot& shot : Shots()) {
+        if (std::wstring(c.steps).find(shot.name) == std::wstring::npos) continue;
         EXPECT_GT(CountPixels(ScreenshotPath(shot.name), shot.face), 10000) << Utf8(shot.name);
     }
 }

@@ -1,5 +1,6 @@
 // Provider contexts and parameters over simulated tokens.
 #include "ProviderFixture.h"
+#include "UserPin.h"
 
 #include "AlgorithmTable.h"
 
@@ -56,14 +57,21 @@ TEST_F(ProviderContexts, ContainerNameOf128IsKeptWhole129Refused)
     EXPECT_EQ(Acquire(&other, longer.c_str(), 0), DWORD(NTE_BAD_DATA));
 }
 
-TEST_F(ProviderContexts, DeleteKeysetRemovesTheContainerAndGivesNoContext)
+TEST_F(ProviderContexts, DeleteKeysetNeedsThePinThenRemovesTheContainerAndGivesNoContext)
 {
     AddToken("A");
-    HCRYPTPROV context = 0;
-    ASSERT_EQ(Acquire(&context, "gone", CRYPT_NEWKEYSET), 0u);
+    Release(NewContainer("gone"));
+    HCRYPTPROV untouched = 0x1234, context = 0;
+    // The stand-in verifier never prompts: without a PIN that may serve,
+    // nothing is deleted.
+    g_PinVerified = 0;
+    EXPECT_EQ(Acquire(&untouched, "gone", CRYPT_DELETEKEYSET), 1223u);
+    ASSERT_EQ(Acquire(&context, "gone", 0), 0u);
     Release(context);
-    HCRYPTPROV untouched = 0x1234;
+    // The cached PIN serves where it serves key generation.
+    g_PinVerified = 1;
     EXPECT_EQ(Acquire(&untouched, "gone", CRYPT_DELETEKEYSET), 0u);
+    g_PinVerified = 0;
     EXPECT_EQ(untouched, 0x1234u);
     EXPECT_EQ(Acquire(&context, "gone", 0), DWORD(NTE_BAD_KEYSET));
 }

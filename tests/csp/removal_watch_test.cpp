@@ -95,21 +95,72 @@ TEST_F(RemovalWatch, RemovedTokenLosesItsPinOthersChangeNothing)
     EXPECT_EQ(g_RemovalWatchWindow, window) << "one watch per process";
 }
 
+BOOL CALLBACK CountWatchWindow(HWND window, LPARAM count)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() &&
+        GetWindowLongPtrW(window, DWLP_DLGPROC) == reinterpret_cast<LONG_PTR>(RemovalWatchProc))
+        ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+// Watch windows of this process: the dialogs run by the watch's procedure.
+int WatchWindowCount()
+{
+    int count = 0;
+    EnumWindows(CountWatchWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// Closes the watch and gives its thread the time to end.
+void EndWatch()
+{
+    StopRemovalWatch();
+    for (int i = 0; i < 200 && g_RemovalWatchWindow; ++i) Sleep(10);
+    Sleep(300);
+}
+
 TEST_F(RemovalWatch, ClosedWindowEndsTheWatchAndTheNextAcquisitionStartsOne)
 {
     HCRYPTPROV context = NewContainer("closing");
     HWND window = WatchWindow();
     ASSERT_NE(window, nullptr);
-    StopRemovalWatch();
+    EndWatch();
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(g_RemovalWatchWindow, nullptr);
     StopRemovalWatch();  // nothing left to close
 
+    // The ended thread let a new one start.
     Release(context);
     ASSERT_EQ(Acquire(&context, "closing", 0), 0u);
     HWND next = WatchWindow();
     ASSERT_NE(next, nullptr);
     EXPECT_TRUE(IsWindow(next));
+}
+
+TEST_F(RemovalWatch, OneWatchForQuickAcquisitionsAndAStrayNullEndsNothing)
+{
+    NewContainer("quick");
+    ASSERT_NE(WatchWindow(), nullptr);
+    EndWatch();
+    for (int i = 0; i < 5; ++i) StartRemovalWatch();
+    HWND window = WatchWindow();
+    ASSERT_NE(window, nullptr);
+    Sleep(300);
+    EXPECT_EQ(WatchWindowCount(), 1);
+
+    PostMessageW(window, WM_NULL, 0, 0);
+    Sleep(300);
+    ASSERT_TRUE(IsWindow(window));
+    const std::string device = ContextOf(m_contexts[0])->session.deviceName;
+    Broadcast removed(device);
+    DWORD_PTR answer = 0;
+    EXPECT_NE(SendMessageTimeoutW(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, removed.Param(), SMTO_BLOCK,
+                                  2000, &answer),
+              0)
+        << "the watch no longer serves its window";
+    EXPECT_EQ(Entry(device.c_str())->pinLength, 0u);
 }
 
 }  // namespace

@@ -60,6 +60,9 @@ TEST(HiddenText, InsertKeepsToTheLimit)
     HiddenText_Insert(&hidden, 3, 'd');
     HiddenText_Insert(&hidden, 0, '0');
     EXPECT_EQ(Text(hidden), "0abcde");
+    // A caret past the end puts the character at the end, leaving no gap.
+    HiddenText_Insert(&hidden, 9, 'f');
+    EXPECT_EQ(Text(hidden), "0abcdef");
 
     // A 17th character is refused at the PIN dialog's limit of 16.
     HiddenText full = Holding("1234567890abcdefX");

@@ -181,5 +181,25 @@ class TokenSession(unittest.TestCase):
         self.assertEqual(self.ok(self.host.ask("GetVersion")[0]), "3.4.0.6")
 
 
+class HostExit(unittest.TestCase):
+    """A browser that closes the host's input after a selection sees the
+    host end at once, every time."""
+
+    def test_twenty_sessions_exit_within_five_seconds(self):
+        slow = []
+        for run in range(20):
+            host = Host()
+            answer, _ = host.ask("SelectCertificate", "", "", "", PROVIDER)
+            self.assertEqual(answer["errorcode"], 0, answer)
+            host.proc.stdin.close()
+            try:
+                host.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                slow.append(run)
+                host.proc.kill()
+                host.proc.wait()
+        self.assertEqual(slow, [])
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

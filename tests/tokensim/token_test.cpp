@@ -150,6 +150,31 @@ TEST_F(Token, RemovedTokenFailsItsOpenHandleAndLeavesTheList)
     ASSERT_EQ(f->EnumToken(names, &count), UK_OK);
     EXPECT_EQ(count, 1u);
     EXPECT_STREQ(names, tokensim::DeviceNameFor("T1").c_str());
+
+    // Plugged in again: a handle from before stays dead, its login with it.
+    EditStore([](tokensim::State& s) { ASSERT_EQ(tokensim::SetPresent(s, "T2", true), ""); });
+    UK_HANDLE before = Open("T2");
+    ASSERT_EQ(Login(before, "12345678"), UK_OK);
+    EditStore([](tokensim::State& s) {
+        ASSERT_EQ(tokensim::SetPresent(s, "T2", false), "");
+        ASSERT_EQ(tokensim::SetPresent(s, "T2", true), "");
+    });
+    EXPECT_EQ(f->GenRandom(before, buf, sizeof buf), UK_ERR_DEVICE_REMOVED);
+    auto record = NewContainer(Open("T2"), "after");
+    EXPECT_EQ(f->WriteContainer(before, record.data(), 0x10000), UK_ERR_DEVICE_REMOVED);
+}
+
+TEST_F(Token, ContainerNamesAreUnique)
+{
+    UK_HANDLE h = Open();
+    NewContainer(h, "one");
+    std::vector<std::uint8_t> again(UK_CONTAINER_RECORD_LEN);
+    std::strcpy(reinterpret_cast<char*>(&again[container::kName]), "one");
+    EXPECT_EQ(f->CreateContainer(h, again.data()), UK_SW_FILE_EXISTS);
+    std::uint32_t count = 4;
+    std::vector<std::uint8_t> records(4 * UK_CONTAINER_RECORD_LEN);
+    ASSERT_EQ(f->EnumContainer(h, records.data(), &count), UK_OK);
+    EXPECT_EQ(count, 1u);
 }
 
 TEST_F(Token, InjectedFaultAnswersOnceThenTheCardAgain)
