@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "tokencrypto/ConstantTime.h"
 #include "tokencrypto/SecureZero.h"
 #include "tokencrypto/Sm2.h"
 #include "tokencrypto/Sm3.h"
@@ -65,8 +66,8 @@ bool EqualConstantTime(const uint8_t* a, const uint8_t* b, uint32_t length) {
     return diff == 0;
 }
 
-// A private scalar usable for both operations lies in [1, n - 1].
-bool ValidPrivate(const Fe& d, const Curve& c) { return !Fe_IsZero(d) && Fe_Below(d, c.n); }
+// A scalar in [1, n - 1]; only the verdict is made public.
+bool InRange(const Fe& d, const Curve& c) { return CT_Public(!Fe_IsZero(d) & Fe_Below(d, c.n)); }
 
 }  // namespace
 
@@ -75,7 +76,7 @@ bool Scheme_DrawScalar(const Curve& c, const ScalarSource& source, Fe* k) {
     for (;;) {
         if (!source(bytes)) return false;
         Fe_FromBytes(k, bytes);
-        if (!Fe_IsZero(*k) && Fe_Below(*k, c.n)) break;
+        if (InRange(*k, c)) break;
     }
     SecureZero(bytes, sizeof bytes);
     return true;
@@ -84,12 +85,12 @@ bool Scheme_DrawScalar(const Curve& c, const ScalarSource& source, Fe* k) {
 uint32_t Scheme_Sign(const Curve& c, const uint8_t dBytes[32], const uint8_t eBytes[32], const ScalarSource& source,
                      uint8_t signature[64]) {
     const Fe d = FromBytes(dBytes);
-    if (!ValidPrivate(d, c)) return SM2_ERR_INVALID;
+    if (!InRange(d, c)) return SM2_ERR_INVALID;
     const Fe dm = ToMontN(d, c);
     Fe onePlusD;
     Fe_Add(&onePlusD, dm, c.n.one, c.n);
     // d = n - 1 has no (1 + d)^-1: every s would be 0 and signing would never end.
-    if (Fe_IsZero(onePlusD)) return SM2_ERR_INVALID;
+    if (CT_Public(Fe_IsZero(onePlusD))) return SM2_ERR_INVALID;
     Fe inverse;
     Fe_Inv(&inverse, onePlusD, c.n);
     const Fe e = ReduceN(FromBytes(eBytes), c);
@@ -101,13 +102,16 @@ uint32_t Scheme_Sign(const Curve& c, const uint8_t dBytes[32], const uint8_t eBy
         Point_MulBase(&point, k, c);
         Fe x1, y1;
         Point_ToAffine(&x1, &y1, point, c);
+        // r is handed out; whether r + k = n only throws this k away.
         r = AddModN(e, ReduceN(x1, c), c);
-        if (Fe_IsZero(r) || Fe_IsZero(AddModN(r, k, c))) continue;
+        CT_Declassify(&r, sizeof r);
+        if (Fe_IsZero(r) || CT_Public(Fe_IsZero(AddModN(r, k, c)))) continue;
         Fe t;
         Fe_Mul(&t, ToMontN(r, c), dm, c.n);
         Fe_Sub(&t, ToMontN(k, c), t, c.n);
         Fe_Mul(&t, inverse, t, c.n);
         Fe_FromMont(&s, t, c.n);
+        CT_Declassify(&s, sizeof s);
         if (!Fe_IsZero(s)) break;
     }
     SecureZero(&k, sizeof k);
@@ -153,7 +157,7 @@ uint32_t Scheme_Encrypt(const Curve& c, const uint8_t x[32], const uint8_t y[32]
         PointBytes(x2y2, shared, c);
         SM2_KDF(x2y2, output + 65, messageLength);
         // An empty key stream is all-zero only vacuously.
-        if (messageLength == 0 || !AllZero(output + 65, messageLength)) break;
+        if (messageLength == 0 || !CT_Public(AllZero(output + 65, messageLength))) break;
     }
     SecureZero(&k, sizeof k);
     output[0] = 0x04;
@@ -169,7 +173,7 @@ uint32_t Scheme_Decrypt(const Curve& c, const uint8_t dBytes[32], const uint8_t*
         return SM2_ERR_INVALID;
     }
     const Fe d = FromBytes(dBytes);
-    if (!ValidPrivate(d, c)) return SM2_ERR_INVALID;
+    if (!InRange(d, c)) return SM2_ERR_INVALID;
     // A C1 off the curve would let the error answers leak d piece by piece.
     const Fe x1 = FromBytes(cipher + 1);
     const Fe y1 = FromBytes(cipher + 33);
@@ -183,13 +187,13 @@ uint32_t Scheme_Decrypt(const Curve& c, const uint8_t dBytes[32], const uint8_t*
     PointBytes(x2y2, shared, c);
     SM2_KDF(x2y2, output, messageLength);
     uint32_t result = SM2_OK;
-    if (messageLength != 0 && AllZero(output, messageLength)) {
+    if (messageLength != 0 && CT_Public(AllZero(output, messageLength))) {
         result = SM2_ERR_INVALID;
     } else {
         for (uint32_t i = 0; i < messageLength; ++i) output[i] ^= cipher[65 + i];
         uint8_t u[32];
         CheckValue(u, x2y2, output, messageLength);
-        if (!EqualConstantTime(u, cipher + cipherLength - 32, 32)) result = SM2_ERR_DECRYPT;
+        if (!CT_Public(EqualConstantTime(u, cipher + cipherLength - 32, 32))) result = SM2_ERR_DECRYPT;
     }
     if (result != SM2_OK) SecureZero(output, messageLength);
     SecureZero(x2y2, sizeof x2y2);
