@@ -115,7 +115,8 @@ void SM3_Compress(Sm3Context* context, const uint8_t block[64]) {
 void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length) {
     if (length == 0) return;
     AddBits(context, length);
-    if (context->used + length < SM3_BLOCK_LENGTH) {
+    // Compared without the sum, which a length near 4 GiB would wrap.
+    if (length < SM3_BLOCK_LENGTH - context->used) {
         std::memcpy(context->block + context->used, data, length);
         context->used += length;
         return;
