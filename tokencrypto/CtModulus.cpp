@@ -51,7 +51,90 @@ void Select(const CtModulus& s, Limb* r, const Limb table[kEntries][mont::kMaxLi
     }
 }
 
+// The fixed-window loop over every window of the exponent; kLimbs is the
+// modulus's limb count, or 0 to take it from s.
+template <size_t kLimbs>
+void ExpWindows(const CtModulus& s, Limb* result, Limb* entry, const Limb table[kEntries][mont::kMaxLimbs],
+                const uint32_t* c, uint32_t cDigits) {
+    const size_t n = kLimbs != 0 ? kLimbs : s.limbs;
+    uint32_t w = (cDigits * 32 + kWindowBits - 1) / kWindowBits;
+    Select(s, result, table, ExponentWindow(c, cDigits, --w * kWindowBits));
+    while (w-- > 0) {
+        for (unsigned k = 0; k < kWindowBits; ++k) mont::Sqr(result, result, s.m, s.m0inv, n);
+        Select(s, entry, table, ExponentWindow(c, cDigits, w * kWindowBits));
+        mont::Mul(result, result, entry, s.m, s.m0inv, n);
+    }
+}
+
+bool IsOne(const Limb* a, size_t n) {
+    Limb rest = 0;
+    for (size_t i = 1; i < n; ++i) rest |= a[i];
+    return a[0] == 1 && rest == 0;
+}
+
+bool IsZero(const Limb* a, size_t n) {
+    Limb any = 0;
+    for (size_t i = 0; i < n; ++i) any |= a[i];
+    return any == 0;
+}
+
+// a >= b over n limbs.
+bool NotBelow(const Limb* a, const Limb* b, size_t n) {
+    for (size_t i = n; i-- > 0;) {
+        if (a[i] != b[i]) return a[i] > b[i];
+    }
+    return true;
+}
+
+void SubInPlace(Limb* a, const Limb* b, size_t n) {
+    Limb borrow = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const mont::Wide diff = mont::Wide(a[i]) - b[i] - borrow;
+        a[i] = Limb(diff);
+        borrow = Limb(diff >> mont::kLimbBits) & 1;
+    }
+}
+
+void HalveInPlace(Limb* a, Limb top, size_t n) {
+    for (size_t i = 0; i + 1 < n; ++i) a[i] = (a[i] >> 1) | (a[i + 1] << (mont::kLimbBits - 1));
+    a[n - 1] = (a[n - 1] >> 1) | (top << (mont::kLimbBits - 1));
+}
+
+// u halved, with its coefficient x halved modulo m.
+void HalveWithCoefficient(Limb* u, Limb* x, const Limb* m, size_t n) {
+    HalveInPlace(u, 0, n);
+    Limb carry = 0;
+    if (x[0] & 1) {
+        for (size_t i = 0; i < n; ++i) {
+            const mont::Wide sum = mont::Wide(x[i]) + m[i] + carry;
+            x[i] = Limb(sum);
+            carry = Limb(sum >> mont::kLimbBits);
+        }
+    }
+    HalveInPlace(x, carry, n);
+}
+
 }  // namespace
+
+void CtModulus_InverseOfPublic(const CtModulus& s, uint32_t* a, const uint32_t* b) {
+    const size_t n = s.limbs;
+    Limb u[mont::kMaxLimbs], v[mont::kMaxLimbs], x1[mont::kMaxLimbs] = {1}, x2[mont::kMaxLimbs] = {};
+    ToLimbs(s, u, b);
+    std::memcpy(v, s.m, n * sizeof *v);
+    // x1 b = u and x2 b = v modulo m throughout.
+    while (!IsZero(u, n) && !IsOne(u, n) && !IsOne(v, n)) {
+        while ((u[0] & 1) == 0) HalveWithCoefficient(u, x1, s.m, n);
+        while ((v[0] & 1) == 0) HalveWithCoefficient(v, x2, s.m, n);
+        if (NotBelow(u, v, n)) {
+            SubInPlace(u, v, n);
+            mont::Sub(x1, x1, x2, s.m, n);
+        } else {
+            SubInPlace(v, u, n);
+            mont::Sub(x2, x2, x1, s.m, n);
+        }
+    }
+    FromLimbs(s, a, IsOne(u, n) ? x1 : x2);
+}
 
 void CtModulus_Init(CtModulus* s, const uint32_t* d, uint32_t digits) {
     SetModulus(s, d, digits);
@@ -76,7 +159,7 @@ void CtModulus_Reduce(const CtModulus& s, uint32_t* a, const uint32_t* b, uint32
     const size_t half = s.limbs * mont::kDigitsPerLimb;
     uint32_t low[2 * mont::kMaxLimbs * mont::kDigitsPerLimb] = {}, high[2 * mont::kMaxLimbs * mont::kDigitsPerLimb] = {};
     for (uint32_t i = 0; i < bDigits; ++i) (i < half ? low[i] : high[i - half]) = b[i];
-    Limb l[mont::kMaxLimbs], h[mont::kMaxLimbs], r3[mont::kMaxLimbs];
+    Limb l[mont::kMaxLimbs] = {}, h[mont::kMaxLimbs] = {}, r3[mont::kMaxLimbs];
     mont::FromDigits(l, s.limbs, low, uint32_t(half));
     mont::FromDigits(h, s.limbs, high, uint32_t(half));
     Mul(s, r3, s.rr, s.rr);
@@ -119,13 +202,15 @@ void CtModulus_Exp(const CtModulus& s, uint32_t* a, const uint32_t* b, const uin
     Mul(s, table[1], table[1], s.rr);
     for (unsigned i = 2; i < kEntries; ++i) Mul(s, table[i], table[i - 1], table[1]);
 
-    uint32_t w = (cDigits * 32 + kWindowBits - 1) / kWindowBits;
     Limb result[mont::kMaxLimbs], entry[mont::kMaxLimbs];
-    Select(s, result, table, ExponentWindow(c, cDigits, --w * kWindowBits));
-    while (w-- > 0) {
-        for (unsigned k = 0; k < kWindowBits; ++k) Sqr(s, result, result);
-        Select(s, entry, table, ExponentWindow(c, cDigits, w * kWindowBits));
-        Mul(s, result, result, entry);
+    // The halves of 2048- and 1024-bit moduli get loops of a size the
+    // compiler knows.
+    if (s.limbs == 2048 / 2 / mont::kLimbBits) {
+        ExpWindows<2048 / 2 / mont::kLimbBits>(s, result, entry, table, c, cDigits);
+    } else if (s.limbs == 1024 / 2 / mont::kLimbBits) {
+        ExpWindows<1024 / 2 / mont::kLimbBits>(s, result, entry, table, c, cDigits);
+    } else {
+        ExpWindows<0>(s, result, entry, table, c, cDigits);
     }
     FromMont(s, a, result);
     SecureZero(table, sizeof table);

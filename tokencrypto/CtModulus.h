@@ -37,6 +37,11 @@ void CtModulus_Exp(const CtModulus& s, uint32_t* a, const uint32_t* b, const uin
 // The same for a public exponent, whose bits may steer the loop.
 void CtModulus_ExpPublic(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* e, uint32_t eDigits);
 
+// a = b^-1 mod d by the binary extended Euclid, for b coprime to d:
+// variable time, so only for values that tell nothing about a secret,
+// such as a product of fresh random blinding values.
+void CtModulus_InverseOfPublic(const CtModulus& s, uint32_t* a, const uint32_t* b);
+
 // Whether a and b are equal, without a branch on their digits.
 bool CtDigitsEqual(const uint32_t* a, const uint32_t* b, uint32_t digits);
 // Significant digits of a, counted without a branch on its digits.

@@ -87,7 +87,7 @@ uint32_t BlindedPrivate(uint32_t* m, const uint32_t* c, const uint32_t* n, const
     uint32_t rInv[BIGNUM_MAX_DIGITS] = {}, blinded[BIGNUM_MAX_DIGITS] = {};
     if (!DrawBelow(r, n, nDigits) || !DrawBelow(s, n, nDigits)) return RSA_ERR_NEED_RANDOM;
     CtModulus_Mul(modN, t, r, s);
-    BigNum_ModInv(rInv, t, n, nDigits);
+    CtModulus_InverseOfPublic(modN, rInv, t);
     CtModulus_Mul(modN, rInv, rInv, s);
     CtModulus_ExpPublic(modN, t, r, e, eDigits);
     CtModulus_Mul(modN, blinded, c, t);
