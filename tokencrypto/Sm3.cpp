@@ -103,14 +103,18 @@ void SM3_Expand(const uint8_t block[64], uint32_t W[68], uint32_t W1[64]) {
     for (unsigned j = 0; j < 64; ++j) W1[j] = W[j] ^ W[j + 4];
 }
 
-void SM3_Compress(Sm3Context* context, const uint8_t block[64]) {
-    uint32_t w[16];
-    for (unsigned j = 0; j < 16; ++j) w[j] = LoadBigEndian(block + 4 * j);
-    uint32_t v[8];
-    std::memcpy(v, context->state, sizeof v);
-    Rounds(v, w, std::make_index_sequence<64>());
-    for (unsigned i = 0; i < 8; ++i) context->state[i] ^= v[i];
+void SM3_CompressBlocks(uint32_t state[8], const uint8_t* blocks, size_t count) {
+    for (; count > 0; --count, blocks += SM3_BLOCK_LENGTH) {
+        uint32_t w[16];
+        for (unsigned j = 0; j < 16; ++j) w[j] = LoadBigEndian(blocks + 4 * j);
+        uint32_t v[8];
+        std::memcpy(v, state, sizeof v);
+        Rounds(v, w, std::make_index_sequence<64>());
+        for (unsigned i = 0; i < 8; ++i) state[i] ^= v[i];
+    }
 }
+
+void SM3_Compress(Sm3Context* context, const uint8_t block[64]) { SM3_CompressBlocks(context->state, block, 1); }
 
 void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length) {
     if (length == 0) return;
@@ -126,9 +130,10 @@ void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length) {
     SM3_Compress(context, context->block);
     data += fill;
     length -= fill;
-    for (; length >= SM3_BLOCK_LENGTH; data += SM3_BLOCK_LENGTH, length -= SM3_BLOCK_LENGTH) {
-        SM3_Compress(context, data);
-    }
+    const uint32_t whole = length / SM3_BLOCK_LENGTH;
+    SM3_CompressBlocks(context->state, data, whole);
+    data += size_t(whole) * SM3_BLOCK_LENGTH;
+    length -= whole * SM3_BLOCK_LENGTH;
     std::memcpy(context->block, data, length);
     context->used = length;
 }
