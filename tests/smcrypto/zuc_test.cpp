@@ -10,10 +10,12 @@
 
 namespace {
 
+using namespace test_vectors;
+
 TEST(Zuc, PublishedKeyStreams)
 {
     for (const Stanza &s : ReadVectorFile("zuc.txt")) {
-        std::vector<uint8_t> key = FromHex(s.at("Key")), iv = FromHex(s.at("IV"));
+        std::vector<uint8_t> key = Hex(s.at("Key")), iv = Hex(s.at("IV"));
         ZUC_STATE st;
         zuc_initialize(key.data(), iv.data(), &st);
         char hex[9];

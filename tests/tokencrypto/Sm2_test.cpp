@@ -13,8 +13,8 @@
 namespace {
 
 using namespace tokencrypto;
-using tokencrypto_test::Bytes;
-using tokencrypto_test::Hex;
+using test_vectors::Bytes;
+using test_vectors::Hex;
 using tokencrypto_test::OpenSslKey;
 
 const std::string kDefaultId = "1234567812345678";
@@ -39,8 +39,8 @@ sm2::ScalarSource FixedScalar(const std::vector<uint8_t>& k) {
 class Sm2ExampleCurve : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        vectors_ = new std::vector<tokencrypto_test::Stanza>(tokencrypto_test::ReadVectorFile("sm2_gmt0003_example.txt"));
-        const auto stanza = tokencrypto_test::FindStanza(*vectors_, "curve");
+        vectors_ = new std::vector<test_vectors::Stanza>(test_vectors::ReadVectorFile("sm2_gmt0003_example.txt"));
+        const auto stanza = test_vectors::FindStanza(*vectors_, "curve");
         sm2::CurveParameters params;
         std::memcpy(params.p, Hex(stanza.at("P")).data(), 32);
         std::memcpy(params.a, Hex(stanza.at("A")).data(), 32);
@@ -55,14 +55,14 @@ protected:
         delete curve_;
         delete vectors_;
     }
-    static tokencrypto_test::Stanza Vector(const std::string& name) {
-        return tokencrypto_test::FindStanza(*vectors_, name);
+    static test_vectors::Stanza Vector(const std::string& name) {
+        return test_vectors::FindStanza(*vectors_, name);
     }
     static sm2::Curve* curve_;
-    static std::vector<tokencrypto_test::Stanza>* vectors_;
+    static std::vector<test_vectors::Stanza>* vectors_;
 };
 sm2::Curve* Sm2ExampleCurve::curve_ = nullptr;
-std::vector<tokencrypto_test::Stanza>* Sm2ExampleCurve::vectors_ = nullptr;
+std::vector<test_vectors::Stanza>* Sm2ExampleCurve::vectors_ = nullptr;
 
 TEST_F(Sm2ExampleCurve, SignatureMatchesPublishedExample) {
     const auto v = Vector("signature");
