@@ -446,5 +446,73 @@ void Point_Mul(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a, const
     SecureZero(&k, sizeof k);
 }
 
+namespace {
+
+constexpr unsigned kNafWidth = 5;
+constexpr int kNafOddMultiples = 1 << (kNafWidth - 2);  // P, 3P, ..., 15P
+
+// Width-5 signed digits of k, least significant first: every non-zero
+// digit is odd and below 16 in size, and is followed by at least four
+// zeros. Returns the digit count.
+unsigned SignedDigits(int8_t digits[257], const Fe& scalar) {
+    Limb k[kLimbs + 1];
+    std::memcpy(k, scalar.v, sizeof scalar.v);
+    k[kLimbs] = 0;
+    unsigned count = 0;
+    for (;;) {
+        Limb any = 0;
+        for (Limb limb : k) any |= limb;
+        if (any == 0) break;
+        int digit = 0;
+        if (k[0] & 1) {
+            digit = int(k[0] & ((1u << kNafWidth) - 1));
+            if (digit >= (1 << (kNafWidth - 1))) digit -= 1 << kNafWidth;
+            // k -= digit, which clears the low bits.
+            if (digit > 0) {
+                Limb borrow = Limb(digit);
+                for (Limb& limb : k) {
+                    const Limb before = limb;
+                    limb = before - borrow;
+                    borrow = Limb(before < borrow);
+                }
+            } else {
+                Limb carry = Limb(-digit);
+                for (Limb& limb : k) {
+                    limb += carry;
+                    carry = Limb(limb < carry);
+                }
+            }
+        }
+        digits[count++] = int8_t(digit);
+        for (size_t i = 0; i < kLimbs; ++i) k[i] = (k[i] >> 1) | (k[i + 1] << (mont::kLimbBits - 1));
+        k[kLimbs] >>= 1;
+    }
+    return count;
+}
+
+}  // namespace
+
+void Point_MulPublic(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a, const Curve& c) {
+    Fe k;
+    Fe_Reduce(&k, scalar, c.n);
+    int8_t digits[257];
+    const unsigned count = SignedDigits(digits, k);
+    JacobianPoint odd[kNafOddMultiples], twice;
+    odd[0] = a;
+    Point_Double(&twice, a, c);
+    for (int j = 1; j < kNafOddMultiples; ++j) Point_Add(&odd[j], odd[j - 1], twice, c);
+    JacobianPoint acc;
+    SetInfinity(&acc);
+    for (unsigned i = count; i-- > 0;) {
+        Point_Double(&acc, acc, c);
+        const int digit = digits[i];
+        if (digit == 0) continue;
+        JacobianPoint entry = odd[(digit < 0 ? -digit : digit) / 2];
+        if (digit < 0) Fe_Sub(&entry.y, Fe{}, entry.y, c.p);
+        Point_Add(&acc, acc, entry, c);
+    }
+    *r = acc;
+}
+
 }  // namespace sm2
 }  // namespace tokencrypto

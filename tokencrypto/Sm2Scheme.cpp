@@ -66,6 +66,26 @@ bool EqualConstantTime(const uint8_t* a, const uint8_t* b, uint32_t length) {
     return diff == 0;
 }
 
+// Whether the plain x, when below p, equals X / Z^2 (zz = Z^2, Montgomery form).
+bool MatchesX(const Fe& x, const Fe& zz, const Fe& X, const Curve& c) {
+    if (!Fe_Below(x, c.p)) return false;
+    Fe t;
+    Fe_ToMont(&t, x, c.p);
+    Fe_Mul(&t, t, zz, c.p);
+    return Fe_Equal(t, X);
+}
+
+// r = a + b; false when the sum does not fit 256 bits.
+bool AddPlain(Fe* r, const Fe& a, const Fe& b) {
+    Limb carry = 0;
+    for (size_t i = 0; i < kLimbs; ++i) {
+        const mont::Wide sum = mont::Wide(a.v[i]) + b.v[i] + carry;
+        r->v[i] = Limb(sum);
+        carry = Limb(sum >> mont::kLimbBits);
+    }
+    return carry == 0;
+}
+
 // A scalar in [1, n - 1]; only the verdict is made public.
 bool InRange(const Fe& d, const Curve& c) { return CT_Public(!Fe_IsZero(d) & Fe_Below(d, c.n)); }
 
@@ -133,12 +153,16 @@ uint32_t Scheme_Verify(const Curve& c, const uint8_t x[32], const uint8_t y[32],
     if (Fe_IsZero(t)) return SM2_ERR_VERIFY;
     JacobianPoint sG, tP, sum;
     Point_MulBase(&sG, s, c);
-    Point_Mul(&tP, t, publicPoint, c);
+    Point_MulPublic(&tP, t, publicPoint, c);
     Point_Add(&sum, sG, tP, c);
-    Fe x1, y1;
-    if (!Point_ToAffine(&x1, &y1, sum, c)) return SM2_ERR_VERIFY;
-    const Fe expected = AddModN(ReduceN(FromBytes(eBytes), c), ReduceN(x1, c), c);
-    return Fe_Equal(expected, r) ? SM2_OK : SM2_ERR_VERIFY;
+    if (Fe_IsZero(sum.z)) return SM2_ERR_VERIFY;
+    // (e + x1) mod n = r holds when x1 is r - e mod n, or that plus n while
+    // below p; each is compared as X = x1 Z^2 without leaving Jacobian form.
+    Fe x1, zz;
+    Fe_Sub(&x1, r, ReduceN(FromBytes(eBytes), c), c.n);
+    Fe_Mul(&zz, sum.z, sum.z, c.p);
+    return MatchesX(x1, zz, sum.x, c) || (AddPlain(&x1, x1, c.n.m) && MatchesX(x1, zz, sum.x, c)) ? SM2_OK
+                                                                                                : SM2_ERR_VERIFY;
 }
 
 uint32_t Scheme_Encrypt(const Curve& c, const uint8_t x[32], const uint8_t y[32], const uint8_t* message,
