@@ -81,11 +81,11 @@ TEST(RsaKeyDer, MalformedEncodingsAreRefused) {
 TEST(RsaKeyDer, ContentLongerThanItsFieldIsRefused) {
     const auto integer = [](std::vector<uint8_t> content) {
         std::vector<uint8_t> element = {0x02};
-        if (content.size() < 0x80) {
-            element.push_back(uint8_t(content.size()));
-        } else {
-            element.insert(element.end(), {0x82, uint8_t(content.size() >> 8), uint8_t(content.size())});
+        if (content.size() >= 0x80) {
+            element.push_back(0x82);
+            element.push_back(uint8_t(content.size() >> 8));
         }
+        element.push_back(uint8_t(content.size()));
         element.insert(element.end(), content.begin(), content.end());
         return element;
     };
