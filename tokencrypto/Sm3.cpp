@@ -68,8 +68,10 @@ inline void Round(uint32_t* v, uint32_t* w) {
     f = Rotl(f, 19);
 }
 
+// Inlined into the caller, whose two local arrays the compiler can then
+// keep in registers; a call would pass them through memory.
 template <size_t... J>
-inline void Rounds(uint32_t* v, uint32_t* w, std::index_sequence<J...>) {
+__attribute__((always_inline)) inline void Rounds(uint32_t* v, uint32_t* w, std::index_sequence<J...>) {
     (Round<J>(v, w), ...);
 }
 
