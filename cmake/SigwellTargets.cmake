@@ -34,6 +34,13 @@ function(sigwell_add_test)
 endfunction()
 
 option(SIGWELL_SANITIZE "Native build with AddressSanitizer and UBSan" OFF)
+# A native tree without sanitizers for what they would distort: the
+# constant-time check under valgrind and the benchmarks. It builds no unit
+# tests; the sanitized tree runs those.
+option(SIGWELL_MEASURE "Native build of the constant-time check and the benchmarks" OFF)
+if(SIGWELL_MEASURE AND SIGWELL_SANITIZE)
+    message(FATAL_ERROR "SIGWELL_MEASURE needs a tree without sanitizers")
+endif()
 if(NOT WIN32 AND SIGWELL_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)

@@ -164,7 +164,9 @@ ECDSA_SIG *sm2_do_sign(const BIGNUM *e, const BIGNUM *d, int curveNid)
         }
         if (BN_is_zero(r.get()) || BN_cmp(t.get(), n) == 0)
             continue;
-        // s = (1 + d)^-1 * (k - r*d) mod n
+        // s = (1 + d)^-1 * (k - r*d) mod n, the inverse of the secret
+        // 1 + d by the library's branch-free inversion.
+        BN_set_flags(t.get(), BN_FLG_CONSTTIME);
         if (!BN_add(t.get(), d, BN_value_one()) || !BN_mod_inverse(t.get(), t.get(), n, ctx.get()) ||
             !BN_mod_mul(s.get(), r.get(), d, n, ctx.get()) ||
             !BN_mod_sub(s.get(), k.get(), s.get(), n, ctx.get()) ||

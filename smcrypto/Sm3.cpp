@@ -1,20 +1,10 @@
 #include "Sm3.h"
 
 #include <cstring>
-#include <utility>
+
+#include "tokencrypto/Sm3.h"
 
 namespace {
-
-inline uint32_t Rotl(uint32_t x, unsigned n)
-{
-    n &= 31;
-    return n == 0 ? x : (x << n) | (x >> (32 - n));
-}
-
-inline uint32_t LoadBe32(const uint8_t *p)
-{
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
 
 inline void StoreBe32(uint8_t *p, uint32_t v)
 {
@@ -24,59 +14,11 @@ inline void StoreBe32(uint8_t *p, uint32_t v)
     p[3] = uint8_t(v);
 }
 
-inline uint32_t P0(uint32_t x) { return x ^ Rotl(x, 9) ^ Rotl(x, 17); }
-inline uint32_t P1(uint32_t x) { return x ^ Rotl(x, 15) ^ Rotl(x, 23); }
-
-// Tj <<< j, folded into each round at compile time.
-constexpr uint32_t RoundConstant(unsigned j)
+void AddBlockCount(SM3_CTX *ctx, size_t blocks)
 {
-    uint32_t base = j < 16 ? 0x79CC4519u : 0x7A879D8Au;
-    unsigned n = j % 32;
-    return n == 0 ? base : (base << n) | (base >> (32 - n));
-}
-
-// Round J on the registers A..H in v and the last sixteen message words in
-// w. With J a constant every index is one, so the compiler keeps the arrays
-// in registers. W[J + 4] is expanded into the slot of W[J - 12], which no
-// later round reads; the registers are renamed instead of shifted and come
-// back to their places every four rounds.
-template <unsigned J>
-inline void Round(uint32_t *v, uint32_t *w)
-{
-    if (J >= 12) {
-        constexpr unsigned k = J + 4;
-        w[k % 16] = P1(w[k % 16] ^ w[(k - 9) % 16] ^ Rotl(w[(k - 3) % 16], 15)) ^ Rotl(w[(k - 13) % 16], 7) ^
-                    w[(k - 6) % 16];
-    }
-    uint32_t a = v[(4 - J % 4) % 4], c = v[(6 - J % 4) % 4];
-    uint32_t &b = v[(5 - J % 4) % 4];
-    uint32_t &d = v[(7 - J % 4) % 4];
-    uint32_t e = v[4 + (4 - J % 4) % 4], g = v[4 + (6 - J % 4) % 4];
-    uint32_t &f = v[4 + (5 - J % 4) % 4];
-    uint32_t &h = v[4 + (7 - J % 4) % 4];
-
-    uint32_t a12 = Rotl(a, 12);
-    uint32_t ss1 = Rotl(a12 + e + RoundConstant(J), 7);
-    uint32_t ss2 = ss1 ^ a12;
-    // Majority and choice in their shorter equivalent forms.
-    uint32_t ff = J >= 16 ? ((a & b) | ((a | b) & c)) : (a ^ b ^ c);
-    uint32_t gg = J >= 16 ? (((f ^ g) & e) ^ g) : (e ^ f ^ g);
-    d = ff + d + ss2 + (w[J % 16] ^ w[(J + 4) % 16]);
-    h = P0(gg + h + ss1 + w[J % 16]);
-    b = Rotl(b, 9);
-    f = Rotl(f, 19);
-}
-
-template <size_t... J>
-inline void Rounds(uint32_t *v, uint32_t *w, std::index_sequence<J...>)
-{
-    (Round<J>(v, w), ...);
-}
-
-void AddBlockCount(SM3_CTX *ctx)
-{
-    if (++ctx->blocksLow == 0)
-        ++ctx->blocksHigh;
+    const uint64_t count = ((uint64_t(ctx->blocksHigh) << 32) | ctx->blocksLow) + blocks;
+    ctx->blocksLow = uint32_t(count);
+    ctx->blocksHigh = uint32_t(count >> 32);
 }
 
 } // namespace
@@ -97,14 +39,7 @@ int sm3_init(SM3_CTX *ctx)
 
 void sm3_block(SM3_CTX *ctx, const uint8_t block[SM3_BLOCK_SIZE])
 {
-    uint32_t w[16];
-    for (int j = 0; j < 16; ++j)
-        w[j] = LoadBe32(block + 4 * j);
-    uint32_t v[8];
-    std::memcpy(v, ctx->state, sizeof v);
-    Rounds(v, w, std::make_index_sequence<64>());
-    for (int i = 0; i < 8; ++i)
-        ctx->state[i] ^= v[i];
+    tokencrypto::SM3_CompressBlocks(ctx->state, block, 1);
 }
 
 int sm3_update(SM3_CTX *ctx, const void *data, size_t len)
@@ -123,15 +58,16 @@ int sm3_update(SM3_CTX *ctx, const void *data, size_t len)
         }
         std::memcpy(ctx->buffer + ctx->buffered, p, room);
         sm3_block(ctx, ctx->buffer);
-        AddBlockCount(ctx);
+        AddBlockCount(ctx, 1);
         p += room;
         len -= room;
         ctx->buffered = 0;
     }
-    for (; len >= SM3_BLOCK_SIZE; p += SM3_BLOCK_SIZE, len -= SM3_BLOCK_SIZE) {
-        sm3_block(ctx, p);
-        AddBlockCount(ctx);
-    }
+    const size_t whole = len / SM3_BLOCK_SIZE;
+    tokencrypto::SM3_CompressBlocks(ctx->state, p, whole);
+    AddBlockCount(ctx, whole);
+    p += whole * SM3_BLOCK_SIZE;
+    len -= whole * SM3_BLOCK_SIZE;
     if (len > 0)
         std::memcpy(ctx->buffer, p, len);
     ctx->buffered = uint32_t(len);

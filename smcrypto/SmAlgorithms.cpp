@@ -44,7 +44,7 @@ int RegisterOnce()
     // overwrite names registered before it, so it is made to run first.
     if (!OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS, nullptr))
         return 0;
-    return AddDigest() && AddCiphers();
+    return SmAddObjectAliases() && AddDigest() && AddCiphers();
 }
 
 } // namespace

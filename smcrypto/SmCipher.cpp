@@ -36,6 +36,10 @@ int zuc_init_key(EVP_CIPHER_CTX *ctx, const unsigned char *key, const unsigned c
     // the caller left, so no IV is refused.
     if (st == nullptr || key == nullptr || iv == nullptr)
         return 0;
+    // The length is variable by the method's flags, but the key set-up
+    // reads 16 bytes: any other length would be read past.
+    if (EVP_CIPHER_CTX_get_key_length(ctx) != int(ZUC_KEY_LENGTH))
+        return 0;
     zuc_initialize(key, iv, st);
     return 1;
 }

@@ -52,7 +52,45 @@ int NidOf(ObjectIndex i)
     return nids.nid[i];
 }
 
+// The names this system gives objects that the library numbers itself.
+struct AliasRow {
+    int nid;
+    const char *name;
+};
+
+constexpr AliasRow kAliases[] = {
+    {NID_sm2, "ChinaSM2256"},          {NID_sm2, "prime256v1SM2"},
+    {NID_sm3, "sm3"},                  {NID_sm3, "ChinaSM3"},
+    {NID_sm4_cbc, "sm4-cbc"},          {NID_sm4_cbc, "ChinaSM4-CBC"},
+    {NID_SM2_with_SM3, "sm2-sm3"},     {NID_SM2_with_SM3, "ChinaSM2withSM3"},
+};
+
+// An object without an OID carries the alias: name lookups find the
+// library's number, and lookups by OID stay unique. Names that already
+// resolve are left alone.
+int AddAliases()
+{
+    for (const AliasRow &alias : kAliases) {
+        if (OBJ_sn2nid(alias.name) != NID_undef || OBJ_ln2nid(alias.name) != NID_undef)
+            continue;
+        ASN1_OBJECT *obj = ASN1_OBJECT_create(alias.nid, nullptr, 0, alias.name, alias.name);
+        const int added = obj != nullptr ? OBJ_add_object(obj) : NID_undef;
+        ASN1_OBJECT_free(obj);
+        if (added == NID_undef)
+            return 0;
+    }
+    return 1;
+}
+
 } // namespace
+
+int SmAddObjectAliases()
+{
+    // The row objects first: one of them may own an alias's name.
+    SmNidSm2TestCurve();
+    static const int result = AddAliases();
+    return result;
+}
 
 int SmNidSm2TestCurve() { return NidOf(TestCurve); }
 int SmNidSm4CbcObject() { return NidOf(Sm4CbcObject); }

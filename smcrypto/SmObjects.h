@@ -19,3 +19,7 @@ int SmNidZuc();                // 1.2.156.10197.1.105
 int SmNidSm2Sm3Pkcs7();        // 1.2.156.10197.1.301.1
 int SmNidPkcs7Data();          // 1.2.156.10197.6.1.4.2.1
 int SmNidPkcs7SignedData();    // 1.2.156.10197.6.1.4.2.2
+
+// Names of the objects above that the library does not know under this
+// system's names, such as "ChinaSM3", made to resolve by name; 0 on failure.
+int SmAddObjectAliases();

@@ -1,7 +1,10 @@
 #include "tokencrypto/Rsa.h"
 
 #include "tokencrypto/BigNumber.h"
+#include "tokencrypto/ConstantTime.h"
+#include "tokencrypto/CtModulus.h"
 #include "tokencrypto/SecureZero.h"
+#include "tokencrypto/SystemRandom.h"
 
 namespace tokencrypto {
 namespace {
@@ -31,6 +34,105 @@ void WriteOutput(uint8_t* output, uint32_t* outputLength, uint32_t bits, const u
     BigNum_Encode(output, *outputLength, m, BIGNUM_MAX_DIGITS);
 }
 
+
+struct PrivateKeyDigits {
+    uint32_t p[kPrimeDigits], q[kPrimeDigits], dP[kPrimeDigits], dQ[kPrimeDigits], qInv[kPrimeDigits];
+    uint32_t k;  // the public digit count of both primes
+};
+
+// The primes' sizes are public; their values, the exponents and qInv are not.
+uint32_t DecodePrivate(PrivateKeyDigits* key, const RsaPrivateKey* record, uint32_t nDigits) {
+    BigNum_Decode(key->p, kPrimeDigits, record->prime[0], RSA_MAX_PRIME_LEN);
+    BigNum_Decode(key->q, kPrimeDigits, record->prime[1], RSA_MAX_PRIME_LEN);
+    BigNum_Decode(key->dP, kPrimeDigits, record->primeExponent[0], RSA_MAX_PRIME_LEN);
+    BigNum_Decode(key->dQ, kPrimeDigits, record->primeExponent[1], RSA_MAX_PRIME_LEN);
+    BigNum_Decode(key->qInv, kPrimeDigits, record->coefficient, RSA_MAX_PRIME_LEN);
+    // One digit count for both primes, taken from the longer one: the key
+    // record does not promise p > q.
+    const uint32_t pDigits = CT_Public(CtSignificantDigits(key->p, kPrimeDigits));
+    const uint32_t qDigits = CT_Public(CtSignificantDigits(key->q, kPrimeDigits));
+    key->k = pDigits > qDigits ? pDigits : qDigits;
+    const bool odd = CT_Public(((key->p[0] & key->q[0]) & 1) != 0);
+    if (pDigits == 0 || qDigits == 0 || !odd || 2 * key->k < nDigits) return RSA_ERR_DATA;
+    return RSA_OK;
+}
+
+// Two numbers below n from the system generator: one bit shorter than n,
+// never zero.
+bool DrawBelow(uint32_t* r, const uint32_t* n, uint32_t nDigits) {
+    const uint32_t bits = BigNum_Bits(n, nDigits);
+    uint8_t bytes[RSA_MAX_MODULUS_LEN];
+    do {
+        if (!SystemRandom_GetBytes(bytes, 4 * nDigits)) return false;
+        BigNum_Decode(r, nDigits, bytes, 4 * nDigits);
+        for (uint32_t bit = bits - 1; bit < 32 * nDigits; ++bit) r[bit / 32] &= ~(1u << (bit % 32));
+    } while (BigNum_IsZero(r, nDigits));
+    SecureZero(bytes, sizeof bytes);
+    return true;
+}
+
+// m = c^d mod n by the CRT in constant time, on c blinded by a fresh r^e,
+// and checked with e before it is handed out: a faulty result could give
+// away a prime factor.
+uint32_t BlindedPrivate(uint32_t* m, const uint32_t* c, const uint32_t* n, const uint32_t* e,
+                        const PrivateKeyDigits& key) {
+    const uint32_t nDigits = BigNum_Digits(n, BIGNUM_MAX_DIGITS);
+    const uint32_t eDigits = BigNum_Digits(e, BIGNUM_MAX_DIGITS);
+    CtModulus modN;
+    CtModulus_InitPublic(&modN, n, nDigits);
+
+    // r^-1 through (r s)^-1 s, so that the variable-time inverse sees only
+    // a product that tells nothing about r.
+    uint32_t r[BIGNUM_MAX_DIGITS] = {}, s[BIGNUM_MAX_DIGITS] = {}, t[BIGNUM_MAX_DIGITS] = {};
+    uint32_t rInv[BIGNUM_MAX_DIGITS] = {}, blinded[BIGNUM_MAX_DIGITS] = {};
+    if (!DrawBelow(r, n, nDigits) || !DrawBelow(s, n, nDigits)) return RSA_ERR_NEED_RANDOM;
+    CtModulus_Mul(modN, t, r, s);
+    CtModulus_InverseOfPublic(modN, rInv, t);
+    CtModulus_Mul(modN, rInv, rInv, s);
+    CtModulus_ExpPublic(modN, t, r, e, eDigits);
+    CtModulus_Mul(modN, blinded, c, t);
+
+    const uint32_t k = key.k;
+    CtModulus modP, modQ;
+    CtModulus_Init(&modP, key.p, k);
+    CtModulus_Init(&modQ, key.q, k);
+    uint32_t mP[kPrimeDigits], mQ[kPrimeDigits], h[kPrimeDigits], qInv[kPrimeDigits];
+    CtModulus_Reduce(modP, h, blinded, nDigits);
+    CtModulus_Exp(modP, mP, h, key.dP, k);
+    CtModulus_Reduce(modQ, h, blinded, nDigits);
+    CtModulus_Exp(modQ, mQ, h, key.dQ, k);
+
+    // h = qInv (mP - mQ) mod p holds for either order of the primes.
+    CtModulus_Reduce(modP, h, mQ, k);
+    CtModulus_Sub(modP, h, mP, h);
+    CtModulus_Reduce(modP, qInv, key.qInv, k);
+    CtModulus_Mul(modP, h, h, qInv);
+    // m = h q + mQ, every digit of h multiplied whether zero or not.
+    uint32_t wide[2 * kPrimeDigits] = {};
+    for (uint32_t i = 0; i < k; ++i) wide[i + k] = BigNum_AddDigitMul(&wide[i], &wide[i], h[i], key.q, k);
+    uint32_t mQWide[2 * kPrimeDigits] = {};
+    BigNum_Assign(mQWide, mQ, k);
+    BigNum_Add(wide, wide, mQWide, 2 * k);
+
+    CtModulus_Mul(modN, m, wide, rInv);
+    CtModulus_ExpPublic(modN, t, m, e, eDigits);
+    const bool intact = CT_Public(CtDigitsEqual(t, c, nDigits));
+    SecureZero(mP, sizeof mP);
+    SecureZero(mQ, sizeof mQ);
+    SecureZero(h, sizeof h);
+    SecureZero(qInv, sizeof qInv);
+    SecureZero(wide, sizeof wide);
+    SecureZero(mQWide, sizeof mQWide);
+    SecureZero(r, sizeof r);
+    SecureZero(s, sizeof s);
+    SecureZero(rInv, sizeof rInv);
+    SecureZero(&modP, sizeof modP);
+    SecureZero(&modQ, sizeof modQ);
+    if (!intact) return RSA_ERR_DATA;
+    CT_Declassify(m, nDigits * sizeof *m);
+    return RSA_OK;
+}
+
 }  // namespace
 
 uint32_t soft_RSA_PublicEncrypt(uint8_t* output, uint32_t* outputLength, const uint8_t* input, uint32_t inputLength,
@@ -51,55 +153,26 @@ uint32_t soft_RSA_PublicEncrypt(uint8_t* output, uint32_t* outputLength, const u
 
 uint32_t soft_RSA_PrivateDecrypt(uint8_t* output, uint32_t* outputLength, const uint8_t* input, uint32_t inputLength,
                                  const RsaPrivateKey* key) {
-    uint32_t c[BIGNUM_MAX_DIGITS], n[BIGNUM_MAX_DIGITS];
+    uint32_t c[BIGNUM_MAX_DIGITS], n[BIGNUM_MAX_DIGITS], e[BIGNUM_MAX_DIGITS];
     BigNum_Decode(n, BIGNUM_MAX_DIGITS, key->modulus, RSA_MAX_MODULUS_LEN);
+    BigNum_Decode(e, BIGNUM_MAX_DIGITS, key->publicExponent, RSA_MAX_MODULUS_LEN);
     if (!ValidSize(key->bits, n)) return RSA_ERR_MODULUS_LEN;
     if (!DecodeInput(c, input, inputLength) || BigNum_Cmp(c, n, BIGNUM_MAX_DIGITS) >= 0) return RSA_ERR_DATA;
+    // The result is checked with the public exponent, and blinding needs it too.
+    if ((n[0] & 1) == 0 || BigNum_IsZero(e, BIGNUM_MAX_DIGITS)) return RSA_ERR_DATA;
 
-    uint32_t p[kPrimeDigits], q[kPrimeDigits], dP[kPrimeDigits], dQ[kPrimeDigits], qInv[kPrimeDigits];
-    BigNum_Decode(p, kPrimeDigits, key->prime[0], RSA_MAX_PRIME_LEN);
-    BigNum_Decode(q, kPrimeDigits, key->prime[1], RSA_MAX_PRIME_LEN);
-    BigNum_Decode(dP, kPrimeDigits, key->primeExponent[0], RSA_MAX_PRIME_LEN);
-    BigNum_Decode(dQ, kPrimeDigits, key->primeExponent[1], RSA_MAX_PRIME_LEN);
-    BigNum_Decode(qInv, kPrimeDigits, key->coefficient, RSA_MAX_PRIME_LEN);
-    // One digit count for both primes, taken from the longer one: the key
-    // record does not promise p > q.
-    const uint32_t pDigits = BigNum_Digits(p, kPrimeDigits);
-    const uint32_t qDigits = BigNum_Digits(q, kPrimeDigits);
-    const uint32_t k = pDigits > qDigits ? pDigits : qDigits;
-    if (pDigits == 0 || qDigits == 0) return RSA_ERR_DATA;
-
-    uint32_t cP[kPrimeDigits], cQ[kPrimeDigits], mP[kPrimeDigits], mQ[kPrimeDigits], t[kPrimeDigits];
-    const uint32_t cDigits = BigNum_Digits(c, BIGNUM_MAX_DIGITS);
-    BigNum_Mod(cP, c, cDigits, p, k);
-    BigNum_Mod(cQ, c, cDigits, q, k);
-    BigNum_ModExp(mP, cP, dP, k, p, k);
-    BigNum_ModExp(mQ, cQ, dQ, k, q, k);
-
-    // h = qInv (mP - mQ mod p) mod p holds for either order of the primes.
-    BigNum_Mod(t, mQ, k, p, k);
-    if (BigNum_Sub(t, mP, t, k) != 0) BigNum_Add(t, t, p, k);
-    BigNum_ModMul(t, t, qInv, p, k);
-
-    uint32_t m[2 * kPrimeDigits];
-    BigNum_Mul(m, t, q, k);
-    uint32_t mQWide[2 * kPrimeDigits] = {};
-    BigNum_Assign(mQWide, mQ, k);
-    BigNum_Add(m, m, mQWide, 2 * k);
-    uint32_t result[BIGNUM_MAX_DIGITS] = {};
-    BigNum_Assign(result, m, 2 * k < BIGNUM_MAX_DIGITS ? 2 * k : BIGNUM_MAX_DIGITS);
-    WriteOutput(output, outputLength, key->bits, result);
-
-    SecureZero(cP, sizeof cP);
-    SecureZero(cQ, sizeof cQ);
-    SecureZero(mP, sizeof mP);
-    SecureZero(mQ, sizeof mQ);
-    SecureZero(dP, sizeof dP);
-    SecureZero(dQ, sizeof dQ);
-    SecureZero(p, sizeof p);
-    SecureZero(q, sizeof q);
+    PrivateKeyDigits digits = {};
+    const uint32_t result = DecodePrivate(&digits, key, BigNum_Digits(n, BIGNUM_MAX_DIGITS));
+    if (result != RSA_OK) return result;
+    uint32_t m[BIGNUM_MAX_DIGITS] = {};
+    const uint32_t status = BlindedPrivate(m, c, n, e, digits);
+    SecureZero(&digits, sizeof digits);
+    if (status != RSA_OK) {
+        SecureZero(m, sizeof m);
+        return status;
+    }
+    WriteOutput(output, outputLength, key->bits, m);
     SecureZero(m, sizeof m);
-    SecureZero(result, sizeof result);
     return RSA_OK;
 }
 

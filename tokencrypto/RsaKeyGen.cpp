@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "tokencrypto/BigNumber.h"
+#include "tokencrypto/ConstantTime.h"
+#include "tokencrypto/CtModulus.h"
 #include "tokencrypto/SecureZero.h"
 
 namespace tokencrypto {
@@ -43,11 +45,19 @@ bool HasSmallFactor(const uint32_t* a, uint32_t digits) {
     return false;
 }
 
+// The candidate may become a prime of the key: its tests run in constant
+// time and only their verdicts are made public.
 bool PassesFermat(const uint32_t* a, uint32_t digits) {
+    if ((a[0] & 1) == 0) return false;
+    CtModulus modA;
+    CtModulus_Init(&modA, a, digits);
     uint32_t two[kPrimeDigits], t[kPrimeDigits];
     BigNum_AssignDigit(two, 2, digits);
-    BigNum_ModExp(t, two, a, digits, a, digits);
-    return BigNum_Cmp(t, two, digits) == 0;
+    CtModulus_Exp(modA, t, two, a, digits);
+    const bool passes = CT_Public(CtDigitsEqual(t, two, digits));
+    SecureZero(&modA, sizeof modA);
+    SecureZero(t, sizeof t);
+    return passes;
 }
 
 // Rounds for an error below 2^-100 on random candidates, at least the
@@ -69,6 +79,8 @@ uint32_t PassesMillerRabin(bool* passes, const uint32_t* a, uint32_t digits, Ran
     BigNum_AssignDigit(three, 3, digits);
     BigNum_Sub(range, a, three, digits);  // bases 2 .. a - 2
 
+    CtModulus modA;
+    CtModulus_Init(&modA, a, digits);
     *passes = true;
     const unsigned rounds = MillerRabinRounds(BigNum_Bits(a, digits));
     for (unsigned round = 0; round < rounds && *passes; ++round) {
@@ -81,12 +93,12 @@ uint32_t PassesMillerRabin(bool* passes, const uint32_t* a, uint32_t digits, Ran
         uint32_t two[kPrimeDigits];
         BigNum_AssignDigit(two, 2, digits);
         BigNum_Add(base, base, two, digits);
-        BigNum_ModExp(y, base, r, digits, a, digits);
-        if (BigNum_Cmp(y, one, digits) == 0 || BigNum_Cmp(y, aMinus1, digits) == 0) continue;
+        CtModulus_Exp(modA, y, base, r, digits);
+        if (CT_Public(CtDigitsEqual(y, one, digits) | CtDigitsEqual(y, aMinus1, digits))) continue;
         bool witnessed = true;
         for (uint32_t j = 1; j < s && witnessed; ++j) {
-            BigNum_ModMul(y, y, y, a, digits);
-            if (BigNum_Cmp(y, aMinus1, digits) == 0) witnessed = false;
+            CtModulus_Mul(modA, y, y, y);
+            if (CT_Public(CtDigitsEqual(y, aMinus1, digits))) witnessed = false;
         }
         *passes = !witnessed;
     }

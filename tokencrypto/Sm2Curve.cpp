@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "tokencrypto/ConstantTime.h"
+#include "tokencrypto/SecureZero.h"
+
 namespace tokencrypto {
 namespace sm2 {
 namespace {
@@ -42,33 +45,34 @@ bool IsInfinity(const JacobianPoint& a) { return Fe_IsZero(a.z); }
 
 void SetInfinity(JacobianPoint* r) { std::memset(r, 0, sizeof *r); }
 
-// a + b with b affine (Montgomery form), the b = a case going to doubling.
-void Point_AddAffine(JacobianPoint* r, const JacobianPoint& a, const AffinePoint& b, const Curve& c) {
-    const Field& p = c.p;
-    if (IsInfinity(a)) {
-        r->x = b.x;
-        r->y = b.y;
-        r->z = p.one;
-        return;
-    }
-    Fe z1z1, u2, s2, h, rr, hh, hhh, v, t;
-    Fe_Square(&z1z1, a.z, p);
-    Fe_Mul(&u2, b.x, z1z1, p);
-    Fe_Mul(&s2, b.y, a.z, p);
-    Fe_Mul(&s2, s2, z1z1, p);
-    Fe_Sub(&h, u2, a.x, p);
-    Fe_Sub(&rr, s2, a.y, p);
-    if (Fe_IsZero(h)) {
-        if (Fe_IsZero(rr)) {
-            Point_Double(r, a, c);
-        } else {
-            SetInfinity(r);
-        }
-        return;
-    }
+Limb Fe_ZeroMask(const Fe& a) {
+    Limb any = 0;
+    for (size_t i = 0; i < kLimbs; ++i) any |= a.v[i];
+    return CT_ZeroMask(any);
+}
+
+// r = a where mask is all ones, b where it is zero.
+void Fe_Select(Fe* r, const Fe& a, const Fe& b, Limb mask) {
+    for (size_t i = 0; i < kLimbs; ++i) r->v[i] = (a.v[i] & mask) | (b.v[i] & ~mask);
+}
+
+void Point_Select(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b, Limb mask) {
+    Fe_Select(&r->x, a.x, b.x, mask);
+    Fe_Select(&r->y, a.y, b.y, mask);
+    Fe_Select(&r->z, a.z, b.z, mask);
+}
+
+// The general sum from u1 = x1 z2^2, s1 = y1 z2^3, u2, s2 likewise and z1 z2:
+// wrong when the points are equal, opposite or at infinity, which the
+// callers either rule out or select around.
+void AddFromProducts(JacobianPoint* r, const Fe& u1, const Fe& s1, const Fe& u2, const Fe& s2, const Fe& z1z2,
+                     const Field& p) {
+    Fe h, rr, hh, hhh, v, t;
+    Fe_Sub(&h, u2, u1, p);
+    Fe_Sub(&rr, s2, s1, p);
     Fe_Square(&hh, h, p);
     Fe_Mul(&hhh, h, hh, p);
-    Fe_Mul(&v, a.x, hh, p);
+    Fe_Mul(&v, u1, hh, p);
     JacobianPoint out;
     Fe_Square(&out.x, rr, p);
     Fe_Sub(&out.x, out.x, hhh, p);
@@ -76,10 +80,42 @@ void Point_AddAffine(JacobianPoint* r, const JacobianPoint& a, const AffinePoint
     Fe_Sub(&out.x, out.x, v, p);
     Fe_Sub(&t, v, out.x, p);
     Fe_Mul(&t, t, rr, p);
-    Fe_Mul(&out.y, a.y, hhh, p);
+    Fe_Mul(&out.y, s1, hhh, p);
     Fe_Sub(&out.y, t, out.y, p);
-    Fe_Mul(&out.z, a.z, h, p);
+    Fe_Mul(&out.z, z1z2, h, p);
     *r = out;
+}
+
+// a + b with b affine (Montgomery form).
+void AddAffineUnchecked(JacobianPoint* r, const JacobianPoint& a, const AffinePoint& b, const Field& p) {
+    Fe z1z1, u2, s2;
+    Fe_Square(&z1z1, a.z, p);
+    Fe_Mul(&u2, b.x, z1z1, p);
+    Fe_Mul(&s2, b.y, a.z, p);
+    Fe_Mul(&s2, s2, z1z1, p);
+    AddFromProducts(r, a.x, a.y, u2, s2, a.z, p);
+}
+
+void AddUnchecked(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b, const Field& p) {
+    Fe z1z1, z2z2, u1, u2, s1, s2, z1z2;
+    Fe_Square(&z1z1, a.z, p);
+    Fe_Square(&z2z2, b.z, p);
+    Fe_Mul(&u1, a.x, z2z2, p);
+    Fe_Mul(&u2, b.x, z1z1, p);
+    Fe_Mul(&s1, a.y, b.z, p);
+    Fe_Mul(&s1, s1, z2z2, p);
+    Fe_Mul(&s2, b.y, a.z, p);
+    Fe_Mul(&s2, s2, z1z1, p);
+    Fe_Mul(&z1z2, a.z, b.z, p);
+    AddFromProducts(r, u1, s1, u2, s2, z1z2, p);
+}
+
+// acc becomes acc + entry, entry when acc is at infinity, and stays when
+// the digit is zero; all three are computed and chosen by mask.
+void AccumulateDigit(JacobianPoint* acc, const JacobianPoint& sum, const JacobianPoint& entry, unsigned digit) {
+    JacobianPoint next;
+    Point_Select(&next, entry, sum, Fe_ZeroMask(acc->z));
+    Point_Select(acc, *acc, next, CT_ZeroMask(Limb(digit)));
 }
 
 unsigned Window(const Fe& k, unsigned index) {
@@ -95,6 +131,18 @@ void SelectBase(AffinePoint* r, const AffinePoint row[kWindowEntries], unsigned 
         for (size_t i = 0; i < kLimbs; ++i) {
             r->x.v[i] |= row[j].x.v[i] & mask;
             r->y.v[i] |= row[j].y.v[i] & mask;
+        }
+    }
+}
+
+void SelectMultiple(JacobianPoint* r, const JacobianPoint multiples[kWindowEntries + 1], unsigned digit) {
+    std::memset(r, 0, sizeof *r);
+    for (unsigned j = 0; j <= kWindowEntries; ++j) {
+        const Limb mask = Limb(0) - Limb(j == digit);
+        for (size_t i = 0; i < kLimbs; ++i) {
+            r->x.v[i] |= multiples[j].x.v[i] & mask;
+            r->y.v[i] |= multiples[j].y.v[i] & mask;
+            r->z.v[i] |= multiples[j].z.v[i] & mask;
         }
     }
 }
@@ -162,10 +210,12 @@ bool Fe_IsZero(const Fe& a) {
 bool Fe_Equal(const Fe& a, const Fe& b) { return std::memcmp(a.v, b.v, sizeof a.v) == 0; }
 
 bool Fe_Below(const Fe& a, const Field& f) {
-    for (size_t i = kLimbs; i-- > 0;) {
-        if (a.v[i] != f.m.v[i]) return a.v[i] < f.m.v[i];
+    Limb borrow = 0;
+    for (size_t i = 0; i < kLimbs; ++i) {
+        const mont::Wide diff = mont::Wide(a.v[i]) - f.m.v[i] - borrow;
+        borrow = Limb(diff >> mont::kLimbBits) & 1;
     }
-    return false;
+    return borrow != 0;
 }
 
 void Fe_Reduce(Fe* r, const Fe& a, const Field& f) {
@@ -250,11 +300,8 @@ void Point_FromAffine(JacobianPoint* r, const Fe& x, const Fe& y, const Curve& c
 }
 
 bool Point_ToAffine(Fe* x, Fe* y, const JacobianPoint& a, const Curve& c) {
-    if (IsInfinity(a)) {
-        std::memset(x, 0, sizeof *x);
-        std::memset(y, 0, sizeof *y);
-        return false;
-    }
+    // The inverse of z = 0 is 0, which gives infinity its zero coordinates
+    // without a branch on the point.
     Fe zInv, zInv2, t;
     Fe_Inv(&zInv, a.z, c.p);
     Fe_Square(&zInv2, zInv, c.p);
@@ -263,7 +310,7 @@ bool Point_ToAffine(Fe* x, Fe* y, const JacobianPoint& a, const Curve& c) {
     Fe_Mul(&zInv2, zInv2, zInv, c.p);
     Fe_Mul(&t, a.y, zInv2, c.p);
     Fe_FromMont(y, t, c.p);
-    return true;
+    return !IsInfinity(a);
 }
 
 bool Point_IsOnCurve(const Fe& x, const Fe& y, const Curve& c) {
@@ -334,7 +381,7 @@ void Point_Add(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b,
         return;
     }
     const Field& p = c.p;
-    Fe z1z1, z2z2, u1, u2, s1, s2, h, rr, hh, hhh, v, t;
+    Fe z1z1, z2z2, u1, u2, s1, s2, h, rr;
     Fe_Square(&z1z1, a.z, p);
     Fe_Square(&z2z2, b.z, p);
     Fe_Mul(&u1, a.x, z2z2, p);
@@ -353,37 +400,34 @@ void Point_Add(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b,
         }
         return;
     }
-    Fe_Square(&hh, h, p);
-    Fe_Mul(&hhh, h, hh, p);
-    Fe_Mul(&v, u1, hh, p);
-    JacobianPoint out;
-    Fe_Square(&out.x, rr, p);
-    Fe_Sub(&out.x, out.x, hhh, p);
-    Fe_Sub(&out.x, out.x, v, p);
-    Fe_Sub(&out.x, out.x, v, p);
-    Fe_Sub(&t, v, out.x, p);
-    Fe_Mul(&t, t, rr, p);
-    Fe_Mul(&out.y, s1, hhh, p);
-    Fe_Sub(&out.y, t, out.y, p);
-    Fe_Mul(&out.z, a.z, b.z, p);
-    Fe_Mul(&out.z, out.z, h, p);
-    *r = out;
+    AddUnchecked(r, a, b, p);
 }
 
-void Point_MulBase(JacobianPoint* r, const Fe& k, const Curve& c) {
+// Both multiplications below run the same operations for every scalar:
+// every window adds, the table is read in full, and infinity and zero
+// digits are chosen around by mask. With k below n and a point of order n
+// the sums never meet equal or opposite points: the accumulated multiple
+// and the table entry differ as numbers below n.
+void Point_MulBase(JacobianPoint* r, const Fe& scalar, const Curve& c) {
+    Fe k;
+    Fe_Reduce(&k, scalar, c.n);
     JacobianPoint acc;
     SetInfinity(&acc);
     for (unsigned i = 0; i < kWindows; ++i) {
         const unsigned digit = Window(k, i);
-        if (digit == 0) continue;
         AffinePoint entry;
         SelectBase(&entry, c.baseTable[i], digit);
-        Point_AddAffine(&acc, acc, entry, c);
+        JacobianPoint sum, lifted{entry.x, entry.y, c.p.one};
+        AddAffineUnchecked(&sum, acc, entry, c.p);
+        AccumulateDigit(&acc, sum, lifted, digit);
     }
     *r = acc;
+    SecureZero(&k, sizeof k);
 }
 
-void Point_Mul(JacobianPoint* r, const Fe& k, const JacobianPoint& a, const Curve& c) {
+void Point_Mul(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a, const Curve& c) {
+    Fe k;
+    Fe_Reduce(&k, scalar, c.n);
     JacobianPoint multiples[kWindowEntries + 1];
     SetInfinity(&multiples[0]);
     multiples[1] = a;
@@ -391,11 +435,81 @@ void Point_Mul(JacobianPoint* r, const Fe& k, const JacobianPoint& a, const Curv
     JacobianPoint acc;
     SetInfinity(&acc);
     for (unsigned w = kWindows; w-- > 0;) {
-        if (!IsInfinity(acc)) {
-            for (unsigned s = 0; s < kWindowBits; ++s) Point_Double(&acc, acc, c);
-        }
+        for (unsigned s = 0; s < kWindowBits; ++s) Point_Double(&acc, acc, c);
         const unsigned digit = Window(k, w);
-        if (digit != 0) Point_Add(&acc, acc, multiples[digit], c);
+        JacobianPoint entry, sum;
+        SelectMultiple(&entry, multiples, digit);
+        AddUnchecked(&sum, acc, entry, c.p);
+        AccumulateDigit(&acc, sum, entry, digit);
+    }
+    *r = acc;
+    SecureZero(&k, sizeof k);
+}
+
+namespace {
+
+constexpr unsigned kNafWidth = 5;
+constexpr int kNafOddMultiples = 1 << (kNafWidth - 2);  // P, 3P, ..., 15P
+
+// Width-5 signed digits of k, least significant first: every non-zero
+// digit is odd and below 16 in size, and is followed by at least four
+// zeros. Returns the digit count.
+unsigned SignedDigits(int8_t digits[257], const Fe& scalar) {
+    Limb k[kLimbs + 1];
+    std::memcpy(k, scalar.v, sizeof scalar.v);
+    k[kLimbs] = 0;
+    unsigned count = 0;
+    for (;;) {
+        Limb any = 0;
+        for (Limb limb : k) any |= limb;
+        if (any == 0) break;
+        int digit = 0;
+        if (k[0] & 1) {
+            digit = int(k[0] & ((1u << kNafWidth) - 1));
+            if (digit >= (1 << (kNafWidth - 1))) digit -= 1 << kNafWidth;
+            // k -= digit, which clears the low bits.
+            if (digit > 0) {
+                Limb borrow = Limb(digit);
+                for (Limb& limb : k) {
+                    const Limb before = limb;
+                    limb = before - borrow;
+                    borrow = Limb(before < borrow);
+                }
+            } else {
+                Limb carry = Limb(-digit);
+                for (Limb& limb : k) {
+                    limb += carry;
+                    carry = Limb(limb < carry);
+                }
+            }
+        }
+        digits[count++] = int8_t(digit);
+        for (size_t i = 0; i < kLimbs; ++i) k[i] = (k[i] >> 1) | (k[i + 1] << (mont::kLimbBits - 1));
+        k[kLimbs] >>= 1;
+    }
+    return count;
+}
+
+}  // namespace
+
+void Point_MulPublic(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a, const Curve& c) {
+    Fe k;
+    Fe_Reduce(&k, scalar, c.n);
+    int8_t digits[257];
+    const unsigned count = SignedDigits(digits, k);
+    JacobianPoint odd[kNafOddMultiples], twice;
+    odd[0] = a;
+    Point_Double(&twice, a, c);
+    for (int j = 1; j < kNafOddMultiples; ++j) Point_Add(&odd[j], odd[j - 1], twice, c);
+    JacobianPoint acc;
+    SetInfinity(&acc);
+    for (unsigned i = count; i-- > 0;) {
+        Point_Double(&acc, acc, c);
+        const int digit = digits[i];
+        if (digit == 0) continue;
+        JacobianPoint entry = odd[(digit < 0 ? -digit : digit) / 2];
+        if (digit < 0) Fe_Sub(&entry.y, Fe{}, entry.y, c.p);
+        Point_Add(&acc, acc, entry, c);
     }
     *r = acc;
 }

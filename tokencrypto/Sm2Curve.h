@@ -87,7 +87,10 @@ bool Point_IsOnCurve(const Fe& x, const Fe& y, const Curve& curve);
 void Point_Double(JacobianPoint* r, const JacobianPoint& a, const Curve& curve);
 void Point_Add(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b, const Curve& curve);
 void Point_MulBase(JacobianPoint* r, const Fe& k, const Curve& curve);
+// Constant time in the scalar, for secret scalars.
 void Point_Mul(JacobianPoint* r, const Fe& k, const JacobianPoint& a, const Curve& curve);
+// Variable time, for public scalars only (verification).
+void Point_MulPublic(JacobianPoint* r, const Fe& k, const JacobianPoint& a, const Curve& curve);
 
 }  // namespace sm2
 }  // namespace tokencrypto

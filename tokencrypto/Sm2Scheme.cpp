@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "tokencrypto/ConstantTime.h"
 #include "tokencrypto/SecureZero.h"
 #include "tokencrypto/Sm2.h"
 #include "tokencrypto/Sm3.h"
@@ -65,8 +66,28 @@ bool EqualConstantTime(const uint8_t* a, const uint8_t* b, uint32_t length) {
     return diff == 0;
 }
 
-// A private scalar usable for both operations lies in [1, n - 1].
-bool ValidPrivate(const Fe& d, const Curve& c) { return !Fe_IsZero(d) && Fe_Below(d, c.n); }
+// Whether the plain x, when below p, equals X / Z^2 (zz = Z^2, Montgomery form).
+bool MatchesX(const Fe& x, const Fe& zz, const Fe& X, const Curve& c) {
+    if (!Fe_Below(x, c.p)) return false;
+    Fe t;
+    Fe_ToMont(&t, x, c.p);
+    Fe_Mul(&t, t, zz, c.p);
+    return Fe_Equal(t, X);
+}
+
+// r = a + b; false when the sum does not fit 256 bits.
+bool AddPlain(Fe* r, const Fe& a, const Fe& b) {
+    Limb carry = 0;
+    for (size_t i = 0; i < kLimbs; ++i) {
+        const mont::Wide sum = mont::Wide(a.v[i]) + b.v[i] + carry;
+        r->v[i] = Limb(sum);
+        carry = Limb(sum >> mont::kLimbBits);
+    }
+    return carry == 0;
+}
+
+// A scalar in [1, n - 1]; only the verdict is made public.
+bool InRange(const Fe& d, const Curve& c) { return CT_Public(!Fe_IsZero(d) & Fe_Below(d, c.n)); }
 
 }  // namespace
 
@@ -75,7 +96,7 @@ bool Scheme_DrawScalar(const Curve& c, const ScalarSource& source, Fe* k) {
     for (;;) {
         if (!source(bytes)) return false;
         Fe_FromBytes(k, bytes);
-        if (!Fe_IsZero(*k) && Fe_Below(*k, c.n)) break;
+        if (InRange(*k, c)) break;
     }
     SecureZero(bytes, sizeof bytes);
     return true;
@@ -84,12 +105,12 @@ bool Scheme_DrawScalar(const Curve& c, const ScalarSource& source, Fe* k) {
 uint32_t Scheme_Sign(const Curve& c, const uint8_t dBytes[32], const uint8_t eBytes[32], const ScalarSource& source,
                      uint8_t signature[64]) {
     const Fe d = FromBytes(dBytes);
-    if (!ValidPrivate(d, c)) return SM2_ERR_INVALID;
+    if (!InRange(d, c)) return SM2_ERR_INVALID;
     const Fe dm = ToMontN(d, c);
     Fe onePlusD;
     Fe_Add(&onePlusD, dm, c.n.one, c.n);
     // d = n - 1 has no (1 + d)^-1: every s would be 0 and signing would never end.
-    if (Fe_IsZero(onePlusD)) return SM2_ERR_INVALID;
+    if (CT_Public(Fe_IsZero(onePlusD))) return SM2_ERR_INVALID;
     Fe inverse;
     Fe_Inv(&inverse, onePlusD, c.n);
     const Fe e = ReduceN(FromBytes(eBytes), c);
@@ -101,13 +122,16 @@ uint32_t Scheme_Sign(const Curve& c, const uint8_t dBytes[32], const uint8_t eBy
         Point_MulBase(&point, k, c);
         Fe x1, y1;
         Point_ToAffine(&x1, &y1, point, c);
+        // r is handed out; whether r + k = n only throws this k away.
         r = AddModN(e, ReduceN(x1, c), c);
-        if (Fe_IsZero(r) || Fe_IsZero(AddModN(r, k, c))) continue;
+        CT_Declassify(&r, sizeof r);
+        if (Fe_IsZero(r) || CT_Public(Fe_IsZero(AddModN(r, k, c)))) continue;
         Fe t;
         Fe_Mul(&t, ToMontN(r, c), dm, c.n);
         Fe_Sub(&t, ToMontN(k, c), t, c.n);
         Fe_Mul(&t, inverse, t, c.n);
         Fe_FromMont(&s, t, c.n);
+        CT_Declassify(&s, sizeof s);
         if (!Fe_IsZero(s)) break;
     }
     SecureZero(&k, sizeof k);
@@ -129,12 +153,16 @@ uint32_t Scheme_Verify(const Curve& c, const uint8_t x[32], const uint8_t y[32],
     if (Fe_IsZero(t)) return SM2_ERR_VERIFY;
     JacobianPoint sG, tP, sum;
     Point_MulBase(&sG, s, c);
-    Point_Mul(&tP, t, publicPoint, c);
+    Point_MulPublic(&tP, t, publicPoint, c);
     Point_Add(&sum, sG, tP, c);
-    Fe x1, y1;
-    if (!Point_ToAffine(&x1, &y1, sum, c)) return SM2_ERR_VERIFY;
-    const Fe expected = AddModN(ReduceN(FromBytes(eBytes), c), ReduceN(x1, c), c);
-    return Fe_Equal(expected, r) ? SM2_OK : SM2_ERR_VERIFY;
+    if (Fe_IsZero(sum.z)) return SM2_ERR_VERIFY;
+    // (e + x1) mod n = r holds when x1 is r - e mod n, or that plus n while
+    // below p; each is compared as X = x1 Z^2 without leaving Jacobian form.
+    Fe x1, zz;
+    Fe_Sub(&x1, r, ReduceN(FromBytes(eBytes), c), c.n);
+    Fe_Mul(&zz, sum.z, sum.z, c.p);
+    return MatchesX(x1, zz, sum.x, c) || (AddPlain(&x1, x1, c.n.m) && MatchesX(x1, zz, sum.x, c)) ? SM2_OK
+                                                                                                : SM2_ERR_VERIFY;
 }
 
 uint32_t Scheme_Encrypt(const Curve& c, const uint8_t x[32], const uint8_t y[32], const uint8_t* message,
@@ -153,7 +181,7 @@ uint32_t Scheme_Encrypt(const Curve& c, const uint8_t x[32], const uint8_t y[32]
         PointBytes(x2y2, shared, c);
         SM2_KDF(x2y2, output + 65, messageLength);
         // An empty key stream is all-zero only vacuously.
-        if (messageLength == 0 || !AllZero(output + 65, messageLength)) break;
+        if (messageLength == 0 || !CT_Public(AllZero(output + 65, messageLength))) break;
     }
     SecureZero(&k, sizeof k);
     output[0] = 0x04;
@@ -169,7 +197,7 @@ uint32_t Scheme_Decrypt(const Curve& c, const uint8_t dBytes[32], const uint8_t*
         return SM2_ERR_INVALID;
     }
     const Fe d = FromBytes(dBytes);
-    if (!ValidPrivate(d, c)) return SM2_ERR_INVALID;
+    if (!InRange(d, c)) return SM2_ERR_INVALID;
     // A C1 off the curve would let the error answers leak d piece by piece.
     const Fe x1 = FromBytes(cipher + 1);
     const Fe y1 = FromBytes(cipher + 33);
@@ -183,13 +211,13 @@ uint32_t Scheme_Decrypt(const Curve& c, const uint8_t dBytes[32], const uint8_t*
     PointBytes(x2y2, shared, c);
     SM2_KDF(x2y2, output, messageLength);
     uint32_t result = SM2_OK;
-    if (messageLength != 0 && AllZero(output, messageLength)) {
+    if (messageLength != 0 && CT_Public(AllZero(output, messageLength))) {
         result = SM2_ERR_INVALID;
     } else {
         for (uint32_t i = 0; i < messageLength; ++i) output[i] ^= cipher[65 + i];
         uint8_t u[32];
         CheckValue(u, x2y2, output, messageLength);
-        if (!EqualConstantTime(u, cipher + cipherLength - 32, 32)) result = SM2_ERR_DECRYPT;
+        if (!CT_Public(EqualConstantTime(u, cipher + cipherLength - 32, 32))) result = SM2_ERR_DECRYPT;
     }
     if (result != SM2_OK) SecureZero(output, messageLength);
     SecureZero(x2y2, sizeof x2y2);

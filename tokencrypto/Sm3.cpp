@@ -68,8 +68,10 @@ inline void Round(uint32_t* v, uint32_t* w) {
     f = Rotl(f, 19);
 }
 
+// Inlined into the caller, whose two local arrays the compiler can then
+// keep in registers; a call would pass them through memory.
 template <size_t... J>
-inline void Rounds(uint32_t* v, uint32_t* w, std::index_sequence<J...>) {
+__attribute__((always_inline)) inline void Rounds(uint32_t* v, uint32_t* w, std::index_sequence<J...>) {
     (Round<J>(v, w), ...);
 }
 
@@ -103,19 +105,24 @@ void SM3_Expand(const uint8_t block[64], uint32_t W[68], uint32_t W1[64]) {
     for (unsigned j = 0; j < 64; ++j) W1[j] = W[j] ^ W[j + 4];
 }
 
-void SM3_Compress(Sm3Context* context, const uint8_t block[64]) {
-    uint32_t w[16];
-    for (unsigned j = 0; j < 16; ++j) w[j] = LoadBigEndian(block + 4 * j);
-    uint32_t v[8];
-    std::memcpy(v, context->state, sizeof v);
-    Rounds(v, w, std::make_index_sequence<64>());
-    for (unsigned i = 0; i < 8; ++i) context->state[i] ^= v[i];
+void SM3_CompressBlocks(uint32_t state[8], const uint8_t* blocks, size_t count) {
+    for (; count > 0; --count, blocks += SM3_BLOCK_LENGTH) {
+        uint32_t w[16];
+        for (unsigned j = 0; j < 16; ++j) w[j] = LoadBigEndian(blocks + 4 * j);
+        uint32_t v[8];
+        std::memcpy(v, state, sizeof v);
+        Rounds(v, w, std::make_index_sequence<64>());
+        for (unsigned i = 0; i < 8; ++i) state[i] ^= v[i];
+    }
 }
+
+void SM3_Compress(Sm3Context* context, const uint8_t block[64]) { SM3_CompressBlocks(context->state, block, 1); }
 
 void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length) {
     if (length == 0) return;
     AddBits(context, length);
-    if (context->used + length < SM3_BLOCK_LENGTH) {
+    // Compared without the sum, which a length near 4 GiB would wrap.
+    if (length < SM3_BLOCK_LENGTH - context->used) {
         std::memcpy(context->block + context->used, data, length);
         context->used += length;
         return;
@@ -125,9 +132,10 @@ void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length) {
     SM3_Compress(context, context->block);
     data += fill;
     length -= fill;
-    for (; length >= SM3_BLOCK_LENGTH; data += SM3_BLOCK_LENGTH, length -= SM3_BLOCK_LENGTH) {
-        SM3_Compress(context, data);
-    }
+    const uint32_t whole = length / SM3_BLOCK_LENGTH;
+    SM3_CompressBlocks(context->state, data, whole);
+    data += size_t(whole) * SM3_BLOCK_LENGTH;
+    length -= whole * SM3_BLOCK_LENGTH;
     std::memcpy(context->block, data, length);
     context->used = length;
 }

@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace test_vectors;
+
 BnPtr Bn(const std::string &hex)
 {
     BIGNUM *b = nullptr;
@@ -54,17 +56,17 @@ TEST(Sm2Example, ZValueAndDigestArePublished)
 {
     Stanza s = VectorOfKind("sign");
     CurveParams c(SmNidSm2TestCurve());
-    std::vector<uint8_t> id = FromHex(s.at("ID")), msg = FromHex(s.at("Message"));
+    std::vector<uint8_t> id = Hex(s.at("ID")), msg = Hex(s.at("Message"));
     uint8_t z[32];
     ASSERT_EQ(sm2_compute_z(id.data(), id.size(), c.a.get(), c.b.get(), c.gx.get(), c.gy.get(),
                             Bn(s.at("Px")).get(), Bn(s.at("Py")).get(), z),
               1);
-    EXPECT_EQ(std::vector<uint8_t>(z, z + 32), FromHex(s.at("Z")));
+    EXPECT_EQ(std::vector<uint8_t>(z, z + 32), Hex(s.at("Z")));
     std::vector<uint8_t> zm(z, z + 32);
     zm.insert(zm.end(), msg.begin(), msg.end());
     uint8_t e[32];
     Sm3Digest(zm.data(), zm.size(), e);
-    EXPECT_EQ(std::vector<uint8_t>(e, e + 32), FromHex(s.at("E")));
+    EXPECT_EQ(std::vector<uint8_t>(e, e + 32), Hex(s.at("E")));
 }
 
 TEST(Sm2Example, PublishedSignatureVerifiesOnExampleCurve)
@@ -84,7 +86,7 @@ TEST(Sm2Example, PublishedSignatureVerifiesOnExampleCurve)
 TEST(Sm2Example, SigningWithPublishedKGivesPublishedSignature)
 {
     Stanza s = VectorOfKind("sign");
-    FixedRandom k(FromHex(s.at("K")));
+    FixedRandom k(Hex(s.at("K")));
     EcdsaSigPtr sig(sm2_do_sign(Bn(s.at("E")).get(), Bn(s.at("D")).get(), SmNidSm2TestCurve()));
     ASSERT_TRUE(sig);
     EXPECT_EQ(BN_cmp(ECDSA_SIG_get0_r(sig.get()), Bn(s.at("R")).get()), 0);
@@ -94,17 +96,17 @@ TEST(Sm2Example, SigningWithPublishedKGivesPublishedSignature)
 TEST(Sm2Example, EncryptionWithPublishedKGivesPublishedCiphertext)
 {
     Stanza s = VectorOfKind("encrypt");
-    std::vector<uint8_t> msg = FromHex(s.at("Message"));
+    std::vector<uint8_t> msg = Hex(s.at("Message"));
     std::vector<uint8_t> out(msg.size() + SM2_CIPHER_OVERHEAD);
     {
-        FixedRandom k(FromHex(s.at("K")));
+        FixedRandom k(Hex(s.at("K")));
         ASSERT_EQ(sm2_do_encrypt(SmNidSm2TestCurve(), msg.data(), msg.size(), Bn(s.at("Px")).get(),
                                  Bn(s.at("Py")).get(), out.data()),
                   1);
     }
     std::vector<uint8_t> expect{0x04};
     for (const char *part : {"C1x", "C1y", "C2", "C3"}) {
-        std::vector<uint8_t> p = FromHex(s.at(part));
+        std::vector<uint8_t> p = Hex(s.at(part));
         expect.insert(expect.end(), p.begin(), p.end());
     }
     EXPECT_EQ(ToHex(out), ToHex(expect));

@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace test_vectors;
+
 using DigestFn = std::function<std::vector<uint8_t>(const std::vector<uint8_t> &, size_t chunk)>;
 
 struct Sm3Impl {
@@ -40,7 +42,7 @@ class Sm3Contract : public ::testing::TestWithParam<Sm3Impl> {};
 TEST_P(Sm3Contract, PublishedVectors)
 {
     for (const Stanza &s : ReadVectorFile("sm3.txt")) {
-        std::vector<uint8_t> in = FromHex(s.at("Input"));
+        std::vector<uint8_t> in = Hex(s.at("Input"));
         EXPECT_EQ(ToHex(GetParam().digest(in, in.size() + 1)), s.at("Output")) << s.at("Input");
     }
 }

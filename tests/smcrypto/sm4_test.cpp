@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace test_vectors;
+
 std::vector<uint8_t> EvpCrypt(const EVP_CIPHER *c, const std::vector<uint8_t> &key, const std::vector<uint8_t> &iv,
                               const std::vector<uint8_t> &in, int enc, bool pad, size_t chunk)
 {
@@ -32,7 +34,7 @@ TEST(Sm4, PublishedVectors)
 {
     for (const Stanza &s : ReadVectorFile("sm4.txt")) {
         SM4_KEY key;
-        std::vector<uint8_t> k = FromHex(s.at("Key")), p = FromHex(s.at("Plaintext"));
+        std::vector<uint8_t> k = Hex(s.at("Key")), p = Hex(s.at("Plaintext"));
         Sm4KeyFromBytes(&key, k.data(), 1);
         uint32_t x[4];
         for (int i = 0; i < 4; ++i)
@@ -51,7 +53,7 @@ TEST(Sm4, SingleCbcBlockWithZeroIvIsPublishedCiphertext)
 {
     Stanza s = ReadVectorFile("sm4.txt").front();
     std::vector<uint8_t> iv(16, 0);
-    EXPECT_EQ(ToHex(EvpCrypt(EVP_smcrypto_sm4_cbc(), FromHex(s.at("Key")), iv, FromHex(s.at("Plaintext")), 1,
+    EXPECT_EQ(ToHex(EvpCrypt(EVP_smcrypto_sm4_cbc(), Hex(s.at("Key")), iv, Hex(s.at("Plaintext")), 1,
                              false, 16)),
               s.at("Ciphertext"));
 }

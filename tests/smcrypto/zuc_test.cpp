@@ -10,10 +10,12 @@
 
 namespace {
 
+using namespace test_vectors;
+
 TEST(Zuc, PublishedKeyStreams)
 {
     for (const Stanza &s : ReadVectorFile("zuc.txt")) {
-        std::vector<uint8_t> key = FromHex(s.at("Key")), iv = FromHex(s.at("IV"));
+        std::vector<uint8_t> key = Hex(s.at("Key")), iv = Hex(s.at("IV"));
         ZUC_STATE st;
         zuc_initialize(key.data(), iv.data(), &st);
         char hex[9];
@@ -82,11 +84,17 @@ TEST(Zuc, EvpOutputIsKeyStreamXorAndRoundTrips)
     EXPECT_EQ(ZucThroughEvp(cipher, {13, 27}), plain);
 }
 
-TEST(Zuc, MissingIvIsRefused)
+TEST(Zuc, MissingIvAndShortKeyAreRefused)
 {
-    std::vector<uint8_t> key = Pattern(16, 11);
+    std::vector<uint8_t> key = Pattern(16, 11), iv = Pattern(16, 3);
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     EXPECT_FALSE(EVP_EncryptInit_ex(ctx, EVP_zuc(), nullptr, key.data(), nullptr));
+    // The method allows another key length; a heap key of that length
+    // must not be read past.
+    std::vector<uint8_t> shortKey = Pattern(8, 11);
+    ASSERT_TRUE(EVP_EncryptInit_ex(ctx, EVP_zuc(), nullptr, nullptr, nullptr));
+    ASSERT_TRUE(EVP_CIPHER_CTX_set_key_length(ctx, 8));
+    EXPECT_FALSE(EVP_EncryptInit_ex(ctx, nullptr, nullptr, shortKey.data(), iv.data()));
     EVP_CIPHER_CTX_free(ctx);
 }
 

@@ -7,8 +7,8 @@
 namespace {
 
 using namespace tokencrypto;
-using tokencrypto_test::Bytes;
-using tokencrypto_test::Hex;
+using test_vectors::Bytes;
+using test_vectors::Hex;
 
 std::vector<uint8_t> Md5Pieces(const std::vector<uint8_t>& data, size_t piece) {
     Md5Context context;
@@ -21,7 +21,7 @@ std::vector<uint8_t> Md5Pieces(const std::vector<uint8_t>& data, size_t piece) {
     return digest;
 }
 
-class Md5Vectors : public ::testing::TestWithParam<tokencrypto_test::Stanza> {};
+class Md5Vectors : public ::testing::TestWithParam<test_vectors::Stanza> {};
 
 TEST_P(Md5Vectors, DigestMatchesRfc1321InAnyPieces) {
     const auto& stanza = GetParam();
@@ -31,6 +31,6 @@ TEST_P(Md5Vectors, DigestMatchesRfc1321InAnyPieces) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rfc1321, Md5Vectors, ::testing::ValuesIn(tokencrypto_test::ReadVectorFile("md5_rfc1321.txt")));
+INSTANTIATE_TEST_SUITE_P(Rfc1321, Md5Vectors, ::testing::ValuesIn(test_vectors::ReadVectorFile("md5_rfc1321.txt")));
 
 }  // namespace

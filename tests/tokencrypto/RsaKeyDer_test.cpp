@@ -66,7 +66,7 @@ TEST(RsaKeyDer, MalformedEncodingsAreRefused) {
         {"indefinite outer length", 1, 0x80},
         {"indefinite element length", 8, 0x80},
         {"outer length past the input", 2, 0x7F},
-        {"modulus longer than its field", 8, 0x83},
+        {"modulus length past the input", 8, 0x83},
     };
     for (const auto& c : cases) {
         auto der = good;
@@ -74,6 +74,34 @@ TEST(RsaKeyDer, MalformedEncodingsAreRefused) {
         RsaPrivateKey record;
         EXPECT_EQ(DER_ERR_BAD_DATA, DerDecodeRSAKey(der.data(), uint32_t(der.size()), &record)) << c.label;
     }
+}
+
+// A well-formed encoding whose modulus has 257 significant bytes, one more
+// than its field holds.
+TEST(RsaKeyDer, ContentLongerThanItsFieldIsRefused) {
+    const auto integer = [](std::vector<uint8_t> content) {
+        std::vector<uint8_t> element = {0x02};
+        if (content.size() >= 0x80) {
+            element.push_back(0x82);
+            element.push_back(uint8_t(content.size() >> 8));
+        }
+        element.push_back(uint8_t(content.size()));
+        element.insert(element.end(), content.begin(), content.end());
+        return element;
+    };
+    std::vector<uint8_t> body = integer({0});
+    std::vector<uint8_t> modulus(258, 0x01);
+    modulus[0] = 0x00;
+    const auto big = integer(modulus);
+    body.insert(body.end(), big.begin(), big.end());
+    for (int i = 0; i < 7; ++i) {
+        const auto small = integer({0x03});
+        body.insert(body.end(), small.begin(), small.end());
+    }
+    std::vector<uint8_t> der = {0x30, 0x82, uint8_t(body.size() >> 8), uint8_t(body.size())};
+    der.insert(der.end(), body.begin(), body.end());
+    RsaPrivateKey record;
+    EXPECT_EQ(DER_ERR_BAD_DATA, DerDecodeRSAKey(der.data(), uint32_t(der.size()), &record));
 }
 
 }  // namespace

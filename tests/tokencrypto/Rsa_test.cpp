@@ -179,4 +179,48 @@ TEST(RsaKeyGeneration, PrimeSearchFindsPrimesInARange) {
     }
 }
 
+// Composites that pass the base-2 Fermat test and have no factor below
+// 1000: the squares of the Wieferich primes and the Carmichael number
+// 1171 * 2341 * 3511. Each range holds the one candidate, which must be
+// refused.
+TEST(RsaKeyGeneration, PrimeSearchRefusesFermatPseudoprimes) {
+    RandomPool pool = {};
+    uint8_t seed[16] = {2};
+    RandomPool_Update(&pool, seed);
+    for (const uint64_t composite : {uint64_t(1093) * 1093, uint64_t(3511) * 3511, uint64_t(1171) * 2341 * 3511}) {
+        const uint32_t bound[2] = {uint32_t(composite), uint32_t(composite >> 32)}, step[2] = {2};
+        uint32_t a[2] = {};
+        EXPECT_EQ(RSA_ERR_DATA, RSA_GeneratePrime(a, bound, bound, step, 2, &pool)) << composite;
+    }
+}
+
+// The output length comes from bits, which must describe the modulus.
+TEST(Rsa, BitsThatDoNotFitTheModulusAreRefused) {
+    const OpenSslRsaKey key(1024);
+    std::vector<uint8_t> input(128, 0x11), output(256);
+    uint32_t length = 0;
+    for (const uint32_t bits : {0u, 1023u, 2049u}) {
+        RsaPublicKey publicRecord = key.PublicRecord();
+        RsaPrivateKey privateRecord = key.PrivateRecord();
+        publicRecord.bits = privateRecord.bits = bits;
+        EXPECT_EQ(RSA_ERR_MODULUS_LEN, soft_RSA_PublicEncrypt(output.data(), &length, input.data(), 128, &publicRecord))
+            << bits;
+        EXPECT_EQ(RSA_ERR_MODULUS_LEN,
+                  soft_RSA_PrivateDecrypt(output.data(), &length, input.data(), 128, &privateRecord))
+            << bits;
+    }
+}
+
+// A key whose CRT values do not belong together gives an error, never a
+// result that could give a prime away.
+TEST(Rsa, FaultyCrtResultIsWithheld) {
+    const OpenSslRsaKey key(1024);
+    RsaPrivateKey record = key.PrivateRecord();
+    record.coefficient[RSA_MAX_PRIME_LEN - 1] ^= 1;
+    std::vector<uint8_t> input(128, 0x11), output(128, 0xEE);
+    uint32_t length = 0;
+    EXPECT_EQ(RSA_ERR_DATA, soft_RSA_PrivateDecrypt(output.data(), &length, input.data(), 128, &record));
+    EXPECT_EQ(std::vector<uint8_t>(128, 0xEE), output);
+}
+
 }  // namespace

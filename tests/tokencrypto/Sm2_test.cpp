@@ -13,8 +13,8 @@
 namespace {
 
 using namespace tokencrypto;
-using tokencrypto_test::Bytes;
-using tokencrypto_test::Hex;
+using test_vectors::Bytes;
+using test_vectors::Hex;
 using tokencrypto_test::OpenSslKey;
 
 const std::string kDefaultId = "1234567812345678";
@@ -39,8 +39,8 @@ sm2::ScalarSource FixedScalar(const std::vector<uint8_t>& k) {
 class Sm2ExampleCurve : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        vectors_ = new std::vector<tokencrypto_test::Stanza>(tokencrypto_test::ReadVectorFile("sm2_gmt0003_example.txt"));
-        const auto stanza = tokencrypto_test::FindStanza(*vectors_, "curve");
+        vectors_ = new std::vector<test_vectors::Stanza>(test_vectors::ReadVectorFile("sm2_gmt0003_example.txt"));
+        const auto stanza = test_vectors::FindStanza(*vectors_, "curve");
         sm2::CurveParameters params;
         std::memcpy(params.p, Hex(stanza.at("P")).data(), 32);
         std::memcpy(params.a, Hex(stanza.at("A")).data(), 32);
@@ -55,14 +55,14 @@ protected:
         delete curve_;
         delete vectors_;
     }
-    static tokencrypto_test::Stanza Vector(const std::string& name) {
-        return tokencrypto_test::FindStanza(*vectors_, name);
+    static test_vectors::Stanza Vector(const std::string& name) {
+        return test_vectors::FindStanza(*vectors_, name);
     }
     static sm2::Curve* curve_;
-    static std::vector<tokencrypto_test::Stanza>* vectors_;
+    static std::vector<test_vectors::Stanza>* vectors_;
 };
 sm2::Curve* Sm2ExampleCurve::curve_ = nullptr;
-std::vector<tokencrypto_test::Stanza>* Sm2ExampleCurve::vectors_ = nullptr;
+std::vector<test_vectors::Stanza>* Sm2ExampleCurve::vectors_ = nullptr;
 
 TEST_F(Sm2ExampleCurve, SignatureMatchesPublishedExample) {
     const auto v = Vector("signature");
@@ -279,6 +279,9 @@ TEST_F(Sm2Key, InconsistentLengthsAreRefused) {
     std::vector<uint8_t> plain(8);
     EXPECT_EQ(SM2_ERR_INVALID, SM2_Dec(&privateKey_, good.data(), uint32_t(good.size()), plain.data(), &length, 4));
     EXPECT_EQ(SM2_ERR_INVALID, SM2_Dec(&privateKey_, good.data(), 96, plain.data(), &length, 0));
+    // An output shorter than C2 is refused, not written past.
+    EXPECT_EQ(SM2_ERR_INVALID, SM2_Dec(&privateKey_, good.data(), uint32_t(good.size()), plain.data(), &length, 2));
+    EXPECT_EQ(SM2_ERR_INVALID, SM2_Enc(&publicKey_, message.data(), 3, cipher.data(), &length, 3));
 }
 
 TEST(Sm2, AllZeroPublicKeyIsInvalid) {
@@ -355,13 +358,33 @@ TEST(Sm2, FieldRoutinesWrapAroundTheModulus) {
     EXPECT_EQ(0xFFFFFFFEu, r[7]);
 }
 
-TEST(Sm2, RandomScalarsLieInTheGroup) {
-    uint32_t k[8], previous[8] = {};
-    for (int i = 0; i < 4; ++i) {
-        ASSERT_EQ(SM2_OK, SM2_RandomK(k));
-        EXPECT_NE(0, std::memcmp(k, previous, sizeof k));
-        std::memcpy(previous, k, sizeof k);
-    }
+// Candidates 0, n and above n are drawn again; the first one in [1, n - 1]
+// is kept.
+TEST(Sm2, ScalarsOutsideTheGroupAreDrawnAgain) {
+    const auto n = Hex("FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123");
+    auto nPlus1 = n;
+    nPlus1[31] += 1;
+    std::vector<uint8_t> good(32, 0);
+    good[31] = 7;
+    const std::vector<std::vector<uint8_t>> candidates = {std::vector<uint8_t>(32, 0), n, nPlus1, good};
+    size_t drawn = 0;
+    const sm2::ScalarSource source = [&](uint8_t k[32]) {
+        std::memcpy(k, candidates.at(drawn++).data(), 32);
+        return true;
+    };
+    sm2::Fe k;
+    ASSERT_TRUE(sm2::Scheme_DrawScalar(sm2::RecommendedCurve(), source, &k));
+    EXPECT_EQ(4u, drawn);
+    uint8_t bytes[32];
+    sm2::Fe_ToBytes(bytes, k);
+    EXPECT_EQ(good, std::vector<uint8_t>(bytes, bytes + 32));
+
+    uint32_t words[8];
+    ASSERT_EQ(SM2_OK, SM2_RandomK(words));
+    sm2::Fe drawnK;
+    mont::FromDigits(drawnK.v, sm2::kLimbs, words, 8);
+    EXPECT_FALSE(sm2::Fe_IsZero(drawnK));
+    EXPECT_TRUE(sm2::Fe_Below(drawnK, sm2::RecommendedCurve().n));
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 namespace {
 
 using namespace tokencrypto;
-using tokencrypto_test::Bytes;
-using tokencrypto_test::Hex;
+using test_vectors::Bytes;
+using test_vectors::Hex;
 
 std::vector<uint8_t> Sm3Pieces(const std::vector<uint8_t>& data, size_t piece) {
     Sm3Context context;
@@ -33,14 +33,14 @@ std::vector<uint8_t> OpenSslSm3(const std::vector<uint8_t>& data) {
     return digest;
 }
 
-class Sm3Vectors : public ::testing::TestWithParam<tokencrypto_test::Stanza> {};
+class Sm3Vectors : public ::testing::TestWithParam<test_vectors::Stanza> {};
 
 TEST_P(Sm3Vectors, DigestMatchesPublishedExample) {
     const auto& stanza = GetParam();
     EXPECT_EQ(Hex(stanza.at("Digest")), Sm3Pieces(Bytes(stanza.at("Input")), 1 << 20)) << stanza.at("Name");
 }
 
-INSTANTIATE_TEST_SUITE_P(Published, Sm3Vectors, ::testing::ValuesIn(tokencrypto_test::ReadVectorFile("sm3_gmt0004.txt")));
+INSTANTIATE_TEST_SUITE_P(Published, Sm3Vectors, ::testing::ValuesIn(test_vectors::ReadVectorFile("sm3_gmt0004.txt")));
 
 // Lengths around the block and padding boundaries (55 fits one final
 // block, 56 needs two), each fed in pieces of every awkward size.

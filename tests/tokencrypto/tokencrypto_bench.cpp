@@ -1,14 +1,14 @@
 // Throughput of the software cryptography beside OpenSSL 3 in the same run.
-// Not a test: built natively when Google Benchmark is present, never run by CTest.
+// Every timed call is checked, so that a failing call cannot look fast.
+// Built and run by scripts/bench.sh, never by CTest.
 #include <cstring>
-#include <map>
-#include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
+#include "BenchmarkRatios.h"
 #include "OpenSslRsa.h"
 #include "OpenSslSm2.h"
 #include "tokencrypto/Rsa.h"
@@ -21,29 +21,38 @@ using namespace tokencrypto;
 
 constexpr size_t kSm3Chunk = 16384;
 
+// OpenSSL's digest of the benchmark's input, which both loops must give.
+std::vector<uint8_t> ReferenceDigest(const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> digest(32);
+    EVP_Digest(data.data(), data.size(), digest.data(), nullptr, EVP_sm3(), nullptr);
+    return digest;
+}
+
 void Sm3_Ours(benchmark::State& state) {
     std::vector<uint8_t> data(kSm3Chunk, 0x61);
+    const std::vector<uint8_t> expected = ReferenceDigest(data);
     uint8_t digest[32];
     for (auto _ : state) {
         Sm3Context context;
         SM3_Init(&context);
         SM3_Update(&context, data.data(), uint32_t(data.size()));
         SM3_Final(&context, digest);
-        benchmark::DoNotOptimize(digest);
+        if (std::memcmp(digest, expected.data(), 32) != 0) state.SkipWithError("wrong digest");
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kSm3Chunk));
 }
 
 void Sm3_OpenSsl(benchmark::State& state) {
     std::vector<uint8_t> data(kSm3Chunk, 0x61);
+    const std::vector<uint8_t> expected = ReferenceDigest(data);
     uint8_t digest[32];
     EVP_MD_CTX* md = EVP_MD_CTX_new();
     const EVP_MD* sm3 = EVP_sm3();
     for (auto _ : state) {
-        EVP_DigestInit_ex(md, sm3, nullptr);
-        EVP_DigestUpdate(md, data.data(), data.size());
-        EVP_DigestFinal_ex(md, digest, nullptr);
-        benchmark::DoNotOptimize(digest);
+        if (!EVP_DigestInit_ex(md, sm3, nullptr) || !EVP_DigestUpdate(md, data.data(), data.size()) ||
+            !EVP_DigestFinal_ex(md, digest, nullptr) || std::memcmp(digest, expected.data(), 32) != 0) {
+            state.SkipWithError("wrong digest");
+        }
     }
     EVP_MD_CTX_free(md);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kSm3Chunk));
@@ -82,7 +91,9 @@ void Sm2Sign_Ours(benchmark::State& state) {
     auto& f = Sm2Data();
     uint8_t signature[64];
     uint32_t length = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(SM2_Sign(&f.privateKey, f.e, signature, &length));
+    for (auto _ : state) {
+        if (SM2_Sign(&f.privateKey, f.e, signature, &length) != SM2_OK) state.SkipWithError("sign failed");
+    }
 }
 
 void Sm2Sign_OpenSsl(benchmark::State& state) {
@@ -92,7 +103,7 @@ void Sm2Sign_OpenSsl(benchmark::State& state) {
     uint8_t der[80];
     for (auto _ : state) {
         size_t length = sizeof der;
-        benchmark::DoNotOptimize(EVP_PKEY_sign(ctx, der, &length, f.e, 32));
+        if (EVP_PKEY_sign(ctx, der, &length, f.e, 32) != 1) state.SkipWithError("sign failed");
     }
     EVP_PKEY_CTX_free(ctx);
 }
@@ -134,8 +145,9 @@ void RsaRaw_OpenSsl(benchmark::State& state, bool privateOperation) {
     uint8_t out[256];
     for (auto _ : state) {
         size_t length = sizeof out;
-        benchmark::DoNotOptimize(privateOperation ? EVP_PKEY_decrypt(ctx, out, &length, f.input.data(), 256)
-                                                  : EVP_PKEY_encrypt(ctx, out, &length, f.input.data(), 256));
+        const int ok = privateOperation ? EVP_PKEY_decrypt(ctx, out, &length, f.input.data(), 256)
+                                        : EVP_PKEY_encrypt(ctx, out, &length, f.input.data(), 256);
+        if (ok != 1) state.SkipWithError("RSA failed");
     }
     EVP_PKEY_CTX_free(ctx);
 }
@@ -144,7 +156,11 @@ void RsaPrivate_Ours(benchmark::State& state) {
     auto& f = RsaData();
     uint8_t out[256];
     uint32_t length = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(soft_RSA_PrivateDecrypt(out, &length, f.input.data(), 256, &f.privateKey));
+    for (auto _ : state) {
+        if (soft_RSA_PrivateDecrypt(out, &length, f.input.data(), 256, &f.privateKey) != RSA_OK) {
+            state.SkipWithError("RSA failed");
+        }
+    }
 }
 
 void RsaPrivate_OpenSsl(benchmark::State& state) { RsaRaw_OpenSsl(state, true); }
@@ -153,7 +169,11 @@ void RsaPublic_Ours(benchmark::State& state) {
     auto& f = RsaData();
     uint8_t out[256];
     uint32_t length = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(soft_RSA_PublicEncrypt(out, &length, f.input.data(), 256, &f.publicKey));
+    for (auto _ : state) {
+        if (soft_RSA_PublicEncrypt(out, &length, f.input.data(), 256, &f.publicKey) != RSA_OK) {
+            state.SkipWithError("RSA failed");
+        }
+    }
 }
 
 void RsaPublic_OpenSsl(benchmark::State& state) { RsaRaw_OpenSsl(state, false); }
@@ -161,11 +181,17 @@ void RsaPublic_OpenSsl(benchmark::State& state) { RsaRaw_OpenSsl(state, false); 
 void RsaKeyGen_Ours(benchmark::State& state) {
     RsaPublicKey publicKey;
     RsaPrivateKey privateKey;
-    for (auto _ : state) benchmark::DoNotOptimize(RSA_GenerateKey(2048, &publicKey, &privateKey));
+    for (auto _ : state) {
+        if (RSA_GenerateKey(2048, &publicKey, &privateKey) != RSA_OK) state.SkipWithError("key generation failed");
+    }
 }
 
 void RsaKeyGen_OpenSsl(benchmark::State& state) {
-    for (auto _ : state) EVP_PKEY_free(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t(2048)));
+    for (auto _ : state) {
+        EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t(2048));
+        if (key == nullptr) state.SkipWithError("key generation failed");
+        EVP_PKEY_free(key);
+    }
 }
 
 BENCHMARK(Sm3_Ours);
@@ -182,38 +208,6 @@ BENCHMARK(RsaPublic_OpenSsl);
 BENCHMARK(RsaKeyGen_Ours)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(RsaKeyGen_OpenSsl)->Unit(benchmark::kMillisecond)->Iterations(20);
 
-// Keeps each run's time per iteration so that the pairs can be set side by side.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            timePerIteration_[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void PrintRatios() const {
-        std::printf("\nOpenSSL's time / ours (above 1: ours faster)\n");
-        for (const auto& [name, ours] : timePerIteration_) {
-            const size_t cut = name.find("_Ours");
-            if (cut == std::string::npos) continue;
-            auto theirs = timePerIteration_.find(name.substr(0, cut) + "_OpenSsl" + name.substr(cut + 5));
-            if (theirs == timePerIteration_.end() || ours <= 0) continue;
-            std::printf("  %-14s %.2f\n", name.substr(0, cut).c_str(), theirs->second / ours);
-        }
-    }
-
-private:
-    std::map<std::string, double> timePerIteration_;
-};
-
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return sigwell_bench::RunWithRatios(argc, argv); }

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace tokencrypto_test {
+namespace test_vectors {
 namespace {
 
 std::string Trim(const std::string& text) {
@@ -15,7 +15,7 @@ std::string Trim(const std::string& text) {
 }  // namespace
 
 std::vector<Stanza> ReadVectorFile(const std::string& name) {
-    std::ifstream in(std::string(TOKENCRYPTO_VECTOR_DIR) + "/" + name);
+    std::ifstream in(std::string(TEST_VECTOR_DIR) + "/" + name);
     if (!in) throw std::runtime_error("cannot open vector file " + name);
     std::vector<Stanza> stanzas(1);
     std::string line;
@@ -42,8 +42,14 @@ Stanza FindStanza(const std::vector<Stanza>& stanzas, const std::string& name) {
 }
 
 std::vector<uint8_t> Hex(const std::string& text) {
+    std::string digits;
+    for (char c : text) {
+        if (c != ' ') digits += c;
+    }
     std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) out.push_back(uint8_t(std::stoul(text.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+        out.push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    }
     return out;
 }
 
@@ -57,4 +63,4 @@ std::string ToHex(const uint8_t* data, size_t length) {
     return out;
 }
 
-}  // namespace tokencrypto_test
+}  // namespace test_vectors
