@@ -2,6 +2,7 @@
 
 #include "DebugLog.h"
 #include "PinCache.h"
+#include "VendorBinding.h"
 
 #include <array>
 #include <cstring>
@@ -101,23 +102,10 @@ bool Token_EnumTokens(std::uint32_t room, std::vector<std::array<char, UK_NAME_L
 
 void LoadDeviceLibrary()
 {
-    if (g_FuncList) return;
-    g_hVendorLibrary = LoadLibraryW(vendor::kLibraryNameW);
-    if (!g_hVendorLibrary) return;
-    g_FuncList = vendor::BindFunctionList(g_hVendorLibrary);
-    if (!g_FuncList) {
-        FreeLibrary(g_hVendorLibrary);
-        g_hVendorLibrary = nullptr;
-    }
+    if (!g_FuncList) vendor::BindLibrary(&g_hVendorLibrary, &g_FuncList);
 }
 
-void FreeDeviceLibrary()
-{
-    if (g_FuncList) g_FuncList->Finalize(nullptr);
-    g_FuncList = nullptr;
-    if (g_hVendorLibrary) FreeLibrary(g_hVendorLibrary);
-    g_hVendorLibrary = nullptr;
-}
+void FreeDeviceLibrary() { vendor::UnbindLibrary(&g_hVendorLibrary, &g_FuncList); }
 
 DWORD Token_GenRandom(TokenSession* session, std::uint32_t length, std::uint8_t* buffer)
 {

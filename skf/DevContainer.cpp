@@ -2,7 +2,7 @@
 // 273-byte container records.
 #include "DeviceLayer.h"
 #include "Logger.h"
-#include "VendorBinding.h"
+#include "DeviceLibrary.h"
 
 #include <algorithm>
 #include <cstring>

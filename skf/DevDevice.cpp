@@ -3,7 +3,7 @@
 // random numbers.
 #include "DeviceLayer.h"
 #include "Logger.h"
-#include "VendorBinding.h"
+#include "DeviceLibrary.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include "DeviceLayer.h"
 #include "KeptPins.h"
 #include "Logger.h"
-#include "VendorBinding.h"
+#include "DeviceLibrary.h"
 
 #include <algorithm>
 #include <cstring>

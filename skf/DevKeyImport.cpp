@@ -3,7 +3,7 @@
 // private key decrypted on the token's cipher and both halves imported.
 #include "KeyLayer.h"
 #include "Logger.h"
-#include "VendorBinding.h"
+#include "DeviceLibrary.h"
 #include "tokencrypto/RsaKeyDer.h"
 #include "tokencrypto/SecureZero.h"
 

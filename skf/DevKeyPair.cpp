@@ -2,7 +2,7 @@
 // signatures, and the private-key operations that unwrap keys.
 #include "KeyLayer.h"
 #include "Logger.h"
-#include "VendorBinding.h"
+#include "DeviceLibrary.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #include "DevMonitor.h"
 
 #include "Logger.h"
-#include "VendorBinding.h"
+#include "DeviceLibrary.h"
 
 #include <dbt.h>
 

@@ -3,7 +3,7 @@
 #include "DeviceLayer.h"
 #include "KeptPins.h"
 #include "Logger.h"
-#include "VendorBinding.h"
+#include "DeviceLibrary.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 // unwrapped on the token with the container's exchange key.
 #include "KeyLayer.h"
 #include "Logger.h"
-#include "VendorBinding.h"
+#include "DeviceLibrary.h"
 #include "tokencrypto/SecureZero.h"
 
 #include <cstring>

@@ -5,7 +5,7 @@
 // threads then do not disturb each other.
 #include "KeyLayer.h"
 #include "Logger.h"
-#include "VendorBinding.h"
+#include "DeviceLibrary.h"
 #include "tokencrypto/SecureZero.h"
 
 #include <algorithm>

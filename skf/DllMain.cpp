@@ -2,7 +2,7 @@
 // logger's settings and the vendor binding.
 #include "DevMonitor.h"
 #include "Logger.h"
-#include "VendorBinding.h"
+#include "DeviceLibrary.h"
 
 #include <windows.h>
 

@@ -6,7 +6,7 @@
 #include "KeptPins.h"
 #include "Logger.h"
 #include "SkfExports.h"
-#include "VendorBinding.h"
+#include "DeviceLibrary.h"
 
 #include <cstring>
 #include <new>

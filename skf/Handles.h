@@ -2,7 +2,7 @@
 // handles that every export consults before it touches one.
 #pragma once
 
-#include "../csp/VendorLibrary.h"
+#include "VendorLibrary.h"
 #include "KeptPins.h"
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 #include "Provisioning.h"
 
-#include "../csp/VendorLibrary.h"
+#include "VendorLibrary.h"
 #include "TokenCrypto.h"
 
 #include <openssl/x509.h>

@@ -4,7 +4,7 @@
 // write the journal line and save what changed.
 #pragma once
 
-#include "../csp/VendorLibrary.h"
+#include "VendorLibrary.h"
 #include "TokenCrypto.h"
 #include "TokenState.h"
 

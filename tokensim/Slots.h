@@ -11,7 +11,7 @@
 // - administrator PIN: the user PIN reset.
 #pragma once
 
-#include "../csp/VendorLibrary.h"
+#include "VendorLibrary.h"
 
 namespace tokensim {
 namespace slots {

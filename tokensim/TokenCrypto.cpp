@@ -1,6 +1,6 @@
 #include "TokenCrypto.h"
 
-#include "../csp/VendorLibrary.h"
+#include "VendorLibrary.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>

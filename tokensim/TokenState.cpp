@@ -1,6 +1,6 @@
 #include "TokenState.h"
 
-#include "../csp/VendorLibrary.h"
+#include "VendorLibrary.h"
 
 #include <windows.h>
 

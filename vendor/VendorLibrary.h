@@ -348,16 +348,4 @@ static_assert(sizeof(UK_FUNCTION_LIST) == UK_SLOT_COUNT * sizeof(void*), "table 
 
 typedef std::uint32_t(UKAPI* PFN_ukGetFunctionList)(UK_FUNCTION_LIST** list);
 
-// The function table of a loaded vendor library, initialised for this
-// application; null when the library does not hand one out.
-inline UK_FUNCTION_LIST* BindFunctionList(HMODULE library)
-{
-    auto getList = reinterpret_cast<PFN_ukGetFunctionList>(
-        reinterpret_cast<void*>(GetProcAddress(library, kGetFunctionListName)));
-    UK_FUNCTION_LIST* list = nullptr;
-    if (getList) getList(&list);
-    if (list) list->Initialize(kApplicationId);
-    return list;
-}
-
 }  // namespace vendor

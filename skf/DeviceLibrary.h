@@ -1,7 +1,7 @@
 // The vendor device library, bound once when the library is attached.
 #pragma once
 
-#include "../csp/VendorLibrary.h"
+#include "VendorLibrary.h"
 
 #include <windows.h>
 
