@@ -60,6 +60,49 @@ install_packages() {
     fi
 }
 
+# Some kernels run 64-bit user code only. There 32-bit Wine runs under
+# qemu's user-mode emulator, registered for i386 programs; qemu before 8
+# ignores MAP_FIXED_NOREPLACE, which costs Wine a minute at every start,
+# so the emulator comes from bookworm-backports.
+BINFMT=/proc/sys/fs/binfmt_misc
+QEMU_I386=/usr/bin/qemu-i386
+
+add_backports() {
+    local out=/etc/apt/sources.list.d/sigwell-backports.sources uri
+    [ -f "$out" ] && return 0
+    uri=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n1)
+    [ -n "$uri" ] || uri=$(sed -n 's/^deb \(\[[^]]*\] \)\?\([^ ]*\) .*/\2/p' /etc/apt/sources.list 2>/dev/null | head -n1)
+    [ -n "$uri" ] || { echo "setup: no Debian source list to derive backports from" >&2; exit 1; }
+    printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        "$uri" | as_root tee "$out" >/dev/null
+    as_root apt-get update -qq
+}
+
+register_qemu_i386() {
+    mountpoint -q "$BINFMT" || as_root mount -t binfmt_misc binfmt_misc "$BINFMT"
+    if [ -f "$BINFMT/qemu-i386" ]; then
+        grep -qx "interpreter $QEMU_I386" "$BINFMT/qemu-i386" && return 0
+        echo -1 | as_root tee "$BINFMT/qemu-i386" >/dev/null
+    fi
+    # Static ELF executables and shared objects of machine 3 (i386); F
+    # opens the emulator now, so it serves every mount namespace.
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$QEMU_I386"':F' |
+        as_root tee "$BINFMT/register" >/dev/null
+}
+
+setup_i386() {
+    if [ ! -f "$BINFMT/qemu-i386" ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        return 0
+    fi
+    if ! "$QEMU_I386" --version 2>/dev/null | grep -qE 'version ([89]|[1-9][0-9])\.'; then
+        add_backports
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            -t bookworm-backports qemu-user
+    fi
+    register_qemu_i386
+    /usr/lib/wine/wine --version >/dev/null 2>&1 || { echo "setup: 32-bit programs do not run" >&2; exit 1; }
+}
+
 # Newest .orig tarball of a Debian source package, downloaded once.
 fetch_source() {
     local pkg=$1 dir=$DEPS/src
@@ -118,6 +161,7 @@ build_cjson() {
 }
 
 install_packages
+setup_i386
 fetch_source openssl >/dev/null
 fetch_source cjson >/dev/null
 build_openssl i686 mingw & p1=$!
