@@ -8,15 +8,16 @@ build=${SIGWELL_BUILD:-$root/build}
 export SIGWELL_BUILD=$build
 
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh"
 
 trees=()
-for t in i686 x86_64; do
-    [ ! -f "$build/$t/CTestTestfile.cmake" ] || trees+=("$t")
+for t in ${SIGWELL_TREES:-i686 x86_64 native}; do
+    [ "$t" = native ] || trees+=("$t")
 done
 
 . "$root/scripts/virtual-display"
+prefixes=
 cleanup() {
+    [ -z "$prefixes" ] || wait "$prefixes" || true
     [ ${#trees[@]} = 0 ] || "$root/scripts/wine-prefix" stop "${trees[@]}"
     stop_displays
 }
@@ -30,6 +31,9 @@ done
 # instead of skipping.
 export SIGWELL_REQUIRE_DISPLAY=1
 
-[ ${#trees[@]} = 0 ] || "$root/scripts/wine-prefix" start "${trees[@]}"
+# The prefixes are made (or their wineservers started) while the trees build.
+[ ${#trees[@]} = 0 ] || { "$root/scripts/wine-prefix" start "${trees[@]}" & prefixes=$!; }
+"$root/scripts/build.sh"
+[ -z "$prefixes" ] || wait "$prefixes"
 mkdir -p "$build/artifacts"
 ctest --test-dir "$build" --output-on-failure -j"${SIGWELL_TEST_JOBS:-$(nproc)}" "$@"
