@@ -39,7 +39,7 @@ trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
     [ -n "$demo_pin" ] || { echo "main-job: no display for the PIN dialog; use --demo-pin" >&2; exit 2; }
     start_display
-    export SIGWELL_DISPLAY_i686=$display
+    export DISPLAY=$display
 fi
 
 rm -rf "$work" && mkdir -p "$work"
