@@ -17,11 +17,32 @@ function(sigwell_warnings target)
     target_compile_options(${target} PRIVATE ${SIGWELL_WARNINGS})
 endfunction()
 
+# Each tree runs its tests in a Wine prefix and on a display of its own
+# (scripts/wine-env), so whatever tests take turns on (the desktop, the
+# provider registry, the certificate stores, the token library's log) is
+# the tree's own: at the end of a test folder, its tests' locks are named
+# for the tree, and the two trees' tests run side by side.
+function(sigwell_tree_locks)
+    get_property(tests DIRECTORY PROPERTY TESTS)
+    foreach(test IN LISTS tests)
+        get_test_property(${test} RESOURCE_LOCK locks)
+        if(locks)
+            list(TRANSFORM locks PREPEND ${SIGWELL_ARCH}.)
+            set_tests_properties(${test} PROPERTIES RESOURCE_LOCK "${locks}")
+        endif()
+    endforeach()
+endfunction()
+
 # sigwell_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [DESKTOP])
 # One GoogleTest program, run by CTest (under Wine in the cross builds).
 # DESKTOP: the test shows windows and sends keyboard and mouse input, which
-# go to whatever window is in front; such tests of all trees take turns.
+# go to whatever window is in front; such tests of one tree take turns.
 function(sigwell_add_test)
+    get_property(locks_named DIRECTORY PROPERTY SIGWELL_TREE_LOCKS)
+    if(NOT locks_named)
+        set_property(DIRECTORY PROPERTY SIGWELL_TREE_LOCKS ON)
+        cmake_language(DEFER CALL sigwell_tree_locks)
+    endif()
     cmake_parse_arguments(T "DESKTOP" "NAME" "SOURCES;LIBS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     sigwell_warnings(${T_NAME})

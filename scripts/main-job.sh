@@ -28,22 +28,22 @@ SIGWELL_TREES="i686" "$root/scripts/build.sh" >/dev/null
 winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
 wine32() { "$root/scripts/wine-run" i686 "$@"; }
 
-xvfb_pid= driver_pid=
-if [ -z "${DISPLAY:-}" ]; then
-    [ -n "$demo_pin" ] || { echo "main-job: no display for the PIN dialog; use --demo-pin" >&2; exit 2; }
-    export DISPLAY=:$((90 + RANDOM % 100))
-    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 & xvfb_pid=$!
-    sleep 1
-fi
+. "$root/scripts/virtual-display"
+driver_pid=
 cleanup() {
     [ -z "$driver_pid" ] || kill "$driver_pid" 2>/dev/null || true
-    "$root/scripts/wine-prefix" stop
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    "$root/scripts/wine-prefix" stop i686
+    stop_displays
 }
 trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+    [ -n "$demo_pin" ] || { echo "main-job: no display for the PIN dialog; use --demo-pin" >&2; exit 2; }
+    start_display
+    export DISPLAY=$display
+fi
 
 rm -rf "$work" && mkdir -p "$work"
-"$root/scripts/wine-prefix" start
+"$root/scripts/wine-prefix" start i686
 # The provider loads the vendor library by name, as installed on PATH.
 export WINEPATH
 WINEPATH=$(winpath "$i686/tokensim")

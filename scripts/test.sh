@@ -1,27 +1,39 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds every tree and runs all tests under Wine
-# (and the native ones natively), with a virtual display for the windows.
+# (and the native ones natively). Each Wine tree gets its own prefix and its
+# own virtual display, so that the two trees' tests run side by side.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SIGWELL_BUILD:-$root/build}
 export SIGWELL_BUILD=$build
 
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh"
 
-xvfb_pid=
-if [ -z "${DISPLAY:-}" ]; then
-    display=:$((90 + RANDOM % 100))
-    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 & xvfb_pid=$!
-    export DISPLAY=$display
-    sleep 1
-fi
+trees=()
+for t in ${SIGWELL_TREES:-i686 x86_64 native}; do
+    [ "$t" = native ] || trees+=("$t")
+done
+
+. "$root/scripts/virtual-display"
+prefixes=
 cleanup() {
-    "$root/scripts/wine-prefix" stop
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    [ -z "$prefixes" ] || wait "$prefixes" || true
+    [ ${#trees[@]} = 0 ] || "$root/scripts/wine-prefix" stop "${trees[@]}"
+    stop_displays
 }
 trap cleanup EXIT
 
-"$root/scripts/wine-prefix" start
+for t in "${trees[@]}"; do
+    start_display
+    export "SIGWELL_DISPLAY_$t=$display"
+done
+# Window tests always have a display here: one that finds none fails
+# instead of skipping.
+export SIGWELL_REQUIRE_DISPLAY=1
+
+# The prefixes are made (or their wineservers started) while the trees build.
+[ ${#trees[@]} = 0 ] || { "$root/scripts/wine-prefix" start "${trees[@]}" & prefixes=$!; }
+"$root/scripts/build.sh"
+[ -z "$prefixes" ] || wait "$prefixes"
 mkdir -p "$build/artifacts"
-ctest --test-dir "$build" --output-on-failure -j"${SIGWELL_TEST_JOBS:-4}" "$@"
+ctest --test-dir "$build" --output-on-failure -j"${SIGWELL_TEST_JOBS:-$(nproc)}" "$@"

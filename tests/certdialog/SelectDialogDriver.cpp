@@ -52,8 +52,7 @@ HWND Dialog()
     HWND dialog = WaitFor(IsSelectDialog, g_timeoutMs);
     if (dialog) {
         BringForward(dialog);
-        // Give the dialog its first paint, as a person would look first.
-        Sleep(200);
+        WaitDrawn(dialog);
     }
     return dialog;
 }

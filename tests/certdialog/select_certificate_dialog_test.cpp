@@ -29,8 +29,7 @@ class SelectDialog : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!HaveDisplay())
-            GTEST_SKIP() << "no display for the dialog";
+        SKIP_OR_FAIL_WITHOUT_DISPLAY();
     }
 
     static CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT ShortForm(DWORD showAlways)

@@ -363,8 +363,7 @@ bool Serve(const std::wstring& pin)
         if (FindTopLevel(IsMessageBox)) AnswerMessage(0);
         HWND dialog = FindTopLevel(IsPinDialog);
         if (dialog && dialog != handled) {
-            // Give the dialog its first paint, as a person would look first.
-            Sleep(300);
+            WaitDrawn(dialog);
             if (TypeText(pin) && ClickButton(IDOK)) {
                 std::printf("typed the PIN into dialog %p\n", static_cast<void*>(dialog));
                 std::fflush(stdout);
@@ -400,10 +399,8 @@ bool RunStep(const std::string& step)
     if (step == "back") return ClickSoftButton(kBackspaceId);
     if (step == "labels") return PrintLabels();
     if (step == "box") {
-        bool shown = WaitFor(IsMessageBox, g_timeoutMs) != nullptr;
-        // A screenshot right after would catch the box before its first paint.
-        Sleep(300);
-        return shown;
+        HWND box = WaitFor(IsMessageBox, g_timeoutMs);
+        return box && WaitDrawn(box);
     }
     if (step == "message") return AnswerMessage(g_timeoutMs);
     if (step == "gone") return WaitGone();

@@ -361,7 +361,7 @@ class Signing : public CryptoApi {
 protected:
     void SetUp() override
     {
-        if (!HaveDisplay()) GTEST_SKIP() << "no display for the PIN windows";
+        SKIP_OR_FAIL_WITHOUT_DISPLAY();
         CryptoApi::SetUp();
     }
     // Signs the message's SM3 hash while the driver works the prompt.
@@ -689,20 +689,17 @@ TEST_F(LastTry, WrongPinLocksAndTheNextSignatureAsksNothing)
     EXPECT_EQ(error, kPinLocked);
 }
 
+bool IsPinDialog(HWND window)
+{
+    HWND edit = IsDialog(window) ? GetDlgItem(window, 1001) : nullptr;
+    return edit && IsWindowVisible(edit);
+}
+
 // The PIN dialog of this process, once it is up.
 HWND WaitForOwnPinDialog()
 {
-    for (int i = 0; i < 1000; ++i) {
-        HWND window = nullptr;
-        while ((window = FindWindowExW(nullptr, window, L"#32770", nullptr))) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            HWND edit = GetDlgItem(window, 1001);
-            if (owner == GetCurrentProcessId() && edit && IsWindowVisible(edit)) return window;
-        }
-        Sleep(20);
-    }
-    return nullptr;
+    SetTargetProcess(GetCurrentProcessId());
+    return WaitFor(IsPinDialog, 20000);
 }
 
 struct SignJob {

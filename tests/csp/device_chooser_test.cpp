@@ -30,54 +30,19 @@ std::wstring TextOf(HWND window)
     return text;
 }
 
-HWND WaitForChooser()
+bool IsChooser(HWND window)
 {
-    const wchar_t* title = GetMessageTable()->texts[MSG_SELECT_DIALOG];
-    for (int i = 0; i < 500; ++i) {
-        // Only ours: another test program may show its own chooser.
-        HWND window = nullptr;
-        while ((window = FindWindowExW(nullptr, window, L"#32770", title))) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == GetCurrentProcessId() && IsWindowVisible(window)) return window;
-        }
-        Sleep(20);
-    }
-    return nullptr;
+    if (!IsDialog(window)) return false;
+    wchar_t title[256] = {};
+    GetWindowTextW(window, title, 256);
+    return lstrcmpW(title, GetMessageTable()->texts[MSG_SELECT_DIALOG]) == 0;
 }
 
-// The window as drawn, as a 24-bit BMP file.
-bool SaveShot(HWND window, const std::wstring& path)
+HWND WaitForChooser()
 {
-    RECT box;
-    GetWindowRect(window, &box);
-    int width = box.right - box.left, height = box.bottom - box.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, box.left, box.top, SRCCOPY);
-    SelectObject(memory, old);
-    BITMAPINFOHEADER header = {};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    DWORD stride = (DWORD(width) * 3 + 3) & ~3u;
-    std::vector<BYTE> pixels(stride * height);
-    GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
-    BITMAPFILEHEADER file = {0x4D42, DWORD(sizeof file + sizeof header + pixels.size()), 0, 0,
-                             sizeof file + sizeof header};
-    FILE* out = _wfopen(path.c_str(), L"wb");
-    bool written = out && fwrite(&file, sizeof file, 1, out) == 1 && fwrite(&header, sizeof header, 1, out) == 1 &&
-                   fwrite(pixels.data(), pixels.size(), 1, out) == 1;
-    if (out) fclose(out);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return written;
+    // Only ours: another test program may show its own chooser.
+    SetTargetProcess(GetCurrentProcessId());
+    return WaitFor(IsChooser, 10000);
 }
 
 struct DriverPlan {
@@ -112,8 +77,7 @@ DWORD WINAPI Drive(LPVOID parameter)
     SendMessageW(combo, CB_SETCURSEL, plan.pick, 0);
     SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_DEVICE_LIST, CBN_SELENDOK), reinterpret_cast<LPARAM>(combo));
     seen.chosenSerial = TextOf(serial);
-    Sleep(100);
-    SaveShot(dialog, ScreenshotPath(plan.shot));
+    SaveWindow(dialog, ScreenshotPath(plan.shot));
     SendMessageW(GetDlgItem(dialog, plan.button), BM_CLICK, 0, 0);
     return 0;
 }
@@ -122,7 +86,7 @@ class DeviceChooser : public csptest::ProviderFixture {
 protected:
     void SetUp() override
     {
-        if (!HaveDisplay()) GTEST_SKIP() << "no display for the dialog";
+        SKIP_OR_FAIL_WITHOUT_DISPLAY();
         ProviderFixture::SetUp();
         tokensim::TokenOptions one, two;
         one.label = "Token One";

@@ -180,7 +180,7 @@ protected:
 
     void SetUp() override
     {
-        if (!HaveDisplay()) GTEST_SKIP() << "no display for the PIN windows";
+        SKIP_OR_FAIL_WITHOUT_DISPLAY();
         g_token = FakeToken();
         g_token.triesLeft = GetParam().triesLeft;
         g_token.blocked = GetParam().blocked;

@@ -107,16 +107,23 @@ bool BringForward(HWND window)
     return GetForegroundWindow() == window;
 }
 
+bool WaitDrawn(HWND window)
+{
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored) &&
+           RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
 namespace {
 
-// A 24-bit picture of the whole primary screen.
+// A 24-bit picture of part of the screen.
 class ScreenShot {
 public:
-    ScreenShot()
+    explicit ScreenShot(const RECT& area) : m_left(area.left), m_top(area.top)
     {
         m_header.biSize = sizeof m_header;
-        m_header.biWidth = GetSystemMetrics(SM_CXSCREEN);
-        m_header.biHeight = GetSystemMetrics(SM_CYSCREEN);  // bottom-up, as BMP files store rows
+        m_header.biWidth = area.right - area.left;
+        m_header.biHeight = area.bottom - area.top;  // bottom-up, as BMP files store rows
         m_header.biPlanes = 1;
         m_header.biBitCount = 24;
         m_header.biCompression = BI_RGB;
@@ -135,7 +142,7 @@ public:
         bool ok = bitmap != nullptr;
         if (ok) {
             HGDIOBJ old = SelectObject(memory, bitmap);
-            ok = BitBlt(memory, 0, 0, m_header.biWidth, m_header.biHeight, screen, 0, 0, SRCCOPY) != FALSE;
+            ok = BitBlt(memory, 0, 0, m_header.biWidth, m_header.biHeight, screen, m_left, m_top, SRCCOPY) != FALSE;
             GdiFlush();
             SelectObject(memory, old);
             if (ok) std::memcpy(m_pixels.data(), bits, m_pixels.size());
@@ -170,32 +177,27 @@ public:
     }
 
 private:
+    int m_left, m_top;
     BITMAPINFOHEADER m_header = {};
     std::vector<unsigned char> m_pixels;
 };
 
 BOOL CALLBACK PaintNowProc(HWND window, LPARAM)
 {
-    DWORD_PTR ignored = 0;
-    if (IsOfTargetProcess(window) && IsWindowVisible(window) &&
-        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored)) {
-        RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    }
+    if (IsOfTargetProcess(window) && IsWindowVisible(window)) WaitDrawn(window);
     return TRUE;
 }
 
-}  // namespace
-
 // A window just shown may not have reached the screen yet: pending paints
-// are done first, then the screen is taken once two shots in a row agree
+// are done first, then the area is taken once two shots in a row agree
 // (but for a blinking caret).
-bool SaveScreen(const std::wstring& path)
+bool SaveArea(const RECT& area, const std::wstring& path)
 {
     constexpr std::size_t kCaretPixels = 64;
     constexpr DWORD kSettleMs = 100;
     constexpr DWORD kSettleLimitMs = 20000;
     EnumWindows(PaintNowProc, 0);
-    ScreenShot previous, current;
+    ScreenShot previous(area), current(area);
     if (!previous.Capture()) return false;
     for (DWORD waited = 0; waited < kSettleLimitMs; waited += kSettleMs) {
         Sleep(kSettleMs);
@@ -204,6 +206,19 @@ bool SaveScreen(const std::wstring& path)
         std::swap(previous, current);
     }
     return false;
+}
+
+}  // namespace
+
+bool SaveScreen(const std::wstring& path)
+{
+    return SaveArea({0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}, path);
+}
+
+bool SaveWindow(HWND window, const std::wstring& path)
+{
+    RECT box = {};
+    return GetWindowRect(window, &box) && SaveArea(box, path);
 }
 
 std::string Utf8(const std::wstring& text)

@@ -23,9 +23,13 @@ void ClickAt(int x, int y, bool twice = false);
 // Right of the centre: a button's image may lie over its left side.
 void ClickCentre(HWND control);
 bool BringForward(HWND window);
+// Waits until the window's thread is back in its message loop and has drawn
+// what it owes, as a person looks at a window before using it.
+bool WaitDrawn(HWND window);
 
-// The whole screen as a 24-bit BMP file.
+// The whole screen, or the area of one window, as a 24-bit BMP file.
 bool SaveScreen(const std::wstring& path);
+bool SaveWindow(HWND window, const std::wstring& path);
 
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& text);

@@ -59,24 +59,33 @@ DWORD WINAPI CUiDriver::ReadOutput(LPVOID self)
 void CUiDriver::GuardThreadWindows(DWORD threadId)
 {
     m_guardedThread = threadId;
+    m_finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_guard = CreateThread(nullptr, 0, Guard, this, 0, nullptr);
 }
 
+// The code under test gets a while to take its windows down itself once the
+// driver is done; a test that finishes in that while ends the guard at once.
 DWORD WINAPI CUiDriver::Guard(LPVOID self)
 {
     auto* driver = static_cast<CUiDriver*>(self);
-    WaitForSingleObject(driver->m_process, INFINITE);
-    Sleep(3000);
-    while (!InterlockedCompareExchange(&driver->m_finished, 0, 0)) {
+    HANDLE finishedOrDriverEnded[2] = {driver->m_finished, driver->m_process};
+    if (WaitForMultipleObjects(2, finishedOrDriverEnded, FALSE, INFINITE) == WAIT_OBJECT_0) return 0;
+    DWORD graceMs = 3000;
+    while (WaitForSingleObject(driver->m_finished, graceMs) == WAIT_TIMEOUT) {
         EnumThreadWindows(driver->m_guardedThread, CloseWindowProc, 0);
-        Sleep(500);
+        graceMs = 500;
     }
     return 0;
 }
 
+void CUiDriver::EndGuard()
+{
+    if (m_finished) SetEvent(m_finished);
+}
+
 DriverRun CUiDriver::Finish(DWORD timeoutMs)
 {
-    InterlockedExchange(&m_finished, 1);
+    EndGuard();
     DriverRun run;
     if (!m_process) return run;
     if (WaitForSingleObject(m_process, timeoutMs) != WAIT_OBJECT_0) TerminateProcess(m_process, 2);
@@ -93,12 +102,13 @@ DriverRun CUiDriver::Finish(DWORD timeoutMs)
 
 CUiDriver::~CUiDriver()
 {
-    InterlockedExchange(&m_finished, 1);
+    EndGuard();
     if (m_process && WaitForSingleObject(m_process, 0) != WAIT_OBJECT_0) TerminateProcess(m_process, 2);
     if (m_guard) {
         WaitForSingleObject(m_guard, INFINITE);
         CloseHandle(m_guard);
     }
+    if (m_finished) CloseHandle(m_finished);
     if (m_process) CloseHandle(m_process);
     if (m_reader) {
         WaitForSingleObject(m_reader, 5000);
@@ -118,6 +128,12 @@ bool HaveDisplay()
 {
     wchar_t display[64] = {};
     return GetEnvironmentVariableW(L"DISPLAY", display, 64) > 0;
+}
+
+bool DisplayRequired()
+{
+    wchar_t required[8] = {};
+    return GetEnvironmentVariableW(L"SIGWELL_REQUIRE_DISPLAY", required, 8) > 0 && required[0] != L'0';
 }
 
 long CountPixels(const std::wstring& path, COLORREF colour)

@@ -4,6 +4,7 @@
 
 #include "DesktopInput.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
@@ -36,7 +37,8 @@ private:
     HANDLE m_reader = nullptr;
     HANDLE m_guard = nullptr;
     DWORD m_guardedThread = 0;
-    volatile LONG m_finished = 0;
+    HANDLE m_finished = nullptr;  // set by Finish, ends the guard's waits
+    void EndGuard();
     static DWORD WINAPI ReadOutput(LPVOID self);
     static DWORD WINAPI Guard(LPVOID self);
 };
@@ -47,6 +49,17 @@ std::wstring ScreenshotPath(const wchar_t* name);
 
 // True when the display has windows to show (an X server under Wine).
 bool HaveDisplay();
+// True under scripts/test.sh, which always provides a display.
+bool DisplayRequired();
+
+// First in a window test: without a display the test is skipped when a
+// person runs the program by hand, and fails in the full test run.
+#define SKIP_OR_FAIL_WITHOUT_DISPLAY()                                              \
+    do {                                                                            \
+        if (HaveDisplay()) break;                                                   \
+        if (DisplayRequired()) FAIL() << "no display, though the test run gave one"; \
+        GTEST_SKIP() << "no display for the windows";                               \
+    } while (0)
 
 // Pixels of a 24-bit BMP file that have exactly this colour.
 long CountPixels(const std::wstring& path, COLORREF colour);
