@@ -11,6 +11,9 @@
 //     double=N        double-click at row N; N past the last row: the list
 //                     is made 20 pixels taller and the click lands in the
 //                     empty space below its rows
+//     viewer          wait for another visible top-level window of the
+//                     process (the certificate viewer), then print
+//                     "windows: N" as windows does
 //     closeviewer     close the process's other top-level window (the
 //                     certificate viewer) and wait until it is gone
 //     hover=N         move the mouse over row N
@@ -187,13 +190,34 @@ BOOL CALLBACK CountVisible(HWND window, LPARAM param)
     return TRUE;
 }
 
-bool PrintWindows()
+void PrintWindowCount()
 {
-    Sleep(1000);
     int count = 0;
     EnumWindows(CountVisible, reinterpret_cast<LPARAM>(&count));
     Print("windows", std::to_string(count));
+}
+
+// Nothing can be waited on for a window that must not open: give it a
+// second to show.
+bool PrintWindows()
+{
+    Sleep(1000);
+    PrintWindowCount();
     return true;
+}
+
+bool WaitViewer()
+{
+    for (DWORD waited = 0; waited < g_timeoutMs; waited += kPollMs) {
+        g_viewer = nullptr;
+        EnumWindows(FindViewer, 0);
+        if (g_viewer) {
+            PrintWindowCount();
+            return true;
+        }
+        Sleep(kPollMs);
+    }
+    return false;
 }
 
 bool WaitGone()
@@ -220,6 +244,7 @@ bool RunStep(const std::string& step)
     if (step == "enter") return PressInDialog(VK_RETURN, false);
     if (step == "close") return PressInDialog(VK_F4, true);
     if (step == "windows") return PrintWindows();
+    if (step == "viewer") return WaitViewer();
     if (step == "closeviewer") return CloseViewer();
     if (step == "gone") return WaitGone();
     if (step.rfind("shot=", 0) == 0) return SaveScreen(Wide(step.substr(5)));
