@@ -177,10 +177,7 @@ void CtModulus_Reduce(const CtModulus& s, uint32_t* a, const uint32_t* b, uint32
     Mul(s, l, l, s.rr);
     mont::Add(l, l, h, s.m, s.limbs);
     FromMont(s, a, l);
-    SecureZero(low, sizeof low);
-    SecureZero(high, sizeof high);
-    SecureZero(l, sizeof l);
-    SecureZero(h, sizeof h);
+    SecureZeroAll(low, high, l, h);
 }
 
 void CtModulus_Mul(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* c) {
@@ -190,8 +187,7 @@ void CtModulus_Mul(const CtModulus& s, uint32_t* a, const uint32_t* b, const uin
     Mul(s, x, x, y);     // b c R^-1
     Mul(s, x, x, s.rr);  // b c
     FromLimbs(s, a, x);
-    SecureZero(x, sizeof x);
-    SecureZero(y, sizeof y);
+    SecureZeroAll(x, y);
 }
 
 void CtModulus_Sub(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* c) {
@@ -200,8 +196,7 @@ void CtModulus_Sub(const CtModulus& s, uint32_t* a, const uint32_t* b, const uin
     ToLimbs(s, y, c);
     mont::Sub(x, x, y, s.m, s.limbs);
     FromLimbs(s, a, x);
-    SecureZero(x, sizeof x);
-    SecureZero(y, sizeof y);
+    SecureZeroAll(x, y);
 }
 
 void CtModulus_Exp(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t cDigits) {
@@ -223,9 +218,7 @@ void CtModulus_Exp(const CtModulus& s, uint32_t* a, const uint32_t* b, const uin
         ExpWindows<0>(s, result, entry, table, c, cDigits);
     }
     FromMont(s, a, result);
-    SecureZero(table, sizeof table);
-    SecureZero(result, sizeof result);
-    SecureZero(entry, sizeof entry);
+    SecureZeroAll(table, result, entry);
 }
 
 void CtModulus_ExpPublic(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* e, uint32_t eDigits) {
@@ -238,8 +231,7 @@ void CtModulus_ExpPublic(const CtModulus& s, uint32_t* a, const uint32_t* b, con
         if ((e[bit / 32] >> (bit % 32)) & 1) Mul(s, result, result, base);
     }
     FromMont(s, a, result);
-    SecureZero(base, sizeof base);
-    SecureZero(result, sizeof result);
+    SecureZeroAll(base, result);
 }
 
 bool CtDigitsEqual(const uint32_t* a, const uint32_t* b, uint32_t digits) {

@@ -117,17 +117,7 @@ uint32_t BlindedPrivate(uint32_t* m, const uint32_t* c, const uint32_t* n, const
     CtModulus_Mul(modN, m, wide, rInv);
     CtModulus_ExpPublic(modN, t, m, e, eDigits);
     const bool intact = CT_Public(CtDigitsEqual(t, c, nDigits));
-    SecureZero(mP, sizeof mP);
-    SecureZero(mQ, sizeof mQ);
-    SecureZero(h, sizeof h);
-    SecureZero(qInv, sizeof qInv);
-    SecureZero(wide, sizeof wide);
-    SecureZero(mQWide, sizeof mQWide);
-    SecureZero(r, sizeof r);
-    SecureZero(s, sizeof s);
-    SecureZero(rInv, sizeof rInv);
-    SecureZero(&modP, sizeof modP);
-    SecureZero(&modQ, sizeof modQ);
+    SecureZeroAll(mP, mQ, h, qInv, wide, mQWide, r, s, rInv, modP, modQ);
     if (!intact) return RSA_ERR_DATA;
     CT_Declassify(m, nDigits * sizeof *m);
     return RSA_OK;

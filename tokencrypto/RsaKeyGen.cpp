@@ -55,8 +55,7 @@ bool PassesFermat(const uint32_t* a, uint32_t digits) {
     BigNum_AssignDigit(two, 2, digits);
     CtModulus_Exp(modA, t, two, a, digits);
     const bool passes = CT_Public(CtDigitsEqual(t, two, digits));
-    SecureZero(&modA, sizeof modA);
-    SecureZero(t, sizeof t);
+    SecureZeroAll(modA, t);
     return passes;
 }
 
@@ -225,13 +224,7 @@ uint32_t RSA_GenerateKeyPair(RsaPublicKey* publicKey, RsaPrivateKey* privateKey,
     Place(privateKey->primeExponent[1], RSA_MAX_PRIME_LEN, dQ, pDigits);
     Place(privateKey->coefficient, RSA_MAX_PRIME_LEN, qInv, pDigits);
 
-    SecureZero(p, sizeof p);
-    SecureZero(q, sizeof q);
-    SecureZero(d, sizeof d);
-    SecureZero(phi, sizeof phi);
-    SecureZero(dP, sizeof dP);
-    SecureZero(dQ, sizeof dQ);
-    SecureZero(qInv, sizeof qInv);
+    SecureZeroAll(p, q, d, phi, dP, dQ, qInv);
     return RSA_OK;
 }
 

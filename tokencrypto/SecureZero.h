@@ -10,4 +10,10 @@ inline void SecureZero(void* data, size_t length) {
     while (length-- != 0) *p++ = 0;
 }
 
+// Clears each of several objects whole: arrays by their full size.
+template <typename... T>
+void SecureZeroAll(T&... objects) {
+    (SecureZero(&objects, sizeof objects), ...);
+}
+
 }  // namespace tokencrypto

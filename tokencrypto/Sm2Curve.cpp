@@ -96,16 +96,23 @@ void AddAffineUnchecked(JacobianPoint* r, const JacobianPoint& a, const AffinePo
     AddFromProducts(r, a.x, a.y, u2, s2, a.z, p);
 }
 
-void AddUnchecked(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b, const Field& p) {
-    Fe z1z1, z2z2, u1, u2, s1, s2, z1z2;
+// Both points over a common denominator: u = x z'^2 and s = y z'^3.
+void CommonDenominator(Fe* u1, Fe* s1, Fe* u2, Fe* s2, const JacobianPoint& a, const JacobianPoint& b,
+                       const Field& p) {
+    Fe z1z1, z2z2;
     Fe_Square(&z1z1, a.z, p);
     Fe_Square(&z2z2, b.z, p);
-    Fe_Mul(&u1, a.x, z2z2, p);
-    Fe_Mul(&u2, b.x, z1z1, p);
-    Fe_Mul(&s1, a.y, b.z, p);
-    Fe_Mul(&s1, s1, z2z2, p);
-    Fe_Mul(&s2, b.y, a.z, p);
-    Fe_Mul(&s2, s2, z1z1, p);
+    Fe_Mul(u1, a.x, z2z2, p);
+    Fe_Mul(u2, b.x, z1z1, p);
+    Fe_Mul(s1, a.y, b.z, p);
+    Fe_Mul(s1, *s1, z2z2, p);
+    Fe_Mul(s2, b.y, a.z, p);
+    Fe_Mul(s2, *s2, z1z1, p);
+}
+
+void AddUnchecked(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b, const Field& p) {
+    Fe u1, u2, s1, s2, z1z2;
+    CommonDenominator(&u1, &s1, &u2, &s2, a, b, p);
     Fe_Mul(&z1z2, a.z, b.z, p);
     AddFromProducts(r, u1, s1, u2, s2, z1z2, p);
 }
@@ -381,15 +388,8 @@ void Point_Add(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b,
         return;
     }
     const Field& p = c.p;
-    Fe z1z1, z2z2, u1, u2, s1, s2, h, rr;
-    Fe_Square(&z1z1, a.z, p);
-    Fe_Square(&z2z2, b.z, p);
-    Fe_Mul(&u1, a.x, z2z2, p);
-    Fe_Mul(&u2, b.x, z1z1, p);
-    Fe_Mul(&s1, a.y, b.z, p);
-    Fe_Mul(&s1, s1, z2z2, p);
-    Fe_Mul(&s2, b.y, a.z, p);
-    Fe_Mul(&s2, s2, z1z1, p);
+    Fe u1, u2, s1, s2, h, rr;
+    CommonDenominator(&u1, &s1, &u2, &s2, a, b, p);
     Fe_Sub(&h, u2, u1, p);
     Fe_Sub(&rr, s2, s1, p);
     if (Fe_IsZero(h)) {

@@ -3,6 +3,7 @@
 // stops its monitor at process detach. With a count of rounds it loads the
 // library, starts a wait and frees the library that many times, cancelling
 // each wait first when asked. Exit code 0 when every wait was under way.
+#include "MonitorWindow.h"
 #include "SkfDevEventExports.h"
 
 #include <windows.h>
@@ -12,29 +13,9 @@
 
 namespace {
 
-BOOL CALLBACK FindDialog(HWND window, LPARAM found)
-{
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[32] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    if (pid != GetCurrentProcessId() || std::strcmp(cls, "#32770") != 0) return TRUE;
-    *reinterpret_cast<bool*>(found) = true;
-    return FALSE;
-}
-
 decltype(&SKF_WaitForDevEvent) g_wait;
 
-bool MonitorWindowShows()
-{
-    for (int i = 0; i < 100; ++i) {
-        bool found = false;
-        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&found));
-        if (found) return true;
-        Sleep(50);
-    }
-    return false;
-}
+bool MonitorWindowShows() { return skftest::FindMonitorWindow() != nullptr; }
 
 DWORD WINAPI Waiter(LPVOID)
 {

@@ -27,6 +27,14 @@ namespace skftest {
     X(SKF_CloseContainer) X(SKF_EnumContainer) X(SKF_GetContainerType) X(SKF_ImportCertificate)                \
     X(SKF_ExportCertificate)
 
+// Looks up one export into its typed pointer; false when it is missing.
+template <typename Fn>
+bool ResolveExport(HMODULE module, const char* name, Fn& fn)
+{
+    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return fn != nullptr;
+}
+
 struct SkfLibrary {
 #define SKF_MEMBER(name) decltype(&::name) name = nullptr;
     SKF_EXPORTS(SKF_MEMBER)
@@ -39,9 +47,7 @@ struct SkfLibrary {
         module = LoadLibraryW(path);
         if (!module) return false;
         bool all = true;
-#define SKF_RESOLVE(name)                                                                     \
-    name = reinterpret_cast<decltype(name)>(reinterpret_cast<void*>(GetProcAddress(module, #name))); \
-    all = all && name;
+#define SKF_RESOLVE(name) all = ResolveExport(module, #name, name) && all;
         SKF_EXPORTS(SKF_RESOLVE)
 #undef SKF_RESOLVE
         return all;

@@ -37,9 +37,7 @@ struct SkfKeyLibrary {
     bool Resolve(HMODULE module)
     {
         bool all = true;
-#define SKF_RESOLVE(name)                                                                                \
-    name = reinterpret_cast<decltype(name)>(reinterpret_cast<void*>(GetProcAddress(module, #name))); \
-    all = all && name;
+#define SKF_RESOLVE(name) all = ResolveExport(module, #name, name) && all;
         SKF_KEY_EXPORTS(SKF_RESOLVE)
 #undef SKF_RESOLVE
         return all;

@@ -2,6 +2,7 @@
 // Wine brings no device-interface notifications for the simulated token, so
 // the tests send the monitor's hidden window the WM_DEVICECHANGE messages
 // that a real arrival or removal would bring.
+#include "MonitorWindow.h"
 #include "SkfDevEventExports.h"
 #include "SkfMoreExports.h"
 
@@ -26,28 +27,6 @@ struct WaitResult {
     ULONG nameLen = 0;
     std::string name;
 };
-
-BOOL CALLBACK TakeMonitorWindow(HWND window, LPARAM found)
-{
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[32] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    if (pid != GetCurrentProcessId() || std::strcmp(cls, "#32770") != 0) return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
-HWND FindMonitorWindow()
-{
-    for (int i = 0; i < 100; ++i) {
-        HWND found = nullptr;
-        EnumWindows(TakeMonitorWindow, reinterpret_cast<LPARAM>(&found));
-        if (found) return found;
-        Sleep(50);
-    }
-    return nullptr;
-}
 
 // The record a device-interface notification carries, its name inline.
 void SendDeviceChange(HWND window, WPARAM change, const std::string& name)
@@ -95,6 +74,15 @@ protected:
         return m_waiter.get();
     }
     static std::string Terminated(const std::string& text) { return text.substr(0, text.find('\0')); }
+    // The wait ended with this event for the token of this name.
+    void ExpectEvent(ULONG event, const std::string& name)
+    {
+        WaitResult r = Result();
+        EXPECT_EQ(r.rc, SAR_OK);
+        EXPECT_EQ(r.event, event);
+        EXPECT_EQ(Terminated(r.name), name);
+        EXPECT_EQ(r.nameLen, name.size());
+    }
 
     decltype(&SKF_WaitForDevEvent) Wait = SKF_EXPORT(SKF_WaitForDevEvent);
     decltype(&SKF_CancelWaitForDevEvent) Cancel = SKF_EXPORT(SKF_CancelWaitForDevEvent);
@@ -108,11 +96,7 @@ TEST_F(DeviceEvents, TokenPresentAtStartIsReportedOnlyWhenPulled)
     StartWaiting();
     EXPECT_TRUE(StillWaiting());
     SendDeviceChange(m_window, DBT_DEVICEREMOVECOMPLETE, NameOf(Serial(1)));
-    WaitResult r = Result();
-    EXPECT_EQ(r.rc, SAR_OK);
-    EXPECT_EQ(r.event, kRemove);
-    EXPECT_EQ(Terminated(r.name), NameOf(Serial(1)));
-    EXPECT_EQ(r.nameLen, NameOf(Serial(1)).size());
+    ExpectEvent(kRemove, NameOf(Serial(1)));
 }
 
 TEST_F(DeviceEvents, ArrivalWakesTheWaiterWithTheName)
@@ -123,17 +107,12 @@ TEST_F(DeviceEvents, ArrivalWakesTheWaiterWithTheName)
     StartWaiting();
     tokentest::EditStore([](tokensim::State& s) { ASSERT_EQ(tokensim::SetPresent(s, Serial(2), true), ""); });
     SendDeviceChange(m_window, DBT_DEVICEARRIVAL, NameOf(Serial(2)));
-    WaitResult r = Result();
-    EXPECT_EQ(r.rc, SAR_OK);
-    EXPECT_EQ(r.event, kInsert);
-    EXPECT_EQ(Terminated(r.name), NameOf(Serial(2)));
-    EXPECT_EQ(r.nameLen, NameOf(Serial(2)).size());
+    ExpectEvent(kInsert, NameOf(Serial(2)));
 
     // Removed again: the arrival entered it in the table.
     StartWaiting();
     SendDeviceChange(m_window, DBT_DEVICEREMOVECOMPLETE, NameOf(Serial(2)));
-    r = Result();
-    EXPECT_EQ(r.event, kRemove);
+    EXPECT_EQ(Result().event, kRemove);
 }
 
 TEST_F(DeviceEvents, ForeignDevicesAndUnknownRemovalsWakeNobody)

@@ -152,29 +152,22 @@ void RsaRaw_OpenSsl(benchmark::State& state, bool privateOperation) {
     EVP_PKEY_CTX_free(ctx);
 }
 
-void RsaPrivate_Ours(benchmark::State& state) {
+template <typename Key>
+void RsaRaw_Ours(benchmark::State& state,
+                 uint32_t (*operation)(uint8_t*, uint32_t*, const uint8_t*, uint32_t, const Key*), const Key& key) {
     auto& f = RsaData();
     uint8_t out[256];
     uint32_t length = 0;
     for (auto _ : state) {
-        if (soft_RSA_PrivateDecrypt(out, &length, f.input.data(), 256, &f.privateKey) != RSA_OK) {
-            state.SkipWithError("RSA failed");
-        }
+        if (operation(out, &length, f.input.data(), 256, &key) != RSA_OK) state.SkipWithError("RSA failed");
     }
 }
+
+void RsaPrivate_Ours(benchmark::State& state) { RsaRaw_Ours(state, soft_RSA_PrivateDecrypt, RsaData().privateKey); }
 
 void RsaPrivate_OpenSsl(benchmark::State& state) { RsaRaw_OpenSsl(state, true); }
 
-void RsaPublic_Ours(benchmark::State& state) {
-    auto& f = RsaData();
-    uint8_t out[256];
-    uint32_t length = 0;
-    for (auto _ : state) {
-        if (soft_RSA_PublicEncrypt(out, &length, f.input.data(), 256, &f.publicKey) != RSA_OK) {
-            state.SkipWithError("RSA failed");
-        }
-    }
-}
+void RsaPublic_Ours(benchmark::State& state) { RsaRaw_Ours(state, soft_RSA_PublicEncrypt, RsaData().publicKey); }
 
 void RsaPublic_OpenSsl(benchmark::State& state) { RsaRaw_OpenSsl(state, false); }
 
