@@ -266,10 +266,7 @@ HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
         HRESULT hResult =
             UTF8ToUTF16(reinterpret_cast<const char *>(pbName.get()), &pwszContainer, &cchContainer);
         std::unique_ptr<wchar_t[]> container(pwszContainer);
-        if (FAILED(hResult)) {
-            TRACE_FAILED(L"UTF8ToUTF16", L"FAILED(hResult)", hResult);
-            return hResult;
-        }
+        TRACE_RETURN_IF_FAILED(L"UTF8ToUTF16", hResult);
         TraceValue(L"Container", pwszContainer);
         CollectKey(pwszProviderName, pwszContainer, AT_KEYEXCHANGE, pFilter, vtrRecords);
         CollectKey(pwszProviderName, pwszContainer, AT_SIGNATURE, pFilter, vtrRecords);

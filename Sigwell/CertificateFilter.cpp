@@ -38,6 +38,23 @@ HRESULT MatchHexFilter(LPCWSTR pwszFilter, const BYTE *pbValue, DWORD cbValue)
     return VESK_OK;
 }
 
+// A hexadecimal filter against the bytes pfnRead hands out; no filter or
+// an empty one passes without reading.
+template <typename Read>
+HRESULT MatchReadBytes(LPCWSTR pwszFilter, const wchar_t *pwszReadStep,
+                       const wchar_t *pwszMatchStep, Read pfnRead)
+{
+    if (pwszFilter == nullptr || *pwszFilter == L'\0')
+        return VESK_OK;
+    BYTE *pbValue = nullptr;
+    DWORD cbValue = 0;
+    HRESULT hResult = pfnRead(&pbValue, &cbValue);
+    std::unique_ptr<BYTE[]> value(pbValue);
+    if (FAILED(hResult))
+        return ReportStatus(pwszReadStep, hResult);
+    return ReportStatus(pwszMatchStep, MatchHexFilter(pwszFilter, pbValue, cbValue));
+}
+
 } // namespace
 
 void ParseFilters(LPCWSTR pwszFilters, StringVector &vtrAlternatives)
@@ -104,31 +121,19 @@ HRESULT CheckCertKeyUsage(PCCERT_CONTEXT pCertContext, DWORD dwRequiredUsage)
 HRESULT CheckCertSubjectKeyID(LPCWSTR pwszSubjectKeyID, PCCERT_CONTEXT pCertContext)
 {
     TRACE_FUNCTION(L"CheckCertSubjectKeyID");
-    if (pwszSubjectKeyID == nullptr || *pwszSubjectKeyID == L'\0')
-        return VESK_OK;
-    BYTE *pbKeyID = nullptr;
-    DWORD cbKeyID = 0;
-    HRESULT hResult = GetCertSubjectKeyID(pCertContext, &pbKeyID, &cbKeyID);
-    std::unique_ptr<BYTE[]> keyID(pbKeyID);
-    if (FAILED(hResult))
-        return ReportStatus(L"GetCertSubjectKeyID", hResult);
-    return ReportStatus(L"Match subject key ID",
-                        MatchHexFilter(pwszSubjectKeyID, pbKeyID, cbKeyID));
+    return MatchReadBytes(pwszSubjectKeyID, L"GetCertSubjectKeyID", L"Match subject key ID",
+                          [pCertContext](BYTE **ppbValue, DWORD *pcbValue) {
+                              return GetCertSubjectKeyID(pCertContext, ppbValue, pcbValue);
+                          });
 }
 
 HRESULT CheckCertSerialNumber(LPCWSTR pwszSerialNumber, PCCERT_CONTEXT pCertContext)
 {
     TRACE_FUNCTION(L"CheckCertSerialNumber");
-    if (pwszSerialNumber == nullptr || *pwszSerialNumber == L'\0')
-        return VESK_OK;
-    BYTE *pbSerial = nullptr;
-    DWORD cbSerial = 0;
-    HRESULT hResult = GetCertSerialNumber(&pbSerial, pCertContext, &cbSerial);
-    std::unique_ptr<BYTE[]> serial(pbSerial);
-    if (FAILED(hResult))
-        return ReportStatus(L"GetCertSerialNumber", hResult);
-    return ReportStatus(L"Match serial number",
-                        MatchHexFilter(pwszSerialNumber, pbSerial, cbSerial));
+    return MatchReadBytes(pwszSerialNumber, L"GetCertSerialNumber", L"Match serial number",
+                          [pCertContext](BYTE **ppbValue, DWORD *pcbValue) {
+                              return GetCertSerialNumber(ppbValue, pCertContext, pcbValue);
+                          });
 }
 
 HRESULT CheckCertTimeValidity(const FILETIME *pCheckTime, PCCERT_CONTEXT pCertContext)

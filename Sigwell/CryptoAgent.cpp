@@ -56,6 +56,17 @@ HRESULT HandOutText(const wchar_t *pwszText, BSTR *pbstrText)
     return *pbstrText != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
+// Hands out what a reader produced (the empty text after its failure),
+// frees it and returns the reader's failure or the hand-out's status.
+HRESULT HandOutRead(HRESULT hResult, wchar_t *pwszText, BSTR *pbstrText)
+{
+    HRESULT hrHandOut = HandOutText(SUCCEEDED(hResult) ? pwszText : nullptr, pbstrText);
+    if (SUCCEEDED(hResult))
+        hResult = hrHandOut;
+    delete[] pwszText;
+    return hResult;
+}
+
 HRESULT NewTextCopy(const wchar_t *pwszSource, wchar_t **ppwszText)
 {
     const size_t cch = wcslen(pwszSource) + 1;
@@ -111,10 +122,7 @@ HRESULT ChooseCertificate(const CertificateVector &vtrCertificateSet,
         stSelect.u.shortForm.hWndOwner = GetActiveWindow();
         hResult = CustomCryptUIDlgSelectCertificate(&stSelect, ppChosenCert, vtrCertificateSet);
     }
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"CustomCryptUIDlgSelectCertificate", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"CustomCryptUIDlgSelectCertificate", hResult);
     TRACE_OK(L"CustomCryptUIDlgSelectCertificate");
     return S_OK;
 }
@@ -168,10 +176,7 @@ HRESULT QueryLocalDate(PCCERT_CONTEXT pCertContext, DWORD dwQueryType, wchar_t *
     SYSTEMTIME stUTC = {};
     DWORD cbTime = 0;
     HRESULT hResult = QueryCertContextInfo(&cbTime, &stUTC, pCertContext, dwQueryType);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"QueryCertContextInfo", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"QueryCertContextInfo", hResult);
     SYSTEMTIME stLocal = {};
     BOOL bRetCode = SystemTimeToTzSpecificLocalTime(nullptr, &stUTC, &stLocal);
     if (0 == bRetCode) {
@@ -544,12 +549,8 @@ HRESULT CCryptoAgent::GetSignCertInfo(LPCWSTR pwszInfoType, BSTR *pbstrInfo)
     }
     if (SUCCEEDED(hResult))
         TraceValue(L"CertInfo", pwszText);
-    HRESULT hrHandOut = HandOutText(SUCCEEDED(hResult) ? pwszText : nullptr, pbstrInfo);
-    if (SUCCEEDED(hResult))
-        hResult = hrHandOut;
-    delete[] pwszText;
-    m_hrLastError = hResult;
-    return hResult;
+    m_hrLastError = HandOutRead(hResult, pwszText, pbstrInfo);
+    return m_hrLastError;
 }
 
 // Both signing operations: the source text's UTF-8 bytes signed on the
@@ -589,10 +590,7 @@ HRESULT CCryptoAgent::SignSourceData(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg
     int cbData = 0;
     HRESULT hResult = UTF16ToUTF8(pwszSourceData, &pszData, &cbData);
     std::unique_ptr<char[]> data(pszData);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"UTF16ToUTF8", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"UTF16ToUTF8", hResult);
     const BYTE *pbData = reinterpret_cast<const BYTE *>(pszData);
 
     if (bPKCS7) {
@@ -678,12 +676,8 @@ HRESULT CCryptoAgent::GetKeyID(LPCWSTR pwszCSPName, BSTR *pbstrKeyID)
     TraceValue(L"CSPName", pwszCSPName);
     wchar_t *pwszKeyID = nullptr;
     HRESULT hResult = ReadKeyID(pwszCSPName, &pwszKeyID);
-    HRESULT hrHandOut = HandOutText(SUCCEEDED(hResult) ? pwszKeyID : nullptr, pbstrKeyID);
-    if (SUCCEEDED(hResult))
-        hResult = hrHandOut;
-    delete[] pwszKeyID;
-    m_hrLastError = hResult;
-    return hResult;
+    m_hrLastError = HandOutRead(hResult, pwszKeyID, pbstrKeyID);
+    return m_hrLastError;
 }
 
 HRESULT CCryptoAgent::GetMACAddress(BSTR *pbstrMACAddress)
@@ -694,12 +688,8 @@ HRESULT CCryptoAgent::GetMACAddress(BSTR *pbstrMACAddress)
     *pbstrMACAddress = nullptr;
     wchar_t *pwszList = nullptr;
     HRESULT hResult = ListLocalMACAddresses(&pwszList);
-    HRESULT hrHandOut = HandOutText(SUCCEEDED(hResult) ? pwszList : nullptr, pbstrMACAddress);
-    if (SUCCEEDED(hResult))
-        hResult = hrHandOut;
-    delete[] pwszList;
-    m_hrLastError = hResult;
-    return hResult;
+    m_hrLastError = HandOutRead(hResult, pwszList, pbstrMACAddress);
+    return m_hrLastError;
 }
 
 HRESULT CCryptoAgent::GetVersion(BSTR *pbstrVersion)

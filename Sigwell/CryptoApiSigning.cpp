@@ -4,6 +4,7 @@
 #include "Base64.h"
 #include "ErrorCode.h"
 #include "PlatformStatus.h"
+#include "ProviderHash.h"
 #include "SignedDataBuilder.h"
 #include "TraceHelper.h"
 
@@ -31,25 +32,6 @@ const AlgorithmRow kAlgorithms[] = {
     {CALG_SHA_384, "2.16.840.1.101.3.4.2.2", "1.2.840.113549.1.1.12"},
     {CALG_SHA_512, "2.16.840.1.101.3.4.2.3", "1.2.840.113549.1.1.13"},
     {CALG_PROVIDER_SM3, "1.2.156.10197.1.401", "1.2.156.10197.1.301.1"},
-};
-
-// Provider and hash handles released on every path.
-class KeyHash {
-public:
-    KeyHash() = default;
-    KeyHash(const KeyHash &) = delete;
-    KeyHash &operator=(const KeyHash &) = delete;
-    ~KeyHash()
-    {
-        if (m_hHash != 0)
-            CryptDestroyHash(m_hHash);
-        if (m_hProv != 0 && m_bCallerFree)
-            CryptReleaseContext(m_hProv, 0);
-    }
-
-    HCRYPTPROV m_hProv = 0;
-    BOOL m_bCallerFree = FALSE;
-    HCRYPTHASH m_hHash = 0;
 };
 
 // The platform encoder, tracing its own failures.
@@ -153,7 +135,8 @@ HRESULT CalculateHashandSign(const BYTE *pbData, PCCERT_CONTEXT pCertContext, DW
     if (pCertContext == nullptr || ppbSignature == nullptr || pcbSignature == nullptr ||
         (pbData == nullptr && cbData != 0))
         return ReportStatus(L"Check parameters", E_INVALIDARG);
-    KeyHash handles;
+    ProviderHash handles;
+    handles.m_bCallerFree = FALSE;
     DWORD dwKeySpec = 0;
     if (!CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, &handles.m_hProv,
                                            &dwKeySpec, &handles.m_bCallerFree))

@@ -3,6 +3,7 @@
 #include "Base64.h"
 #include "ErrorCode.h"
 #include "PlatformStatus.h"
+#include "ProviderHash.h"
 #include "SM2SignedData.h"
 #include "TraceHelper.h"
 
@@ -13,24 +14,6 @@
 #include <new>
 
 namespace {
-
-// Provider and hash handles released on every path.
-class ProviderHash {
-public:
-    ProviderHash() = default;
-    ProviderHash(const ProviderHash &) = delete;
-    ProviderHash &operator=(const ProviderHash &) = delete;
-    ~ProviderHash()
-    {
-        if (m_hHash != 0)
-            CryptDestroyHash(m_hHash);
-        if (m_hProv != 0)
-            CryptReleaseContext(m_hProv, 0);
-    }
-
-    HCRYPTPROV m_hProv = 0;
-    HCRYPTHASH m_hHash = 0;
-};
 
 // Reads the hash value, which only goes to the trace.
 HRESULT TraceHashValue(HCRYPTHASH hHash)

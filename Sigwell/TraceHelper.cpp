@@ -61,16 +61,12 @@ TraceHelper::~TraceHelper()
 
 void TraceFunctionEntry(const wchar_t *pwszFunction)
 {
-    DWORD dwLastError = GetLastError();
     SendFunctionEvent(TRACE_MSG_ENTRY, pwszFunction);
-    SetLastError(dwLastError);
 }
 
 void TraceFunctionExit(const wchar_t *pwszFunction)
 {
-    DWORD dwLastError = GetLastError();
     SendFunctionEvent(TRACE_MSG_EXIT, pwszFunction);
-    SetLastError(dwLastError);
 }
 
 void TraceStatus(const wchar_t *pwszText, LONG nStatus)
@@ -79,11 +75,9 @@ void TraceStatus(const wchar_t *pwszText, LONG nStatus)
     ULONG ulFlag = bFailed ? TRACE_FLAG_FAILED : TRACE_FLAG_INFO;
     if (!TraceIsEnabled(ulFlag))
         return;
-    DWORD dwLastError = GetLastError();
     TraceArg args[] = {TraceArgWide(pwszText), TraceArgInt(nStatus)};
     TraceSendEvent(kCommonSet, bFailed ? TRACE_MSG_FAILED_STATUS : TRACE_MSG_STATUS, ulFlag, args,
                    2);
-    SetLastError(dwLastError);
 }
 
 void TraceStepOK(const wchar_t *pwszFunction, const wchar_t *pwszStep)
@@ -112,30 +106,24 @@ void TraceErrorReport(const wchar_t *pwszFunction, const wchar_t *pwszText)
 {
     if (!TraceIsEnabled(TRACE_FLAG_ERROR))
         return;
-    DWORD dwLastError = GetLastError();
     TraceArg args[] = {TraceArgWide(pwszFunction), TraceArgWide(pwszText)};
     TraceSendEvent(kCommonSet, TRACE_MSG_ERROR_REPORT, TRACE_FLAG_ERROR, args, 2);
-    SetLastError(dwLastError);
 }
 
 void TraceValue(const wchar_t *pwszName, const wchar_t *pwszValue)
 {
     if (!TraceIsEnabled(TRACE_FLAG_INFO))
         return;
-    DWORD dwLastError = GetLastError();
     TraceArg args[] = {TraceArgWide(pwszName), TraceArgWide(pwszValue)};
     TraceSendEvent(kCommonSet, TRACE_MSG_VALUE, TRACE_FLAG_INFO, args, 2);
-    SetLastError(dwLastError);
 }
 
 void TraceValueInt(const wchar_t *pwszName, LONG nValue)
 {
     if (!TraceIsEnabled(TRACE_FLAG_INFO))
         return;
-    DWORD dwLastError = GetLastError();
     TraceArg args[] = {TraceArgWide(pwszName), TraceArgInt(nValue)};
     TraceSendEvent(kCommonSet, TRACE_MSG_VALUE, TRACE_FLAG_INFO, args, 2);
-    SetLastError(dwLastError);
 }
 
 void TraceNarrowOK(const char *pszSourcePath, int nLine, const char *pszFunction,

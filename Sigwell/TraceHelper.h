@@ -62,6 +62,15 @@ void TraceSourceName(const char *pszSourcePath, char *pszName, size_t cchName);
 #define TRACE_FAILED(step, reason, status)                                                        \
     TraceStepFailed(__FILE__, __LINE__, kTraceFunction, step, reason, status)
 
+// A failed status traced as the step's failure and returned from the caller.
+#define TRACE_RETURN_IF_FAILED(step, hResult)                                                     \
+    do {                                                                                          \
+        if (FAILED(hResult)) {                                                                    \
+            TRACE_FAILED(step, L"FAILED(hResult)", hResult);                                      \
+            return hResult;                                                                       \
+        }                                                                                         \
+    } while (0)
+
 #define TRACE_A_OK(step) TraceNarrowOK(__FILE__, __LINE__, __func__, step)
 #define TRACE_A_FAILED(step, status, reason)                                                      \
     TraceNarrowFailed(__FILE__, __LINE__, __func__, step, status, reason)

@@ -108,10 +108,7 @@ HRESULT CCertificateList::Initialize(HINSTANCE hInstance, BOOL bNewStyle,
     };
     for (const auto &image : images) {
         HRESULT hResult = LoadImageFromResource(hInstance, image.nId, image.ppImage);
-        if (FAILED(hResult)) {
-            TRACE_FAILED(image.pwszStep, L"FAILED(hResult)", hResult);
-            return hResult;
-        }
+        TRACE_RETURN_IF_FAILED(image.pwszStep, hResult);
         TRACE_OK(image.pwszStep);
     }
 

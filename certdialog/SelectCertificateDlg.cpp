@@ -365,19 +365,13 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
     DWORD cchText = 0;
     LPWSTR pwszSubject = nullptr;
     HRESULT hResult = QueryCertContextInfo(&cchText, &pwszSubject, pCertContext, CERTINFO_SUBJECT);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"QueryCertContextInfo (Subject)", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"QueryCertContextInfo (Subject)", hResult);
     stItem.strCommonName = ValueOf(pwszSubject, L"CN=");
     delete[] pwszSubject;
 
     LPWSTR pwszIssuer = nullptr;
     hResult = QueryCertContextInfo(&cchText, &pwszIssuer, pCertContext, CERTINFO_ISSUER);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"QueryCertContextInfo (Issuer)", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"QueryCertContextInfo (Issuer)", hResult);
     std::wstring strIssuerName = wcsstr(pwszIssuer, L"O=") != nullptr
                                      ? ValueOf(pwszIssuer, L"O=")
                                      : ValueOf(pwszIssuer, L"CN=");
@@ -393,17 +387,11 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
     DWORD cbSerial = 0;
     BYTE *pbSerial = nullptr;
     hResult = QueryCertContextInfo(&cbSerial, &pbSerial, pCertContext, CERTINFO_SERIAL_NUMBER);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"QueryCertContextInfo (Serial number", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"QueryCertContextInfo (Serial number", hResult);
     LPWSTR pwszSerial = nullptr;
     hResult = ConvertBinaryDataToString(&pwszSerial, cbSerial, pbSerial, TRUE);
     delete[] pbSerial;
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"FormatStringFromData (Serial number", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"FormatStringFromData (Serial number", hResult);
     std::wstring strSerial = pwszSerial;
     delete[] pwszSerial;
     if (LoadStringW(hInstance, IDS_SERIAL_FORMAT, wszFormat, kLineCch) == 0) {
@@ -418,16 +406,10 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
     SYSTEMTIME stTo = {};
     DWORD cbTime = sizeof(SYSTEMTIME);
     hResult = QueryCertContextInfo(&cbTime, &stFrom, pCertContext, CERTINFO_NOT_BEFORE);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"QueryCertContextInfo (From-date", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"QueryCertContextInfo (From-date", hResult);
     cbTime = sizeof(SYSTEMTIME);
     hResult = QueryCertContextInfo(&cbTime, &stTo, pCertContext, CERTINFO_NOT_AFTER);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"QueryCertContextInfo (To-date", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"QueryCertContextInfo (To-date", hResult);
     if (LoadStringW(hInstance, IDS_VALIDITY_FORMAT, wszFormat, kLineCch) == 0) {
         hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"LoadString (Valid date)", L"nRetCode == 0", hResult);

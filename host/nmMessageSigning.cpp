@@ -43,6 +43,41 @@ void FormatStep(wchar_t *pwszStep, size_t cchStep, const wchar_t *pwszAction,
     swprintf(pwszStep, cchStep, L"%ls(%ls)", pwszAction, pwszName);
 }
 
+// A step's status as the answer's error code: failures as they are, any
+// other status counts as success.
+int StepResult(const wchar_t *pwszFunction, const wchar_t *pwszStep, HRESULT hResult)
+{
+    if (FAILED(hResult)) {
+        TraceStepFailed(__FILE__, __LINE__, pwszFunction, pwszStep, L"FAILED(hResult)", hResult);
+        return hResult;
+    }
+    TraceStepOK(pwszFunction, pwszStep);
+    return 0;
+}
+
+// An item reader's status, traced as the system error it stands for.
+int ItemResult(const wchar_t *pwszFunction, const wchar_t *pwszStep, int nResult)
+{
+    if (nResult != 0)
+        TraceStepFailed(__FILE__, __LINE__, pwszFunction, pwszStep, L"VESK_OK != nResult",
+                        StatusFromLastError(static_cast<DWORD>(nResult)));
+    else
+        TraceStepOK(pwszFunction, pwszStep);
+    return nResult;
+}
+
+// A parameter check, failing with E_INVALIDARG in the trace.
+bool CheckStep(const wchar_t *pwszFunction, const wchar_t *pwszStep, bool bPassed,
+               const wchar_t *pwszReason)
+{
+    if (!bPassed) {
+        TraceStepFailed(__FILE__, __LINE__, pwszFunction, pwszStep, pwszReason, E_INVALIDARG);
+        return false;
+    }
+    TraceStepOK(pwszFunction, pwszStep);
+    return true;
+}
+
 // Parameter value present, agent present, and exactly nExpected children;
 // otherwise nBadCode. The checks log E_INVALIDARG whatever code the answer
 // carries.
@@ -50,24 +85,12 @@ int CheckArgs(const wchar_t *pwszFunction, const cJSON *pArgs, const wchar_t *pw
               CCryptoAgent *pobjCryptoAgent, int nExpected, const wchar_t *pwszCountReason,
               int nBadCode)
 {
-    if (pArgs == nullptr) {
-        TraceStepFailed(__FILE__, __LINE__, pwszFunction, L"Check parameter(pArgs)",
-                        pwszArgsReason, E_INVALIDARG);
+    if (!CheckStep(pwszFunction, L"Check parameter(pArgs)", pArgs != nullptr, pwszArgsReason) ||
+        !CheckStep(pwszFunction, L"Check parameter(pobjCryptoAgent)", pobjCryptoAgent != nullptr,
+                   L"NULL == pobjCryptoAgent") ||
+        !CheckStep(pwszFunction, L"Check parameter(Args count)",
+                   cJSON_GetArraySize(pArgs) == nExpected, pwszCountReason))
         return nBadCode;
-    }
-    TraceStepOK(pwszFunction, L"Check parameter(pArgs)");
-    if (pobjCryptoAgent == nullptr) {
-        TraceStepFailed(__FILE__, __LINE__, pwszFunction, L"Check parameter(pobjCryptoAgent)",
-                        L"NULL == pobjCryptoAgent", E_INVALIDARG);
-        return nBadCode;
-    }
-    TraceStepOK(pwszFunction, L"Check parameter(pobjCryptoAgent)");
-    if (cJSON_GetArraySize(pArgs) != nExpected) {
-        TraceStepFailed(__FILE__, __LINE__, pwszFunction, L"Check parameter(Args count)",
-                        pwszCountReason, E_INVALIDARG);
-        return nBadCode;
-    }
-    TraceStepOK(pwszFunction, L"Check parameter(Args count)");
     return 0;
 }
 
@@ -81,37 +104,19 @@ int ReadTextParam(const wchar_t *pwszFunction, const cJSON *pArgs, int nIndex,
     char *pszUTF8 = nullptr;
     int nResult = ConverJSONArrayItemtoNULLEndString(nIndex, pArgs, &pszUTF8);
     texts.Keep(pszUTF8);
-    if (nResult != 0) {
-        TraceStepFailed(__FILE__, __LINE__, pwszFunction, wszStep, L"VESK_OK != nResult",
-                        StatusFromLastError(static_cast<DWORD>(nResult)));
+    if (ItemResult(pwszFunction, wszStep, nResult) != 0)
         return nResult;
-    }
-    TraceStepOK(pwszFunction, wszStep);
 
     FormatStep(wszStep, 128, L"UTF8ToUTF16", pwszName);
     wchar_t *pwszText = nullptr;
     int cchText = 0;
     HRESULT hResult = UTF8ToUTF16(pszUTF8, &pwszText, &cchText);
     texts.Keep(pwszText);
-    if (FAILED(hResult)) {
-        TraceStepFailed(__FILE__, __LINE__, pwszFunction, wszStep, L"FAILED(hResult)", hResult);
-        return hResult;
-    }
-    TraceStepOK(pwszFunction, wszStep);
+    nResult = StepResult(pwszFunction, wszStep, hResult);
+    if (nResult != 0)
+        return nResult;
     TraceValue(pwszName, pwszText);
     *ppwszText = pwszText;
-    return 0;
-}
-
-// An agent call's status as the answer's error code: failures as they
-// are, any other status counts as success.
-int AgentResult(const wchar_t *pwszFunction, const wchar_t *pwszStep, HRESULT hResult)
-{
-    if (FAILED(hResult)) {
-        TraceStepFailed(__FILE__, __LINE__, pwszFunction, pwszStep, L"FAILED(hResult)", hResult);
-        return hResult;
-    }
-    TraceStepOK(pwszFunction, pwszStep);
     return 0;
 }
 
@@ -124,13 +129,10 @@ int ResultToUTF8(const wchar_t *pwszFunction, const wchar_t *pwszStep, BSTR bstr
     int cbUTF8 = 0;
     HRESULT hResult = UTF16ToUTF8(bstrResult, &pszUTF8, &cbUTF8);
     texts.Keep(pszUTF8);
-    if (FAILED(hResult)) {
-        TraceStepFailed(__FILE__, __LINE__, pwszFunction, pwszStep, L"FAILED(hResult)", hResult);
-        return hResult;
-    }
-    TraceStepOK(pwszFunction, pwszStep);
-    *ppszUTF8 = pszUTF8;
-    return 0;
+    const int nResult = StepResult(pwszFunction, pwszStep, hResult);
+    if (nResult == 0)
+        *ppszUTF8 = pszUTF8;
+    return nResult;
 }
 
 // The answer object; when it cannot be built there is none and the caller
@@ -148,13 +150,7 @@ void Answer(cJSON **ppResponseJSON, const char *pszFuncName, int nErrorCode, int
 int ReadBoolParam(const wchar_t *pwszFunction, const cJSON *pArgs, int nIndex,
                   const wchar_t *pwszStep, bool *pbValue)
 {
-    int nResult = ConverJSONArrayItemtobool(pArgs, nIndex, pbValue);
-    if (nResult != 0)
-        TraceStepFailed(__FILE__, __LINE__, pwszFunction, pwszStep, L"VESK_OK != nResult",
-                        StatusFromLastError(static_cast<DWORD>(nResult)));
-    else
-        TraceStepOK(pwszFunction, pwszStep);
-    return nResult;
+    return ItemResult(pwszFunction, pwszStep, ConverJSONArrayItemtobool(pArgs, nIndex, pbValue));
 }
 
 // The host's words for one operation of the agent.
@@ -228,7 +224,7 @@ int HandleOperation(const HostOperation &host, cJSON **ppResponseJSON, const cJS
 
     OperationResult result;
     if (nErrorCode == 0 && operation.pfnCall != nullptr)
-        nErrorCode = AgentResult(kTraceFunction, host.pwszAgentStep,
+        nErrorCode = StepResult(kTraceFunction, host.pwszAgentStep,
                                  operation.pfnCall(*pobjCryptoAgent, args, result));
 
     switch (operation.result) {
@@ -257,56 +253,6 @@ int HandleOperation(const HostOperation &host, cJSON **ppResponseJSON, const cJS
 }
 
 } // namespace
-
-int nmSelectCertificate(cJSON **ppResponseJSON, const cJSON *pArgs,
-                        CCryptoAgent *pobjCryptoAgent)
-{
-    return HandleOperation(kHostOperations[OP_SELECT_CERTIFICATE], ppResponseJSON, pArgs,
-                           pobjCryptoAgent);
-}
-
-int nmGetSignCertInfo(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
-{
-    return HandleOperation(kHostOperations[OP_GET_SIGN_CERT_INFO], ppResponseJSON, pArgs,
-                           pobjCryptoAgent);
-}
-
-int nmSignMsgPKCS1(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
-{
-    return HandleOperation(kHostOperations[OP_SIGN_MSG_PKCS1], ppResponseJSON, pArgs,
-                           pobjCryptoAgent);
-}
-
-int nmSignMsgPKCS7(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
-{
-    return HandleOperation(kHostOperations[OP_SIGN_MSG_PKCS7], ppResponseJSON, pArgs,
-                           pobjCryptoAgent);
-}
-
-int nmGetVersion(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
-{
-    return HandleOperation(kHostOperations[OP_GET_VERSION], ppResponseJSON, pArgs,
-                           pobjCryptoAgent);
-}
-
-int nmGetKeyID(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
-{
-    return HandleOperation(kHostOperations[OP_GET_KEY_ID], ppResponseJSON, pArgs,
-                           pobjCryptoAgent);
-}
-
-int nmGetMACAddress(cJSON **ppResponseJSON, const cJSON *pArgs, CCryptoAgent *pobjCryptoAgent)
-{
-    return HandleOperation(kHostOperations[OP_GET_MAC_ADDRESS], ppResponseJSON, pArgs,
-                           pobjCryptoAgent);
-}
-
-int nmGetLastErrorDesc(cJSON **ppResponseJSON, const cJSON *pArgs,
-                       CCryptoAgent *pobjCryptoAgent)
-{
-    return HandleOperation(kHostOperations[OP_GET_LAST_ERROR_DESC], ppResponseJSON, pArgs,
-                           pobjCryptoAgent);
-}
 
 int nmCheckHost(cJSON **ppResponseJSON)
 {

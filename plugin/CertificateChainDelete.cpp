@@ -131,10 +131,7 @@ HRESULT DeleteIntermediateCert(LPCWSTR pwszSerialNumber, LPCWSTR pwszSubjectDN,
     TRACE_FUNCTION(L"DeleteIntermediateCert");
     CERT_FILTER stFilter = RowFilter(pwszSerialNumber, pwszSubjectDN, pwszIssuerDN);
     HRESULT hResult = DeleteCertificateFromStore(CERT_SYSTEM_STORE_LOCAL_MACHINE, &stFilter);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"DeleteCertificateFromStore(LOCAL_MACHINE)", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"DeleteCertificateFromStore(LOCAL_MACHINE)", hResult);
     hResult = DeleteCertificateFromStore(CERT_SYSTEM_STORE_CURRENT_USER, &stFilter);
     if (FAILED(hResult))
         TRACE_FAILED(L"DeleteCertificateFromStore(CURRENT_USER)", L"FAILED(hResult)", hResult);
@@ -147,10 +144,7 @@ HRESULT DeleteTrustedRootCert(LPCWSTR pwszThumbprint, LPCWSTR pwszSerialNumber,
     TRACE_FUNCTION(L"DeleteTrustedRootCert");
     CERT_FILTER stFilter = RowFilter(pwszSerialNumber, pwszSubjectDN, pwszIssuerDN);
     HRESULT hResult = DeleteCertificateFromStore(CERT_SYSTEM_STORE_LOCAL_MACHINE, &stFilter);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"DeleteCertificateFromStore", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"DeleteCertificateFromStore", hResult);
     hResult = DeleteRegistryKey(pwszThumbprint);
     if (FAILED(hResult))
         TRACE_FAILED(L"DeleteRegistryKey", L"FAILED(hResult)", hResult);

@@ -114,10 +114,7 @@ HRESULT CheckCertValidTime(const FILETIME *pftMachineTime, PCCERT_CONTEXT pstCer
     HRESULT hResult =
         QueryCertContextInfo(&cchSubject, &pwszSubject, pstCertContext, CERTINFO_SUBJECT);
     WideText subject(pwszSubject);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"QueryCertContextInfo", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"QueryCertContextInfo", hResult);
     TraceValue(L"Subject", subject.get());
     if (CompareFileTime(&pstCertContext->pCertInfo->NotAfter, pftMachineTime) < 0) {
         TraceValue(L"Expired", subject.get());
@@ -169,10 +166,7 @@ HRESULT LoadXMLDom(const BYTE *pbResData, DWORD cbResData, ComRef<IXMLDOMDocumen
     }
     HRESULT hResult = CoCreateInstance(kClsidDOMDocument, nullptr, CLSCTX_INPROC_SERVER,
                                        kIidXMLDOMDocument, reinterpret_cast<void **>(&document));
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"CoCreateInstance", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"CoCreateInstance", hResult);
     std::unique_ptr<char[]> text(new (std::nothrow) char[static_cast<size_t>(cbResData) + 1]);
     if (!text) {
         TRACE_FAILED(L"new", L"lpResDataWithEnd == NULL", E_OUTOFMEMORY);
@@ -184,10 +178,7 @@ HRESULT LoadXMLDom(const BYTE *pbResData, DWORD cbResData, ComRef<IXMLDOMDocumen
     int cchXML = 0;
     hResult = UTF8ToUTF16(text.get(), &pwszXML, &cchXML);
     WideText xml(pwszXML);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"UTF8ToUTF16", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"UTF8ToUTF16", hResult);
     Bstr bstrXML(SysAllocStringLen(xml.get(), static_cast<UINT>(cchXML)));
     if (bstrXML.Get() == nullptr) {
         TRACE_FAILED(L"SysAllocStringLen", L"NULL == bstrXML", E_OUTOFMEMORY);
@@ -244,10 +235,7 @@ HRESULT GetNodeValue(IXMLDOMNode *pNode, WideText &value)
     TRACE_FUNCTION(L"GetNodeValue");
     Bstr bstrText;
     HRESULT hResult = pNode->get_text(&bstrText);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"get_text", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"get_text", hResult);
     const size_t cchText = bstrText.Get() != nullptr ? SysStringLen(bstrText.Get()) : 0;
     value.reset(new (std::nothrow) wchar_t[cchText + 1]);
     if (!value) {
@@ -317,10 +305,7 @@ HRESULT WriteCertificatetoRegistry(LPCWSTR pwszImportPath, LPCWSTR pwszEntryPoin
     Bytes element;
     DWORD cbElement = 0;
     HRESULT hResult = DecodeBase64Text(pwszContent, element, &cbElement);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"Base64DecodeEx", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"Base64DecodeEx", hResult);
     hResult = RegWriteBinaryValue(pwszImportPath, pwszEntryPoint, element.get(), cbElement);
     if (FAILED(hResult))
         TRACE_FAILED(L"RegWriteBinaryValue", L"FAILED(hResult)", hResult);
@@ -342,10 +327,7 @@ HRESULT GetRegisteredCertificateInfoNode(IXMLDOMNode *pCertificateNode,
     HRESULT hResult = pCertificateNode->get_childNodes(&children);
     if (SUCCEEDED(hResult))
         hResult = children->get_length(&nChildren);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"get_childNodes", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"get_childNodes", hResult);
     if (nChildren < 3) {
         TRACE_FAILED(L"Check child nodes", L"the number of RegeditInfo Child Node is error!",
                      VESK_E_XML_NODE);
@@ -359,10 +341,7 @@ HRESULT GetRegisteredCertificateInfoNode(IXMLDOMNode *pCertificateNode,
             hResult = E_FAIL;
         if (SUCCEEDED(hResult))
             hResult = GetNodeValue(child.Get(), *fields[i]);
-        if (FAILED(hResult)) {
-            TRACE_FAILED(L"GetNodeValue", L"FAILED(hResult)", hResult);
-            return hResult;
-        }
+        TRACE_RETURN_IF_FAILED(L"GetNodeValue", hResult);
     }
     return S_OK;
 }
@@ -372,18 +351,12 @@ HRESULT ParseCertificateNode(const FILETIME *pftMachineTime, IXMLDOMNode *pCerti
     TRACE_FUNCTION(L"ParseCertificateNode");
     RegisteredCertificateInfo info;
     HRESULT hResult = GetRegisteredCertificateInfoNode(pCertificateNode, info);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"GetRegisteredCertificateInfoNode", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"GetRegisteredCertificateInfoNode", hResult);
     BYTE *pbCert = nullptr;
     DWORD cbCert = 0;
     hResult = GetCertFromCertificateBlobProperties(info.content.get(), &pbCert, &cbCert);
     Bytes certificate(pbCert);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"GetCertFromCertificateBlobProperties", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"GetCertFromCertificateBlobProperties", hResult);
     PCCERT_CONTEXT pCertContext = CertCreateCertificateContext(kCertEncoding, pbCert, cbCert);
     if (pCertContext == nullptr) {
         hResult = FailedCallStatus();
@@ -393,10 +366,7 @@ HRESULT ParseCertificateNode(const FILETIME *pftMachineTime, IXMLDOMNode *pCerti
     BOOL bExpired = FALSE;
     hResult = CheckCertValidTime(pftMachineTime, pCertContext, &bExpired);
     CertFreeCertificateContext(pCertContext);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"CheckCertValidTime", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"CheckCertValidTime", hResult);
     if (bExpired)
         return S_OK;
     hResult = WriteCertificatetoRegistry(info.importPath.get(), info.entryPoint.get(),
@@ -418,16 +388,10 @@ HRESULT ParseRootCACertificateNode(IXMLDOMNode *pRootCACertificateNode)
     HRESULT hResult = pRootCACertificateNode->get_childNodes(&children);
     if (SUCCEEDED(hResult))
         hResult = children->get_length(&nChildren);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"get_childNodes", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"get_childNodes", hResult);
     FILETIME ftMachineTime = {};
     hResult = GetMachineTime(&ftMachineTime);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"GetMachineTime", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"GetMachineTime", hResult);
     for (long i = 0; i < nChildren; ++i) {
         ComRef<IXMLDOMNode> child;
         hResult = children->get_item(i, &child);
@@ -525,23 +489,14 @@ HRESULT ParseP7bContentNode(IXMLDOMNode *pP7bContentNode)
     }
     WideText content;
     HRESULT hResult = GetNodeValue(pP7bContentNode, content);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"GetNodeValue", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"GetNodeValue", hResult);
     Bytes bundle;
     DWORD cbBundle = 0;
     hResult = DecodeBase64Text(content.get(), bundle, &cbBundle);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"Base64DecodeEx", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"Base64DecodeEx", hResult);
     HCERTSTORE hBundleStore = nullptr;
     hResult = ImportP7bCertificatestoStore(bundle.get(), cbBundle, &hBundleStore);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"ImportP7bCertificatestoStore", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"ImportP7bCertificatestoStore", hResult);
     hResult = AddCACertficatetoStore(hBundleStore);
     if (FAILED(hResult))
         TRACE_FAILED(L"AddCACertficatetoStore", L"FAILED(hResult)", hResult);
@@ -554,17 +509,11 @@ HRESULT ImportCertChainfromXMLDOMDoc(IXMLDOMDocument *pDocument)
     TRACE_FUNCTION(L"ImportCertChainfromXMLDOMDoc");
     ComRef<IXMLDOMNode> root;
     HRESULT hResult = GetXMLRootNode(pDocument, root);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"GetXMLRootNode", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"GetXMLRootNode", hResult);
     ComRef<IXMLDOMNode> rootCA;
     FindChildNode(root.Get(), L"RootCACertificate", rootCA);
     hResult = ParseRootCACertificateNode(rootCA.Get());
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"ParseRootCACertificateNode", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"ParseRootCACertificateNode", hResult);
     ComRef<IXMLDOMNode> bundle;
     FindChildNode(root.Get(), L"P7bContent", bundle);
     hResult = ParseP7bContentNode(bundle.Get());
@@ -584,10 +533,7 @@ HRESULT GetCertFromCertificateBlobProperties(LPCWSTR pwszContent, BYTE **ppbCert
     Bytes element;
     DWORD cbElement = 0;
     HRESULT hResult = DecodeBase64Text(pwszContent, element, &cbElement);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"Base64DecodeEx", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"Base64DecodeEx", hResult);
     // Records of id, reserved word, length and value, until property 32.
     unsigned long long nPos = 0, nPreviousLen = 0, nLen = 0;
     DWORD dwPropertyID = 0;
@@ -628,10 +574,7 @@ HRESULT ImportCertificateChainfromBlobData(const BYTE *pbResData, DWORD cbResDat
     TRACE_FUNCTION(L"ImportCertificateChainfromBlobData");
     ComRef<IXMLDOMDocument> document;
     HRESULT hResult = LoadXMLDom(pbResData, cbResData, document);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"LoadXMLDom", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"LoadXMLDom", hResult);
     hResult = ImportCertChainfromXMLDOMDoc(document.Get());
     if (FAILED(hResult))
         TRACE_FAILED(L"ImportCertChainfromXMLDOMDoc", L"FAILED(hResult)", hResult);
@@ -644,10 +587,7 @@ HRESULT ImportCertificateChainfromResoure(WORD wResourceID)
     Bytes data;
     DWORD cbData = 0;
     HRESULT hResult = LoadModuleResource(g_hPluginInstance, wResourceID, data, &cbData);
-    if (FAILED(hResult)) {
-        TRACE_FAILED(L"LoadModuleResource", L"FAILED(hResult)", hResult);
-        return hResult;
-    }
+    TRACE_RETURN_IF_FAILED(L"LoadModuleResource", hResult);
     hResult = ImportCertificateChainfromBlobData(data.get(), cbData);
     if (FAILED(hResult))
         TRACE_FAILED(L"ImportCertificateChainfromBlobData", L"FAILED(hResult)", hResult);

@@ -28,13 +28,6 @@ bool IsNamed(NPIdentifier name, const char *pszName)
     return name == NPN_GetStringIdentifier(pszName);
 }
 
-typedef bool (CScriptablePluginObject::*ScriptMethod)(const NPVariant *, uint32_t, NPVariant *);
-
-const char *const kMethodNames[] = {
-    "SelectCertificate", "GetSignCertInfo", "SignMsgPKCS7", "SignMsgPKCS1",
-    "GetMACAddress",     "GetKeyID",        "GetVersion",   "GetLastErrorDesc",
-};
-
 const char kDefaultMethodResult[] = "default method return val";
 
 } // namespace
@@ -143,8 +136,8 @@ bool CScriptablePluginObject::HasMethod(NPIdentifier name)
 {
     TRACE_FUNCTION(L"CScriptablePluginObject::HasMethod");
     TraceIdentifier(name);
-    for (const char *pszMethod : kMethodNames)
-        if (IsNamed(name, pszMethod))
+    for (const AgentOperation &operation : AGENT_OPERATIONS)
+        if (IsNamed(name, operation.pszName))
             return true;
     TraceErrorReport(kTraceFunction, L"Unknown method name.");
     return false;
@@ -155,22 +148,9 @@ bool CScriptablePluginObject::Invoke(NPIdentifier name, const NPVariant *args, u
 {
     TRACE_FUNCTION(L"CScriptablePluginObject::Invoke");
     TraceIdentifier(name);
-    static const struct {
-        const char *pszName;
-        ScriptMethod method;
-    } kMethods[] = {
-        {"SelectCertificate", &CScriptablePluginObject::npSelectCertificate},
-        {"GetSignCertInfo", &CScriptablePluginObject::npGetSignCertInfo},
-        {"SignMsgPKCS1", &CScriptablePluginObject::npSignMsgPKCS1},
-        {"SignMsgPKCS7", &CScriptablePluginObject::npSignMsgPKCS7},
-        {"GetMACAddress", &CScriptablePluginObject::npGetMACAddress},
-        {"GetKeyID", &CScriptablePluginObject::npGetKeyID},
-        {"GetVersion", &CScriptablePluginObject::npGetVersion},
-        {"GetLastErrorDesc", &CScriptablePluginObject::npGetLastErrorDesc},
-    };
-    for (const auto &entry : kMethods)
-        if (IsNamed(name, entry.pszName))
-            return (this->*entry.method)(args, argCount, result);
+    for (size_t i = 0; i < AGENT_OPERATION_COUNT; ++i)
+        if (IsNamed(name, AGENT_OPERATIONS[i].pszName))
+            return npRunOperation(static_cast<AgentOperationId>(i), args, argCount, result);
     TraceErrorReport(kTraceFunction, L"Unknown method name.");
     return false;
 }

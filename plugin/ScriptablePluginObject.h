@@ -2,7 +2,7 @@
 // script methods, with no properties.
 #pragma once
 
-#include "CryptoAgent.h"
+#include "AgentOperations.h"
 #include "NPAPI.h"
 
 // The browser holds the NPObject part; the class's static functions find
@@ -60,14 +60,9 @@ public:
     static NPClass s_npClass;
 
 private:
-    bool npSelectCertificate(const NPVariant *args, uint32_t argCount, NPVariant *result);
-    bool npGetSignCertInfo(const NPVariant *args, uint32_t argCount, NPVariant *result);
-    bool npSignMsgPKCS1(const NPVariant *args, uint32_t argCount, NPVariant *result);
-    bool npSignMsgPKCS7(const NPVariant *args, uint32_t argCount, NPVariant *result);
-    bool npGetMACAddress(const NPVariant *args, uint32_t argCount, NPVariant *result);
-    bool npGetKeyID(const NPVariant *args, uint32_t argCount, NPVariant *result);
-    bool npGetVersion(const NPVariant *args, uint32_t argCount, NPVariant *result);
-    bool npGetLastErrorDesc(const NPVariant *args, uint32_t argCount, NPVariant *result);
+    // One of the agent's operations, from the plug-in's operation table.
+    bool npRunOperation(AgentOperationId id, const NPVariant *args, uint32_t argCount,
+                        NPVariant *result);
 
     CCryptoAgent m_objCryptoAgent;
 };

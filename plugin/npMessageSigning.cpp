@@ -229,58 +229,8 @@ bool RunScriptOperation(const ScriptOperation &script, CCryptoAgent &agent,
 
 } // namespace
 
-bool CScriptablePluginObject::npSelectCertificate(const NPVariant *args, uint32_t argCount,
-                                                  NPVariant *result)
+bool CScriptablePluginObject::npRunOperation(AgentOperationId id, const NPVariant *args,
+                                             uint32_t argCount, NPVariant *result)
 {
-    return RunScriptOperation(kScriptOperations[OP_SELECT_CERTIFICATE], m_objCryptoAgent, args,
-                              argCount, result);
-}
-
-bool CScriptablePluginObject::npGetSignCertInfo(const NPVariant *args, uint32_t argCount,
-                                                NPVariant *result)
-{
-    return RunScriptOperation(kScriptOperations[OP_GET_SIGN_CERT_INFO], m_objCryptoAgent, args,
-                              argCount, result);
-}
-
-bool CScriptablePluginObject::npSignMsgPKCS1(const NPVariant *args, uint32_t argCount,
-                                             NPVariant *result)
-{
-    return RunScriptOperation(kScriptOperations[OP_SIGN_MSG_PKCS1], m_objCryptoAgent, args,
-                              argCount, result);
-}
-
-bool CScriptablePluginObject::npSignMsgPKCS7(const NPVariant *args, uint32_t argCount,
-                                             NPVariant *result)
-{
-    return RunScriptOperation(kScriptOperations[OP_SIGN_MSG_PKCS7], m_objCryptoAgent, args,
-                              argCount, result);
-}
-
-bool CScriptablePluginObject::npGetMACAddress(const NPVariant *args, uint32_t argCount,
-                                              NPVariant *result)
-{
-    return RunScriptOperation(kScriptOperations[OP_GET_MAC_ADDRESS], m_objCryptoAgent, args,
-                              argCount, result);
-}
-
-bool CScriptablePluginObject::npGetKeyID(const NPVariant *args, uint32_t argCount,
-                                         NPVariant *result)
-{
-    return RunScriptOperation(kScriptOperations[OP_GET_KEY_ID], m_objCryptoAgent, args,
-                              argCount, result);
-}
-
-bool CScriptablePluginObject::npGetVersion(const NPVariant *args, uint32_t argCount,
-                                           NPVariant *result)
-{
-    return RunScriptOperation(kScriptOperations[OP_GET_VERSION], m_objCryptoAgent, args,
-                              argCount, result);
-}
-
-bool CScriptablePluginObject::npGetLastErrorDesc(const NPVariant *args, uint32_t argCount,
-                                                 NPVariant *result)
-{
-    return RunScriptOperation(kScriptOperations[OP_GET_LAST_ERROR_DESC], m_objCryptoAgent, args,
-                              argCount, result);
+    return RunScriptOperation(kScriptOperations[id], m_objCryptoAgent, args, argCount, result);
 }

@@ -4,6 +4,8 @@
 
 #include "TestCspSetup.h"
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -43,3 +45,19 @@ inline std::vector<BYTE> ExtensionValue(PCCERT_CONTEXT pCert, LPCSTR pszObjId)
         return {};
     return std::vector<BYTE>(pExt->Value.pbData, pExt->Value.pbData + pExt->Value.cbData);
 }
+
+// The test certificates of the query and filter tests, loaded for each test.
+class TestCertificateSet : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_sm2 = LoadTestCertificate("sm2.der");
+        m_rsaSign = LoadTestCertificate("rsa_sign.der");
+        m_rsaKeyEnc = LoadTestCertificate("rsa_keyenc.der");
+        m_rsaNoExt = LoadTestCertificate("rsa_noext.der");
+        m_rsaEmptyUsage = LoadTestCertificate("rsa_emptyku.der");
+        ASSERT_TRUE(m_sm2 && m_rsaSign && m_rsaKeyEnc && m_rsaNoExt && m_rsaEmptyUsage);
+    }
+
+    CertPtr m_sm2, m_rsaSign, m_rsaKeyEnc, m_rsaNoExt, m_rsaEmptyUsage;
+};

@@ -7,18 +7,8 @@
 
 namespace {
 
-class CertificateFilterTest : public ::testing::Test {
+class CertificateFilterTest : public TestCertificateSet {
 protected:
-    void SetUp() override
-    {
-        m_sm2 = LoadTestCertificate("sm2.der");
-        m_rsaSign = LoadTestCertificate("rsa_sign.der");
-        m_rsaKeyEnc = LoadTestCertificate("rsa_keyenc.der");
-        m_rsaNoExt = LoadTestCertificate("rsa_noext.der");
-        m_rsaEmptyUsage = LoadTestCertificate("rsa_emptyku.der");
-        ASSERT_TRUE(m_sm2 && m_rsaSign && m_rsaKeyEnc && m_rsaNoExt && m_rsaEmptyUsage);
-    }
-
     static HRESULT Subject(PCCERT_CONTEXT pCert, LPCWSTR pwszFilter)
     {
         StringVector vtr;
@@ -32,8 +22,6 @@ protected:
         u.QuadPart += llSeconds * 10000000;
         return FILETIME{u.LowPart, u.HighPart};
     }
-
-    CertPtr m_sm2, m_rsaSign, m_rsaKeyEnc, m_rsaNoExt, m_rsaEmptyUsage;
 };
 
 TEST(ParseFilters, SplitsOnHashKeepingEmptyPieces)

@@ -11,18 +11,8 @@
 
 namespace {
 
-class CertificateQuery : public ::testing::Test {
+class CertificateQuery : public TestCertificateSet {
 protected:
-    void SetUp() override
-    {
-        m_sm2 = LoadTestCertificate("sm2.der");
-        m_rsaSign = LoadTestCertificate("rsa_sign.der");
-        m_rsaKeyEnc = LoadTestCertificate("rsa_keyenc.der");
-        m_rsaNoExt = LoadTestCertificate("rsa_noext.der");
-        m_rsaEmptyUsage = LoadTestCertificate("rsa_emptyku.der");
-        ASSERT_TRUE(m_sm2 && m_rsaSign && m_rsaKeyEnc && m_rsaNoExt && m_rsaEmptyUsage);
-    }
-
     static std::wstring QueryText(PCCERT_CONTEXT pCert, DWORD dwType, DWORD *pcch = nullptr)
     {
         LPWSTR pwsz = nullptr;
@@ -44,8 +34,6 @@ protected:
         delete[] pb;
         return bytes;
     }
-
-    CertPtr m_sm2, m_rsaSign, m_rsaKeyEnc, m_rsaNoExt, m_rsaEmptyUsage;
 };
 
 TEST_F(CertificateQuery, TypesOutsideOneToElevenWriteNothing)

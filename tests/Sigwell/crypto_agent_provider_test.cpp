@@ -79,6 +79,15 @@ protected:
         ASSERT_TRUE(m_config.Write());
     }
 
+    // Alice's SM2 certificate alone on the token, selected by the agent.
+    void SelectAlice(CCryptoAgent &agent, const std::string &flags = std::string())
+    {
+        WriteToken({{"alice", "sm2.der"}}, flags);
+        VARIANT_BOOL bSelected = VARIANT_FALSE;
+        ASSERT_EQ(S_OK, Select(agent, &bSelected));
+        ASSERT_EQ(VARIANT_TRUE, bSelected);
+    }
+
     static HRESULT Select(CCryptoAgent &agent, VARIANT_BOOL *pbSelected)
     {
         return agent.SelectCertificate(nullptr, nullptr, nullptr, kProvider, pbSelected);
@@ -115,12 +124,11 @@ TEST_F(AgentOnTestProvider, OnlySM2CertificatesAreCandidates)
 
 TEST_F(AgentOnTestProvider, TwoCandidatesAreRefusedAndDropThePreviousSelection)
 {
-    WriteToken({{"alice", "sm2.der"}});
     CCryptoAgent agent;
-    VARIANT_BOOL bSelected = VARIANT_FALSE;
-    ASSERT_EQ(S_OK, Select(agent, &bSelected));
+    ASSERT_NO_FATAL_FAILURE(SelectAlice(agent));
 
     WriteToken({{"alice", "sm2.der"}, {"alice-copy", "sm2.der"}});
+    VARIANT_BOOL bSelected = VARIANT_TRUE;
     EXPECT_EQ(VESK_E_TOO_MANY_CERTIFICATES, Select(agent, &bSelected));
     EXPECT_EQ(VARIANT_FALSE, bSelected);
     HRESULT hResult = S_OK;
@@ -130,10 +138,8 @@ TEST_F(AgentOnTestProvider, TwoCandidatesAreRefusedAndDropThePreviousSelection)
 
 TEST_F(AgentOnTestProvider, OnlyVariantTrueAttachesTheContent)
 {
-    WriteToken({{"alice", "sm2.der"}});
     CCryptoAgent agent;
-    VARIANT_BOOL bSelected = VARIANT_FALSE;
-    ASSERT_EQ(S_OK, Select(agent, &bSelected));
+    ASSERT_NO_FATAL_FAILURE(SelectAlice(agent));
 
     const std::string message = "attach me";
     OutText attached, detached;
@@ -150,10 +156,8 @@ TEST_F(AgentOnTestProvider, OnlyVariantTrueAttachesTheContent)
 
 TEST_F(AgentOnTestProvider, SM2PKCS1IgnoresTheHashNameAndVerifies)
 {
-    WriteToken({{"alice", "sm2.der"}});
     CCryptoAgent agent;
-    VARIANT_BOOL bSelected = VARIANT_FALSE;
-    ASSERT_EQ(S_OK, Select(agent, &bSelected));
+    ASSERT_NO_FATAL_FAILURE(SelectAlice(agent));
     std::vector<BYTE> certificate = ReadTestFile("testcerts\\sm2.der");
     for (const wchar_t *pwszHashAlg : {L"", L"MD5", L"SHA-256"}) {
         OutText signature;
@@ -165,10 +169,8 @@ TEST_F(AgentOnTestProvider, SM2PKCS1IgnoresTheHashNameAndVerifies)
 
 TEST_F(AgentOnTestProvider, FailedSigningKeepsTheSelection)
 {
-    WriteToken({{"alice", "sm2.der"}}, "sig65");
     CCryptoAgent agent;
-    VARIANT_BOOL bSelected = VARIANT_FALSE;
-    ASSERT_EQ(S_OK, Select(agent, &bSelected));
+    ASSERT_NO_FATAL_FAILURE(SelectAlice(agent, "sig65"));
     OutText pkcs1, pkcs7;
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), agent.SignMsgPKCS1(L"x", L"", &pkcs1));
     EXPECT_EQ(L"", pkcs1.Value());

@@ -1,4 +1,5 @@
 #include "CertificateDialogs.h"
+#include "ShortSelectForm.h"
 #include "TestCertificate.h"
 
 #include <gtest/gtest.h>
@@ -15,22 +16,13 @@ protected:
             ASSERT_NE(nullptr, m_certs.emplace_back(m_made.Add(subject)));
     }
 
-    static CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT ShortForm(DWORD dwShowAlways)
-    {
-        CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT st = {};
-        st.dwForm = CUSTOM_CRYPTUI_FORM_SHORT;
-        st.hInstance = GetModuleHandleW(nullptr);
-        st.u.shortForm.dwShowAlways = dwShowAlways;
-        return st;
-    }
-
     TestCertificates m_made;
     std::vector<PCCERT_CONTEXT> m_certs;
 };
 
 TEST_F(SelectCertificate, SingleCandidateComesBackAsOwnReferenceWithoutDialog)
 {
-    CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT st = ShortForm(0);
+    CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT st = ShortSelectForm(0);
     PCCERT_CONTEXT pSelected = nullptr;
     ASSERT_EQ(S_OK, CustomCryptUIDlgSelectCertificate(&st, &pSelected, {m_certs[0]}));
     ASSERT_NE(nullptr, pSelected);
@@ -43,7 +35,7 @@ TEST_F(SelectCertificate, SingleCandidateComesBackAsOwnReferenceWithoutDialog)
 
 TEST_F(SelectCertificate, UnknownFormIsInvalidParameter)
 {
-    CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT st = ShortForm(0);
+    CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT st = ShortSelectForm(0);
     st.dwForm = 2;
     HCERTSTORE hStore = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
     SetLastError(0);
@@ -60,7 +52,7 @@ TEST_F(SelectCertificate, UnknownFormIsInvalidParameter)
 // The agent repeats its call with another owner on exactly this status.
 TEST_F(SelectCertificate, DialogThatCannotBeMadeIs1406)
 {
-    CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT st = ShortForm(1);
+    CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT st = ShortSelectForm(1);
     st.u.shortForm.dwOwnerGiven = 1;
     st.u.shortForm.hWndOwner = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(0xDEAD0));
     PCCERT_CONTEXT pSelected = nullptr;

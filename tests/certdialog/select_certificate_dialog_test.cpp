@@ -1,5 +1,6 @@
 // The selection dialog shown for real and worked by SelectDialogDriver.
 #include "CertificateDialogs.h"
+#include "ShortSelectForm.h"
 #include "ErrorCode.h"
 #include "TestCertificate.h"
 #include "UiDriver.h"
@@ -30,15 +31,6 @@ protected:
     void SetUp() override
     {
         SKIP_OR_FAIL_WITHOUT_DISPLAY();
-    }
-
-    static CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT ShortForm(DWORD showAlways)
-    {
-        CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT params = {};
-        params.dwForm = CUSTOM_CRYPTUI_FORM_SHORT;
-        params.hInstance = GetModuleHandleW(nullptr);
-        params.u.shortForm.dwShowAlways = showAlways;
-        return params;
     }
 
     // Runs the entry function on this thread while the driver works the
@@ -78,7 +70,7 @@ TEST_F(SelectDialog, ClickedRowComesBackAfterOk)
     PCCERT_CONTEXT gamma = m_certs.Add("CN=Gamma/O=Kelto Test");
     std::wstring shot = ScreenshotPath(L"select_certificate.bmp");
     Outcome outcome;
-    Select(ShortForm(0), {beta, alpha, gamma},
+    Select(ShortSelectForm(0), {beta, alpha, gamma},
            L"dialog texts selected row=2 hover=1 shot=\"" + shot + L"\" ok gone", outcome);
 
     EXPECT_EQ("Windows Security", outcome.seen["title"]);
@@ -102,7 +94,7 @@ TEST_F(SelectDialog, EnterTakesTheFirstRow)
     PCCERT_CONTEXT beta = m_certs.Add("CN=beta");
     PCCERT_CONTEXT alpha = m_certs.Add("CN=Alpha");
     Outcome outcome;
-    Select(ShortForm(0), {beta, alpha}, L"dialog enter gone", outcome);
+    Select(ShortSelectForm(0), {beta, alpha}, L"dialog enter gone", outcome);
     EXPECT_EQ(S_OK, outcome.status);
     EXPECT_TRUE(Same(alpha, outcome.cert));
 }
@@ -113,7 +105,7 @@ class SelectDialogLeft : public SelectDialog, public ::testing::WithParamInterfa
 TEST_P(SelectDialogLeft, IsUserCanceledWithoutCertificate)
 {
     Outcome outcome;
-    Select(ShortForm(0), {m_certs.Add("CN=one"), m_certs.Add("CN=two")},
+    Select(ShortSelectForm(0), {m_certs.Add("CN=one"), m_certs.Add("CN=two")},
            std::wstring(L"dialog ") + GetParam() + L" gone", outcome);
     EXPECT_EQ(VESK_E_USER_CANCELED, outcome.status);
     EXPECT_EQ(nullptr, outcome.cert);
@@ -126,7 +118,7 @@ TEST_F(SelectDialog, ShowAlwaysShowsOneCandidate)
 {
     PCCERT_CONTEXT only = m_certs.Add("CN=only");
     Outcome outcome;
-    Select(ShortForm(1), {only}, L"dialog texts ok gone", outcome);
+    Select(ShortSelectForm(1), {only}, L"dialog texts ok gone", outcome);
     EXPECT_EQ("1", outcome.seen["rows"]);
     EXPECT_EQ(S_OK, outcome.status);
     EXPECT_TRUE(Same(only, outcome.cert));
@@ -136,7 +128,7 @@ TEST_F(SelectDialog, SameCertificateTwiceMakesOneRow)
 {
     PCCERT_CONTEXT twice = m_certs.Add("CN=twice");
     Outcome outcome;
-    Select(ShortForm(0), {twice, twice}, L"dialog texts cancel gone", outcome);
+    Select(ShortSelectForm(0), {twice, twice}, L"dialog texts cancel gone", outcome);
     EXPECT_EQ("1", outcome.seen["rows"]);
     EXPECT_EQ(VESK_E_USER_CANCELED, outcome.status);
 }
@@ -146,7 +138,7 @@ TEST_F(SelectDialog, SameCertificateTwiceMakesOneRow)
 TEST_F(SelectDialog, OkWithoutRowsIsNoCertificate)
 {
     Outcome outcome;
-    Select(ShortForm(0), {}, L"dialog texts ok gone", outcome);
+    Select(ShortSelectForm(0), {}, L"dialog texts ok gone", outcome);
     EXPECT_EQ("0", outcome.seen["rows"]);
     EXPECT_EQ(VESK_E_NO_CERTIFICATE, outcome.status);
     EXPECT_EQ(nullptr, outcome.cert);
@@ -176,7 +168,7 @@ TEST_F(SelectDialog, LongFormTextsReplaceTheDefaults)
 TEST_F(SelectDialog, DoubleClickOnARowOpensTheViewer)
 {
     Outcome outcome;
-    Select(ShortForm(1), {m_certs.Add("CN=only")},
+    Select(ShortSelectForm(1), {m_certs.Add("CN=only")},
            L"dialog double=0 viewer closeviewer cancel gone", outcome);
     // The viewer's own windows join the dialog (Wine's viewer shows two).
     EXPECT_GT(std::atoi(outcome.seen["windows"].c_str()), 1) << outcome.seen["windows"];
@@ -186,7 +178,7 @@ TEST_F(SelectDialog, DoubleClickOnARowOpensTheViewer)
 TEST_F(SelectDialog, DoubleClickBelowTheRowsOpensNothing)
 {
     Outcome outcome;
-    Select(ShortForm(1), {m_certs.Add("CN=only")}, L"dialog double=1 windows cancel gone", outcome);
+    Select(ShortSelectForm(1), {m_certs.Add("CN=only")}, L"dialog double=1 windows cancel gone", outcome);
     EXPECT_EQ("1", outcome.seen["windows"]);
     EXPECT_EQ(VESK_E_USER_CANCELED, outcome.status);
 }

@@ -67,6 +67,15 @@ std::wstring RootKeyPath(const std::wstring &thumbprint)
     return std::wstring(kRootCertificatesKey) + L"\\" + thumbprint;
 }
 
+// Deletes what was found, if anything, and commits and closes the store.
+void DeleteFound(HCERTSTORE hStore, PCCERT_CONTEXT pFound)
+{
+    if (pFound != nullptr)
+        CertDeleteCertificateFromStore(pFound);
+    CertControlStore(hStore, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    CertCloseStore(hStore, 0);
+}
+
 } // namespace
 
 std::vector<BYTE> MakeCertificate(const std::string &subject, const std::string &issuer,
@@ -179,11 +188,7 @@ void RemoveFromStore(DWORD dwLocation, const std::vector<BYTE> &der)
     HCERTSTORE hStore = OpenCA(dwLocation);
     if (hStore == nullptr)
         return;
-    PCCERT_CONTEXT pFound = FindIn(hStore, der);
-    if (pFound != nullptr)
-        CertDeleteCertificateFromStore(pFound);
-    CertControlStore(hStore, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-    CertCloseStore(hStore, 0);
+    DeleteFound(hStore, FindIn(hStore, der));
 }
 
 bool StoreHoldsThumbprint(DWORD dwLocation, LPCWSTR pwszStore, const std::wstring &thumbprint)
@@ -205,11 +210,17 @@ void RemoveThumbprint(DWORD dwLocation, LPCWSTR pwszStore, const std::wstring &t
                                       pwszStore);
     if (hStore == nullptr)
         return;
-    PCCERT_CONTEXT pFound = FindThumbprint(hStore, thumbprint);
-    if (pFound != nullptr)
-        CertDeleteCertificateFromStore(pFound);
-    CertControlStore(hStore, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-    CertCloseStore(hStore, 0);
+    DeleteFound(hStore, FindThumbprint(hStore, thumbprint));
+}
+
+bool MakeRootCertificatesKey()
+{
+    HKEY hKey = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRootCertificatesKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &hKey, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(hKey);
+    return true;
 }
 
 bool RootKeyExists(const std::wstring &thumbprint)

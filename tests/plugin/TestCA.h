@@ -41,6 +41,9 @@ void RemoveThumbprint(DWORD dwLocation, LPCWSTR pwszStore, const std::wstring &t
 
 // Keys under the machine's root-store certificates key.
 extern const wchar_t kRootCertificatesKey[];
+// Windows has the key itself; a fresh Wine prefix makes it only when the
+// root store is first used.
+bool MakeRootCertificatesKey();
 bool RootKeyExists(const std::wstring &thumbprint);
 std::vector<BYTE> RootBlob(const std::wstring &thumbprint);
 void WriteRootBlob(const std::wstring &thumbprint, const std::vector<BYTE> &blob);

@@ -29,13 +29,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        // Windows has the root store's key; a fresh Wine prefix makes it
-        // only when the root store is first used.
-        HKEY hKey = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRootCertificatesKey, 0,
-                                                 nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
-                                                 nullptr));
-        RegCloseKey(hKey);
+        ASSERT_TRUE(MakeRootCertificatesKey());
     }
 
     void TearDown() override

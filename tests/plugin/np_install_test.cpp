@@ -92,11 +92,7 @@ protected:
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         ASSERT_TRUE(m_library.Load(L"npSigwell.dll"));
-        HKEY hKey = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRootCertificatesKey, 0,
-                                                 nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
-                                                 nullptr));
-        RegCloseKey(hKey);
+        ASSERT_TRUE(MakeRootCertificatesKey());
     }
     void TearDown() override
     {
