@@ -10,7 +10,10 @@ import subprocess
 import sys
 
 
-def exchange(command, requests):
+def exchange(command, requests, timeout=60):
+    """Sends each request text as one frame and reads its answer; stops at
+    the end of the host's output or at its overflow mark. Returns the
+    host's exit code and the answer texts."""
     proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     answers = []
     for request in requests:
@@ -25,7 +28,8 @@ def exchange(command, requests):
             break
         answers.append(proc.stdout.read(length).decode("utf-8"))
     proc.stdin.close()
-    proc.wait(timeout=60)
+    proc.stdout.close()
+    proc.wait(timeout=timeout)
     return proc.returncode, answers
 
 

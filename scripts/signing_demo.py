@@ -10,33 +10,22 @@ usage: signing_demo.py WINE_RUN ARCH HOST_EXE PROVIDER CA_CERT_DER WORK_DIR
 import base64
 import json
 import os
-import struct
 import subprocess
 import sys
+
+import host_client
 
 SAMPLE_TEXT = "Sigwell sample: pay 100 \u5143 to \u00c9mile"
 SM2_ID = "1234567812345678"
 
 
 def exchange(command, requests):
-    proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    answers = []
-    for request in requests:
-        body = json.dumps(request, ensure_ascii=False).encode("utf-8")
-        proc.stdin.write(struct.pack("<I", len(body)) + body)
-        proc.stdin.flush()
-        header = proc.stdout.read(4)
-        if len(header) < 4:
-            break
-        (length,) = struct.unpack("<I", header)
-        answer = proc.stdout.read(length).decode("utf-8")
-        print("request: " + json.dumps(request, ensure_ascii=False))
+    texts = [json.dumps(request, ensure_ascii=False) for request in requests]
+    _, answers = host_client.exchange(command, texts, timeout=120)
+    for text, answer in zip(texts, answers):
+        print("request: " + text)
         print("answer:  " + answer)
-        answers.append(json.loads(answer))
-    proc.stdin.close()
-    proc.stdout.close()
-    proc.wait(timeout=120)
-    return answers
+    return [json.loads(answer) for answer in answers]
 
 
 def verify_sm2(label, public_key, signature, work_dir):
