@@ -3,7 +3,7 @@
 #include "DebugLog.h"
 #include "ObjectLists.h"
 #include "ProviderContext.h"
-#include "Sm2PointCheck.h"
+#include "tokencrypto/Sm2PointCheck.h"
 #include "TokenAsymKey.h"
 #include "TokenKeys.h"
 #include "TokenSymKey.h"
@@ -204,7 +204,7 @@ DWORD ImportPublicKeyBlob(const BYTE* data, DWORD dataLen, KeyObject* result)
         std::uint8_t point[2 * kSm2CoordinateLen];
         std::reverse_copy(x, x + kSm2CoordinateLen, point);
         std::reverse_copy(x + kSm2FieldLen, x + kSm2FieldLen + kSm2CoordinateLen, point + kSm2CoordinateLen);
-        if (!Sm2PointOnCurve(point, point + kSm2CoordinateLen)) return static_cast<DWORD>(NTE_BAD_DATA);
+        if (!tokencrypto::Sm2PointOnCurve(point, point + kSm2CoordinateLen)) return static_cast<DWORD>(NTE_BAD_DATA);
         result->algId = kAlgSm2Keyx;
         result->keyLen = kSm2CoordinateLen;
         result->blockLen = kSm2CoordinateLen;
