@@ -138,12 +138,7 @@ DWORD AcquireWithSession(HCRYPTPROV* phProv, const char* containerName, DWORD fl
 
 ProviderContext* LookupProviderContext(HCRYPTPROV handle)
 {
-    auto* context = reinterpret_cast<ProviderContext*>(handle);
-    if (!context || !g_ProviderContexts.Contains(context) || context->magic != kProviderMagic) {
-        LogLine("---->NTE_BAD_UID...\n");
-        return nullptr;
-    }
-    return context;
+    return LookupLive<ProviderContext>(handle, g_ProviderContexts, kProviderMagic, "---->NTE_BAD_UID...\n");
 }
 
 DWORD AcquireContextImpl(HCRYPTPROV* phProv, const char* containerName, DWORD flags)

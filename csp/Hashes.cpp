@@ -92,12 +92,7 @@ DWORD KeepChunk(const ProviderContext* context, HashObject* hash, const BYTE* da
 
 HashObject* LookupHashObject(HCRYPTHASH handle)
 {
-    auto* hash = reinterpret_cast<HashObject*>(handle);
-    if (!hash || !g_HashObjects.Contains(hash) || hash->magic != kHashMagic) {
-        LogLine("---->NTE_BAD_HASH...\n");
-        return nullptr;
-    }
-    return hash;
+    return LookupLive<HashObject>(handle, g_HashObjects, kHashMagic, "---->NTE_BAD_HASH...\n");
 }
 
 DWORD CreateHashImpl(HCRYPTPROV hProv, ALG_ID algId, HCRYPTKEY hKey, DWORD flags, HCRYPTHASH* phHash)

@@ -3,7 +3,7 @@
 #include "DebugLog.h"
 #include "ObjectLists.h"
 #include "ProviderContext.h"
-#include "Sm2PointCheck.h"
+#include "tokencrypto/Sm2PointCheck.h"
 #include "TokenAsymKey.h"
 #include "TokenKeys.h"
 #include "TokenSymKey.h"
@@ -58,6 +58,20 @@ void WriteHeader(BYTE* data, std::uint8_t type, std::uint32_t algId)
 {
     BlobHeader header = {type, kBlobVersion, 0, algId};
     std::memcpy(data, &header, sizeof header);
+}
+
+// The header of an exported key: RSA's names its magic, bit length and
+// exponent; SM2's its bit length alone.
+void WriteKeyBlobHeader(BYTE* data, std::uint8_t type, const KeyObject* key, bool rsa, std::uint32_t rsaMagic)
+{
+    WriteHeader(data, type, key->algId);
+    if (!rsa) {
+        WriteWord(data, kHeaderLen, key->keyLen * 8);
+        return;
+    }
+    WriteWord(data, kHeaderLen, rsaMagic);
+    WriteWord(data, kHeaderLen + 4, key->keyLen * 8);
+    WriteWord(data, kHeaderLen + 8, kRsaPublicExponent);
 }
 
 const BYTE* ReadPointer(const BYTE* data, std::uint32_t offset)
@@ -204,7 +218,7 @@ DWORD ImportPublicKeyBlob(const BYTE* data, DWORD dataLen, KeyObject* result)
         std::uint8_t point[2 * kSm2CoordinateLen];
         std::reverse_copy(x, x + kSm2CoordinateLen, point);
         std::reverse_copy(x + kSm2FieldLen, x + kSm2FieldLen + kSm2CoordinateLen, point + kSm2CoordinateLen);
-        if (!Sm2PointOnCurve(point, point + kSm2CoordinateLen)) return static_cast<DWORD>(NTE_BAD_DATA);
+        if (!tokencrypto::Sm2PointOnCurve(point, point + kSm2CoordinateLen)) return static_cast<DWORD>(NTE_BAD_DATA);
         result->algId = kAlgSm2Keyx;
         result->keyLen = kSm2CoordinateLen;
         result->blockLen = kSm2CoordinateLen;
@@ -476,14 +490,10 @@ DWORD ExportPublicKeyBlob(ProviderContext* context, const KeyObject* key, BYTE* 
         }
     }
     std::memset(data, 0, size);
-    WriteHeader(data, PUBLICKEYBLOB, key->algId);
+    WriteKeyBlobHeader(data, PUBLICKEYBLOB, key, rsa, kRsaMagicPublic);
     if (rsa) {
-        WriteWord(data, kHeaderLen, kRsaMagicPublic);
-        WriteWord(data, kHeaderLen + 4, key->keyLen * 8);
-        WriteWord(data, kHeaderLen + 8, kRsaPublicExponent);
         std::reverse_copy(material, material + key->keyLen, data + kRsaHeaderLen);
     } else {
-        WriteWord(data, kHeaderLen, key->keyLen * 8);
         BYTE* x = data + kSimpleHeaderLen;
         std::reverse_copy(material, material + kSm2CoordinateLen, x);
         std::reverse_copy(material + kSm2CoordinateLen, material + 2 * kSm2CoordinateLen, x + kSm2FieldLen);
@@ -518,14 +528,10 @@ DWORD ExportPrivateKeyBlob(ProviderContext* context, const KeyObject* key, BYTE*
         return error;
     }
     std::memset(data, 0, size);
-    WriteHeader(data, PRIVATEKEYBLOB, key->algId);
+    WriteKeyBlobHeader(data, PRIVATEKEYBLOB, key, rsa, kRsaMagicPrivate);
     if (rsa) {
-        WriteWord(data, kHeaderLen, kRsaMagicPrivate);
-        WriteWord(data, kHeaderLen + 4, key->keyLen * 8);
-        WriteWord(data, kHeaderLen + 8, kRsaPublicExponent);
         std::memcpy(data + kRsaHeaderLen, body.data(), bodyLen);
     } else {
-        WriteWord(data, kHeaderLen, key->keyLen * 8);
         std::memcpy(data + kSimpleHeaderLen, body.data(), kSm2PrivateBodyLen);
     }
     SecureZeroMemory(body.data(), body.size());

@@ -180,12 +180,7 @@ KeyObject* NewSessionKeyObject()
 
 KeyObject* LookupKeyObject(HCRYPTKEY handle)
 {
-    auto* key = reinterpret_cast<KeyObject*>(handle);
-    if (!key || !g_KeyObjects.Contains(key) || key->magic != kKeyMagic) {
-        LogLine("---->NTE_BAD_KEY.....\n");
-        return nullptr;
-    }
-    return key;
+    return LookupLive<KeyObject>(handle, g_KeyObjects, kKeyMagic, "---->NTE_BAD_KEY.....\n");
 }
 
 DWORD GenKeyImpl(HCRYPTPROV hProv, ALG_ID algId, DWORD flags, HCRYPTKEY* phKey)

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include "DebugLog.h"
+
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -24,6 +27,18 @@ private:
 extern ObjectList g_ProviderContexts;
 extern ObjectList g_KeyObjects;
 extern ObjectList g_HashObjects;
+
+// The live object a caller's handle names, or null, with refusal logged.
+template <typename Object>
+Object* LookupLive(ULONG_PTR handle, const ObjectList& list, std::uint32_t magic, const char* refusal)
+{
+    auto* object = reinterpret_cast<Object*>(handle);
+    if (!object || !list.Contains(object) || object->magic != magic) {
+        LogLine(refusal);
+        return nullptr;
+    }
+    return object;
+}
 
 // Zeroed blocks of the process heap, as the handles are their addresses.
 void* AllocObject(SIZE_T size);

@@ -30,22 +30,26 @@ constexpr unsigned kMaxPin = 16;
 // one is answered with the real length when the list is fetched.
 constexpr DWORD kIdentifierGuess = 17;
 
+// One algorithm record a call; the cursor moves on only when the record
+// was delivered.
+template <typename Record>
+DWORD EnumAlgRecords(bool (*fill)(std::uint32_t, Record*), std::uint32_t& index, BYTE* data, DWORD* dataLen)
+{
+    Record record;
+    if (!fill(index, &record)) return kNoMoreItems;
+    DWORD status = ReturnData(&record, sizeof record, data, dataLen);
+    if (status == 0 && data) ++index;
+    return status;
+}
+
 DWORD EnumAlgs(ProviderContext* context, BYTE* data, DWORD* dataLen)
 {
-    PROV_ENUMALGS record;
-    if (!FillEnumAlgs(context->algIndex, &record)) return kNoMoreItems;
-    DWORD status = ReturnData(&record, sizeof record, data, dataLen);
-    if (status == 0 && data) ++context->algIndex;
-    return status;
+    return EnumAlgRecords(FillEnumAlgs, context->algIndex, data, dataLen);
 }
 
 DWORD EnumAlgsEx(ProviderContext* context, BYTE* data, DWORD* dataLen)
 {
-    PROV_ENUMALGS_EX record;
-    if (!FillEnumAlgsEx(context->algExIndex, &record)) return kNoMoreItems;
-    DWORD status = ReturnData(&record, sizeof record, data, dataLen);
-    if (status == 0 && data) ++context->algExIndex;
-    return status;
+    return EnumAlgRecords(FillEnumAlgsEx, context->algExIndex, data, dataLen);
 }
 
 // The reported length is that of the longest possible name, so a caller

@@ -74,6 +74,15 @@ std::uint32_t ListContainers(std::uint64_t device, std::vector<std::uint8_t>& re
 
 // A second container of a name could never be opened: an open takes the
 // first record of the name.
+// A token that will not open is logged and passed over by the caller.
+bool OpenNamedToken(const char* name, std::uint64_t& device)
+{
+    std::uint32_t status = g_FuncList->OpenToken(name, &device);
+    if (status == vendor::UK_OK) return true;
+    LogFailure("---->OpenToken. Error Code : ", status);
+    return false;
+}
+
 bool HoldsContainer(std::uint64_t device, const char* name)
 {
     std::vector<std::uint8_t> records;
@@ -170,13 +179,10 @@ DWORD Token_OpenContainer(const char* containerName, DWORD flags, TokenSession* 
     }
     for (const auto& token : tokens) {
         std::uint64_t device = 0;
-        std::uint32_t status = g_FuncList->OpenToken(token.data(), &device);
-        if (status != vendor::UK_OK) {
-            LogFailure("---->OpenToken. Error Code : ", status);
-            continue;
-        }
+        if (!OpenNamedToken(token.data(), device)) continue;
         std::vector<std::uint8_t> records;
         std::uint32_t count = 0;
+        std::uint32_t status;
         if ((status = g_FuncList->SelectAppDF(device)) != vendor::UK_OK) {
             LogFailure("---->SelectAppDF. Error Code : ", status);
         } else if ((status = ListContainers(device, records, count)) != vendor::UK_OK) {
@@ -221,11 +227,8 @@ DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession
         chosen[UK_NAME_LEN - 1] = '\0';
     }
     std::uint64_t device = 0;
-    std::uint32_t status = g_FuncList->OpenToken(chosen, &device);
-    if (status != vendor::UK_OK) {
-        LogFailure("---->OpenToken. Error Code : ", status);
-        return kOpenFailed;
-    }
+    if (!OpenNamedToken(chosen, device)) return kOpenFailed;
+    std::uint32_t status;
     if ((status = g_FuncList->SelectAppDF(device)) != vendor::UK_OK) {
         LogFailure("---->SelectAppDF. Error Code : ", status);
         g_FuncList->CloseToken(device);
@@ -257,14 +260,10 @@ DWORD Token_EnumContainers(TokenSession*, std::uint8_t* record, std::uint32_t in
         if (!Token_EnumTokens(8, tokens)) return kEnumFailed;
         for (const auto& token : tokens) {
             std::uint64_t device = 0;
-            std::uint32_t status = g_FuncList->OpenToken(token.data(), &device);
-            if (status != vendor::UK_OK) {
-                LogFailure("---->OpenToken. Error Code : ", status);
-                continue;
-            }
+            if (!OpenNamedToken(token.data(), device)) continue;
             std::vector<std::uint8_t> records;
             std::uint32_t count = 0;
-            status = ListContainers(device, records, count);
+            std::uint32_t status = ListContainers(device, records, count);
             g_FuncList->CloseToken(device);
             if (status != vendor::UK_OK) {
                 LogFailure("---->EnumContainer. Error Code : ", status);

@@ -73,25 +73,12 @@ Registry& Registry::Instance()
     return registry;
 }
 
-UK_HANDLE Registry::Add(DeviceSession session)
+// Every kind of handle is drawn from the one counter.
+template <typename Map, typename Entry>
+static UK_HANDLE Insert(Map& map, UK_HANDLE& next, Entry entry)
 {
-    m_devices.emplace(++m_next, std::move(session));
-    return m_next;
-}
-UK_HANDLE Registry::Add(AsymOperation op)
-{
-    m_asym.emplace(++m_next, std::move(op));
-    return m_next;
-}
-UK_HANDLE Registry::Add(SymOperation op)
-{
-    m_sym.emplace(++m_next, std::move(op));
-    return m_next;
-}
-UK_HANDLE Registry::Add(HashOperation op)
-{
-    m_hash.emplace(++m_next, std::move(op));
-    return m_next;
+    map.emplace(++next, std::move(entry));
+    return next;
 }
 
 template <typename Map>
@@ -100,6 +87,11 @@ static auto* Lookup(Map& map, UK_HANDLE h)
     auto it = map.find(h);
     return it == map.end() ? nullptr : &it->second;
 }
+
+UK_HANDLE Registry::Add(DeviceSession session) { return Insert(m_devices, m_next, std::move(session)); }
+UK_HANDLE Registry::Add(AsymOperation op) { return Insert(m_asym, m_next, std::move(op)); }
+UK_HANDLE Registry::Add(SymOperation op) { return Insert(m_sym, m_next, std::move(op)); }
+UK_HANDLE Registry::Add(HashOperation op) { return Insert(m_hash, m_next, std::move(op)); }
 
 DeviceSession* Registry::Device(UK_HANDLE h) { return Lookup(m_devices, h); }
 AsymOperation* Registry::Asym(UK_HANDLE h) { return Lookup(m_asym, h); }

@@ -17,22 +17,17 @@ using vendor::UK_ALG_RSA;
 using vendor::UK_ALG_SM2;
 using vendor::UK_OK;
 
-struct BnFree {
-    void operator()(BIGNUM* b) const { BN_free(b); }
+// An owner of an OpenSSL object that frees it with its own function.
+template <typename T, void (*Free)(T*)>
+struct Freer {
+    void operator()(T* p) const { Free(p); }
 };
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
-struct CtxFree {
-    void operator()(EVP_PKEY_CTX* c) const { EVP_PKEY_CTX_free(c); }
-};
-using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
-};
-using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
-struct SigFree {
-    void operator()(ECDSA_SIG* s) const { ECDSA_SIG_free(s); }
-};
-using EcdsaSig = std::unique_ptr<ECDSA_SIG, SigFree>;
+template <typename T, void (*Free)(T*)>
+using Owned = std::unique_ptr<T, Freer<T, Free>>;
+using Bn = Owned<BIGNUM, BN_free>;
+using PkeyCtx = Owned<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
+using MdCtx = Owned<EVP_MD_CTX, EVP_MD_CTX_free>;
+using EcdsaSig = Owned<ECDSA_SIG, ECDSA_SIG_free>;
 
 constexpr std::size_t kSm2Len = 32;
 

@@ -62,6 +62,18 @@ void AddByteList(cJSON* object, const char* key, const std::vector<Bytes>& list)
     for (const Bytes& b : list) cJSON_AddItemToArray(array, cJSON_CreateString(Hex(b).c_str()));
 }
 
+// An array under key with one object a list entry, filled by fill.
+template <typename List, typename Fill>
+void AddObjectArray(cJSON* object, const char* key, const List& list, Fill fill)
+{
+    cJSON* array = cJSON_AddArrayToObject(object, key);
+    for (const auto& entry : list) {
+        cJSON* item = cJSON_CreateObject();
+        fill(item, entry);
+        cJSON_AddItemToArray(array, item);
+    }
+}
+
 cJSON* PinToJson(const Pin& pin)
 {
     cJSON* o = cJSON_CreateObject();
@@ -83,37 +95,25 @@ cJSON* TokenToJson(const Token& t)
     cJSON_AddNumberToObject(o, "insertion", t.insertion);
     cJSON_AddItemToObject(o, "userPin", PinToJson(t.user));
     if (t.admin) cJSON_AddItemToObject(o, "adminPin", PinToJson(*t.admin));
-    cJSON* containers = cJSON_AddArrayToObject(o, "containers");
-    for (const Container& c : t.containers) {
-        cJSON* item = cJSON_CreateObject();
+    AddObjectArray(o, "containers", t.containers, [](cJSON* item, const Container& c) {
         AddBytes(item, "header", Bytes(c.header, c.header + sizeof c.header));
         cJSON_AddStringToObject(item, "name", c.name.c_str());
-        cJSON_AddItemToArray(containers, item);
-    }
-    cJSON* keys = cJSON_AddArrayToObject(o, "keys");
-    for (const KeyPair& k : t.keys) {
-        cJSON* item = cJSON_CreateObject();
+    });
+    AddObjectArray(o, "keys", t.keys, [](cJSON* item, const KeyPair& k) {
         cJSON_AddNumberToObject(item, "number", k.number);
         cJSON_AddNumberToObject(item, "algorithm", k.algorithm);
         cJSON_AddNumberToObject(item, "bits", k.bits);
         AddByteList(item, "public", k.publicPart);
         AddByteList(item, "private", k.privatePart);
-        cJSON_AddItemToArray(keys, item);
-    }
-    cJSON* certs = cJSON_AddArrayToObject(o, "certificates");
-    for (const Certificate& c : t.certs) {
-        cJSON* item = cJSON_CreateObject();
+    });
+    AddObjectArray(o, "certificates", t.certs, [](cJSON* item, const Certificate& c) {
         cJSON_AddNumberToObject(item, "number", c.number);
         AddBytes(item, "data", c.data);
-        cJSON_AddItemToArray(certs, item);
-    }
-    cJSON* objects = cJSON_AddArrayToObject(o, "dataObjects");
-    for (const DataObject& d : t.objects) {
-        cJSON* item = cJSON_CreateObject();
+    });
+    AddObjectArray(o, "dataObjects", t.objects, [](cJSON* item, const DataObject& d) {
         cJSON_AddStringToObject(item, "name", d.name.c_str());
         AddBytes(item, "data", d.data);
-        cJSON_AddItemToArray(objects, item);
-    }
+    });
     return o;
 }
 

@@ -576,20 +576,30 @@ BOOL WithPinTyped(const std::function<BOOL()>& operation, DWORD* error, DriverRu
     return done;
 }
 
+// Imports a key blob while the driver types the PIN.
+::testing::AssertionResult ImportWithPinTyped(HCRYPTPROV context, const csptest::Bytes& blob, DWORD flags,
+                                              HCRYPTKEY* key)
+{
+    DWORD error = 0;
+    DriverRun run;
+    if (WithPinTyped([&] { return CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0, flags,
+                                                 key); },
+                     &error, &run))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << error << run.output;
+}
+
 TEST_F(RsaSigning, KeyImportedFromOpenSslSignsWhatOpenSslVerifies)
 {
     HCRYPTPROV context = Acquire();
     csptest::PKey rsa = csptest::NewRsaKey(1024);
     csptest::Bytes blob = csptest::RsaPrivateBlob(rsa.get(), CALG_RSA_SIGN);
     HCRYPTKEY key = 0;
-    DWORD error = 0;
-    DriverRun run;
-    ASSERT_TRUE(WithPinTyped([&] { return CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0,
-                                                         0, &key); },
-                             &error, &run))
-        << error << run.output;
+    ASSERT_TRUE(ImportWithPinTyped(context, blob, 0, &key));
     m_keys.push_back(key);
 
+    DWORD error = 0;
+    DriverRun run;
     std::vector<BYTE> signature;
     ASSERT_TRUE(Sign(context, L"pin type=12345678 ok gone", &signature, &run, &error, CALG_SHA_256, 128))
         << error << run.output;
@@ -983,12 +993,7 @@ TEST_F(RsaSigning, KeyImportedExportableIsExportedAsItCame)
     csptest::PKey rsa = csptest::NewRsaKey(1024);
     csptest::Bytes blob = csptest::RsaPrivateBlob(rsa.get(), CALG_RSA_SIGN);
     HCRYPTKEY key = 0;
-    DWORD error = 0;
-    DriverRun run;
-    ASSERT_TRUE(WithPinTyped([&] { return CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0,
-                                                         CRYPT_EXPORTABLE, &key); },
-                             &error, &run))
-        << error << run.output;
+    ASSERT_TRUE(ImportWithPinTyped(context, blob, CRYPT_EXPORTABLE, &key));
     m_keys.push_back(key);
     DWORD length = 0;
     ASSERT_TRUE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &length)) << GetLastError();

@@ -42,32 +42,35 @@ Bytes RsaPublicBlob(EVP_PKEY* key, ALG_ID algId)
     return blob;
 }
 
-Bytes RsaEncrypt(EVP_PKEY* key, const Bytes& plain)
+using PkeyStep = int (*)(EVP_PKEY_CTX*, unsigned char*, size_t*, const unsigned char*, size_t);
+
+// A PKCS #1 v1.5 operation of OpenSSL's; empty when its last step fails.
+Bytes RsaPkcs1(EVP_PKEY* key, int (*init)(EVP_PKEY_CTX*), PkeyStep step, const Bytes& in, bool mustSucceed)
 {
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr),
                                                                     EVP_PKEY_CTX_free);
     size_t length = 0;
-    EXPECT_EQ(EVP_PKEY_encrypt_init(ctx.get()), 1);
+    EXPECT_EQ(init(ctx.get()), 1);
     EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING), 1);
-    EXPECT_EQ(EVP_PKEY_encrypt(ctx.get(), nullptr, &length, plain.data(), plain.size()), 1);
+    EXPECT_EQ(step(ctx.get(), nullptr, &length, in.data(), in.size()), 1);
     Bytes out(length);
-    EXPECT_EQ(EVP_PKEY_encrypt(ctx.get(), out.data(), &length, plain.data(), plain.size()), 1);
+    int done = step(ctx.get(), out.data(), &length, in.data(), in.size());
+    if (mustSucceed) {
+        EXPECT_EQ(done, 1);
+    }
+    if (done != 1) return {};
     out.resize(length);
     return out;
 }
 
+Bytes RsaEncrypt(EVP_PKEY* key, const Bytes& plain)
+{
+    return RsaPkcs1(key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, plain, true);
+}
+
 Bytes RsaDecrypt(EVP_PKEY* key, const Bytes& cipher)
 {
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr),
-                                                                    EVP_PKEY_CTX_free);
-    size_t length = 0;
-    EXPECT_EQ(EVP_PKEY_decrypt_init(ctx.get()), 1);
-    EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING), 1);
-    EXPECT_EQ(EVP_PKEY_decrypt(ctx.get(), nullptr, &length, cipher.data(), cipher.size()), 1);
-    Bytes out(length);
-    if (EVP_PKEY_decrypt(ctx.get(), out.data(), &length, cipher.data(), cipher.size()) != 1) return {};
-    out.resize(length);
-    return out;
+    return RsaPkcs1(key, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, cipher, false);
 }
 
 Bytes TripleDesEcb(const Bytes& key, const Bytes& plain)

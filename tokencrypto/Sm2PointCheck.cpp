@@ -1,9 +1,10 @@
-#include "Sm2PointCheck.h"
+#include "tokencrypto/Sm2PointCheck.h"
 
 #include "tokencrypto/Sm2.h"
 
 #include <cstring>
 
+namespace tokencrypto {
 namespace {
 
 // The recommended curve, y^2 = x^3 - 3x + b over p.
@@ -41,13 +42,15 @@ bool Sm2PointOnCurve(const std::uint8_t x[32], const std::uint8_t y[32])
     ToWords(wx, x);
     ToWords(wy, y);
     ToWords(b, kB);
-    tokencrypto::SM2_ModMulP(yy, wy, wy);
-    tokencrypto::SM2_ModMulP(xx, wx, wx);
-    tokencrypto::SM2_ModMulP(xxx, xx, wx);
+    SM2_ModMulP(yy, wy, wy);
+    SM2_ModMulP(xx, wx, wx);
+    SM2_ModMulP(xxx, xx, wx);
     // x^3 - 3x against y^2 - b.
-    tokencrypto::SM2_ModSubP(right, xxx, wx);
-    tokencrypto::SM2_ModSubP(right, right, wx);
-    tokencrypto::SM2_ModSubP(right, right, wx);
-    tokencrypto::SM2_ModSubP(left, yy, b);
+    SM2_ModSubP(right, xxx, wx);
+    SM2_ModSubP(right, right, wx);
+    SM2_ModSubP(right, right, wx);
+    SM2_ModSubP(left, yy, b);
     return std::memcmp(left, right, sizeof left) == 0;
 }
+
+}  // namespace tokencrypto
