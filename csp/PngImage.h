@@ -11,7 +11,6 @@ public:
     ~CGdiPlusSession();
     CGdiPlusSession(const CGdiPlusSession&) = delete;
     CGdiPlusSession& operator=(const CGdiPlusSession&) = delete;
-    bool Started() const { return m_token != 0; }
 
 private:
     ULONG_PTR m_token = 0;
