@@ -42,17 +42,14 @@ HRESULT CalculateASNValueLength(DWORD cbValue, BYTE *pbLength, DWORD *pcbLength)
         return S_OK;
     }
     DWORD cbOctets = 0;
-    for (DWORD dwRest = cbValue; dwRest != 0; dwRest >>= 8)
-        ++cbOctets;
+    for (DWORD dwRest = cbValue; dwRest != 0; dwRest >>= 8) ++cbOctets;
     pbLength[0] = static_cast<BYTE>(0x80 | cbOctets);
-    for (DWORD i = 0; i < cbOctets; ++i)
-        pbLength[cbOctets - i] = static_cast<BYTE>(cbValue >> (8 * i));
+    for (DWORD i = 0; i < cbOctets; ++i) pbLength[cbOctets - i] = static_cast<BYTE>(cbValue >> (8 * i));
     *pcbLength = cbOctets + 1;
     return S_OK;
 }
 
-HRESULT ASN1Encode(DWORD dwTag, const BYTE *pbValue, DWORD cbValue, BYTE **ppbEncoded,
-                   DWORD *pcbEncoded)
+HRESULT ASN1Encode(DWORD dwTag, const BYTE *pbValue, DWORD cbValue, BYTE **ppbEncoded, DWORD *pcbEncoded)
 {
     BYTE bTag = static_cast<BYTE>(dwTag & 0xFF);
     if (!IsSupportedTag(bTag)) {
@@ -62,8 +59,7 @@ HRESULT ASN1Encode(DWORD dwTag, const BYTE *pbValue, DWORD cbValue, BYTE **ppbEn
     BYTE abLength[ASN1_MAX_LENGTH_OCTETS];
     DWORD cbLength = 0;
     HRESULT hResult = CalculateASNValueLength(cbValue, abLength, &cbLength);
-    if (FAILED(hResult))
-        return hResult;
+    if (FAILED(hResult)) return hResult;
 
     DWORD cbEncoded = 1 + cbLength + cbValue;
     BYTE *pbEncoded = new (std::nothrow) BYTE[cbEncoded];
@@ -79,12 +75,11 @@ HRESULT ASN1Encode(DWORD dwTag, const BYTE *pbValue, DWORD cbValue, BYTE **ppbEn
     return S_OK;
 }
 
-HRESULT ASN1EncodeConcatenated(DWORD dwTag, const ASN1_PIECE *pPieces, size_t nPieces,
-                               BYTE **ppbEncoded, DWORD *pcbEncoded)
+HRESULT ASN1EncodeConcatenated(DWORD dwTag, const ASN1_PIECE *pPieces, size_t nPieces, BYTE **ppbEncoded,
+                               DWORD *pcbEncoded)
 {
     DWORD cbValue = 0;
-    for (size_t i = 0; i < nPieces; ++i)
-        cbValue += pPieces[i].cbData;
+    for (size_t i = 0; i < nPieces; ++i) cbValue += pPieces[i].cbData;
     std::unique_ptr<BYTE[]> pbValue(new (std::nothrow) BYTE[cbValue ? cbValue : 1]);
     if (!pbValue) {
         TraceStatus(L"New Memory", E_OUTOFMEMORY);

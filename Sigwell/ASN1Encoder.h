@@ -10,8 +10,7 @@ const DWORD ASN1_MAX_LENGTH_OCTETS = 5;
 // Tags: INTEGER, OCTET STRING, OBJECT IDENTIFIER, the string types, SEQUENCE,
 // SET and [0] primitive or constructed; any other tag or an empty value is
 // E_FAIL.
-HRESULT ASN1Encode(DWORD dwTag, const BYTE *pbValue, DWORD cbValue, BYTE **ppbEncoded,
-                   DWORD *pcbEncoded);
+HRESULT ASN1Encode(DWORD dwTag, const BYTE *pbValue, DWORD cbValue, BYTE **ppbEncoded, DWORD *pcbEncoded);
 
 // DER length octets for a value length into abLength (capacity
 // ASN1_MAX_LENGTH_OCTETS): short form below 128, else the long form with
@@ -25,5 +24,5 @@ struct ASN1_PIECE {
 };
 
 // ASN1Encode over the pieces laid end to end, in order.
-HRESULT ASN1EncodeConcatenated(DWORD dwTag, const ASN1_PIECE *pPieces, size_t nPieces,
-                               BYTE **ppbEncoded, DWORD *pcbEncoded);
+HRESULT ASN1EncodeConcatenated(DWORD dwTag, const ASN1_PIECE *pPieces, size_t nPieces, BYTE **ppbEncoded,
+                               DWORD *pcbEncoded);

@@ -6,15 +6,13 @@ namespace {
 
 const ParamKind T = ParamKind::Text;
 
-HRESULT CallSelectCertificate(CCryptoAgent &agent, const OperationArgs &args,
-                              OperationResult &out)
+HRESULT CallSelectCertificate(CCryptoAgent &agent, const OperationArgs &args, OperationResult &out)
 {
-    return agent.SelectCertificate(args.apwszText[0], args.apwszText[1], args.apwszText[2],
-                                   args.apwszText[3], &out.bSelected);
+    return agent.SelectCertificate(args.apwszText[0], args.apwszText[1], args.apwszText[2], args.apwszText[3],
+                                   &out.bSelected);
 }
 
-HRESULT CallGetSignCertInfo(CCryptoAgent &agent, const OperationArgs &args,
-                            OperationResult &out)
+HRESULT CallGetSignCertInfo(CCryptoAgent &agent, const OperationArgs &args, OperationResult &out)
 {
     return agent.GetSignCertInfo(args.apwszText[0], &out.bstrText);
 }
@@ -27,8 +25,8 @@ HRESULT CallSignMsgPKCS1(CCryptoAgent &agent, const OperationArgs &args, Operati
 // The agent takes the automation Boolean: only VARIANT_TRUE attaches.
 HRESULT CallSignMsgPKCS7(CCryptoAgent &agent, const OperationArgs &args, OperationResult &out)
 {
-    return agent.SignMsgPKCS7(args.apwszText[0], args.apwszText[1],
-                              args.bFlag ? VARIANT_TRUE : VARIANT_FALSE, &out.bstrText);
+    return agent.SignMsgPKCS7(args.apwszText[0], args.apwszText[1], args.bFlag ? VARIANT_TRUE : VARIANT_FALSE,
+                              &out.bstrText);
 }
 
 HRESULT CallGetKeyID(CCryptoAgent &agent, const OperationArgs &args, OperationResult &out)

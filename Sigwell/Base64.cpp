@@ -17,8 +17,7 @@ const DWORD GROUPS_PER_LINE = 19; // 76 characters
 unsigned long long RequiredLength(DWORD dwFlags, DWORD cbData)
 {
     unsigned long long cch = (static_cast<unsigned long long>(cbData) + 2) / 3 * 4;
-    if (!(dwFlags & BASE64_NO_LINE_BREAKS))
-        cch += (cch + 75) / 76 * 2 + 2;
+    if (!(dwFlags & BASE64_NO_LINE_BREAKS)) cch += (cch + 75) / 76 * 2 + 2;
     return cch;
 }
 
@@ -28,10 +27,8 @@ const unsigned long long MAX_TEXT_CCH = 0x7FFFFFFE;
 char *EncodeGroup(char *psz, const BYTE *pb, DWORD cb, bool bPad)
 {
     DWORD n = static_cast<DWORD>(pb[0]) << 16;
-    if (cb > 1)
-        n |= static_cast<DWORD>(pb[1]) << 8;
-    if (cb > 2)
-        n |= pb[2];
+    if (cb > 1) n |= static_cast<DWORD>(pb[1]) << 8;
+    if (cb > 2) n |= pb[2];
     *psz++ = kAlphabet[(n >> 18) & 0x3F];
     *psz++ = kAlphabet[(n >> 12) & 0x3F];
     if (cb > 1)
@@ -61,15 +58,13 @@ size_t Encode(DWORD dwFlags, char *pszText, const BYTE *pbData, DWORD cbData)
             *psz++ = '\n';
         }
     }
-    if (ib < cbData)
-        psz = EncodeGroup(psz, pbData + ib, cbData - ib, bPad);
+    if (ib < cbData) psz = EncodeGroup(psz, pbData + ib, cbData - ib, bPad);
     return static_cast<size_t>(psz - pszText);
 }
 
 } // namespace
 
-HRESULT Base64EncodeEx(DWORD dwFlags, char **ppszText, const BYTE *pbData, DWORD cbData,
-                       DWORD *pcchText)
+HRESULT Base64EncodeEx(DWORD dwFlags, char **ppszText, const BYTE *pbData, DWORD cbData, DWORD *pcchText)
 {
     TRACE_FUNCTION(L"Base64EncodeEx");
     if (ppszText == nullptr || pcchText == nullptr) {
@@ -83,9 +78,8 @@ HRESULT Base64EncodeEx(DWORD dwFlags, char **ppszText, const BYTE *pbData, DWORD
         return E_INVALIDARG;
     }
     unsigned long long cchRequired = RequiredLength(dwFlags, cbData);
-    char *pszText = cchRequired > MAX_TEXT_CCH
-                        ? nullptr
-                        : new (std::nothrow) char[static_cast<size_t>(cchRequired) + 1];
+    char *pszText =
+        cchRequired > MAX_TEXT_CCH ? nullptr : new (std::nothrow) char[static_cast<size_t>(cchRequired) + 1];
     if (pszText == nullptr) {
         TRACE_FAILED(L"New Memory", L"NULL == pszText", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
@@ -97,8 +91,7 @@ HRESULT Base64EncodeEx(DWORD dwFlags, char **ppszText, const BYTE *pbData, DWORD
     return VESK_OK;
 }
 
-HRESULT Base64EncodeToBSTR(DWORD dwFlags, const BYTE *pbData, DWORD cbData, BSTR *pbstrText,
-                           DWORD *pcchText)
+HRESULT Base64EncodeToBSTR(DWORD dwFlags, const BYTE *pbData, DWORD cbData, BSTR *pbstrText, DWORD *pcchText)
 {
     char *pszBase64 = nullptr;
     DWORD cchBase64 = 0;
@@ -113,10 +106,8 @@ HRESULT Base64EncodeToBSTR(DWORD dwFlags, const BYTE *pbData, DWORD cbData, BSTR
         TraceStatus(L"New Memory", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
     }
-    for (DWORD i = 0; i < cchBase64; ++i)
-        bstrText[i] = static_cast<unsigned char>(pszBase64[i]);
+    for (DWORD i = 0; i < cchBase64; ++i) bstrText[i] = static_cast<unsigned char>(pszBase64[i]);
     *pbstrText = bstrText;
-    if (pcchText != nullptr)
-        *pcchText = cchBase64;
+    if (pcchText != nullptr) *pcchText = cchBase64;
     return VESK_OK;
 }

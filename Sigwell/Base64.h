@@ -13,11 +13,9 @@ enum : DWORD {
 // back its length in characters. Returns 0, E_INVALIDARG for no data,
 // E_POINTER for a null out-pointer or E_OUTOFMEMORY; on failure no text is
 // handed out.
-HRESULT Base64EncodeEx(DWORD dwFlags, char **ppszText, const BYTE *pbData, DWORD cbData,
-                       DWORD *pcchText);
+HRESULT Base64EncodeEx(DWORD dwFlags, char **ppszText, const BYTE *pbData, DWORD cbData, DWORD *pcchText);
 
 // The same text handed out as a new BSTR (SysFreeString) of the same
 // characters, and its length when pcchText is given. On failure no string
 // is handed out.
-HRESULT Base64EncodeToBSTR(DWORD dwFlags, const BYTE *pbData, DWORD cbData, BSTR *pbstrText,
-                           DWORD *pcchText);
+HRESULT Base64EncodeToBSTR(DWORD dwFlags, const BYTE *pbData, DWORD cbData, BSTR *pbstrText, DWORD *pcchText);

@@ -36,12 +36,9 @@ struct ContainerHandles {
     ContainerHandles &operator=(const ContainerHandles &) = delete;
     ~ContainerHandles()
     {
-        if (pCertContext != nullptr)
-            CertFreeCertificateContext(pCertContext);
-        if (hKey != 0)
-            CryptDestroyKey(hKey);
-        if (hProv != 0)
-            CryptReleaseContext(hProv, 0);
+        if (pCertContext != nullptr) CertFreeCertificateContext(pCertContext);
+        if (hKey != 0) CryptDestroyKey(hKey);
+        if (hProv != 0) CryptReleaseContext(hProv, 0);
     }
 };
 
@@ -51,24 +48,19 @@ bool IsRegistered(PCCERT_CONTEXT pCertContext)
     HCRYPTPROV hProv = 0;
     DWORD dwKeySpec = 0;
     BOOL bCallerFree = FALSE;
-    if (!CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, &hProv, &dwKeySpec,
-                                           &bCallerFree))
-        return false;
-    if (bCallerFree)
-        CryptReleaseContext(hProv, 0);
+    if (!CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, &hProv, &dwKeySpec, &bCallerFree)) return false;
+    if (bCallerFree) CryptReleaseContext(hProv, 0);
     return true;
 }
 
 // One key of the container: a record when it passes the filter.
-void CollectKey(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName, DWORD dwKeySpec,
-                const CERT_FILTER *pFilter, UnregisteredCertVector &vtrRecords)
+void CollectKey(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName, DWORD dwKeySpec, const CERT_FILTER *pFilter,
+                UnregisteredCertVector &vtrRecords)
 {
     PUNREGISTERED_CERT_CONTEXT pRecord = nullptr;
-    HRESULT hResult =
-        GetUnregisteredCertfromContainer(pwszProviderName, pwszContainerName, dwKeySpec, &pRecord);
+    HRESULT hResult = GetUnregisteredCertfromContainer(pwszProviderName, pwszContainerName, dwKeySpec, &pRecord);
     TraceStatus(L"GetUnregisteredCertfromContainer", hResult);
-    if (hResult != VESK_OK || pRecord == nullptr)
-        return;
+    if (hResult != VESK_OK || pRecord == nullptr) return;
     hResult = CheckUnregisteredCertficate(pRecord->pCertContext, pFilter);
     TraceStatus(L"CheckUnregisteredCertficate", hResult);
     if (hResult != VESK_OK) {
@@ -86,8 +78,7 @@ void CollectKey(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName, DWORD dwKey
 bool AppendProviderName(std::wstring &list, LPCWSTR pwszName)
 {
     try {
-        if (!list.empty())
-            list.append(kListSeparator);
+        if (!list.empty()) list.append(kListSeparator);
         list.append(pwszName);
         return true;
     } catch (const std::bad_alloc &) {
@@ -98,8 +89,7 @@ bool AppendProviderName(std::wstring &list, LPCWSTR pwszName)
 HRESULT CopyList(const std::wstring &list, LPWSTR *ppwszAllCSPName)
 {
     LPWSTR pwszList = new (std::nothrow) WCHAR[list.size() + 1]();
-    if (pwszList == nullptr)
-        return E_OUTOFMEMORY;
+    if (pwszList == nullptr) return E_OUTOFMEMORY;
     wmemcpy(pwszList, list.c_str(), list.size());
     *ppwszAllCSPName = pwszList;
     return VESK_OK;
@@ -112,23 +102,18 @@ HRESULT CertCreateUnregisteredCertContext(LPCWSTR pwszContainerName, LPCWSTR pws
                                           PUNREGISTERED_CERT_CONTEXT *ppRecord)
 {
     TRACE_FUNCTION(L"CertCreateUnregisteredCertContext");
-    if (pCertContext == nullptr || IsEmpty(pwszProviderName) || IsEmpty(pwszContainerName) ||
-        ppRecord == nullptr)
+    if (pCertContext == nullptr || IsEmpty(pwszProviderName) || IsEmpty(pwszContainerName) || ppRecord == nullptr)
         return ReportStatus(L"Check parameters", E_INVALIDARG);
     // A name the record cannot hold whole would open another container later.
-    if (wcslen(pwszProviderName) >= UNREGISTERED_NAME_CCH ||
-        wcslen(pwszContainerName) >= UNREGISTERED_NAME_CCH)
+    if (wcslen(pwszProviderName) >= UNREGISTERED_NAME_CCH || wcslen(pwszContainerName) >= UNREGISTERED_NAME_CCH)
         return ReportStatus(L"Check name length", E_INVALIDARG);
-    std::unique_ptr<UNREGISTERED_CERT_CONTEXT> pRecord(new (std::nothrow)
-                                                           UNREGISTERED_CERT_CONTEXT());
-    if (!pRecord)
-        return ReportStatus(L"new UNREGISTERED_CERT_CONTEXT", E_OUTOFMEMORY);
+    std::unique_ptr<UNREGISTERED_CERT_CONTEXT> pRecord(new (std::nothrow) UNREGISTERED_CERT_CONTEXT());
+    if (!pRecord) return ReportStatus(L"new UNREGISTERED_CERT_CONTEXT", E_OUTOFMEMORY);
     wcscpy(pRecord->wszProviderName, pwszProviderName);
     wcscpy(pRecord->wszContainerName, pwszContainerName);
     pRecord->dwKeySpec = dwKeySpec;
     pRecord->pCertContext = CertDuplicateCertificateContext(pCertContext);
-    if (pRecord->pCertContext == nullptr)
-        return ReportFailedCall(L"CertDuplicateCertificateContext");
+    if (pRecord->pCertContext == nullptr) return ReportFailedCall(L"CertDuplicateCertificateContext");
     *ppRecord = pRecord.release();
     return VESK_OK;
 }
@@ -137,41 +122,36 @@ HRESULT CertDuplicateUnregisteredCertContext(const UNREGISTERED_CERT_CONTEXT *pR
                                              PUNREGISTERED_CERT_CONTEXT *ppCopy)
 {
     TRACE_FUNCTION(L"CertDuplicateUnregisteredCertContext");
-    if (pRecord == nullptr || pRecord->pCertContext == nullptr ||
-        pRecord->wszProviderName[0] == L'\0' || pRecord->wszContainerName[0] == L'\0')
+    if (pRecord == nullptr || pRecord->pCertContext == nullptr || pRecord->wszProviderName[0] == L'\0' ||
+        pRecord->wszContainerName[0] == L'\0')
         return ReportStatus(L"Check parameters", E_INVALIDARG);
-    return CertCreateUnregisteredCertContext(pRecord->wszContainerName, pRecord->wszProviderName,
-                                             pRecord->pCertContext, pRecord->dwKeySpec, ppCopy);
+    return CertCreateUnregisteredCertContext(pRecord->wszContainerName, pRecord->wszProviderName, pRecord->pCertContext,
+                                             pRecord->dwKeySpec, ppCopy);
 }
 
 void CertFreeUnregisteredCertContext(PUNREGISTERED_CERT_CONTEXT pRecord)
 {
-    if (pRecord == nullptr)
-        return;
-    if (pRecord->pCertContext != nullptr)
-        CertFreeCertificateContext(pRecord->pCertContext);
+    if (pRecord == nullptr) return;
+    if (pRecord->pCertContext != nullptr) CertFreeCertificateContext(pRecord->pCertContext);
     delete pRecord;
 }
 
 void RemoveAllUnregisteredCertificates(UnregisteredCertVector &vtrRecords)
 {
-    for (PUNREGISTERED_CERT_CONTEXT pRecord : vtrRecords)
-        CertFreeUnregisteredCertContext(pRecord);
+    for (PUNREGISTERED_CERT_CONTEXT pRecord : vtrRecords) CertFreeUnregisteredCertContext(pRecord);
     vtrRecords.clear();
 }
 
-HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName,
-                                         DWORD dwKeySpec, PUNREGISTERED_CERT_CONTEXT *ppRecord)
+HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName, DWORD dwKeySpec,
+                                         PUNREGISTERED_CERT_CONTEXT *ppRecord)
 {
     TRACE_FUNCTION(L"GetUnregisteredCertfromContainer");
     if (IsEmpty(pwszProviderName) || IsEmpty(pwszContainerName) || ppRecord == nullptr) {
-        TRACE_FAILED(L"Check parameters", L"NULL == pwszProviderName || NULL == pwszContainerName",
-                     E_INVALIDARG);
+        TRACE_FAILED(L"Check parameters", L"NULL == pwszProviderName || NULL == pwszContainerName", E_INVALIDARG);
         return E_INVALIDARG;
     }
     ContainerHandles handles;
-    if (!CryptAcquireContextW(&handles.hProv, pwszContainerName, pwszProviderName, PROV_RSA_FULL,
-                              0)) {
+    if (!CryptAcquireContextW(&handles.hProv, pwszContainerName, pwszProviderName, PROV_RSA_FULL, 0)) {
         handles.hProv = 0;
         HRESULT hResult = FailedCallStatus();
         TRACE_FAILED(L"CryptAcquireContext", L"FALSE == bResult", hResult);
@@ -184,11 +164,9 @@ HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszC
         return hResult;
     }
     DWORD cbCertificate = 0;
-    if (!CryptGetKeyParam(handles.hKey, KP_CERTIFICATE, nullptr, &cbCertificate, 0) ||
-        cbCertificate == 0) {
+    if (!CryptGetKeyParam(handles.hKey, KP_CERTIFICATE, nullptr, &cbCertificate, 0) || cbCertificate == 0) {
         HRESULT hResult = FailedCallStatus();
-        TRACE_FAILED(L"CryptGetKeyParam(KP_CERTIFICATE)1", L"FALSE == bResult || 0 == dwCertLen",
-                     hResult);
+        TRACE_FAILED(L"CryptGetKeyParam(KP_CERTIFICATE)1", L"FALSE == bResult || 0 == dwCertLen", hResult);
         return hResult;
     }
     std::unique_ptr<BYTE[]> pbCertificate(new (std::nothrow) BYTE[cbCertificate + 1]());
@@ -201,8 +179,7 @@ HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszC
         TRACE_FAILED(L"CryptGetKeyParam(KP_CERTIFICATE)2", L"FALSE == bResult", hResult);
         return hResult;
     }
-    handles.pCertContext =
-        CertCreateCertificateContext(kCertEncoding, pbCertificate.get(), cbCertificate);
+    handles.pCertContext = CertCreateCertificateContext(kCertEncoding, pbCertificate.get(), cbCertificate);
     if (handles.pCertContext == nullptr) {
         HRESULT hResult = FailedCallStatus();
         TRACE_FAILED(L"CertCreateCertificateContext", L"NULL == pCertContext", hResult);
@@ -212,15 +189,13 @@ HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszC
         TRACE_FAILED(L"CryptAcquireCertificatePrivateKey", L"TRUE", VESK_E_CERT_REGISTERED);
         return VESK_E_CERT_REGISTERED;
     }
-    HRESULT hResult = CertCreateUnregisteredCertContext(pwszContainerName, pwszProviderName,
-                                                        handles.pCertContext, dwKeySpec, ppRecord);
-    if (FAILED(hResult))
-        TRACE_FAILED(L"CertCreateUnregisteredCertContext", L"FAILED(hResult)", hResult);
+    HRESULT hResult = CertCreateUnregisteredCertContext(pwszContainerName, pwszProviderName, handles.pCertContext,
+                                                        dwKeySpec, ppRecord);
+    if (FAILED(hResult)) TRACE_FAILED(L"CertCreateUnregisteredCertContext", L"FAILED(hResult)", hResult);
     return hResult;
 }
 
-HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
-                                                       const CERT_FILTER *pFilter,
+HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName, const CERT_FILTER *pFilter,
                                                        UnregisteredCertVector &vtrRecords)
 {
     TRACE_FUNCTION(L"FilterUnregisteredCertificatesfromSpecifiedCSP");
@@ -230,16 +205,14 @@ HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
     }
     TraceValue(L"Provider", pwszProviderName);
     ContainerHandles handles;
-    if (!CryptAcquireContextW(&handles.hProv, nullptr, pwszProviderName, PROV_RSA_FULL,
-                              CRYPT_VERIFYCONTEXT)) {
+    if (!CryptAcquireContextW(&handles.hProv, nullptr, pwszProviderName, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
         handles.hProv = 0;
         HRESULT hResult = FailedCallStatus();
         TRACE_FAILED(L"CryptAcquireContext", L"FALSE == bResult", hResult);
         return hResult;
     }
     DWORD cbNameBuffer = 0;
-    if (!CryptGetProvParam(handles.hProv, PP_ENUMCONTAINERS, nullptr, &cbNameBuffer,
-                           CRYPT_FIRST)) {
+    if (!CryptGetProvParam(handles.hProv, PP_ENUMCONTAINERS, nullptr, &cbNameBuffer, CRYPT_FIRST)) {
         // A provider without containers may say so already when asked for the length.
         if (GetLastError() == ERROR_NO_MORE_ITEMS) {
             TRACE_OK(L"CryptGetProvParam(PP_ENUMCONTAINERS) - no containers");
@@ -259,12 +232,10 @@ HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
         // length, but for its last byte, which keeps the name terminated.
         memset(pbName.get(), 0, cbNameBuffer + 1);
         DWORD cbName = cbNameBuffer;
-        if (!CryptGetProvParam(handles.hProv, PP_ENUMCONTAINERS, pbName.get(), &cbName, dwFlags))
-            break;
+        if (!CryptGetProvParam(handles.hProv, PP_ENUMCONTAINERS, pbName.get(), &cbName, dwFlags)) break;
         wchar_t *pwszContainer = nullptr;
         int cchContainer = 0;
-        HRESULT hResult =
-            UTF8ToUTF16(reinterpret_cast<const char *>(pbName.get()), &pwszContainer, &cchContainer);
+        HRESULT hResult = UTF8ToUTF16(reinterpret_cast<const char *>(pbName.get()), &pwszContainer, &cchContainer);
         std::unique_ptr<wchar_t[]> container(pwszContainer);
         TRACE_RETURN_IF_FAILED(L"UTF8ToUTF16", hResult);
         TraceValue(L"Container", pwszContainer);
@@ -294,12 +265,9 @@ HRESULT FilterUnregisteredCertificatesfromCSP(LPCWSTR pwszCSPList, const CERT_FI
     StringVector vtrNames;
     SplitStrings(pwszCSPList, vtrNames);
     for (const std::wstring &name : vtrNames) {
-        if (name.find(L"Microsoft") != std::wstring::npos)
-            continue;
-        HRESULT hResult =
-            FilterUnregisteredCertificatesfromSpecifiedCSP(name.c_str(), pFilter, vtrRecords);
-        if (FAILED(hResult))
-            TRACE_FAILED(name.c_str(), L"FAILED(hResult)", hResult);
+        if (name.find(L"Microsoft") != std::wstring::npos) continue;
+        HRESULT hResult = FilterUnregisteredCertificatesfromSpecifiedCSP(name.c_str(), pFilter, vtrRecords);
+        if (FAILED(hResult)) TRACE_FAILED(name.c_str(), L"FAILED(hResult)", hResult);
     }
     return VESK_OK;
 }
@@ -317,13 +285,11 @@ HRESULT GetAllCSPName(LPWSTR *ppwszAllCSPName)
         DWORD dwType = 0;
         DWORD cbName = 0;
         if (!CryptEnumProvidersW(dwIndex, nullptr, 0, &dwType, nullptr, &cbName)) {
-            if (GetLastError() == ERROR_NO_MORE_ITEMS)
-                break;
+            if (GetLastError() == ERROR_NO_MORE_ITEMS) break;
             ++dwFailures;
             continue;
         }
-        std::unique_ptr<WCHAR[]> pwszName(
-            new (std::nothrow) WCHAR[cbName / sizeof(WCHAR) + 1]());
+        std::unique_ptr<WCHAR[]> pwszName(new (std::nothrow) WCHAR[cbName / sizeof(WCHAR) + 1]());
         if (!pwszName) {
             TRACE_FAILED(L"New buffer", L"!pwstrProvName", E_OUTOFMEMORY);
             return E_OUTOFMEMORY;
@@ -348,24 +314,19 @@ HRESULT GetAllCSPName(LPWSTR *ppwszAllCSPName)
     if (dwFailures >= kMaxConsecutiveProviderFailures)
         TRACE_FAILED(L"CryptEnumProviders", L"!bResult", FailedCallStatus());
     HRESULT hResult = CopyList(list, ppwszAllCSPName);
-    if (FAILED(hResult))
-        TRACE_FAILED(L"New buffer", L"!*pbstrAllCSPName", hResult);
+    if (FAILED(hResult)) TRACE_FAILED(L"New buffer", L"!*pbstrAllCSPName", hResult);
     return hResult;
 }
 
 void SplitStrings(LPCWSTR pwszList, StringVector &vtrNames)
 {
-    if (pwszList == nullptr)
-        return;
+    if (pwszList == nullptr) return;
     for (const wchar_t *pwszPiece = pwszList;;) {
         const wchar_t *pwszEnd = wcsstr(pwszPiece, kListSeparator);
-        const size_t cchPiece = pwszEnd ? static_cast<size_t>(pwszEnd - pwszPiece)
-                                        : wcslen(pwszPiece);
-        if (cchPiece == 0)
-            return;
+        const size_t cchPiece = pwszEnd ? static_cast<size_t>(pwszEnd - pwszPiece) : wcslen(pwszPiece);
+        if (cchPiece == 0) return;
         vtrNames.emplace_back(pwszPiece, cchPiece);
-        if (pwszEnd == nullptr)
-            return;
+        if (pwszEnd == nullptr) return;
         pwszPiece = pwszEnd + kListSeparatorCch;
     }
 }

@@ -16,8 +16,8 @@ const size_t UNREGISTERED_NAME_CCH = 260;
 struct UNREGISTERED_CERT_CONTEXT {
     WCHAR wszProviderName[UNREGISTERED_NAME_CCH];
     WCHAR wszContainerName[UNREGISTERED_NAME_CCH];
-    DWORD dwKeySpec;              // AT_KEYEXCHANGE or AT_SIGNATURE
-    PCCERT_CONTEXT pCertContext;  // one reference owned by the record
+    DWORD dwKeySpec;             // AT_KEYEXCHANGE or AT_SIGNATURE
+    PCCERT_CONTEXT pCertContext; // one reference owned by the record
 };
 typedef UNREGISTERED_CERT_CONTEXT *PUNREGISTERED_CERT_CONTEXT;
 
@@ -36,12 +36,11 @@ void RemoveAllUnregisteredCertificates(UnregisteredCertVector &vtrRecords);
 
 // The certificate of one key of one container; 0xA0071009 when the system
 // can already open its private key.
-HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName,
-                                         DWORD dwKeySpec, PUNREGISTERED_CERT_CONTEXT *ppRecord);
+HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName, DWORD dwKeySpec,
+                                         PUNREGISTERED_CERT_CONTEXT *ppRecord);
 
 // Appends the records of one provider's containers that pass the filter.
-HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
-                                                       const CERT_FILTER *pFilter,
+HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName, const CERT_FILTER *pFilter,
                                                        UnregisteredCertVector &vtrRecords);
 // The same over a "||"-separated provider list, or all installed providers
 // when it is null; names containing "Microsoft" are skipped.

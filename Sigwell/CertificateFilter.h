@@ -11,15 +11,15 @@
 // Every pointer may be null, which sets no condition. The filter does not
 // own its texts.
 struct CERT_FILTER {
-    LPCWSTR pwszSubjectFilters;    // alternatives for the subject DN, joined by "#"
-    LPCWSTR pwszIssuerFilters;     // alternatives for the issuer DN, joined by "#"
-    LPCWSTR pwszCSPFilters;        // provider names joined by "||"
-    LPCWSTR pwszSubjectKeyID;      // hexadecimal
-    LPCWSTR pwszSerialNumber;      // hexadecimal, most significant byte first
-    DWORD dwKeyUsage;              // at least one of these bits; 0 = any
-    BOOL bKeyRequired;             // the private key must be obtainable
-    LPCSTR pszSignatureAlgPrefix;  // prefix of the signature algorithm OID
-    const FILETIME *pCheckTime;    // UTC instant the certificate must be valid at
+    LPCWSTR pwszSubjectFilters;   // alternatives for the subject DN, joined by "#"
+    LPCWSTR pwszIssuerFilters;    // alternatives for the issuer DN, joined by "#"
+    LPCWSTR pwszCSPFilters;       // provider names joined by "||"
+    LPCWSTR pwszSubjectKeyID;     // hexadecimal
+    LPCWSTR pwszSerialNumber;     // hexadecimal, most significant byte first
+    DWORD dwKeyUsage;             // at least one of these bits; 0 = any
+    BOOL bKeyRequired;            // the private key must be obtainable
+    LPCSTR pszSignatureAlgPrefix; // prefix of the signature algorithm OID
+    const FILETIME *pCheckTime;   // UTC instant the certificate must be valid at
 };
 typedef CERT_FILTER *PCERT_FILTER;
 
@@ -31,8 +31,7 @@ void ParseFilters(LPCWSTR pwszFilters, StringVector &vtrAlternatives);
 
 // Each returns 0 when the certificate passes; an empty vector, a null or
 // empty text, required usage 0 or a null time pass.
-HRESULT CheckCertSubjectName(PCCERT_CONTEXT pCertContext, DWORD dwStrType,
-                             const StringVector &vtrAlternatives);
+HRESULT CheckCertSubjectName(PCCERT_CONTEXT pCertContext, DWORD dwStrType, const StringVector &vtrAlternatives);
 HRESULT CheckCertIssuer(PCCERT_CONTEXT pCertContext, const StringVector &vtrAlternatives);
 HRESULT CheckCertKeyUsage(PCCERT_CONTEXT pCertContext, DWORD dwRequiredUsage);
 HRESULT CheckCertSubjectKeyID(LPCWSTR pwszSubjectKeyID, PCCERT_CONTEXT pCertContext);

@@ -10,15 +10,15 @@
 
 // Query types of QueryCertContextInfo.
 enum : DWORD {
-    CERTINFO_SUBJECT = 1,         // X.500 text, CN first
-    CERTINFO_SUBJECT_VALUES = 2,  // values only
-    CERTINFO_ISSUER = 3,          // X.500 text
-    CERTINFO_SERIAL_NUMBER = 4,   // bytes, least significant first
+    CERTINFO_SUBJECT = 1,        // X.500 text, CN first
+    CERTINFO_SUBJECT_VALUES = 2, // values only
+    CERTINFO_ISSUER = 3,         // X.500 text
+    CERTINFO_SERIAL_NUMBER = 4,  // bytes, least significant first
     CERTINFO_PROVIDER_NAME = 5,
-    CERTINFO_NOT_AFTER = 6,       // SYSTEMTIME (UTC) in the caller's storage
-    CERTINFO_NOT_BEFORE = 7,      // SYSTEMTIME (UTC) in the caller's storage
-    CERTINFO_SUBJECT_KEY_ID = 8,  // bytes in encoded order
-    CERTINFO_KEY_USAGE = 9,       // DWORD in the caller's storage
+    CERTINFO_NOT_AFTER = 6,      // SYSTEMTIME (UTC) in the caller's storage
+    CERTINFO_NOT_BEFORE = 7,     // SYSTEMTIME (UTC) in the caller's storage
+    CERTINFO_SUBJECT_KEY_ID = 8, // bytes in encoded order
+    CERTINFO_KEY_USAGE = 9,      // DWORD in the caller's storage
     CERTINFO_CONTAINER_NAME = 10,
     CERTINFO_COMMON_NAME = 11,
 };
@@ -29,12 +29,10 @@ typedef std::vector<PCCERT_CONTEXT> CertificateVector;
 // Texts and byte arrays are new[] arrays the caller frees with delete[].
 // pvValue points to the result pointer, or for types 6, 7 and 9 to the
 // caller's SYSTEMTIME or DWORD.
-HRESULT QueryCertContextInfo(DWORD *pdwLength, void *pvValue, PCCERT_CONTEXT pCertContext,
-                             DWORD dwQueryType);
+HRESULT QueryCertContextInfo(DWORD *pdwLength, void *pvValue, PCCERT_CONTEXT pCertContext, DWORD dwQueryType);
 
 HRESULT GetCertCN(PCCERT_CONTEXT pCertContext, LPWSTR *ppwszName, DWORD *pcchName);
-HRESULT GetCertSubject(PCCERT_CONTEXT pCertContext, LPWSTR *ppwszName, DWORD *pcchName,
-                       DWORD dwStrType);
+HRESULT GetCertSubject(PCCERT_CONTEXT pCertContext, LPWSTR *ppwszName, DWORD *pcchName, DWORD dwStrType);
 HRESULT GetCertIssuer(PCCERT_CONTEXT pCertContext, LPWSTR *ppwszName, DWORD *pcchName);
 HRESULT GetCertSerialNumber(BYTE **ppbSerial, PCCERT_CONTEXT pCertContext, DWORD *pcbSerial);
 HRESULT GetCertKeyUsage(PCCERT_CONTEXT pCertContext, DWORD *pdwKeyUsage, DWORD *pcbKeyUsage);
@@ -47,8 +45,7 @@ HRESULT GetCertFromDate(PCCERT_CONTEXT pCertContext, SYSTEMTIME *pstTime, DWORD 
 
 // Lowercase hexadecimal, no separators; bReverse takes the bytes from last
 // to first.
-HRESULT ConvertBinaryDataToString(LPWSTR *ppwszText, DWORD cbData, const BYTE *pbData,
-                                  BOOL bReverse);
+HRESULT ConvertBinaryDataToString(LPWSTR *ppwszText, DWORD cbData, const BYTE *pbData, BOOL bReverse);
 // An even-length hexadecimal text read as a big-endian number and stored
 // least significant byte first (the serial-number blob's order).
 HRESULT ConvertStringToBinaryData(DWORD *pcbData, LPCWSTR pwszText, BYTE **ppbData);

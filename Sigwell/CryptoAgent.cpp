@@ -43,8 +43,7 @@ const size_t MAC_TEXT_CCH = 18;
 HMODULE AgentModule()
 {
     HMODULE hModule = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&AgentModule), &hModule);
     return hModule;
 }
@@ -61,8 +60,7 @@ HRESULT HandOutText(const wchar_t *pwszText, BSTR *pbstrText)
 HRESULT HandOutRead(HRESULT hResult, wchar_t *pwszText, BSTR *pbstrText)
 {
     HRESULT hrHandOut = HandOutText(SUCCEEDED(hResult) ? pwszText : nullptr, pbstrText);
-    if (SUCCEEDED(hResult))
-        hResult = hrHandOut;
+    if (SUCCEEDED(hResult)) hResult = hrHandOut;
     delete[] pwszText;
     return hResult;
 }
@@ -71,8 +69,7 @@ HRESULT NewTextCopy(const wchar_t *pwszSource, wchar_t **ppwszText)
 {
     const size_t cch = wcslen(pwszSource) + 1;
     *ppwszText = new (std::nothrow) wchar_t[cch];
-    if (*ppwszText == nullptr)
-        return E_OUTOFMEMORY;
+    if (*ppwszText == nullptr) return E_OUTOFMEMORY;
     wmemcpy(*ppwszText, pwszSource, cch);
     return S_OK;
 }
@@ -106,8 +103,7 @@ HRESULT CertificateAlgorithm(PCCERT_CONTEXT pCertContext, BOOL *pbSM2)
 // The single candidate through the selection entry, which hands it back
 // without a dialog; an owner window the dialog cannot use is replaced by
 // the active window once.
-HRESULT ChooseCertificate(const CertificateVector &vtrCertificateSet,
-                          PCCERT_CONTEXT *ppChosenCert)
+HRESULT ChooseCertificate(const CertificateVector &vtrCertificateSet, PCCERT_CONTEXT *ppChosenCert)
 {
     TRACE_NAME(L"CCryptoAgent::SelectCertificate");
     CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT stSelect = {};
@@ -116,8 +112,7 @@ HRESULT ChooseCertificate(const CertificateVector &vtrCertificateSet,
     stSelect.u.shortForm.dwShowAlways = 0;
     stSelect.u.shortForm.dwOwnerGiven = 1;
     stSelect.u.shortForm.hWndOwner = GetForegroundWindow();
-    HRESULT hResult =
-        CustomCryptUIDlgSelectCertificate(&stSelect, ppChosenCert, vtrCertificateSet);
+    HRESULT hResult = CustomCryptUIDlgSelectCertificate(&stSelect, ppChosenCert, vtrCertificateSet);
     if (hResult == StatusFromLastError(CERTIFICATE_DIALOG_NOT_CREATED)) {
         stSelect.u.shortForm.hWndOwner = GetActiveWindow();
         hResult = CustomCryptUIDlgSelectCertificate(&stSelect, ppChosenCert, vtrCertificateSet);
@@ -130,17 +125,15 @@ HRESULT ChooseCertificate(const CertificateVector &vtrCertificateSet,
 HRESULT QuerySubjectCN(PCCERT_CONTEXT pCertContext, wchar_t **ppwszText)
 {
     TRACE_NAME(L"CCryptoAgent::GetSignCertInfo");
-    DWORD dwCertInfoLen =
-        CertGetNameStringW(pCertContext, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+    DWORD dwCertInfoLen = CertGetNameStringW(pCertContext, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
     if (dwCertInfoLen <= 1) {
         TRACE_FAILED(L"CertGetNameString(1)", L"dwCertInfoLen <= 1", VESK_E_QUERY_TYPE);
         return VESK_E_QUERY_TYPE;
     }
     std::unique_ptr<wchar_t[]> pwszName(new (std::nothrow) wchar_t[dwCertInfoLen]());
-    if (!pwszName)
-        return E_OUTOFMEMORY;
-    dwCertInfoLen = CertGetNameStringW(pCertContext, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
-                                       pwszName.get(), dwCertInfoLen);
+    if (!pwszName) return E_OUTOFMEMORY;
+    dwCertInfoLen =
+        CertGetNameStringW(pCertContext, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, pwszName.get(), dwCertInfoLen);
     if (dwCertInfoLen <= 1) {
         TRACE_FAILED(L"CertGetNameString(2)", L"dwCertInfoLen <= 1", VESK_E_QUERY_TYPE);
         return VESK_E_QUERY_TYPE;
@@ -154,10 +147,8 @@ HRESULT QuerySerialNumber(PCCERT_CONTEXT pCertContext, wchar_t **ppwszText)
     TRACE_NAME(L"CCryptoAgent::GetSignCertInfo");
     BYTE *pbSerial = nullptr;
     DWORD cbSerial = 0;
-    HRESULT hResult =
-        QueryCertContextInfo(&cbSerial, &pbSerial, pCertContext, CERTINFO_SERIAL_NUMBER);
-    if (hResult == S_OK)
-        hResult = ConvertBinaryDataToString(ppwszText, cbSerial, pbSerial, TRUE);
+    HRESULT hResult = QueryCertContextInfo(&cbSerial, &pbSerial, pCertContext, CERTINFO_SERIAL_NUMBER);
+    if (hResult == S_OK) hResult = ConvertBinaryDataToString(ppwszText, cbSerial, pbSerial, TRUE);
     delete[] pbSerial;
     if (hResult != S_OK) {
         TRACE_FAILED(L"SerialNumber", L"S_OK != hResult", hResult);
@@ -186,10 +177,9 @@ HRESULT QueryLocalDate(PCCERT_CONTEXT pCertContext, DWORD dwQueryType, wchar_t *
     }
     const size_t cchDate = sizeof("yyyy-mm-dd hh:mm:ss");
     *ppwszText = new (std::nothrow) wchar_t[cchDate]();
-    if (*ppwszText == nullptr)
-        return E_OUTOFMEMORY;
-    swprintf(*ppwszText, cchDate, L"%04u-%02u-%02u %02u:%02u:%02u", stLocal.wYear, stLocal.wMonth,
-             stLocal.wDay, stLocal.wHour, stLocal.wMinute, stLocal.wSecond);
+    if (*ppwszText == nullptr) return E_OUTOFMEMORY;
+    swprintf(*ppwszText, cchDate, L"%04u-%02u-%02u %02u:%02u:%02u", stLocal.wYear, stLocal.wMonth, stLocal.wDay,
+             stLocal.wHour, stLocal.wMinute, stLocal.wSecond);
     return S_OK;
 }
 
@@ -212,8 +202,7 @@ HRESULT QueryProviderOfKey(PCCERT_CONTEXT pCertContext, wchar_t **ppwszText)
     HCRYPTPROV hProv = 0;
     DWORD dwKeySpec = 0;
     BOOL bCallerFree = FALSE;
-    BOOL bRetCode = CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, &hProv,
-                                                      &dwKeySpec, &bCallerFree);
+    BOOL bRetCode = CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, &hProv, &dwKeySpec, &bCallerFree);
     if (FALSE == bRetCode) {
         HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"CryptAcquireCertificatePrivateKey", L"FALSE == bRetCode", hResult);
@@ -227,10 +216,8 @@ HRESULT QueryProviderOfKey(PCCERT_CONTEXT pCertContext, wchar_t **ppwszText)
         hResult = UTF8ToUTF16(reinterpret_cast<const char *>(pbName), ppwszText, &cchText);
     }
     delete[] pbName;
-    if (bCallerFree)
-        CryptReleaseContext(hProv, 0);
-    if (FAILED(hResult))
-        TRACE_FAILED(L"GetProviderInfo", L"FAILED(hResult)", hResult);
+    if (bCallerFree) CryptReleaseContext(hProv, 0);
+    if (FAILED(hResult)) TRACE_FAILED(L"GetProviderInfo", L"FAILED(hResult)", hResult);
     return hResult;
 }
 
@@ -257,21 +244,18 @@ HRESULT ReadKeyID(LPCWSTR pwszCSPName, wchar_t **ppwszKeyID)
     } else if (!(lpbyKeyID.reset(new (std::nothrow) BYTE[dwKeyIDLen + 1]()), lpbyKeyID)) {
         hResult = E_OUTOFMEMORY;
         TRACE_FAILED(L"New memory", L"!lpbyKeyID", hResult);
-    } else if (!CryptGetProvParam(hProv, PP_KEY_IDENTIFIERS, lpbyKeyID.get(), &dwKeyIDLen,
-                                  CRYPT_FIRST)) {
+    } else if (!CryptGetProvParam(hProv, PP_KEY_IDENTIFIERS, lpbyKeyID.get(), &dwKeyIDLen, CRYPT_FIRST)) {
         hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"CryptGetProvParam(lpbyKeyID)", L"FALSE == bResult", hResult);
     }
     CryptReleaseContext(hProv, 0);
-    if (FAILED(hResult))
-        return hResult;
+    if (FAILED(hResult)) return hResult;
 
     // A list of zero-terminated strings closed by an empty one.
     const char *pszFirst = reinterpret_cast<const char *>(lpbyKeyID.get());
     const size_t cchFirst = strlen(pszFirst);
     if (cchFirst == 0) {
-        TRACE_FAILED(L"Check key ID", L"(NULL == lpbyKeyID || 0 == strlen((LPSTR)lpbyKeyID))",
-                     SCARD_E_NO_SMARTCARD);
+        TRACE_FAILED(L"Check key ID", L"(NULL == lpbyKeyID || 0 == strlen((LPSTR)lpbyKeyID))", SCARD_E_NO_SMARTCARD);
         return SCARD_E_NO_SMARTCARD;
     }
     if (cchFirst + 1 < dwKeyIDLen && pszFirst[cchFirst + 1] != '\0') {
@@ -280,8 +264,7 @@ HRESULT ReadKeyID(LPCWSTR pwszCSPName, wchar_t **ppwszKeyID)
     }
     int cchKeyID = 0;
     hResult = UTF8ToUTF16(pszFirst, ppwszKeyID, &cchKeyID);
-    if (FAILED(hResult))
-        TRACE_FAILED(L"UTF8ToUTF16", L"FAILED(hResult)", hResult);
+    if (FAILED(hResult)) TRACE_FAILED(L"UTF8ToUTF16", L"FAILED(hResult)", hResult);
     return hResult;
 }
 
@@ -290,16 +273,12 @@ HRESULT ReadAdapters(std::unique_ptr<BYTE[]> &pbAdapters)
 {
     ULONG cbAdapters = sizeof(IP_ADAPTER_INFO);
     pbAdapters.reset(new (std::nothrow) BYTE[cbAdapters]());
-    if (!pbAdapters)
-        return E_OUTOFMEMORY;
-    DWORD nResult =
-        GetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(pbAdapters.get()), &cbAdapters);
+    if (!pbAdapters) return E_OUTOFMEMORY;
+    DWORD nResult = GetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(pbAdapters.get()), &cbAdapters);
     if (nResult == ERROR_BUFFER_OVERFLOW) {
         pbAdapters.reset(new (std::nothrow) BYTE[cbAdapters]());
-        if (!pbAdapters)
-            return E_OUTOFMEMORY;
-        nResult =
-            GetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(pbAdapters.get()), &cbAdapters);
+        if (!pbAdapters) return E_OUTOFMEMORY;
+        nResult = GetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(pbAdapters.get()), &cbAdapters);
     }
     if (NO_ERROR != nResult) {
         HRESULT hResult = StatusFromLastError(nResult);
@@ -315,15 +294,13 @@ HRESULT ListLocalMACAddresses(wchar_t **ppwszList)
 {
     std::unique_ptr<BYTE[]> pbAdapters;
     HRESULT hResult = ReadAdapters(pbAdapters);
-    if (FAILED(hResult))
-        return hResult;
+    if (FAILED(hResult)) return hResult;
     const IP_ADAPTER_INFO *pFirst = reinterpret_cast<const IP_ADAPTER_INFO *>(pbAdapters.get());
 
     // Sized from the number of adapters, not from the size of a record,
     // which differs between the platform's headers.
     size_t nAdapters = 0;
-    for (const IP_ADAPTER_INFO *p = pFirst; p != nullptr; p = p->Next)
-        ++nAdapters;
+    for (const IP_ADAPTER_INFO *p = pFirst; p != nullptr; p = p->Next) ++nAdapters;
     const size_t cchList = nAdapters * MAC_TEXT_CCH + 1;
     std::unique_ptr<char[]> pszList(new (std::nothrow) char[cchList]());
     if (!pszList) {
@@ -334,15 +311,13 @@ HRESULT ListLocalMACAddresses(wchar_t **ppwszList)
     size_t cchUsed = 0;
     for (const IP_ADAPTER_INFO *p = pFirst; p != nullptr; p = p->Next) {
         BOOL bLocal = FALSE;
-        if (IsLocalAdapter(p->AdapterName, &bLocal) != 0 || !bLocal)
-            continue;
+        if (IsLocalAdapter(p->AdapterName, &bLocal) != 0 || !bLocal) continue;
         const BYTE *a = p->Address;
-        snprintf(pszList.get() + cchUsed, cchList - cchUsed, "%02x-%02x-%02x-%02x-%02x-%02x|",
-                 a[0], a[1], a[2], a[3], a[4], a[5]);
+        snprintf(pszList.get() + cchUsed, cchList - cchUsed, "%02x-%02x-%02x-%02x-%02x-%02x|", a[0], a[1], a[2], a[3],
+                 a[4], a[5]);
         cchUsed += MAC_TEXT_CCH;
     }
-    if (cchUsed > 0)
-        pszList[cchUsed - 1] = '\0';
+    if (cchUsed > 0) pszList[cchUsed - 1] = '\0';
     TRACE_A_VALUE("MACAddress", pszList.get());
 
     int cchText = 0;
@@ -352,8 +327,11 @@ HRESULT ListLocalMACAddresses(wchar_t **ppwszList)
 } // namespace
 
 CCryptoAgent::CCryptoAgent()
-    : m_hrLastError(VESK_OK), m_bSM2Certificate(FALSE), m_pSignCertContext(nullptr),
-      m_pUnregisteredSignCertContext(nullptr), m_pReservedCertContext(nullptr)
+    : m_hrLastError(VESK_OK),
+      m_bSM2Certificate(FALSE),
+      m_pSignCertContext(nullptr),
+      m_pUnregisteredSignCertContext(nullptr),
+      m_pReservedCertContext(nullptr)
 {
     OpenSSL_add_all_algorithms();
     // SM3, SM4-CBC and ZUC join the library's name tables; done once per
@@ -364,8 +342,7 @@ CCryptoAgent::CCryptoAgent()
 CCryptoAgent::~CCryptoAgent()
 {
     ReleaseSelection();
-    if (m_pReservedCertContext != nullptr)
-        CertFreeCertificateContext(m_pReservedCertContext);
+    if (m_pReservedCertContext != nullptr) CertFreeCertificateContext(m_pReservedCertContext);
     // The library's clean-up calls, kept in their order; OpenSSL 3 makes
     // them no-ops and releases its tables at process exit.
     CRYPTO_cleanup_all_ex_data();
@@ -390,8 +367,7 @@ PCCERT_CONTEXT CCryptoAgent::SelectedCertificate() const
 
 void CCryptoAgent::ReleaseSelection()
 {
-    if (m_pSignCertContext != nullptr)
-        CertFreeCertificateContext(m_pSignCertContext);
+    if (m_pSignCertContext != nullptr) CertFreeCertificateContext(m_pSignCertContext);
     m_pSignCertContext = nullptr;
     CertFreeUnregisteredCertContext(m_pUnregisteredSignCertContext);
     m_pUnregisteredSignCertContext = nullptr;
@@ -399,8 +375,7 @@ void CCryptoAgent::ReleaseSelection()
 
 // Takes over the chosen certificate: an SM2 one is kept as a copy of its
 // container record, an RSA one as it is.
-HRESULT CCryptoAgent::KeepSelection(PCCERT_CONTEXT pChosenCert,
-                                    const UnregisteredCertVector &vtrRecords)
+HRESULT CCryptoAgent::KeepSelection(PCCERT_CONTEXT pChosenCert, const UnregisteredCertVector &vtrRecords)
 {
     TRACE_NAME(L"CCryptoAgent::SelectCertificate");
     BOOL bSM2 = FALSE;
@@ -419,8 +394,7 @@ HRESULT CCryptoAgent::KeepSelection(PCCERT_CONTEXT pChosenCert,
     const UNREGISTERED_CERT_CONTEXT *pRecord = nullptr;
     for (const UNREGISTERED_CERT_CONTEXT *p : vtrRecords) {
         if (p->pCertContext->cbCertEncoded == pChosenCert->cbCertEncoded &&
-            memcmp(p->pCertContext->pbCertEncoded, pChosenCert->pbCertEncoded,
-                   pChosenCert->cbCertEncoded) == 0) {
+            memcmp(p->pCertContext->pbCertEncoded, pChosenCert->pbCertEncoded, pChosenCert->cbCertEncoded) == 0) {
             pRecord = p;
             break;
         }
@@ -436,13 +410,11 @@ HRESULT CCryptoAgent::KeepSelection(PCCERT_CONTEXT pChosenCert,
     return S_OK;
 }
 
-HRESULT CCryptoAgent::SelectCertificate(LPCWSTR pwszSubjectDNFilter, LPCWSTR pwszIssuerDNFilter,
-                                        LPCWSTR pwszSNFilter, LPCWSTR pwszCSPFilter,
-                                        VARIANT_BOOL *pbSelected)
+HRESULT CCryptoAgent::SelectCertificate(LPCWSTR pwszSubjectDNFilter, LPCWSTR pwszIssuerDNFilter, LPCWSTR pwszSNFilter,
+                                        LPCWSTR pwszCSPFilter, VARIANT_BOOL *pbSelected)
 {
     TRACE_FUNCTION(L"CCryptoAgent::SelectCertificate");
-    if (pbSelected == nullptr)
-        return m_hrLastError = E_POINTER;
+    if (pbSelected == nullptr) return m_hrLastError = E_POINTER;
     *pbSelected = VARIANT_FALSE;
     ReleaseSelection();
 
@@ -473,8 +445,7 @@ HRESULT CCryptoAgent::SelectCertificate(LPCWSTR pwszSubjectDNFilter, LPCWSTR pws
             TRACE_FAILED(L"Check certificate count", L"vtrCertificateSet.size() == 0", hResult);
         } else if (vtrCertificateSet.size() > 1) {
             hResult = VESK_E_TOO_MANY_CERTIFICATES;
-            TRACE_FAILED(L"Check certificate count not equal 1", L"vtrCertificateSet.size() > 1",
-                         hResult);
+            TRACE_FAILED(L"Check certificate count not equal 1", L"vtrCertificateSet.size() > 1", hResult);
         } else if (SUCCEEDED(hResult = ChooseCertificate(vtrCertificateSet, &pChosenCert))) {
             hResult = KeepSelection(pChosenCert, vtrRecords);
         }
@@ -491,8 +462,7 @@ HRESULT CCryptoAgent::SelectCertificate(LPCWSTR pwszSubjectDNFilter, LPCWSTR pws
 
 HRESULT CCryptoAgent::QueryCSPName(wchar_t **ppwszText)
 {
-    if (m_bSM2Certificate)
-        return NewTextCopy(m_pUnregisteredSignCertContext->wszProviderName, ppwszText);
+    if (m_bSM2Certificate) return NewTextCopy(m_pUnregisteredSignCertContext->wszProviderName, ppwszText);
     return QueryProviderOfKey(m_pSignCertContext, ppwszText);
 }
 
@@ -503,20 +473,14 @@ HRESULT CCryptoAgent::QueryInfoText(LPCWSTR pwszInfoType, wchar_t **ppwszText)
     DWORD cchText = 0;
     if (_wcsicmp(pwszInfoType, L"SubjectDN") == 0)
         return QueryCertContextInfo(&cchText, ppwszText, pCertContext, CERTINFO_SUBJECT);
-    if (_wcsicmp(pwszInfoType, L"SubjectCN") == 0)
-        return QuerySubjectCN(pCertContext, ppwszText);
-    if (_wcsicmp(pwszInfoType, L"SerialNumber") == 0)
-        return QuerySerialNumber(pCertContext, ppwszText);
-    if (_wcsicmp(pwszInfoType, L"CertType") == 0)
-        return QueryCertType(pCertContext, ppwszText);
+    if (_wcsicmp(pwszInfoType, L"SubjectCN") == 0) return QuerySubjectCN(pCertContext, ppwszText);
+    if (_wcsicmp(pwszInfoType, L"SerialNumber") == 0) return QuerySerialNumber(pCertContext, ppwszText);
+    if (_wcsicmp(pwszInfoType, L"CertType") == 0) return QueryCertType(pCertContext, ppwszText);
     if (_wcsicmp(pwszInfoType, L"IssuerDN") == 0)
         return QueryCertContextInfo(&cchText, ppwszText, pCertContext, CERTINFO_ISSUER);
-    if (_wcsicmp(pwszInfoType, L"CSPName") == 0)
-        return QueryCSPName(ppwszText);
-    if (_wcsicmp(pwszInfoType, L"ValidFrom") == 0)
-        return QueryLocalDate(pCertContext, CERTINFO_NOT_BEFORE, ppwszText);
-    if (_wcsicmp(pwszInfoType, L"ValidTo") == 0)
-        return QueryLocalDate(pCertContext, CERTINFO_NOT_AFTER, ppwszText);
+    if (_wcsicmp(pwszInfoType, L"CSPName") == 0) return QueryCSPName(ppwszText);
+    if (_wcsicmp(pwszInfoType, L"ValidFrom") == 0) return QueryLocalDate(pCertContext, CERTINFO_NOT_BEFORE, ppwszText);
+    if (_wcsicmp(pwszInfoType, L"ValidTo") == 0) return QueryLocalDate(pCertContext, CERTINFO_NOT_AFTER, ppwszText);
     if (_wcsicmp(pwszInfoType, L"CertContent") == 0)
         return Base64Text(pCertContext->pbCertEncoded, pCertContext->cbCertEncoded, ppwszText);
     TRACE_FAILED(L"check parameter.", L"TRUE", E_INVALIDARG);
@@ -526,57 +490,50 @@ HRESULT CCryptoAgent::QueryInfoText(LPCWSTR pwszInfoType, wchar_t **ppwszText)
 HRESULT CCryptoAgent::GetSignCertInfo(LPCWSTR pwszInfoType, BSTR *pbstrInfo)
 {
     TRACE_FUNCTION(L"CCryptoAgent::GetSignCertInfo");
-    if (pbstrInfo == nullptr)
-        return m_hrLastError = E_POINTER;
+    if (pbstrInfo == nullptr) return m_hrLastError = E_POINTER;
     *pbstrInfo = nullptr;
 
     HRESULT hResult = S_OK;
     wchar_t *pwszText = nullptr;
     if (NULL == pwszInfoType || 0 == wcslen(pwszInfoType)) {
         hResult = E_INVALIDARG;
-        TRACE_FAILED(L"Check parameter(bstrInfoType)",
-                     L"(NULL == bstrInfoType || 0 == wcslen(bstrInfoType))", hResult);
+        TRACE_FAILED(L"Check parameter(bstrInfoType)", L"(NULL == bstrInfoType || 0 == wcslen(bstrInfoType))", hResult);
     } else if (!IsCertificateSelected()) {
         hResult = VESK_E_CERT_NOT_READY;
         TRACE_FAILED(L"Check certificate is ready?",
-                     L"NULL == m_pSignCertContext && NULL == m_pUnregisteredSignCertContext",
-                     hResult);
+                     L"NULL == m_pSignCertContext && NULL == m_pUnregisteredSignCertContext", hResult);
     } else {
         TraceValue(L"InfoType", pwszInfoType);
         hResult = QueryInfoText(pwszInfoType, &pwszText);
-        if (FAILED(hResult))
-            TRACE_FAILED(pwszInfoType, L"FAILED(hResult)", hResult);
+        if (FAILED(hResult)) TRACE_FAILED(pwszInfoType, L"FAILED(hResult)", hResult);
     }
-    if (SUCCEEDED(hResult))
-        TraceValue(L"CertInfo", pwszText);
+    if (SUCCEEDED(hResult)) TraceValue(L"CertInfo", pwszText);
     m_hrLastError = HandOutRead(hResult, pwszText, pbstrInfo);
     return m_hrLastError;
 }
 
 // Both signing operations: the source text's UTF-8 bytes signed on the
 // selection's key, as PKCS#7 SignedData or as a bare signature.
-HRESULT CCryptoAgent::SignSourceData(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg, bool bPKCS7,
-                                     bool bAttached, BSTR *pbstrSignature)
+HRESULT CCryptoAgent::SignSourceData(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg, bool bPKCS7, bool bAttached,
+                                     BSTR *pbstrSignature)
 {
-    const wchar_t *const kTraceFunction =
-        bPKCS7 ? L"CCryptoAgent::SignMsgPKCS7" : L"CCryptoAgent::SignMsgPKCS1";
+    const wchar_t *const kTraceFunction = bPKCS7 ? L"CCryptoAgent::SignMsgPKCS7" : L"CCryptoAgent::SignMsgPKCS1";
     if (NULL == pwszSourceData || 0 == wcslen(pwszSourceData)) {
-        TRACE_FAILED(L"Check parameter(bstrSourceData)",
-                     L"(NULL == bstrSourceData || 0 == wcslen(bstrSourceData))", E_INVALIDARG);
+        TRACE_FAILED(L"Check parameter(bstrSourceData)", L"(NULL == bstrSourceData || 0 == wcslen(bstrSourceData))",
+                     E_INVALIDARG);
         return E_INVALIDARG;
     }
     if (!IsCertificateSelected()) {
         TRACE_FAILED(L"Check certificate is ready?",
-                     L"NULL == m_pSignCertContext && NULL == m_pUnregisteredSignCertContext",
-                     VESK_E_CERT_NOT_READY);
+                     L"NULL == m_pSignCertContext && NULL == m_pUnregisteredSignCertContext", VESK_E_CERT_NOT_READY);
         return VESK_E_CERT_NOT_READY;
     }
 
     ALG_ID uSignAlgorithm = 0;
     if (!m_bSM2Certificate) {
         if (NULL == pwszHashAlg || 0 == wcslen(pwszHashAlg)) {
-            TRACE_FAILED(L"Check parameter(bstrHashAlg)",
-                         L"(NULL == bstrHashAlg || 0 == wcslen(bstrHashAlg))", E_INVALIDARG);
+            TRACE_FAILED(L"Check parameter(bstrHashAlg)", L"(NULL == bstrHashAlg || 0 == wcslen(bstrHashAlg))",
+                         E_INVALIDARG);
             return E_INVALIDARG;
         }
         uSignAlgorithm = GetHashAlgorithmIDByName(pwszHashAlg);
@@ -595,16 +552,13 @@ HRESULT CCryptoAgent::SignSourceData(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg
 
     if (bPKCS7) {
         if (m_bSM2Certificate)
-            hResult = SM2SignBinaryDatabyUnregisteredCert(m_pUnregisteredSignCertContext, cbData,
-                                                          bAttached, kSM2SignatureObjId,
-                                                          pbstrSignature, pbData);
+            hResult = SM2SignBinaryDatabyUnregisteredCert(m_pUnregisteredSignCertContext, cbData, bAttached,
+                                                          kSM2SignatureObjId, pbstrSignature, pbData);
         else
             hResult = StatusFromLastError(static_cast<DWORD>(
-                SignBinaryData(pbstrSignature, pbData, m_pSignCertContext, cbData,
-                               uSignAlgorithm, bAttached)));
+                SignBinaryData(pbstrSignature, pbData, m_pSignCertContext, cbData, uSignAlgorithm, bAttached)));
         if (FAILED(hResult))
-            TRACE_FAILED(m_bSM2Certificate ? L"SM2SignBinaryDatabyUnregisteredCert"
-                                           : L"SignBinaryData",
+            TRACE_FAILED(m_bSM2Certificate ? L"SM2SignBinaryDatabyUnregisteredCert" : L"SignBinaryData",
                          L"FAILED(hResult)", hResult);
         return hResult;
     }
@@ -614,37 +568,31 @@ HRESULT CCryptoAgent::SignSourceData(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg
     if (m_bSM2Certificate) {
         BYTE *pbRaw = nullptr;
         DWORD cbRaw = 0;
-        hResult = SM2CalculateHashandSignbyUnregisteredCert(m_pUnregisteredSignCertContext,
-                                                            pbData, cbData, &pbRaw, &cbRaw);
+        hResult =
+            SM2CalculateHashandSignbyUnregisteredCert(m_pUnregisteredSignCertContext, pbData, cbData, &pbRaw, &cbRaw);
         if (SUCCEEDED(hResult))
-            hResult = SM2EncodeRawSignature(&cbSignature, pbRaw, cbRaw, &pbSignature,
-                                            SM2_SIGNATURE_DER_SEQUENCE);
+            hResult = SM2EncodeRawSignature(&cbSignature, pbRaw, cbRaw, &pbSignature, SM2_SIGNATURE_DER_SEQUENCE);
         delete[] pbRaw;
     } else {
-        hResult = CalculateHashandSign(pbData, m_pSignCertContext, cbData, uSignAlgorithm,
-                                       &pbSignature, &cbSignature, FALSE);
+        hResult =
+            CalculateHashandSign(pbData, m_pSignCertContext, cbData, uSignAlgorithm, &pbSignature, &cbSignature, FALSE);
     }
     wchar_t *pwszSignature = nullptr;
-    if (SUCCEEDED(hResult))
-        hResult = Base64Text(pbSignature, cbSignature, &pwszSignature);
+    if (SUCCEEDED(hResult)) hResult = Base64Text(pbSignature, cbSignature, &pwszSignature);
     delete[] pbSignature;
-    if (SUCCEEDED(hResult))
-        hResult = HandOutText(pwszSignature, pbstrSignature);
+    if (SUCCEEDED(hResult)) hResult = HandOutText(pwszSignature, pbstrSignature);
     delete[] pwszSignature;
-    if (FAILED(hResult))
-        TRACE_FAILED(L"Sign", L"FAILED(hResult)", hResult);
+    if (FAILED(hResult)) TRACE_FAILED(L"Sign", L"FAILED(hResult)", hResult);
     return hResult;
 }
 
-HRESULT CCryptoAgent::SignMsgPKCS7(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg,
-                                   VARIANT_BOOL bWithSrc, BSTR *pbstrSignature)
+HRESULT CCryptoAgent::SignMsgPKCS7(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg, VARIANT_BOOL bWithSrc,
+                                   BSTR *pbstrSignature)
 {
     TRACE_FUNCTION(L"CCryptoAgent::SignMsgPKCS7");
-    if (pbstrSignature == nullptr)
-        return m_hrLastError = E_POINTER;
+    if (pbstrSignature == nullptr) return m_hrLastError = E_POINTER;
     *pbstrSignature = nullptr;
-    HRESULT hResult = SignSourceData(pwszSourceData, pwszHashAlg, true, bWithSrc == VARIANT_TRUE,
-                                     pbstrSignature);
+    HRESULT hResult = SignSourceData(pwszSourceData, pwszHashAlg, true, bWithSrc == VARIANT_TRUE, pbstrSignature);
     if (FAILED(hResult)) {
         SysFreeString(*pbstrSignature);
         *pbstrSignature = nullptr;
@@ -653,16 +601,13 @@ HRESULT CCryptoAgent::SignMsgPKCS7(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg,
     return hResult;
 }
 
-HRESULT CCryptoAgent::SignMsgPKCS1(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg,
-                                   BSTR *pbstrSignature)
+HRESULT CCryptoAgent::SignMsgPKCS1(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg, BSTR *pbstrSignature)
 {
     TRACE_FUNCTION(L"CCryptoAgent::SignMsgPKCS1");
-    if (pbstrSignature == nullptr)
-        return m_hrLastError = E_POINTER;
+    if (pbstrSignature == nullptr) return m_hrLastError = E_POINTER;
     *pbstrSignature = nullptr;
     HRESULT hResult = SignSourceData(pwszSourceData, pwszHashAlg, false, false, pbstrSignature);
-    if (FAILED(hResult))
-        HandOutText(nullptr, pbstrSignature);
+    if (FAILED(hResult)) HandOutText(nullptr, pbstrSignature);
     m_hrLastError = hResult;
     return hResult;
 }
@@ -670,8 +615,7 @@ HRESULT CCryptoAgent::SignMsgPKCS1(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg,
 HRESULT CCryptoAgent::GetKeyID(LPCWSTR pwszCSPName, BSTR *pbstrKeyID)
 {
     TRACE_FUNCTION(L"CCryptoAgent::GetKeyID");
-    if (pbstrKeyID == nullptr)
-        return m_hrLastError = E_POINTER;
+    if (pbstrKeyID == nullptr) return m_hrLastError = E_POINTER;
     *pbstrKeyID = nullptr;
     TraceValue(L"CSPName", pwszCSPName);
     wchar_t *pwszKeyID = nullptr;
@@ -683,8 +627,7 @@ HRESULT CCryptoAgent::GetKeyID(LPCWSTR pwszCSPName, BSTR *pbstrKeyID)
 HRESULT CCryptoAgent::GetMACAddress(BSTR *pbstrMACAddress)
 {
     TRACE_FUNCTION(L"CCryptoAgent::GetMACAddress");
-    if (pbstrMACAddress == nullptr)
-        return m_hrLastError = E_POINTER;
+    if (pbstrMACAddress == nullptr) return m_hrLastError = E_POINTER;
     *pbstrMACAddress = nullptr;
     wchar_t *pwszList = nullptr;
     HRESULT hResult = ListLocalMACAddresses(&pwszList);
@@ -695,8 +638,7 @@ HRESULT CCryptoAgent::GetMACAddress(BSTR *pbstrMACAddress)
 HRESULT CCryptoAgent::GetVersion(BSTR *pbstrVersion)
 {
     TRACE_FUNCTION(L"CCryptoAgent::GetVersion");
-    if (pbstrVersion != nullptr)
-        *pbstrVersion = nullptr;
+    if (pbstrVersion != nullptr) *pbstrVersion = nullptr;
     return VESK_OK;
 }
 
@@ -717,10 +659,8 @@ ALG_ID GetHashAlgorithmIDByName(LPCWSTR pwszHashAlg)
         {L"SHA-384", CALG_SHA_384},
         {L"SHA-512", CALG_SHA_512},
     };
-    if (pwszHashAlg == nullptr)
-        return 0;
+    if (pwszHashAlg == nullptr) return 0;
     for (const auto &entry : kHashAlgorithms)
-        if (_wcsicmp(pwszHashAlg, entry.pwszName) == 0)
-            return entry.algId;
+        if (_wcsicmp(pwszHashAlg, entry.pwszName) == 0) return entry.algId;
     return 0;
 }

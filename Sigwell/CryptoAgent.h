@@ -19,14 +19,12 @@ public:
     // The eight operations come first in the virtual table, in this order.
     // Every operation returns a status; BSTR results are new strings the
     // caller frees with SysFreeString. Filter texts may be null.
-    virtual HRESULT SelectCertificate(LPCWSTR pwszSubjectDNFilter, LPCWSTR pwszIssuerDNFilter,
-                                      LPCWSTR pwszSNFilter, LPCWSTR pwszCSPFilter,
-                                      VARIANT_BOOL *pbSelected);
+    virtual HRESULT SelectCertificate(LPCWSTR pwszSubjectDNFilter, LPCWSTR pwszIssuerDNFilter, LPCWSTR pwszSNFilter,
+                                      LPCWSTR pwszCSPFilter, VARIANT_BOOL *pbSelected);
     virtual HRESULT GetSignCertInfo(LPCWSTR pwszInfoType, BSTR *pbstrInfo);
-    virtual HRESULT SignMsgPKCS7(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg,
-                                 VARIANT_BOOL bWithSrc, BSTR *pbstrSignature);
-    virtual HRESULT SignMsgPKCS1(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg,
+    virtual HRESULT SignMsgPKCS7(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg, VARIANT_BOOL bWithSrc,
                                  BSTR *pbstrSignature);
+    virtual HRESULT SignMsgPKCS1(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg, BSTR *pbstrSignature);
     virtual HRESULT GetKeyID(LPCWSTR pwszCSPName, BSTR *pbstrKeyID);
     virtual HRESULT GetMACAddress(BSTR *pbstrMACAddress);
     virtual HRESULT GetVersion(BSTR *pbstrVersion);
@@ -50,8 +48,8 @@ private:
     HRESULT KeepSelection(PCCERT_CONTEXT pChosenCert, const UnregisteredCertVector &vtrRecords);
     HRESULT QueryInfoText(LPCWSTR pwszInfoType, wchar_t **ppwszText);
     HRESULT QueryCSPName(wchar_t **ppwszText);
-    HRESULT SignSourceData(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg, bool bPKCS7,
-                           bool bAttached, BSTR *pbstrSignature);
+    HRESULT SignSourceData(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg, bool bPKCS7, bool bAttached,
+                           BSTR *pbstrSignature);
 
     HRESULT m_hrLastError;
     BOOL m_bSM2Certificate;

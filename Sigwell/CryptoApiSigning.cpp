@@ -51,17 +51,14 @@ void TraceProviderName(HCRYPTPROV hProv)
 
 HRESULT HashData(HCRYPTHASH hHash, const BYTE *pbData, DWORD cbData, BOOL bHashAtOnce)
 {
-    if (cbData == 0)
-        return VESK_OK;
+    if (cbData == 0) return VESK_OK;
     if (bHashAtOnce) {
-        if (!CryptHashData(hHash, pbData, cbData, 0))
-            return ReportFailedCall(L"CryptHashData-CSP Once Hash");
+        if (!CryptHashData(hHash, pbData, cbData, 0)) return ReportFailedCall(L"CryptHashData-CSP Once Hash");
         return VESK_OK;
     }
     for (DWORD cbDone = 0; cbDone < cbData;) {
         const DWORD cbStep = std::min(HASH_STEP_SIZE, cbData - cbDone);
-        if (!CryptHashData(hHash, pbData + cbDone, cbStep, 0))
-            return ReportFailedCall(L"CryptHashData");
+        if (!CryptHashData(hHash, pbData + cbDone, cbStep, 0)) return ReportFailedCall(L"CryptHashData");
         cbDone += cbStep;
     }
     return VESK_OK;
@@ -89,19 +86,14 @@ const SignedDataForm kRSAForm = {
 HRESULT GetProviderInfo(DWORD *pcbData, HCRYPTPROV hProv, DWORD dwParam, BYTE **ppbData)
 {
     TRACE_FUNCTION(L"GetProviderInfo");
-    if (pcbData == nullptr || ppbData == nullptr)
-        return ReportStatus(L"Check parameters", E_INVALIDARG);
+    if (pcbData == nullptr || ppbData == nullptr) return ReportStatus(L"Check parameters", E_INVALIDARG);
     DWORD cbData = 0;
-    if (!CryptGetProvParam(hProv, dwParam, nullptr, &cbData, 0))
-        return ReportFailedCall(L"CryptGetProvParam");
-    if (cbData == 0)
-        return ReportStatus(L"CryptGetProvParam", E_FAIL);
+    if (!CryptGetProvParam(hProv, dwParam, nullptr, &cbData, 0)) return ReportFailedCall(L"CryptGetProvParam");
+    if (cbData == 0) return ReportStatus(L"CryptGetProvParam", E_FAIL);
     // One byte more than reported, zero: callers read names as terminated text.
     std::unique_ptr<BYTE[]> pbData(new (std::nothrow) BYTE[cbData + 1]());
-    if (!pbData)
-        return ReportStatus(L"New Memory", E_OUTOFMEMORY);
-    if (!CryptGetProvParam(hProv, dwParam, pbData.get(), &cbData, 0))
-        return ReportFailedCall(L"CryptGetProvParam");
+    if (!pbData) return ReportStatus(L"New Memory", E_OUTOFMEMORY);
+    if (!CryptGetProvParam(hProv, dwParam, pbData.get(), &cbData, 0)) return ReportFailedCall(L"CryptGetProvParam");
     pbData[cbData] = 0;
     *ppbData = pbData.release();
     *pcbData = cbData;
@@ -123,13 +115,11 @@ BOOL GetAlgorithmIdentifiers(LPCSTR *ppszSignatureObjId, LPCSTR *ppszDigestObjId
 
 void SwapByteOrder(BYTE *pbData, DWORD cbData)
 {
-    if (pbData != nullptr)
-        std::reverse(pbData, pbData + cbData);
+    if (pbData != nullptr) std::reverse(pbData, pbData + cbData);
 }
 
-HRESULT CalculateHashandSign(const BYTE *pbData, PCCERT_CONTEXT pCertContext, DWORD cbData,
-                             ALG_ID algId, BYTE **ppbSignature, DWORD *pcbSignature,
-                             BOOL bHashAtOnce)
+HRESULT CalculateHashandSign(const BYTE *pbData, PCCERT_CONTEXT pCertContext, DWORD cbData, ALG_ID algId,
+                             BYTE **ppbSignature, DWORD *pcbSignature, BOOL bHashAtOnce)
 {
     TRACE_FUNCTION(L"CalculateHashandSign");
     if (pCertContext == nullptr || ppbSignature == nullptr || pcbSignature == nullptr ||
@@ -138,22 +128,19 @@ HRESULT CalculateHashandSign(const BYTE *pbData, PCCERT_CONTEXT pCertContext, DW
     ProviderHash handles;
     handles.m_bCallerFree = FALSE;
     DWORD dwKeySpec = 0;
-    if (!CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, &handles.m_hProv,
-                                           &dwKeySpec, &handles.m_bCallerFree))
+    if (!CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, &handles.m_hProv, &dwKeySpec,
+                                           &handles.m_bCallerFree))
         return ReportFailedCall(L"CryptAcquireCertificatePrivateKey");
     TraceProviderName(handles.m_hProv);
-    if (!CryptCreateHash(handles.m_hProv, algId, 0, 0, &handles.m_hHash))
-        return ReportFailedCall(L"CryptCreateHash");
+    if (!CryptCreateHash(handles.m_hProv, algId, 0, 0, &handles.m_hHash)) return ReportFailedCall(L"CryptCreateHash");
     HRESULT hResult = HashData(handles.m_hHash, pbData, cbData, bHashAtOnce);
-    if (FAILED(hResult))
-        return hResult;
+    if (FAILED(hResult)) return hResult;
 
     DWORD cbSignature = 0;
     if (!CryptSignHashW(handles.m_hHash, dwKeySpec, nullptr, 0, nullptr, &cbSignature))
         return ReportFailedCall(L"CryptSignHash");
     BYTE *pbSignature = new (std::nothrow) BYTE[cbSignature ? cbSignature : 1]();
-    if (pbSignature == nullptr)
-        return ReportStatus(L"New Memory", E_OUTOFMEMORY);
+    if (pbSignature == nullptr) return ReportStatus(L"New Memory", E_OUTOFMEMORY);
     *ppbSignature = pbSignature;
     if (!CryptSignHashW(handles.m_hHash, dwKeySpec, nullptr, 0, pbSignature, &cbSignature))
         return ReportFailedCall(L"CryptSignHash");
@@ -163,15 +150,13 @@ HRESULT CalculateHashandSign(const BYTE *pbData, PCCERT_CONTEXT pCertContext, DW
     return VESK_OK;
 }
 
-HRESULT EncodeObject(const void *pvStructure, DWORD *pcbEncoded, LPCSTR pszStructType,
-                     BYTE **ppbEncoded)
+HRESULT EncodeObject(const void *pvStructure, DWORD *pcbEncoded, LPCSTR pszStructType, BYTE **ppbEncoded)
 {
     DWORD cbEncoded = 0;
     if (!CryptEncodeObject(kCertEncoding, pszStructType, pvStructure, nullptr, &cbEncoded))
         return ReportFailedCall(L"CryptEncodeObject - get length");
     BYTE *pbEncoded = new (std::nothrow) BYTE[cbEncoded ? cbEncoded : 1]();
-    if (pbEncoded == nullptr)
-        return ReportStatus(L"New Memory", E_OUTOFMEMORY);
+    if (pbEncoded == nullptr) return ReportStatus(L"New Memory", E_OUTOFMEMORY);
     *ppbEncoded = pbEncoded;
     if (!CryptEncodeObject(kCertEncoding, pszStructType, pvStructure, pbEncoded, &cbEncoded))
         return ReportFailedCall(L"CryptEncodeObject - get value");
@@ -179,26 +164,22 @@ HRESULT EncodeObject(const void *pvStructure, DWORD *pcbEncoded, LPCSTR pszStruc
     return VESK_OK;
 }
 
-HRESULT EncapsulatePKCS7(PCCERT_CONTEXT pCertContext, LPCSTR pszDigestObjId,
-                         LPCSTR pszSignatureObjId, const BYTE *pbData, DWORD cbData,
-                         const BYTE *pbSignature, DWORD cbSignature, BOOL bAttached,
+HRESULT EncapsulatePKCS7(PCCERT_CONTEXT pCertContext, LPCSTR pszDigestObjId, LPCSTR pszSignatureObjId,
+                         const BYTE *pbData, DWORD cbData, const BYTE *pbSignature, DWORD cbSignature, BOOL bAttached,
                          DWORD dwBase64Flags, BSTR *pbstrSignature)
 {
     TRACE_FUNCTION(L"EncapsulatePKCS7");
     if (pCertContext == nullptr || pbstrSignature == nullptr || pbSignature == nullptr)
         return ReportStatus(L"Check parameters", E_INVALIDARG);
     DerPiece contentInfo;
-    HRESULT hResult = BuildSignedData(kRSAForm, pCertContext, pszDigestObjId, pszSignatureObjId,
-                                      pbData, cbData, pbSignature, cbSignature, bAttached,
-                                      contentInfo);
-    if (FAILED(hResult))
-        return hResult;
-    return Base64EncodeToBSTR(dwBase64Flags, contentInfo.pb, contentInfo.cb, pbstrSignature,
-                              nullptr);
+    HRESULT hResult = BuildSignedData(kRSAForm, pCertContext, pszDigestObjId, pszSignatureObjId, pbData, cbData,
+                                      pbSignature, cbSignature, bAttached, contentInfo);
+    if (FAILED(hResult)) return hResult;
+    return Base64EncodeToBSTR(dwBase64Flags, contentInfo.pb, contentInfo.cb, pbstrSignature, nullptr);
 }
 
-HRESULT SignBinaryData(BSTR *pbstrSignature, const BYTE *pbData, PCCERT_CONTEXT pCertContext,
-                       DWORD cbData, ALG_ID algId, BOOL bAttached)
+HRESULT SignBinaryData(BSTR *pbstrSignature, const BYTE *pbData, PCCERT_CONTEXT pCertContext, DWORD cbData,
+                       ALG_ID algId, BOOL bAttached)
 {
     TRACE_FUNCTION(L"SignBinaryData");
     LPCSTR pszSignatureObjId = nullptr;
@@ -207,13 +188,10 @@ HRESULT SignBinaryData(BSTR *pbstrSignature, const BYTE *pbData, PCCERT_CONTEXT 
         return ReportStatus(L"GetAlgorithmIdentifiers", NTE_BAD_ALGID);
     BYTE *pbSignature = nullptr;
     DWORD cbSignature = 0;
-    HRESULT hResult = CalculateHashandSign(pbData, pCertContext, cbData, algId, &pbSignature,
-                                           &cbSignature, TRUE);
+    HRESULT hResult = CalculateHashandSign(pbData, pCertContext, cbData, algId, &pbSignature, &cbSignature, TRUE);
     std::unique_ptr<BYTE[]> signature(pbSignature);
-    if (FAILED(hResult))
-        return ReportStatus(L"CalculateHashandSign", hResult);
-    hResult = EncapsulatePKCS7(pCertContext, pszDigestObjId, pszSignatureObjId, pbData, cbData,
-                               pbSignature, cbSignature, bAttached, BASE64_NO_LINE_BREAKS,
-                               pbstrSignature);
+    if (FAILED(hResult)) return ReportStatus(L"CalculateHashandSign", hResult);
+    hResult = EncapsulatePKCS7(pCertContext, pszDigestObjId, pszSignatureObjId, pbData, cbData, pbSignature,
+                               cbSignature, bAttached, BASE64_NO_LINE_BREAKS, pbstrSignature);
     return FAILED(hResult) ? ReportStatus(L"EncapsulatePKCS7", hResult) : VESK_OK;
 }

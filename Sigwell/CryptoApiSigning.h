@@ -20,28 +20,24 @@ HRESULT GetProviderInfo(DWORD *pcbData, HCRYPTPROV hProv, DWORD dwParam, BYTE **
 
 // The digest and signature object identifiers of a hash algorithm; false
 // for an algorithm outside the table.
-BOOL GetAlgorithmIdentifiers(LPCSTR *ppszSignatureObjId, LPCSTR *ppszDigestObjId,
-                             ALG_ID algId);
+BOOL GetAlgorithmIdentifiers(LPCSTR *ppszSignatureObjId, LPCSTR *ppszDigestObjId, ALG_ID algId);
 
 void SwapByteOrder(BYTE *pbData, DWORD cbData);
 
 // Hashes and signs on the certificate's private key; the signature comes
 // back most significant byte first. bHashAtOnce hashes in one call,
 // otherwise in steps of HASH_STEP_SIZE.
-HRESULT CalculateHashandSign(const BYTE *pbData, PCCERT_CONTEXT pCertContext, DWORD cbData,
-                             ALG_ID algId, BYTE **ppbSignature, DWORD *pcbSignature,
-                             BOOL bHashAtOnce);
+HRESULT CalculateHashandSign(const BYTE *pbData, PCCERT_CONTEXT pCertContext, DWORD cbData, ALG_ID algId,
+                             BYTE **ppbSignature, DWORD *pcbSignature, BOOL bHashAtOnce);
 
 // CryptEncodeObject with X.509 and PKCS #7 encoding.
-HRESULT EncodeObject(const void *pvStructure, DWORD *pcbEncoded, LPCSTR pszStructType,
-                     BYTE **ppbEncoded);
+HRESULT EncodeObject(const void *pvStructure, DWORD *pcbEncoded, LPCSTR pszStructType, BYTE **ppbEncoded);
 
 // ContentInfo of type signedData, Base64-encoded with dwBase64Flags.
-HRESULT EncapsulatePKCS7(PCCERT_CONTEXT pCertContext, LPCSTR pszDigestObjId,
-                         LPCSTR pszSignatureObjId, const BYTE *pbData, DWORD cbData,
-                         const BYTE *pbSignature, DWORD cbSignature, BOOL bAttached,
+HRESULT EncapsulatePKCS7(PCCERT_CONTEXT pCertContext, LPCSTR pszDigestObjId, LPCSTR pszSignatureObjId,
+                         const BYTE *pbData, DWORD cbData, const BYTE *pbSignature, DWORD cbSignature, BOOL bAttached,
                          DWORD dwBase64Flags, BSTR *pbstrSignature);
 
 // RSA PKCS#7 signature of the data as one line of Base64.
-HRESULT SignBinaryData(BSTR *pbstrSignature, const BYTE *pbData, PCCERT_CONTEXT pCertContext,
-                       DWORD cbData, ALG_ID algId, BOOL bAttached);
+HRESULT SignBinaryData(BSTR *pbstrSignature, const BYTE *pbData, PCCERT_CONTEXT pCertContext, DWORD cbData,
+                       ALG_ID algId, BOOL bAttached);

@@ -36,10 +36,8 @@ constexpr DWORD VESK_CUSTOMER_BIT = 0x20000000;
 constexpr HRESULT StatusFromLastError(DWORD dwLastError)
 {
     const LONG nLastError = static_cast<LONG>(dwLastError);
-    if (nLastError <= 0)
-        return nLastError;
-    if (dwLastError & VESK_CUSTOMER_BIT)
-        return static_cast<HRESULT>((dwLastError & 0xFFFF) | 0xA0070000);
+    if (nLastError <= 0) return nLastError;
+    if (dwLastError & VESK_CUSTOMER_BIT) return static_cast<HRESULT>((dwLastError & 0xFFFF) | 0xA0070000);
     return static_cast<HRESULT>((dwLastError & 0xFFFF) | 0x80070000);
 }
 
@@ -48,8 +46,7 @@ constexpr HRESULT StatusFromLastError(DWORD dwLastError)
 constexpr HRESULT Win32StatusFromLastError(DWORD dwLastError)
 {
     const LONG nLastError = static_cast<LONG>(dwLastError);
-    if (nLastError <= 0)
-        return nLastError;
+    if (nLastError <= 0) return nLastError;
     return static_cast<HRESULT>((dwLastError & 0xFFFF) | 0x80070000);
 }
 

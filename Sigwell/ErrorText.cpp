@@ -24,12 +24,10 @@ void LoadOwnText(HMODULE hModule, HRESULT hrStatus, wchar_t *pwszText)
 void LoadSystemText(HRESULT hrStatus, wchar_t *pwszText)
 {
     wchar_t *pwszSystem = nullptr;
-    DWORD cch = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, static_cast<DWORD>(hrStatus), 0,
-                               reinterpret_cast<wchar_t *>(&pwszSystem), 0, nullptr);
-    if (cch == 0 || pwszSystem == nullptr)
-        return;
+    DWORD cch =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(hrStatus), 0, reinterpret_cast<wchar_t *>(&pwszSystem), 0, nullptr);
+    if (cch == 0 || pwszSystem == nullptr) return;
     wcsncpy(pwszText, pwszSystem, MESSAGE_CCH);
     pwszText[MESSAGE_CCH] = L'\0';
     LocalFree(pwszSystem);
@@ -53,8 +51,7 @@ HRESULT FormatErrorDesc(HMODULE hModule, HRESULT hrStatus, BSTR *pbstrDesc)
         LoadSystemText(hrStatus, wszText);
 
     size_t cchText = wcslen(wszText);
-    swprintf(wszText + cchText, ERROR_DESC_CCH - cchText, L"\n(0x%08lx)",
-             static_cast<unsigned long>(hrStatus));
+    swprintf(wszText + cchText, ERROR_DESC_CCH - cchText, L"\n(0x%08lx)", static_cast<unsigned long>(hrStatus));
 
     *pbstrDesc = SysAllocString(wszText);
     if (*pbstrDesc == nullptr) {

@@ -9,8 +9,7 @@
 
 namespace {
 
-const char kNetworkClassKey[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+const char kNetworkClassKey[] = "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
 const DWORD PNP_INSTANCE_ID_CB = 260;
 
 class RegKey {
@@ -20,8 +19,7 @@ public:
     RegKey &operator=(const RegKey &) = delete;
     ~RegKey()
     {
-        if (m_hKey != nullptr)
-            RegCloseKey(m_hKey);
+        if (m_hKey != nullptr) RegCloseKey(m_hKey);
     }
 
     HKEY m_hKey = nullptr;
@@ -38,8 +36,7 @@ LONG IsLocalAdapter(const char *pszAdapterName, BOOL *pbLocal)
     *pbLocal = FALSE;
 
     RegKey network;
-    LONG nResult = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetworkClassKey, 0, KEY_READ,
-                                 &network.m_hKey);
+    LONG nResult = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetworkClassKey, 0, KEY_READ, &network.m_hKey);
     if (nResult != ERROR_SUCCESS) {
         TRACE_A_FAILED("RegOpenKeyEx(Network)", nResult, "ERROR_SUCCESS != nResult");
         return nResult;

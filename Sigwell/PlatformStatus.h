@@ -16,9 +16,8 @@ enum class LastErrorKind { Win32, WithOwnCodes };
 inline HRESULT FailedCallStatus(LastErrorKind kind = LastErrorKind::Win32)
 {
     const DWORD dwLastError = GetLastError();
-    const HRESULT hResult = kind == LastErrorKind::WithOwnCodes
-                                ? StatusFromLastError(dwLastError)
-                                : Win32StatusFromLastError(dwLastError);
+    const HRESULT hResult =
+        kind == LastErrorKind::WithOwnCodes ? StatusFromLastError(dwLastError) : Win32StatusFromLastError(dwLastError);
     return SUCCEEDED(hResult) ? E_FAIL : hResult;
 }
 

@@ -11,10 +11,8 @@ public:
     ProviderHash &operator=(const ProviderHash &) = delete;
     ~ProviderHash()
     {
-        if (m_hHash != 0)
-            CryptDestroyHash(m_hHash);
-        if (m_hProv != 0 && m_bCallerFree)
-            CryptReleaseContext(m_hProv, 0);
+        if (m_hHash != 0) CryptDestroyHash(m_hHash);
+        if (m_hProv != 0 && m_bCallerFree) CryptReleaseContext(m_hProv, 0);
     }
 
     HCRYPTPROV m_hProv = 0;

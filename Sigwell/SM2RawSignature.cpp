@@ -12,22 +12,19 @@ namespace {
 void AppendMinimalInteger(const BYTE *pbValue, DWORD cbValue, BYTE *pbOut, DWORD *pcbOut)
 {
     DWORD iFirst = 0;
-    while (iFirst + 1 < cbValue && pbValue[iFirst] == 0x00)
-        ++iFirst;
+    while (iFirst + 1 < cbValue && pbValue[iFirst] == 0x00) ++iFirst;
     DWORD cbOut = 0;
-    if (pbValue[iFirst] & 0x80)
-        pbOut[cbOut++] = 0x00;
+    if (pbValue[iFirst] & 0x80) pbOut[cbOut++] = 0x00;
     std::copy(pbValue + iFirst, pbValue + cbValue, pbOut + cbOut);
     *pcbOut = cbOut + (cbValue - iFirst);
 }
 
 } // namespace
 
-HRESULT SM2EncodeRawSignature(DWORD *pcbEncoded, const BYTE *pbRawSignature, DWORD cbRawSignature,
-                              BYTE **ppbEncoded, DWORD dwEncodingType)
+HRESULT SM2EncodeRawSignature(DWORD *pcbEncoded, const BYTE *pbRawSignature, DWORD cbRawSignature, BYTE **ppbEncoded,
+                              DWORD dwEncodingType)
 {
-    if (dwEncodingType != SM2_SIGNATURE_DER_SEQUENCE &&
-        dwEncodingType != SM2_SIGNATURE_DER_OCTET_STRING) {
+    if (dwEncodingType != SM2_SIGNATURE_DER_SEQUENCE && dwEncodingType != SM2_SIGNATURE_DER_OCTET_STRING) {
         TraceStatus(L"Invalid SM2 signature encoded type", E_INVALIDARG);
         return E_INVALIDARG;
     }
@@ -46,8 +43,7 @@ HRESULT SM2EncodeRawSignature(DWORD *pcbEncoded, const BYTE *pbRawSignature, DWO
     BYTE *pbIntR = nullptr, *pbIntS = nullptr, *pbSequence = nullptr;
     DWORD cbIntR = 0, cbIntS = 0, cbSequence = 0;
     HRESULT hResult = ASN1Encode(0x02, abR, cbR, &pbIntR, &cbIntR);
-    if (SUCCEEDED(hResult))
-        hResult = ASN1Encode(0x02, abS, cbS, &pbIntS, &cbIntS);
+    if (SUCCEEDED(hResult)) hResult = ASN1Encode(0x02, abS, cbS, &pbIntS, &cbIntS);
     if (SUCCEEDED(hResult)) {
         const ASN1_PIECE aPieces[] = {{pbIntR, cbIntR}, {pbIntS, cbIntS}};
         hResult = ASN1EncodeConcatenated(0x30, aPieces, 2, &pbSequence, &cbSequence);
@@ -65,7 +61,6 @@ HRESULT SM2EncodeRawSignature(DWORD *pcbEncoded, const BYTE *pbRawSignature, DWO
     }
     hResult = ASN1Encode(0x04, pbSequence, cbSequence, ppbEncoded, pcbEncoded);
     delete[] pbSequence;
-    if (FAILED(hResult))
-        TraceStatus(L"ASN1Encode(SM2 signature OCTET STRING)", hResult);
+    if (FAILED(hResult)) TraceStatus(L"ASN1Encode(SM2 signature OCTET STRING)", hResult);
     return hResult;
 }

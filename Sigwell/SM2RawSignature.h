@@ -12,5 +12,5 @@ const DWORD SM2_RAW_SIGNATURE_SIZE = 64;
 
 // r || s as DER, with minimal INTEGERs: redundant leading zero bytes are
 // dropped and one zero byte goes before a value whose top bit is set.
-HRESULT SM2EncodeRawSignature(DWORD *pcbEncoded, const BYTE *pbRawSignature, DWORD cbRawSignature,
-                              BYTE **ppbEncoded, DWORD dwEncodingType);
+HRESULT SM2EncodeRawSignature(DWORD *pcbEncoded, const BYTE *pbRawSignature, DWORD cbRawSignature, BYTE **ppbEncoded,
+                              DWORD dwEncodingType);

@@ -19,27 +19,23 @@ namespace {
 HRESULT TraceHashValue(HCRYPTHASH hHash)
 {
     DWORD cbHash = 0;
-    if (!CryptGetHashParam(hHash, HP_HASHVAL, nullptr, &cbHash, 0))
-        return ReportFailedCall(L"CryptGetHashParam");
+    if (!CryptGetHashParam(hHash, HP_HASHVAL, nullptr, &cbHash, 0)) return ReportFailedCall(L"CryptGetHashParam");
     std::unique_ptr<BYTE[]> pbHash(new (std::nothrow) BYTE[cbHash + 1]());
     if (!pbHash) {
         TraceStatus(L"New Memory", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
     }
-    if (!CryptGetHashParam(hHash, HP_HASHVAL, pbHash.get(), &cbHash, 0))
-        return ReportFailedCall(L"CryptGetHashParam");
+    if (!CryptGetHashParam(hHash, HP_HASHVAL, pbHash.get(), &cbHash, 0)) return ReportFailedCall(L"CryptGetHashParam");
     LPWSTR pwszHex = nullptr;
-    if (SUCCEEDED(ConvertBinaryDataToString(&pwszHex, cbHash, pbHash.get(), FALSE)))
-        TraceValue(L"SM3 hash", pwszHex);
+    if (SUCCEEDED(ConvertBinaryDataToString(&pwszHex, cbHash, pbHash.get(), FALSE))) TraceValue(L"SM3 hash", pwszHex);
     delete[] pwszHex;
     return S_OK;
 }
 
 } // namespace
 
-HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEXT *pCertContext,
-                                                  const BYTE *pbData, DWORD cbData,
-                                                  BYTE **ppbSignature, DWORD *pcbSignature)
+HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEXT *pCertContext, const BYTE *pbData,
+                                                  DWORD cbData, BYTE **ppbSignature, DWORD *pcbSignature)
 {
     TRACE_FUNCTION(L"SM2CalculateHashandSignbyUnregisteredCert");
     if (pCertContext == nullptr || ppbSignature == nullptr || pcbSignature == nullptr) {
@@ -49,28 +45,24 @@ HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEX
     ProviderHash handles;
     // A container that cannot be opened is reported as such rather than as
     // a failure of the hash that follows.
-    if (!CryptAcquireContextW(&handles.m_hProv, pCertContext->wszContainerName,
-                              pCertContext->wszProviderName, PROV_RSA_FULL, 0))
+    if (!CryptAcquireContextW(&handles.m_hProv, pCertContext->wszContainerName, pCertContext->wszProviderName,
+                              PROV_RSA_FULL, 0))
         return ReportFailedCall(L"CryptAcquireContext");
     if (!CryptCreateHash(handles.m_hProv, CALG_PROVIDER_SM3, 0, 0, &handles.m_hHash))
         return ReportFailedCall(L"CryptCreateHash");
-    if (!CryptHashData(handles.m_hHash, pbData, cbData, 0))
-        return ReportFailedCall(L"CryptHashData-CSP Once Hash");
+    if (!CryptHashData(handles.m_hHash, pbData, cbData, 0)) return ReportFailedCall(L"CryptHashData-CSP Once Hash");
     HRESULT hResult = TraceHashValue(handles.m_hHash);
-    if (FAILED(hResult))
-        return hResult;
+    if (FAILED(hResult)) return hResult;
 
     DWORD cbSignature = 0;
-    if (!CryptSignHashW(handles.m_hHash, pCertContext->dwKeySpec, nullptr, 0, nullptr,
-                        &cbSignature))
+    if (!CryptSignHashW(handles.m_hHash, pCertContext->dwKeySpec, nullptr, 0, nullptr, &cbSignature))
         return ReportFailedCall(L"CryptSignHash");
     std::unique_ptr<BYTE[]> pbSignature(new (std::nothrow) BYTE[cbSignature ? cbSignature : 1]());
     if (!pbSignature) {
         TraceStatus(L"New Memory", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
     }
-    if (!CryptSignHashW(handles.m_hHash, pCertContext->dwKeySpec, nullptr, 0, pbSignature.get(),
-                        &cbSignature))
+    if (!CryptSignHashW(handles.m_hHash, pCertContext->dwKeySpec, nullptr, 0, pbSignature.get(), &cbSignature))
         return ReportFailedCall(L"CryptSignHash");
     if (cbSignature != SM2_RAW_SIGNATURE_SIZE) {
         hResult = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
@@ -87,29 +79,22 @@ HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEX
     return S_OK;
 }
 
-HRESULT SM2SignBinaryDatabyUnregisteredCert(const UNREGISTERED_CERT_CONTEXT *pCertContext,
-                                            DWORD cbData, BOOL bAttached,
-                                            LPCSTR pszSignatureObjId, BSTR *pbstrSignature,
-                                            const BYTE *pbData)
+HRESULT SM2SignBinaryDatabyUnregisteredCert(const UNREGISTERED_CERT_CONTEXT *pCertContext, DWORD cbData, BOOL bAttached,
+                                            LPCSTR pszSignatureObjId, BSTR *pbstrSignature, const BYTE *pbData)
 {
     TRACE_FUNCTION(L"SM2SignBinaryDatabyUnregisteredCert");
     BYTE *pbRaw = nullptr;
     DWORD cbRaw = 0;
-    HRESULT hResult =
-        SM2CalculateHashandSignbyUnregisteredCert(pCertContext, pbData, cbData, &pbRaw, &cbRaw);
+    HRESULT hResult = SM2CalculateHashandSignbyUnregisteredCert(pCertContext, pbData, cbData, &pbRaw, &cbRaw);
     std::unique_ptr<BYTE[]> raw(pbRaw);
-    if (FAILED(hResult))
-        return hResult;
+    if (FAILED(hResult)) return hResult;
 
     BYTE *pbEncoded = nullptr;
     DWORD cbEncoded = 0;
-    hResult = SM2EncodeRawSignature(&cbEncoded, pbRaw, cbRaw, &pbEncoded,
-                                    SM2_SIGNATURE_DER_OCTET_STRING);
+    hResult = SM2EncodeRawSignature(&cbEncoded, pbRaw, cbRaw, &pbEncoded, SM2_SIGNATURE_DER_OCTET_STRING);
     std::unique_ptr<BYTE[]> encoded(pbEncoded);
-    if (FAILED(hResult))
-        return hResult;
+    if (FAILED(hResult)) return hResult;
 
-    return SM2EncapsulatePKCS7(pCertContext->pCertContext, SM2_OID_SM3, pszSignatureObjId, pbData,
-                               cbData, pbEncoded, cbEncoded, bAttached, BASE64_NO_LINE_BREAKS,
-                               pbstrSignature, nullptr);
+    return SM2EncapsulatePKCS7(pCertContext->pCertContext, SM2_OID_SM3, pszSignatureObjId, pbData, cbData, pbEncoded,
+                               cbEncoded, bAttached, BASE64_NO_LINE_BREAKS, pbstrSignature, nullptr);
 }

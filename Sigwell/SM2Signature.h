@@ -11,13 +11,10 @@
 // The provider's SM3 hash of the data in one call, signed with the record's
 // key: 64 bytes r || s, most significant byte first, in a new[] buffer. A
 // provider signature of any other length is HRESULT(ERROR_INVALID_DATA).
-HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEXT *pCertContext,
-                                                  const BYTE *pbData, DWORD cbData,
-                                                  BYTE **ppbSignature, DWORD *pcbSignature);
+HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEXT *pCertContext, const BYTE *pbData,
+                                                  DWORD cbData, BYTE **ppbSignature, DWORD *pcbSignature);
 
 // Hash, sign and wrap: the Base64 SignedData (digest SM3, signature
 // algorithm pszSignatureObjId) as a new BSTR.
-HRESULT SM2SignBinaryDatabyUnregisteredCert(const UNREGISTERED_CERT_CONTEXT *pCertContext,
-                                            DWORD cbData, BOOL bAttached,
-                                            LPCSTR pszSignatureObjId, BSTR *pbstrSignature,
-                                            const BYTE *pbData);
+HRESULT SM2SignBinaryDatabyUnregisteredCert(const UNREGISTERED_CERT_CONTEXT *pCertContext, DWORD cbData, BOOL bAttached,
+                                            LPCSTR pszSignatureObjId, BSTR *pbstrSignature, const BYTE *pbData);

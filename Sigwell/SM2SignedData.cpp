@@ -57,40 +57,30 @@ HRESULT SM2EncodeOID(LPCSTR pszObjId, BYTE **ppbEncoded, DWORD *pcbEncoded)
         stAlgorithm.Parameters.cbData = sizeof(abNull);
         stAlgorithm.Parameters.pbData = abNull;
         hResult = EncodeInto(X509_ALGORITHM_IDENTIFIER, &stAlgorithm, encoded);
-        if (FAILED(hResult))
-            return ReportStatus(L"EncodeObject", hResult);
+        if (FAILED(hResult)) return ReportStatus(L"EncodeObject", hResult);
     }
     *pcbEncoded = encoded.cb;
     *ppbEncoded = encoded.Release();
     return S_OK;
 }
 
-HRESULT SM2EncodeSignerInfo(const CMSG_SIGNER_INFO *pSignerInfo, BYTE **ppbEncoded,
-                            DWORD *pcbEncoded)
+HRESULT SM2EncodeSignerInfo(const CMSG_SIGNER_INFO *pSignerInfo, BYTE **ppbEncoded, DWORD *pcbEncoded)
 {
     const CRYPT_INTEGER_BLOB &serial = pSignerInfo->SerialNumber;
     std::vector<BYTE> vtrSerial(serial.pbData, serial.pbData + serial.cbData);
     std::vector<BYTE>(vtrSerial.rbegin(), vtrSerial.rend()).swap(vtrSerial);
 
     DerPiece serialNumber, issuerAndSerial, digestAlgorithm, digestEncryptionAlgorithm;
-    HRESULT hResult = Wrap(0x02, {{vtrSerial.data(), static_cast<DWORD>(vtrSerial.size())}},
-                           serialNumber);
-    if (FAILED(hResult))
-        return ReportStatus(L"ASN1Encode(SerialNumber)", hResult);
-    hResult = Wrap(0x30,
-                   {{pSignerInfo->Issuer.pbData, pSignerInfo->Issuer.cbData},
-                    serialNumber.Piece()},
-                   issuerAndSerial);
-    if (FAILED(hResult))
-        return ReportStatus(L"ASN1Encode(CertInfo)", hResult);
-    hResult = SM2EncodeOID(pSignerInfo->HashAlgorithm.pszObjId, &digestAlgorithm.pb,
-                           &digestAlgorithm.cb);
-    if (FAILED(hResult))
-        return ReportStatus(L"SM2EncodeOID(HashAlgorithm)", hResult);
-    hResult = SM2EncodeOID(pSignerInfo->HashEncryptionAlgorithm.pszObjId,
-                           &digestEncryptionAlgorithm.pb, &digestEncryptionAlgorithm.cb);
-    if (FAILED(hResult))
-        return ReportStatus(L"SM2EncodeOID(HashEncryptionAlgorithm)", hResult);
+    HRESULT hResult = Wrap(0x02, {{vtrSerial.data(), static_cast<DWORD>(vtrSerial.size())}}, serialNumber);
+    if (FAILED(hResult)) return ReportStatus(L"ASN1Encode(SerialNumber)", hResult);
+    hResult =
+        Wrap(0x30, {{pSignerInfo->Issuer.pbData, pSignerInfo->Issuer.cbData}, serialNumber.Piece()}, issuerAndSerial);
+    if (FAILED(hResult)) return ReportStatus(L"ASN1Encode(CertInfo)", hResult);
+    hResult = SM2EncodeOID(pSignerInfo->HashAlgorithm.pszObjId, &digestAlgorithm.pb, &digestAlgorithm.cb);
+    if (FAILED(hResult)) return ReportStatus(L"SM2EncodeOID(HashAlgorithm)", hResult);
+    hResult = SM2EncodeOID(pSignerInfo->HashEncryptionAlgorithm.pszObjId, &digestEncryptionAlgorithm.pb,
+                           &digestEncryptionAlgorithm.cb);
+    if (FAILED(hResult)) return ReportStatus(L"SM2EncodeOID(HashEncryptionAlgorithm)", hResult);
 
     const ASN1_PIECE aPieces[] = {
         {kVersion1, sizeof(kVersion1)},
@@ -100,24 +90,17 @@ HRESULT SM2EncodeSignerInfo(const CMSG_SIGNER_INFO *pSignerInfo, BYTE **ppbEncod
         {pSignerInfo->EncryptedHash.pbData, pSignerInfo->EncryptedHash.cbData},
     };
     hResult = ASN1EncodeConcatenated(0x30, aPieces, 5, ppbEncoded, pcbEncoded);
-    if (FAILED(hResult))
-        return ReportStatus(L"ASN1Encode(SignerInfo)", hResult);
+    if (FAILED(hResult)) return ReportStatus(L"ASN1Encode(SignerInfo)", hResult);
     return S_OK;
 }
 
-HRESULT SM2EncapsulatePKCS7(PCCERT_CONTEXT pSignerCert, LPCSTR pszDigestObjId,
-                            LPCSTR pszDigestEncryptionObjId, const BYTE *pbData, DWORD cbData,
-                            const BYTE *pbEncodedSignature, DWORD cbEncodedSignature,
-                            BOOL bAttached, DWORD dwBase64Flags, BSTR *pbstrText,
-                            DWORD *pcchText)
+HRESULT SM2EncapsulatePKCS7(PCCERT_CONTEXT pSignerCert, LPCSTR pszDigestObjId, LPCSTR pszDigestEncryptionObjId,
+                            const BYTE *pbData, DWORD cbData, const BYTE *pbEncodedSignature, DWORD cbEncodedSignature,
+                            BOOL bAttached, DWORD dwBase64Flags, BSTR *pbstrText, DWORD *pcchText)
 {
     DerPiece contentInfo;
-    HRESULT hResult = BuildSignedData(kSM2Form, pSignerCert, pszDigestObjId,
-                                      pszDigestEncryptionObjId, pbData, cbData,
-                                      pbEncodedSignature, cbEncodedSignature, bAttached,
-                                      contentInfo);
-    if (FAILED(hResult))
-        return hResult;
-    return Base64EncodeToBSTR(dwBase64Flags, contentInfo.pb, contentInfo.cb, pbstrText,
-                              pcchText);
+    HRESULT hResult = BuildSignedData(kSM2Form, pSignerCert, pszDigestObjId, pszDigestEncryptionObjId, pbData, cbData,
+                                      pbEncodedSignature, cbEncodedSignature, bAttached, contentInfo);
+    if (FAILED(hResult)) return hResult;
+    return Base64EncodeToBSTR(dwBase64Flags, contentInfo.pb, contentInfo.cb, pbstrText, pcchText);
 }

@@ -16,14 +16,11 @@ HRESULT SM2EncodeOID(LPCSTR pszObjId, BYTE **ppbEncoded, DWORD *pcbEncoded);
 
 // SignerInfo without authenticated attributes. EncryptedHash must already be
 // a complete OCTET STRING; SerialNumber is least significant byte first.
-HRESULT SM2EncodeSignerInfo(const CMSG_SIGNER_INFO *pSignerInfo, BYTE **ppbEncoded,
-                            DWORD *pcbEncoded);
+HRESULT SM2EncodeSignerInfo(const CMSG_SIGNER_INFO *pSignerInfo, BYTE **ppbEncoded, DWORD *pcbEncoded);
 
 // The whole ContentInfo of type signedData, Base64-encoded with dwBase64Flags
 // and handed out as a new BSTR; *pcchText gets its length. The data is
 // carried inside only when bAttached.
-HRESULT SM2EncapsulatePKCS7(PCCERT_CONTEXT pSignerCert, LPCSTR pszDigestObjId,
-                            LPCSTR pszDigestEncryptionObjId, const BYTE *pbData, DWORD cbData,
-                            const BYTE *pbEncodedSignature, DWORD cbEncodedSignature,
-                            BOOL bAttached, DWORD dwBase64Flags, BSTR *pbstrText,
-                            DWORD *pcchText);
+HRESULT SM2EncapsulatePKCS7(PCCERT_CONTEXT pSignerCert, LPCSTR pszDigestObjId, LPCSTR pszDigestEncryptionObjId,
+                            const BYTE *pbData, DWORD cbData, const BYTE *pbEncodedSignature, DWORD cbEncodedSignature,
+                            BOOL bAttached, DWORD dwBase64Flags, BSTR *pbstrText, DWORD *pcchText);

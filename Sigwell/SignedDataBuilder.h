@@ -39,8 +39,8 @@ HRESULT EncodeInto(LPCSTR pszStructType, const void *pvStruct, DerPiece &piece);
 HRESULT Wrap(DWORD dwTag, std::initializer_list<ASN1_PIECE> pieces, DerPiece &out);
 
 // ContentInfo { type, [0] content } of a content, or of the type alone.
-HRESULT EncodeContentInfo(HRESULT (*Encode)(LPCSTR, const void *, DerPiece &),
-                          LPCSTR pszContentType, const DerPiece *pContent, DerPiece &out);
+HRESULT EncodeContentInfo(HRESULT (*Encode)(LPCSTR, const void *, DerPiece &), LPCSTR pszContentType,
+                          const DerPiece *pContent, DerPiece &out);
 
 struct SignedDataForm {
     LPCSTR pszDataType;       // content type of the signed content
@@ -59,7 +59,6 @@ struct SignedDataForm {
 
 // ContentInfo { SignedData } of one signature (bytes as they go into the
 // SignerInfo) over the data by the certificate's key.
-HRESULT BuildSignedData(const SignedDataForm &form, PCCERT_CONTEXT pSignerCert,
-                        LPCSTR pszDigestObjId, LPCSTR pszSignatureObjId, const BYTE *pbData,
-                        DWORD cbData, const BYTE *pbSignature, DWORD cbSignature, BOOL bAttached,
-                        DerPiece &contentInfo);
+HRESULT BuildSignedData(const SignedDataForm &form, PCCERT_CONTEXT pSignerCert, LPCSTR pszDigestObjId,
+                        LPCSTR pszSignatureObjId, const BYTE *pbData, DWORD cbData, const BYTE *pbSignature,
+                        DWORD cbSignature, BOOL bAttached, DerPiece &contentInfo);

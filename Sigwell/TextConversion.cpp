@@ -76,8 +76,7 @@ namespace {
 size_t WellFormedLength(const unsigned char *p)
 {
     const unsigned char b0 = p[0];
-    if (b0 < 0x80)
-        return 1;
+    if (b0 < 0x80) return 1;
     unsigned char lo = 0x80, hi = 0xBF;
     size_t cb = 0;
     if (b0 >= 0xC2 && b0 <= 0xDF) {
@@ -93,12 +92,10 @@ size_t WellFormedLength(const unsigned char *p)
     } else {
         return 0;
     }
-    if (p[1] < lo || p[1] > hi)
-        return 0;
+    if (p[1] < lo || p[1] > hi) return 0;
     // The terminating zero is no continuation byte, so these stop there.
     for (size_t i = 2; i < cb; ++i)
-        if (p[i] < 0x80 || p[i] > 0xBF)
-            return 0;
+        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
     return cb;
 }
 
@@ -109,8 +106,7 @@ char *NewWellFormedUTF8(const char *pszText)
     static const char kReplacement[] = "\xEF\xBF\xBD";
     const size_t cbText = strlen(pszText);
     char *pszCopy = new (std::nothrow) char[cbText * 3 + 1];
-    if (pszCopy == nullptr)
-        return nullptr;
+    if (pszCopy == nullptr) return nullptr;
     const unsigned char *p = reinterpret_cast<const unsigned char *>(pszText);
     char *pszOut = pszCopy;
     while (*p != 0) {

@@ -6,8 +6,7 @@
 #include <cstring>
 #include <string>
 
-const GUID TRACE_CONTROL_GUID = {
-    0x5C8F2A58, 0x369A, 0x44F0, {0x92, 0x35, 0xC0, 0x5E, 0xCB, 0x1D, 0xD7, 0x3E}};
+const GUID TRACE_CONTROL_GUID = {0x5C8F2A58, 0x369A, 0x44F0, {0x92, 0x35, 0xC0, 0x5E, 0xCB, 0x1D, 0xD7, 0x3E}};
 
 namespace {
 
@@ -43,23 +42,22 @@ bool ReadDword(HKEY hKey, const wchar_t *pwszName, DWORD *pdwValue)
 {
     DWORD cb = sizeof(*pdwValue);
     DWORD dwType = 0;
-    return RegQueryValueExW(hKey, pwszName, nullptr, &dwType, reinterpret_cast<BYTE *>(pdwValue),
-                            &cb) == ERROR_SUCCESS &&
-           dwType == REG_DWORD;
+    return RegQueryValueExW(hKey, pwszName, nullptr, &dwType, reinterpret_cast<BYTE *>(pdwValue), &cb) ==
+        ERROR_SUCCESS &&
+        dwType == REG_DWORD;
 }
 
 // The boot-time logger enabled for this provider applies from the start.
 void ApplyGlobalLogger()
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Wmi\\GlobalLogger",
-                      0, KEY_READ, &hKey) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Wmi\\GlobalLogger", 0, KEY_READ,
+                      &hKey) != ERROR_SUCCESS)
         return;
     DWORD dwStart = 0, dwFlags = 0;
     HKEY hProvider = nullptr;
     if (ReadDword(hKey, L"Start", &dwStart) && dwStart != 0 &&
-        RegOpenKeyExW(hKey, L"{5C8F2A58-369A-44F0-9235-C05ECB1DD73E}", 0, KEY_READ, &hProvider) ==
-            ERROR_SUCCESS) {
+        RegOpenKeyExW(hKey, L"{5C8F2A58-369A-44F0-9235-C05ECB1DD73E}", 0, KEY_READ, &hProvider) == ERROR_SUCCESS) {
         if (ReadDword(hProvider, L"Flags", &dwFlags)) {
             g_hLogger = 1; // the global logger's handle
             g_ulEnableFlags = dwFlags;
@@ -76,11 +74,9 @@ void ApplyGlobalLogger()
 void OpenSink()
 {
     const char *pszPath = getenv("SIGWELL_TRACE_SINK");
-    if (pszPath == nullptr || *pszPath == '\0')
-        return;
+    if (pszPath == nullptr || *pszPath == '\0') return;
     g_pSink = fopen(pszPath, "ab");
-    if (g_pSink == nullptr)
-        return;
+    if (g_pSink == nullptr) return;
     const char *pszFlags = getenv("SIGWELL_TRACE_FLAGS");
     g_ulEnableFlags = pszFlags ? strtoul(pszFlags, nullptr, 16) : 0xFF;
     g_nEnabled = 1;
@@ -124,12 +120,10 @@ std::string Escaped(const std::string &text)
     return out;
 }
 
-void WriteSink(const char *pszSet, USHORT usNumber, ULONG ulFlag, const TraceArg *pArgs,
-               size_t nArgs)
+void WriteSink(const char *pszSet, USHORT usNumber, ULONG ulFlag, const TraceArg *pArgs, size_t nArgs)
 {
     std::string line = std::to_string(ulFlag) + '\t' + std::to_string(usNumber) + '\t' + pszSet;
-    for (size_t i = 0; i < nArgs; ++i)
-        line += '\t' + Escaped(ArgText(pArgs[i]));
+    for (size_t i = 0; i < nArgs; ++i) line += '\t' + Escaped(ArgText(pArgs[i]));
     line += '\n';
     fwrite(line.data(), 1, line.size(), g_pSink);
     fflush(g_pSink);
@@ -140,8 +134,7 @@ GUID MessageGuid(const char *pszSet)
 {
     GUID guid = TRACE_CONTROL_GUID;
     ULONG ulHash = 2166136261u;
-    for (const char *p = pszSet; *p; ++p)
-        ulHash = (ulHash ^ static_cast<BYTE>(*p)) * 16777619u;
+    for (const char *p = pszSet; *p; ++p) ulHash = (ulHash ^ static_cast<BYTE>(*p)) * 16777619u;
     guid.Data1 ^= ulHash;
     return guid;
 }
@@ -158,12 +151,11 @@ void SendTraceMessage(const char *pszSet, USHORT usNumber, const TraceArg *a, si
         g_pfnTraceMessage(h, kMessageFlags, &guid, usNumber, a[0].pData, a[0].cbData, nullptr);
         break;
     case 2:
-        g_pfnTraceMessage(h, kMessageFlags, &guid, usNumber, a[0].pData, a[0].cbData, a[1].pData,
-                          a[1].cbData, nullptr);
+        g_pfnTraceMessage(h, kMessageFlags, &guid, usNumber, a[0].pData, a[0].cbData, a[1].pData, a[1].cbData, nullptr);
         break;
     default:
-        g_pfnTraceMessage(h, kMessageFlags, &guid, usNumber, a[0].pData, a[0].cbData, a[1].pData,
-                          a[1].cbData, a[2].pData, a[2].cbData, nullptr);
+        g_pfnTraceMessage(h, kMessageFlags, &guid, usNumber, a[0].pData, a[0].cbData, a[1].pData, a[1].cbData,
+                          a[2].pData, a[2].cbData, nullptr);
         break;
     }
 }
@@ -176,14 +168,12 @@ TraceArg TraceArgWide(const wchar_t *pwszText)
         pwszText = L"NULL";
     else if (*pwszText == L'\0')
         pwszText = L"<NULL>";
-    return {pwszText, static_cast<ULONG>((wcslen(pwszText) + 1) * sizeof(wchar_t)),
-            TraceArgKind::Wide};
+    return {pwszText, static_cast<ULONG>((wcslen(pwszText) + 1) * sizeof(wchar_t)), TraceArgKind::Wide};
 }
 
 TraceArg TraceArgNarrow(const char *pszText)
 {
-    if (pszText == nullptr)
-        pszText = "NULL";
+    if (pszText == nullptr) pszText = "NULL";
     return {pszText, static_cast<ULONG>(strlen(pszText) + 1), TraceArgKind::Narrow};
 }
 
@@ -196,15 +186,13 @@ void TraceRegisterProvider()
 {
     DWORD dwLastError = GetLastError();
     HMODULE hAdvapi = GetModuleHandleW(L"advapi32.dll");
-    if (hAdvapi == nullptr)
-        hAdvapi = LoadLibraryW(L"advapi32.dll");
+    if (hAdvapi == nullptr) hAdvapi = LoadLibraryW(L"advapi32.dll");
     if (hAdvapi != nullptr)
-        g_pfnTraceMessage = reinterpret_cast<PFN_TRACE_MESSAGE>(
-            reinterpret_cast<void (*)()>(GetProcAddress(hAdvapi, "TraceMessage")));
+        g_pfnTraceMessage =
+            reinterpret_cast<PFN_TRACE_MESSAGE>(reinterpret_cast<void (*)()>(GetProcAddress(hAdvapi, "TraceMessage")));
 
     TRACE_GUID_REGISTRATION reg = {&TRACE_CONTROL_GUID, nullptr};
-    RegisterTraceGuidsW(ControlCallback, nullptr, &TRACE_CONTROL_GUID, 1, &reg, nullptr, nullptr,
-                        &g_hRegistration);
+    RegisterTraceGuidsW(ControlCallback, nullptr, &TRACE_CONTROL_GUID, 1, &reg, nullptr, nullptr, &g_hRegistration);
     ApplyGlobalLogger();
     OpenSink();
     SetLastError(dwLastError);
@@ -213,13 +201,11 @@ void TraceRegisterProvider()
 void TraceUnregisterProvider()
 {
     DWORD dwLastError = GetLastError();
-    if (g_hRegistration != 0)
-        UnregisterTraceGuids(g_hRegistration);
+    if (g_hRegistration != 0) UnregisterTraceGuids(g_hRegistration);
     g_hRegistration = 0;
     g_nEnabled = 0;
     g_ulEnableFlags = 0;
-    if (g_pSink != nullptr)
-        fclose(g_pSink);
+    if (g_pSink != nullptr) fclose(g_pSink);
     g_pSink = nullptr;
     SetLastError(dwLastError);
 }
@@ -229,15 +215,11 @@ bool TraceIsEnabled(ULONG ulFlag)
     return g_nEnabled != 0 && (g_ulEnableFlags & ulFlag) != 0;
 }
 
-void TraceSendEvent(const char *pszSet, USHORT usNumber, ULONG ulFlag, const TraceArg *pArgs,
-                    size_t nArgs)
+void TraceSendEvent(const char *pszSet, USHORT usNumber, ULONG ulFlag, const TraceArg *pArgs, size_t nArgs)
 {
-    if (!TraceIsEnabled(ulFlag))
-        return;
+    if (!TraceIsEnabled(ulFlag)) return;
     DWORD dwLastError = GetLastError();
-    if (g_pfnTraceMessage != nullptr && g_hLogger != 0)
-        SendTraceMessage(pszSet, usNumber, pArgs, nArgs);
-    if (g_pSink != nullptr)
-        WriteSink(pszSet, usNumber, ulFlag, pArgs, nArgs);
+    if (g_pfnTraceMessage != nullptr && g_hLogger != 0) SendTraceMessage(pszSet, usNumber, pArgs, nArgs);
+    if (g_pSink != nullptr) WriteSink(pszSet, usNumber, ulFlag, pArgs, nArgs);
     SetLastError(dwLastError);
 }

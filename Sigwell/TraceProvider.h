@@ -51,5 +51,4 @@ bool TraceIsEnabled(ULONG ulFlag);
 
 // Sends one event of the message set named by pszSet when TraceIsEnabled;
 // never fails the caller and never changes the thread's last error.
-void TraceSendEvent(const char *pszSet, USHORT usNumber, ULONG ulFlag,
-                    const TraceArg *pArgs, size_t nArgs);
+void TraceSendEvent(const char *pszSet, USHORT usNumber, ULONG ulFlag, const TraceArg *pArgs, size_t nArgs);

@@ -12,17 +12,14 @@ const DWORD kCertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 bool IsValidForm(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams)
 {
     return pParams != nullptr &&
-           (pParams->dwForm == CUSTOM_CRYPTUI_FORM_SHORT ||
-            pParams->dwForm == CUSTOM_CRYPTUI_FORM_LONG);
+        (pParams->dwForm == CUSTOM_CRYPTUI_FORM_SHORT || pParams->dwForm == CUSTOM_CRYPTUI_FORM_LONG);
 }
 
 // A record that cannot be read takes the dialog's road, which refuses it.
 bool ShowsAlways(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams)
 {
-    if (!IsValidForm(pParams))
-        return true;
-    if (pParams->dwForm == CUSTOM_CRYPTUI_FORM_SHORT)
-        return pParams->u.shortForm.dwShowAlways != 0;
+    if (!IsValidForm(pParams)) return true;
+    if (pParams->dwForm == CUSTOM_CRYPTUI_FORM_SHORT) return pParams->u.shortForm.dwShowAlways != 0;
     return pParams->u.longForm.pwszTitle != nullptr;
 }
 
@@ -35,13 +32,11 @@ HWND OwnerWindow(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams)
     return GetActiveWindow();
 }
 
-HRESULT SelectFromCandidateStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams,
-                                 PCCERT_CONTEXT *ppSelectedCert,
+HRESULT SelectFromCandidateStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams, PCCERT_CONTEXT *ppSelectedCert,
                                  const std::vector<PCCERT_CONTEXT> &vtrCandidates)
 {
     static const wchar_t *const kTraceFunction = L"CustomCryptUIDlgSelectCertificate";
-    HCERTSTORE hCacheCertStore =
-        CertOpenStore(CERT_STORE_PROV_MEMORY, kCertEncoding, 0, 0, nullptr);
+    HCERTSTORE hCacheCertStore = CertOpenStore(CERT_STORE_PROV_MEMORY, kCertEncoding, 0, 0, nullptr);
     if (hCacheCertStore == nullptr) {
         HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"CertOpenStore", L"hCacheCertStore == NULL", hResult);
@@ -52,8 +47,8 @@ HRESULT SelectFromCandidateStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *
     HRESULT hResult = S_OK;
     for (PCCERT_CONTEXT pCandidate : vtrCandidates) {
         // Identical candidates make one row.
-        BOOL bRetCode = CertAddCertificateContextToStore(hCacheCertStore, pCandidate,
-                                                         CERT_STORE_ADD_USE_EXISTING, nullptr);
+        BOOL bRetCode =
+            CertAddCertificateContextToStore(hCacheCertStore, pCandidate, CERT_STORE_ADD_USE_EXISTING, nullptr);
         if (bRetCode == FALSE) {
             hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
             TRACE_FAILED(L"CertAddCertificateContextToStore", L"bRetCode == FALSE", hResult);
@@ -62,12 +57,10 @@ HRESULT SelectFromCandidateStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *
     }
 
     if (SUCCEEDED(hResult)) {
-        PCCERT_CONTEXT pstSelectedCert =
-            CustomCryptUIDlgSelectCertificateFromStore(pParams, hCacheCertStore);
+        PCCERT_CONTEXT pstSelectedCert = CustomCryptUIDlgSelectCertificateFromStore(pParams, hCacheCertStore);
         if (pstSelectedCert == nullptr) {
             hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
-            TRACE_FAILED(L"CustomCryptUIDlgSelectCertificateFromStore",
-                         L"pstSelectedCert == NULL", hResult);
+            TRACE_FAILED(L"CustomCryptUIDlgSelectCertificateFromStore", L"pstSelectedCert == NULL", hResult);
         } else {
             TRACE_OK(L"CustomCryptUIDlgSelectCertificateFromStore");
             *ppSelectedCert = pstSelectedCert;
@@ -81,12 +74,10 @@ HRESULT SelectFromCandidateStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *
 } // namespace
 
 HRESULT CustomCryptUIDlgSelectCertificate(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams,
-                                          PCCERT_CONTEXT *ppSelectedCert,
-                                          std::vector<PCCERT_CONTEXT> vtrCandidates)
+                                          PCCERT_CONTEXT *ppSelectedCert, std::vector<PCCERT_CONTEXT> vtrCandidates)
 {
     TRACE_FUNCTION(L"CustomCryptUIDlgSelectCertificate");
-    if (ppSelectedCert == nullptr)
-        return E_INVALIDARG;
+    if (ppSelectedCert == nullptr) return E_INVALIDARG;
     *ppSelectedCert = nullptr;
 
     if (!ShowsAlways(pParams) && vtrCandidates.size() == 1) {
@@ -103,8 +94,8 @@ HRESULT CustomCryptUIDlgSelectCertificate(const CUSTOM_CRYPTUI_SELECTCERTIFICATE
     return SelectFromCandidateStore(pParams, ppSelectedCert, vtrCandidates);
 }
 
-PCCERT_CONTEXT CustomCryptUIDlgSelectCertificateFromStore(
-    const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams, HCERTSTORE hCertStore)
+PCCERT_CONTEXT CustomCryptUIDlgSelectCertificateFromStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams,
+                                                          HCERTSTORE hCertStore)
 {
     TRACE_FUNCTION(L"CustomCryptUIDlgSelectCertificateFromStore");
     if (!IsValidForm(pParams)) {
@@ -130,8 +121,8 @@ PCCERT_CONTEXT CustomCryptUIDlgSelectCertificateFromStore(
     return pstSelectedCert;
 }
 
-INT_PTR RunSelectCertificateDialog(const CERTIFICATE_DIALOG_PARAMS *pDialogParams,
-                                   PCCERT_CONTEXT *ppSelectedCert, DWORD *pdwErrorCode)
+INT_PTR RunSelectCertificateDialog(const CERTIFICATE_DIALOG_PARAMS *pDialogParams, PCCERT_CONTEXT *ppSelectedCert,
+                                   DWORD *pdwErrorCode)
 {
     TRACE_FUNCTION(L"RunSelectCertificateDialog");
     // Makes the calling thread a window thread before any dialog is made.
@@ -144,7 +135,6 @@ INT_PTR RunSelectCertificateDialog(const CERTIFICATE_DIALOG_PARAMS *pDialogParam
     *pdwErrorCode = dialog.GetErrorCode();
     // The dialog ends only with OK or Cancel: -1, or the 0 of an owner
     // window that is not valid, means it was never made.
-    if (nResult <= 0 && *pdwErrorCode == 0)
-        *pdwErrorCode = CERTIFICATE_DIALOG_NOT_CREATED;
+    if (nResult <= 0 && *pdwErrorCode == 0) *pdwErrorCode = CERTIFICATE_DIALOG_NOT_CREATED;
     return nResult;
 }

@@ -54,15 +54,14 @@ const DWORD CERTIFICATE_DIALOG_NOT_CREATED = ERROR_TLW_WITH_WSCHILD; // 1406
 // the dialog always. On success *ppSelectedCert is a new reference that the
 // caller frees; the candidates stay the caller's.
 HRESULT CustomCryptUIDlgSelectCertificate(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams,
-                                          PCCERT_CONTEXT *ppSelectedCert,
-                                          std::vector<PCCERT_CONTEXT> vtrCandidates);
+                                          PCCERT_CONTEXT *ppSelectedCert, std::vector<PCCERT_CONTEXT> vtrCandidates);
 
 // The chosen certificate or null; the outcome travels as the last error:
 // 0, CERTIFICATE_DIALOG_CANCELED, ERROR_INVALID_PARAMETER, 1406 or the
 // dialog's own failure.
-PCCERT_CONTEXT CustomCryptUIDlgSelectCertificateFromStore(
-    const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams, HCERTSTORE hCertStore);
+PCCERT_CONTEXT CustomCryptUIDlgSelectCertificateFromStore(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT *pParams,
+                                                          HCERTSTORE hCertStore);
 
 // Runs the modal selection dialog: IDOK, IDCANCEL, or -1 when it cannot run.
-INT_PTR RunSelectCertificateDialog(const CERTIFICATE_DIALOG_PARAMS *pDialogParams,
-                                   PCCERT_CONTEXT *ppSelectedCert, DWORD *pdwErrorCode);
+INT_PTR RunSelectCertificateDialog(const CERTIFICATE_DIALOG_PARAMS *pDialogParams, PCCERT_CONTEXT *ppSelectedCert,
+                                   DWORD *pdwErrorCode);

@@ -25,10 +25,8 @@ struct RowColours {
     COLORREF clrBorder;
 };
 
-const RowColours kSelectedRow = {RGB(0xDD, 0xEC, 0xFD), RGB(0xC2, 0xDC, 0xFD),
-                                 RGB(0x7D, 0xB6, 0xCE)};
-const RowColours kHoveredRow = {RGB(0xFD, 0xFE, 0xFF), RGB(0xB9, 0xD7, 0xFC),
-                                RGB(0xF3, 0xF8, 0xFF)};
+const RowColours kSelectedRow = {RGB(0xDD, 0xEC, 0xFD), RGB(0xC2, 0xDC, 0xFD), RGB(0x7D, 0xB6, 0xCE)};
+const RowColours kHoveredRow = {RGB(0xFD, 0xFE, 0xFF), RGB(0xB9, 0xD7, 0xFC), RGB(0xF3, 0xF8, 0xFF)};
 
 TRIVERTEX Vertex(int x, int y, COLORREF clr)
 {
@@ -45,8 +43,7 @@ TRIVERTEX Vertex(int x, int y, COLORREF clr)
 void ViewCertificate(HWND hWndParent, PCCERT_CONTEXT pCertContext)
 {
     HMODULE hCryptUI = LoadLibraryW(L"cryptui.dll");
-    if (hCryptUI == nullptr)
-        return;
+    if (hCryptUI == nullptr) return;
     ViewCertificateFn pView = reinterpret_cast<ViewCertificateFn>(
         reinterpret_cast<void (*)()>(GetProcAddress(hCryptUI, "CryptUIDlgViewCertificateW")));
     if (pView != nullptr) {
@@ -66,18 +63,15 @@ CCertificateList::CCertificateList() = default;
 
 CCertificateList::~CCertificateList()
 {
-    if (m_hWnd != nullptr)
-        RemoveWindowSubclass(m_hWnd, SubclassProc, kSubclassId);
+    if (m_hWnd != nullptr) RemoveWindowSubclass(m_hWnd, SubclassProc, kSubclassId);
     m_vtrItems.clear();
     ReleaseImages();
 }
 
 BOOL CCertificateList::SubclassWindow(HWND hWnd)
 {
-    if (m_hWnd != nullptr || hWnd == nullptr)
-        return FALSE;
-    if (!SetWindowSubclass(hWnd, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this)))
-        return FALSE;
+    if (m_hWnd != nullptr || hWnd == nullptr) return FALSE;
+    if (!SetWindowSubclass(hWnd, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) return FALSE;
     m_hWnd = hWnd;
     return TRUE;
 }
@@ -90,8 +84,7 @@ void CCertificateList::ReleaseImages()
     m_pSystemCertImage = m_pKeyCertImage = m_pFrameImage = nullptr;
 }
 
-HRESULT CCertificateList::Initialize(HINSTANCE hInstance, BOOL bNewStyle,
-                                     std::vector<CERTIFICATE_LIST_ITEM> vtrItems)
+HRESULT CCertificateList::Initialize(HINSTANCE hInstance, BOOL bNewStyle, std::vector<CERTIFICATE_LIST_ITEM> vtrItems)
 {
     TRACE_FUNCTION(L"CCertificateList::Initialize");
     m_bNewStyle = bNewStyle;
@@ -122,12 +115,9 @@ void CCertificateList::CreateToolTip(HINSTANCE hInstance)
     INITCOMMONCONTROLSEX stControls = {sizeof(stControls), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&stControls);
     if (m_hToolTip == nullptr)
-        m_hToolTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                                     WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
-                                     CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, hInstance,
-                                     nullptr);
-    if (m_hToolTip == nullptr)
-        return;
+        m_hToolTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, hInstance, nullptr);
+    if (m_hToolTip == nullptr) return;
     TTTOOLINFOW stTool = {};
     stTool.cbSize = TTTOOLINFOW_V2_SIZE;
     stTool.uFlags = TTF_IDISHWND;
@@ -143,8 +133,7 @@ void CCertificateList::SetDPI(int nDpi)
     m_nDpi = nDpi;
     int nRows = static_cast<int>(SendMessageW(m_hWnd, LB_GETCOUNT, 0, 0));
     for (int nRow = 0; nRow < nRows; ++nRow)
-        SendMessageW(m_hWnd, LB_SETITEMHEIGHT, static_cast<WPARAM>(nRow),
-                     MAKELPARAM(CertificateRowHeight(nDpi), 0));
+        SendMessageW(m_hWnd, LB_SETITEMHEIGHT, static_cast<WPARAM>(nRow), MAKELPARAM(CertificateRowHeight(nDpi), 0));
     // Lays the rows out again at their new heights.
     SendMessageW(m_hWnd, LB_SETTOPINDEX, SendMessageW(m_hWnd, LB_GETTOPINDEX, 0, 0), 0);
 }
@@ -158,8 +147,7 @@ int CertificateRowHeight(int nDpi)
 int CCertificateList::HitTest() const
 {
     POINT ptCursor = {};
-    if (m_hWnd == nullptr || !GetCursorPos(&ptCursor) || !ScreenToClient(m_hWnd, &ptCursor))
-        return -1;
+    if (m_hWnd == nullptr || !GetCursorPos(&ptCursor) || !ScreenToClient(m_hWnd, &ptCursor)) return -1;
     return RowAt(ptCursor);
 }
 
@@ -168,16 +156,16 @@ int CCertificateList::RowAt(POINT ptClient) const
     int nRows = static_cast<int>(SendMessageW(m_hWnd, LB_GETCOUNT, 0, 0));
     for (int nRow = 0; nRow < nRows; ++nRow) {
         RECT rcRow = {};
-        if (SendMessageW(m_hWnd, LB_GETITEMRECT, static_cast<WPARAM>(nRow),
-                         reinterpret_cast<LPARAM>(&rcRow)) != LB_ERR &&
+        if (SendMessageW(m_hWnd, LB_GETITEMRECT, static_cast<WPARAM>(nRow), reinterpret_cast<LPARAM>(&rcRow)) !=
+                LB_ERR &&
             PtInRect(&rcRow, ptClient))
             return nRow;
     }
     return -1;
 }
 
-LRESULT CALLBACK CCertificateList::SubclassProc(HWND hWnd, UINT uMsg, WPARAM wParam,
-                                                LPARAM lParam, UINT_PTR, DWORD_PTR dwRefData)
+LRESULT CALLBACK CCertificateList::SubclassProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                                DWORD_PTR dwRefData)
 {
     CCertificateList *pThis = reinterpret_cast<CCertificateList *>(dwRefData);
     if (uMsg == WM_NCDESTROY) {
@@ -187,13 +175,11 @@ LRESULT CALLBACK CCertificateList::SubclassProc(HWND hWnd, UINT uMsg, WPARAM wPa
         return DefSubclassProc(hWnd, uMsg, wParam, lParam);
     }
     LRESULT lResult = 0;
-    if (pThis->ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult))
-        return lResult;
+    if (pThis->ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult)) return lResult;
     return DefSubclassProc(hWnd, uMsg, wParam, lParam);
 }
 
-BOOL CCertificateList::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lParam,
-                                            LRESULT &lResult)
+BOOL CCertificateList::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT &lResult)
 {
     switch (uMsg) {
     case WM_MOUSEMOVE:
@@ -226,8 +212,7 @@ void CCertificateList::OnMouseMove(UINT uMsg, WPARAM wParam, LPARAM lParam)
         stTrack.dwFlags = TME_LEAVE;
         stTrack.hwndTrack = m_hWnd;
         stTrack.dwHoverTime = 0;
-        if (TrackMouseEvent(&stTrack))
-            m_bTracking = TRUE;
+        if (TrackMouseEvent(&stTrack)) m_bTracking = TRUE;
     }
     if (m_hToolTip != nullptr) {
         MSG stMsg = {};
@@ -253,8 +238,7 @@ void CCertificateList::OnMouseLeave()
 void CCertificateList::OnLButtonDblClk()
 {
     int nRow = HitTest();
-    if (nRow < 0 || static_cast<size_t>(nRow) >= m_vtrItems.size())
-        return;
+    if (nRow < 0 || static_cast<size_t>(nRow) >= m_vtrItems.size()) return;
     ViewCertificate(m_hWnd, m_vtrItems[nRow].pCertContext);
 }
 
@@ -266,8 +250,7 @@ void CCertificateList::OnMeasureItem(MEASUREITEMSTRUCT *pMeasure) const
 void CCertificateList::OnDrawItem(const DRAWITEMSTRUCT *pDraw)
 {
     // An empty list still asks for its focus rectangle.
-    if (pDraw->itemID == static_cast<UINT>(-1) || pDraw->itemID >= m_vtrItems.size())
-        return;
+    if (pDraw->itemID == static_cast<UINT>(-1) || pDraw->itemID >= m_vtrItems.size()) return;
     const CERTIFICATE_LIST_ITEM &stItem = m_vtrItems[pDraw->itemID];
     const int nWidth = pDraw->rcItem.right - pDraw->rcItem.left;
     const int nHeight = pDraw->rcItem.bottom - pDraw->rcItem.top;
@@ -285,21 +268,18 @@ void CCertificateList::OnDrawItem(const DRAWITEMSTRUCT *pDraw)
     DrawRowImages(hMemDC, stItem);
     DrawRowTexts(hMemDC, nWidth, stItem);
 
-    BitBlt(pDraw->hDC, pDraw->rcItem.left, pDraw->rcItem.top, nWidth, nHeight, hMemDC, 0, 0,
-           SRCCOPY);
+    BitBlt(pDraw->hDC, pDraw->rcItem.left, pDraw->rcItem.top, nWidth, nHeight, hMemDC, 0, 0, SRCCOPY);
     SelectObject(hMemDC, hOldBitmap);
     DeleteObject(hBitmap);
     DeleteDC(hMemDC);
 
-    if (bHovered)
-        ShowToolTipText(stItem.strCommonName);
+    if (bHovered) ShowToolTipText(stItem.strCommonName);
 }
 
 void CCertificateList::DrawRowBackground(HDC hDC, int nWidth, int nHeight, bool bSelected) const
 {
     const RowColours &colours = bSelected ? kSelectedRow : kHoveredRow;
-    TRIVERTEX vertices[2] = {Vertex(1, 1, colours.clrTop),
-                             Vertex(nWidth - 1, nHeight - 1, colours.clrBottom)};
+    TRIVERTEX vertices[2] = {Vertex(1, 1, colours.clrTop), Vertex(nWidth - 1, nHeight - 1, colours.clrBottom)};
     GRADIENT_RECT stRect = {0, 1};
     GradientFill(hDC, vertices, 2, &stRect, 1, GRADIENT_FILL_RECT_V);
 
@@ -347,21 +327,20 @@ void CCertificateList::DrawRowTexts(HDC hDC, int nRight, const CERTIFICATE_LIST_
     const int nLeft = ScaleForDpi(80, m_nDpi);
     const int nLimit = nRight - ScaleForDpi(15, m_nDpi);
     const COLORREF clrText = RGB(0, 0, 0);
-    DrawTextAt(pwszFace, hDC, stItem.strCommonName.c_str(), nLeft, ScaleForDpi(5, m_nDpi), nLimit,
-               nNameWidth, nNameHeight, clrText);
+    DrawTextAt(pwszFace, hDC, stItem.strCommonName.c_str(), nLeft, ScaleForDpi(5, m_nDpi), nLimit, nNameWidth,
+               nNameHeight, clrText);
     const struct {
         const std::wstring &strText;
         int nTop;
     } lines[] = {{stItem.strIssuer, 25}, {stItem.strSerialNumber, 40}, {stItem.strValidity, 55}};
     for (const auto &line : lines)
-        DrawTextAt(pwszFace, hDC, line.strText.c_str(), nLeft, ScaleForDpi(line.nTop, m_nDpi),
-                   nLimit, nLineWidth, nLineHeight, clrText);
+        DrawTextAt(pwszFace, hDC, line.strText.c_str(), nLeft, ScaleForDpi(line.nTop, m_nDpi), nLimit, nLineWidth,
+                   nLineHeight, clrText);
 }
 
 void CCertificateList::ShowToolTipText(const std::wstring &strText)
 {
-    if (m_hToolTip == nullptr)
-        return;
+    if (m_hToolTip == nullptr) return;
     wchar_t wszCurrent[kToolTipTextCch] = {};
     TTTOOLINFOW stTool = {};
     stTool.cbSize = TTTOOLINFOW_V2_SIZE;
@@ -369,8 +348,7 @@ void CCertificateList::ShowToolTipText(const std::wstring &strText)
     stTool.uId = reinterpret_cast<UINT_PTR>(m_hWnd);
     stTool.lpszText = wszCurrent;
     SendMessageW(m_hToolTip, TTM_GETTEXTW, kToolTipTextCch, reinterpret_cast<LPARAM>(&stTool));
-    if (strText == wszCurrent)
-        return;
+    if (strText == wszCurrent) return;
     stTool.lpszText = const_cast<LPWSTR>(strText.c_str());
     SendMessageW(m_hToolTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&stTool));
 }

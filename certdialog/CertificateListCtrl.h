@@ -46,8 +46,7 @@ public:
     BOOL SubclassWindow(HWND hWnd);
     HWND GetHwnd() const { return m_hWnd; }
 
-    HRESULT Initialize(HINSTANCE hInstance, BOOL bNewStyle,
-                       std::vector<CERTIFICATE_LIST_ITEM> vtrItems);
+    HRESULT Initialize(HINSTANCE hInstance, BOOL bNewStyle, std::vector<CERTIFICATE_LIST_ITEM> vtrItems);
     void SetDPI(int nDpi);
     // Row under the cursor, or -1.
     int HitTest() const;
@@ -57,11 +56,10 @@ public:
     void ReleaseImages();
 
 private:
-    static LRESULT CALLBACK SubclassProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR uIdSubclass, DWORD_PTR dwRefData);
+    static LRESULT CALLBACK SubclassProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR uIdSubclass,
+                                         DWORD_PTR dwRefData);
     // TRUE when the message is handled here and not passed on.
-    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
-                              LRESULT &lResult);
+    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT &lResult);
     void OnMouseMove(UINT uMsg, WPARAM wParam, LPARAM lParam);
     void OnMouseLeave();
     void OnLButtonDblClk();

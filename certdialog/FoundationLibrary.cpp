@@ -19,19 +19,18 @@ const int kDefaultDpi = 96;
 // Frees the library on every road out.
 class User32Library {
 public:
-    User32Library() : m_hModule(LoadLibraryW(L"User32.dll")) {}
+    User32Library() : m_hModule(LoadLibraryW(L"User32.dll")) { }
     ~User32Library()
     {
-        if (m_hModule != nullptr)
-            FreeLibrary(m_hModule);
+        if (m_hModule != nullptr) FreeLibrary(m_hModule);
     }
     User32Library(const User32Library &) = delete;
     User32Library &operator=(const User32Library &) = delete;
 
-    template <typename Fn> Fn Find(const char *pszName) const
+    template <typename Fn>
+    Fn Find(const char *pszName) const
     {
-        if (m_hModule == nullptr)
-            return nullptr;
+        if (m_hModule == nullptr) return nullptr;
         return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(m_hModule, pszName)));
     }
 
@@ -45,15 +44,13 @@ Gdiplus::Image *DecodedCopy(Gdiplus::Image *pSource)
 {
     UINT nWidth = pSource->GetWidth();
     UINT nHeight = pSource->GetHeight();
-    if (pSource->GetLastStatus() != Gdiplus::Ok || nWidth == 0 || nHeight == 0)
-        return nullptr;
-    Gdiplus::Bitmap *pCopy = new Gdiplus::Bitmap(static_cast<INT>(nWidth), static_cast<INT>(nHeight),
-                                                 PixelFormat32bppARGB);
+    if (pSource->GetLastStatus() != Gdiplus::Ok || nWidth == 0 || nHeight == 0) return nullptr;
+    Gdiplus::Bitmap *pCopy =
+        new Gdiplus::Bitmap(static_cast<INT>(nWidth), static_cast<INT>(nHeight), PixelFormat32bppARGB);
     if (pCopy->GetLastStatus() == Gdiplus::Ok) {
         Gdiplus::Graphics graphics(pCopy);
         graphics.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
-        if (graphics.DrawImage(pSource, 0, 0, static_cast<INT>(nWidth), static_cast<INT>(nHeight)) ==
-            Gdiplus::Ok)
+        if (graphics.DrawImage(pSource, 0, 0, static_cast<INT>(nWidth), static_cast<INT>(nHeight)) == Gdiplus::Ok)
             return pCopy;
     }
     delete pCopy;
@@ -88,16 +85,12 @@ int GetSystemMetricsWithDpi(int nIndex, int nDpi)
     TRACE_FUNCTION(L"GetSystemMetricsWithDpi");
     User32Library user32;
     int nValue = 0;
-    if (GetSystemMetricsForDpiFn pForDpi =
-            user32.Find<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi"))
+    if (GetSystemMetricsForDpiFn pForDpi = user32.Find<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi"))
         nValue = pForDpi(nIndex, static_cast<UINT>(nDpi));
-    if (nValue != 0)
-        return nValue;
+    if (nValue != 0) return nValue;
 
     nValue = GetSystemMetrics(nIndex);
-    if (nValue == 0)
-        TRACE_FAILED(L"GetSystemMetrics", L"0 == nValue",
-                     FailedCallStatus(LastErrorKind::WithOwnCodes));
+    if (nValue == 0) TRACE_FAILED(L"GetSystemMetrics", L"0 == nValue", FailedCallStatus(LastErrorKind::WithOwnCodes));
     return nValue;
 }
 
@@ -108,7 +101,7 @@ RECT GetMonitorRect(HWND hWnd)
     MONITORINFO stInfo = {};
     stInfo.cbSize = sizeof(stInfo);
     if (!GetMonitorInfoW(hMonitor, &stInfo))
-        return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+        return RECT {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     return stInfo.rcMonitor;
 }
 
@@ -118,13 +111,11 @@ int GetMonitorHeight(HWND hWnd)
     return rcMonitor.bottom - rcMonitor.top;
 }
 
-HRESULT _LoadImageFromData(DWORD dwImageDataSize, const BYTE *pImageData,
-                           Gdiplus::Image **ppImage)
+HRESULT _LoadImageFromData(DWORD dwImageDataSize, const BYTE *pImageData, Gdiplus::Image **ppImage)
 {
     TRACE_FUNCTION(L"_LoadImageFromData");
     if (pImageData == nullptr || dwImageDataSize == 0 || ppImage == nullptr) {
-        TRACE_FAILED(L"Check parameter", L"pImageData == NULL || dwImageDataSize == 0",
-                     E_INVALIDARG);
+        TRACE_FAILED(L"Check parameter", L"pImageData == NULL || dwImageDataSize == 0", E_INVALIDARG);
         return E_INVALIDARG;
     }
     HGLOBAL hMemoryObject = GlobalAlloc(GMEM_FIXED, dwImageDataSize);
@@ -183,16 +174,14 @@ HRESULT LoadImageFromResource(HINSTANCE hInstance, UINT nResourceId, Gdiplus::Im
         TRACE_FAILED(L"LoadResource", L"lpResData == NULL", hResult);
         return hResult;
     }
-    HRESULT hResult =
-        _LoadImageFromData(dwResSize, static_cast<const BYTE *>(lpResData), ppImage);
-    if (FAILED(hResult))
-        TRACE_FAILED(L"_LoadImageFromData", L"FAILED(hResult)", hResult);
+    HRESULT hResult = _LoadImageFromData(dwResSize, static_cast<const BYTE *>(lpResData), ppImage);
+    if (FAILED(hResult)) TRACE_FAILED(L"_LoadImageFromData", L"FAILED(hResult)", hResult);
     FreeResource(hResData);
     return hResult;
 }
 
-void DrawTextAt(LPCWSTR pwszFaceName, HDC hDC, LPCWSTR pwszText, int nLeft, int nTop,
-                int nRightLimit, int nCharWidth, int nCharHeight, COLORREF clrText)
+void DrawTextAt(LPCWSTR pwszFaceName, HDC hDC, LPCWSTR pwszText, int nLeft, int nTop, int nRightLimit, int nCharWidth,
+                int nCharHeight, COLORREF clrText)
 {
     LOGFONTW stFont = {};
     GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof(stFont), &stFont);
@@ -213,8 +202,7 @@ void DrawTextAt(LPCWSTR pwszFaceName, HDC hDC, LPCWSTR pwszText, int nLeft, int 
     const UINT uFormat = DT_NOPREFIX | DT_SINGLELINE;
     DrawTextW(hDC, pwszText, -1, &rcText, DT_CALCRECT | uFormat);
     OffsetRect(&rcText, nLeft, nTop);
-    if (nRightLimit > 0 && rcText.right >= nRightLimit)
-        rcText.right = nRightLimit;
+    if (nRightLimit > 0 && rcText.right >= nRightLimit) rcText.right = nRightLimit;
     DrawTextW(hDC, pwszText, -1, &rcText, uFormat);
 
     SelectObject(hDC, hOldFont);

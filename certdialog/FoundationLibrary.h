@@ -34,12 +34,11 @@ inline int CentredTop(const RECT &rcMonitor, int nHeight)
 
 // The image is decoded before the function returns and owns its pixels;
 // the caller deletes it. Needs a running GDI+.
-HRESULT _LoadImageFromData(DWORD dwImageDataSize, const BYTE *pImageData,
-                           Gdiplus::Image **ppImage);
+HRESULT _LoadImageFromData(DWORD dwImageDataSize, const BYTE *pImageData, Gdiplus::Image **ppImage);
 
 // A resource of type "PNG" as a GDI+ image.
 HRESULT LoadImageFromResource(HINSTANCE hInstance, UINT nResourceId, Gdiplus::Image **ppImage);
 
 // One text from (nLeft, nTop), cut at nRightLimit when that is above 0.
-void DrawTextAt(LPCWSTR pwszFaceName, HDC hDC, LPCWSTR pwszText, int nLeft, int nTop,
-                int nRightLimit, int nCharWidth, int nCharHeight, COLORREF clrText);
+void DrawTextAt(LPCWSTR pwszFaceName, HDC hDC, LPCWSTR pwszText, int nLeft, int nTop, int nRightLimit, int nCharWidth,
+                int nCharHeight, COLORREF clrText);

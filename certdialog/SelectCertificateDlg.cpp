@@ -29,8 +29,7 @@ struct DialogStart {
 HINSTANCE CodeModule()
 {
     HMODULE hModule = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&CodeModule), &hModule);
     return hModule;
 }
@@ -40,8 +39,7 @@ HINSTANCE CodeModule()
 std::wstring ValueOf(const wchar_t *pwszName, const wchar_t *pwszKey)
 {
     const wchar_t *pwszFound = wcsstr(pwszName, pwszKey);
-    if (pwszFound == nullptr)
-        return std::wstring();
+    if (pwszFound == nullptr) return std::wstring();
     pwszFound += wcslen(pwszKey);
     size_t cchValue = std::min<size_t>(wcscspn(pwszFound, L","), kNameCch - 1);
     return std::wstring(pwszFound, cchValue);
@@ -50,14 +48,10 @@ std::wstring ValueOf(const wchar_t *pwszName, const wchar_t *pwszKey)
 BOOL IsHardwareKey(PCCERT_CONTEXT pCertContext, HCRYPTPROV *phProv, BOOL *pbCallerFree)
 {
     DWORD dwKeySpec = 0;
-    if (!CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, phProv, &dwKeySpec,
-                                           pbCallerFree))
-        return FALSE;
+    if (!CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, phProv, &dwKeySpec, pbCallerFree)) return FALSE;
     DWORD dwImpType = 0;
     DWORD cbImpType = sizeof(dwImpType);
-    if (!CryptGetProvParam(*phProv, PP_IMPTYPE, reinterpret_cast<BYTE *>(&dwImpType), &cbImpType,
-                           0))
-        return FALSE;
+    if (!CryptGetProvParam(*phProv, PP_IMPTYPE, reinterpret_cast<BYTE *>(&dwImpType), &cbImpType, 0)) return FALSE;
     return (dwImpType & (CRYPT_IMPL_HARDWARE | CRYPT_IMPL_REMOVABLE)) != 0;
 }
 
@@ -74,8 +68,7 @@ void FormatLine(WCHAR (&wszLine)[kLineCch], const WCHAR *pwszFormat, ...)
 
 bool RowComesFirst(const CERTIFICATE_LIST_ITEM &a, const CERTIFICATE_LIST_ITEM &b)
 {
-    if (a.bHardwareKey != b.bHardwareKey)
-        return a.bHardwareKey != FALSE;
+    if (a.bHardwareKey != b.bHardwareKey) return a.bHardwareKey != FALSE;
     return _wcsicmp(a.strCommonName.c_str(), b.strCommonName.c_str()) < 0;
 }
 
@@ -95,9 +88,8 @@ void CentreOverOwner(HWND hWnd)
     }
     int nWidth = rcDialog.right - rcDialog.left;
     int nHeight = rcDialog.bottom - rcDialog.top;
-    SetWindowPos(hWnd, nullptr, (rcArea.left + rcArea.right - nWidth) / 2,
-                 (rcArea.top + rcArea.bottom - nHeight) / 2, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(hWnd, nullptr, (rcArea.left + rcArea.right - nWidth) / 2, (rcArea.top + rcArea.bottom - nHeight) / 2,
+                 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // A control's rectangle in its dialog's client coordinates.
@@ -121,21 +113,18 @@ CSelectCertificateDlg::~CSelectCertificateDlg()
 {
     // The list's images are GDI+ objects: they go before GDI+ does.
     m_list.ReleaseImages();
-    if (m_gdiplusToken != 0)
-        Gdiplus::GdiplusShutdown(m_gdiplusToken);
+    if (m_gdiplusToken != 0) Gdiplus::GdiplusShutdown(m_gdiplusToken);
     RemoveAllCertificates(m_vtrCandidates);
 }
 
-INT_PTR CSelectCertificateDlg::DoModal(HWND hWndOwner,
-                                       const CERTIFICATE_DIALOG_PARAMS *pDialogParams)
+INT_PTR CSelectCertificateDlg::DoModal(HWND hWndOwner, const CERTIFICATE_DIALOG_PARAMS *pDialogParams)
 {
     DialogStart stStart = {this, pDialogParams};
-    return DialogBoxParamW(CodeModule(), MAKEINTRESOURCEW(IDD_SELECT_CERTIFICATE), hWndOwner,
-                           DialogProc, reinterpret_cast<LPARAM>(&stStart));
+    return DialogBoxParamW(CodeModule(), MAKEINTRESOURCEW(IDD_SELECT_CERTIFICATE), hWndOwner, DialogProc,
+                           reinterpret_cast<LPARAM>(&stStart));
 }
 
-INT_PTR CALLBACK CSelectCertificateDlg::DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam,
-                                                   LPARAM lParam)
+INT_PTR CALLBACK CSelectCertificateDlg::DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     CSelectCertificateDlg *pThis = nullptr;
     if (uMsg == WM_INITDIALOG) {
@@ -147,20 +136,16 @@ INT_PTR CALLBACK CSelectCertificateDlg::DialogProc(HWND hWnd, UINT uMsg, WPARAM 
     } else {
         pThis = reinterpret_cast<CSelectCertificateDlg *>(GetWindowLongPtrW(hWnd, DWLP_USER));
     }
-    if (pThis == nullptr)
-        return FALSE;
+    if (pThis == nullptr) return FALSE;
 
     LRESULT lResult = 0;
-    if (!pThis->ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult))
-        return FALSE;
-    if (uMsg == WM_INITDIALOG)
-        return static_cast<INT_PTR>(lResult);
+    if (!pThis->ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult)) return FALSE;
+    if (uMsg == WM_INITDIALOG) return static_cast<INT_PTR>(lResult);
     SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, lResult);
     return TRUE;
 }
 
-BOOL CSelectCertificateDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lParam,
-                                                 LRESULT &lResult)
+BOOL CSelectCertificateDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT &lResult)
 {
     switch (uMsg) {
     case WM_INITDIALOG:
@@ -190,8 +175,7 @@ BOOL CSelectCertificateDlg::ProcessWindowMessage(HWND, UINT uMsg, WPARAM wParam,
 
 // Owner-draw and control notifications go back to the control that sent
 // them, so that the list draws its own rows.
-BOOL CSelectCertificateDlg::ReflectNotification(UINT uMsg, WPARAM wParam, LPARAM lParam,
-                                                LRESULT &lResult)
+BOOL CSelectCertificateDlg::ReflectNotification(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT &lResult)
 {
     HWND hWndChild = nullptr;
     switch (uMsg) {
@@ -202,27 +186,23 @@ BOOL CSelectCertificateDlg::ReflectNotification(UINT uMsg, WPARAM wParam, LPARAM
         hWndChild = reinterpret_cast<const NMHDR *>(lParam)->hwndFrom;
         break;
     case WM_DRAWITEM:
-        if (wParam != 0)
-            hWndChild = reinterpret_cast<const DRAWITEMSTRUCT *>(lParam)->hwndItem;
+        if (wParam != 0) hWndChild = reinterpret_cast<const DRAWITEMSTRUCT *>(lParam)->hwndItem;
         break;
     case WM_MEASUREITEM:
         if (wParam != 0)
-            hWndChild = GetDlgItem(m_hWnd,
-                                   static_cast<int>(reinterpret_cast<const MEASUREITEMSTRUCT *>(lParam)->CtlID));
+            hWndChild =
+                GetDlgItem(m_hWnd, static_cast<int>(reinterpret_cast<const MEASUREITEMSTRUCT *>(lParam)->CtlID));
         break;
     case WM_COMPAREITEM:
-        if (wParam != 0)
-            hWndChild = reinterpret_cast<const COMPAREITEMSTRUCT *>(lParam)->hwndItem;
+        if (wParam != 0) hWndChild = reinterpret_cast<const COMPAREITEMSTRUCT *>(lParam)->hwndItem;
         break;
     case WM_DELETEITEM:
-        if (wParam != 0)
-            hWndChild = reinterpret_cast<const DELETEITEMSTRUCT *>(lParam)->hwndItem;
+        if (wParam != 0) hWndChild = reinterpret_cast<const DELETEITEMSTRUCT *>(lParam)->hwndItem;
         break;
     default:
         break;
     }
-    if (hWndChild == nullptr || !IsWindow(hWndChild))
-        return FALSE;
+    if (hWndChild == nullptr || !IsWindow(hWndChild)) return FALSE;
     lResult = SendMessageW(hWndChild, REFLECTED_MESSAGE_BASE + uMsg, wParam, lParam);
     return TRUE;
 }
@@ -233,8 +213,7 @@ LRESULT CSelectCertificateDlg::OnInitDialog(const CERTIFICATE_DIALOG_PARAMS *pDi
     CentreOverOwner(m_hWnd);
     m_nDpi = GetWindowDPI(m_hWnd);
     SetIcons();
-    if (m_list.GetHwnd() == nullptr)
-        m_list.SubclassWindow(GetDlgItem(m_hWnd, IDC_CERTIFICATE_LIST));
+    if (m_list.GetHwnd() == nullptr) m_list.SubclassWindow(GetDlgItem(m_hWnd, IDC_CERTIFICATE_LIST));
 
     HRESULT hResult = ApplyDialogParams(pDialogParams);
     if (SUCCEEDED(hResult)) {
@@ -243,13 +222,11 @@ LRESULT CSelectCertificateDlg::OnInitDialog(const CERTIFICATE_DIALOG_PARAMS *pDi
         m_bNewStyle = GetVersionExW(&stVersion) && stVersion.dwMajorVersion >= 6;
 
         hResult = LoadCertificates(pDialogParams->hCertStore);
-        if (FAILED(hResult))
-            TRACE_FAILED(L"LoadCertificates", L"FAILED(hResult)", hResult);
+        if (FAILED(hResult)) TRACE_FAILED(L"LoadCertificates", L"FAILED(hResult)", hResult);
     }
     if (SUCCEEDED(hResult)) {
         hResult = m_list.Initialize(m_hInstance, m_bNewStyle, m_vtrItems);
-        if (FAILED(hResult))
-            TRACE_FAILED(L"CCertificateList::Initialize", L"FAILED(hResult)", hResult);
+        if (FAILED(hResult)) TRACE_FAILED(L"CCertificateList::Initialize", L"FAILED(hResult)", hResult);
     }
     if (FAILED(hResult)) {
         // The dialog manager turns the close into the Cancel command.
@@ -280,22 +257,18 @@ HRESULT CSelectCertificateDlg::ApplyDialogParams(const CERTIFICATE_DIALOG_PARAMS
         TRACE_FAILED(L"Check lParam passed to InitalDialog", L"lParam == NULL", E_INVALIDARG);
         return E_INVALIDARG;
     }
-    if (pDialogParams->hInstance != nullptr)
-        m_hInstance = pDialogParams->hInstance;
+    if (pDialogParams->hInstance != nullptr) m_hInstance = pDialogParams->hInstance;
     if (pDialogParams->pwszTitle != nullptr)
         SendMessageW(m_hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pDialogParams->pwszTitle));
     if (pDialogParams->pwszHeading != nullptr) {
         wcsncpy(m_wszHeading, pDialogParams->pwszHeading, _countof(m_wszHeading) - 1);
         m_wszHeading[_countof(m_wszHeading) - 1] = L'\0';
     }
-    if (pDialogParams->pwszOKText != nullptr)
-        SetDlgItemTextW(m_hWnd, IDOK, pDialogParams->pwszOKText);
-    if (pDialogParams->pwszCancelText != nullptr)
-        SetDlgItemTextW(m_hWnd, IDCANCEL, pDialogParams->pwszCancelText);
+    if (pDialogParams->pwszOKText != nullptr) SetDlgItemTextW(m_hWnd, IDOK, pDialogParams->pwszOKText);
+    if (pDialogParams->pwszCancelText != nullptr) SetDlgItemTextW(m_hWnd, IDCANCEL, pDialogParams->pwszCancelText);
 
     if (m_wszHeading[0] == L'\0' &&
-        LoadStringW(m_hInstance, IDS_SELECT_CERTIFICATE, m_wszHeading, _countof(m_wszHeading)) ==
-            0) {
+        LoadStringW(m_hInstance, IDS_SELECT_CERTIFICATE, m_wszHeading, _countof(m_wszHeading)) == 0) {
         HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"LoadString", L"nRetCode == 0", hResult);
         return hResult;
@@ -308,15 +281,13 @@ void CSelectCertificateDlg::SetIcons()
 {
     HINSTANCE hProgram = GetModuleHandleW(nullptr);
     HANDLE hBigIcon = LoadImageW(hProgram, MAKEINTRESOURCEW(IDI_SELECT_CERTIFICATE), IMAGE_ICON,
-                                 GetSystemMetricsWithDpi(SM_CXICON, m_nDpi),
-                                 GetSystemMetricsWithDpi(SM_CYICON, m_nDpi), LR_DEFAULTCOLOR);
-    if (hBigIcon != nullptr)
-        SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hBigIcon));
+                                 GetSystemMetricsWithDpi(SM_CXICON, m_nDpi), GetSystemMetricsWithDpi(SM_CYICON, m_nDpi),
+                                 LR_DEFAULTCOLOR);
+    if (hBigIcon != nullptr) SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hBigIcon));
     HANDLE hSmallIcon = LoadImageW(hProgram, MAKEINTRESOURCEW(IDI_SELECT_CERTIFICATE), IMAGE_ICON,
                                    GetSystemMetricsWithDpi(SM_CXSMICON, m_nDpi),
                                    GetSystemMetricsWithDpi(SM_CYSMICON, m_nDpi), LR_DEFAULTCOLOR);
-    if (hSmallIcon != nullptr)
-        SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hSmallIcon));
+    if (hSmallIcon != nullptr) SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hSmallIcon));
 }
 
 HRESULT CSelectCertificateDlg::LoadCertificates(HCERTSTORE hCertStore)
@@ -330,8 +301,7 @@ HRESULT CSelectCertificateDlg::LoadCertificates(HCERTSTORE hCertStore)
         for (PCCERT_CONTEXT pCandidate : m_vtrCandidates) {
             CERTIFICATE_LIST_ITEM stItem;
             hResult = BuildCertificateListItem(m_hInstance, pCandidate, stItem);
-            if (FAILED(hResult))
-                break;
+            if (FAILED(hResult)) break;
             m_vtrItems.push_back(std::move(stItem));
         }
     }
@@ -340,13 +310,11 @@ HRESULT CSelectCertificateDlg::LoadCertificates(HCERTSTORE hCertStore)
         m_vtrItems.clear();
         return hResult;
     }
-    if (m_vtrItems.size() > 1)
-        SortCertificateListItems(m_vtrItems);
+    if (m_vtrItems.size() > 1) SortCertificateListItems(m_vtrItems);
     return S_OK;
 }
 
-HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContext,
-                                 CERTIFICATE_LIST_ITEM &stItem)
+HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContext, CERTIFICATE_LIST_ITEM &stItem)
 {
     // Lines go out under the caller's name, without entry and exit events.
     static const wchar_t *const kTraceFunction = L"CSelectCertificateDlg::LoadCertificates";
@@ -372,9 +340,8 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
     LPWSTR pwszIssuer = nullptr;
     hResult = QueryCertContextInfo(&cchText, &pwszIssuer, pCertContext, CERTINFO_ISSUER);
     TRACE_RETURN_IF_FAILED(L"QueryCertContextInfo (Issuer)", hResult);
-    std::wstring strIssuerName = wcsstr(pwszIssuer, L"O=") != nullptr
-                                     ? ValueOf(pwszIssuer, L"O=")
-                                     : ValueOf(pwszIssuer, L"CN=");
+    std::wstring strIssuerName =
+        wcsstr(pwszIssuer, L"O=") != nullptr ? ValueOf(pwszIssuer, L"O=") : ValueOf(pwszIssuer, L"CN=");
     delete[] pwszIssuer;
     if (LoadStringW(hInstance, IDS_ISSUER_FORMAT, wszFormat, kLineCch) == 0) {
         hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
@@ -415,8 +382,7 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
         TRACE_FAILED(L"LoadString (Valid date)", L"nRetCode == 0", hResult);
         return hResult;
     }
-    FormatLine(wszLine, wszFormat, stFrom.wYear, stFrom.wMonth, stFrom.wDay, stTo.wYear,
-             stTo.wMonth, stTo.wDay);
+    FormatLine(wszLine, wszFormat, stFrom.wYear, stFrom.wMonth, stFrom.wDay, stTo.wYear, stTo.wMonth, stTo.wDay);
     stItem.strValidity = wszLine;
     return S_OK;
 }
@@ -448,8 +414,8 @@ void CSelectCertificateDlg::AdjustWindowSize()
     RECT rcDialog = {};
     GetWindowRect(m_hWnd, &rcDialog);
     int nDialogHeight = rcDialog.bottom - rcDialog.top + nGrowth;
-    SetWindowPos(m_hWnd, nullptr, rcDialog.left, CentredTop(rcMonitor, nDialogHeight),
-                 rcDialog.right - rcDialog.left, nDialogHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(m_hWnd, nullptr, rcDialog.left, CentredTop(rcMonitor, nDialogHeight), rcDialog.right - rcDialog.left,
+                 nDialogHeight, SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowPos(hWndList, nullptr, 0, 0, rcList.right - rcList.left, nListHeight,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     for (int nId : {IDOK, IDCANCEL}) {
@@ -516,9 +482,8 @@ void CSelectCertificateDlg::OnPaint()
         m_list.SetDPI(m_nDpi);
     }
 
-    DrawTextAt(m_bNewStyle ? L"Microsoft YaHei" : L"Arial", hDC, m_wszHeading,
-               ScaleForDpi(15, m_nDpi), ScaleForDpi(12, m_nDpi),
-               rcClient.right - ScaleForDpi(20, m_nDpi), ScaleForDpi(8, m_nDpi),
+    DrawTextAt(m_bNewStyle ? L"Microsoft YaHei" : L"Arial", hDC, m_wszHeading, ScaleForDpi(15, m_nDpi),
+               ScaleForDpi(12, m_nDpi), rcClient.right - ScaleForDpi(20, m_nDpi), ScaleForDpi(8, m_nDpi),
                ScaleForDpi(m_bNewStyle ? 22 : 16, m_nDpi), kHeadingColour);
     EndPaint(m_hWnd, &stPaint);
 }

@@ -28,8 +28,7 @@ public:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
-                              LRESULT &lResult);
+    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT &lResult);
     BOOL ReflectNotification(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT &lResult);
 
     LRESULT OnInitDialog(const CERTIFICATE_DIALOG_PARAMS *pDialogParams);
@@ -60,8 +59,7 @@ private:
 
 // One row for a candidate, its lines formatted with the instance's strings;
 // the row shares the certificate.
-HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContext,
-                                 CERTIFICATE_LIST_ITEM &stItem);
+HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContext, CERTIFICATE_LIST_ITEM &stItem);
 
 // Rows with a hardware key first, each group by common name ignoring case.
 void SortCertificateListItems(std::vector<CERTIFICATE_LIST_ITEM> &vtrItems);

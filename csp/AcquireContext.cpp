@@ -134,7 +134,7 @@ DWORD AcquireWithSession(HCRYPTPROV* phProv, const char* containerName, DWORD fl
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 ProviderContext* LookupProviderContext(HCRYPTPROV handle)
 {

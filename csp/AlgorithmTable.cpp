@@ -34,7 +34,7 @@ DWORD CopyName(const char* name, CHAR* field, std::size_t room)
     return static_cast<DWORD>(length);
 }
 
-}  // namespace
+} // namespace
 
 bool FillEnumAlgs(std::uint32_t index, PROV_ENUMALGS* record)
 {

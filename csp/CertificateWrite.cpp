@@ -24,7 +24,7 @@ std::wstring AnsiToWide(const char* text)
     return wide;
 }
 
-}  // namespace
+} // namespace
 
 std::uint32_t DerCertificateLength(const std::uint8_t* der, std::uint32_t maxLength)
 {
@@ -104,7 +104,7 @@ BOOL RegisterCertInMyStore(const char* containerName, DWORD keySpec, const std::
         info.dwProvType = kProviderType;
         info.dwKeySpec = keySpec;
         added = CertSetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info) &&
-                CertAddCertificateContextToStore(store, cert, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+            CertAddCertificateContextToStore(store, cert, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
         CertFreeCertificateContext(cert);
     }
     CertCloseStore(store, 0);

@@ -10,7 +10,7 @@ char LogFilePath[260];
 
 namespace {
 
-constexpr char kHexIndent[] = "\r\n              ";  // line end and 14 blanks
+constexpr char kHexIndent[] = "\r\n              "; // line end and 14 blanks
 
 // Opened per write without sharing, so a write that meets another thread's
 // open file is dropped rather than interleaved inside a line.
@@ -25,7 +25,7 @@ void AppendToFile(const char* text, std::size_t len)
     CloseHandle(file);
 }
 
-}  // namespace
+} // namespace
 
 void LogLine(const char* text)
 {

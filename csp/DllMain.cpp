@@ -26,7 +26,7 @@ void DetachFromLiveProcess()
     DeleteCriticalSection(&ProviderLock);
 }
 
-}  // namespace
+} // namespace
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {

@@ -23,7 +23,7 @@ enum class Direction { Encrypt, Decrypt };
 struct Operands {
     ProviderContext* context;
     KeyObject* key;
-    HashObject* hash;  // or null
+    HashObject* hash; // or null
 };
 
 DWORD LookUp(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash, DWORD flags, Operands* out)
@@ -42,7 +42,10 @@ DWORD LookUp(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash, DWORD flags, Op
     return 0;
 }
 
-bool IsExchangeAlg(std::uint32_t algId) { return algId == CALG_RSA_KEYX || algId == kAlgSm2Keyx; }
+bool IsExchangeAlg(std::uint32_t algId)
+{
+    return algId == CALG_RSA_KEYX || algId == kAlgSm2Keyx;
+}
 
 std::uint32_t EncryptedSize(const KeyObject* key, std::uint32_t dataLen)
 {
@@ -154,8 +157,8 @@ DWORD DecryptAsym(const Operands& op, BYTE* data, DWORD* dataLen)
     }
     std::vector<std::uint8_t> output(input.size() + kFinalBlockRoom);
     std::uint32_t outputLen = static_cast<std::uint32_t>(output.size());
-    std::uint32_t status = op.key->funcs->PrikeyDec(op.key->operation, input.data(),
-                                                    static_cast<std::uint32_t>(input.size()), output.data(), &outputLen);
+    std::uint32_t status = op.key->funcs->PrikeyDec(
+        op.key->operation, input.data(), static_cast<std::uint32_t>(input.size()), output.data(), &outputLen);
     Token_AsymKeyFinal(op.key);
     SecureZeroMemory(input.data(), input.size());
     if (status != vendor::UK_OK) {
@@ -202,8 +205,9 @@ DWORD RunBlockCipher(const Operands& op, Direction direction, BOOL final, BYTE* 
     }
     std::vector<std::uint8_t> output(*dataLen + 2 * kFinalBlockRoom);
     std::uint32_t outputLen = static_cast<std::uint32_t>(output.size());
-    std::uint32_t status = encrypt ? key->funcs->SymKeyEncUpdate(key->operation, data, *dataLen, output.data(), &outputLen)
-                                   : key->funcs->SymKeyDecUpdate(key->operation, data, *dataLen, output.data(), &outputLen);
+    std::uint32_t status = encrypt
+        ? key->funcs->SymKeyEncUpdate(key->operation, data, *dataLen, output.data(), &outputLen)
+        : key->funcs->SymKeyDecUpdate(key->operation, data, *dataLen, output.data(), &outputLen);
     if (status != vendor::UK_OK) {
         LogFailure(encrypt ? "---->SymKeyEncUpdate Error. Code : " : "---->SymKeyDecUpdate Error. Code : ", status,
                    encrypt ? "----->dev_SymKeyEncUpdate.....\n" : "----->dev_SymKeyDecUpdate.....\n");
@@ -256,7 +260,7 @@ DWORD HashPlaintext(HCRYPTPROV hProv, HCRYPTHASH hHash, HashObject* hash, BOOL f
     return error;
 }
 
-}  // namespace
+} // namespace
 
 DWORD EncryptImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL final, DWORD flags, BYTE* data,
                   DWORD* dataLen, DWORD bufferLen)

@@ -21,28 +21,37 @@
 
 namespace {
 
-constexpr DWORD kBusy = 170;  // ERROR_BUSY
+constexpr DWORD kBusy = 170; // ERROR_BUSY
 
 struct ExportSpec {
     const char* start;
-    const char* invalid;  // logged on a missing pointer; null: nothing
+    const char* invalid; // logged on a missing pointer; null: nothing
     bool invalidToDebuggerOnly;
-    const char* failure;  // logged on a non-zero result; null: nothing
-    bool failureCode;     // the code follows the failure line
+    const char* failure; // logged on a non-zero result; null: nothing
+    bool failureCode;    // the code follows the failure line
     const char* result;
     const char* end;
 };
 
-const ExportSpec kAcquireContext = {"CPAcquireContext Start.......\n", "---->ERROR_INVALID_PARAMETER(phProv).....\n",
-                                    true, "---->uk_AcquireContext.......\n", false, "uk_AcquireContext = %#x\n",
+const ExportSpec kAcquireContext = {"CPAcquireContext Start.......\n",
+                                    "---->ERROR_INVALID_PARAMETER(phProv).....\n",
+                                    true,
+                                    "---->uk_AcquireContext.......\n",
+                                    false,
+                                    "uk_AcquireContext = %#x\n",
                                     "CPAcquireContext End.......\n"};
-const ExportSpec kReleaseContext = {"CPReleaseContext Start.......\n", "---->ERROR_INVALID_PARAMETER......\n", false,
-                                    "---->uk_ReleaseContext.......\n", false, "uk_ReleaseContext = %#x\n",
+const ExportSpec kReleaseContext = {"CPReleaseContext Start.......\n",
+                                    "---->ERROR_INVALID_PARAMETER......\n",
+                                    false,
+                                    "---->uk_ReleaseContext.......\n",
+                                    false,
+                                    "uk_ReleaseContext = %#x\n",
                                     "CPReleaseContext End.......\n"};
 
-#define PLAIN_EXPORT(var, name, invalid)                                                                     \
-    const ExportSpec var = {"CP" name " Start......\n", invalid, false, "---->uk_" name ".......\n", false, \
-                            "uk_" name " = %#x\n", "CP" name " End.......\n"}
+#define PLAIN_EXPORT(var, name, invalid)                                                                               \
+    const ExportSpec var = {"CP" name " Start......\n",  invalid, false,                                               \
+                            "---->uk_" name ".......\n", false,   "uk_" name " = %#x\n",                               \
+                            "CP" name " End.......\n"}
 constexpr const char* kInvalidLine = "---->ERROR_INVALID_PARAMETER......\n";
 constexpr const char* kInvalidText = "---->ERROR_INVALID_PARAMETER......";
 PLAIN_EXPORT(kCreateHash, "CreateHash", kInvalidLine);
@@ -64,12 +73,15 @@ PLAIN_EXPORT(kSetKeyParam, "SetKeyParam", kInvalidLine);
 PLAIN_EXPORT(kSetProvParam, "SetProvParam", kInvalidLine);
 PLAIN_EXPORT(kVerifySignature, "VerifySignature", kInvalidText);
 #undef PLAIN_EXPORT
-const ExportSpec kGetProvParam = {"CPGetProvParam Start......\n", kInvalidLine, false, "---->uk_GetProvParam.......\n",
-                                  true, "uk_GetProvParam = %#x\n", "CPGetProvParam End.......\n"};
-const ExportSpec kSignHash = {"CPSignHash Start......\n", kInvalidText, false, "---->uk_SignHash.......\n", false,
-                              "uk_SignHash = %#x", "CPSignHash End.......\n"};
-const ExportSpec kGenRandom = {"CPGenRandom Start......\n", nullptr, false, "---->uk_GenRandom...\n", false,
-                               "uk_GenRandom = %#x\n", "CPGenRandom End......"};
+const ExportSpec kGetProvParam = {"CPGetProvParam Start......\n",  kInvalidLine, false,
+                                  "---->uk_GetProvParam.......\n", true,         "uk_GetProvParam = %#x\n",
+                                  "CPGetProvParam End.......\n"};
+const ExportSpec kSignHash = {"CPSignHash Start......\n",  kInvalidText, false,
+                              "---->uk_SignHash.......\n", false,        "uk_SignHash = %#x",
+                              "CPSignHash End.......\n"};
+const ExportSpec kGenRandom = {"CPGenRandom Start......\n", nullptr, false,
+                               "---->uk_GenRandom...\n",    false,   "uk_GenRandom = %#x\n",
+                               "CPGenRandom End......"};
 
 // Debugger lines are formatted into a bounded local buffer of the size
 // each export has always used.
@@ -85,9 +97,18 @@ void DebugFormat(std::size_t room, const char* format, ...)
 }
 
 // Handles and pointers as the 32-bit values the log has always shown.
-unsigned Low(const void* pointer) { return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(pointer)); }
-unsigned Low(ULONG_PTR handle) { return static_cast<unsigned>(handle); }
-unsigned ValueAt(const DWORD* pointer) { return pointer ? *pointer : 0; }
+unsigned Low(const void* pointer)
+{
+    return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(pointer));
+}
+unsigned Low(ULONG_PTR handle)
+{
+    return static_cast<unsigned>(handle);
+}
+unsigned ValueAt(const DWORD* pointer)
+{
+    return pointer ? *pointer : 0;
+}
 
 // Up to four first bytes of a parameter block in hex. The block's length
 // is not passed: only the bytes that the parameter always has are read.
@@ -113,12 +134,17 @@ unsigned KeyParamBytes(DWORD param)
     case KP_MODE:
     case KP_PERMISSIONS:
     case KP_CERTIFICATE:
-    case KP_SALT_EX: return 4;
-    default: return 0;
+    case KP_SALT_EX:
+        return 4;
+    default:
+        return 0;
     }
 }
 
-unsigned HashParamBytes(DWORD param) { return param == HP_HASHVAL ? 4 : 0; }
+unsigned HashParamBytes(DWORD param)
+{
+    return param == HP_HASHVAL ? 4 : 0;
+}
 
 class ProviderGuard {
 public:
@@ -176,7 +202,7 @@ DWORD SignUnderLock(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD keySpec, DWORD fla
     return result;
 }
 
-}  // namespace
+} // namespace
 
 CSP_EXPORT BOOL WINAPI CPGetCSPName(wchar_t* name)
 {
@@ -233,8 +259,8 @@ CSP_EXPORT BOOL WINAPI CPDeriveKey(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTHASH hB
                                    HCRYPTKEY* phKey)
 {
     OutputDebugStringA(kDeriveKey.start);
-    DebugFormat(256, "hProv:0x%0x;Algid:%#x; hHash:0x%0x; dwFlags:%#x;phKey:0x%0x\n", Low(hProv), Algid,
-                Low(hBaseData), static_cast<unsigned>(dwFlags), Low(phKey));
+    DebugFormat(256, "hProv:0x%0x;Algid:%#x; hHash:0x%0x; dwFlags:%#x;phKey:0x%0x\n", Low(hProv), Algid, Low(hBaseData),
+                static_cast<unsigned>(dwFlags), Low(phKey));
     return Run(kDeriveKey, hProv && phKey && hBaseData,
                [&] { return DeriveKeyImpl(hProv, Algid, hBaseData, dwFlags, phKey); });
 }
@@ -246,8 +272,7 @@ CSP_EXPORT BOOL WINAPI CPDestroyKey(HCRYPTPROV hProv, HCRYPTKEY hKey)
     return Run(kDestroyKey, hProv && hKey, [&] { return DestroyKeyImpl(hProv, hKey); });
 }
 
-CSP_EXPORT BOOL WINAPI CPSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData,
-                                     DWORD dwFlags)
+CSP_EXPORT BOOL WINAPI CPSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFlags)
 {
     OutputDebugStringA(kSetKeyParam.start);
     DebugFormat(1024, "hProv:0x%0x; hKey:0x%0x; dwParam:%#x; pbData:[0x%0x]=%s;dwFlags:%#x\n", Low(hProv), Low(hKey),
@@ -257,8 +282,8 @@ CSP_EXPORT BOOL WINAPI CPSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwP
                [&] { return SetKeyParamImpl(hProv, hKey, dwParam, pbData, dwFlags); });
 }
 
-CSP_EXPORT BOOL WINAPI CPGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, LPBYTE pbData,
-                                     LPDWORD pcbDataLen, DWORD dwFlags)
+CSP_EXPORT BOOL WINAPI CPGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, LPBYTE pbData, LPDWORD pcbDataLen,
+                                     DWORD dwFlags)
 {
     OutputDebugStringA(kGetKeyParam.start);
     DebugFormat(256, "hProv:0x%0x; hKey:0x%0x; dwParam:%#x; pbData:0x%0x;pcbDataLen:[0x%0x] = %#x; dwFlags:%#x\n",
@@ -281,8 +306,7 @@ CSP_EXPORT BOOL WINAPI CPSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYT
     return Run(kSetProvParam, hProv != 0, [&] { return SetProvParamImpl(hProv, dwParam, pbData); });
 }
 
-CSP_EXPORT BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, LPBYTE pbData, LPDWORD pcbDataLen,
-                                      DWORD dwFlags)
+CSP_EXPORT BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, LPBYTE pbData, LPDWORD pcbDataLen, DWORD dwFlags)
 {
     OutputDebugStringA(kGetProvParam.start);
     DebugFormat(256, "hProv:0x%0x; dwParam:%#x; pbData:0x%0x; pcbDataLen:[0x%0x]=%#x;dwFlags:%#x\n", Low(hProv),
@@ -313,8 +337,8 @@ CSP_EXPORT BOOL WINAPI CPSetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD 
                                       DWORD dwFlags)
 {
     OutputDebugStringA(kSetHashParam.start);
-    DebugFormat(256, "hProv:0x%0x; hHash:0x%0x; dwParam:%#x; pbData:[0x%0x]=%s; dwFlags:%#x;\n", Low(hProv),
-                Low(hHash), static_cast<unsigned>(dwParam), Low(pbData), HexPrefix(pbData, HashParamBytes(dwParam)).text,
+    DebugFormat(256, "hProv:0x%0x; hHash:0x%0x; dwParam:%#x; pbData:[0x%0x]=%s; dwFlags:%#x;\n", Low(hProv), Low(hHash),
+                static_cast<unsigned>(dwParam), Low(pbData), HexPrefix(pbData, HashParamBytes(dwParam)).text,
                 static_cast<unsigned>(dwFlags));
     return Run(kSetHashParam, hProv && hHash && pbData,
                [&] { return SetHashParamImpl(hProv, hHash, dwParam, pbData, dwFlags); });
@@ -360,8 +384,8 @@ CSP_EXPORT BOOL WINAPI CPGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY
     return Run(kGetUserKey, hProv && phUserKey, [&] { return GetUserKeyImpl(hProv, dwKeySpec, phUserKey); });
 }
 
-CSP_EXPORT BOOL WINAPI CPExportKey(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWORD dwBlobType,
-                                   DWORD dwFlags, LPBYTE pbData, LPDWORD pcbDataLen)
+CSP_EXPORT BOOL WINAPI CPExportKey(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWORD dwBlobType, DWORD dwFlags,
+                                   LPBYTE pbData, LPDWORD pcbDataLen)
 {
     OutputDebugStringA(kExportKey.start);
     DebugFormat(256,
@@ -377,9 +401,9 @@ CSP_EXPORT BOOL WINAPI CPImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD c
                                    DWORD dwFlags, HCRYPTKEY* phKey)
 {
     OutputDebugStringA(kImportKey.start);
-    DebugFormat(256, "hProv:0x%0x; pbData:0x%0x; cbDataLen:%#x; hPubKey:0x%0x; dwFlags:%#x;phKey=0x%0x\n",
-                Low(hProv), Low(pbData), static_cast<unsigned>(cbDataLen), Low(hPubKey),
-                static_cast<unsigned>(dwFlags), Low(phKey));
+    DebugFormat(256, "hProv:0x%0x; pbData:0x%0x; cbDataLen:%#x; hPubKey:0x%0x; dwFlags:%#x;phKey=0x%0x\n", Low(hProv),
+                Low(pbData), static_cast<unsigned>(cbDataLen), Low(hPubKey), static_cast<unsigned>(dwFlags),
+                Low(phKey));
     return Run(kImportKey, hProv && pbData && phKey,
                [&] { return ImportKeyImpl(hProv, pbData, cbDataLen, hPubKey, dwFlags, phKey); });
 }

@@ -25,12 +25,12 @@ struct HashObject {
     std::uint32_t magic;
     std::uint32_t algId;
     std::uint32_t state;
-    std::uint64_t tokenHash;  // vendor hash handle, 0 when none is open
+    std::uint64_t tokenHash; // vendor hash handle, 0 when none is open
     vendor::UK_FUNCTION_LIST* funcs;
     std::uint32_t hashLen;
     std::uint8_t value[68];
-    std::uint8_t* keptData;  // kKeptDataRoom bytes, or null
-    std::uint32_t keptLen;   // bytes hashed so far, copied or not
+    std::uint8_t* keptData; // kKeptDataRoom bytes, or null
+    std::uint32_t keptLen;  // bytes hashed so far, copied or not
 };
 
 // The live hash behind a handle, or null with the reason logged.

@@ -34,7 +34,7 @@ DWORD ReturnValue(HashObject* hash, BYTE* data, DWORD* dataLen)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 DWORD SetHashParamImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD param, const BYTE* data, DWORD flags)
 {

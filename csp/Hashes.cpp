@@ -20,16 +20,24 @@ constexpr DWORD kKeepsDataKind = 2;
 std::uint32_t HashLength(ALG_ID algId)
 {
     switch (algId) {
-    case CALG_MD5: return 16;
-    case CALG_SHA1: return 20;
-    case CALG_SSL3_SHAMD5: return 36;
+    case CALG_MD5:
+        return 16;
+    case CALG_SHA1:
+        return 20;
+    case CALG_SSL3_SHAMD5:
+        return 36;
     case CALG_SHA_256:
-    case kAlgSm3: return 32;
-    default: return 0;
+    case kAlgSm3:
+        return 32;
+    default:
+        return 0;
     }
 }
 
-bool KeepsData(ALG_ID algId) { return algId == CALG_SHA1 || algId == CALG_SHA_256 || algId == kAlgSm3; }
+bool KeepsData(ALG_ID algId)
+{
+    return algId == CALG_SHA1 || algId == CALG_SHA_256 || algId == kAlgSm3;
+}
 
 void Sm2ZValue(const std::uint8_t x[32], const std::uint8_t y[32], std::uint8_t z[32])
 {
@@ -88,7 +96,7 @@ DWORD KeepChunk(const ProviderContext* context, HashObject* hash, const BYTE* da
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 HashObject* LookupHashObject(HCRYPTHASH handle)
 {

@@ -9,7 +9,7 @@
 constexpr std::uint32_t kHiddenTextRoom = 128;
 
 struct HiddenText {
-    std::uint32_t limit;  // at most kHiddenTextRoom
+    std::uint32_t limit; // at most kHiddenTextRoom
     HWND edit;
     HHOOK keyboardHook;
     HHOOK debugHook;

@@ -17,16 +17,16 @@ namespace {
 
 constexpr DWORD kOtherAlgorithmContainer = 8611;
 constexpr DWORD kBlobVersion = 2;
-constexpr std::uint32_t kHeaderLen = 8;           // BLOBHEADER
-constexpr std::uint32_t kSimpleHeaderLen = 12;    // BLOBHEADER and the wrapping ALG_ID
-constexpr std::uint32_t kRsaHeaderLen = 20;       // BLOBHEADER and RSAPUBKEY
-constexpr std::uint32_t kSm2PublicBlobLen = 140;  // BLOBHEADER, bit length, x and y fields
+constexpr std::uint32_t kHeaderLen = 8;          // BLOBHEADER
+constexpr std::uint32_t kSimpleHeaderLen = 12;   // BLOBHEADER and the wrapping ALG_ID
+constexpr std::uint32_t kRsaHeaderLen = 20;      // BLOBHEADER and RSAPUBKEY
+constexpr std::uint32_t kSm2PublicBlobLen = 140; // BLOBHEADER, bit length, x and y fields
 constexpr std::uint32_t kSm2FieldLen = 64;
 constexpr std::uint32_t kSm2CoordinateLen = 32;
 constexpr std::uint32_t kSm2PrivateBlobLen = 80;
 constexpr std::uint32_t kSm2PrivateBodyLen = 62;
-constexpr std::uint32_t kRsaMagicPublic = 0x31415352;   // "RSA1"
-constexpr std::uint32_t kRsaMagicPrivate = 0x32415352;  // "RSA2"
+constexpr std::uint32_t kRsaMagicPublic = 0x31415352;  // "RSA1"
+constexpr std::uint32_t kRsaMagicPrivate = 0x32415352; // "RSA2"
 constexpr std::uint32_t kRsaPublicExponent = 65537;
 constexpr std::uint32_t kRsaMinBits = 1024;
 constexpr std::uint32_t kRsaMaxBits = 2048;
@@ -34,7 +34,7 @@ constexpr std::uint32_t kWrapRoom = 512;
 constexpr std::uint32_t kSm2UnwrapRoom = 256;
 constexpr std::uint32_t kBodyRoom = 2048;
 constexpr std::uint32_t kTripleDesKeyLen = 24;
-constexpr std::uint32_t kRecordRoom = 4096;  // bound of the encrypted record's SEQUENCE
+constexpr std::uint32_t kRecordRoom = 4096; // bound of the encrypted record's SEQUENCE
 constexpr std::uint8_t kSm2PointFormat = 0x04;
 constexpr std::uint8_t kDerSequence = 0x30;
 
@@ -52,7 +52,10 @@ std::uint32_t ReadWord(const BYTE* data, std::uint32_t offset)
     return word;
 }
 
-void WriteWord(BYTE* data, std::uint32_t offset, std::uint32_t word) { std::memcpy(data + offset, &word, sizeof word); }
+void WriteWord(BYTE* data, std::uint32_t offset, std::uint32_t word)
+{
+    std::memcpy(data + offset, &word, sizeof word);
+}
 
 void WriteHeader(BYTE* data, std::uint8_t type, std::uint32_t algId)
 {
@@ -91,8 +94,10 @@ bool IsWrappableAlg(std::uint32_t algId)
     case CALG_AES_128:
     case CALG_AES_192:
     case CALG_AES_256:
-    case CALG_RC4: return true;
-    default: return false;
+    case CALG_RC4:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -106,22 +111,28 @@ std::uint32_t BlockLength(std::uint32_t algId)
 bool FitsSessionKey(std::uint32_t algId, std::size_t length)
 {
     switch (algId) {
-    case CALG_DES: return length == 8;
+    case CALG_DES:
+        return length == 8;
     case CALG_3DES:
-    case CALG_AES_192: return length == 24;
+    case CALG_AES_192:
+        return length == 24;
     case CALG_3DES_112:
     case CALG_AES:
-    case CALG_AES_128: return length == 16;
-    case CALG_AES_256: return length == 32;
-    case CALG_RC4: return length >= 5 && length <= 16;
-    default: return false;
+    case CALG_AES_128:
+        return length == 16;
+    case CALG_AES_256:
+        return length == 32;
+    case CALG_RC4:
+        return length >= 5 && length <= 16;
+    default:
+        return false;
     }
 }
 
 bool HoldsKeyOf(const ProviderContext* context, bool (*isAlg)(std::uint32_t))
 {
     return (context->signatureKey.keyLen && isAlg(context->signatureKey.algId)) ||
-           (context->exchangeKey.keyLen && isAlg(context->exchangeKey.algId));
+        (context->exchangeKey.keyLen && isAlg(context->exchangeKey.algId));
 }
 
 // One private-key operation on the token: open, decrypt, close.
@@ -308,8 +319,8 @@ DWORD DecryptRsaRecord(ProviderContext* context, const BYTE* der, std::vector<st
     }
     privateDer->assign(kBodyRoom + kWrapRoom, 0);
     std::uint32_t updateLen = kBodyRoom;
-    std::uint32_t status = temporary->funcs->SymKeyDecUpdate(temporary->operation, content[4], length[4],
-                                                             privateDer->data(), &updateLen);
+    std::uint32_t status =
+        temporary->funcs->SymKeyDecUpdate(temporary->operation, content[4], length[4], privateDer->data(), &updateLen);
     if (status != vendor::UK_OK) {
         LogFailure("---->SymKeyDecUpdate Error. Code : ", status, nullptr);
         temporary->funcs->SymKeyDecFinal(temporary->operation, privateDer->data(), &updateLen);
@@ -399,8 +410,7 @@ DWORD ImportSm2PrivateKey(ProviderContext* context, const BYTE* data, DWORD data
     return error;
 }
 
-DWORD ImportPrivateKeyBlob(ProviderContext* context, const BYTE* data, DWORD dataLen, DWORD flags,
-                           KeyObject* result)
+DWORD ImportPrivateKeyBlob(ProviderContext* context, const BYTE* data, DWORD dataLen, DWORD flags, KeyObject* result)
 {
     BlobHeader header;
     std::memcpy(&header, data, sizeof header);
@@ -452,7 +462,8 @@ DWORD ExportSimpleBlob(ProviderContext* context, KeyObject* key, HCRYPTKEY hPubK
     }
     std::vector<std::uint8_t> output(kWrapRoom);
     std::uint32_t outputLen = kWrapRoom;
-    std::uint32_t status = wrapKey->funcs->PubkeyEnc(wrapKey->operation, key->key, key->keyLen, output.data(), &outputLen);
+    std::uint32_t status =
+        wrapKey->funcs->PubkeyEnc(wrapKey->operation, key->key, key->keyLen, output.data(), &outputLen);
     Token_AsymKeyFinal(wrapKey);
     if (status != vendor::UK_OK) {
         LogFailure("---->PubkeyEnc Error. Code : ", status, "---->dev_PubKeyEnc......\n");
@@ -539,10 +550,9 @@ DWORD ExportPrivateKeyBlob(ProviderContext* context, const KeyObject* key, BYTE*
     return 0;
 }
 
-}  // namespace
+} // namespace
 
-DWORD ImportKeyImpl(HCRYPTPROV hProv, const BYTE* data, DWORD dataLen, HCRYPTKEY hPubKey, DWORD flags,
-                    HCRYPTKEY* phKey)
+DWORD ImportKeyImpl(HCRYPTPROV hProv, const BYTE* data, DWORD dataLen, HCRYPTKEY hPubKey, DWORD flags, HCRYPTKEY* phKey)
 {
     ProviderContext* context = LookupProviderContext(hProv);
     if (!context) return static_cast<DWORD>(NTE_BAD_UID);
@@ -556,10 +566,17 @@ DWORD ImportKeyImpl(HCRYPTPROV hProv, const BYTE* data, DWORD dataLen, HCRYPTKEY
     if (!result) return static_cast<DWORD>(NTE_NO_MEMORY);
     DWORD status = 0;
     switch (data[0]) {
-    case SIMPLEBLOB: status = ImportSimpleBlob(context, data, dataLen, unwrapKey, result); break;
-    case PUBLICKEYBLOB: status = ImportPublicKeyBlob(data, dataLen, result); break;
-    case PRIVATEKEYBLOB: status = ImportPrivateKeyBlob(context, data, dataLen, flags, result); break;
-    default: status = static_cast<DWORD>(NTE_BAD_TYPE);
+    case SIMPLEBLOB:
+        status = ImportSimpleBlob(context, data, dataLen, unwrapKey, result);
+        break;
+    case PUBLICKEYBLOB:
+        status = ImportPublicKeyBlob(data, dataLen, result);
+        break;
+    case PRIVATEKEYBLOB:
+        status = ImportPrivateKeyBlob(context, data, dataLen, flags, result);
+        break;
+    default:
+        status = static_cast<DWORD>(NTE_BAD_TYPE);
     }
     if (status != 0) {
         ClearAndFree(result);
@@ -570,19 +587,21 @@ DWORD ImportKeyImpl(HCRYPTPROV hProv, const BYTE* data, DWORD dataLen, HCRYPTKEY
     return 0;
 }
 
-DWORD ExportKeyImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWORD blobType, BYTE* data,
-                    DWORD* dataLen)
+DWORD ExportKeyImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWORD blobType, BYTE* data, DWORD* dataLen)
 {
     ProviderContext* context = LookupProviderContext(hProv);
     if (!context) return static_cast<DWORD>(NTE_BAD_UID);
     KeyObject* key = LookupKeyObject(hKey);
     if (!key) return static_cast<DWORD>(NTE_BAD_KEY);
     switch (blobType) {
-    case SIMPLEBLOB: return ExportSimpleBlob(context, key, hPubKey, data, dataLen);
+    case SIMPLEBLOB:
+        return ExportSimpleBlob(context, key, hPubKey, data, dataLen);
     case PUBLICKEYBLOB:
         if (hPubKey) return static_cast<DWORD>(NTE_BAD_PUBLIC_KEY);
         return ExportPublicKeyBlob(context, key, data, dataLen);
-    case PRIVATEKEYBLOB: return ExportPrivateKeyBlob(context, key, data, dataLen);
-    default: return static_cast<DWORD>(NTE_BAD_TYPE);
+    case PRIVATEKEYBLOB:
+        return ExportPrivateKeyBlob(context, key, data, dataLen);
+    default:
+        return static_cast<DWORD>(NTE_BAD_TYPE);
     }
 }

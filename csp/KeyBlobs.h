@@ -6,5 +6,4 @@
 
 DWORD ImportKeyImpl(HCRYPTPROV hProv, const BYTE* data, DWORD dataLen, HCRYPTKEY hPubKey, DWORD flags,
                     HCRYPTKEY* phKey);
-DWORD ExportKeyImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWORD blobType, BYTE* data,
-                    DWORD* dataLen);
+DWORD ExportKeyImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWORD blobType, BYTE* data, DWORD* dataLen);

@@ -38,7 +38,12 @@ std::uint32_t SaltLength(const KeyObject* key)
     return key->keyLen < kRc4KeyAndSaltLen ? kRc4KeyAndSaltLen - key->keyLen : 0;
 }
 
-DWORD ReadWord(const BYTE* data) { DWORD value; std::memcpy(&value, data, sizeof value); return value; }
+DWORD ReadWord(const BYTE* data)
+{
+    DWORD value;
+    std::memcpy(&value, data, sizeof value);
+    return value;
+}
 
 DWORD SetSalt(KeyObject* key, DWORD param, const BYTE* data)
 {
@@ -78,7 +83,7 @@ DWORD ReadCertificate(ProviderContext* context, const KeyObject* key, BYTE* data
     return ReturnData(certificate, length, data, dataLen);
 }
 
-}  // namespace
+} // namespace
 
 DWORD SetKeyParamImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD param, const BYTE* data, DWORD flags)
 {
@@ -189,7 +194,7 @@ DWORD AnswerKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD param, BYTE* data, 
     }
 }
 
-}  // namespace
+} // namespace
 
 DWORD GetKeyParamImpl(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD param, BYTE* data, DWORD* dataLen)
 {

@@ -26,7 +26,7 @@ struct BlockCipher {
 };
 
 const BlockCipher kBlockCiphers[] = {
-    {CALG_DES, 8, 8},     {CALG_3DES, 24, 8},    {CALG_3DES_112, 16, 8}, {CALG_AES, 16, 16},
+    {CALG_DES, 8, 8},       {CALG_3DES, 24, 8},     {CALG_3DES_112, 16, 8}, {CALG_AES, 16, 16},
     {CALG_AES_128, 16, 16}, {CALG_AES_192, 24, 16}, {CALG_AES_256, 32, 16},
 };
 
@@ -37,12 +37,15 @@ const BlockCipher* FindBlockCipher(ALG_ID algId)
     return nullptr;
 }
 
-std::uint32_t RequestedBits(DWORD flags) { return flags >> 16; }
+std::uint32_t RequestedBits(DWORD flags)
+{
+    return flags >> 16;
+}
 
 bool HoldsKeyOf(const ProviderContext* context, bool (*isAlg)(std::uint32_t))
 {
     return (context->signatureKey.keyLen && isAlg(context->signatureKey.algId)) ||
-           (context->exchangeKey.keyLen && isAlg(context->exchangeKey.algId));
+        (context->exchangeKey.keyLen && isAlg(context->exchangeKey.algId));
 }
 
 DWORD MakeRc4Key(ProviderContext* context, DWORD flags, KeyObject* key)
@@ -163,7 +166,7 @@ void CloseOpenOperation(KeyObject* key)
     key->operation = 0;
 }
 
-}  // namespace
+} // namespace
 
 KeyObject* NewSessionKeyObject()
 {

@@ -80,7 +80,7 @@ LANGID UserInterfaceLanguage()
 
 MessageTable* g_messageTable = nullptr;
 
-}  // namespace
+} // namespace
 
 void SelectMessageTableFor(LANGID language, MessageTable* table)
 {

@@ -19,7 +19,7 @@ enum MessageId : unsigned {
     MSG_SOFT_KEYBOARD,
     MSG_INSERT_UKEY,
     MSG_DEVICE_FULL,
-    MSG_WRONG_PIN,  // %d: tries left
+    MSG_WRONG_PIN, // %d: tries left
     MSG_PIN_LOCKED,
     MSG_OPERATION_FAILED,
     MSG_COUNT
@@ -33,7 +33,7 @@ enum MessageLanguage : std::uint32_t {
 
 struct MessageTable {
     std::uint32_t language;
-    const wchar_t* const* texts;  // MSG_COUNT entries
+    const wchar_t* const* texts; // MSG_COUNT entries
 };
 
 void SelectMessageTable(MessageTable* table);

@@ -60,7 +60,7 @@ void WipeAndFree(void* object)
     FreeObject(object);
 }
 
-}  // namespace
+} // namespace
 
 void FreeAllObjects()
 {

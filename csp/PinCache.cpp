@@ -33,7 +33,7 @@ void ClearEntryPin(const char* name)
     if (PinCacheEntry* e = FindEntry(name)) ClearPin(*e);
 }
 
-}  // namespace
+} // namespace
 
 void PinCache_SyncWithTokens(const char (*names)[vendor::UK_NAME_LEN], std::uint32_t count)
 {

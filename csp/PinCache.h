@@ -11,7 +11,7 @@
 constexpr unsigned kPinCacheEntries = 8;
 
 struct PinCacheEntry {
-    char deviceName[vendor::UK_NAME_LEN];  // empty: the entry is free
+    char deviceName[vendor::UK_NAME_LEN]; // empty: the entry is free
     std::uint8_t pin[kTokenPinRoom];
     std::uint8_t pinLength;
 };

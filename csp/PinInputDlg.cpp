@@ -18,7 +18,7 @@ constexpr COLORREF kBodyColour = RGB(246, 248, 252);
 constexpr COLORREF kTitleColour = RGB(255, 255, 255);
 constexpr COLORREF kOkFace = RGB(52, 110, 190);
 constexpr COLORREF kCancelFace = RGB(222, 226, 232);
-constexpr int kTitleBandHeight = 34;  // pixels of the background image
+constexpr int kTitleBandHeight = 34; // pixels of the background image
 constexpr int kBackgroundHeight = 170;
 
 void CenterOverOwner(HWND window)
@@ -32,7 +32,7 @@ void CenterOverOwner(HWND window)
                  area.top + (area.bottom - area.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-}  // namespace
+} // namespace
 
 CPINInputDlg::~CPINInputDlg()
 {
@@ -155,9 +155,9 @@ void CPINInputDlg::SetUpToggle()
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_BAR_CLASSES};
     InitCommonControlsEx(&classes);
     // Owned by the dialog, the tip goes with it.
-    HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, CspModuleHandle(),
-                               nullptr);
+    HWND tip =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, CspModuleHandle(), nullptr);
     if (!tip) return;
     TTTOOLINFOW tool = {};
     tool.cbSize = sizeof tool;

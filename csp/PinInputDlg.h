@@ -17,7 +17,7 @@ constexpr unsigned kMaxPinChars = 16;
 
 class CPINInputDlg {
 public:
-    CPINInputDlg() : m_safeEdit(&m_hTargetEdit), m_softKeyboard(&m_hTargetEdit) {}
+    CPINInputDlg() : m_safeEdit(&m_hTargetEdit), m_softKeyboard(&m_hTargetEdit) { }
     ~CPINInputDlg();
     CPINInputDlg(const CPINInputDlg&) = delete;
     CPINInputDlg& operator=(const CPINInputDlg&) = delete;
@@ -47,7 +47,7 @@ private:
     HWND m_hWnd = nullptr;
     HWND m_hEdit = nullptr;
     HWND m_hOkButton = nullptr;
-    HWND m_hTargetEdit = nullptr;  // where the soft keyboard types
+    HWND m_hTargetEdit = nullptr; // where the soft keyboard types
     CMySafeEdit m_safeEdit;
     CSoftKBDlg m_softKeyboard;
     const MessageTable* m_pMessageTable = nullptr;

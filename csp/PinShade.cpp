@@ -14,7 +14,7 @@ namespace {
 
 constexpr BYTE kShadeAlpha = 127;
 constexpr DWORD kPromptDelayMs = 800;
-constexpr unsigned kMessageRoom = 1024;  // wsprintfW's own limit
+constexpr unsigned kMessageRoom = 1024; // wsprintfW's own limit
 
 typedef BOOL(WINAPI* PFN_InstallShieldHotKeyHook)(HWND window);
 typedef BOOL(WINAPI* PFN_UnInstallShieldHotKeyHook)();
@@ -35,7 +35,7 @@ HMODULE LoadShieldHotKey()
     return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-}  // namespace
+} // namespace
 
 CClockFullScreen::~CClockFullScreen()
 {
@@ -197,8 +197,8 @@ void CClockFullScreen::PinPromptLoop()
 std::uint32_t CClockFullScreen::ReadTriesLeft(std::uint32_t previous)
 {
     std::uint32_t info = 0;
-    std::uint32_t status = m_pSession->funcs->GetRetryTimes(m_pSession->device, vendor::UK_PIN_USER,
-                                                            vendor::UK_PIN_USER, &info);
+    std::uint32_t status =
+        m_pSession->funcs->GetRetryTimes(m_pSession->device, vendor::UK_PIN_USER, vendor::UK_PIN_USER, &info);
     if (status != 0) {
         LogLine("---->GetRetryTimes Error. Code : ");
         LogCode(status);

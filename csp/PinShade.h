@@ -15,7 +15,7 @@ constexpr DWORD kPinShadeFailed = 1330;
 
 class CClockFullScreen {
 public:
-    explicit CClockFullScreen(TokenSession* session) : m_pSession(session) {}
+    explicit CClockFullScreen(TokenSession* session) : m_pSession(session) { }
     ~CClockFullScreen();
     CClockFullScreen(const CClockFullScreen&) = delete;
     CClockFullScreen& operator=(const CClockFullScreen&) = delete;

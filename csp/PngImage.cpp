@@ -8,9 +8,12 @@ namespace {
 
 using namespace Gdiplus;
 
-GpBitmap* AsBitmap(void* p) { return static_cast<GpBitmap*>(p); }
+GpBitmap* AsBitmap(void* p)
+{
+    return static_cast<GpBitmap*>(p);
+}
 
-}  // namespace
+} // namespace
 
 CGdiPlusSession::CGdiPlusSession()
 {

@@ -31,5 +31,5 @@ public:
     HBITMAP CreateBitmap(COLORREF background) const;
 
 private:
-    void* m_bitmap = nullptr;  // GpBitmap
+    void* m_bitmap = nullptr; // GpBitmap
 };

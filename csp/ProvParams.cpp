@@ -19,7 +19,7 @@ constexpr DWORD kNoMoreItems = 259;
 constexpr DWORD kEnumFailed = 648;
 constexpr DWORD kInfoFailed = 1107;
 constexpr DWORD kTokenIdentifiers = 80;
-constexpr DWORD kImpType = 3;  // hardware and software
+constexpr DWORD kImpType = 3; // hardware and software
 constexpr DWORD kVersion = 0x200;
 constexpr DWORD kKeyStorage = 1;
 constexpr DWORD kKeySizeIncrement = 1024;
@@ -146,7 +146,7 @@ DWORD SetPin(ProviderContext* context, const BYTE* data)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 DWORD GetProvParamImpl(HCRYPTPROV hProv, DWORD param, BYTE* data, DWORD* dataLen, DWORD flags)
 {

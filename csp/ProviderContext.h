@@ -23,22 +23,18 @@ constexpr DWORD kProviderType = 1;
 constexpr DWORD kSignatureKeyId = 474;
 constexpr DWORD kExchangeKeyId = 475;
 
-enum NewKeySetState : std::uint32_t {
-    NEWKEYSET_NONE = 0,
-    NEWKEYSET_CREATED = 1,
-    NEWKEYSET_KEY_GENERATED = 2
-};
+enum NewKeySetState : std::uint32_t { NEWKEYSET_NONE = 0, NEWKEYSET_CREATED = 1, NEWKEYSET_KEY_GENERATED = 2 };
 
 struct ProviderContext {
     std::uint32_t magic;
-    std::uint32_t flags;  // as acquired
+    std::uint32_t flags; // as acquired
     TokenSession session;
     std::uint32_t algIndex;
     std::uint32_t algExIndex;
     std::uint32_t containerIndex;
-    HWND clientWindow;  // owner of the PIN dialogs and message boxes
+    HWND clientWindow; // owner of the PIN dialogs and message boxes
     char containerName[kContainerNameRoom];
-    std::uint8_t containerNumber;  // 0: the context has no container
+    std::uint8_t containerNumber; // 0: the context has no container
     KeyObject signatureKey;
     KeyObject exchangeKey;
     std::uint32_t newKeySetState;

@@ -25,12 +25,11 @@ void RegisterRemovalNotification(HWND window)
 void OnDeviceChange(WPARAM event, LPARAM data)
 {
     auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
-    if (event != DBT_DEVICEREMOVECOMPLETE || !header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
-        return;
+    if (event != DBT_DEVICEREMOVECOMPLETE || !header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
     PinCache_ClearByName(reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header)->dbcc_name);
 }
 
-}  // namespace
+} // namespace
 
 HWND volatile g_RemovalWatchWindow;
 
@@ -40,26 +39,31 @@ namespace {
 // started again once it has ended.
 volatile LONG g_watchRunning;
 
-}  // namespace
+} // namespace
 
 INT_PTR CALLBACK RemovalWatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_CLOSE: DestroyWindow(window); break;
+    case WM_CLOSE:
+        DestroyWindow(window);
+        break;
     case WM_DESTROY:
         g_RemovalWatchWindow = nullptr;
         PostQuitMessage(0);
         break;
-    case WM_DEVICECHANGE: OnDeviceChange(wParam, lParam); break;
-    default: break;
+    case WM_DEVICECHANGE:
+        OnDeviceChange(wParam, lParam);
+        break;
+    default:
+        break;
     }
     return 0;
 }
 
 DWORD WINAPI RemovalWatchThread(LPVOID)
 {
-    HWND window = CreateDialogParamW(CspModuleHandle(), MAKEINTRESOURCEW(IDD_REMOVAL_WATCH), nullptr,
-                                     RemovalWatchProc, 0);
+    HWND window =
+        CreateDialogParamW(CspModuleHandle(), MAKEINTRESOURCEW(IDD_REMOVAL_WATCH), nullptr, RemovalWatchProc, 0);
     g_RemovalWatchWindow = window;
     if (!window) return 1;
     ShowWindow(window, SW_HIDE);
@@ -89,7 +93,7 @@ DWORD WINAPI PinnedWatchThread(LPVOID module)
     FreeLibraryAndExitThread(static_cast<HMODULE>(module), result);
 }
 
-}  // namespace
+} // namespace
 
 void StartRemovalWatch()
 {

@@ -26,7 +26,10 @@ void SendOwnChar(HWND edit, WPARAM character)
     g_sendingOwnChar = false;
 }
 
-bool IsPinCharacter(WPARAM character) { return character >= 0x20 && character < 0x7F; }
+bool IsPinCharacter(WPARAM character)
+{
+    return character >= 0x20 && character < 0x7F;
+}
 
 struct Selection {
     DWORD start;
@@ -36,8 +39,7 @@ struct Selection {
 Selection ReadSelection(HWND edit)
 {
     Selection selection = {};
-    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&selection.start),
-                 reinterpret_cast<LPARAM>(&selection.end));
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&selection.start), reinterpret_cast<LPARAM>(&selection.end));
     return selection;
 }
 
@@ -114,7 +116,7 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-}  // namespace
+} // namespace
 
 CMySafeEdit::~CMySafeEdit()
 {

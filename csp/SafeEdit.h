@@ -16,7 +16,7 @@ class CMySafeEdit {
 public:
     // targetEdit: the owning dialog's field that names the edit the soft
     // keyboard types into; set when this edit gets the focus.
-    explicit CMySafeEdit(HWND* targetEdit) : m_pTargetEdit(targetEdit) {}
+    explicit CMySafeEdit(HWND* targetEdit) : m_pTargetEdit(targetEdit) { }
     ~CMySafeEdit();
     CMySafeEdit(const CMySafeEdit&) = delete;
     CMySafeEdit& operator=(const CMySafeEdit&) = delete;

@@ -11,7 +11,7 @@ struct PunctuationKey {
 };
 
 constexpr PunctuationKey kPunctuation[] = {
-    {0xBA, ';', ':'}, {0xBB, '=', '+'}, {0xBC, ',', '<'},  {0xBD, '-', '_'},  {0xBE, '.', '>'},  {0xBF, '/', '?'},
+    {0xBA, ';', ':'}, {0xBB, '=', '+'}, {0xBC, ',', '<'},  {0xBD, '-', '_'}, {0xBE, '.', '>'},  {0xBF, '/', '?'},
     {0xC0, '`', '~'}, {0xDB, '[', '{'}, {0xDC, '\\', '|'}, {0xDD, ']', '}'}, {0xDE, '\'', '"'},
 };
 
@@ -24,16 +24,22 @@ constexpr KeypadOperator kKeypadOperators[] = {
     {VK_MULTIPLY, '*'}, {VK_ADD, '+'}, {VK_SUBTRACT, '-'}, {VK_DECIMAL, '.'}, {VK_DIVIDE, '/'},
 };
 
-SafeKey Character(char c) { return {SafeKeyAction::Character, c}; }
-SafeKey Action(SafeKeyAction action) { return {action, 0}; }
+SafeKey Character(char c)
+{
+    return {SafeKeyAction::Character, c};
+}
+SafeKey Action(SafeKeyAction action)
+{
+    return {action, 0};
+}
 
 bool IsSwallowedKey(DWORD key)
 {
     return key == VK_TAB || key == VK_MENU || (key >= VK_LEFT && key <= VK_DOWN) || key == VK_SNAPSHOT ||
-           (key >= VK_LWIN && key <= VK_APPS);
+        (key >= VK_LWIN && key <= VK_APPS);
 }
 
-}  // namespace
+} // namespace
 
 SafeKey MapSafeEditKey(DWORD key, KeyModifiers modifiers)
 {

@@ -4,11 +4,11 @@
 #include <windows.h>
 
 enum class SafeKeyAction {
-    Pass,       // to the next hook and the focused window
-    Swallow,    // dropped
-    Character,  // a character for the hidden text
-    Backspace,  // removes before the caret, then passed on
-    Delete      // removes at the caret, then passed on
+    Pass,      // to the next hook and the focused window
+    Swallow,   // dropped
+    Character, // a character for the hidden text
+    Backspace, // removes before the caret, then passed on
+    Delete     // removes at the caret, then passed on
 };
 
 struct SafeKey {
@@ -17,9 +17,9 @@ struct SafeKey {
 };
 
 struct KeyModifiers {
-    bool shift;     // held
-    bool capsLock;  // toggled on
-    bool numLock;   // toggled on
+    bool shift;    // held
+    bool capsLock; // toggled on
+    bool numLock;  // toggled on
 };
 
 SafeKey MapSafeEditKey(DWORD virtualKey, KeyModifiers modifiers);

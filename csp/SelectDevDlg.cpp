@@ -37,9 +37,11 @@ void CenterOnScreen(HWND window)
                  area.top + (area.bottom - area.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-}  // namespace
+} // namespace
 
-CSelectDevDlg::CSelectDevDlg(ChooserDevice* devices) : m_devices(devices) {}
+CSelectDevDlg::CSelectDevDlg(ChooserDevice* devices) : m_devices(devices)
+{
+}
 
 INT_PTR CSelectDevDlg::DoModal(HWND owner)
 {

@@ -44,7 +44,10 @@ void BuildBlock(const KeyObject* key, const HashObject* hash, DWORD flags, Block
     block->length = prefixLen + hash->hashLen;
 }
 
-std::uint32_t SignatureSize(const KeyObject* key) { return IsRsaAlg(key->algId) ? key->keyLen : 2 * key->keyLen; }
+std::uint32_t SignatureSize(const KeyObject* key)
+{
+    return IsRsaAlg(key->algId) ? key->keyLen : 2 * key->keyLen;
+}
 
 DWORD EnsureFinished(HashObject* hash)
 {
@@ -101,7 +104,8 @@ DWORD SignOnToken(ProviderContext* context, KeyObject* key, HashObject* hash, co
     std::uint32_t outputLen = kTokenOutputRoom;
     const std::uint8_t* data = hash->keptData ? hash->keptData : block.bytes;
     std::uint32_t dataLen = hash->keptData ? hash->keptLen : block.length;
-    std::uint32_t status = key->funcs->PrikeySign(key->operation, modeWord, modeByte, data, dataLen, output, &outputLen);
+    std::uint32_t status =
+        key->funcs->PrikeySign(key->operation, modeWord, modeByte, data, dataLen, output, &outputLen);
     Token_AsymKeyFinal(key);
     if (status != vendor::UK_OK) {
         LogLine("---->PriKeySign Error. Code : ");
@@ -120,10 +124,9 @@ DWORD SignOnToken(ProviderContext* context, KeyObject* key, HashObject* hash, co
     return 0;
 }
 
-}  // namespace
+} // namespace
 
-DWORD SignHashImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD keySpec, DWORD flags, BYTE* signature,
-                   DWORD* signatureLen)
+DWORD SignHashImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD keySpec, DWORD flags, BYTE* signature, DWORD* signatureLen)
 {
     ProviderContext* context = LookupProviderContext(hProv);
     if (!context) return static_cast<DWORD>(NTE_BAD_UID);
@@ -191,8 +194,9 @@ DWORD VerifySignatureImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE* signat
         outputLen = signatureLen;
     }
     if (Token_AsymKeyInit(&context->session, ASYM_PUBLIC_VERIFY, key)) return static_cast<DWORD>(NTE_FAIL);
-    std::uint32_t status = rsa ? key->funcs->PubKeyVerify(key->operation, tokenOrder, signatureLen, output, &outputLen)
-                               : key->funcs->PubKeyVerify(key->operation, hash->value, hash->hashLen, output, &outputLen);
+    std::uint32_t status = rsa
+        ? key->funcs->PubKeyVerify(key->operation, tokenOrder, signatureLen, output, &outputLen)
+        : key->funcs->PubKeyVerify(key->operation, hash->value, hash->hashLen, output, &outputLen);
     Token_AsymKeyFinal(key);
     if (status != vendor::UK_OK) {
         LogLine("---->PubKeyVerify Error. Code : ");

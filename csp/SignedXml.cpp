@@ -34,7 +34,8 @@ bool FindChild(IXMLDOMNode* parent, const wchar_t* name, ComPtr<IXMLDOMNode>& fo
 {
     ComPtr<IXMLDOMNodeList> children;
     long count = 0;
-    if (FAILED(parent->get_childNodes(&children.p)) || !children.p || FAILED(children.p->get_length(&count))) return false;
+    if (FAILED(parent->get_childNodes(&children.p)) || !children.p || FAILED(children.p->get_length(&count)))
+        return false;
     for (long i = 0; i < count; ++i) {
         ComPtr<IXMLDOMNode> child;
         Bstr baseName;
@@ -92,7 +93,7 @@ DWORD CheckDocument(const std::vector<wchar_t>& text)
     return CheckFields(fields.p);
 }
 
-}  // namespace
+} // namespace
 
 DWORD ParseSignedXml(const std::uint8_t* data, std::uint32_t length)
 {

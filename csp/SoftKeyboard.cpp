@@ -13,15 +13,18 @@ constexpr char kLowerKeys[] = "1234567890abcdefghijklmnopqrstuvwxyz";
 constexpr char kUpperKeys[] = "1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 constexpr BYTE kKeyboardAlpha = 252;
 constexpr int kFontPoints = 13;
-constexpr wchar_t kFontName[] = L"\x5FAE\x8F6F\x96C5\x9ED1";  // Microsoft YaHei
+constexpr wchar_t kFontName[] = L"\x5FAE\x8F6F\x96C5\x9ED1"; // Microsoft YaHei
 constexpr LPARAM kSoftKeyLParam = static_cast<LPARAM>(0xFFFF0000u);
 constexpr int kKeyTextRoom = 8;
 constexpr int kBelowOwnerTop = 110;
 constexpr int kLeftOfOwnerRight = 30;
 
-bool IsKey(WORD id) { return id >= IDC_SOFT_KEY_FIRST && id < IDC_SOFT_KEY_FIRST + kSoftKeyCount; }
+bool IsKey(WORD id)
+{
+    return id >= IDC_SOFT_KEY_FIRST && id < IDC_SOFT_KEY_FIRST + kSoftKeyCount;
+}
 
-}  // namespace
+} // namespace
 
 void ShuffleSoftKeys(unsigned seed, int permutation[kSoftKeyCount])
 {

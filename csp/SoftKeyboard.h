@@ -13,7 +13,7 @@ void ShuffleSoftKeys(unsigned seed, int permutation[kSoftKeyCount]);
 class CSoftKBDlg {
 public:
     // targetEdit: the owning dialog's field naming the edit to type into.
-    explicit CSoftKBDlg(HWND* targetEdit) : m_pTargetEdit(targetEdit) {}
+    explicit CSoftKBDlg(HWND* targetEdit) : m_pTargetEdit(targetEdit) { }
     ~CSoftKBDlg();
     CSoftKBDlg(const CSoftKBDlg&) = delete;
     CSoftKBDlg& operator=(const CSoftKBDlg&) = delete;

@@ -38,7 +38,8 @@ void SyncCache(const std::vector<std::array<char, UK_NAME_LEN>>& names)
 std::uint32_t DeviceKind(std::uint64_t device)
 {
     std::uint32_t word = 0, len = sizeof word;
-    std::uint32_t status = g_FuncList->GetDevInfo(device, vendor::UK_INFO_FEATURES, reinterpret_cast<std::uint8_t*>(&word), &len);
+    std::uint32_t status =
+        g_FuncList->GetDevInfo(device, vendor::UK_INFO_FEATURES, reinterpret_cast<std::uint8_t*>(&word), &len);
     return status == vendor::UK_OK && len == sizeof word && (word & vendor::UK_FEATURE_KEEPS_DATA) ? 2 : 1;
 }
 
@@ -52,13 +53,16 @@ void FillSession(TokenSession* session, const char* name, std::uint64_t device)
     PinCache_Load(session);
 }
 
-bool NameTooLong(const char* name) { return name && std::strlen(name) > kMaxContainerName; }
+bool NameTooLong(const char* name)
+{
+    return name && std::strlen(name) > kMaxContainerName;
+}
 
 bool RecordHasName(const std::uint8_t* record, const char* name)
 {
     const char* recordName = reinterpret_cast<const char*>(record + ct::kName);
     return strnlen(recordName, UK_CONTAINER_RECORD_LEN - ct::kName) < UK_CONTAINER_RECORD_LEN - ct::kName &&
-           std::strcmp(recordName, name) == 0;
+        std::strcmp(recordName, name) == 0;
 }
 
 // Lists a token's containers; count is clamped to the room given, so a
@@ -93,7 +97,7 @@ bool HoldsContainer(std::uint64_t device, const char* name)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 bool Token_EnumTokens(std::uint32_t room, std::vector<std::array<char, UK_NAME_LEN>>& names)
 {
@@ -114,13 +118,16 @@ void LoadDeviceLibrary()
     if (!g_FuncList) vendor::BindLibrary(&g_hVendorLibrary, &g_FuncList);
 }
 
-void FreeDeviceLibrary() { vendor::UnbindLibrary(&g_hVendorLibrary, &g_FuncList); }
+void FreeDeviceLibrary()
+{
+    vendor::UnbindLibrary(&g_hVendorLibrary, &g_FuncList);
+}
 
 DWORD Token_GenRandom(TokenSession* session, std::uint32_t length, std::uint8_t* buffer)
 {
     if (length > vendor::UK_MAX_RANDOM_LEN) return static_cast<DWORD>(NTE_BAD_LEN);
-    std::uint32_t status = session->funcs ? session->funcs->GenRandom(session->device, buffer, length)
-                                          : vendor::UK_ERR_NOT_INITIALIZED;
+    std::uint32_t status =
+        session->funcs ? session->funcs->GenRandom(session->device, buffer, length) : vendor::UK_ERR_NOT_INITIALIZED;
     if (status == vendor::UK_OK) return 0;
     LogFailure("---->GenRandom. Error Code : ", status);
     return static_cast<DWORD>(NTE_FAIL);
@@ -192,7 +199,8 @@ DWORD Token_OpenContainer(const char* containerName, DWORD flags, TokenSession* 
             static const std::uint8_t kEmpty[UK_CONTAINER_RECORD_LEN] = {};
             if (!containerName) found = kEmpty;
             for (std::uint32_t i = 0; !found && i < count; ++i)
-                if (RecordHasName(&records[i * UK_CONTAINER_RECORD_LEN], name)) found = &records[i * UK_CONTAINER_RECORD_LEN];
+                if (RecordHasName(&records[i * UK_CONTAINER_RECORD_LEN], name))
+                    found = &records[i * UK_CONTAINER_RECORD_LEN];
             if (found) {
                 FillSession(session, token.data(), device);
                 std::memcpy(record, found, UK_CONTAINER_RECORD_LEN);
@@ -281,9 +289,9 @@ DWORD Token_EnumContainers(TokenSession*, std::uint8_t* record, std::uint32_t in
 
 DWORD Token_Login(TokenSession* session, const std::uint8_t* pin, std::uint32_t length)
 {
-    std::uint32_t status = session->funcs ? session->funcs->Login(session->device, vendor::UK_PIN_USER,
-                                                                  vendor::UK_PIN_USER, pin, length)
-                                          : vendor::UK_ERR_NOT_INITIALIZED;
+    std::uint32_t status = session->funcs
+        ? session->funcs->Login(session->device, vendor::UK_PIN_USER, vendor::UK_PIN_USER, pin, length)
+        : vendor::UK_ERR_NOT_INITIALIZED;
     if (status == vendor::UK_OK) return 0;
     LogFailure("---->Login Error. Code : ", status);
     return status;

@@ -11,17 +11,24 @@ constexpr std::uint32_t kRsaPublicExponent = 65537;
 std::uint8_t UsageByte(AsymKeyUsage usage)
 {
     switch (usage) {
-    case ASYM_PUBLIC_ENCRYPT: return vendor::UK_USE_PUBLIC_ENCRYPT;
-    case ASYM_PRIVATE_DECRYPT: return vendor::UK_USE_PRIVATE_DECRYPT;
-    case ASYM_PRIVATE_SIGN: return vendor::UK_USE_PRIVATE_SIGN;
-    case ASYM_PUBLIC_VERIFY: return vendor::UK_USE_PUBLIC_VERIFY;
+    case ASYM_PUBLIC_ENCRYPT:
+        return vendor::UK_USE_PUBLIC_ENCRYPT;
+    case ASYM_PRIVATE_DECRYPT:
+        return vendor::UK_USE_PRIVATE_DECRYPT;
+    case ASYM_PRIVATE_SIGN:
+        return vendor::UK_USE_PRIVATE_SIGN;
+    case ASYM_PUBLIC_VERIFY:
+        return vendor::UK_USE_PUBLIC_VERIFY;
     }
     return 0;
 }
 
-bool UsesPublicHalf(AsymKeyUsage usage) { return usage == ASYM_PUBLIC_ENCRYPT || usage == ASYM_PUBLIC_VERIFY; }
+bool UsesPublicHalf(AsymKeyUsage usage)
+{
+    return usage == ASYM_PUBLIC_ENCRYPT || usage == ASYM_PUBLIC_VERIFY;
+}
 
-}  // namespace
+} // namespace
 
 DWORD Token_AsymKeyInit(TokenSession* session, AsymKeyUsage usage, KeyObject* key)
 {

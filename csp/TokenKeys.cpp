@@ -16,7 +16,7 @@ namespace {
 namespace ct = vendor::container;
 
 constexpr std::uint32_t kWriteContainerFlags = 0x10000;
-constexpr unsigned kSm2PointLen = 65;  // 04 || x || y
+constexpr unsigned kSm2PointLen = 65; // 04 || x || y
 constexpr unsigned kSm2CoordinateLen = 32;
 
 std::uint32_t VendorAlgorithm(std::uint32_t algId)
@@ -59,13 +59,16 @@ struct BodyPart {
 };
 const BodyPart kBodyParts[] = {{0, true}, {3, false}, {4, false}, {5, false}, {6, false}, {7, false}, {2, true}};
 
-std::uint32_t BodyLength(std::uint32_t n) { return 2 * n + 5 * (n / 2); }
+std::uint32_t BodyLength(std::uint32_t n)
+{
+    return 2 * n + 5 * (n / 2);
+}
 
 // Reverses a little-endian body into the big-endian fields of the key
 // record; the public exponent is 65537.
 void BodyToKey(const std::uint8_t* body, std::uint32_t n, tokencrypto::RsaPrivateKey* key)
 {
-    std::uint8_t* fields[] = {key->modulus, key->prime[0], key->prime[1], key->primeExponent[0],
+    std::uint8_t* fields[] = {key->modulus,          key->prime[0],    key->prime[1], key->primeExponent[0],
                               key->primeExponent[1], key->coefficient, key->exponent};
     for (unsigned i = 0; i < 7; ++i) {
         std::uint32_t length = kBodyParts[i].full ? n : n / 2;
@@ -90,8 +93,10 @@ bool HasExponent65537(const tokencrypto::RsaPrivateKey& key)
 
 DWORD ImportRsaHalves(TokenSession* session, const KeyObject* key, const tokencrypto::RsaPrivateKey& source)
 {
-    vendor::UK_PRIVATE_KEY privateKey = {source.bits,          source.modulus,
-                                         source.publicExponent, source.exponent,
+    vendor::UK_PRIVATE_KEY privateKey = {source.bits,
+                                         source.modulus,
+                                         source.publicExponent,
+                                         source.exponent,
                                          {source.prime[0], source.prime[1]},
                                          {source.primeExponent[0], source.primeExponent[1]},
                                          source.coefficient};
@@ -117,15 +122,20 @@ DWORD ImportRsaHalves(TokenSession* session, const KeyObject* key, const tokencr
 std::uint32_t VendorHashCode(ALG_ID algId)
 {
     switch (algId) {
-    case CALG_MD5: return vendor::UK_HASH_MD5;
-    case CALG_SHA1: return vendor::UK_HASH_SHA1;
-    case CALG_SHA_256: return vendor::UK_HASH_SHA256;
-    case kAlgSm3: return vendor::UK_HASH_SM3;
-    default: return 0;
+    case CALG_MD5:
+        return vendor::UK_HASH_MD5;
+    case CALG_SHA1:
+        return vendor::UK_HASH_SHA1;
+    case CALG_SHA_256:
+        return vendor::UK_HASH_SHA256;
+    case kAlgSm3:
+        return vendor::UK_HASH_SM3;
+    default:
+        return 0;
     }
 }
 
-}  // namespace
+} // namespace
 
 DWORD Token_GenerateKeyPair(TokenSession* session, std::uint8_t containerNumber, KeyObject* key)
 {
@@ -163,8 +173,7 @@ DWORD Token_ExportPrivateKey(TokenSession* session, const KeyObject* key, std::u
     vendor::UK_KEY_REF ref = KeyRef(key, kKeyIdPrivate);
     auto* areas = new (std::nothrow) vendor::UK_PRIVATE_KEY_AREAS();
     if (!areas) return static_cast<DWORD>(NTE_NO_MEMORY);
-    std::uint32_t status =
-        session->funcs->ExportPrivateKey(session->device, VendorAlgorithm(key->algId), &ref, areas);
+    std::uint32_t status = session->funcs->ExportPrivateKey(session->device, VendorAlgorithm(key->algId), &ref, areas);
     DWORD result = 0;
     if (status != vendor::UK_OK) {
         LogFailure("---->ExportPrivateKey Error. Code : ", status);
@@ -196,7 +205,8 @@ DWORD Token_ImportRsaKeyPair(TokenSession* session, std::uint8_t containerNumber
     if ((n == 128 || n == 256) && length == BodyLength(n)) {
         BodyToKey(data, n, source);
     } else {
-        std::uint32_t status = length && data[0] == 0x30 ? tokencrypto::DerDecodeRSAKey(data, length, source) : static_cast<DWORD>(NTE_BAD_DATA);
+        std::uint32_t status = length && data[0] == 0x30 ? tokencrypto::DerDecodeRSAKey(data, length, source)
+                                                         : static_cast<DWORD>(NTE_BAD_DATA);
         if (status != tokencrypto::DER_OK) {
             LogFailure("---->DerDecodeRSAKey Error. Code : ", status);
             result = static_cast<DWORD>(NTE_BAD_DATA);
@@ -215,8 +225,8 @@ DWORD Token_ImportRsaKeyPair(TokenSession* session, std::uint8_t containerNumber
     return result;
 }
 
-DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNumber, KeyObject* key,
-                                std::uint32_t bits, const std::uint8_t* scalar)
+DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNumber, KeyObject* key, std::uint32_t bits,
+                                const std::uint8_t* scalar)
 {
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
     vendor::UK_PRIVATE_KEY privateKey = {};
@@ -283,8 +293,8 @@ DWORD Token_HashInit(TokenSession* session, ALG_ID algId, HashObject* hash)
 
 DWORD Token_HashUpdate(HashObject* hash, const std::uint8_t* data, std::uint32_t length)
 {
-    std::uint32_t status = hash->funcs ? hash->funcs->HashUpdate(hash->tokenHash, data, length)
-                                       : vendor::UK_ERR_NOT_INITIALIZED;
+    std::uint32_t status =
+        hash->funcs ? hash->funcs->HashUpdate(hash->tokenHash, data, length) : vendor::UK_ERR_NOT_INITIALIZED;
     if (status != vendor::UK_OK) {
         LogFailure("---->HashUpdate Error. Code : ", status);
         return static_cast<DWORD>(NTE_FAIL);
@@ -294,8 +304,8 @@ DWORD Token_HashUpdate(HashObject* hash, const std::uint8_t* data, std::uint32_t
 
 DWORD FinishHash(HashObject* hash, std::uint8_t* digest, std::uint32_t* length)
 {
-    std::uint32_t status = hash->funcs ? hash->funcs->HashFinal(hash->tokenHash, digest, length)
-                                       : vendor::UK_ERR_NOT_INITIALIZED;
+    std::uint32_t status =
+        hash->funcs ? hash->funcs->HashFinal(hash->tokenHash, digest, length) : vendor::UK_ERR_NOT_INITIALIZED;
     if (status != vendor::UK_OK) {
         LogFailure("---->HashFinal Error. Code : ", status);
         return static_cast<DWORD>(NTE_FAIL);

@@ -26,8 +26,8 @@ DWORD Token_ExportPrivateKey(TokenSession* session, const KeyObject* key, std::u
 DWORD Token_ImportRsaKeyPair(TokenSession* session, std::uint8_t containerNumber, KeyObject* key, std::uint32_t bits,
                              const std::uint8_t* data, std::uint32_t length);
 // scalar: bits / 8 bytes, big-endian.
-DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNumber, KeyObject* key,
-                                std::uint32_t bits, const std::uint8_t* scalar);
+DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNumber, KeyObject* key, std::uint32_t bits,
+                                const std::uint8_t* scalar);
 DWORD Token_ImportSm2PublicKeyFromCert(TokenSession* session, KeyObject* key, const std::uint8_t* certificate,
                                        std::uint32_t length);
 

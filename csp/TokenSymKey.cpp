@@ -7,18 +7,22 @@ namespace {
 std::uint8_t VendorCipher(ALG_ID algId)
 {
     switch (algId) {
-    case CALG_DES: return vendor::UK_SYM_DES;
+    case CALG_DES:
+        return vendor::UK_SYM_DES;
     case CALG_3DES:
-    case CALG_3DES_112: return vendor::UK_SYM_3DES;
+    case CALG_3DES_112:
+        return vendor::UK_SYM_3DES;
     case CALG_AES:
     case CALG_AES_128:
     case CALG_AES_192:
-    case CALG_AES_256: return vendor::UK_SYM_AES;
-    default: return 0;
+    case CALG_AES_256:
+        return vendor::UK_SYM_AES;
+    default:
+        return 0;
     }
 }
 
-}  // namespace
+} // namespace
 
 DWORD Token_SymKeyInit(TokenSession* session, KeyObject* key, bool encrypt)
 {

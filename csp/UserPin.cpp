@@ -47,7 +47,7 @@ void KeepPin(TokenSession& session, const std::uint8_t* pin, std::uint32_t lengt
     PinCache_Store(&session);
 }
 
-}  // namespace
+} // namespace
 
 DWORD VerifyUserPin(ProviderContext* context, bool cachedPinAllowed)
 {

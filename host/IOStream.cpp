@@ -33,13 +33,10 @@ int ReadFully(int nFd, unsigned char *pb, unsigned int cb)
     unsigned int cbDone = 0;
     while (cbDone < cb) {
         unsigned int cbWant = cb - cbDone;
-        if (cbWant > 0x40000000)
-            cbWant = 0x40000000;
+        if (cbWant > 0x40000000) cbWant = 0x40000000;
         int n = _read(nFd, pb + cbDone, cbWant);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
+        if (n < 0) return -1;
+        if (n == 0) break;
         cbDone += static_cast<unsigned int>(n);
     }
     return static_cast<int>(cbDone);
@@ -51,8 +48,7 @@ void HandOut(char **ppszMsg, char *pszMsg, unsigned int *pnLength, unsigned int 
         *ppszMsg = pszMsg;
     else
         delete[] pszMsg;
-    if (pnLength != nullptr)
-        *pnLength = nLength;
+    if (pnLength != nullptr) *pnLength = nLength;
 }
 
 int WriteEndMarker(int nFd)
@@ -150,8 +146,7 @@ int WriteToNativeMessaging(const char *pszMsg, int nFd)
 {
     TRACE_FUNCTION(L"WriteToNativeMessaging");
     size_t cchMsg = pszMsg ? strlen(pszMsg) : 0;
-    if (cchMsg > MAX_OUTPUT_MESSAGE_SIZE)
-        return WriteEndMarker(nFd);
+    if (cchMsg > MAX_OUTPUT_MESSAGE_SIZE) return WriteEndMarker(nFd);
 
     unsigned int nWriteBufSize = static_cast<unsigned int>(cchMsg) + 4;
     unsigned char *pbyWriteBuf = new (std::nothrow) unsigned char[nWriteBufSize];
@@ -161,8 +156,7 @@ int WriteToNativeMessaging(const char *pszMsg, int nFd)
     }
     memset(pbyWriteBuf, 0, nWriteBufSize);
     WriteLittleEndian32(pbyWriteBuf, static_cast<unsigned int>(cchMsg));
-    if (cchMsg != 0)
-        memcpy(pbyWriteBuf + 4, pszMsg, cchMsg);
+    if (cchMsg != 0) memcpy(pbyWriteBuf + 4, pszMsg, cchMsg);
 
     int nWriteSize = _write(nFd, pbyWriteBuf, nWriteBufSize);
     delete[] pbyWriteBuf;

@@ -11,16 +11,14 @@ namespace {
 
 const int JSON_ERROR = -1;
 
-const char kFallbackWithId[] =
-    "{\"function\":\"%s\", \"errorcode\":%d, \"result\":false, \"randomId\":\"%s\"}";
+const char kFallbackWithId[] = "{\"function\":\"%s\", \"errorcode\":%d, \"result\":false, \"randomId\":\"%s\"}";
 const char kFallback[] = "{\"function\":\"%s\", \"errorcode\":%d, \"result\":false}";
 
 char *NewCopy(const char *psz)
 {
     size_t cb = strlen(psz) + 1;
     char *pszCopy = new (std::nothrow) char[cb];
-    if (pszCopy != nullptr)
-        memcpy(pszCopy, psz, cb);
+    if (pszCopy != nullptr) memcpy(pszCopy, psz, cb);
     return pszCopy;
 }
 
@@ -39,8 +37,7 @@ bool NestingWithinLimit(const char *psz)
         } else if (c == '"') {
             bInString = true;
         } else if (c == '[' || c == '{') {
-            if (++nDepth > JSON_NESTING_LIMIT)
-                return false;
+            if (++nDepth > JSON_NESTING_LIMIT) return false;
         } else if (c == ']' || c == '}') {
             --nDepth;
         }
@@ -54,8 +51,7 @@ char *NewJsonEscaped(const char *psz)
 {
     static const char kHex[] = "0123456789abcdef";
     char *pszOut = new (std::nothrow) char[strlen(psz) * 6 + 1];
-    if (pszOut == nullptr)
-        return nullptr;
+    if (pszOut == nullptr) return nullptr;
     char *p = pszOut;
     for (; *psz; ++psz) {
         unsigned char c = static_cast<unsigned char>(*psz);
@@ -86,8 +82,7 @@ char *NewFallbackText(const char *pszFuncName, const char *pszRandomId)
         pszText = new (std::nothrow) char[cb];
         if (pszText != nullptr) {
             if (bWithId)
-                snprintf(pszText, cb, kFallbackWithId, pszName,
-                         static_cast<int>(NTE_INTERNAL_ERROR), pszId);
+                snprintf(pszText, cb, kFallbackWithId, pszName, static_cast<int>(NTE_INTERNAL_ERROR), pszId);
             else
                 snprintf(pszText, cb, kFallback, pszName, static_cast<int>(NTE_INTERNAL_ERROR));
         }
@@ -119,20 +114,17 @@ char *NewPrintedText(cJSON *pResponseJSON, const char *pszRandomId)
 int FindParamItem(const cJSON *pJSONArray, int nIndex, const cJSON **ppItem)
 {
     if (pJSONArray == nullptr || nIndex < 0) {
-        TRACE_A_FAILED("Check parameters", ERROR_INVALID_PARAMETER,
-                       "(NULL == pJSONArray || nIndex < 0)");
+        TRACE_A_FAILED("Check parameters", ERROR_INVALID_PARAMETER, "(NULL == pJSONArray || nIndex < 0)");
         return ERROR_INVALID_PARAMETER;
     }
     int nCount = cJSON_GetArraySize(pJSONArray);
     if (nCount == 0 || nCount <= nIndex) {
-        TRACE_A_FAILED("cJSON_GetArraySize", ERROR_INVALID_PARAMETER,
-                       "(0 == nCount || nCount <= nIndex)");
+        TRACE_A_FAILED("cJSON_GetArraySize", ERROR_INVALID_PARAMETER, "(0 == nCount || nCount <= nIndex)");
         return ERROR_INVALID_PARAMETER;
     }
     const cJSON *pJSONItem = cJSON_GetArrayItem(pJSONArray, nIndex);
     if (pJSONItem == nullptr) {
-        TRACE_A_FAILED("cJSON_GetArrayItem", static_cast<int>(NTE_INTERNAL_ERROR),
-                       "NULL == pJSONItem");
+        TRACE_A_FAILED("cJSON_GetArrayItem", static_cast<int>(NTE_INTERNAL_ERROR), "NULL == pJSONItem");
         return static_cast<int>(NTE_INTERNAL_ERROR);
     }
     *ppItem = pJSONItem;
@@ -149,8 +141,7 @@ int ParamValue(const cJSON *pJSONItem, const cJSON **ppValue)
     }
     *ppValue = cJSON_GetObjectItem(pJSONItem, "param");
     if (*ppValue == nullptr) {
-        TRACE_A_FAILED("cJSON_GetObjectItem(param)", static_cast<int>(VESK_E_JSON_PARAM_TYPE),
-                       "NULL == pParam");
+        TRACE_A_FAILED("cJSON_GetObjectItem(param)", static_cast<int>(VESK_E_JSON_PARAM_TYPE), "NULL == pParam");
         return static_cast<int>(VESK_E_JSON_PARAM_TYPE);
     }
     return 0;
@@ -162,28 +153,23 @@ int AddResult(cJSON *pResponseJSON, int nValueKind, const void *pValue)
     switch (nValueKind) {
     case JSON_VALUE_FALSE:
     case JSON_VALUE_TRUE:
-        pResult = cJSON_AddBoolToObject(pResponseJSON, "result",
-                                        *static_cast<const unsigned char *>(pValue) != 0);
+        pResult = cJSON_AddBoolToObject(pResponseJSON, "result", *static_cast<const unsigned char *>(pValue) != 0);
         break;
     case JSON_VALUE_DOUBLE:
-        pResult = cJSON_AddNumberToObject(pResponseJSON, "result",
-                                          *static_cast<const double *>(pValue));
+        pResult = cJSON_AddNumberToObject(pResponseJSON, "result", *static_cast<const double *>(pValue));
         break;
     case JSON_VALUE_STRING:
-        pResult =
-            cJSON_AddStringToObject(pResponseJSON, "result", static_cast<const char *>(pValue));
+        pResult = cJSON_AddStringToObject(pResponseJSON, "result", static_cast<const char *>(pValue));
         break;
     case JSON_VALUE_INT:
-        pResult = cJSON_AddNumberToObject(pResponseJSON, "result",
-                                          *static_cast<const int *>(pValue));
+        pResult = cJSON_AddNumberToObject(pResponseJSON, "result", *static_cast<const int *>(pValue));
         break;
     default:
         TRACE_A_FAILED("Check parameter(nValueKind)", JSON_ERROR, "unknown value kind");
         return JSON_ERROR;
     }
     if (pResult == nullptr) {
-        TRACE_A_FAILED("cJSON_AddItemToObject(result)", static_cast<int>(VESK_E_JSON_CREATE),
-                       "NULL == pResult");
+        TRACE_A_FAILED("cJSON_AddItemToObject(result)", static_cast<int>(VESK_E_JSON_CREATE), "NULL == pResult");
         return static_cast<int>(VESK_E_JSON_CREATE);
     }
     return 0;
@@ -191,8 +177,7 @@ int AddResult(cJSON *pResponseJSON, int nValueKind, const void *pValue)
 
 } // namespace
 
-int ParseRequestMsgToJSON(const char *pszRequestMsg, char **ppszUTF8FuncName,
-                          cJSON **ppParams, char **ppszUTF8RandomId)
+int ParseRequestMsgToJSON(const char *pszRequestMsg, char **ppszUTF8FuncName, cJSON **ppParams, char **ppszUTF8RandomId)
 {
     if (pszRequestMsg == nullptr || strlen(pszRequestMsg) == 0) {
         TRACE_A_FAILED("Check parameters", ERROR_INVALID_PARAMETER,
@@ -226,15 +211,13 @@ int ParseRequestMsgToJSON(const char *pszRequestMsg, char **ppszUTF8FuncName,
     } else if (pRandomId != nullptr && ppszUTF8RandomId != nullptr &&
                (*ppszUTF8RandomId = NewCopy(cJSON_GetStringValue(pRandomId))) == nullptr) {
         TRACE_A_FAILED("New memory(randomId)", JSON_ERROR, "!*ppszUTF8RandomId");
-    } else if (ppszUTF8FuncName != nullptr &&
-               (*ppszUTF8FuncName = NewCopy(pszUTF8FuncName)) == nullptr) {
+    } else if (ppszUTF8FuncName != nullptr && (*ppszUTF8FuncName = NewCopy(pszUTF8FuncName)) == nullptr) {
         TRACE_A_FAILED("New memory(function)", JSON_ERROR, "!*ppszUTF8FuncName");
     } else if (ppParams != nullptr && (*ppParams = cJSON_Duplicate(pParamsArray, 1)) == nullptr) {
         TRACE_A_FAILED("cJSON_Duplicate(params)", JSON_ERROR, "NULL == *ppParams");
     } else {
         TRACE_A_VALUE("function", pszUTF8FuncName);
-        if (pRandomId != nullptr)
-            TRACE_A_VALUE("randomId", cJSON_GetStringValue(pRandomId));
+        if (pRandomId != nullptr) TRACE_A_VALUE("randomId", cJSON_GetStringValue(pRandomId));
         TRACE_A_OK("ParseRequestMsgToJSON");
         nResult = 0;
     }
@@ -242,20 +225,16 @@ int ParseRequestMsgToJSON(const char *pszRequestMsg, char **ppszUTF8FuncName,
     return nResult;
 }
 
-int ConverJSONArrayItemtoNULLEndString(int nIndex, const cJSON *pJSONArray,
-                                       char **ppszNULLEndString)
+int ConverJSONArrayItemtoNULLEndString(int nIndex, const cJSON *pJSONArray, char **ppszNULLEndString)
 {
     const cJSON *pJSONItem = nullptr;
     const cJSON *pValue = nullptr;
     int nResult = FindParamItem(pJSONArray, nIndex, &pJSONItem);
-    if (nResult == 0)
-        nResult = ParamValue(pJSONItem, &pValue);
-    if (nResult != 0)
-        return nResult;
+    if (nResult == 0) nResult = ParamValue(pJSONItem, &pValue);
+    if (nResult != 0) return nResult;
     const char *pszJSONItem = cJSON_GetStringValue(pValue);
     if (pszJSONItem == nullptr) {
-        TRACE_A_FAILED("Check item type", static_cast<int>(VESK_E_JSON_PARAM_TYPE),
-                       "cJSON_String != nItemType");
+        TRACE_A_FAILED("Check item type", static_cast<int>(VESK_E_JSON_PARAM_TYPE), "cJSON_String != nItemType");
         return static_cast<int>(VESK_E_JSON_PARAM_TYPE);
     }
     char *pszNULLEndString = NewCopy(pszJSONItem);
@@ -273,10 +252,8 @@ int ConverJSONArrayItemtobool(const cJSON *pJSONArray, int nIndex, bool *pbValue
     const cJSON *pJSONItem = nullptr;
     const cJSON *pValue = nullptr;
     int nResult = FindParamItem(pJSONArray, nIndex, &pJSONItem);
-    if (nResult == 0)
-        nResult = ParamValue(pJSONItem, &pValue);
-    if (nResult != 0)
-        return nResult;
+    if (nResult == 0) nResult = ParamValue(pJSONItem, &pValue);
+    if (nResult != 0) return nResult;
     if (!cJSON_IsBool(pValue)) {
         TRACE_A_FAILED("Check item type", static_cast<int>(VESK_E_JSON_PARAM_TYPE),
                        "(cJSON_True != nItemType && cJSON_False != nItemType)");
@@ -287,8 +264,8 @@ int ConverJSONArrayItemtobool(const cJSON *pJSONArray, int nIndex, bool *pbValue
     return 0;
 }
 
-int ConstructResponseJSON(cJSON **ppResponseJSON, const char *pszFuncName, int nErrorCode,
-                          int nValueKind, const void *pValue)
+int ConstructResponseJSON(cJSON **ppResponseJSON, const char *pszFuncName, int nErrorCode, int nValueKind,
+                          const void *pValue)
 {
     if (pszFuncName == nullptr || strlen(pszFuncName) == 0) {
         TRACE_A_FAILED("Check parameters", ERROR_INVALID_PARAMETER,
@@ -297,16 +274,14 @@ int ConstructResponseJSON(cJSON **ppResponseJSON, const char *pszFuncName, int n
     }
     cJSON *pResponseJSON = cJSON_CreateObject();
     if (pResponseJSON == nullptr) {
-        TRACE_A_FAILED("cJSON_CreateObject", static_cast<int>(VESK_E_JSON_CREATE),
-                       "NULL == pResponseJSON");
+        TRACE_A_FAILED("cJSON_CreateObject", static_cast<int>(VESK_E_JSON_CREATE), "NULL == pResponseJSON");
         return static_cast<int>(VESK_E_JSON_CREATE);
     }
     int nResult = 0;
     if (cJSON_AddStringToObject(pResponseJSON, "function", pszFuncName) == nullptr ||
         cJSON_AddNumberToObject(pResponseJSON, "errorcode", nErrorCode) == nullptr ||
         (nErrorCode != 0 && cJSON_AddFalseToObject(pResponseJSON, "result") == nullptr)) {
-        TRACE_A_FAILED("cJSON_AddItemToObject", static_cast<int>(VESK_E_JSON_CREATE),
-                       "NULL == pItem");
+        TRACE_A_FAILED("cJSON_AddItemToObject", static_cast<int>(VESK_E_JSON_CREATE), "NULL == pItem");
         nResult = static_cast<int>(VESK_E_JSON_CREATE);
     } else if (nErrorCode == 0 && pValue != nullptr) {
         nResult = AddResult(pResponseJSON, nValueKind, pValue);
@@ -320,15 +295,14 @@ int ConstructResponseJSON(cJSON **ppResponseJSON, const char *pszFuncName, int n
     return 0;
 }
 
-int ConvertJSONToResponseMsg(const char *pszFuncName, const char *pszRandomId,
-                             cJSON *pResponseJSON, char **ppszResponseMsg)
+int ConvertJSONToResponseMsg(const char *pszFuncName, const char *pszRandomId, cJSON *pResponseJSON,
+                             char **ppszResponseMsg)
 {
     char *pszText = pResponseJSON != nullptr ? NewPrintedText(pResponseJSON, pszRandomId)
                                              : NewFallbackText(pszFuncName, pszRandomId);
     if (pszText == nullptr) {
         TRACE_A_FAILED("ConvertJSONToResponseMsg", JSON_ERROR, "NULL == pszResponseMsg");
-        if (ppszResponseMsg != nullptr)
-            *ppszResponseMsg = nullptr;
+        if (ppszResponseMsg != nullptr) *ppszResponseMsg = nullptr;
         return JSON_ERROR;
     }
     TRACE_A_OK("ConvertJSONToResponseMsg");

@@ -22,14 +22,13 @@ enum JSON_VALUE_KIND {
 // Reads "function", "params" (a deep copy) and the optional "randomId" of
 // a request; keys match without regard to case. Any out-pointer may be
 // null. Returns 0, ERROR_INVALID_PARAMETER for an empty text, or -1.
-int ParseRequestMsgToJSON(const char *pszRequestMsg, char **ppszUTF8FuncName,
-                          cJSON **ppParams, char **ppszUTF8RandomId);
+int ParseRequestMsgToJSON(const char *pszRequestMsg, char **ppszUTF8FuncName, cJSON **ppParams,
+                          char **ppszUTF8RandomId);
 
 // The string parameter at nIndex: a JSON string or an object whose "param"
 // is one. Returns 0, ERROR_INVALID_PARAMETER, -1, NTE_INTERNAL_ERROR or
 // VESK_E_JSON_PARAM_TYPE.
-int ConverJSONArrayItemtoNULLEndString(int nIndex, const cJSON *pJSONArray,
-                                       char **ppszNULLEndString);
+int ConverJSONArrayItemtoNULLEndString(int nIndex, const cJSON *pJSONArray, char **ppszNULLEndString);
 
 // The boolean parameter at nIndex: true, false, or an object whose "param"
 // is one of them. Returns as the string reader, without -1.
@@ -38,11 +37,11 @@ int ConverJSONArrayItemtobool(const cJSON *pJSONArray, int nIndex, bool *pbValue
 // An answer object with "function", "errorcode" and, for a failure, a false
 // "result", else the value of the given kind when one is given. Returns 0,
 // ERROR_INVALID_PARAMETER, VESK_E_JSON_CREATE, or -1 for an unknown kind.
-int ConstructResponseJSON(cJSON **ppResponseJSON, const char *pszFuncName, int nErrorCode,
-                          int nValueKind, const void *pValue);
+int ConstructResponseJSON(cJSON **ppResponseJSON, const char *pszFuncName, int nErrorCode, int nValueKind,
+                          const void *pValue);
 
 // Prints the answer object, with the "randomId" appended when there is
 // one, or without an object the fallback answer for the function name.
 // Returns 0, or -1 when no text could be made (*ppszResponseMsg null).
-int ConvertJSONToResponseMsg(const char *pszFuncName, const char *pszRandomId,
-                             cJSON *pResponseJSON, char **ppszResponseMsg);
+int ConvertJSONToResponseMsg(const char *pszFuncName, const char *pszRandomId, cJSON *pResponseJSON,
+                             char **ppszResponseMsg);

@@ -29,8 +29,7 @@ int MsgHandleProc()
             TRACE_A_FAILED("ReadFromNativeMessaging", nResult, "VESK_OK != nResult");
             break;
         }
-        if (nLength == 0)
-            break;
+        if (nLength == 0) break;
         TRACE_A_VALUE("Request", pszRequest);
 
         ParseAndRespondRequest(pszRequest, &pszAnswer);

@@ -23,10 +23,8 @@ public:
     HandlerTexts &operator=(const HandlerTexts &) = delete;
     ~HandlerTexts()
     {
-        for (char *psz : m_vtrUTF8)
-            delete[] psz;
-        for (wchar_t *pwsz : m_vtrUTF16)
-            delete[] pwsz;
+        for (char *psz : m_vtrUTF8) delete[] psz;
+        for (wchar_t *pwsz : m_vtrUTF16) delete[] pwsz;
     }
 
     void Keep(char *psz) { m_vtrUTF8.push_back(psz); }
@@ -37,8 +35,7 @@ private:
     std::vector<wchar_t *> m_vtrUTF16;
 };
 
-void FormatStep(wchar_t *pwszStep, size_t cchStep, const wchar_t *pwszAction,
-                const wchar_t *pwszName)
+void FormatStep(wchar_t *pwszStep, size_t cchStep, const wchar_t *pwszAction, const wchar_t *pwszName)
 {
     swprintf(pwszStep, cchStep, L"%ls(%ls)", pwszAction, pwszName);
 }
@@ -67,8 +64,7 @@ int ItemResult(const wchar_t *pwszFunction, const wchar_t *pwszStep, int nResult
 }
 
 // A parameter check, failing with E_INVALIDARG in the trace.
-bool CheckStep(const wchar_t *pwszFunction, const wchar_t *pwszStep, bool bPassed,
-               const wchar_t *pwszReason)
+bool CheckStep(const wchar_t *pwszFunction, const wchar_t *pwszStep, bool bPassed, const wchar_t *pwszReason)
 {
     if (!bPassed) {
         TraceStepFailed(__FILE__, __LINE__, pwszFunction, pwszStep, pwszReason, E_INVALIDARG);
@@ -82,30 +78,28 @@ bool CheckStep(const wchar_t *pwszFunction, const wchar_t *pwszStep, bool bPasse
 // otherwise nBadCode. The checks log E_INVALIDARG whatever code the answer
 // carries.
 int CheckArgs(const wchar_t *pwszFunction, const cJSON *pArgs, const wchar_t *pwszArgsReason,
-              CCryptoAgent *pobjCryptoAgent, int nExpected, const wchar_t *pwszCountReason,
-              int nBadCode)
+              CCryptoAgent *pobjCryptoAgent, int nExpected, const wchar_t *pwszCountReason, int nBadCode)
 {
     if (!CheckStep(pwszFunction, L"Check parameter(pArgs)", pArgs != nullptr, pwszArgsReason) ||
         !CheckStep(pwszFunction, L"Check parameter(pobjCryptoAgent)", pobjCryptoAgent != nullptr,
                    L"NULL == pobjCryptoAgent") ||
-        !CheckStep(pwszFunction, L"Check parameter(Args count)",
-                   cJSON_GetArraySize(pArgs) == nExpected, pwszCountReason))
+        !CheckStep(pwszFunction, L"Check parameter(Args count)", cJSON_GetArraySize(pArgs) == nExpected,
+                   pwszCountReason))
         return nBadCode;
     return 0;
 }
 
 // The string parameter at nIndex as UTF-16: 0, the item reader's status
 // unchanged, or the conversion's failure.
-int ReadTextParam(const wchar_t *pwszFunction, const cJSON *pArgs, int nIndex,
-                  const wchar_t *pwszName, HandlerTexts &texts, wchar_t **ppwszText)
+int ReadTextParam(const wchar_t *pwszFunction, const cJSON *pArgs, int nIndex, const wchar_t *pwszName,
+                  HandlerTexts &texts, wchar_t **ppwszText)
 {
     wchar_t wszStep[128];
     FormatStep(wszStep, 128, L"ConverJSONArrayItemtoNULLEndString", pwszName);
     char *pszUTF8 = nullptr;
     int nResult = ConverJSONArrayItemtoNULLEndString(nIndex, pArgs, &pszUTF8);
     texts.Keep(pszUTF8);
-    if (ItemResult(pwszFunction, wszStep, nResult) != 0)
-        return nResult;
+    if (ItemResult(pwszFunction, wszStep, nResult) != 0) return nResult;
 
     FormatStep(wszStep, 128, L"UTF8ToUTF16", pwszName);
     wchar_t *pwszText = nullptr;
@@ -113,16 +107,15 @@ int ReadTextParam(const wchar_t *pwszFunction, const cJSON *pArgs, int nIndex,
     HRESULT hResult = UTF8ToUTF16(pszUTF8, &pwszText, &cchText);
     texts.Keep(pwszText);
     nResult = StepResult(pwszFunction, wszStep, hResult);
-    if (nResult != 0)
-        return nResult;
+    if (nResult != 0) return nResult;
     TraceValue(pwszName, pwszText);
     *ppwszText = pwszText;
     return 0;
 }
 
 // The agent's BSTR as UTF-8; no string at all is E_POINTER.
-int ResultToUTF8(const wchar_t *pwszFunction, const wchar_t *pwszStep, BSTR bstrResult,
-                 HandlerTexts &texts, char **ppszUTF8)
+int ResultToUTF8(const wchar_t *pwszFunction, const wchar_t *pwszStep, BSTR bstrResult, HandlerTexts &texts,
+                 char **ppszUTF8)
 {
     TraceValue(pwszStep, bstrResult);
     char *pszUTF8 = nullptr;
@@ -130,25 +123,21 @@ int ResultToUTF8(const wchar_t *pwszFunction, const wchar_t *pwszStep, BSTR bstr
     HRESULT hResult = UTF16ToUTF8(bstrResult, &pszUTF8, &cbUTF8);
     texts.Keep(pszUTF8);
     const int nResult = StepResult(pwszFunction, pwszStep, hResult);
-    if (nResult == 0)
-        *ppszUTF8 = pszUTF8;
+    if (nResult == 0) *ppszUTF8 = pszUTF8;
     return nResult;
 }
 
 // The answer object; when it cannot be built there is none and the caller
 // sends the fallback text.
-void Answer(cJSON **ppResponseJSON, const char *pszFuncName, int nErrorCode, int nValueKind,
-            const void *pValue)
+void Answer(cJSON **ppResponseJSON, const char *pszFuncName, int nErrorCode, int nValueKind, const void *pValue)
 {
     if (nValueKind == JSON_VALUE_STRING && pValue != nullptr)
         TRACE_A_VALUE(pszFuncName, static_cast<const char *>(pValue));
-    ConstructResponseJSON(ppResponseJSON, pszFuncName, nErrorCode, nValueKind,
-                          nErrorCode == 0 ? pValue : nullptr);
+    ConstructResponseJSON(ppResponseJSON, pszFuncName, nErrorCode, nValueKind, nErrorCode == 0 ? pValue : nullptr);
 }
 
 // The Boolean parameter at nIndex; the step names the parameter.
-int ReadBoolParam(const wchar_t *pwszFunction, const cJSON *pArgs, int nIndex,
-                  const wchar_t *pwszStep, bool *pbValue)
+int ReadBoolParam(const wchar_t *pwszFunction, const cJSON *pArgs, int nIndex, const wchar_t *pwszStep, bool *pbValue)
 {
     return ItemResult(pwszFunction, pwszStep, ConverJSONArrayItemtobool(pArgs, nIndex, pbValue));
 }
@@ -170,31 +159,89 @@ struct HostOperation {
 };
 
 const HostOperation kHostOperations[AGENT_OPERATION_COUNT] = {
-    {OP_SELECT_CERTIFICATE, L"nmSelectCertificate", "SelectCertificate",
-     {L"SubjectDNFilter", L"IssuerDNFilter", L"SNFilter", L"CSPFilter"}, L"NULL == pArgs",
-     L"4 != nArgsCount", -1, L"pobjCryptoAgent->SelectCertificate", nullptr, false},
-    {OP_GET_SIGN_CERT_INFO, L"nmGetSignCertInfo", "GetSignCertInfo", {L"pszUTF8InfoType"},
-     L"NULL == pArgs", L"1 != nArgsCount", -1, L"GetSignCertInfo",
-     L"UTF16ToUTF8(bstrInfoContent)", false},
-    {OP_SIGN_MSG_PKCS1, L"nmSignMsgPKCS1", "SignMsgPKCS1", {L"pszUTF8SrcData", L"pszUTF8HashAlg"},
-     L"NULL == pArgs", L"2 != nArgsCount", -1, L"SignMsgPKCS1", L"UTF16ToUTF8(bstrSignature)",
+    {OP_SELECT_CERTIFICATE,
+     L"nmSelectCertificate",
+     "SelectCertificate",
+     {L"SubjectDNFilter", L"IssuerDNFilter", L"SNFilter", L"CSPFilter"},
+     L"NULL == pArgs",
+     L"4 != nArgsCount",
+     -1,
+     L"pobjCryptoAgent->SelectCertificate",
+     nullptr,
      false},
-    {OP_SIGN_MSG_PKCS7, L"nmSignMsgPKCS7", "SignMsgPKCS7",
+    {OP_GET_SIGN_CERT_INFO,
+     L"nmGetSignCertInfo",
+     "GetSignCertInfo",
+     {L"pszUTF8InfoType"},
+     L"NULL == pArgs",
+     L"1 != nArgsCount",
+     -1,
+     L"GetSignCertInfo",
+     L"UTF16ToUTF8(bstrInfoContent)",
+     false},
+    {OP_SIGN_MSG_PKCS1,
+     L"nmSignMsgPKCS1",
+     "SignMsgPKCS1",
+     {L"pszUTF8SrcData", L"pszUTF8HashAlg"},
+     L"NULL == pArgs",
+     L"2 != nArgsCount",
+     -1,
+     L"SignMsgPKCS1",
+     L"UTF16ToUTF8(bstrSignature)",
+     false},
+    {OP_SIGN_MSG_PKCS7,
+     L"nmSignMsgPKCS7",
+     "SignMsgPKCS7",
      {L"pszUTF8SrcData", L"pszUTF8HashAlg", L"ConverJSONArrayItemtobool(bWithSrc)"},
-     L"NULL == pArgs", L"3 != nArgsCount", -1, L"SignMsgPKCS7", L"UTF16ToUTF8(bstrSignature)",
+     L"NULL == pArgs",
+     L"3 != nArgsCount",
+     -1,
+     L"SignMsgPKCS7",
+     L"UTF16ToUTF8(bstrSignature)",
      false},
-    {OP_GET_VERSION, L"nmGetVersion", "GetVersion", {}, L"NULL == pArgs", L"0 != nArgsCount", -1,
-     nullptr, nullptr, false},
-    {OP_GET_KEY_ID, L"nmGetKeyID", "GetKeyID", {L"pszUTF8CSPName"}, L"NULL == pArgs",
-     L"1 != nArgsCount", -1, L"GetKeyID", L"UTF16ToUTF8(bstrKeyID)", false},
+    {OP_GET_VERSION,
+     L"nmGetVersion",
+     "GetVersion",
+     {},
+     L"NULL == pArgs",
+     L"0 != nArgsCount",
+     -1,
+     nullptr,
+     nullptr,
+     false},
+    {OP_GET_KEY_ID,
+     L"nmGetKeyID",
+     "GetKeyID",
+     {L"pszUTF8CSPName"},
+     L"NULL == pArgs",
+     L"1 != nArgsCount",
+     -1,
+     L"GetKeyID",
+     L"UTF16ToUTF8(bstrKeyID)",
+     false},
     // An absent agent is refused like a bad parameter array instead of
     // being called.
-    {OP_GET_MAC_ADDRESS, L"nmGetMACAddress", "GetMACAddress", {}, L"NULL == pJSONArgs",
-     L"0 != nArgsCount", E_INVALIDARG, L"pobjCryptoAgent->GetMACAddress",
-     L"UTF16ToUTF8(MACAddress)", false},
+    {OP_GET_MAC_ADDRESS,
+     L"nmGetMACAddress",
+     "GetMACAddress",
+     {},
+     L"NULL == pJSONArgs",
+     L"0 != nArgsCount",
+     E_INVALIDARG,
+     L"pobjCryptoAgent->GetMACAddress",
+     L"UTF16ToUTF8(MACAddress)",
+     false},
     // Whatever failed, this request answers -1.
-    {OP_GET_LAST_ERROR_DESC, L"nmGetLastErrorDesc", "GetLastErrorDesc", {}, L"NULL == pArgs",
-     L"0 != nArgsCount", -1, L"GetLastErrorDesc", L"UTF16ToUTF8(bstrErrorDesc)", true},
+    {OP_GET_LAST_ERROR_DESC,
+     L"nmGetLastErrorDesc",
+     "GetLastErrorDesc",
+     {},
+     L"NULL == pArgs",
+     L"0 != nArgsCount",
+     -1,
+     L"GetLastErrorDesc",
+     L"UTF16ToUTF8(bstrErrorDesc)",
+     true},
 };
 
 // One request for an operation: its parameters from the JSON items, the
@@ -208,43 +255,37 @@ int HandleOperation(const HostOperation &host, cJSON **ppResponseJSON, const cJS
     const int nParams = static_cast<int>(operation.nParams);
     HandlerTexts texts;
     OperationArgs args;
-    int nErrorCode = CheckArgs(kTraceFunction, pArgs, host.pwszArgsReason, pobjCryptoAgent,
-                               nParams, host.pwszCountReason, host.nBadArgsCode);
+    int nErrorCode = CheckArgs(kTraceFunction, pArgs, host.pwszArgsReason, pobjCryptoAgent, nParams,
+                               host.pwszCountReason, host.nBadArgsCode);
     for (int i = 0; i < nParams && nErrorCode == 0; ++i) {
         if (operation.aKinds[i] == ParamKind::Text) {
             wchar_t *pwszText = nullptr;
-            nErrorCode =
-                ReadTextParam(kTraceFunction, pArgs, i, host.apwszParams[i], texts, &pwszText);
+            nErrorCode = ReadTextParam(kTraceFunction, pArgs, i, host.apwszParams[i], texts, &pwszText);
             args.apwszText[i] = pwszText;
         } else {
-            nErrorCode =
-                ReadBoolParam(kTraceFunction, pArgs, i, host.apwszParams[i], &args.bFlag);
+            nErrorCode = ReadBoolParam(kTraceFunction, pArgs, i, host.apwszParams[i], &args.bFlag);
         }
     }
 
     OperationResult result;
     if (nErrorCode == 0 && operation.pfnCall != nullptr)
-        nErrorCode = StepResult(kTraceFunction, host.pwszAgentStep,
-                                 operation.pfnCall(*pobjCryptoAgent, args, result));
+        nErrorCode = StepResult(kTraceFunction, host.pwszAgentStep, operation.pfnCall(*pobjCryptoAgent, args, result));
 
     switch (operation.result) {
     case ResultKind::Selection: {
         const unsigned char byResult = result.bSelected == VARIANT_TRUE ? 1 : 0;
-        Answer(ppResponseJSON, host.pszAnswerName, nErrorCode,
-               byResult ? JSON_VALUE_TRUE : JSON_VALUE_FALSE, &byResult);
+        Answer(ppResponseJSON, host.pszAnswerName, nErrorCode, byResult ? JSON_VALUE_TRUE : JSON_VALUE_FALSE,
+               &byResult);
         break;
     }
     case ResultKind::Version:
-        Answer(ppResponseJSON, host.pszAnswerName, nErrorCode, JSON_VALUE_STRING,
-               AGENT_VERSION_TEXT);
+        Answer(ppResponseJSON, host.pszAnswerName, nErrorCode, JSON_VALUE_STRING, AGENT_VERSION_TEXT);
         break;
     case ResultKind::Text: {
         char *pszUTF8 = nullptr;
         if (nErrorCode == 0)
-            nErrorCode = ResultToUTF8(kTraceFunction, host.pwszResultStep, result.bstrText, texts,
-                                      &pszUTF8);
-        if (host.bEveryFailureIsMinusOne && nErrorCode != 0)
-            nErrorCode = -1;
+            nErrorCode = ResultToUTF8(kTraceFunction, host.pwszResultStep, result.bstrText, texts, &pszUTF8);
+        if (host.bEveryFailureIsMinusOne && nErrorCode != 0) nErrorCode = -1;
         Answer(ppResponseJSON, host.pszAnswerName, nErrorCode, JSON_VALUE_STRING, pszUTF8);
         break;
     }
@@ -270,8 +311,7 @@ int Invoke(cJSON **ppResponseJSON, const char *pszFuncName, const cJSON *pArgs)
         for (const HostOperation &host : kHostOperations)
             if (_stricmp(pszFuncName, AGENT_OPERATIONS[host.id].pszName) == 0)
                 return HandleOperation(host, ppResponseJSON, pArgs, g_pobjCryptoAgent);
-        if (_stricmp(pszFuncName, "checkHost") == 0)
-            return nmCheckHost(ppResponseJSON);
+        if (_stricmp(pszFuncName, "checkHost") == 0) return nmCheckHost(ppResponseJSON);
     }
     TRACE_A_FAILED("Invoke", -1, "no handler for the function");
     return -1;
@@ -296,7 +336,7 @@ int ParseAndRespondRequest(const char *pszRequest, char **ppszAnswer)
     // UTF-8.
     if (ppszAnswer != nullptr && *ppszAnswer != nullptr) {
         char *pszWellFormed = NewWellFormedUTF8(*ppszAnswer);
-        delete[] *ppszAnswer;
+        delete[] * ppszAnswer;
         *ppszAnswer = pszWellFormed;
     }
 

@@ -17,7 +17,8 @@ Result BrowserBoundary(Result failure, Body body) noexcept
     }
 }
 
-template <typename Body> void BrowserBoundary(Body body) noexcept
+template <typename Body>
+void BrowserBoundary(Body body) noexcept
 {
     try {
         body();

@@ -52,8 +52,7 @@ void NPN_ReleaseObject(NPObject *obj)
     g_stBrowserFuncs.releaseobject(obj);
 }
 
-HRESULT ConverNPStringtoNULLEndString(char **ppszText, const NPUTF8 *pszCharacters,
-                                      uint32_t nLength)
+HRESULT ConverNPStringtoNULLEndString(char **ppszText, const NPUTF8 *pszCharacters, uint32_t nLength)
 {
     TRACE_FUNCTION(L"ConverNPStringtoNULLEndString");
     TraceValueInt(L"Length", static_cast<LONG>(nLength));
@@ -70,8 +69,7 @@ HRESULT ConverNPStringtoNULLEndString(char **ppszText, const NPUTF8 *pszCharacte
         return E_OUTOFMEMORY;
     }
     memset(pszText, 0, static_cast<size_t>(nLength) + 1);
-    if (pszCharacters != nullptr)
-        memcpy(pszText, pszCharacters, nLength);
+    if (pszCharacters != nullptr) memcpy(pszText, pszCharacters, nLength);
     *ppszText = pszText;
     TRACE_A_VALUE("Text", pszText);
     return S_OK;

@@ -17,5 +17,4 @@ void NPN_ReleaseObject(NPObject *obj);
 
 // A new[] copy of length bytes with a terminator appended; the caller
 // frees it with delete[]. Returns 0 or E_OUTOFMEMORY.
-HRESULT ConverNPStringtoNULLEndString(char **ppszText, const NPUTF8 *pszCharacters,
-                                      uint32_t nLength);
+HRESULT ConverNPStringtoNULLEndString(char **ppszText, const NPUTF8 *pszCharacters, uint32_t nLength);

@@ -12,12 +12,11 @@ HRESULT DeleteSM2DiscardCert();
 
 // Removes the matching certificates from the machine's and then the
 // user's "CA" store; a failure on the machine skips the user.
-HRESULT DeleteIntermediateCert(LPCWSTR pwszSerialNumber, LPCWSTR pwszSubjectDN,
-                               LPCWSTR pwszIssuerDN);
+HRESULT DeleteIntermediateCert(LPCWSTR pwszSerialNumber, LPCWSTR pwszSubjectDN, LPCWSTR pwszIssuerDN);
 // Removes the matching certificates from the machine's "CA" store, then
 // the root-store registry key named by the thumbprint.
-HRESULT DeleteTrustedRootCert(LPCWSTR pwszThumbprint, LPCWSTR pwszSerialNumber,
-                              LPCWSTR pwszSubjectDN, LPCWSTR pwszIssuerDN);
+HRESULT DeleteTrustedRootCert(LPCWSTR pwszThumbprint, LPCWSTR pwszSerialNumber, LPCWSTR pwszSubjectDN,
+                              LPCWSTR pwszIssuerDN);
 // Deletes every certificate of the "CA" store of one location
 // (CERT_SYSTEM_STORE_LOCAL_MACHINE or CERT_SYSTEM_STORE_CURRENT_USER) that
 // passes the filter; single failed deletions are only traced.

@@ -20,10 +20,8 @@
 namespace {
 
 // The in-process DOM document and its interface.
-const CLSID kClsidDOMDocument = {
-    0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
-const IID kIidXMLDOMDocument = {
-    0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const CLSID kClsidDOMDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
+const IID kIidXMLDOMDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 const wchar_t kResourceType[] = L"CERTIFICATE";
 const DWORD kCertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -34,7 +32,8 @@ const REGSAM kCreateKeyAccess = 0x2001F;
 // Not found: the caller goes on without a node.
 const HRESULT kNodeNotFound = 0x20001402;
 
-template <typename T> class ComRef {
+template <typename T>
+class ComRef {
 public:
     ComRef() = default;
     ComRef(const ComRef &) = delete;
@@ -42,8 +41,7 @@ public:
     ~ComRef() { Reset(); }
     void Reset()
     {
-        if (m_p != nullptr)
-            m_p->Release();
+        if (m_p != nullptr) m_p->Release();
         m_p = nullptr;
     }
     void Attach(T *p)
@@ -67,7 +65,7 @@ private:
 
 class Bstr {
 public:
-    explicit Bstr(BSTR bstr = nullptr) : m_bstr(bstr) {}
+    explicit Bstr(BSTR bstr = nullptr) : m_bstr(bstr) { }
     Bstr(const Bstr &) = delete;
     Bstr &operator=(const Bstr &) = delete;
     ~Bstr() { SysFreeString(m_bstr); }
@@ -86,8 +84,8 @@ HRESULT GetMachineTime(FILETIME *pftMachineTime)
     TRACE_FUNCTION(L"GetMachineTime");
     SYSTEMTIME stLocal = {}, stUTC = {};
     GetLocalTime(&stLocal);
-    BOOL bResult = TzSpecificLocalTimeToSystemTime(nullptr, &stLocal, &stUTC) &&
-                   SystemTimeToFileTime(&stUTC, pftMachineTime);
+    BOOL bResult =
+        TzSpecificLocalTimeToSystemTime(nullptr, &stLocal, &stUTC) && SystemTimeToFileTime(&stUTC, pftMachineTime);
     if (!bResult) {
         HRESULT hResult = FailedCallStatus();
         TRACE_FAILED(L"SystemTimeToFileTime", L"!bResult", hResult);
@@ -96,8 +94,7 @@ HRESULT GetMachineTime(FILETIME *pftMachineTime)
     return S_OK;
 }
 
-HRESULT CheckCertValidTime(const FILETIME *pftMachineTime, PCCERT_CONTEXT pstCertContext,
-                           BOOL *pbExpired)
+HRESULT CheckCertValidTime(const FILETIME *pftMachineTime, PCCERT_CONTEXT pstCertContext, BOOL *pbExpired)
 {
     TRACE_FUNCTION(L"CheckCertValidTime");
     *pbExpired = FALSE;
@@ -111,8 +108,7 @@ HRESULT CheckCertValidTime(const FILETIME *pftMachineTime, PCCERT_CONTEXT pstCer
     }
     wchar_t *pwszSubject = nullptr;
     DWORD cchSubject = 0;
-    HRESULT hResult =
-        QueryCertContextInfo(&cchSubject, &pwszSubject, pstCertContext, CERTINFO_SUBJECT);
+    HRESULT hResult = QueryCertContextInfo(&cchSubject, &pwszSubject, pstCertContext, CERTINFO_SUBJECT);
     WideText subject(pwszSubject);
     TRACE_RETURN_IF_FAILED(L"QueryCertContextInfo", hResult);
     TraceValue(L"Subject", subject.get());
@@ -164,8 +160,8 @@ HRESULT LoadXMLDom(const BYTE *pbResData, DWORD cbResData, ComRef<IXMLDOMDocumen
         TRACE_FAILED(L"Check parameters", L"lpResData == NULL", E_INVALIDARG);
         return E_INVALIDARG;
     }
-    HRESULT hResult = CoCreateInstance(kClsidDOMDocument, nullptr, CLSCTX_INPROC_SERVER,
-                                       kIidXMLDOMDocument, reinterpret_cast<void **>(&document));
+    HRESULT hResult = CoCreateInstance(kClsidDOMDocument, nullptr, CLSCTX_INPROC_SERVER, kIidXMLDOMDocument,
+                                       reinterpret_cast<void **>(&document));
     TRACE_RETURN_IF_FAILED(L"CoCreateInstance", hResult);
     std::unique_ptr<char[]> text(new (std::nothrow) char[static_cast<size_t>(cbResData) + 1]);
     if (!text) {
@@ -187,10 +183,8 @@ HRESULT LoadXMLDom(const BYTE *pbResData, DWORD cbResData, ComRef<IXMLDOMDocumen
     VARIANT_BOOL bLoaded = VARIANT_FALSE;
     hResult = document->loadXML(bstrXML.Get(), &bLoaded);
     // A text that does not parse is a failure, whatever the call returned.
-    if (SUCCEEDED(hResult) && bLoaded == VARIANT_FALSE)
-        hResult = E_FAIL;
-    if (FAILED(hResult))
-        TRACE_FAILED(L"loadXML", L"FAILED(hResult)", hResult);
+    if (SUCCEEDED(hResult) && bLoaded == VARIANT_FALSE) hResult = E_FAIL;
+    if (FAILED(hResult)) TRACE_FAILED(L"loadXML", L"FAILED(hResult)", hResult);
     return hResult;
 }
 
@@ -198,10 +192,8 @@ HRESULT GetXMLRootNode(IXMLDOMDocument *pDocument, ComRef<IXMLDOMNode> &root)
 {
     TRACE_FUNCTION(L"GetXMLRootNode");
     HRESULT hResult = pDocument->get_lastChild(&root);
-    if (SUCCEEDED(hResult) && root.Get() == nullptr)
-        hResult = E_FAIL;
-    if (FAILED(hResult))
-        TRACE_FAILED(L"get_lastChild", L"FAILED(hResult)", hResult);
+    if (SUCCEEDED(hResult) && root.Get() == nullptr) hResult = E_FAIL;
+    if (FAILED(hResult)) TRACE_FAILED(L"get_lastChild", L"FAILED(hResult)", hResult);
     return hResult;
 }
 
@@ -209,7 +201,7 @@ bool NameContains(IXMLDOMNode *pNode, LPCWSTR pwszName)
 {
     Bstr bstrName;
     return SUCCEEDED(pNode->get_nodeName(&bstrName)) && bstrName.Get() != nullptr &&
-           StrStrIW(bstrName.Get(), pwszName) != nullptr;
+        StrStrIW(bstrName.Get(), pwszName) != nullptr;
 }
 
 HRESULT FindChildNode(IXMLDOMNode *pParent, LPCWSTR pwszName, ComRef<IXMLDOMNode> &found)
@@ -242,8 +234,7 @@ HRESULT GetNodeValue(IXMLDOMNode *pNode, WideText &value)
         TRACE_FAILED(L"new", L"NULL == pwszValue", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
     }
-    if (cchText != 0)
-        wmemcpy(value.get(), bstrText.Get(), cchText);
+    if (cchText != 0) wmemcpy(value.get(), bstrText.Get(), cchText);
     value[cchText] = L'\0';
     return S_OK;
 }
@@ -255,8 +246,7 @@ HRESULT DecodeBase64Text(LPCWSTR pwszText, Bytes &data, DWORD *pcbData)
     int cbText = 0;
     HRESULT hResult = UTF16ToUTF8(pwszText, &pszText, &cbText);
     std::unique_ptr<char[]> text(pszText);
-    if (FAILED(hResult))
-        return hResult;
+    if (FAILED(hResult)) return hResult;
     BYTE *pbData = nullptr;
     hResult = Base64DecodeEx(text.get(), cbText, &pbData, pcbData);
     data.reset(pbData);
@@ -265,12 +255,11 @@ HRESULT DecodeBase64Text(LPCWSTR pwszText, Bytes &data, DWORD *pcbData)
 
 DWORD ReadU32(const BYTE *pb)
 {
-    return static_cast<DWORD>(pb[0]) | static_cast<DWORD>(pb[1]) << 8 |
-           static_cast<DWORD>(pb[2]) << 16 | static_cast<DWORD>(pb[3]) << 24;
+    return static_cast<DWORD>(pb[0]) | static_cast<DWORD>(pb[1]) << 8 | static_cast<DWORD>(pb[2]) << 16 |
+        static_cast<DWORD>(pb[3]) << 24;
 }
 
-HRESULT RegWriteBinaryValue(LPCWSTR pwszPath, LPCWSTR pwszKeyName, const BYTE *pbData,
-                            DWORD cbData)
+HRESULT RegWriteBinaryValue(LPCWSTR pwszPath, LPCWSTR pwszKeyName, const BYTE *pbData, DWORD cbData)
 {
     TRACE_FUNCTION(L"RegWriteBinaryValue");
     HKEY hKey = nullptr;
@@ -282,8 +271,8 @@ HRESULT RegWriteBinaryValue(LPCWSTR pwszPath, LPCWSTR pwszKeyName, const BYTE *p
     }
     HKEY hSubKey = nullptr;
     wchar_t wszClass[] = L"";
-    nError = RegCreateKeyExW(hKey, pwszKeyName, 0, wszClass, REG_OPTION_NON_VOLATILE,
-                             kCreateKeyAccess, nullptr, &hSubKey, nullptr);
+    nError = RegCreateKeyExW(hKey, pwszKeyName, 0, wszClass, REG_OPTION_NON_VOLATILE, kCreateKeyAccess, nullptr,
+                             &hSubKey, nullptr);
     if (nError == ERROR_SUCCESS) {
         nError = RegSetValueExW(hSubKey, L"Blob", 0, REG_BINARY, pbData, cbData);
         if (nError != ERROR_SUCCESS)
@@ -298,8 +287,7 @@ HRESULT RegWriteBinaryValue(LPCWSTR pwszPath, LPCWSTR pwszKeyName, const BYTE *p
     return Win32StatusFromLastError(static_cast<DWORD>(nError));
 }
 
-HRESULT WriteCertificatetoRegistry(LPCWSTR pwszImportPath, LPCWSTR pwszEntryPoint,
-                                   LPCWSTR pwszContent)
+HRESULT WriteCertificatetoRegistry(LPCWSTR pwszImportPath, LPCWSTR pwszEntryPoint, LPCWSTR pwszContent)
 {
     TRACE_FUNCTION(L"WriteCertificatetoRegistry");
     Bytes element;
@@ -307,8 +295,7 @@ HRESULT WriteCertificatetoRegistry(LPCWSTR pwszImportPath, LPCWSTR pwszEntryPoin
     HRESULT hResult = DecodeBase64Text(pwszContent, element, &cbElement);
     TRACE_RETURN_IF_FAILED(L"Base64DecodeEx", hResult);
     hResult = RegWriteBinaryValue(pwszImportPath, pwszEntryPoint, element.get(), cbElement);
-    if (FAILED(hResult))
-        TRACE_FAILED(L"RegWriteBinaryValue", L"FAILED(hResult)", hResult);
+    if (FAILED(hResult)) TRACE_FAILED(L"RegWriteBinaryValue", L"FAILED(hResult)", hResult);
     return hResult;
 }
 
@@ -318,29 +305,24 @@ struct RegisteredCertificateInfo {
     WideText content;
 };
 
-HRESULT GetRegisteredCertificateInfoNode(IXMLDOMNode *pCertificateNode,
-                                         RegisteredCertificateInfo &info)
+HRESULT GetRegisteredCertificateInfoNode(IXMLDOMNode *pCertificateNode, RegisteredCertificateInfo &info)
 {
     TRACE_FUNCTION(L"GetRegisteredCertificateInfoNode");
     ComRef<IXMLDOMNodeList> children;
     long nChildren = 0;
     HRESULT hResult = pCertificateNode->get_childNodes(&children);
-    if (SUCCEEDED(hResult))
-        hResult = children->get_length(&nChildren);
+    if (SUCCEEDED(hResult)) hResult = children->get_length(&nChildren);
     TRACE_RETURN_IF_FAILED(L"get_childNodes", hResult);
     if (nChildren < 3) {
-        TRACE_FAILED(L"Check child nodes", L"the number of RegeditInfo Child Node is error!",
-                     VESK_E_XML_NODE);
+        TRACE_FAILED(L"Check child nodes", L"the number of RegeditInfo Child Node is error!", VESK_E_XML_NODE);
         return VESK_E_XML_NODE;
     }
     WideText *const fields[] = {&info.importPath, &info.entryPoint, &info.content};
     for (long i = 0; i < 3; ++i) {
         ComRef<IXMLDOMNode> child;
         hResult = children->get_item(i, &child);
-        if (SUCCEEDED(hResult) && child.Get() == nullptr)
-            hResult = E_FAIL;
-        if (SUCCEEDED(hResult))
-            hResult = GetNodeValue(child.Get(), *fields[i]);
+        if (SUCCEEDED(hResult) && child.Get() == nullptr) hResult = E_FAIL;
+        if (SUCCEEDED(hResult)) hResult = GetNodeValue(child.Get(), *fields[i]);
         TRACE_RETURN_IF_FAILED(L"GetNodeValue", hResult);
     }
     return S_OK;
@@ -367,12 +349,9 @@ HRESULT ParseCertificateNode(const FILETIME *pftMachineTime, IXMLDOMNode *pCerti
     hResult = CheckCertValidTime(pftMachineTime, pCertContext, &bExpired);
     CertFreeCertificateContext(pCertContext);
     TRACE_RETURN_IF_FAILED(L"CheckCertValidTime", hResult);
-    if (bExpired)
-        return S_OK;
-    hResult = WriteCertificatetoRegistry(info.importPath.get(), info.entryPoint.get(),
-                                         info.content.get());
-    if (FAILED(hResult))
-        TRACE_FAILED(L"WriteCertificatetoRegistry", L"FAILED(hResult)", hResult);
+    if (bExpired) return S_OK;
+    hResult = WriteCertificatetoRegistry(info.importPath.get(), info.entryPoint.get(), info.content.get());
+    if (FAILED(hResult)) TRACE_FAILED(L"WriteCertificatetoRegistry", L"FAILED(hResult)", hResult);
     return hResult;
 }
 
@@ -386,8 +365,7 @@ HRESULT ParseRootCACertificateNode(IXMLDOMNode *pRootCACertificateNode)
     ComRef<IXMLDOMNodeList> children;
     long nChildren = 0;
     HRESULT hResult = pRootCACertificateNode->get_childNodes(&children);
-    if (SUCCEEDED(hResult))
-        hResult = children->get_length(&nChildren);
+    if (SUCCEEDED(hResult)) hResult = children->get_length(&nChildren);
     TRACE_RETURN_IF_FAILED(L"get_childNodes", hResult);
     FILETIME ftMachineTime = {};
     hResult = GetMachineTime(&ftMachineTime);
@@ -418,8 +396,7 @@ bool IsSelfIssued(PCCERT_CONTEXT pCertContext)
 {
     const CERT_NAME_BLOB &issuer = pCertContext->pCertInfo->Issuer;
     const CERT_NAME_BLOB &subject = pCertContext->pCertInfo->Subject;
-    return issuer.cbData == subject.cbData &&
-           memcmp(issuer.pbData, subject.pbData, issuer.cbData) == 0;
+    return issuer.cbData == subject.cbData && memcmp(issuer.pbData, subject.pbData, issuer.cbData) == 0;
 }
 
 HRESULT AddCACertficatetoStore(HCERTSTORE hCertStore)
@@ -429,8 +406,8 @@ HRESULT AddCACertficatetoStore(HCERTSTORE hCertStore)
         TRACE_FAILED(L"Check parameters", L"hCertStore == NULL", E_INVALIDARG);
         return E_INVALIDARG;
     }
-    HCERTSTORE hCAStore = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, kCertEncoding, 0,
-                                        CERT_SYSTEM_STORE_LOCAL_MACHINE, L"CA");
+    HCERTSTORE hCAStore =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, kCertEncoding, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"CA");
     if (hCAStore == nullptr) {
         HRESULT hResult = FailedCallStatus();
         TRACE_FAILED(L"CertOpenStore", L"hCAStore == NULL", hResult);
@@ -443,14 +420,10 @@ HRESULT AddCACertficatetoStore(HCERTSTORE hCertStore)
     while ((pCertContext = CertEnumCertificatesInStore(hCertStore, pCertContext)) != nullptr) {
         BOOL bExpired = FALSE;
         CheckCertValidTime(&ftMachineTime, pCertContext, &bExpired);
-        if (bExpired || IsSelfIssued(pCertContext))
-            continue;
-        if (CertAddCertificateContextToStore(hCAStore, pCertContext, CERT_STORE_ADD_NEW,
-                                             nullptr))
-            continue;
+        if (bExpired || IsSelfIssued(pCertContext)) continue;
+        if (CertAddCertificateContextToStore(hCAStore, pCertContext, CERT_STORE_ADD_NEW, nullptr)) continue;
         HRESULT hAddResult = FailedCallStatus();
-        if (hAddResult == CRYPT_E_EXISTS)
-            continue;
+        if (hAddResult == CRYPT_E_EXISTS) continue;
         TRACE_FAILED(L"CertAddCertificateContextToStore", L"FALSE == bResult", hAddResult);
         hResult = hAddResult;
         CertFreeCertificateContext(pCertContext);
@@ -461,8 +434,7 @@ HRESULT AddCACertficatetoStore(HCERTSTORE hCertStore)
     return hResult;
 }
 
-HRESULT ImportP7bCertificatestoStore(const BYTE *pbCertData, DWORD cbCertData,
-                                     HCERTSTORE *phCertStore)
+HRESULT ImportP7bCertificatestoStore(const BYTE *pbCertData, DWORD cbCertData, HCERTSTORE *phCertStore)
 {
     TRACE_FUNCTION(L"ImportP7bCertificatestoStore");
     if (pbCertData == nullptr || cbCertData == 0) {
@@ -470,8 +442,7 @@ HRESULT ImportP7bCertificatestoStore(const BYTE *pbCertData, DWORD cbCertData,
         return E_INVALIDARG;
     }
     CRYPT_DATA_BLOB stBlob = {cbCertData, const_cast<BYTE *>(pbCertData)};
-    *phCertStore = CertOpenStore(CERT_STORE_PROV_PKCS7, kCertEncoding, 0,
-                                 CERT_STORE_READONLY_FLAG, &stBlob);
+    *phCertStore = CertOpenStore(CERT_STORE_PROV_PKCS7, kCertEncoding, 0, CERT_STORE_READONLY_FLAG, &stBlob);
     if (*phCertStore == nullptr) {
         HRESULT hResult = FailedCallStatus();
         TRACE_FAILED(L"CertOpenStore", L"hCertStore == NULL", hResult);
@@ -498,8 +469,7 @@ HRESULT ParseP7bContentNode(IXMLDOMNode *pP7bContentNode)
     hResult = ImportP7bCertificatestoStore(bundle.get(), cbBundle, &hBundleStore);
     TRACE_RETURN_IF_FAILED(L"ImportP7bCertificatestoStore", hResult);
     hResult = AddCACertficatetoStore(hBundleStore);
-    if (FAILED(hResult))
-        TRACE_FAILED(L"AddCACertficatetoStore", L"FAILED(hResult)", hResult);
+    if (FAILED(hResult)) TRACE_FAILED(L"AddCACertficatetoStore", L"FAILED(hResult)", hResult);
     CertCloseStore(hBundleStore, 0);
     return hResult;
 }
@@ -517,15 +487,13 @@ HRESULT ImportCertChainfromXMLDOMDoc(IXMLDOMDocument *pDocument)
     ComRef<IXMLDOMNode> bundle;
     FindChildNode(root.Get(), L"P7bContent", bundle);
     hResult = ParseP7bContentNode(bundle.Get());
-    if (FAILED(hResult))
-        TRACE_FAILED(L"ParseP7bContentNode", L"FAILED(hResult)", hResult);
+    if (FAILED(hResult)) TRACE_FAILED(L"ParseP7bContentNode", L"FAILED(hResult)", hResult);
     return hResult;
 }
 
 } // namespace
 
-HRESULT GetCertFromCertificateBlobProperties(LPCWSTR pwszContent, BYTE **ppbCert,
-                                             DWORD *pcbCert)
+HRESULT GetCertFromCertificateBlobProperties(LPCWSTR pwszContent, BYTE **ppbCert, DWORD *pcbCert)
 {
     TRACE_FUNCTION(L"GetCertFromCertificateBlobProperties");
     *ppbCert = nullptr;
@@ -546,8 +514,7 @@ HRESULT GetCertFromCertificateBlobProperties(LPCWSTR pwszContent, BYTE **ppbCert
         dwPropertyID = ReadU32(element.get() + nPos) & 0xFFFFFF;
         nLen = ReadU32(element.get() + nPos + 8) & 0xFFFFFF;
         nPos += kPropertyHeaderSize;
-        if (dwPropertyID == kCertificatePropertyID)
-            break;
+        if (dwPropertyID == kCertificatePropertyID) break;
         nPreviousLen = nLen;
     }
     if (nPos + nLen > cbElement) {
@@ -576,8 +543,7 @@ HRESULT ImportCertificateChainfromBlobData(const BYTE *pbResData, DWORD cbResDat
     HRESULT hResult = LoadXMLDom(pbResData, cbResData, document);
     TRACE_RETURN_IF_FAILED(L"LoadXMLDom", hResult);
     hResult = ImportCertChainfromXMLDOMDoc(document.Get());
-    if (FAILED(hResult))
-        TRACE_FAILED(L"ImportCertChainfromXMLDOMDoc", L"FAILED(hResult)", hResult);
+    if (FAILED(hResult)) TRACE_FAILED(L"ImportCertChainfromXMLDOMDoc", L"FAILED(hResult)", hResult);
     return hResult;
 }
 
@@ -589,7 +555,6 @@ HRESULT ImportCertificateChainfromResoure(WORD wResourceID)
     HRESULT hResult = LoadModuleResource(g_hPluginInstance, wResourceID, data, &cbData);
     TRACE_RETURN_IF_FAILED(L"LoadModuleResource", hResult);
     hResult = ImportCertificateChainfromBlobData(data.get(), cbData);
-    if (FAILED(hResult))
-        TRACE_FAILED(L"ImportCertificateChainfromBlobData", L"FAILED(hResult)", hResult);
+    if (FAILED(hResult)) TRACE_FAILED(L"ImportCertificateChainfromBlobData", L"FAILED(hResult)", hResult);
     return hResult;
 }

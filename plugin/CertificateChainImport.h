@@ -12,5 +12,4 @@ HRESULT ImportCertificateChainfromBlobData(const BYTE *pbResData, DWORD cbResDat
 
 // The certificate (property 32) of a serialized store element given as
 // Base64 text: a new[] buffer and its size.
-HRESULT GetCertFromCertificateBlobProperties(LPCWSTR pwszContent, BYTE **ppbCert,
-                                             DWORD *pcbCert);
+HRESULT GetCertFromCertificateBlobProperties(LPCWSTR pwszContent, BYTE **ppbCert, DWORD *pcbCert);

@@ -104,19 +104,16 @@ typedef NPObject *(*NPAllocateFunctionPtr)(NPP npp, NPClass *aClass);
 typedef void (*NPDeallocateFunctionPtr)(NPObject *npobj);
 typedef void (*NPInvalidateFunctionPtr)(NPObject *npobj);
 typedef bool (*NPHasMethodFunctionPtr)(NPObject *npobj, NPIdentifier name);
-typedef bool (*NPInvokeFunctionPtr)(NPObject *npobj, NPIdentifier name, const NPVariant *args,
-                                    uint32_t argCount, NPVariant *result);
-typedef bool (*NPInvokeDefaultFunctionPtr)(NPObject *npobj, const NPVariant *args,
-                                           uint32_t argCount, NPVariant *result);
+typedef bool (*NPInvokeFunctionPtr)(NPObject *npobj, NPIdentifier name, const NPVariant *args, uint32_t argCount,
+                                    NPVariant *result);
+typedef bool (*NPInvokeDefaultFunctionPtr)(NPObject *npobj, const NPVariant *args, uint32_t argCount,
+                                           NPVariant *result);
 typedef bool (*NPHasPropertyFunctionPtr)(NPObject *npobj, NPIdentifier name);
 typedef bool (*NPGetPropertyFunctionPtr)(NPObject *npobj, NPIdentifier name, NPVariant *result);
-typedef bool (*NPSetPropertyFunctionPtr)(NPObject *npobj, NPIdentifier name,
-                                         const NPVariant *value);
+typedef bool (*NPSetPropertyFunctionPtr)(NPObject *npobj, NPIdentifier name, const NPVariant *value);
 typedef bool (*NPRemovePropertyFunctionPtr)(NPObject *npobj, NPIdentifier name);
-typedef bool (*NPEnumerationFunctionPtr)(NPObject *npobj, NPIdentifier **value,
-                                         uint32_t *count);
-typedef bool (*NPConstructFunctionPtr)(NPObject *npobj, const NPVariant *args,
-                                       uint32_t argCount, NPVariant *result);
+typedef bool (*NPEnumerationFunctionPtr)(NPObject *npobj, NPIdentifier **value, uint32_t *count);
+typedef bool (*NPConstructFunctionPtr)(NPObject *npobj, const NPVariant *args, uint32_t argCount, NPVariant *result);
 
 const uint32_t NP_CLASS_STRUCT_VERSION = 3;
 
@@ -137,21 +134,19 @@ struct NPClass {
 };
 
 // The plug-in's handlers.
-typedef NPError (*NPP_NewProcPtr)(NPMIMEType pluginType, NPP instance, uint16_t mode,
-                                  int16_t argc, char *argn[], char *argv[], NPSavedData *saved);
+typedef NPError (*NPP_NewProcPtr)(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc, char *argn[],
+                                  char *argv[], NPSavedData *saved);
 typedef NPError (*NPP_DestroyProcPtr)(NPP instance, NPSavedData **save);
 typedef NPError (*NPP_SetWindowProcPtr)(NPP instance, NPWindow *window);
-typedef NPError (*NPP_NewStreamProcPtr)(NPP instance, NPMIMEType type, NPStream *stream,
-                                        NPBool seekable, uint16_t *stype);
+typedef NPError (*NPP_NewStreamProcPtr)(NPP instance, NPMIMEType type, NPStream *stream, NPBool seekable,
+                                        uint16_t *stype);
 typedef NPError (*NPP_DestroyStreamProcPtr)(NPP instance, NPStream *stream, NPReason reason);
 typedef void (*NPP_StreamAsFileProcPtr)(NPP instance, NPStream *stream, const char *fname);
 typedef int32_t (*NPP_WriteReadyProcPtr)(NPP instance, NPStream *stream);
-typedef int32_t (*NPP_WriteProcPtr)(NPP instance, NPStream *stream, int32_t offset, int32_t len,
-                                    void *buffer);
+typedef int32_t (*NPP_WriteProcPtr)(NPP instance, NPStream *stream, int32_t offset, int32_t len, void *buffer);
 typedef void (*NPP_PrintProcPtr)(NPP instance, NPPrint *platformPrint);
 typedef int16_t (*NPP_HandleEventProcPtr)(NPP instance, void *event);
-typedef void (*NPP_URLNotifyProcPtr)(NPP instance, const char *url, NPReason reason,
-                                     void *notifyData);
+typedef void (*NPP_URLNotifyProcPtr)(NPP instance, const char *url, NPReason reason, void *notifyData);
 typedef NPError (*NPP_GetValueProcPtr)(NPP instance, NPPVariable variable, void *value);
 typedef NPError (*NPP_SetValueProcPtr)(NPP instance, NPNVariable variable, void *value);
 typedef void (*NPGenericProcPtr)(void);

@@ -40,7 +40,6 @@ NPObject *CPlugin::GetScriptableObject()
         }
         m_pScriptableObject = NPN_CreateObject(m_pNPInstance);
     }
-    if (m_pScriptableObject != nullptr)
-        NPN_RetainObject(m_pScriptableObject);
+    if (m_pScriptableObject != nullptr) NPN_RetainObject(m_pScriptableObject);
     return m_pScriptableObject;
 }

@@ -36,11 +36,9 @@ HRESULT CheckPrivateKey(PCCERT_CONTEXT pCertContext)
     HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hProv = 0;
     DWORD dwKeySpec = 0;
     BOOL bCallerFree = FALSE;
-    BOOL bAcquired =
-        CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, &hProv, &dwKeySpec, &bCallerFree);
+    BOOL bAcquired = CryptAcquireCertificatePrivateKey(pCertContext, 0, nullptr, &hProv, &dwKeySpec, &bCallerFree);
     HRESULT hResult = bAcquired ? S_OK : FailedCallStatus();
-    if (hProv != 0 && bCallerFree)
-        CryptReleaseContext(hProv, 0);
+    if (hProv != 0 && bCallerFree) CryptReleaseContext(hProv, 0);
     if (!bAcquired) {
         TRACE_FAILED(L"CryptAcquireCertificatePrivateKey", L"FALSE == bResult", hResult);
         return SUCCEEDED(hResult) ? E_FAIL : hResult;
@@ -48,53 +46,43 @@ HRESULT CheckPrivateKey(PCCERT_CONTEXT pCertContext)
     return S_OK;
 }
 
-bool PassesFilter(PCCERT_CONTEXT pCertContext, const CERT_FILTER &filter,
-                  const StringVector &vtrSubjects, const StringVector &vtrIssuers,
-                  const StringVector &vtrCSPNames)
+bool PassesFilter(PCCERT_CONTEXT pCertContext, const CERT_FILTER &filter, const StringVector &vtrSubjects,
+                  const StringVector &vtrIssuers, const StringVector &vtrCSPNames)
 {
     return CheckCertSubjectName(pCertContext, CERT_X500_NAME_STR, vtrSubjects) == 0 &&
-           CheckCertIssuer(pCertContext, vtrIssuers) == 0 &&
-           CheckCertKeyUsage(pCertContext, filter.dwKeyUsage) == 0 &&
-           CheckCertSubjectKeyID(filter.pwszSubjectKeyID, pCertContext) == 0 &&
-           CheckCertSerialNumber(filter.pwszSerialNumber, pCertContext) == 0 &&
-           CheckCertTimeValidity(filter.pCheckTime, pCertContext) == 0 &&
-           CheckCertSignatureAlg(filter.pszSignatureAlgPrefix, pCertContext) == 0 &&
-           CheckCSPName(pCertContext, vtrCSPNames) == 0 &&
-           (filter.bKeyRequired != 1 || CheckPrivateKey(pCertContext) == 0);
+        CheckCertIssuer(pCertContext, vtrIssuers) == 0 && CheckCertKeyUsage(pCertContext, filter.dwKeyUsage) == 0 &&
+        CheckCertSubjectKeyID(filter.pwszSubjectKeyID, pCertContext) == 0 &&
+        CheckCertSerialNumber(filter.pwszSerialNumber, pCertContext) == 0 &&
+        CheckCertTimeValidity(filter.pCheckTime, pCertContext) == 0 &&
+        CheckCertSignatureAlg(filter.pszSignatureAlgPrefix, pCertContext) == 0 &&
+        CheckCSPName(pCertContext, vtrCSPNames) == 0 &&
+        (filter.bKeyRequired != 1 || CheckPrivateKey(pCertContext) == 0);
 }
 
 int AlphabetValue(unsigned char c)
 {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
     return -1;
 }
 
 // Decodes against a capacity: counts every byte, writes while the count
 // stays within it, and fails past it or without a buffer.
-bool DecodeBase64(const char *pszText, size_t cchText, BYTE *pbData, size_t cbCapacity,
-                  size_t *pcbDecoded)
+bool DecodeBase64(const char *pszText, size_t cchText, BYTE *pbData, size_t cbCapacity, size_t *pcbDecoded)
 {
     size_t cbDecoded = 0;
     bool bFits = pbData != nullptr;
     size_t i = 0;
     while (i < cchText) {
-        if (pszText[i] == '\0')
-            break;
+        if (pszText[i] == '\0') break;
         DWORD dwBits = 0;
         int nChars = 0;
         for (; i < cchText && nChars < 4; ++i) {
             int nValue = AlphabetValue(static_cast<unsigned char>(pszText[i]));
-            if (nValue < 0)
-                continue;
+            if (nValue < 0) continue;
             dwBits = (dwBits << 6) | static_cast<DWORD>(nValue);
             ++nChars;
         }
@@ -114,8 +102,7 @@ bool DecodeBase64(const char *pszText, size_t cchText, BYTE *pbData, size_t cbCa
 
 } // namespace
 
-HRESULT FilterCertificates(const CERT_FILTER *pFilter, CertificateVector &vtrResult,
-                           CertificateVector vtrCandidates)
+HRESULT FilterCertificates(const CERT_FILTER *pFilter, CertificateVector &vtrResult, CertificateVector vtrCandidates)
 {
     TRACE_FUNCTION(L"FilterCertificates");
     const CERT_FILTER stNoConditions = {};
@@ -126,8 +113,7 @@ HRESULT FilterCertificates(const CERT_FILTER *pFilter, CertificateVector &vtrRes
     ParseFilters(filter.pwszIssuerFilters, vtrIssuers);
     SplitStrings(filter.pwszCSPFilters, vtrCSPNames);
     for (PCCERT_CONTEXT pCandidate : vtrCandidates) {
-        if (!PassesFilter(pCandidate, filter, vtrSubjects, vtrIssuers, vtrCSPNames))
-            continue;
+        if (!PassesFilter(pCandidate, filter, vtrSubjects, vtrIssuers, vtrCSPNames)) continue;
         PCCERT_CONTEXT pDuplicate = CertDuplicateCertificateContext(pCandidate);
         if (pDuplicate == nullptr) {
             HRESULT hResult = FailedCallStatus();
@@ -143,11 +129,9 @@ HRESULT FilterCertificates(const CERT_FILTER *pFilter, CertificateVector &vtrRes
 HRESULT CheckCSPName(PCCERT_CONTEXT pCertContext, StringVector vtrCSPNames)
 {
     TRACE_FUNCTION(L"CheckCSPName");
-    if (vtrCSPNames.empty())
-        return S_OK;
+    if (vtrCSPNames.empty()) return S_OK;
     DWORD cbInfo = 0;
-    if (!CertGetCertificateContextProperty(pCertContext, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
-                                           &cbInfo)) {
+    if (!CertGetCertificateContextProperty(pCertContext, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &cbInfo)) {
         HRESULT hResult = FailedCallStatus();
         TRACE_FAILED(L"CertGetCertificateContextProperty(size)", L"FALSE == bResult", hResult);
         return hResult;
@@ -158,8 +142,7 @@ HRESULT CheckCSPName(PCCERT_CONTEXT pCertContext, StringVector vtrCSPNames)
         return E_OUTOFMEMORY;
     }
     memset(info.get(), 0, cbInfo);
-    if (!CertGetCertificateContextProperty(pCertContext, CERT_KEY_PROV_INFO_PROP_ID, info.get(),
-                                           &cbInfo)) {
+    if (!CertGetCertificateContextProperty(pCertContext, CERT_KEY_PROV_INFO_PROP_ID, info.get(), &cbInfo)) {
         HRESULT hResult = FailedCallStatus();
         TRACE_FAILED(L"CertGetCertificateContextProperty", L"FALSE == bResult", hResult);
         return hResult;
@@ -167,8 +150,7 @@ HRESULT CheckCSPName(PCCERT_CONTEXT pCertContext, StringVector vtrCSPNames)
     LPCWSTR pwszProvider = OrEmpty(reinterpret_cast<CRYPT_KEY_PROV_INFO *>(info.get())->pwszProvName);
     TraceValue(L"Provider", pwszProvider);
     for (const std::wstring &name : vtrCSPNames)
-        if (name.empty() || StrStrIW(pwszProvider, name.c_str()) != nullptr)
-            return S_OK;
+        if (name.empty() || StrStrIW(pwszProvider, name.c_str()) != nullptr) return S_OK;
     return E_FAIL;
 }
 
@@ -188,8 +170,7 @@ HRESULT Base64DecodeEx(const char *pszText, int nLength, BYTE **ppbData, DWORD *
     // Every three bytes take four characters, so the text's length holds
     // the bytes decoded from it.
     size_t cbDecoded = 0;
-    if (!DecodeBase64(pszText, static_cast<size_t>(nLength), pbData, static_cast<size_t>(nLength),
-                      &cbDecoded)) {
+    if (!DecodeBase64(pszText, static_cast<size_t>(nLength), pbData, static_cast<size_t>(nLength), &cbDecoded)) {
         delete[] pbData;
         TRACE_FAILED(L"Decode", L"cbDecoded > nLength", E_FAIL);
         return E_FAIL;

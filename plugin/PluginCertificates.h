@@ -12,8 +12,7 @@
 // Appends duplicates of the candidates that pass the filter (null passes
 // all) to vtrResult; the candidates stay the caller's. On a failed
 // duplication vtrResult is emptied and the status returned.
-HRESULT FilterCertificates(const CERT_FILTER *pFilter, CertificateVector &vtrResult,
-                           CertificateVector vtrCandidates);
+HRESULT FilterCertificates(const CERT_FILTER *pFilter, CertificateVector &vtrResult, CertificateVector vtrCandidates);
 
 // 0 when the list is empty or the certificate's key provider name contains
 // one of its names (any case); E_FAIL when none matches.

@@ -19,8 +19,7 @@ void TraceIdentifier(NPIdentifier name)
 {
     NPUTF8 *pszName = NPN_UTF8FromIdentifier(name);
     TRACE_A_VALUE("Name", pszName);
-    if (pszName != nullptr)
-        NPN_MemFree(pszName);
+    if (pszName != nullptr) NPN_MemFree(pszName);
 }
 
 bool IsNamed(NPIdentifier name, const char *pszName)
@@ -63,19 +62,16 @@ bool CScriptablePluginObjectBase::_HasMethod(NPObject *npobj, NPIdentifier name)
     return BrowserBoundary(false, [&] { return ObjectOf(npobj)->HasMethod(name); });
 }
 
-bool CScriptablePluginObjectBase::_Invoke(NPObject *npobj, NPIdentifier name,
-                                          const NPVariant *args, uint32_t argCount,
+bool CScriptablePluginObjectBase::_Invoke(NPObject *npobj, NPIdentifier name, const NPVariant *args, uint32_t argCount,
                                           NPVariant *result)
 {
-    return BrowserBoundary(false,
-                           [&] { return ObjectOf(npobj)->Invoke(name, args, argCount, result); });
+    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->Invoke(name, args, argCount, result); });
 }
 
-bool CScriptablePluginObjectBase::_InvokeDefault(NPObject *npobj, const NPVariant *args,
-                                                 uint32_t argCount, NPVariant *result)
+bool CScriptablePluginObjectBase::_InvokeDefault(NPObject *npobj, const NPVariant *args, uint32_t argCount,
+                                                 NPVariant *result)
 {
-    return BrowserBoundary(false,
-                           [&] { return ObjectOf(npobj)->InvokeDefault(args, argCount, result); });
+    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->InvokeDefault(args, argCount, result); });
 }
 
 bool CScriptablePluginObjectBase::_HasProperty(NPObject *npobj, NPIdentifier name)
@@ -83,14 +79,12 @@ bool CScriptablePluginObjectBase::_HasProperty(NPObject *npobj, NPIdentifier nam
     return BrowserBoundary(false, [&] { return ObjectOf(npobj)->HasProperty(name); });
 }
 
-bool CScriptablePluginObjectBase::_GetProperty(NPObject *npobj, NPIdentifier name,
-                                               NPVariant *result)
+bool CScriptablePluginObjectBase::_GetProperty(NPObject *npobj, NPIdentifier name, NPVariant *result)
 {
     return BrowserBoundary(false, [&] { return ObjectOf(npobj)->GetProperty(name, result); });
 }
 
-bool CScriptablePluginObjectBase::_SetProperty(NPObject *npobj, NPIdentifier name,
-                                               const NPVariant *value)
+bool CScriptablePluginObjectBase::_SetProperty(NPObject *npobj, NPIdentifier name, const NPVariant *value)
 {
     return BrowserBoundary(false, [&] { return ObjectOf(npobj)->SetProperty(name, value); });
 }
@@ -100,29 +94,25 @@ bool CScriptablePluginObjectBase::_RemoveProperty(NPObject *npobj, NPIdentifier 
     return BrowserBoundary(false, [&] { return ObjectOf(npobj)->RemoveProperty(name); });
 }
 
-bool CScriptablePluginObjectBase::_Enumerate(NPObject *npobj, NPIdentifier **value,
-                                             uint32_t *count)
+bool CScriptablePluginObjectBase::_Enumerate(NPObject *npobj, NPIdentifier **value, uint32_t *count)
 {
     return BrowserBoundary(false, [&] { return ObjectOf(npobj)->Enumerate(value, count); });
 }
 
-bool CScriptablePluginObjectBase::_Construct(NPObject *npobj, const NPVariant *args,
-                                             uint32_t argCount, NPVariant *result)
+bool CScriptablePluginObjectBase::_Construct(NPObject *npobj, const NPVariant *args, uint32_t argCount,
+                                             NPVariant *result)
 {
-    return BrowserBoundary(false,
-                           [&] { return ObjectOf(npobj)->Construct(args, argCount, result); });
+    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->Construct(args, argCount, result); });
 }
 
 NPObject *AllocateCScriptableObject(NPP npp, NPClass *)
 {
     TRACE_FUNCTION(L"AllocateCScriptableObject");
-    return BrowserBoundary(static_cast<NPObject *>(nullptr), [&]() -> NPObject * {
-        return new (std::nothrow) CScriptablePluginObject(npp);
-    });
+    return BrowserBoundary(static_cast<NPObject *>(nullptr),
+                           [&]() -> NPObject * { return new (std::nothrow) CScriptablePluginObject(npp); });
 }
 
-CScriptablePluginObject::CScriptablePluginObject(NPP pNPInstance)
-    : CScriptablePluginObjectBase(pNPInstance)
+CScriptablePluginObject::CScriptablePluginObject(NPP pNPInstance) : CScriptablePluginObjectBase(pNPInstance)
 {
     TRACE_FUNCTION(L"CScriptablePluginObject::CScriptablePluginObject");
 }
@@ -137,14 +127,12 @@ bool CScriptablePluginObject::HasMethod(NPIdentifier name)
     TRACE_FUNCTION(L"CScriptablePluginObject::HasMethod");
     TraceIdentifier(name);
     for (const AgentOperation &operation : AGENT_OPERATIONS)
-        if (IsNamed(name, operation.pszName))
-            return true;
+        if (IsNamed(name, operation.pszName)) return true;
     TraceErrorReport(kTraceFunction, L"Unknown method name.");
     return false;
 }
 
-bool CScriptablePluginObject::Invoke(NPIdentifier name, const NPVariant *args, uint32_t argCount,
-                                     NPVariant *result)
+bool CScriptablePluginObject::Invoke(NPIdentifier name, const NPVariant *args, uint32_t argCount, NPVariant *result)
 {
     TRACE_FUNCTION(L"CScriptablePluginObject::Invoke");
     TraceIdentifier(name);
@@ -184,14 +172,11 @@ bool CScriptablePluginObject::SetProperty(NPIdentifier name, const NPVariant *)
 
 bool SetStringResult(const char *pszText, NPVariant *result)
 {
-    if (pszText == nullptr)
-        return false;
+    if (pszText == nullptr) return false;
     const size_t cchText = strlen(pszText);
-    if (cchText >= UINT32_MAX)
-        return false;
+    if (cchText >= UINT32_MAX) return false;
     char *pszCopy = static_cast<char *>(NPN_MemAlloc(static_cast<uint32_t>(cchText + 1)));
-    if (pszCopy == nullptr)
-        return false;
+    if (pszCopy == nullptr) return false;
     memset(pszCopy, 0, cchText + 1);
     memcpy(pszCopy, pszText, cchText);
     STRINGN_TO_NPVARIANT(pszCopy, static_cast<uint32_t>(cchText), *result);

@@ -9,12 +9,12 @@
 // the object from it and call the operation of the same name.
 class CScriptablePluginObjectBase : public NPObject {
 public:
-    explicit CScriptablePluginObjectBase(NPP pNPInstance) : m_pNPInstance(pNPInstance) {}
+    explicit CScriptablePluginObjectBase(NPP pNPInstance) : m_pNPInstance(pNPInstance) { }
     virtual ~CScriptablePluginObjectBase() = default;
     CScriptablePluginObjectBase(const CScriptablePluginObjectBase &) = delete;
     CScriptablePluginObjectBase &operator=(const CScriptablePluginObjectBase &) = delete;
 
-    virtual void Invalidate() {}
+    virtual void Invalidate() { }
     virtual bool HasMethod(NPIdentifier) { return false; }
     virtual bool Invoke(NPIdentifier, const NPVariant *, uint32_t, NPVariant *) { return false; }
     virtual bool InvokeDefault(const NPVariant *, uint32_t, NPVariant *) { return false; }
@@ -28,17 +28,15 @@ public:
     static void _Deallocate(NPObject *npobj);
     static void _Invalidate(NPObject *npobj);
     static bool _HasMethod(NPObject *npobj, NPIdentifier name);
-    static bool _Invoke(NPObject *npobj, NPIdentifier name, const NPVariant *args,
-                        uint32_t argCount, NPVariant *result);
-    static bool _InvokeDefault(NPObject *npobj, const NPVariant *args, uint32_t argCount,
-                               NPVariant *result);
+    static bool _Invoke(NPObject *npobj, NPIdentifier name, const NPVariant *args, uint32_t argCount,
+                        NPVariant *result);
+    static bool _InvokeDefault(NPObject *npobj, const NPVariant *args, uint32_t argCount, NPVariant *result);
     static bool _HasProperty(NPObject *npobj, NPIdentifier name);
     static bool _GetProperty(NPObject *npobj, NPIdentifier name, NPVariant *result);
     static bool _SetProperty(NPObject *npobj, NPIdentifier name, const NPVariant *value);
     static bool _RemoveProperty(NPObject *npobj, NPIdentifier name);
     static bool _Enumerate(NPObject *npobj, NPIdentifier **value, uint32_t *count);
-    static bool _Construct(NPObject *npobj, const NPVariant *args, uint32_t argCount,
-                           NPVariant *result);
+    static bool _Construct(NPObject *npobj, const NPVariant *args, uint32_t argCount, NPVariant *result);
 
 protected:
     NPP m_pNPInstance;
@@ -50,8 +48,7 @@ public:
     ~CScriptablePluginObject() override;
 
     bool HasMethod(NPIdentifier name) override;
-    bool Invoke(NPIdentifier name, const NPVariant *args, uint32_t argCount,
-                NPVariant *result) override;
+    bool Invoke(NPIdentifier name, const NPVariant *args, uint32_t argCount, NPVariant *result) override;
     bool InvokeDefault(const NPVariant *args, uint32_t argCount, NPVariant *result) override;
     bool HasProperty(NPIdentifier name) override;
     bool GetProperty(NPIdentifier name, NPVariant *result) override;
@@ -61,8 +58,7 @@ public:
 
 private:
     // One of the agent's operations, from the plug-in's operation table.
-    bool npRunOperation(AgentOperationId id, const NPVariant *args, uint32_t argCount,
-                        NPVariant *result);
+    bool npRunOperation(AgentOperationId id, const NPVariant *args, uint32_t argCount, NPVariant *result);
 
     CCryptoAgent m_objCryptoAgent;
 };

@@ -18,16 +18,14 @@ typedef std::unique_ptr<char[]> NarrowText;
 std::wstring StepName(const wchar_t *pwszStep, const wchar_t *pwszArgument)
 {
     std::wstring step = pwszStep;
-    if (pwszArgument != nullptr)
-        step.append(L" - ").append(pwszArgument);
+    if (pwszArgument != nullptr) step.append(L" - ").append(pwszArgument);
     return step;
 }
 
 HRESULT StepStatus(const wchar_t *pwszMethod, const std::wstring &step, HRESULT hResult)
 {
     if (FAILED(hResult))
-        TraceStepFailed(__FILE__, __LINE__, pwszMethod, step.c_str(), L"FAILED(hResult)",
-                        hResult);
+        TraceStepFailed(__FILE__, __LINE__, pwszMethod, step.c_str(), L"FAILED(hResult)", hResult);
     else
         TraceStepOK(pwszMethod, step.c_str());
     return hResult;
@@ -35,17 +33,14 @@ HRESULT StepStatus(const wchar_t *pwszMethod, const std::wstring &step, HRESULT 
 
 // A string argument as the agent takes it: UTF-16, cut at its first NUL.
 // A null argument name leaves the step names bare.
-HRESULT ArgumentText(const wchar_t *pwszMethod, const wchar_t *pwszArgument,
-                     const NPVariant &arg, WideText &text)
+HRESULT ArgumentText(const wchar_t *pwszMethod, const wchar_t *pwszArgument, const NPVariant &arg, WideText &text)
 {
     char *pszCopy = nullptr;
-    HRESULT hResult = ConverNPStringtoNULLEndString(&pszCopy, arg.value.stringValue.UTF8Characters,
-                                                    arg.value.stringValue.UTF8Length);
+    HRESULT hResult =
+        ConverNPStringtoNULLEndString(&pszCopy, arg.value.stringValue.UTF8Characters, arg.value.stringValue.UTF8Length);
     NarrowText copy(pszCopy);
-    hResult = StepStatus(pwszMethod, StepName(L"ConverNPStringtoNULLEndString", pwszArgument),
-                         hResult);
-    if (FAILED(hResult))
-        return hResult;
+    hResult = StepStatus(pwszMethod, StepName(L"ConverNPStringtoNULLEndString", pwszArgument), hResult);
+    if (FAILED(hResult)) return hResult;
     wchar_t *pwszText = nullptr;
     int cchText = 0;
     hResult = UTF8ToUTF16(copy.get(), &pwszText, &cchText);
@@ -54,8 +49,7 @@ HRESULT ArgumentText(const wchar_t *pwszMethod, const wchar_t *pwszArgument,
 }
 
 // The agent's answer in UTF-8; fails when the agent gave none.
-HRESULT AnswerText(const wchar_t *pwszMethod, const wchar_t *pwszStep, BSTR bstrAnswer,
-                   NarrowText &text)
+HRESULT AnswerText(const wchar_t *pwszMethod, const wchar_t *pwszStep, BSTR bstrAnswer, NarrowText &text)
 {
     char *pszText = nullptr;
     int cbText = 0;
@@ -64,8 +58,7 @@ HRESULT AnswerText(const wchar_t *pwszMethod, const wchar_t *pwszStep, BSTR bstr
     return StepStatus(pwszMethod, pwszStep, hResult);
 }
 
-HRESULT RefuseArguments(const wchar_t *pwszMethod, const wchar_t *pwszStep,
-                        const wchar_t *pwszReason)
+HRESULT RefuseArguments(const wchar_t *pwszMethod, const wchar_t *pwszStep, const wchar_t *pwszReason)
 {
     TraceStepFailed(__FILE__, __LINE__, pwszMethod, pwszStep, pwszReason, E_INVALIDARG);
     return E_INVALIDARG;
@@ -73,15 +66,13 @@ HRESULT RefuseArguments(const wchar_t *pwszMethod, const wchar_t *pwszStep,
 
 // An answer handed to the page. When the browser has no memory for it the
 // method fails, and the page learns why from GetLastErrorDesc.
-HRESULT SetPageResult(const wchar_t *pwszMethod, const char *pszText, NPVariant *result,
-                      CCryptoAgent &agent)
+HRESULT SetPageResult(const wchar_t *pwszMethod, const char *pszText, NPVariant *result, CCryptoAgent &agent)
 {
     if (SetStringResult(pszText, result)) {
         TraceStepOK(pwszMethod, L"Set result");
         return S_OK;
     }
-    TraceStepFailed(__FILE__, __LINE__, pwszMethod, L"Set result", L"!SetStringResult",
-                    E_OUTOFMEMORY);
+    TraceStepFailed(__FILE__, __LINE__, pwszMethod, L"Set result", L"!SetStringResult", E_OUTOFMEMORY);
     agent.RecordStatus(E_OUTOFMEMORY);
     return E_OUTOFMEMORY;
 }
@@ -136,50 +127,81 @@ struct ScriptOperation {
 };
 
 const ScriptOperation kScriptOperations[AGENT_OPERATION_COUNT] = {
-    {OP_SELECT_CERTIFICATE, L"SelectCertificate", L"Check parameter",
+    {OP_SELECT_CERTIFICATE,
+     L"SelectCertificate",
+     L"Check parameter",
      L"4 != argCount || !NPVARIANT_IS_STRING(args[0]) || !NPVARIANT_IS_STRING(args[1]) || "
      L"!NPVARIANT_IS_STRING(args[2]) || !NPVARIANT_IS_STRING(args[3])",
      {L"SubjectDNFilter", L"IssuerDNFilter", L"SNFilter", L"CSPFilter"},
-     L"m_objCryptoAgent.SelectCertificate", nullptr, true},
-    {OP_GET_SIGN_CERT_INFO, L"GetSignCertInfo", L"Check parameter",
-     L"1 != argCount || !NPVARIANT_IS_STRING(args[0])", {L"InfoType"},
-     L"m_objCryptoAgent.GetSignCertInfo", L"UTF16ToUTF8 - Reture Content Info", true},
-    {OP_SIGN_MSG_PKCS1, L"SignMsgPKCS1", L"Check parameter",
+     L"m_objCryptoAgent.SelectCertificate",
+     nullptr,
+     true},
+    {OP_GET_SIGN_CERT_INFO,
+     L"GetSignCertInfo",
+     L"Check parameter",
+     L"1 != argCount || !NPVARIANT_IS_STRING(args[0])",
+     {L"InfoType"},
+     L"m_objCryptoAgent.GetSignCertInfo",
+     L"UTF16ToUTF8 - Reture Content Info",
+     true},
+    {OP_SIGN_MSG_PKCS1,
+     L"SignMsgPKCS1",
+     L"Check parameter",
      L"2 != argCount || !NPVARIANT_IS_STRING(args[0])|| !NPVARIANT_IS_STRING(args[1])",
-     {L"SourceData", L"Hash Algorithm"}, L"m_objCryptoAgent.SignMsgPKCS1",
-     L"UTF16ToUTF8 - Reture Signature", true},
-    {OP_SIGN_MSG_PKCS7, L"SignMsgPKCS7", L"Check parameter",
+     {L"SourceData", L"Hash Algorithm"},
+     L"m_objCryptoAgent.SignMsgPKCS1",
+     L"UTF16ToUTF8 - Reture Signature",
+     true},
+    {OP_SIGN_MSG_PKCS7,
+     L"SignMsgPKCS7",
+     L"Check parameter",
      L"3 != argCount || !NPVARIANT_IS_STRING(args[0])|| !NPVARIANT_IS_STRING(args[1])|| "
      L"!NPVARIANT_IS_BOOLEAN(args[2])",
-     {L"SourceData", L"Hash Algorithm"}, L"m_objCryptoAgent.SignMsgPKCS7Detached",
-     L"UTF16ToUTF8 - Reture Signature", true},
-    {OP_GET_VERSION, L"GetVersion", L"Check parameter", L"0 != argCount", {}, nullptr, nullptr,
+     {L"SourceData", L"Hash Algorithm"},
+     L"m_objCryptoAgent.SignMsgPKCS7Detached",
+     L"UTF16ToUTF8 - Reture Signature",
      true},
-    {OP_GET_KEY_ID, L"GetKeyID", L"Invalid parameters",
-     L"(argCount != 1 || args[0].type != NPVariantType_String)", {nullptr}, L"GetKeyID",
-     L"UTF16ToUTF8 - KeyID", true},
-    {OP_GET_MAC_ADDRESS, L"GetMACAddress", L"Check parameters.", L"0 != argCount", {},
-     L"m_objCryptoAgent.GetMACAddress", L"UTF16ToUTF8 - GetMACAddress.", true},
-    {OP_GET_LAST_ERROR_DESC, L"GetLastErrorDesc", L"Check parameters.", L"0 != argCount", {},
-     L"m_objCryptoAgent.GetLastErrorDesc", L"UTF16ToUTF8 - Last error Description.", false},
+    {OP_GET_VERSION, L"GetVersion", L"Check parameter", L"0 != argCount", {}, nullptr, nullptr, true},
+    {OP_GET_KEY_ID,
+     L"GetKeyID",
+     L"Invalid parameters",
+     L"(argCount != 1 || args[0].type != NPVariantType_String)",
+     {nullptr},
+     L"GetKeyID",
+     L"UTF16ToUTF8 - KeyID",
+     true},
+    {OP_GET_MAC_ADDRESS,
+     L"GetMACAddress",
+     L"Check parameters.",
+     L"0 != argCount",
+     {},
+     L"m_objCryptoAgent.GetMACAddress",
+     L"UTF16ToUTF8 - GetMACAddress.",
+     true},
+    {OP_GET_LAST_ERROR_DESC,
+     L"GetLastErrorDesc",
+     L"Check parameters.",
+     L"0 != argCount",
+     {},
+     L"m_objCryptoAgent.GetLastErrorDesc",
+     L"UTF16ToUTF8 - Last error Description.",
+     false},
 };
 
 bool ArgumentsFit(const AgentOperation &operation, const NPVariant *args, uint32_t argCount)
 {
-    if (argCount != operation.nParams)
-        return false;
+    if (argCount != operation.nParams) return false;
     for (uint32_t i = 0; i < argCount; ++i) {
         const bool bText = operation.aKinds[i] == ParamKind::Text;
-        if (bText ? !NPVARIANT_IS_STRING(args[i]) : !NPVARIANT_IS_BOOLEAN(args[i]))
-            return false;
+        if (bText ? !NPVARIANT_IS_STRING(args[i]) : !NPVARIANT_IS_BOOLEAN(args[i])) return false;
     }
     return true;
 }
 
 // One call of a script method: its arguments from the NPVariants, the
 // agent's call, and the result the page gets.
-bool RunScriptOperation(const ScriptOperation &script, CCryptoAgent &agent,
-                        const NPVariant *args, uint32_t argCount, NPVariant *result)
+bool RunScriptOperation(const ScriptOperation &script, CCryptoAgent &agent, const NPVariant *args, uint32_t argCount,
+                        NPVariant *result)
 {
     const wchar_t *const kTraceFunction = script.pwszMethod;
     TraceHelper traceHelper_(kTraceFunction);
@@ -201,8 +223,7 @@ bool RunScriptOperation(const ScriptOperation &script, CCryptoAgent &agent,
     }
     OperationResult answer;
     if (SUCCEEDED(hResult) && operation.pfnCall != nullptr)
-        hResult = StepStatus(kTraceFunction, script.pwszAgentStep,
-                             operation.pfnCall(agent, values, answer));
+        hResult = StepStatus(kTraceFunction, script.pwszAgentStep, operation.pfnCall(agent, values, answer));
 
     switch (operation.result) {
     case ResultKind::Selection:
@@ -210,17 +231,14 @@ bool RunScriptOperation(const ScriptOperation &script, CCryptoAgent &agent,
         BOOLEAN_TO_NPVARIANT(answer.bSelected != 0, *result);
         return SUCCEEDED(hResult);
     case ResultKind::Version:
-        if (SUCCEEDED(hResult))
-            hResult = SetPageResult(kTraceFunction, AGENT_VERSION_TEXT, result, agent);
+        if (SUCCEEDED(hResult)) hResult = SetPageResult(kTraceFunction, AGENT_VERSION_TEXT, result, agent);
         break;
     case ResultKind::Text: {
         NarrowText text;
+        if (SUCCEEDED(hResult)) hResult = AnswerText(kTraceFunction, script.pwszResultStep, answer.bstrText, text);
         if (SUCCEEDED(hResult))
-            hResult = AnswerText(kTraceFunction, script.pwszResultStep, answer.bstrText, text);
-        if (SUCCEEDED(hResult))
-            hResult = script.bRecordsAnswerFailure
-                          ? SetPageResult(kTraceFunction, text.get(), result, agent)
-                          : (SetStringResult(text.get(), result) ? S_OK : E_OUTOFMEMORY);
+            hResult = script.bRecordsAnswerFailure ? SetPageResult(kTraceFunction, text.get(), result, agent)
+                                                   : (SetStringResult(text.get(), result) ? S_OK : E_OUTOFMEMORY);
         break;
     }
     }
@@ -229,8 +247,8 @@ bool RunScriptOperation(const ScriptOperation &script, CCryptoAgent &agent,
 
 } // namespace
 
-bool CScriptablePluginObject::npRunOperation(AgentOperationId id, const NPVariant *args,
-                                             uint32_t argCount, NPVariant *result)
+bool CScriptablePluginObject::npRunOperation(AgentOperationId id, const NPVariant *args, uint32_t argCount,
+                                             NPVariant *result)
 {
     return RunScriptOperation(kScriptOperations[id], m_objCryptoAgent, args, argCount, result);
 }

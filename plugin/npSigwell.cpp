@@ -35,18 +35,15 @@ CPlugin *PluginOf(NPP instance)
     return static_cast<CPlugin *>(instance->pdata);
 }
 
-NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t, char *[], char *[],
-                NPSavedData *)
+NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t, char *[], char *[], NPSavedData *)
 {
     TRACE_FUNCTION(L"NPP_New");
     return BrowserBoundary(static_cast<NPError>(NPERR_OUT_OF_MEMORY_ERROR), [&]() -> NPError {
-        if (instance == nullptr)
-            return NPERR_INVALID_INSTANCE_ERROR;
+        if (instance == nullptr) return NPERR_INVALID_INSTANCE_ERROR;
         TRACE_A_VALUE("MIME type", pluginType);
         TraceValueInt(L"Mode", mode);
         CPlugin *pPlugin = new (std::nothrow) CPlugin(instance);
-        if (pPlugin == nullptr)
-            return NPERR_OUT_OF_MEMORY_ERROR;
+        if (pPlugin == nullptr) return NPERR_OUT_OF_MEMORY_ERROR;
         instance->pdata = pPlugin;
         return NPERR_NO_ERROR;
     });
@@ -56,8 +53,7 @@ NPError NPP_Destroy(NPP instance, NPSavedData **)
 {
     TRACE_FUNCTION(L"NPP_Destroy");
     return BrowserBoundary(static_cast<NPError>(NPERR_GENERIC_ERROR), [&]() -> NPError {
-        if (instance == nullptr)
-            return NPERR_INVALID_INSTANCE_ERROR;
+        if (instance == nullptr) return NPERR_INVALID_INSTANCE_ERROR;
         CPlugin *pPlugin = PluginOf(instance);
         if (pPlugin != nullptr) {
             pPlugin->shut();
@@ -112,8 +108,7 @@ int16_t NPP_HandleEvent(NPP instance, void *event)
 {
     TRACE_FUNCTION(L"NPP_HandleEvent");
     return BrowserBoundary(static_cast<int16_t>(0), [&]() -> int16_t {
-        if (instance != nullptr && PluginOf(instance) != nullptr)
-            PluginOf(instance)->handleEvent(event);
+        if (instance != nullptr && PluginOf(instance) != nullptr) PluginOf(instance)->handleEvent(event);
         return 0;
     });
 }
@@ -127,11 +122,9 @@ NPError NPP_GetValue(NPP instance, NPPVariable variable, void *value)
 {
     TRACE_FUNCTION(L"NPP_GetValue");
     return BrowserBoundary(static_cast<NPError>(NPERR_GENERIC_ERROR), [&]() -> NPError {
-        if (instance == nullptr)
-            return NPERR_INVALID_INSTANCE_ERROR;
+        if (instance == nullptr) return NPERR_INVALID_INSTANCE_ERROR;
         CPlugin *pPlugin = PluginOf(instance);
-        if (pPlugin == nullptr)
-            return NPERR_GENERIC_ERROR;
+        if (pPlugin == nullptr) return NPERR_GENERIC_ERROR;
         TraceValueInt(L"Variable", variable);
         switch (variable) {
         case NPPVpluginNameString:
@@ -166,8 +159,7 @@ extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID)
 {
-    if (dwReason == DLL_PROCESS_ATTACH)
-        g_hPluginInstance = hInstance;
+    if (dwReason == DLL_PROCESS_ATTACH) g_hPluginInstance = hInstance;
     return TRUE;
 }
 
@@ -175,8 +167,7 @@ NPError WINAPI NP_GetEntryPoints(NPPluginFuncs *pFuncs)
 {
     TRACE_FUNCTION(L"NP_GetEntryPoints");
     g_pScriptableClass = &CScriptablePluginObject::s_npClass;
-    if (pFuncs == nullptr || pFuncs->size < kMinPluginFuncsSize)
-        return NPERR_INVALID_FUNCTABLE_ERROR;
+    if (pFuncs == nullptr || pFuncs->size < kMinPluginFuncsSize) return NPERR_INVALID_FUNCTABLE_ERROR;
     pFuncs->version = kPluginFuncsVersion;
     pFuncs->newp = NPP_New;
     pFuncs->destroy = NPP_Destroy;
@@ -200,19 +191,16 @@ NPError WINAPI NP_Initialize(NPNetscapeFuncs *pFuncs)
     TraceRegisterProvider();
     return BrowserBoundary(static_cast<NPError>(NPERR_GENERIC_ERROR), [&]() -> NPError {
         TRACE_FUNCTION(L"NP_Initialize");
-        if (pFuncs == nullptr)
-            return NPERR_INVALID_FUNCTABLE_ERROR;
-        if ((pFuncs->version >> 8) != 0)
-            return NPERR_INCOMPATIBLE_VERSION_ERROR;
-        if (pFuncs->size < kMinBrowserFuncsSize)
-            return NPERR_INVALID_FUNCTABLE_ERROR;
+        if (pFuncs == nullptr) return NPERR_INVALID_FUNCTABLE_ERROR;
+        if ((pFuncs->version >> 8) != 0) return NPERR_INCOMPATIBLE_VERSION_ERROR;
+        if (pFuncs->size < kMinBrowserFuncsSize) return NPERR_INVALID_FUNCTABLE_ERROR;
         // Entries from geturl to setexception; the later ones stay null.
         const size_t cbFirst = offsetof(NPNetscapeFuncs, geturl);
         const size_t cbEnd = offsetof(NPNetscapeFuncs, setexception) + sizeof(NPGenericProcPtr);
         g_stBrowserFuncs.size = pFuncs->size;
         g_stBrowserFuncs.version = pFuncs->version;
-        memcpy(reinterpret_cast<char *>(&g_stBrowserFuncs) + cbFirst,
-               reinterpret_cast<const char *>(pFuncs) + cbFirst, cbEnd - cbFirst);
+        memcpy(reinterpret_cast<char *>(&g_stBrowserFuncs) + cbFirst, reinterpret_cast<const char *>(pFuncs) + cbFirst,
+               cbEnd - cbFirst);
         g_stBrowserFuncs.getJavaEnv = nullptr;
         g_stBrowserFuncs.getJavaPeer = nullptr;
         return NPERR_NO_ERROR;
@@ -247,8 +235,7 @@ HRESULT NP_Install()
         TraceStatus(L"ImportCertificateChainfromResoure(RSA Operation)", hrOperation);
         const HRESULT hrTest = ImportCertificateChainfromResoure(IDR_CA_CHAIN_TEST);
         TraceStatus(L"ImportCertificateChainfromResoure(RSA Test)", hrTest);
-        if (SUCCEEDED(hrCOM))
-            CoUninitialize();
+        if (SUCCEEDED(hrCOM)) CoUninitialize();
         return FAILED(hrOperation) ? hrOperation : FAILED(hrTest) ? hrTest : S_OK;
     });
 }

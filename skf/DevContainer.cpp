@@ -22,7 +22,7 @@ std::string RecordName(const ContCtx& record)
 
 ULONG ListContainers(DevCtx* pDevCtx, std::vector<ContCtx>& records)
 {
-    records.assign(kMaxContainers, ContCtx{});
+    records.assign(kMaxContainers, ContCtx {});
     std::uint32_t count = kMaxContainers;
     ULONG rc = g_FuncList->EnumContainer(pDevCtx->pCtx, reinterpret_cast<std::uint8_t*>(records.data()), &count);
     if (rc != vendor::UK_OK) {
@@ -66,7 +66,7 @@ ULONG NewHandle(DevCtx* pDevCtx, const ContCtx& record, ConCtx** ppConCtx)
         LogMessage(LOG_ERROR, "malloc pukConobj err[%#lx]", GetLastError());
         return SAR_MEMORYERR;
     }
-    auto* handle = new (std::nothrow) ConCtx{pDevCtx, copy};
+    auto* handle = new (std::nothrow) ConCtx {pDevCtx, copy};
     if (!handle) {
         LogMessage(LOG_ERROR, "malloc pConCtx err[%#lx]", GetLastError());
         delete copy;
@@ -105,7 +105,7 @@ ULONG CertificateLength(const BYTE* pbCert, ULONG ulCertLen, ULONG& len)
     return SAR_OK;
 }
 
-}  // namespace
+} // namespace
 
 ULONG CheckContainerContext(const ConCtx* pConCtx, const char* name, const char* file, int line)
 {

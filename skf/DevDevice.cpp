@@ -47,11 +47,14 @@ ULONG OpenDeviceMutex(const DevCtx* pDevCtx, HANDLE& mutex)
     return error;
 }
 
-}  // namespace
+} // namespace
 
 ULONG CheckDeviceContext(const DevCtx* pDevCtx, const char* file, int line)
 {
-    const char* missing = !pDevCtx ? "pDevCtx" : !pDevCtx->pCtx ? "pDevCtx->pCtx" : !g_FuncList ? "g_FuncList" : nullptr;
+    const char* missing = !pDevCtx ? "pDevCtx"
+        : !pDevCtx->pCtx           ? "pDevCtx->pCtx"
+        : !g_FuncList              ? "g_FuncList"
+                                   : nullptr;
     if (!missing) return SAR_OK;
     LogNullPointer(file, line, missing);
     return DF_ERR_NULL_POINTER;

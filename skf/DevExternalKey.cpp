@@ -15,12 +15,12 @@ namespace {
 
 constexpr ULONG kCoordLen = 32;
 constexpr ULONG kSm2Room = 1024;
-constexpr ULONG kMinPkcs1Padding = 11;  // 00 01, eight FF at least, 00
+constexpr ULONG kMinPkcs1Padding = 11; // 00 01, eight FF at least, 00
 
 // Wipes a key record when it goes out of scope.
 template <typename T>
 struct Wiped : T {
-    Wiped() : T() {}
+    Wiped() : T() { }
     ~Wiped() { SecureZero(this, sizeof(T)); }
 };
 
@@ -53,7 +53,7 @@ bool IsVerifyingExponent(const RSAPUBLICKEYBLOB& blob)
 {
     const BYTE* e = blob.PublicExponent;
     const std::uint32_t value =
-        (std::uint32_t{e[0]} << 24) | (std::uint32_t{e[1]} << 16) | (std::uint32_t{e[2]} << 8) | e[3];
+        (std::uint32_t {e[0]} << 24) | (std::uint32_t {e[1]} << 16) | (std::uint32_t {e[2]} << 8) | e[3];
     return value >= 3 && (value & 1);
 }
 
@@ -63,7 +63,10 @@ bool IsBelowModulus(const RSAPUBLICKEYBLOB& blob, const BYTE* signature, ULONG l
     return std::memcmp(signature, blob.Modulus + sizeof blob.Modulus - len, len) < 0;
 }
 
-ULONG ModulusLength(ULONG bits) { return (bits + 7) / 8; }
+ULONG ModulusLength(ULONG bits)
+{
+    return (bits + 7) / 8;
+}
 
 // The raw public-key operation; out holds the modulus length.
 ULONG PublicOperation(const RsaPublicKey& key, const BYTE* input, ULONG inputLen, std::vector<BYTE>& out)
@@ -124,7 +127,7 @@ ULONG Verify(const ECCPUBLICKEYBLOB* pKey, const BYTE* pbData, ULONG ulDataLen, 
     return SAR_OK;
 }
 
-}  // namespace
+} // namespace
 
 // The private key leaves the library in clear, as the caller asked.
 ULONG DF_GenExtRSAKey(ULONG ulBitsLen, RSAPRIVATEKEYBLOB* pBlob)
@@ -268,8 +271,8 @@ ULONG DF_ExtRSAPriKeyOperation(const RSAPRIVATEKEYBLOB* pKey, const BYTE* pbInpu
     std::memcpy(key.coefficient, pKey->Coefficient, RSA_MAX_PRIME_LEN);
     std::vector<BYTE> out(RSA_MAX_MODULUS_LEN);
     std::uint32_t outLen = RSA_MAX_MODULUS_LEN;
-    std::uint32_t rc = ulInputLen == len ? soft_RSA_PrivateDecrypt(out.data(), &outLen, pbInput, ulInputLen, &key)
-                                         : SOFT_ERR_LENGTH;
+    std::uint32_t rc =
+        ulInputLen == len ? soft_RSA_PrivateDecrypt(out.data(), &outLen, pbInput, ulInputLen, &key) : SOFT_ERR_LENGTH;
     if (rc == RSA_OK && outLen != len) rc = SOFT_ERR_LENGTH;
     if (rc != RSA_OK) {
         LogMessage(LOG_ERROR, "soft_RSA_PrivateDecrypt err[%#x]", rc);
@@ -348,8 +351,8 @@ ULONG DF_ExtECCDecrypt(const ECCPRIVATEKEYBLOB* pKey, const ECCCIPHERBLOB* pCiph
     Sm2Private(*pKey, key);
     std::vector<BYTE> plain(cipherLen + 1);
     std::uint32_t plainLen = 0;
-    std::uint32_t rc = SM2_Dec(&key, cipher.data(), static_cast<std::uint32_t>(cipher.size()), plain.data(), &plainLen,
-                               cipherLen);
+    std::uint32_t rc =
+        SM2_Dec(&key, cipher.data(), static_cast<std::uint32_t>(cipher.size()), plain.data(), &plainLen, cipherLen);
     if (rc != SM2_OK) {
         LogMessage(LOG_ERROR, "SM2_Dec err[%#x]", rc);
         return SAR_FAIL;

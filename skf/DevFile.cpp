@@ -24,7 +24,7 @@ struct DataObjRecord {
         const char* name = reinterpret_cast<const char*>(bytes + vendor::dataobj::kName);
         return std::string(name, strnlen(name, kRecordNameRoom));
     }
-    ULONG Size() const { return (ULONG{bytes[vendor::dataobj::kSize]} << 8) | bytes[vendor::dataobj::kSize + 1]; }
+    ULONG Size() const { return (ULONG {bytes[vendor::dataobj::kSize]} << 8) | bytes[vendor::dataobj::kSize + 1]; }
 };
 
 static_assert(sizeof(DataObjRecord) == vendor::UK_DATAOBJ_RECORD_LEN, "data-object record size");
@@ -32,7 +32,7 @@ static_assert(sizeof(DataObjRecord) == vendor::UK_DATAOBJ_RECORD_LEN, "data-obje
 // A zeroed record naming the file.
 DataObjRecord RecordFor(const char* szFileName)
 {
-    DataObjRecord record{};
+    DataObjRecord record {};
     std::memcpy(record.bytes + vendor::dataobj::kName, szFileName, std::strlen(szFileName));
     return record;
 }
@@ -71,7 +71,7 @@ ULONG LoginUser(DevCtx* pDevCtx)
 
 ULONG ListFiles(DevCtx* pDevCtx, std::vector<DataObjRecord>& records)
 {
-    records.assign(kMaxFiles, DataObjRecord{});
+    records.assign(kMaxFiles, DataObjRecord {});
     std::uint32_t count = kMaxFiles;
     ULONG rc = g_FuncList->EnumDataObj(pDevCtx->pCtx, records.front().bytes, &count);
     if (rc != vendor::UK_OK) {
@@ -89,7 +89,10 @@ const DataObjRecord* FindFile(const std::vector<DataObjRecord>& records, const c
     return nullptr;
 }
 
-ULONG NotFoundOrFail(ULONG rc) { return rc == vendor::UK_SW_FILE_NOT_FOUND ? SAR_FILE_NOT_EXIST : SAR_FAIL; }
+ULONG NotFoundOrFail(ULONG rc)
+{
+    return rc == vendor::UK_SW_FILE_NOT_FOUND ? SAR_FILE_NOT_EXIST : SAR_FAIL;
+}
 
 // The whole file into data; its length in len.
 ULONG ReadWholeFile(DevCtx* pDevCtx, const DataObjRecord& record, std::vector<BYTE>& data, ULONG& len)
@@ -117,10 +120,9 @@ ULONG WriteWholeFile(DevCtx* pDevCtx, const DataObjRecord& record, const BYTE* d
     return SAR_FAIL;
 }
 
-}  // namespace
+} // namespace
 
-ULONG DF_CreateFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulFileSize, ULONG ulReadRights,
-                    ULONG ulWriteRights)
+ULONG DF_CreateFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulFileSize, ULONG ulReadRights, ULONG ulWriteRights)
 {
     LogMessage(LOG_DEBUG, "%s start...", __func__);
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
@@ -252,7 +254,7 @@ ULONG DF_WriteFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulOffset, cons
     std::vector<BYTE> data;
     ULONG length = 0;
     if (ULONG rc = ReadWholeFile(pDevCtx, *found, data, length)) return rc;
-    if (std::uint64_t{length} < std::uint64_t{ulOffset} + ulSize) {
+    if (std::uint64_t {length} < std::uint64_t {ulOffset} + ulSize) {
         LogMessage(LOG_ERROR, "Write file is too ig.... \n");
         return SAR_NO_ROOM;
     }

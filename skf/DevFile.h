@@ -5,9 +5,9 @@
 #include "Handles.h"
 #include "SkfDefs.h"
 
-constexpr ULONG kMaxFiles = 8;              // records asked of the token per listing
-constexpr ULONG kMaxFileSize = 0x7800;      // the read buffer: 30720 bytes
-constexpr ULONG kMaxFileNameLen = 32;       // FILEATTRIBUTE's FileName
+constexpr ULONG kMaxFiles = 8;         // records asked of the token per listing
+constexpr ULONG kMaxFileSize = 0x7800; // the read buffer: 30720 bytes
+constexpr ULONG kMaxFileNameLen = 32;  // FILEATTRIBUTE's FileName
 constexpr std::uint32_t kDataObjFlags = 0x100000;
 
 // The file information record, as SKF_GetFileInfo fills it.
@@ -23,8 +23,7 @@ static_assert(sizeof(FILEATTRIBUTE) == 44, "FILEATTRIBUTE size");
 constexpr ULONG SECURE_EVERYONE_ACCOUNT = 0xFF;
 constexpr ULONG SECURE_USER_ACCOUNT = 0x10;
 
-ULONG DF_CreateFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulFileSize, ULONG ulReadRights,
-                    ULONG ulWriteRights);
+ULONG DF_CreateFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulFileSize, ULONG ulReadRights, ULONG ulWriteRights);
 ULONG DF_DeleteFile(DevCtx* pDevCtx, const char* szFileName);
 ULONG DF_EnumFiles(DevCtx* pDevCtx, char* szFileList, ULONG* pulSize);
 ULONG DF_GetFileInfo(DevCtx* pDevCtx, const char* szFileName, FILEATTRIBUTE* pFileInfo);

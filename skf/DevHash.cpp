@@ -8,14 +8,14 @@
 
 ULONG DF_HashInit_SM3(HANDLE hDev, const BYTE* pPubKey, const BYTE* pucID, ULONG ulIDLen, HashCtx** ppHashCtx)
 {
-    auto* ctx = new (std::nothrow) HashCtx{};
+    auto* ctx = new (std::nothrow) HashCtx {};
     if (!ctx) {
         LogMessage(LOG_ERROR, "malloc pHashCtx err[%#lx]", GetLastError());
         return SAR_MEMORYERR;
     }
     ctx->hDev = hDev;
     tokencrypto::SM3_Init(&ctx->sm3);
-    tokencrypto::Sm2PublicKey key{};
+    tokencrypto::Sm2PublicKey key {};
     key.bits = 256;
     std::memcpy(key.x, pPubKey + kEccBlobX, sizeof key.x);
     std::memcpy(key.y, pPubKey + kEccBlobY, sizeof key.y);

@@ -49,8 +49,7 @@ ULONG DecryptWithKey(DevCtx* pDevCtx, const BYTE* key, ULONG algId, const BYTE* 
 }
 
 // Records the exchange key's size in the handle's record and on the token.
-ULONG RecordExchangeKey(ConCtx* pConCtx, std::uint8_t size, bool setSm2, const char* readError,
-                        const char* writeError)
+ULONG RecordExchangeKey(ConCtx* pConCtx, std::uint8_t size, bool setSm2, const char* readError, const char* writeError)
 {
     ContCtx& handleRecord = *pConCtx->pContCtx;
     handleRecord.ExchKeyLen = size;
@@ -94,7 +93,7 @@ ULONG ImportRsaKey(DevCtx* pDevCtx, const ContCtx& record, const tokencrypto::Rs
     return rc;
 }
 
-}  // namespace
+} // namespace
 
 ULONG DF_ImportRSAKeyPair(ConCtx* pConCtx, ULONG ulSymAlgId, const BYTE* pbWrappedKey, ULONG ulWrappedKeyLen,
                           const BYTE* pbEncryptedData, ULONG ulEncryptedDataLen)
@@ -134,8 +133,8 @@ ULONG DF_ImportRSAKeyPair(ConCtx* pConCtx, ULONG ulSymAlgId, const BYTE* pbWrapp
     if (rc != SAR_OK) return rc;
     tokencrypto::RsaPrivateKey key;
     rc = plain.empty() || plain[0] != 0x30
-             ? tokencrypto::DER_ERR_BAD_DATA
-             : tokencrypto::DerDecodeRSAKey(plain.data(), static_cast<std::uint32_t>(plain.size()), &key);
+        ? tokencrypto::DER_ERR_BAD_DATA
+        : tokencrypto::DerDecodeRSAKey(plain.data(), static_cast<std::uint32_t>(plain.size()), &key);
     tokencrypto::SecureZero(plain.data(), plain.size());
     if (rc != tokencrypto::DER_OK) {
         LogMessage(LOG_ERROR, "DerDecodeRSAKey  ERR[%#lx]", rc);
@@ -178,14 +177,14 @@ ULONG DF_ImportECCKeyPair(ConCtx* pConCtx, const ENVELOPEDKEYBLOB* pEnvelopedKey
     if (unwrapped.size() < kSessionKeyLen) return SAR_INDATALENERR;
     std::vector<BYTE> plain;
     ULONG rc = DecryptWithKey(pConCtx->pDevCtx, unwrapped.data(), pEnvelopedKeyBlob->ulSymmAlgID,
-                              pEnvelopedKeyBlob->cbEncryptedPriKey, sizeof pEnvelopedKeyBlob->cbEncryptedPriKey,
-                              plain);
+                              pEnvelopedKeyBlob->cbEncryptedPriKey, sizeof pEnvelopedKeyBlob->cbEncryptedPriKey, plain);
     tokencrypto::SecureZero(unwrapped.data(), unwrapped.size());
     if (rc != SAR_OK) return rc;
     if (plain.size() < kEccCoordLen) return SAR_INDATALENERR;
     vendor::UK_KEY_REF ref = {vendor::UK_REF_SM2_PRIVATE, record.ExchPriKey.number};
-    vendor::UK_PRIVATE_KEY pri = {kEccBits, plain.data() + plain.size() - kEccCoordLen, nullptr, nullptr,
-                                  {nullptr, nullptr}, {nullptr, nullptr}, nullptr};
+    vendor::UK_PRIVATE_KEY pri = {
+        kEccBits, plain.data() + plain.size() - kEccCoordLen, nullptr, nullptr, {nullptr, nullptr}, {nullptr, nullptr},
+        nullptr};
     rc = g_FuncList->ImportPrivateKey(pConCtx->pDevCtx->pCtx, vendor::UK_ALG_SM2, &ref, &pri);
     tokencrypto::SecureZero(plain.data(), plain.size());
     if (rc != vendor::UK_OK) {

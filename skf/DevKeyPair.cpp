@@ -13,18 +13,21 @@ constexpr std::uint32_t kEccSignRoom = 512;
 constexpr std::uint32_t kUnwrapRoom = 2048;
 constexpr std::uint32_t kEccCoordLen = 32;
 constexpr ULONG kEccBits = 256;
-constexpr ULONG kMaxRsaUnits = 2;  // size bytes of 1024-bit units
+constexpr ULONG kMaxRsaUnits = 2; // size bytes of 1024-bit units
 constexpr std::uint32_t kUpdateRecord = 0x10000;
-constexpr ULONG kPkcs1Overhead = 11;  // the least that PKCS#1 padding adds
+constexpr ULONG kPkcs1Overhead = 11; // the least that PKCS#1 padding adds
 constexpr BYTE kPublicExponent[] = {0x00, 0x01, 0x00, 0x01};
 
 struct KeyChoice {
-    const vendor::UK_KEY_REF* id;  // the private key's reference in the record
-    std::uint8_t number;           // the public key's number
+    const vendor::UK_KEY_REF* id; // the private key's reference in the record
+    std::uint8_t number;          // the public key's number
     std::uint8_t size;
 };
 
-bool IsSm2(const ContCtx& record) { return record.AlgType == vendor::UK_ALG_SM2; }
+bool IsSm2(const ContCtx& record)
+{
+    return record.AlgType == vendor::UK_ALG_SM2;
+}
 
 // The signature key, else the exchange key.
 bool SigningKey(const ContCtx& record, KeyChoice& key)
@@ -64,8 +67,8 @@ ULONG PrivateKeyOperation(DevCtx* pDevCtx, std::uint8_t algorithm, std::uint8_t 
     }
     g_FuncList->AsymKeyFinal(operation);
     if (rc != vendor::UK_OK) {
-        LogMessage(LOG_ERROR, usage == vendor::UK_USE_PRIVATE_DECRYPT ? "PrikeyDec  ERR[%#lx]" : "PrikeySign  ERR[%#lx]",
-                   rc);
+        LogMessage(LOG_ERROR,
+                   usage == vendor::UK_USE_PRIVATE_DECRYPT ? "PrikeyDec  ERR[%#lx]" : "PrikeySign  ERR[%#lx]", rc);
         return rc;
     }
     if (len > room) {
@@ -131,8 +134,7 @@ ULONG ExportSm2(DevCtx* pDevCtx, std::uint8_t number, ECCPUBLICKEYBLOB* pBlob)
     return SAR_OK;
 }
 
-ULONG Generate(ConCtx* pConCtx, std::uint32_t algorithm, ULONG bits, std::uint8_t publicKind,
-               std::uint8_t privateKind)
+ULONG Generate(ConCtx* pConCtx, std::uint32_t algorithm, ULONG bits, std::uint8_t publicKind, std::uint8_t privateKind)
 {
     ContCtx& record = *pConCtx->pContCtx;
     vendor::UK_KEY_REF pub = {publicKind, record.SignPubKey.number};
@@ -143,7 +145,7 @@ ULONG Generate(ConCtx* pConCtx, std::uint32_t algorithm, ULONG bits, std::uint8_
     return rc;
 }
 
-}  // namespace
+} // namespace
 
 ULONG DF_GenRSAKey(ConCtx* pConCtx, ULONG ulBitsLen, RSAPUBLICKEYBLOB* pBlob)
 {
@@ -154,8 +156,8 @@ ULONG DF_GenRSAKey(ConCtx* pConCtx, ULONG ulBitsLen, RSAPUBLICKEYBLOB* pBlob)
         LogMessage(LOG_ERROR, "ulBitsLen err[%lu]", ulBitsLen);
         return SAR_RSAMODULUSLENERR;
     }
-    if (ULONG rc = Generate(pConCtx, vendor::UK_ALG_RSA, ulBitsLen, vendor::UK_REF_RSA_PUBLIC,
-                            vendor::UK_REF_RSA_PRIVATE))
+    if (ULONG rc =
+            Generate(pConCtx, vendor::UK_ALG_RSA, ulBitsLen, vendor::UK_REF_RSA_PUBLIC, vendor::UK_REF_RSA_PRIVATE))
         return rc;
     if (ULONG rc = RefreshRecord(pConCtx, vendor::UK_ALG_RSA, static_cast<std::uint8_t>(ulBitsLen / 1024))) return rc;
     LogMessage(LOG_DEBUG, "export RSA PubKey...");
@@ -172,8 +174,8 @@ ULONG DF_GenKeyPair_ECC(ConCtx* pConCtx, ECCPUBLICKEYBLOB* pBlob)
 {
     if (ULONG rc = DF_CHECK_CONTAINER(pConCtx)) return rc;
     if (!pBlob) return DF_NULL("pBlob", DF_ERR_NULL_POINTER);
-    if (ULONG rc = Generate(pConCtx, vendor::UK_ALG_SM2, kEccBits, vendor::UK_REF_SM2_PUBLIC,
-                            vendor::UK_REF_SM2_PRIVATE))
+    if (ULONG rc =
+            Generate(pConCtx, vendor::UK_ALG_SM2, kEccBits, vendor::UK_REF_SM2_PUBLIC, vendor::UK_REF_SM2_PRIVATE))
         return rc;
     if (ULONG rc = RefreshRecord(pConCtx, vendor::UK_ALG_SM2, 1)) return rc;
     LogMessage(LOG_DEBUG, "export SM2 PubKey...");
@@ -291,9 +293,9 @@ ULONG DF_SignData_ECC(ConCtx* pConCtx, const BYTE* pbDigest, ULONG ulDigestLen, 
     KeyChoice key;
     if (!SigningKey(record, key)) return SAR_KEYNOTFOUNTERR;
     std::vector<BYTE> rs;
-    if (ULONG rc = PrivateKeyOperation(pConCtx->pDevCtx, vendor::UK_ALG_SM2, vendor::UK_USE_PRIVATE_SIGN,
-                                       vendor::UK_PAD_PKCS1, key.id, key.size * 128u, pbDigest, ulDigestLen,
-                                       kEccSignRoom, rs))
+    if (ULONG rc =
+            PrivateKeyOperation(pConCtx->pDevCtx, vendor::UK_ALG_SM2, vendor::UK_USE_PRIVATE_SIGN, vendor::UK_PAD_PKCS1,
+                                key.id, key.size * 128u, pbDigest, ulDigestLen, kEccSignRoom, rs))
         return rc;
     if (rs.size() < 2 * kEccCoordLen) {
         LogMessage(LOG_ERROR, "PrikeySign  ERR[%#x]", static_cast<unsigned>(rs.size()));

@@ -40,8 +40,8 @@ struct MonitorState {
 };
 
 MonitorState g_monitor;
-std::mutex g_stateLock;    // guards g_monitor
-std::mutex g_runLock;      // one start or stop at a time
+std::mutex g_stateLock; // guards g_monitor
+std::mutex g_runLock;   // one start or stop at a time
 
 // Handed to the monitor thread; it reports its window, or none, and then
 // leaves the record alone. The module reference is the thread's own.
@@ -74,7 +74,7 @@ void FillDevTable()
 
 void RegisterDevNotification(HWND window)
 {
-    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    DEV_BROADCAST_DEVICEINTERFACE_W filter {};
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = kCdromInterface;
@@ -208,10 +208,11 @@ void StartDevMonitor()
         std::memcpy(g_monitor.events, events, sizeof events);
     }
     FillDevTable();
-    ThreadStart start{CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr, nullptr};
+    ThreadStart start {CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr, nullptr};
     HANDLE thread = nullptr;
-    if (start.ready && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                          reinterpret_cast<LPCWSTR>(&PinnedMonitorThread), &start.module)) {
+    if (start.ready &&
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&PinnedMonitorThread),
+                           &start.module)) {
         thread = CreateThread(nullptr, 0, PinnedMonitorThread, &start, 0, nullptr);
         if (!thread) FreeLibrary(start.module);
     }
@@ -256,7 +257,7 @@ ULONG HandOutName(const char* name, char* szDevName, ULONG* pulDevNameLen)
     return SAR_OK;
 }
 
-}  // namespace
+} // namespace
 
 ULONG Dev_WaitForEvent(char* szDevName, ULONG* pulDevNameLen, ULONG* pulEvent)
 {

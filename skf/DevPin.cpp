@@ -19,9 +19,15 @@ std::uint32_t VendorPinType(ULONG ulPINType)
     return ulPINType == ADMIN_TYPE ? vendor::UK_PIN_ADMIN : ulPINType == USER_TYPE ? vendor::UK_PIN_USER : 0;
 }
 
-std::uint32_t Length(const char* text) { return static_cast<std::uint32_t>(std::strlen(text)); }
+std::uint32_t Length(const char* text)
+{
+    return static_cast<std::uint32_t>(std::strlen(text));
+}
 
-const std::uint8_t* Bytes(const char* text) { return reinterpret_cast<const std::uint8_t*>(text); }
+const std::uint8_t* Bytes(const char* text)
+{
+    return reinterpret_cast<const std::uint8_t*>(text);
+}
 
 // After a refused PIN: the tries left, or the failure to read them.
 ULONG ReportTriesLeft(DevCtx* pDevCtx, std::uint32_t type, ULONG* pulRetryCount, ULONG refusal)
@@ -36,10 +42,9 @@ ULONG ReportTriesLeft(DevCtx* pDevCtx, std::uint32_t type, ULONG* pulRetryCount,
     return refusal;
 }
 
-}  // namespace
+} // namespace
 
-ULONG DF_ChangePIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szOldPin, const char* szNewPin,
-                   ULONG* pulRetryCount)
+ULONG DF_ChangePIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szOldPin, const char* szNewPin, ULONG* pulRetryCount)
 {
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
     if (!szOldPin) return DF_NULL("szOldPin", DF_ERR_NULL_POINTER);
@@ -92,9 +97,9 @@ ULONG DF_VerifyPIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szPIN, ULONG* p
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
     if (!szPIN) return DF_NULL("szPIN", DF_ERR_NULL_POINTER);
     std::uint32_t type = VendorPinType(ulPINType);
-    char (*kept)[kKeptPinRoom] = ulPINType == ADMIN_TYPE  ? &pDevCtx->pins.admin
-                                 : ulPINType == USER_TYPE ? &pDevCtx->pins.user
-                                                          : nullptr;
+    char(*kept)[kKeptPinRoom] = ulPINType == ADMIN_TYPE ? &pDevCtx->pins.admin
+        : ulPINType == USER_TYPE                        ? &pDevCtx->pins.user
+                                                        : nullptr;
     ULONG rc = g_FuncList->Login(pDevCtx->pCtx, type, type, Bytes(szPIN), Length(szPIN));
     if (rc == vendor::UK_OK) {
         if (kept) KeepPin(*kept, szPIN);

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr ULONG kRsaBlockLen = 128;
-constexpr ULONG kRsaPadLen = kRsaBlockLen - 3 - kSessionKeyLen;  // 109
+constexpr ULONG kRsaPadLen = kRsaBlockLen - 3 - kSessionKeyLen; // 109
 
 // Random bytes from the token, none of them zero, as a type-2 block needs.
 ULONG NonZeroRandom(DevCtx* pDevCtx, BYTE* out, ULONG len)
@@ -66,7 +66,7 @@ ULONG Finish(ULONG rc, SessionKeyHandle* pKey, SessionKeyHandle** ppKey)
     return SAR_OK;
 }
 
-}  // namespace
+} // namespace
 
 bool IsSymmAlgorithm(ULONG ulAlgID)
 {

@@ -25,17 +25,26 @@ std::mutex& TokenCipherLock()
     return lock;
 }
 
-bool IsCbc(ULONG algId) { return algId == SGD_SM1_CBC || algId == SGD_SSF33_CBC || algId == SGD_SMS4_CBC; }
+bool IsCbc(ULONG algId)
+{
+    return algId == SGD_SM1_CBC || algId == SGD_SSF33_CBC || algId == SGD_SMS4_CBC;
+}
 
 BYTE KeyLoadP2(ULONG algId)
 {
     switch (algId) {
-    case SGD_SM1_CBC: return 0x10;
-    case SGD_SSF33_ECB: return 0x04;
-    case SGD_SSF33_CBC: return 0x14;
-    case SGD_SMS4_ECB: return 0x01;
-    case SGD_SMS4_CBC: return 0x11;
-    default: return 0x00;
+    case SGD_SM1_CBC:
+        return 0x10;
+    case SGD_SSF33_ECB:
+        return 0x04;
+    case SGD_SSF33_CBC:
+        return 0x14;
+    case SGD_SMS4_ECB:
+        return 0x01;
+    case SGD_SMS4_CBC:
+        return 0x11;
+    default:
+        return 0x00;
     }
 }
 
@@ -44,9 +53,8 @@ ULONG SendKey(const SessionKeyHandle& key, const BYTE* iv, bool decrypt)
 {
     const bool cbc = IsCbc(key.ulAlgID);
     const BYTE dataLen = cbc ? 2 * kCipherBlock : kCipherBlock;
-    BYTE command[5 + 2 * kCipherBlock] = {0xB0, 0x9B, 0x00,
-                                          static_cast<BYTE>(KeyLoadP2(key.ulAlgID) | (decrypt ? kDecryptFlag : 0)),
-                                          dataLen};
+    BYTE command[5 + 2 * kCipherBlock] = {
+        0xB0, 0x9B, 0x00, static_cast<BYTE>(KeyLoadP2(key.ulAlgID) | (decrypt ? kDecryptFlag : 0)), dataLen};
     std::memcpy(command + 5, key.key, kCipherBlock);
     if (cbc) std::memcpy(command + 5 + kCipherBlock, iv, kCipherBlock);
     BYTE response[kResponseRoom];
@@ -72,20 +80,23 @@ ULONG TransferPiece(DevCtx* pDevCtx, const BYTE* piece, ULONG len, ULONG index, 
     std::uint32_t responseLen = sizeof response;
     ULONG rc = g_FuncList->SendAPDUCmd(pDevCtx->pCtx, command, 5 + len, response, &responseLen);
     if (rc != vendor::UK_OK) {
-        LogMessage(LOG_ERROR, full ? "---->_FuncList[0]->SendAPDUCmd ERR1:[%lu][%#lx]......\n"
-                                   : "---->_FuncList[0]->SendAPDUCmd ERR3:[%lu][%#lx]......\n",
+        LogMessage(LOG_ERROR,
+                   full ? "---->_FuncList[0]->SendAPDUCmd ERR1:[%lu][%#lx]......\n"
+                        : "---->_FuncList[0]->SendAPDUCmd ERR3:[%lu][%#lx]......\n",
                    index, rc);
         return rc;
     }
     const BYTE read[5] = {0xB0, 0x9B, 0x02, 0x00, static_cast<BYTE>(len)};
     responseLen = sizeof response;
     rc = g_FuncList->SendAPDUCmd(pDevCtx->pCtx, read, sizeof read, response, &responseLen);
-    if (rc == vendor::UK_OK && (responseLen < vendor::UK_APDU_FRAME || responseLen > sizeof response ||
-                                responseLen - vendor::UK_APDU_FRAME != len))
+    if (rc == vendor::UK_OK &&
+        (responseLen < vendor::UK_APDU_FRAME || responseLen > sizeof response ||
+         responseLen - vendor::UK_APDU_FRAME != len))
         rc = SAR_FAIL;
     if (rc != vendor::UK_OK) {
-        LogMessage(LOG_ERROR, full ? "---->_FuncList[0]->SendAPDUCmd ERR2:[%lu][%#lx]......\n"
-                                   : "---->_FuncList[0]->SendAPDUCmd ERR4:[%lu][%#lx]......\n",
+        LogMessage(LOG_ERROR,
+                   full ? "---->_FuncList[0]->SendAPDUCmd ERR2:[%lu][%#lx]......\n"
+                        : "---->_FuncList[0]->SendAPDUCmd ERR4:[%lu][%#lx]......\n",
                    index, rc);
         return rc;
     }
@@ -183,7 +194,7 @@ ULONG Step(SessionKeyHandle* pKey, CipherStream::Mode mode, const BYTE* pbData, 
         LogMessage(LOG_ERROR, "Data len err[%lu]", total);
         return SAR_INDATALENERR;
     } else if (!final && decrypt && padded && !tail && total) {
-        keep = kCipherBlock;  // the last block may be the padding
+        keep = kCipherBlock; // the last block may be the padding
     }
     std::vector<BYTE> blocks(input.begin(), input.end() - keep);
     const bool strip = final && decrypt && padded;
@@ -223,11 +234,17 @@ ULONG Step(SessionKeyHandle* pKey, CipherStream::Mode mode, const BYTE* pbData, 
     return SAR_OK;
 }
 
-}  // namespace
+} // namespace
 
-ULONG DF_EncryptInit(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param) { return Start(pKey, param, false); }
+ULONG DF_EncryptInit(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param)
+{
+    return Start(pKey, param, false);
+}
 
-ULONG DF_DecryptInit(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param) { return Start(pKey, param, true); }
+ULONG DF_DecryptInit(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param)
+{
+    return Start(pKey, param, true);
+}
 
 ULONG DF_Encrypt(SessionKeyHandle* pKey, const BYTE* pbData, ULONG ulDataLen, BYTE* pbOut, ULONG* pulOutLen)
 {

@@ -17,7 +17,7 @@ constexpr ULONG kMaxRandomLen = 512;
 constexpr ULONG kTransmitResponseRoom = 1024;
 
 // Devices
-ULONG DF_EnumDev(char* names, ULONG* count);  // room for kMaxTokens names
+ULONG DF_EnumDev(char* names, ULONG* count); // room for kMaxTokens names
 ULONG DF_OpenDev(DevCtx* pDevCtx);
 ULONG DF_CloseDev(DevCtx* pDevCtx);
 ULONG DF_SetDevLabel(DevCtx* pDevCtx, const char* szLabel);
@@ -30,8 +30,7 @@ ULONG DF_Transmit(DevCtx* pDevCtx, const BYTE* pbCommand, ULONG ulCommandLen, BY
 ULONG DF_GenRandom(DevCtx* pDevCtx, BYTE* pbRandom, ULONG ulRandomLen);
 
 // PINs
-ULONG DF_ChangePIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szOldPin, const char* szNewPin,
-                   ULONG* pulRetryCount);
+ULONG DF_ChangePIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szOldPin, const char* szNewPin, ULONG* pulRetryCount);
 ULONG DF_GetPINInfo(DevCtx* pDevCtx, ULONG ulPINType, ULONG* pulMaxRetryCount, ULONG* pulRemainRetryCount,
                     BOOL* pbDefaultPin);
 ULONG DF_VerifyPIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szPIN, ULONG* pulRetryCount);

@@ -12,8 +12,11 @@ void LoadDeviceLibrary()
     DWORD error = GetLastError();
     // GBK: cannot load the dynamic library
     if (error != 0)
-        LogMessage(LOG_ERROR, "\xCE\xDE\xB7\xA8\xBC\xD3\xD4\xD8\xB6\xAF\xCC\xAC\xBF\xE2[%s] err[%#x]", vendor::kLibraryName,
-                   static_cast<unsigned>(error));
+        LogMessage(LOG_ERROR, "\xCE\xDE\xB7\xA8\xBC\xD3\xD4\xD8\xB6\xAF\xCC\xAC\xBF\xE2[%s] err[%#x]",
+                   vendor::kLibraryName, static_cast<unsigned>(error));
 }
 
-void UnloadDeviceLibrary() { vendor::UnbindLibrary(&g_hVendorLibrary, &g_FuncList); }
+void UnloadDeviceLibrary()
+{
+    vendor::UnbindLibrary(&g_hVendorLibrary, &g_FuncList);
+}

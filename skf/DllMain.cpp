@@ -25,7 +25,7 @@ void ReadConfiguration(HMODULE module)
     LogLevel = static_cast<std::int32_t>(GetPrivateProfileIntA("exe_config", "loglevel", 5, path));
 }
 
-}  // namespace
+} // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
 {

@@ -7,7 +7,7 @@ namespace {
 constexpr ULONG kCoordLen = 32;
 constexpr ULONG kEccBits = 256;
 
-}  // namespace
+} // namespace
 
 bool IsSm2Point(const ECCPUBLICKEYBLOB& blob)
 {

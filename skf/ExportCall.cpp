@@ -14,7 +14,7 @@ bool IsLive(const ArgCheck& arg)
         return IsLiveHandle(arg.value, HandleKind::Device);
     case ArgKind::ContainerHandle:
         return IsLiveHandle(arg.value, HandleKind::Container) &&
-               IsLiveHandle(static_cast<const ConCtx*>(arg.value)->pDevCtx, HandleKind::Device);
+            IsLiveHandle(static_cast<const ConCtx*>(arg.value)->pDevCtx, HandleKind::Device);
     case ArgKind::ClosingContainer:
         return IsLiveHandle(arg.value, HandleKind::Container);
     default:
@@ -22,7 +22,7 @@ bool IsLive(const ArgCheck& arg)
     }
 }
 
-}  // namespace
+} // namespace
 
 ExportCall::ExportCall(const char* name) : m_name(name)
 {

@@ -23,11 +23,31 @@ struct ArgCheck {
     int line;
 };
 
-#define SKF_DEVICE_ARG(x) ArgCheck{x, #x, ArgKind::DeviceHandle, __FILE__, __LINE__}
-#define SKF_CONTAINER_ARG(x) ArgCheck{x, #x, ArgKind::ContainerHandle, __FILE__, __LINE__}
-#define SKF_CLOSING_CONTAINER_ARG(x) ArgCheck{x, #x, ArgKind::ClosingContainer, __FILE__, __LINE__}
-#define SKF_HANDLE_OUT_ARG(x) ArgCheck{x, #x, ArgKind::HandleOut, __FILE__, __LINE__}
-#define SKF_POINTER_ARG(x) ArgCheck{x, #x, ArgKind::Pointer, __FILE__, __LINE__}
+#define SKF_DEVICE_ARG(x)                                                                                              \
+    ArgCheck                                                                                                           \
+    {                                                                                                                  \
+        x, #x, ArgKind::DeviceHandle, __FILE__, __LINE__                                                               \
+    }
+#define SKF_CONTAINER_ARG(x)                                                                                           \
+    ArgCheck                                                                                                           \
+    {                                                                                                                  \
+        x, #x, ArgKind::ContainerHandle, __FILE__, __LINE__                                                            \
+    }
+#define SKF_CLOSING_CONTAINER_ARG(x)                                                                                   \
+    ArgCheck                                                                                                           \
+    {                                                                                                                  \
+        x, #x, ArgKind::ClosingContainer, __FILE__, __LINE__                                                           \
+    }
+#define SKF_HANDLE_OUT_ARG(x)                                                                                          \
+    ArgCheck                                                                                                           \
+    {                                                                                                                  \
+        x, #x, ArgKind::HandleOut, __FILE__, __LINE__                                                                  \
+    }
+#define SKF_POINTER_ARG(x)                                                                                             \
+    ArgCheck                                                                                                           \
+    {                                                                                                                  \
+        x, #x, ArgKind::Pointer, __FILE__, __LINE__                                                                    \
+    }
 
 class ExportCall {
 public:
@@ -51,5 +71,11 @@ private:
     ULONG m_refused = SAR_OK;
 };
 
-inline DevCtx* AsDevice(HANDLE h) { return static_cast<DevCtx*>(h); }
-inline ConCtx* AsContainer(HANDLE h) { return static_cast<ConCtx*>(h); }
+inline DevCtx* AsDevice(HANDLE h)
+{
+    return static_cast<DevCtx*>(h);
+}
+inline ConCtx* AsContainer(HANDLE h)
+{
+    return static_cast<ConCtx*>(h);
+}

@@ -13,7 +13,7 @@ namespace {
 constexpr char kAppList[] = "VESK-Application\0";
 constexpr char kAppName[] = "VESK-Application";
 
-}  // namespace
+} // namespace
 
 ULONG DEVAPI SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szOldPin, LPSTR szNewPin,
                            ULONG* pulRetryCount)
@@ -30,7 +30,8 @@ ULONG DEVAPI SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG* p
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    if (ULONG rc = DF_GetPINInfo(AsDevice(hApplication), ulPINType, pulMaxRetryCount, pulRemainRetryCount, pbDefaultPin))
+    if (ULONG rc =
+            DF_GetPINInfo(AsDevice(hApplication), ulPINType, pulMaxRetryCount, pulRemainRetryCount, pbDefaultPin))
         return call.Fail(SAR_FAIL, "DF_GetPINInfo ERR[%#lx]", rc);
     return call.Done();
 }

@@ -14,13 +14,12 @@ void HandOut(ConCtx* pConCtx, HCONTAINER* phContainer)
     *phContainer = pConCtx;
 }
 
-}  // namespace
+} // namespace
 
 ULONG DEVAPI SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer)
 {
     ExportCall call(__func__);
-    if (!call.Check({SKF_DEVICE_ARG(hApplication), SKF_POINTER_ARG(szContainerName),
-                     SKF_HANDLE_OUT_ARG(phContainer)}))
+    if (!call.Check({SKF_DEVICE_ARG(hApplication), SKF_POINTER_ARG(szContainerName), SKF_HANDLE_OUT_ARG(phContainer)}))
         return call.Refused();
     if (!*szContainerName) return call.Fail(SAR_INVALIDPARAMERR, "containername len is 0");
     ConCtx* con = nullptr;
@@ -42,8 +41,7 @@ ULONG DEVAPI SKF_DeleteContainer(HAPPLICATION hApplication, LPSTR szContainerNam
 ULONG DEVAPI SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer)
 {
     ExportCall call(__func__);
-    if (!call.Check({SKF_DEVICE_ARG(hApplication), SKF_POINTER_ARG(szContainerName),
-                     SKF_HANDLE_OUT_ARG(phContainer)}))
+    if (!call.Check({SKF_DEVICE_ARG(hApplication), SKF_POINTER_ARG(szContainerName), SKF_HANDLE_OUT_ARG(phContainer)}))
         return call.Refused();
     ConCtx* con = nullptr;
     if (ULONG rc = DF_OpenContainer(AsDevice(hApplication), szContainerName, &con))
@@ -90,7 +88,9 @@ ULONG DEVAPI SKF_GetContainerType(HCONTAINER hContainer, ULONG* pulContainerType
         break;
     default:
         // GBK: the algorithm information could not be read
-        return call.Fail(SAR_FAIL, "\xBB\xF1\xC8\xA1\xCB\xE3\xB7\xA8\xD0\xC5\xCF\xA2\xCA\xA7\xB0\xDC" "AlgType=[%d]",
+        return call.Fail(SAR_FAIL,
+                         "\xBB\xF1\xC8\xA1\xCB\xE3\xB7\xA8\xD0\xC5\xCF\xA2\xCA\xA7\xB0\xDC"
+                         "AlgType=[%d]",
                          record.AlgType);
     }
     LogMessage(LOG_DEBUG, "pulContainerType[%#lx]", *pulContainerType);

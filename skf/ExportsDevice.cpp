@@ -16,7 +16,7 @@ namespace {
 constexpr ULONG kListEntryRoom = vendor::UK_NAME_LEN + 1;
 constexpr std::size_t kMaxDevNameLen = kDevNameRoom - 1;
 
-}  // namespace
+} // namespace
 
 ULONG DEVAPI SKF_EnumDev(BOOL, LPSTR szNameList, ULONG* pulSize)
 {
@@ -49,7 +49,7 @@ ULONG DEVAPI SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev)
     ExportCall call(__func__);
     if (!call.Check({SKF_POINTER_ARG(phDev), SKF_POINTER_ARG(szName)})) return call.Refused();
     if (std::strlen(szName) > kMaxDevNameLen) return call.Fail(SAR_INVALIDPARAMERR, "szName len err");
-    auto* ctx = new (std::nothrow) DevCtx{};
+    auto* ctx = new (std::nothrow) DevCtx {};
     if (!ctx) return call.Fail(SAR_MEMORYERR, "malloc err[%#lx]", GetLastError());
     std::strcpy(ctx->szDevName, szName);
     if (ULONG rc = DF_OpenDev(ctx)) {

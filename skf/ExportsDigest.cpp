@@ -8,7 +8,10 @@
 
 namespace {
 
-HashCtx* AsHash(HANDLE h) { return static_cast<HashCtx*>(h); }
+HashCtx* AsHash(HANDLE h)
+{
+    return static_cast<HashCtx*>(h);
+}
 
 // A hash handle given back must be one this library handed out.
 bool CheckHash(ExportCall& call, HANDLE hHash, ULONG& refused)
@@ -29,14 +32,13 @@ void Feed(HANDLE hHash, const BYTE* pbData, ULONG ulDataLen)
     if (ulDataLen) tokencrypto::SM3_Update(&AsHash(hHash)->sm3, pbData, ulDataLen);
 }
 
-}  // namespace
+} // namespace
 
 ULONG DEVAPI SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey, unsigned char* pucID,
                             ULONG ulIDLen, HANDLE* phHash)
 {
     ExportCall call(__func__);
-    if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_POINTER_ARG(pucID), SKF_HANDLE_OUT_ARG(pPubKey)}))
-        return call.Refused();
+    if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_POINTER_ARG(pucID), SKF_HANDLE_OUT_ARG(pPubKey)})) return call.Refused();
     if (ulAlgID != SGD_SM3) return call.Fail(SAR_INVALIDPARAMERR, "not support alg[%#lx]", ulAlgID);
     if (ulIDLen == 0) return call.Fail(SAR_INVALIDPARAMERR, "no id value");
     if (ulIDLen > kMaxIdLen) return call.Fail(SAR_INVALIDPARAMERR, "id len err[%lu]", ulIDLen);

@@ -8,7 +8,11 @@
 
 // Pointers these exports refuse with SAR_INVALIDHANDLEERR, as they do the
 // device handle.
-#define SKF_KEY_ARG(x) ArgCheck{x, #x, ArgKind::HandleOut, __FILE__, __LINE__}
+#define SKF_KEY_ARG(x)                                                                                                 \
+    ArgCheck                                                                                                           \
+    {                                                                                                                  \
+        x, #x, ArgKind::HandleOut, __FILE__, __LINE__                                                                  \
+    }
 
 ULONG DEVAPI SKF_GenExtRSAKey(DEVHANDLE hDev, ULONG ulBitsLen, RSAPRIVATEKEYBLOB* pBlob)
 {
@@ -55,8 +59,8 @@ ULONG DEVAPI SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPub
                                        ULONG ulInputLen, BYTE* pbOutput, ULONG* pulOutputLen)
 {
     ExportCall call(__func__);
-    if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_KEY_ARG(pRSAPubKeyBlob), SKF_KEY_ARG(pbInput),
-                     SKF_POINTER_ARG(pulOutputLen)}))
+    if (!call.Check(
+            {SKF_DEVICE_ARG(hDev), SKF_KEY_ARG(pRSAPubKeyBlob), SKF_KEY_ARG(pbInput), SKF_POINTER_ARG(pulOutputLen)}))
         return call.Refused();
     if (ULONG rc = DF_ExtRSAPubKeyOperation(pRSAPubKeyBlob, pbInput, ulInputLen, pbOutput, pulOutputLen))
         return call.Fail(SAR_FAIL, "DF_ExtRSAPubKeyOperation ERR[%#lx]", rc);
@@ -67,8 +71,8 @@ ULONG DEVAPI SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB* pRSAPr
                                        ULONG ulInputLen, BYTE* pbOutput, ULONG* pulOutputLen)
 {
     ExportCall call(__func__);
-    if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_KEY_ARG(pRSAPriKeyBlob), SKF_KEY_ARG(pbInput),
-                     SKF_POINTER_ARG(pulOutputLen)}))
+    if (!call.Check(
+            {SKF_DEVICE_ARG(hDev), SKF_KEY_ARG(pRSAPriKeyBlob), SKF_KEY_ARG(pbInput), SKF_POINTER_ARG(pulOutputLen)}))
         return call.Refused();
     if (ULONG rc = DF_ExtRSAPriKeyOperation(pRSAPriKeyBlob, pbInput, ulInputLen, pbOutput, pulOutputLen))
         return call.Fail(SAR_FAIL, "DF_ExtRSAPriKeyOperation ERR[%#lx]", rc);
@@ -104,8 +108,8 @@ ULONG DEVAPI SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, B
                             ECCSIGNATUREBLOB* pSignature)
 {
     ExportCall call(__func__);
-    if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_KEY_ARG(pECCPriKeyBlob), SKF_KEY_ARG(pbData),
-                     SKF_POINTER_ARG(pSignature)}))
+    if (!call.Check(
+            {SKF_DEVICE_ARG(hDev), SKF_KEY_ARG(pECCPriKeyBlob), SKF_KEY_ARG(pbData), SKF_POINTER_ARG(pSignature)}))
         return call.Refused();
     if (pECCPriKeyBlob->BitLen != 256)
         return call.Fail(SAR_INVALIDPARAMERR, "BitLen err[%#lx]", pECCPriKeyBlob->BitLen);

@@ -10,7 +10,7 @@ namespace {
 // GBK full-width colon, as the data lines end.
 constexpr char kColon[] = "\xA3\xBA";
 
-}  // namespace
+} // namespace
 
 ULONG DEVAPI SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize, ULONG ulReadRights,
                             ULONG ulWriteRights)

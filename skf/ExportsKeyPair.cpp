@@ -39,8 +39,7 @@ ULONG DEVAPI SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pb
     return call.Done();
 }
 
-ULONG DEVAPI SKF_RSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, BYTE* pbSignature,
-                             ULONG* pulSignLen)
+ULONG DEVAPI SKF_RSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, BYTE* pbSignature, ULONG* pulSignLen)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer), SKF_POINTER_ARG(pbData), SKF_POINTER_ARG(pulSignLen)}))

@@ -14,18 +14,24 @@ namespace {
 // connected.
 ULONG KeyRefused(ExportCall& call, HKEY_HANDLE hKey)
 {
-    if (!call.Check({ArgCheck{hKey, "hKey", ArgKind::HandleOut, __FILE__, __LINE__}})) return call.Refused();
+    if (!call.Check({ArgCheck {hKey, "hKey", ArgKind::HandleOut, __FILE__, __LINE__}})) return call.Refused();
     if (IsLiveHandle(hKey, HandleKind::SessionKey) &&
         IsLiveHandle(static_cast<SessionKeyHandle*>(hKey)->pDevCtx, HandleKind::Device))
         return SAR_OK;
     return call.Fail(SAR_INVALIDHANDLEERR, "[%s(%d)]Invalid Handle: hKey", SourceName(__FILE__), __LINE__);
 }
 
-SessionKeyHandle* AsKey(HKEY_HANDLE h) { return static_cast<SessionKeyHandle*>(h); }
+SessionKeyHandle* AsKey(HKEY_HANDLE h)
+{
+    return static_cast<SessionKeyHandle*>(h);
+}
 
 // A wrong length or parameter reaches the caller as it is; any other
 // failure as SAR_FAIL.
-ULONG Passed(ULONG rc) { return rc == SAR_INDATALENERR || rc == SAR_INVALIDPARAMERR ? rc : SAR_FAIL; }
+ULONG Passed(ULONG rc)
+{
+    return rc == SAR_INDATALENERR || rc == SAR_INVALIDPARAMERR ? rc : SAR_FAIL;
+}
 
 ULONG Finish(ExportCall& call, ULONG rc, const char* failure)
 {
@@ -38,7 +44,7 @@ ULONG RefuseAlgorithm(ExportCall& call, ULONG algId)
     return call.Fail(SAR_INVALIDPARAMERR, "not support alg [%#lx]", algId);
 }
 
-}  // namespace
+} // namespace
 
 ULONG DEVAPI SKF_SetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HKEY_HANDLE* phKey)
 {
@@ -104,8 +110,7 @@ ULONG DEVAPI SKF_EncryptInit(HKEY_HANDLE hKey, BLOCKCIPHERPARAM EncryptParam)
     return Finish(call, DF_EncryptInit(AsKey(hKey), EncryptParam), "DF_EncryptInit ERR[%#lx]");
 }
 
-ULONG DEVAPI SKF_Encrypt(HKEY_HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
-                         ULONG* pulEncryptedLen)
+ULONG DEVAPI SKF_Encrypt(HKEY_HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen)
 {
     ExportCall call(__func__);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
@@ -142,8 +147,7 @@ ULONG DEVAPI SKF_DecryptInit(HKEY_HANDLE hKey, BLOCKCIPHERPARAM DecryptParam)
     return Finish(call, DF_DecryptInit(AsKey(hKey), DecryptParam), "DF_DecryptInit ERR[%#lx]");
 }
 
-ULONG DEVAPI SKF_Decrypt(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
-                         ULONG* pulDataLen)
+ULONG DEVAPI SKF_Decrypt(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen)
 {
     ExportCall call(__func__);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
@@ -178,10 +182,22 @@ ULONG DEVAPI SKF_CloseHandle(HANDLE hHandle)
     return call.Done();
 }
 
-ULONG DEVAPI SKF_MacInit(HKEY_HANDLE, BLOCKCIPHERPARAM*, HANDLE*) { return SAR_NOTSUPPORTYETERR; }
-ULONG DEVAPI SKF_Mac(HANDLE, BYTE*, ULONG, BYTE*, ULONG*) { return SAR_NOTSUPPORTYETERR; }
-ULONG DEVAPI SKF_MacUpdate(HANDLE, BYTE*, ULONG) { return SAR_NOTSUPPORTYETERR; }
-ULONG DEVAPI SKF_MacFinal(HANDLE, BYTE*, ULONG*) { return SAR_NOTSUPPORTYETERR; }
+ULONG DEVAPI SKF_MacInit(HKEY_HANDLE, BLOCKCIPHERPARAM*, HANDLE*)
+{
+    return SAR_NOTSUPPORTYETERR;
+}
+ULONG DEVAPI SKF_Mac(HANDLE, BYTE*, ULONG, BYTE*, ULONG*)
+{
+    return SAR_NOTSUPPORTYETERR;
+}
+ULONG DEVAPI SKF_MacUpdate(HANDLE, BYTE*, ULONG)
+{
+    return SAR_NOTSUPPORTYETERR;
+}
+ULONG DEVAPI SKF_MacFinal(HANDLE, BYTE*, ULONG*)
+{
+    return SAR_NOTSUPPORTYETERR;
+}
 
 ULONG DEVAPI SKF_GenerateAgreementDataWithECC(HCONTAINER, ULONG, ECCPUBLICKEYBLOB*, BYTE*, ULONG, HANDLE*)
 {

@@ -17,7 +17,7 @@ std::map<const void*, HandleKind>& Table()
     return table;
 }
 
-}  // namespace
+} // namespace
 
 void RegisterHandle(const void* handle, HandleKind kind)
 {

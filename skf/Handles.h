@@ -23,7 +23,7 @@ struct DevCtx {
 struct ContCtx {
     std::uint8_t Reserved0;
     std::uint8_t ConNumber;
-    std::uint8_t AlgType;  // 0 none, 1 RSA, 14 SM2
+    std::uint8_t AlgType; // 0 none, 1 RSA, 14 SM2
     std::uint8_t ExchKeyLen;
     std::uint8_t SignKeyLen;
     vendor::UK_KEY_REF ExchPubKey;

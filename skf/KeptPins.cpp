@@ -11,7 +11,10 @@ void KeepPin(char (&kept)[kKeptPinRoom], const char* pin)
     if (len < kKeptPinRoom) std::memcpy(kept, pin, len);
 }
 
-void ForgetPin(char (&kept)[kKeptPinRoom]) { SecureZeroMemory(kept, sizeof kept); }
+void ForgetPin(char (&kept)[kKeptPinRoom])
+{
+    SecureZeroMemory(kept, sizeof kept);
+}
 
 void ClearKeptPins(KeptPins& pins)
 {

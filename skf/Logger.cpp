@@ -43,7 +43,7 @@ void Append(char* buffer, std::size_t room, const char* format, ...)
     va_end(args);
 }
 
-}  // namespace
+} // namespace
 
 void LogMessage(int level, const char* format, ...)
 {

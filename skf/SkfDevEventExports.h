@@ -8,4 +8,4 @@ extern "C" {
 ULONG DEVAPI SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULONG* pulEvent);
 ULONG DEVAPI SKF_CancelWaitForDevEvent();
 
-}  // extern "C"
+} // extern "C"

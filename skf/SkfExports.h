@@ -45,4 +45,4 @@ ULONG DEVAPI SKF_GetContainerType(HCONTAINER hContainer, ULONG* pulContainerType
 ULONG DEVAPI SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG ulCertLen);
 ULONG DEVAPI SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG* pulCertLen);
 
-}  // extern "C"
+} // extern "C"

@@ -15,4 +15,4 @@ ULONG DEVAPI SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulO
                           ULONG* pulOutLen);
 ULONG DEVAPI SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE* pbData, ULONG ulSize);
 
-}  // extern "C"
+} // extern "C"

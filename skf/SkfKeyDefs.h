@@ -93,4 +93,7 @@ static_assert(offsetof(ENVELOPEDKEYBLOB, PubKey) == 76, "ENVELOPEDKEYBLOB layout
 static_assert(offsetof(ENVELOPEDKEYBLOB, ECCCipherBlob) == 208, "ENVELOPEDKEYBLOB layout");
 
 // The room an ECCCIPHERBLOB with cipherLen bytes of cipher takes.
-constexpr ULONG EccCipherBlobSize(ULONG cipherLen) { return offsetof(ECCCIPHERBLOB, Cipher) + cipherLen; }
+constexpr ULONG EccCipherBlobSize(ULONG cipherLen)
+{
+    return offsetof(ECCCIPHERBLOB, Cipher) + cipherLen;
+}

@@ -57,8 +57,9 @@ ULONG DEVAPI SKF_MacInit(HKEY_HANDLE hKey, BLOCKCIPHERPARAM* pMacParam, HANDLE* 
 ULONG DEVAPI SKF_Mac(HANDLE hMac, BYTE* pbData, ULONG ulDataLen, BYTE* pbMacData, ULONG* pulMacLen);
 ULONG DEVAPI SKF_MacUpdate(HANDLE hMac, BYTE* pbData, ULONG ulDataLen);
 ULONG DEVAPI SKF_MacFinal(HANDLE hMac, BYTE* pbMacData, ULONG* pulMacDataLen);
-ULONG DEVAPI SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pTempECCPubKeyBlob,
-                                              BYTE* pbID, ULONG ulIDLen, HANDLE* phAgreementHandle);
+ULONG DEVAPI SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId,
+                                              ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
+                                              HANDLE* phAgreementHandle);
 ULONG DEVAPI SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId,
                                                     ECCPUBLICKEYBLOB* pSponsorECCPubKeyBlob,
                                                     ECCPUBLICKEYBLOB* pSponsorTempECCPubKeyBlob,
@@ -73,4 +74,4 @@ ULONG DEVAPI SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE*
                                   BYTE* pbEncryptedData, ULONG ulEncryptedDataLen);
 ULONG DEVAPI SKF_ImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBLOB* pEnvelopedKeyBlob);
 
-}  // extern "C"
+} // extern "C"

@@ -25,14 +25,13 @@ int sm2_do_verify(const ECDSA_SIG *sig, const BIGNUM *x, const BIGNUM *y, const 
 int sm2_verify_raw(const uint8_t r[32], const uint8_t s[32], const uint8_t x[32], const uint8_t y[32],
                    const uint8_t digest[32]);
 
-int sm2_compute_z(const uint8_t *id, size_t idLen, const BIGNUM *a, const BIGNUM *b, const BIGNUM *gx,
-                  const BIGNUM *gy, const BIGNUM *x, const BIGNUM *y, uint8_t z[32]);
+int sm2_compute_z(const uint8_t *id, size_t idLen, const BIGNUM *a, const BIGNUM *b, const BIGNUM *gx, const BIGNUM *gy,
+                  const BIGNUM *x, const BIGNUM *y, uint8_t z[32]);
 int sm2_compute_z_default(const uint8_t x[32], const uint8_t y[32], uint8_t z[32]);
 int sm2_kdf(const uint8_t *in, size_t inLen, size_t outBits, uint8_t *out);
 
 // out takes len + SM2_CIPHER_OVERHEAD bytes.
-int sm2_do_encrypt(int curveNid, const uint8_t *msg, size_t len, const BIGNUM *x, const BIGNUM *y,
-                   uint8_t *out);
+int sm2_do_encrypt(int curveNid, const uint8_t *msg, size_t len, const BIGNUM *x, const BIGNUM *y, uint8_t *out);
 // out takes totalLen - SM2_CIPHER_OVERHEAD bytes; it is cleared on failure.
 int sm2_do_decrypt(int curveNid, const uint8_t *in, size_t totalLen, const BIGNUM *d, uint8_t *out);
 

@@ -25,8 +25,7 @@ void AddBlockCount(SM3_CTX *ctx, size_t blocks)
 
 int sm3_init(SM3_CTX *ctx)
 {
-    if (ctx == nullptr)
-        return 0;
+    if (ctx == nullptr) return 0;
     static const uint32_t iv[8] = {0x7380166F, 0x4914B2B9, 0x172442D7, 0xDA8A0600,
                                    0xA96F30BC, 0x163138AA, 0xE38DEE4D, 0xB0FB0E4E};
     std::memcpy(ctx->state, iv, sizeof iv);
@@ -44,10 +43,8 @@ void sm3_block(SM3_CTX *ctx, const uint8_t block[SM3_BLOCK_SIZE])
 
 int sm3_update(SM3_CTX *ctx, const void *data, size_t len)
 {
-    if (ctx == nullptr)
-        return 0;
-    if (len == 0)
-        return 1;
+    if (ctx == nullptr) return 0;
+    if (len == 0) return 1;
     const uint8_t *p = static_cast<const uint8_t *>(data);
     if (ctx->buffered > 0) {
         size_t room = SM3_BLOCK_SIZE - ctx->buffered;
@@ -68,16 +65,14 @@ int sm3_update(SM3_CTX *ctx, const void *data, size_t len)
     AddBlockCount(ctx, whole);
     p += whole * SM3_BLOCK_SIZE;
     len -= whole * SM3_BLOCK_SIZE;
-    if (len > 0)
-        std::memcpy(ctx->buffer, p, len);
+    if (len > 0) std::memcpy(ctx->buffer, p, len);
     ctx->buffered = uint32_t(len);
     return 1;
 }
 
 int sm3_final(uint8_t digest[SM3_DIGEST_LENGTH], SM3_CTX *ctx)
 {
-    if (ctx == nullptr)
-        return 0;
+    if (ctx == nullptr) return 0;
     uint64_t blocks = (uint64_t(ctx->blocksHigh) << 32) | ctx->blocksLow;
     uint64_t bits = blocks * 512 + uint64_t(ctx->buffered) * 8;
 
@@ -92,8 +87,7 @@ int sm3_final(uint8_t digest[SM3_DIGEST_LENGTH], SM3_CTX *ctx)
     StoreBe32(ctx->buffer + 56, uint32_t(bits >> 32));
     StoreBe32(ctx->buffer + 60, uint32_t(bits));
     sm3_block(ctx, ctx->buffer);
-    for (int i = 0; i < 8; ++i)
-        StoreBe32(digest + 4 * i, ctx->state[i]);
+    for (int i = 0; i < 8; ++i) StoreBe32(digest + 4 * i, ctx->state[i]);
     std::memset(ctx->buffer, 0, sizeof ctx->buffer);
     ctx->buffered = 0;
     return 1;

@@ -18,8 +18,8 @@ uint32_t rotl32(uint32_t x, unsigned n);
 int sm4_set_key(const uint32_t key[4], uint32_t rk[SM4_ROUNDS]);
 int sm4_reverse_round_keys(uint32_t rk[SM4_ROUNDS]);
 int sm4_crypt_block(const uint32_t in[4], const uint32_t rk[SM4_ROUNDS], uint32_t out[4]);
-int sm4_cbc_block(const uint8_t in[SM4_BLOCK_SIZE], const uint32_t rk[SM4_ROUNDS],
-                  uint8_t iv[SM4_BLOCK_SIZE], uint8_t out[SM4_BLOCK_SIZE], int enc);
+int sm4_cbc_block(const uint8_t in[SM4_BLOCK_SIZE], const uint32_t rk[SM4_ROUNDS], uint8_t iv[SM4_BLOCK_SIZE],
+                  uint8_t out[SM4_BLOCK_SIZE], int enc);
 
 // Loads the 16 key bytes as big-endian words and schedules them, reversed
 // for decryption.

@@ -29,14 +29,12 @@ EC_GROUP *NewGroupFromHex(const CurveHex &c, int nid)
 {
     BnPtr p = Hex(c.p), a = Hex(c.a), b = Hex(c.b), gx = Hex(c.gx), gy = Hex(c.gy), n = Hex(c.n);
     BnPtr one = Hex("1");
-    if (!p || !a || !b || !gx || !gy || !n || !one)
-        return nullptr;
+    if (!p || !a || !b || !gx || !gy || !n || !one) return nullptr;
     EC_GROUP *group = EC_GROUP_new_curve_GFp(p.get(), a.get(), b.get(), nullptr);
-    if (group == nullptr)
-        return nullptr;
+    if (group == nullptr) return nullptr;
     EC_POINT *g = EC_POINT_new(group);
     bool ok = g != nullptr && EC_POINT_set_affine_coordinates(group, g, gx.get(), gy.get(), nullptr) &&
-              EC_GROUP_set_generator(group, g, n.get(), one.get());
+        EC_GROUP_set_generator(group, g, n.get(), one.get());
     EC_POINT_free(g);
     if (!ok) {
         EC_GROUP_free(group);
@@ -55,9 +53,7 @@ bool SmIsSm2CurveNid(int nid)
 
 EC_GROUP *SmCurveGroupNew(int nid)
 {
-    if (nid == SM_NID_SM2_CURVE)
-        return EC_GROUP_new_by_curve_name(nid);
-    if (nid != NID_undef && nid == SmNidSm2TestCurve())
-        return NewGroupFromHex(kExampleCurve, nid);
+    if (nid == SM_NID_SM2_CURVE) return EC_GROUP_new_by_curve_name(nid);
+    if (nid != NID_undef && nid == SmNidSm2TestCurve()) return NewGroupFromHex(kExampleCurve, nid);
     return nullptr;
 }

@@ -32,8 +32,7 @@ int FindOrCreate(const ObjectRow &row)
     ASN1_OBJECT *obj = OBJ_txt2obj(row.oid, 1);
     int nid = obj != nullptr ? OBJ_obj2nid(obj) : NID_undef;
     ASN1_OBJECT_free(obj);
-    if (nid != NID_undef)
-        return nid;
+    if (nid != NID_undef) return nid;
     return OBJ_create(row.oid, row.sn, row.ln);
 }
 
@@ -41,8 +40,7 @@ struct Nids {
     int nid[Count];
     Nids() : nid()
     {
-        for (int i = 0; i < Count; ++i)
-            nid[i] = FindOrCreate(kRows[i]);
+        for (int i = 0; i < Count; ++i) nid[i] = FindOrCreate(kRows[i]);
     }
 };
 
@@ -59,10 +57,14 @@ struct AliasRow {
 };
 
 constexpr AliasRow kAliases[] = {
-    {NID_sm2, "ChinaSM2256"},          {NID_sm2, "prime256v1SM2"},
-    {NID_sm3, "sm3"},                  {NID_sm3, "ChinaSM3"},
-    {NID_sm4_cbc, "sm4-cbc"},          {NID_sm4_cbc, "ChinaSM4-CBC"},
-    {NID_SM2_with_SM3, "sm2-sm3"},     {NID_SM2_with_SM3, "ChinaSM2withSM3"},
+    {NID_sm2, "ChinaSM2256"},
+    {NID_sm2, "prime256v1SM2"},
+    {NID_sm3, "sm3"},
+    {NID_sm3, "ChinaSM3"},
+    {NID_sm4_cbc, "sm4-cbc"},
+    {NID_sm4_cbc, "ChinaSM4-CBC"},
+    {NID_SM2_with_SM3, "sm2-sm3"},
+    {NID_SM2_with_SM3, "ChinaSM2withSM3"},
 };
 
 // An object without an OID carries the alias: name lookups find the
@@ -71,13 +73,11 @@ constexpr AliasRow kAliases[] = {
 int AddAliases()
 {
     for (const AliasRow &alias : kAliases) {
-        if (OBJ_sn2nid(alias.name) != NID_undef || OBJ_ln2nid(alias.name) != NID_undef)
-            continue;
+        if (OBJ_sn2nid(alias.name) != NID_undef || OBJ_ln2nid(alias.name) != NID_undef) continue;
         ASN1_OBJECT *obj = ASN1_OBJECT_create(alias.nid, nullptr, 0, alias.name, alias.name);
         const int added = obj != nullptr ? OBJ_add_object(obj) : NID_undef;
         ASN1_OBJECT_free(obj);
-        if (added == NID_undef)
-            return 0;
+        if (added == NID_undef) return 0;
     }
     return 1;
 }
@@ -92,10 +92,31 @@ int SmAddObjectAliases()
     return result;
 }
 
-int SmNidSm2TestCurve() { return NidOf(TestCurve); }
-int SmNidSm4CbcObject() { return NidOf(Sm4CbcObject); }
-int SmNidSm1Cbc() { return NidOf(Sm1Cbc); }
-int SmNidZuc() { return NidOf(Zuc); }
-int SmNidSm2Sm3Pkcs7() { return NidOf(Sm2Sm3Pkcs7); }
-int SmNidPkcs7Data() { return NidOf(Pkcs7Data); }
-int SmNidPkcs7SignedData() { return NidOf(Pkcs7Signed); }
+int SmNidSm2TestCurve()
+{
+    return NidOf(TestCurve);
+}
+int SmNidSm4CbcObject()
+{
+    return NidOf(Sm4CbcObject);
+}
+int SmNidSm1Cbc()
+{
+    return NidOf(Sm1Cbc);
+}
+int SmNidZuc()
+{
+    return NidOf(Zuc);
+}
+int SmNidSm2Sm3Pkcs7()
+{
+    return NidOf(Sm2Sm3Pkcs7);
+}
+int SmNidPkcs7Data()
+{
+    return NidOf(Pkcs7Data);
+}
+int SmNidPkcs7SignedData()
+{
+    return NidOf(Pkcs7Signed);
+}

@@ -18,8 +18,7 @@ struct ZUC_STATE {
     uint32_t pendingCount;
 };
 
-void zuc_initialize(const uint8_t key[ZUC_KEY_LENGTH], const uint8_t iv[ZUC_IV_LENGTH],
-                    ZUC_STATE *state);
+void zuc_initialize(const uint8_t key[ZUC_KEY_LENGTH], const uint8_t iv[ZUC_IV_LENGTH], ZUC_STATE *state);
 uint32_t zuc_next_word(ZUC_STATE *state);
 
 // XORs len bytes with the key stream, continuing where the last call stopped.

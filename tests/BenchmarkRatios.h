@@ -13,14 +13,16 @@ namespace sigwell_bench {
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
         for (const Run& run : runs) {
             if (!run.error_occurred) timePerIteration_[run.benchmark_name()] = run.GetAdjustedRealTime();
         }
         ConsoleReporter::ReportRuns(runs);
     }
 
-    void PrintRatios() const {
+    void PrintRatios() const
+    {
         std::printf("\nOpenSSL's time / ours (above 1: ours faster)\n");
         for (const auto& [name, ours] : timePerIteration_) {
             const size_t cut = name.find("_Ours");
@@ -35,7 +37,8 @@ private:
     std::map<std::string, double> timePerIteration_;
 };
 
-inline int RunWithRatios(int argc, char** argv) {
+inline int RunWithRatios(int argc, char** argv)
+{
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -44,4 +47,4 @@ inline int RunWithRatios(int argc, char** argv) {
     return 0;
 }
 
-}  // namespace sigwell_bench
+} // namespace sigwell_bench

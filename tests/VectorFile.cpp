@@ -6,15 +6,17 @@
 namespace test_vectors {
 namespace {
 
-std::string Trim(const std::string& text) {
+std::string Trim(const std::string& text)
+{
     const size_t first = text.find_first_not_of(" \t\r");
     if (first == std::string::npos) return {};
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-}  // namespace
+} // namespace
 
-std::vector<Stanza> ReadVectorFile(const std::string& name) {
+std::vector<Stanza> ReadVectorFile(const std::string& name)
+{
     std::ifstream in(std::string(TEST_VECTOR_DIR) + "/" + name);
     if (!in) throw std::runtime_error("cannot open vector file " + name);
     std::vector<Stanza> stanzas(1);
@@ -33,7 +35,8 @@ std::vector<Stanza> ReadVectorFile(const std::string& name) {
     return stanzas;
 }
 
-Stanza FindStanza(const std::vector<Stanza>& stanzas, const std::string& name) {
+Stanza FindStanza(const std::vector<Stanza>& stanzas, const std::string& name)
+{
     for (const Stanza& stanza : stanzas) {
         auto it = stanza.find("Name");
         if (it != stanza.end() && it->second == name) return stanza;
@@ -41,7 +44,8 @@ Stanza FindStanza(const std::vector<Stanza>& stanzas, const std::string& name) {
     throw std::runtime_error("no stanza " + name);
 }
 
-std::vector<uint8_t> Hex(const std::string& text) {
+std::vector<uint8_t> Hex(const std::string& text)
+{
     std::string digits;
     for (char c : text) {
         if (c != ' ') digits += c;
@@ -53,7 +57,8 @@ std::vector<uint8_t> Hex(const std::string& text) {
     return out;
 }
 
-std::string ToHex(const uint8_t* data, size_t length) {
+std::string ToHex(const uint8_t* data, size_t length)
+{
     static const char kDigits[] = "0123456789abcdef";
     std::string out;
     for (size_t i = 0; i < length; ++i) {
@@ -63,4 +68,4 @@ std::string ToHex(const uint8_t* data, size_t length) {
     return out;
 }
 
-}  // namespace test_vectors
+} // namespace test_vectors

@@ -17,7 +17,13 @@ Stanza FindStanza(const std::vector<Stanza>& stanzas, const std::string& name);
 // Hexadecimal text to bytes; spaces between digits are skipped.
 std::vector<uint8_t> Hex(const std::string& text);
 std::string ToHex(const uint8_t* data, size_t length);
-inline std::string ToHex(const std::vector<uint8_t>& bytes) { return ToHex(bytes.data(), bytes.size()); }
-inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+inline std::string ToHex(const std::vector<uint8_t>& bytes)
+{
+    return ToHex(bytes.data(), bytes.size());
+}
+inline std::vector<uint8_t> Bytes(const std::string& text)
+{
+    return {text.begin(), text.end()};
+}
 
-}  // namespace test_vectors
+} // namespace test_vectors

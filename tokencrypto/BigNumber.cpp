@@ -12,14 +12,16 @@ constexpr uint32_t kDigitBits = 32;
 // Products of two numbers padded to a whole number of Montgomery limbs.
 constexpr uint32_t kMaxProduct = 2 * (BIGNUM_MAX_DIGITS + 1) + 2;
 
-uint32_t DigitBits(uint32_t a) {
+uint32_t DigitBits(uint32_t a)
+{
     uint32_t bits = 0;
     for (; a != 0; a >>= 1) ++bits;
     return bits;
 }
 
 // a = b << bits (bits < 32); returns the digit shifted out.
-uint32_t LShift(uint32_t* a, const uint32_t* b, uint32_t bits, uint32_t digits) {
+uint32_t LShift(uint32_t* a, const uint32_t* b, uint32_t bits, uint32_t digits)
+{
     if (bits == 0) {
         std::memmove(a, b, digits * sizeof *a);
         return 0;
@@ -33,7 +35,8 @@ uint32_t LShift(uint32_t* a, const uint32_t* b, uint32_t bits, uint32_t digits) 
     return carry;
 }
 
-void RShift(uint32_t* a, const uint32_t* b, uint32_t bits, uint32_t digits) {
+void RShift(uint32_t* a, const uint32_t* b, uint32_t bits, uint32_t digits)
+{
     if (bits == 0) {
         std::memmove(a, b, digits * sizeof *a);
         return;
@@ -51,7 +54,8 @@ constexpr unsigned kMaxWindowBits = 5;
 // The window width costing the fewest multiplications for an exponent of
 // this length: building the table against one per window. Short public
 // exponents take narrow windows, private ones the widest.
-unsigned WindowBits(uint32_t bits) {
+unsigned WindowBits(uint32_t bits)
+{
     unsigned best = 1;
     uint32_t bestCost = UINT32_MAX;
     for (unsigned width = 1; width <= kMaxWindowBits; ++width) {
@@ -65,7 +69,8 @@ unsigned WindowBits(uint32_t bits) {
 }
 
 // The `width` bits of c from bit `bit` up; bits past the top read as zero.
-unsigned ExponentWindow(const uint32_t* c, uint32_t cDigits, uint32_t bit, unsigned width) {
+unsigned ExponentWindow(const uint32_t* c, uint32_t cDigits, uint32_t bit, unsigned width)
+{
     const uint32_t index = bit / kDigitBits, shift = bit % kDigitBits;
     uint64_t pair = c[index];
     if (index + 1 < cDigits) pair |= uint64_t(c[index + 1]) << kDigitBits;
@@ -76,7 +81,8 @@ unsigned ExponentWindow(const uint32_t* c, uint32_t cDigits, uint32_t bit, unsig
 // arithmetic with a fixed window: every window costs the same squarings
 // and one multiplication, whatever its bits.
 void MontgomeryExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t cDigits, const uint32_t* d,
-                   uint32_t dDigits) {
+                   uint32_t dDigits)
+{
     using mont::Limb;
     const uint32_t nd = BigNum_Digits(d, dDigits);
     const size_t limbs = (nd + mont::kDigitsPerLimb - 1) / mont::kDigitsPerLimb;
@@ -122,8 +128,8 @@ void MontgomeryExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t c
 }
 
 // Square-and-multiply for even moduli, which no RSA operation meets.
-void PlainExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t cDigits, const uint32_t* d,
-              uint32_t dDigits) {
+void PlainExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t cDigits, const uint32_t* d, uint32_t dDigits)
+{
     uint32_t base[BIGNUM_MAX_DIGITS], result[BIGNUM_MAX_DIGITS];
     BigNum_Mod(base, b, dDigits, d, dDigits);
     BigNum_AssignDigit(result, 1, dDigits);
@@ -135,9 +141,10 @@ void PlainExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t cDigit
     BigNum_Assign(a, result, dDigits);
 }
 
-}  // namespace
+} // namespace
 
-void BigNum_Decode(uint32_t* a, uint32_t digits, const uint8_t* b, uint32_t length) {
+void BigNum_Decode(uint32_t* a, uint32_t digits, const uint8_t* b, uint32_t length)
+{
     int64_t j = int64_t(length) - 1;
     for (uint32_t i = 0; i < digits; ++i) {
         uint32_t t = 0;
@@ -146,7 +153,8 @@ void BigNum_Decode(uint32_t* a, uint32_t digits, const uint8_t* b, uint32_t leng
     }
 }
 
-void BigNum_Encode(uint8_t* a, uint32_t length, const uint32_t* b, uint32_t digits) {
+void BigNum_Encode(uint8_t* a, uint32_t length, const uint32_t* b, uint32_t digits)
+{
     int64_t j = int64_t(length) - 1;
     for (uint32_t i = 0; i < digits && j >= 0; ++i) {
         const uint32_t t = b[i];
@@ -155,35 +163,49 @@ void BigNum_Encode(uint8_t* a, uint32_t length, const uint32_t* b, uint32_t digi
     for (; j >= 0; --j) a[j] = 0;
 }
 
-void BigNum_AssignZero(uint32_t* a, uint32_t digits) { std::memset(a, 0, digits * sizeof *a); }
+void BigNum_AssignZero(uint32_t* a, uint32_t digits)
+{
+    std::memset(a, 0, digits * sizeof *a);
+}
 
-void BigNum_AssignDigit(uint32_t* a, uint32_t b, uint32_t digits) {
+void BigNum_AssignDigit(uint32_t* a, uint32_t b, uint32_t digits)
+{
     BigNum_AssignZero(a, digits);
     if (digits > 0) a[0] = b;
 }
 
-void BigNum_Assign(uint32_t* a, const uint32_t* b, uint32_t digits) { std::memmove(a, b, digits * sizeof *a); }
+void BigNum_Assign(uint32_t* a, const uint32_t* b, uint32_t digits)
+{
+    std::memmove(a, b, digits * sizeof *a);
+}
 
-bool BigNum_IsZero(const uint32_t* a, uint32_t digits) { return BigNum_Digits(a, digits) == 0; }
+bool BigNum_IsZero(const uint32_t* a, uint32_t digits)
+{
+    return BigNum_Digits(a, digits) == 0;
+}
 
-uint32_t BigNum_Digits(const uint32_t* a, uint32_t digits) {
+uint32_t BigNum_Digits(const uint32_t* a, uint32_t digits)
+{
     while (digits > 0 && a[digits - 1] == 0) --digits;
     return digits;
 }
 
-uint32_t BigNum_Bits(const uint32_t* a, uint32_t digits) {
+uint32_t BigNum_Bits(const uint32_t* a, uint32_t digits)
+{
     const uint32_t n = BigNum_Digits(a, digits);
     return n == 0 ? 0 : (n - 1) * kDigitBits + DigitBits(a[n - 1]);
 }
 
-int BigNum_Cmp(const uint32_t* a, const uint32_t* b, uint32_t digits) {
+int BigNum_Cmp(const uint32_t* a, const uint32_t* b, uint32_t digits)
+{
     for (uint32_t i = digits; i-- > 0;) {
         if (a[i] != b[i]) return a[i] > b[i] ? 1 : -1;
     }
     return 0;
 }
 
-uint32_t BigNum_Add(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits) {
+uint32_t BigNum_Add(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits)
+{
     uint64_t carry = 0;
     for (uint32_t i = 0; i < digits; ++i) {
         carry += uint64_t(b[i]) + c[i];
@@ -193,7 +215,8 @@ uint32_t BigNum_Add(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t 
     return uint32_t(carry);
 }
 
-uint32_t BigNum_Sub(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits) {
+uint32_t BigNum_Sub(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits)
+{
     uint32_t borrow = 0;
     for (uint32_t i = 0; i < digits; ++i) {
         const uint64_t diff = uint64_t(b[i]) - c[i] - borrow;
@@ -203,7 +226,8 @@ uint32_t BigNum_Sub(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t 
     return borrow;
 }
 
-uint32_t BigNum_AddDigitMul(uint32_t* a, const uint32_t* b, uint32_t c, const uint32_t* d, uint32_t digits) {
+uint32_t BigNum_AddDigitMul(uint32_t* a, const uint32_t* b, uint32_t c, const uint32_t* d, uint32_t digits)
+{
     uint64_t carry = 0;
     for (uint32_t i = 0; i < digits; ++i) {
         carry += uint64_t(c) * d[i] + b[i];
@@ -213,7 +237,8 @@ uint32_t BigNum_AddDigitMul(uint32_t* a, const uint32_t* b, uint32_t c, const ui
     return uint32_t(carry);
 }
 
-uint32_t BigNum_SubDigitMul(uint32_t* a, const uint32_t* b, uint32_t c, const uint32_t* d, uint32_t digits) {
+uint32_t BigNum_SubDigitMul(uint32_t* a, const uint32_t* b, uint32_t c, const uint32_t* d, uint32_t digits)
+{
     uint32_t borrow = 0;
     for (uint32_t i = 0; i < digits; ++i) {
         const uint64_t product = uint64_t(c) * d[i] + borrow;
@@ -224,11 +249,13 @@ uint32_t BigNum_SubDigitMul(uint32_t* a, const uint32_t* b, uint32_t c, const ui
     return borrow;
 }
 
-uint32_t BigNum_DigitDiv(const uint32_t b[2], uint32_t c) {
+uint32_t BigNum_DigitDiv(const uint32_t b[2], uint32_t c)
+{
     return uint32_t(((uint64_t(b[1]) << 32) | b[0]) / c);
 }
 
-void BigNum_Mul(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits) {
+void BigNum_Mul(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits)
+{
     uint32_t t[kMaxProduct] = {};
     const uint32_t bDigits = BigNum_Digits(b, digits);
     const uint32_t cDigits = BigNum_Digits(c, digits);
@@ -238,7 +265,8 @@ void BigNum_Mul(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digi
     BigNum_Assign(a, t, 2 * digits);
 }
 
-void BigNum_Div(uint32_t* q, uint32_t* r, const uint32_t* c, uint32_t cDigits, const uint32_t* d, uint32_t dDigits) {
+void BigNum_Div(uint32_t* q, uint32_t* r, const uint32_t* c, uint32_t cDigits, const uint32_t* d, uint32_t dDigits)
+{
     const uint32_t dd = BigNum_Digits(d, dDigits);
     if (dd == 0) return;
     // Normalise so that the divisor's top digit has its top bit set.
@@ -264,18 +292,21 @@ void BigNum_Div(uint32_t* q, uint32_t* r, const uint32_t* c, uint32_t cDigits, c
     SecureZero(cc, sizeof cc);
 }
 
-void BigNum_Mod(uint32_t* a, const uint32_t* b, uint32_t bDigits, const uint32_t* d, uint32_t dDigits) {
+void BigNum_Mod(uint32_t* a, const uint32_t* b, uint32_t bDigits, const uint32_t* d, uint32_t dDigits)
+{
     BigNum_Div(nullptr, a, b, bDigits, d, dDigits);
 }
 
-void BigNum_ModMul(uint32_t* a, const uint32_t* b, const uint32_t* c, const uint32_t* d, uint32_t digits) {
+void BigNum_ModMul(uint32_t* a, const uint32_t* b, const uint32_t* c, const uint32_t* d, uint32_t digits)
+{
     uint32_t t[kMaxProduct];
     BigNum_Mul(t, b, c, digits);
     BigNum_Mod(a, t, 2 * digits, d, digits);
 }
 
 void BigNum_ModExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t cDigits, const uint32_t* d,
-                   uint32_t dDigits) {
+                   uint32_t dDigits)
+{
     if (d[0] & 1) {
         MontgomeryExp(a, b, c, cDigits, d, dDigits);
     } else {
@@ -283,7 +314,8 @@ void BigNum_ModExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t c
     }
 }
 
-void BigNum_ModInv(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits) {
+void BigNum_ModInv(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits)
+{
     // Extended Euclid keeping only the coefficient of b, whose sign
     // alternates with each step.
     uint32_t u1[BIGNUM_MAX_DIGITS], v1[BIGNUM_MAX_DIGITS], u3[BIGNUM_MAX_DIGITS], v3[BIGNUM_MAX_DIGITS];
@@ -310,7 +342,8 @@ void BigNum_ModInv(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t d
     }
 }
 
-void BigNum_Gcd(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits) {
+void BigNum_Gcd(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits)
+{
     uint32_t x[BIGNUM_MAX_DIGITS], y[BIGNUM_MAX_DIGITS], t[BIGNUM_MAX_DIGITS];
     BigNum_Assign(x, b, digits);
     BigNum_Assign(y, c, digits);
@@ -322,4 +355,4 @@ void BigNum_Gcd(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digi
     BigNum_Assign(a, x, digits);
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

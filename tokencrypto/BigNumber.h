@@ -25,8 +25,8 @@ uint32_t BigNum_Digits(const uint32_t* a, uint32_t digits);
 uint32_t BigNum_Bits(const uint32_t* a, uint32_t digits);
 int BigNum_Cmp(const uint32_t* a, const uint32_t* b, uint32_t digits);
 
-uint32_t BigNum_Add(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits);  // carry
-uint32_t BigNum_Sub(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits);  // borrow
+uint32_t BigNum_Add(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits); // carry
+uint32_t BigNum_Sub(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits); // borrow
 // a = b + c d and a = b - c d with c one digit; carry or borrow digit.
 uint32_t BigNum_AddDigitMul(uint32_t* a, const uint32_t* b, uint32_t c, const uint32_t* d, uint32_t digits);
 uint32_t BigNum_SubDigitMul(uint32_t* a, const uint32_t* b, uint32_t c, const uint32_t* d, uint32_t digits);
@@ -48,4 +48,4 @@ void BigNum_ModExp(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t c
 void BigNum_ModInv(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits);
 void BigNum_Gcd(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t digits);
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

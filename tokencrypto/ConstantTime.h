@@ -15,7 +15,8 @@
 
 namespace tokencrypto {
 
-inline void CT_Declassify(const void* data, size_t length) {
+inline void CT_Declassify(const void* data, size_t length)
+{
 #if defined(TOKENCRYPTO_CT_CHECK)
     (void)VALGRIND_MAKE_MEM_DEFINED(data, length);
 #else
@@ -25,16 +26,18 @@ inline void CT_Declassify(const void* data, size_t length) {
 }
 
 template <class T>
-T CT_Public(T value) {
+T CT_Public(T value)
+{
     CT_Declassify(&value, sizeof value);
     return value;
 }
 
 // All ones when x is zero, else zero.
 template <class W>
-W CT_ZeroMask(W x) {
+W CT_ZeroMask(W x)
+{
     constexpr unsigned kTop = sizeof(W) * 8 - 1;
     return W(((x | (W(0) - x)) >> kTop) - 1);
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

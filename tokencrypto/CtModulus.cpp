@@ -14,21 +14,35 @@ using mont::Limb;
 constexpr unsigned kWindowBits = 5;
 constexpr unsigned kEntries = 1u << kWindowBits;
 
-void ToLimbs(const CtModulus& s, Limb* r, const uint32_t* digits) { mont::FromDigits(r, s.limbs, digits, s.digits); }
+void ToLimbs(const CtModulus& s, Limb* r, const uint32_t* digits)
+{
+    mont::FromDigits(r, s.limbs, digits, s.digits);
+}
 
-void FromLimbs(const CtModulus& s, uint32_t* digits, const Limb* r) { mont::ToDigits(digits, s.digits, r); }
+void FromLimbs(const CtModulus& s, uint32_t* digits, const Limb* r)
+{
+    mont::ToDigits(digits, s.digits, r);
+}
 
-void Mul(const CtModulus& s, Limb* r, const Limb* a, const Limb* b) { mont::Mul(r, a, b, s.m, s.m0inv, s.limbs); }
+void Mul(const CtModulus& s, Limb* r, const Limb* a, const Limb* b)
+{
+    mont::Mul(r, a, b, s.m, s.m0inv, s.limbs);
+}
 
-void Sqr(const CtModulus& s, Limb* r, const Limb* a) { mont::Sqr(r, a, s.m, s.m0inv, s.limbs); }
+void Sqr(const CtModulus& s, Limb* r, const Limb* a)
+{
+    mont::Sqr(r, a, s.m, s.m0inv, s.limbs);
+}
 
-void FromMont(const CtModulus& s, uint32_t* a, const Limb* x) {
+void FromMont(const CtModulus& s, uint32_t* a, const Limb* x)
+{
     Limb one[mont::kMaxLimbs] = {1}, plain[mont::kMaxLimbs];
     Mul(s, plain, x, one);
     FromLimbs(s, a, plain);
 }
 
-void SetModulus(CtModulus* s, const uint32_t* d, uint32_t digits) {
+void SetModulus(CtModulus* s, const uint32_t* d, uint32_t digits)
+{
     s->digits = digits;
     s->limbs = (digits + mont::kDigitsPerLimb - 1) / mont::kDigitsPerLimb;
     mont::FromDigits(s->m, s->limbs, d, digits);
@@ -36,14 +50,16 @@ void SetModulus(CtModulus* s, const uint32_t* d, uint32_t digits) {
 }
 
 // The bits of c from `bit` up, past the top reading as zero.
-unsigned ExponentWindow(const uint32_t* c, uint32_t cDigits, uint32_t bit) {
+unsigned ExponentWindow(const uint32_t* c, uint32_t cDigits, uint32_t bit)
+{
     const uint32_t index = bit / 32, shift = bit % 32;
     uint64_t pair = c[index];
     if (index + 1 < cDigits) pair |= uint64_t(c[index + 1]) << 32;
     return unsigned(pair >> shift) & (kEntries - 1);
 }
 
-void Select(const CtModulus& s, Limb* r, const Limb table[kEntries][mont::kMaxLimbs], unsigned digit) {
+void Select(const CtModulus& s, Limb* r, const Limb table[kEntries][mont::kMaxLimbs], unsigned digit)
+{
     std::memset(r, 0, s.limbs * sizeof *r);
     for (unsigned j = 0; j < kEntries; ++j) {
         const Limb mask = CT_ZeroMask(Limb(j ^ digit));
@@ -55,7 +71,8 @@ void Select(const CtModulus& s, Limb* r, const Limb table[kEntries][mont::kMaxLi
 // modulus's limb count, or 0 to take it from s.
 template <size_t kLimbs>
 void ExpWindows(const CtModulus& s, Limb* result, Limb* entry, const Limb table[kEntries][mont::kMaxLimbs],
-                const uint32_t* c, uint32_t cDigits) {
+                const uint32_t* c, uint32_t cDigits)
+{
     const size_t n = kLimbs != 0 ? kLimbs : s.limbs;
     uint32_t w = (cDigits * 32 + kWindowBits - 1) / kWindowBits;
     Select(s, result, table, ExponentWindow(c, cDigits, --w * kWindowBits));
@@ -66,27 +83,31 @@ void ExpWindows(const CtModulus& s, Limb* result, Limb* entry, const Limb table[
     }
 }
 
-bool IsOne(const Limb* a, size_t n) {
+bool IsOne(const Limb* a, size_t n)
+{
     Limb rest = 0;
     for (size_t i = 1; i < n; ++i) rest |= a[i];
     return a[0] == 1 && rest == 0;
 }
 
-bool IsZero(const Limb* a, size_t n) {
+bool IsZero(const Limb* a, size_t n)
+{
     Limb any = 0;
     for (size_t i = 0; i < n; ++i) any |= a[i];
     return any == 0;
 }
 
 // a >= b over n limbs.
-bool NotBelow(const Limb* a, const Limb* b, size_t n) {
+bool NotBelow(const Limb* a, const Limb* b, size_t n)
+{
     for (size_t i = n; i-- > 0;) {
         if (a[i] != b[i]) return a[i] > b[i];
     }
     return true;
 }
 
-void SubInPlace(Limb* a, const Limb* b, size_t n) {
+void SubInPlace(Limb* a, const Limb* b, size_t n)
+{
     Limb borrow = 0;
     for (size_t i = 0; i < n; ++i) {
         const mont::Wide diff = mont::Wide(a[i]) - b[i] - borrow;
@@ -95,13 +116,15 @@ void SubInPlace(Limb* a, const Limb* b, size_t n) {
     }
 }
 
-void HalveInPlace(Limb* a, Limb top, size_t n) {
+void HalveInPlace(Limb* a, Limb top, size_t n)
+{
     for (size_t i = 0; i + 1 < n; ++i) a[i] = (a[i] >> 1) | (a[i + 1] << (mont::kLimbBits - 1));
     a[n - 1] = (a[n - 1] >> 1) | (top << (mont::kLimbBits - 1));
 }
 
 // u halved, with its coefficient x halved modulo m.
-void HalveWithCoefficient(Limb* u, Limb* x, const Limb* m, size_t n) {
+void HalveWithCoefficient(Limb* u, Limb* x, const Limb* m, size_t n)
+{
     HalveInPlace(u, 0, n);
     Limb carry = 0;
     if (x[0] & 1) {
@@ -114,9 +137,10 @@ void HalveWithCoefficient(Limb* u, Limb* x, const Limb* m, size_t n) {
     HalveInPlace(x, carry, n);
 }
 
-}  // namespace
+} // namespace
 
-void CtModulus_InverseOfPublic(const CtModulus& s, uint32_t* a, const uint32_t* b) {
+void CtModulus_InverseOfPublic(const CtModulus& s, uint32_t* a, const uint32_t* b)
+{
     const size_t n = s.limbs;
     Limb u[mont::kMaxLimbs], v[mont::kMaxLimbs], x1[mont::kMaxLimbs] = {1}, x2[mont::kMaxLimbs] = {};
     ToLimbs(s, u, b);
@@ -136,7 +160,8 @@ void CtModulus_InverseOfPublic(const CtModulus& s, uint32_t* a, const uint32_t* 
     FromLimbs(s, a, IsOne(u, n) ? x1 : x2);
 }
 
-void CtModulus_Init(CtModulus* s, const uint32_t* d, uint32_t digits) {
+void CtModulus_Init(CtModulus* s, const uint32_t* d, uint32_t digits)
+{
     SetModulus(s, d, digits);
     // With R = 2^b, doubling 1 up to 2^(b + t) and then squaring the
     // Montgomery way, which takes 2^(b + t) to 2^(b + 2t), reaches R^2 with
@@ -153,7 +178,8 @@ void CtModulus_Init(CtModulus* s, const uint32_t* d, uint32_t digits) {
     std::memcpy(s->rr, x, sizeof x);
 }
 
-void CtModulus_InitPublic(CtModulus* s, const uint32_t* d, uint32_t digits) {
+void CtModulus_InitPublic(CtModulus* s, const uint32_t* d, uint32_t digits)
+{
     SetModulus(s, d, digits);
     const uint32_t padded = uint32_t(s->limbs * mont::kDigitsPerLimb);
     uint32_t r2[2 * (BIGNUM_MAX_DIGITS + 1) + 2] = {};
@@ -163,11 +189,13 @@ void CtModulus_InitPublic(CtModulus* s, const uint32_t* d, uint32_t digits) {
     mont::FromDigits(s->rr, s->limbs, rr, digits);
 }
 
-void CtModulus_Reduce(const CtModulus& s, uint32_t* a, const uint32_t* b, uint32_t bDigits) {
+void CtModulus_Reduce(const CtModulus& s, uint32_t* a, const uint32_t* b, uint32_t bDigits)
+{
     // b = H R + L with H below d: b R = H R^2 + L R, both made by one
     // Montgomery product each.
     const size_t half = s.limbs * mont::kDigitsPerLimb;
-    uint32_t low[2 * mont::kMaxLimbs * mont::kDigitsPerLimb] = {}, high[2 * mont::kMaxLimbs * mont::kDigitsPerLimb] = {};
+    uint32_t low[2 * mont::kMaxLimbs * mont::kDigitsPerLimb] = {},
+                                       high[2 * mont::kMaxLimbs * mont::kDigitsPerLimb] = {};
     for (uint32_t i = 0; i < bDigits; ++i) (i < half ? low[i] : high[i - half]) = b[i];
     Limb l[mont::kMaxLimbs] = {}, h[mont::kMaxLimbs] = {}, r3[mont::kMaxLimbs];
     mont::FromDigits(l, s.limbs, low, uint32_t(half));
@@ -180,17 +208,19 @@ void CtModulus_Reduce(const CtModulus& s, uint32_t* a, const uint32_t* b, uint32
     SecureZeroAll(low, high, l, h);
 }
 
-void CtModulus_Mul(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* c) {
+void CtModulus_Mul(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* c)
+{
     Limb x[mont::kMaxLimbs], y[mont::kMaxLimbs];
     ToLimbs(s, x, b);
     ToLimbs(s, y, c);
-    Mul(s, x, x, y);     // b c R^-1
-    Mul(s, x, x, s.rr);  // b c
+    Mul(s, x, x, y);    // b c R^-1
+    Mul(s, x, x, s.rr); // b c
     FromLimbs(s, a, x);
     SecureZeroAll(x, y);
 }
 
-void CtModulus_Sub(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* c) {
+void CtModulus_Sub(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* c)
+{
     Limb x[mont::kMaxLimbs], y[mont::kMaxLimbs];
     ToLimbs(s, x, b);
     ToLimbs(s, y, c);
@@ -199,7 +229,8 @@ void CtModulus_Sub(const CtModulus& s, uint32_t* a, const uint32_t* b, const uin
     SecureZeroAll(x, y);
 }
 
-void CtModulus_Exp(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t cDigits) {
+void CtModulus_Exp(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t cDigits)
+{
     Limb table[kEntries][mont::kMaxLimbs];
     Limb one[mont::kMaxLimbs] = {1};
     Mul(s, table[0], one, s.rr);
@@ -221,7 +252,8 @@ void CtModulus_Exp(const CtModulus& s, uint32_t* a, const uint32_t* b, const uin
     SecureZeroAll(table, result, entry);
 }
 
-void CtModulus_ExpPublic(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* e, uint32_t eDigits) {
+void CtModulus_ExpPublic(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* e, uint32_t eDigits)
+{
     Limb base[mont::kMaxLimbs], result[mont::kMaxLimbs], one[mont::kMaxLimbs] = {1};
     ToLimbs(s, base, b);
     Mul(s, base, base, s.rr);
@@ -234,13 +266,15 @@ void CtModulus_ExpPublic(const CtModulus& s, uint32_t* a, const uint32_t* b, con
     SecureZeroAll(base, result);
 }
 
-bool CtDigitsEqual(const uint32_t* a, const uint32_t* b, uint32_t digits) {
+bool CtDigitsEqual(const uint32_t* a, const uint32_t* b, uint32_t digits)
+{
     uint32_t diff = 0;
     for (uint32_t i = 0; i < digits; ++i) diff |= a[i] ^ b[i];
     return CT_ZeroMask(diff) != 0;
 }
 
-uint32_t CtSignificantDigits(const uint32_t* a, uint32_t digits) {
+uint32_t CtSignificantDigits(const uint32_t* a, uint32_t digits)
+{
     uint32_t count = 0;
     for (uint32_t i = 0; i < digits; ++i) {
         const uint32_t nonZero = ~CT_ZeroMask(a[i]);
@@ -249,4 +283,4 @@ uint32_t CtSignificantDigits(const uint32_t* a, uint32_t digits) {
     return count;
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

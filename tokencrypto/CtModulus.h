@@ -12,11 +12,11 @@
 namespace tokencrypto {
 
 struct CtModulus {
-    uint32_t digits;  // the public size; top digits may be zero
+    uint32_t digits; // the public size; top digits may be zero
     size_t limbs;
     mont::Limb m[mont::kMaxLimbs];
     mont::Limb m0inv;
-    mont::Limb rr[mont::kMaxLimbs];  // R^2 mod m
+    mont::Limb rr[mont::kMaxLimbs]; // R^2 mod m
 };
 
 // d odd and above 1, of `digits` digits. R^2 comes from doubling, with no
@@ -47,4 +47,4 @@ bool CtDigitsEqual(const uint32_t* a, const uint32_t* b, uint32_t digits);
 // Significant digits of a, counted without a branch on its digits.
 uint32_t CtSignificantDigits(const uint32_t* a, uint32_t digits);
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

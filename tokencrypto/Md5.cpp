@@ -17,19 +17,25 @@ constexpr uint32_t kSine[64] = {
 };
 constexpr unsigned kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
-inline uint32_t Rotl(uint32_t x, unsigned n) { return (x << n) | (x >> (32 - n)); }
+inline uint32_t Rotl(uint32_t x, unsigned n)
+{
+    return (x << n) | (x >> (32 - n));
+}
 
-inline uint32_t LoadLittleEndian(const uint8_t* p) {
+inline uint32_t LoadLittleEndian(const uint8_t* p)
+{
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
-void StoreLittleEndian(uint8_t* p, uint32_t v) {
+void StoreLittleEndian(uint8_t* p, uint32_t v)
+{
     for (unsigned i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
-}  // namespace
+} // namespace
 
-void MD5_Init(Md5Context* context) {
+void MD5_Init(Md5Context* context)
+{
     context->state[0] = 0x67452301;
     context->state[1] = 0xEFCDAB89;
     context->state[2] = 0x98BADCFE;
@@ -38,7 +44,8 @@ void MD5_Init(Md5Context* context) {
     std::memset(context->buffer, 0, sizeof context->buffer);
 }
 
-void MD5_Transform(Md5Context* context, const uint8_t block[64]) {
+void MD5_Transform(Md5Context* context, const uint8_t block[64])
+{
     uint32_t x[16];
     for (unsigned i = 0; i < 16; ++i) x[i] = LoadLittleEndian(block + 4 * i);
     uint32_t a = context->state[0], b = context->state[1], c = context->state[2], d = context->state[3];
@@ -47,10 +54,22 @@ void MD5_Transform(Md5Context* context, const uint8_t block[64]) {
         uint32_t f;
         unsigned g;
         switch (round) {
-            case 0: f = (b & c) | (~b & d); g = i; break;
-            case 1: f = (d & b) | (~d & c); g = (5 * i + 1) % 16; break;
-            case 2: f = b ^ c ^ d; g = (3 * i + 5) % 16; break;
-            default: f = c ^ (b | ~d); g = (7 * i) % 16; break;
+        case 0:
+            f = (b & c) | (~b & d);
+            g = i;
+            break;
+        case 1:
+            f = (d & b) | (~d & c);
+            g = (5 * i + 1) % 16;
+            break;
+        case 2:
+            f = b ^ c ^ d;
+            g = (3 * i + 5) % 16;
+            break;
+        default:
+            f = c ^ (b | ~d);
+            g = (7 * i) % 16;
+            break;
         }
         const uint32_t rotated = b + Rotl(a + f + kSine[i] + x[g], kShift[round][i % 4]);
         a = d;
@@ -64,7 +83,8 @@ void MD5_Transform(Md5Context* context, const uint8_t block[64]) {
     context->state[3] += d;
 }
 
-void MD5_Update(Md5Context* context, const uint8_t* data, uint32_t length) {
+void MD5_Update(Md5Context* context, const uint8_t* data, uint32_t length)
+{
     uint32_t index = (context->count[0] >> 3) & 0x3F;
     context->count[0] += length << 3;
     if (context->count[0] < (length << 3)) context->count[1] += 1;
@@ -80,7 +100,8 @@ void MD5_Update(Md5Context* context, const uint8_t* data, uint32_t length) {
     if (length > i) std::memcpy(context->buffer + index, data + i, length - i);
 }
 
-void MD5_Final(uint8_t digest[16], Md5Context* context) {
+void MD5_Final(uint8_t digest[16], Md5Context* context)
+{
     uint8_t bits[8];
     StoreLittleEndian(bits, context->count[0]);
     StoreLittleEndian(bits + 4, context->count[1]);
@@ -91,4 +112,4 @@ void MD5_Final(uint8_t digest[16], Md5Context* context) {
     for (unsigned i = 0; i < 4; ++i) StoreLittleEndian(digest + 4 * i, context->state[i]);
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

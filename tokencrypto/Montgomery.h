@@ -25,14 +25,16 @@ constexpr size_t kDigitsPerLimb = sizeof(Limb) / sizeof(uint32_t);
 constexpr size_t kMaxLimbs = 66 / kDigitsPerLimb + 1;
 
 // -m0^-1 mod 2^kLimbBits by Newton's iteration; m0 must be odd.
-inline Limb NegInverse(Limb m0) {
-    Limb x = m0;  // correct to 3 bits for odd m0
+inline Limb NegInverse(Limb m0)
+{
+    Limb x = m0; // correct to 3 bits for odd m0
     for (int i = 0; i < 6; ++i) x *= Limb(2) - m0 * x;
     return Limb(0) - x;
 }
 
 // r = t - m when t (n + 1 limbs) is not below m, else t; r has n limbs.
-inline void ReduceOnce(Limb* r, const Limb* t, const Limb* m, size_t n) {
+inline void ReduceOnce(Limb* r, const Limb* t, const Limb* m, size_t n)
+{
     Limb d[kMaxLimbs];
     Limb borrow = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -51,22 +53,26 @@ struct Column {
     Wide low = 0;
     Limb high = 0;
 
-    void AddProduct(Limb x, Limb y) {
+    void AddProduct(Limb x, Limb y)
+    {
         const Wide p = Wide(x) * y;
         low += p;
         high += Limb(low < p);
     }
-    void AddColumn(const Column& c) {
+    void AddColumn(const Column& c)
+    {
         low += c.low;
         high += c.high + Limb(low < c.low);
     }
-    void Double() {
+    void Double()
+    {
         high = (high << 1) | Limb(low >> (2 * kLimbBits - 1));
         low <<= 1;
     }
     Limb Bottom() const { return Limb(low); }
     // Hands out the finished bottom limb and moves on to the next column.
-    Limb Shift() {
+    Limb Shift()
+    {
         const Limb bottom = Limb(low);
         low = (low >> kLimbBits) | (Wide(high) << kLimbBits);
         high = 0;
@@ -75,12 +81,14 @@ struct Column {
 };
 
 // The reduction's share of column i: u[j] m[i - j] for j in [from, to).
-inline void AddReduction(Column& acc, const Limb* u, const Limb* m, size_t from, size_t to, size_t i) {
+inline void AddReduction(Column& acc, const Limb* u, const Limb* m, size_t from, size_t to, size_t i)
+{
     for (size_t j = from; j < to; ++j) acc.AddProduct(u[j], m[i - j]);
 }
 
 // Chooses u[i] so that column i ends in a zero limb, which is dropped.
-inline void CloseLowColumn(Column& acc, Limb* u, const Limb* m, Limb m0inv, size_t i) {
+inline void CloseLowColumn(Column& acc, Limb* u, const Limb* m, Limb m0inv, size_t i)
+{
     u[i] = acc.Bottom() * m0inv;
     acc.AddProduct(u[i], m[0]);
     acc.Shift();
@@ -90,7 +98,8 @@ inline void CloseLowColumn(Column& acc, Limb* u, const Limb* m, Limb m0inv, size
 // scanning: column by column, each column's share of a b and of the
 // reduction multiple u m summed together, so no row of partial products
 // is ever stored.
-inline void Mul(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb m0inv, size_t n) {
+inline void Mul(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb m0inv, size_t n)
+{
     Limb u[kMaxLimbs], t[kMaxLimbs + 1];
     Column acc;
     for (size_t i = 0; i < n; ++i) {
@@ -112,8 +121,8 @@ inline void Mul(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb m0inv
 // up. Each product of two different limbs of a appears twice in the
 // square, so it is summed once and doubled; the loop takes one such
 // product and one of the reduction together.
-inline void AddSquareColumn(Column& acc, const Limb* a, const Limb* u, const Limb* m, size_t from, size_t to,
-                            size_t i) {
+inline void AddSquareColumn(Column& acc, const Limb* a, const Limb* u, const Limb* m, size_t from, size_t to, size_t i)
+{
     Column pairs;
     size_t j = from;
     for (; 2 * j < i; ++j) {
@@ -128,7 +137,8 @@ inline void AddSquareColumn(Column& acc, const Limb* a, const Limb* u, const Lim
 
 // r = a^2 R^-1 mod m for a below m, as Mul(r, a, a) gives it with about a
 // quarter fewer products; r may alias a.
-inline void Sqr(Limb* r, const Limb* a, const Limb* m, Limb m0inv, size_t n) {
+inline void Sqr(Limb* r, const Limb* a, const Limb* m, Limb m0inv, size_t n)
+{
     Limb u[kMaxLimbs], t[kMaxLimbs + 1];
     Column acc;
     for (size_t i = 0; i < n; ++i) {
@@ -145,7 +155,8 @@ inline void Sqr(Limb* r, const Limb* a, const Limb* m, Limb m0inv, size_t n) {
 }
 
 // r = a + b mod m for a, b below m.
-inline void Add(Limb* r, const Limb* a, const Limb* b, const Limb* m, size_t n) {
+inline void Add(Limb* r, const Limb* a, const Limb* b, const Limb* m, size_t n)
+{
     Limb t[kMaxLimbs + 1];
     Limb carry = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -158,7 +169,8 @@ inline void Add(Limb* r, const Limb* a, const Limb* b, const Limb* m, size_t n) 
 }
 
 // r = a - b mod m for a, b below m.
-inline void Sub(Limb* r, const Limb* a, const Limb* b, const Limb* m, size_t n) {
+inline void Sub(Limb* r, const Limb* a, const Limb* b, const Limb* m, size_t n)
+{
     Limb borrow = 0;
     Limb d[kMaxLimbs];
     for (size_t i = 0; i < n; ++i) {
@@ -177,7 +189,8 @@ inline void Sub(Limb* r, const Limb* a, const Limb* b, const Limb* m, size_t n) 
 
 // Little-endian 32-bit digits to limbs and back; the digit count need not
 // fill the last limb.
-inline void FromDigits(Limb* r, size_t limbs, const uint32_t* digits, size_t count) {
+inline void FromDigits(Limb* r, size_t limbs, const uint32_t* digits, size_t count)
+{
     for (size_t i = 0; i < limbs; ++i) {
         Limb v = 0;
         for (size_t k = 0; k < kDigitsPerLimb; ++k) {
@@ -188,11 +201,12 @@ inline void FromDigits(Limb* r, size_t limbs, const uint32_t* digits, size_t cou
     }
 }
 
-inline void ToDigits(uint32_t* digits, size_t count, const Limb* limbs) {
+inline void ToDigits(uint32_t* digits, size_t count, const Limb* limbs)
+{
     for (size_t index = 0; index < count; ++index) {
         digits[index] = uint32_t(limbs[index / kDigitsPerLimb] >> (32 * (index % kDigitsPerLimb)));
     }
 }
 
-}  // namespace mont
-}  // namespace tokencrypto
+} // namespace mont
+} // namespace tokencrypto

@@ -10,7 +10,8 @@
 namespace tokencrypto {
 namespace {
 
-void Md5Of(uint8_t digest[16], const uint8_t* data, uint32_t length) {
+void Md5Of(uint8_t digest[16], const uint8_t* data, uint32_t length)
+{
     Md5Context context;
     MD5_Init(&context);
     MD5_Update(&context, data, length);
@@ -20,15 +21,17 @@ void Md5Of(uint8_t digest[16], const uint8_t* data, uint32_t length) {
 // The step moves on to the byte before only when the stepped byte held 0,
 // not 0xFF: the pool's counter has always stepped this way, and its output
 // sequence depends on it.
-void StepState(uint8_t state[16]) {
+void StepState(uint8_t state[16])
+{
     for (int i = 15; i >= 0; --i) {
         if (state[i]++ != 0) break;
     }
 }
 
-}  // namespace
+} // namespace
 
-void RandomPool_Update(RandomPool* pool, const uint8_t block[16]) {
+void RandomPool_Update(RandomPool* pool, const uint8_t block[16])
+{
     uint8_t digest[16];
     Md5Of(digest, block, 16);
     unsigned carry = 0;
@@ -40,7 +43,8 @@ void RandomPool_Update(RandomPool* pool, const uint8_t block[16]) {
     pool->bytesNeeded = pool->bytesNeeded >= 16 ? pool->bytesNeeded - 16 : 0;
 }
 
-uint32_t RandomPool_GenerateBytes(uint8_t* out, uint32_t length, RandomPool* pool) {
+uint32_t RandomPool_GenerateBytes(uint8_t* out, uint32_t length, RandomPool* pool)
+{
     if (pool->bytesNeeded != 0) return RANDOM_POOL_NOT_SEEDED;
     while (length > pool->outputAvailable) {
         const uint32_t available = pool->outputAvailable;
@@ -56,7 +60,8 @@ uint32_t RandomPool_GenerateBytes(uint8_t* out, uint32_t length, RandomPool* poo
     return 0;
 }
 
-void RC4_KeySchedule(Rc4State* state, const uint8_t* key, uint32_t keyLength) {
+void RC4_KeySchedule(Rc4State* state, const uint8_t* key, uint32_t keyLength)
+{
     uint8_t index = state->i;
     uint8_t j = state->j;
     for (unsigned k = 0; k < 256; ++k, ++index) {
@@ -69,7 +74,8 @@ void RC4_KeySchedule(Rc4State* state, const uint8_t* key, uint32_t keyLength) {
     state->j = state->i;
 }
 
-Rc4State* RC4_NewFromSystemRandom() {
+Rc4State* RC4_NewFromSystemRandom()
+{
     uint8_t key[256];
     if (!SystemRandom_GetBytes(key, sizeof key)) return nullptr;
     Rc4State* state = new (std::nothrow) Rc4State;
@@ -83,10 +89,11 @@ Rc4State* RC4_NewFromSystemRandom() {
     return state;
 }
 
-void RC4_Free(Rc4State* state) {
+void RC4_Free(Rc4State* state)
+{
     if (state == nullptr) return;
     SecureZero(state, sizeof *state);
     delete state;
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

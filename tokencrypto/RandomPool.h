@@ -12,7 +12,7 @@ constexpr uint32_t RANDOM_POOL_NOT_SEEDED = 0x408;
 // Built by its user with bytesNeeded = RANDOM_POOL_SEED_BYTES, the rest zero.
 struct RandomPool {
     uint32_t bytesNeeded;
-    uint8_t state[16];  // 128-bit big-endian value
+    uint8_t state[16]; // 128-bit big-endian value
     uint32_t outputAvailable;
     uint8_t output[16];
 };
@@ -33,7 +33,8 @@ Rc4State* RC4_NewFromSystemRandom();
 // Clears the key schedule before the memory goes back.
 void RC4_Free(Rc4State* state);
 
-inline uint8_t RC4_NextByte(Rc4State* s) {
+inline uint8_t RC4_NextByte(Rc4State* s)
+{
     s->i = uint8_t(s->i + 1);
     s->j = uint8_t(s->j + s->S[s->i]);
     const uint8_t t = s->S[s->i];
@@ -42,4 +43,4 @@ inline uint8_t RC4_NextByte(Rc4State* s) {
     return s->S[uint8_t(s->S[s->i] + s->S[s->j])];
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

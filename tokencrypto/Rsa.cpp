@@ -13,13 +13,15 @@ constexpr uint32_t kPrimeDigits = RSA_MAX_PRIME_LEN / 4 + 1;
 
 // The output length comes from bits, so bits must describe a modulus that
 // fits both the record and the output.
-bool ValidSize(uint32_t bits, const uint32_t* modulus) {
+bool ValidSize(uint32_t bits, const uint32_t* modulus)
+{
     return bits != 0 && bits <= RSA_MAX_MODULUS_BITS && BigNum_Bits(modulus, BIGNUM_MAX_DIGITS) <= bits &&
-           BigNum_Bits(modulus, BIGNUM_MAX_DIGITS) != 0;
+        BigNum_Bits(modulus, BIGNUM_MAX_DIGITS) != 0;
 }
 
 // Input as a number; false when it has more significant bytes than any modulus.
-bool DecodeInput(uint32_t* c, const uint8_t* input, uint32_t length) {
+bool DecodeInput(uint32_t* c, const uint8_t* input, uint32_t length)
+{
     while (length > 0 && input[0] == 0) {
         ++input;
         --length;
@@ -29,19 +31,20 @@ bool DecodeInput(uint32_t* c, const uint8_t* input, uint32_t length) {
     return true;
 }
 
-void WriteOutput(uint8_t* output, uint32_t* outputLength, uint32_t bits, const uint32_t* m) {
+void WriteOutput(uint8_t* output, uint32_t* outputLength, uint32_t bits, const uint32_t* m)
+{
     *outputLength = (bits + 7) / 8;
     BigNum_Encode(output, *outputLength, m, BIGNUM_MAX_DIGITS);
 }
 
-
 struct PrivateKeyDigits {
     uint32_t p[kPrimeDigits], q[kPrimeDigits], dP[kPrimeDigits], dQ[kPrimeDigits], qInv[kPrimeDigits];
-    uint32_t k;  // the public digit count of both primes
+    uint32_t k; // the public digit count of both primes
 };
 
 // The primes' sizes are public; their values, the exponents and qInv are not.
-uint32_t DecodePrivate(PrivateKeyDigits* key, const RsaPrivateKey* record, uint32_t nDigits) {
+uint32_t DecodePrivate(PrivateKeyDigits* key, const RsaPrivateKey* record, uint32_t nDigits)
+{
     BigNum_Decode(key->p, kPrimeDigits, record->prime[0], RSA_MAX_PRIME_LEN);
     BigNum_Decode(key->q, kPrimeDigits, record->prime[1], RSA_MAX_PRIME_LEN);
     BigNum_Decode(key->dP, kPrimeDigits, record->primeExponent[0], RSA_MAX_PRIME_LEN);
@@ -59,7 +62,8 @@ uint32_t DecodePrivate(PrivateKeyDigits* key, const RsaPrivateKey* record, uint3
 
 // Two numbers below n from the system generator: one bit shorter than n,
 // never zero.
-bool DrawBelow(uint32_t* r, const uint32_t* n, uint32_t nDigits) {
+bool DrawBelow(uint32_t* r, const uint32_t* n, uint32_t nDigits)
+{
     const uint32_t bits = BigNum_Bits(n, nDigits);
     uint8_t bytes[RSA_MAX_MODULUS_LEN];
     do {
@@ -75,7 +79,8 @@ bool DrawBelow(uint32_t* r, const uint32_t* n, uint32_t nDigits) {
 // and checked with e before it is handed out: a faulty result could give
 // away a prime factor.
 uint32_t BlindedPrivate(uint32_t* m, const uint32_t* c, const uint32_t* n, const uint32_t* e,
-                        const PrivateKeyDigits& key) {
+                        const PrivateKeyDigits& key)
+{
     const uint32_t nDigits = BigNum_Digits(n, BIGNUM_MAX_DIGITS);
     const uint32_t eDigits = BigNum_Digits(e, BIGNUM_MAX_DIGITS);
     CtModulus modN;
@@ -123,10 +128,11 @@ uint32_t BlindedPrivate(uint32_t* m, const uint32_t* c, const uint32_t* n, const
     return RSA_OK;
 }
 
-}  // namespace
+} // namespace
 
 uint32_t soft_RSA_PublicEncrypt(uint8_t* output, uint32_t* outputLength, const uint8_t* input, uint32_t inputLength,
-                                const RsaPublicKey* key) {
+                                const RsaPublicKey* key)
+{
     uint32_t c[BIGNUM_MAX_DIGITS], n[BIGNUM_MAX_DIGITS], e[BIGNUM_MAX_DIGITS], m[BIGNUM_MAX_DIGITS];
     BigNum_Decode(n, BIGNUM_MAX_DIGITS, key->modulus, RSA_MAX_MODULUS_LEN);
     BigNum_Decode(e, BIGNUM_MAX_DIGITS, key->exponent, RSA_MAX_MODULUS_LEN);
@@ -142,7 +148,8 @@ uint32_t soft_RSA_PublicEncrypt(uint8_t* output, uint32_t* outputLength, const u
 }
 
 uint32_t soft_RSA_PrivateDecrypt(uint8_t* output, uint32_t* outputLength, const uint8_t* input, uint32_t inputLength,
-                                 const RsaPrivateKey* key) {
+                                 const RsaPrivateKey* key)
+{
     uint32_t c[BIGNUM_MAX_DIGITS], n[BIGNUM_MAX_DIGITS], e[BIGNUM_MAX_DIGITS];
     BigNum_Decode(n, BIGNUM_MAX_DIGITS, key->modulus, RSA_MAX_MODULUS_LEN);
     BigNum_Decode(e, BIGNUM_MAX_DIGITS, key->publicExponent, RSA_MAX_MODULUS_LEN);
@@ -166,4 +173,4 @@ uint32_t soft_RSA_PrivateDecrypt(uint8_t* output, uint32_t* outputLength, const 
     return RSA_OK;
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

@@ -14,10 +14,10 @@ constexpr uint32_t RSA_MIN_MODULUS_BITS = 1024;
 constexpr uint32_t RSA_MAX_MODULUS_BITS = 2048;
 
 constexpr uint32_t RSA_OK = 0;
-constexpr uint32_t RSA_ERR_DATA = 0x401;           // input not below the modulus; prime search exhausted
-constexpr uint32_t RSA_ERR_LENGTH = 0x406;         // wrong input length (callers' check)
-constexpr uint32_t RSA_ERR_MODULUS_LEN = 0x407;    // modulus size outside 1024..2048 bits
-constexpr uint32_t RSA_ERR_NEED_RANDOM = RANDOM_POOL_NOT_SEEDED;  // no seeded random
+constexpr uint32_t RSA_ERR_DATA = 0x401;                         // input not below the modulus; prime search exhausted
+constexpr uint32_t RSA_ERR_LENGTH = 0x406;                       // wrong input length (callers' check)
+constexpr uint32_t RSA_ERR_MODULUS_LEN = 0x407;                  // modulus size outside 1024..2048 bits
+constexpr uint32_t RSA_ERR_NEED_RANDOM = RANDOM_POOL_NOT_SEEDED; // no seeded random
 constexpr uint32_t RSA_ERR_NO_MEMORY = 0xFFFFFFFF;
 
 // Values big-endian, right-aligned in their fields.
@@ -32,14 +32,14 @@ struct RsaPrivateKey {
     uint8_t modulus[RSA_MAX_MODULUS_LEN];
     uint8_t publicExponent[RSA_MAX_MODULUS_LEN];
     uint8_t exponent[RSA_MAX_MODULUS_LEN];
-    uint8_t prime[2][RSA_MAX_PRIME_LEN];          // p, q
-    uint8_t primeExponent[2][RSA_MAX_PRIME_LEN];  // d mod (p - 1), d mod (q - 1)
-    uint8_t coefficient[RSA_MAX_PRIME_LEN];       // q^-1 mod p
+    uint8_t prime[2][RSA_MAX_PRIME_LEN];         // p, q
+    uint8_t primeExponent[2][RSA_MAX_PRIME_LEN]; // d mod (p - 1), d mod (q - 1)
+    uint8_t coefficient[RSA_MAX_PRIME_LEN];      // q^-1 mod p
 };
 
 struct RsaKeyGenParams {
     uint32_t bits;
-    uint32_t useFermat4;  // non-zero: public exponent 65537, else 3
+    uint32_t useFermat4; // non-zero: public exponent 65537, else 3
 };
 
 // Neither pads nor unpads; the output has (bits + 7) / 8 bytes.
@@ -57,4 +57,4 @@ uint32_t RSA_GenerateKeyPair(RsaPublicKey* publicKey, RsaPrivateKey* privateKey,
 uint32_t RSA_GeneratePrime(uint32_t* a, const uint32_t* b, const uint32_t* c, const uint32_t* s, uint32_t digits,
                            RandomPool* pool);
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

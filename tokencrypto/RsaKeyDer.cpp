@@ -9,14 +9,15 @@ constexpr uint8_t kSequence = 0x30;
 constexpr uint8_t kInteger = 0x02;
 
 // Definite lengths only, in at most four length octets, and never past end.
-bool ReadLength(const uint8_t* der, uint32_t end, uint32_t* position, uint32_t* contentLength) {
+bool ReadLength(const uint8_t* der, uint32_t end, uint32_t* position, uint32_t* contentLength)
+{
     if (*position >= end) return false;
     const uint8_t first = der[(*position)++];
     if (first < 0x80) {
         *contentLength = first;
     } else {
         const uint32_t count = first & 0x7F;
-        if (count == 0 || count > 4 || count > end - *position) return false;  // 0x80: indefinite
+        if (count == 0 || count > 4 || count > end - *position) return false; // 0x80: indefinite
         uint32_t value = 0;
         for (uint32_t i = 0; i < count; ++i) value = (value << 8) | der[(*position)++];
         *contentLength = value;
@@ -24,15 +25,17 @@ bool ReadLength(const uint8_t* der, uint32_t end, uint32_t* position, uint32_t* 
     return *contentLength <= end - *position;
 }
 
-uint32_t ReadInteger(const uint8_t* der, uint32_t end, uint32_t* position, uint8_t* field, uint32_t fieldLength) {
+uint32_t ReadInteger(const uint8_t* der, uint32_t end, uint32_t* position, uint8_t* field, uint32_t fieldLength)
+{
     if (*position >= end || der[*position] != kInteger) return DER_ERR_BAD_DATA;
     ++*position;
     return DerGetLength(der, end, position, field, fieldLength);
 }
 
-}  // namespace
+} // namespace
 
-uint32_t DerGetLength(const uint8_t* der, uint32_t length, uint32_t* position, uint8_t* field, uint32_t fieldLength) {
+uint32_t DerGetLength(const uint8_t* der, uint32_t length, uint32_t* position, uint8_t* field, uint32_t fieldLength)
+{
     uint32_t contentLength = 0;
     if (!ReadLength(der, length, position, &contentLength)) return DER_ERR_BAD_DATA;
     const uint8_t* content = der + *position;
@@ -47,7 +50,8 @@ uint32_t DerGetLength(const uint8_t* der, uint32_t length, uint32_t* position, u
     return DER_OK;
 }
 
-uint32_t DerDecodeRSAKey(const uint8_t* der, uint32_t length, RsaPrivateKey* key) {
+uint32_t DerDecodeRSAKey(const uint8_t* der, uint32_t length, RsaPrivateKey* key)
+{
     std::memset(key, 0, sizeof *key);
     uint32_t position = 1;
     uint32_t outerLength = 0;
@@ -61,9 +65,8 @@ uint32_t DerDecodeRSAKey(const uint8_t* der, uint32_t length, RsaPrivateKey* key
 
     uint8_t version[4];
     uint32_t result = ReadInteger(der, end, &position, version, sizeof version);
-    uint8_t* const fields[] = {key->modulus,          key->publicExponent,   key->exponent,
-                               key->prime[0],         key->prime[1],         key->primeExponent[0],
-                               key->primeExponent[1], key->coefficient};
+    uint8_t* const fields[] = {key->modulus,  key->publicExponent,   key->exponent,         key->prime[0],
+                               key->prime[1], key->primeExponent[0], key->primeExponent[1], key->coefficient};
     const uint32_t lengths[] = {n, n, n, h, h, h, h, h};
     for (unsigned i = 0; i < 8 && result == DER_OK; ++i) {
         result = ReadInteger(der, end, &position, fields[i], lengths[i]);
@@ -72,4 +75,4 @@ uint32_t DerDecodeRSAKey(const uint8_t* der, uint32_t length, RsaPrivateKey* key
     return result;
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

@@ -8,7 +8,7 @@
 namespace tokencrypto {
 
 constexpr uint32_t DER_OK = 0;
-constexpr uint32_t DER_ERR_BAD_DATA = 0x80090005;  // NTE_BAD_DATA
+constexpr uint32_t DER_ERR_BAD_DATA = 0x80090005; // NTE_BAD_DATA
 
 // bits is 1024 for an outer length of at most 1024 bytes, else 2048. With
 // n = bits / 8, the modulus and both exponents are written n bytes long and
@@ -20,4 +20,4 @@ uint32_t DerDecodeRSAKey(const uint8_t* der, uint32_t length, RsaPrivateKey* key
 // (fieldLength bytes) and moves *position past the element.
 uint32_t DerGetLength(const uint8_t* der, uint32_t length, uint32_t* position, uint8_t* field, uint32_t fieldLength);
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

@@ -16,7 +16,8 @@ constexpr uint32_t kPrimeDigits = RSA_MAX_PRIME_LEN / 4 + 1;
 struct SmallPrimes {
     uint16_t values[200];
     unsigned count;
-    constexpr SmallPrimes() : values(), count(0) {
+    constexpr SmallPrimes() : values(), count(0)
+    {
         for (uint16_t candidate = 3; candidate < 1000; candidate += 2) {
             bool prime = true;
             for (uint16_t d = 3; d * d <= candidate; d += 2) {
@@ -28,14 +29,16 @@ struct SmallPrimes {
 };
 constexpr SmallPrimes kSmallPrimes;
 
-uint32_t ModDigit(const uint32_t* a, uint32_t digits, uint32_t divisor) {
+uint32_t ModDigit(const uint32_t* a, uint32_t digits, uint32_t divisor)
+{
     uint64_t remainder = 0;
     for (uint32_t i = digits; i-- > 0;) remainder = ((remainder << 32) | a[i]) % divisor;
     return uint32_t(remainder);
 }
 
 // A one-digit a equal to a small prime is itself prime.
-bool HasSmallFactor(const uint32_t* a, uint32_t digits) {
+bool HasSmallFactor(const uint32_t* a, uint32_t digits)
+{
     const bool oneDigit = BigNum_Digits(a, digits) <= 1;
     for (unsigned i = 0; i < kSmallPrimes.count; ++i) {
         const uint32_t prime = kSmallPrimes.values[i];
@@ -47,7 +50,8 @@ bool HasSmallFactor(const uint32_t* a, uint32_t digits) {
 
 // The candidate may become a prime of the key: its tests run in constant
 // time and only their verdicts are made public.
-bool PassesFermat(const uint32_t* a, uint32_t digits) {
+bool PassesFermat(const uint32_t* a, uint32_t digits)
+{
     if ((a[0] & 1) == 0) return false;
     CtModulus modA;
     CtModulus_Init(&modA, a, digits);
@@ -61,10 +65,14 @@ bool PassesFermat(const uint32_t* a, uint32_t digits) {
 
 // Rounds for an error below 2^-100 on random candidates, at least the
 // counts FIPS 186-4 asks for at these sizes.
-unsigned MillerRabinRounds(uint32_t bits) { return bits >= 1024 ? 5 : bits >= 512 ? 8 : 40; }
+unsigned MillerRabinRounds(uint32_t bits)
+{
+    return bits >= 1024 ? 5 : bits >= 512 ? 8 : 40;
+}
 
 // Miller-Rabin with bases drawn from the pool in [2, a - 2].
-uint32_t PassesMillerRabin(bool* passes, const uint32_t* a, uint32_t digits, RandomPool* pool) {
+uint32_t PassesMillerRabin(bool* passes, const uint32_t* a, uint32_t digits, RandomPool* pool)
+{
     uint32_t one[kPrimeDigits], aMinus1[kPrimeDigits], r[kPrimeDigits], range[kPrimeDigits];
     BigNum_AssignDigit(one, 1, digits);
     BigNum_Sub(aMinus1, a, one, digits);
@@ -76,7 +84,7 @@ uint32_t PassesMillerRabin(bool* passes, const uint32_t* a, uint32_t digits, Ran
     }
     uint32_t three[kPrimeDigits];
     BigNum_AssignDigit(three, 3, digits);
-    BigNum_Sub(range, a, three, digits);  // bases 2 .. a - 2
+    BigNum_Sub(range, a, three, digits); // bases 2 .. a - 2
 
     CtModulus modA;
     CtModulus_Init(&modA, a, digits);
@@ -106,7 +114,8 @@ uint32_t PassesMillerRabin(bool* passes, const uint32_t* a, uint32_t digits, Ran
 
 // 2^(bits - 1) + 2^(bits - 2) and 2^bits - 1: the candidates whose two top
 // bits are set, so that p q has the full size.
-void PrimeBounds(uint32_t* lower, uint32_t* upper, uint32_t bits, uint32_t digits) {
+void PrimeBounds(uint32_t* lower, uint32_t* upper, uint32_t bits, uint32_t digits)
+{
     BigNum_AssignZero(lower, digits);
     BigNum_AssignZero(upper, digits);
     lower[(bits - 1) / 32] |= 1u << ((bits - 1) % 32);
@@ -114,7 +123,8 @@ void PrimeBounds(uint32_t* lower, uint32_t* upper, uint32_t bits, uint32_t digit
     for (uint32_t bit = 0; bit < bits; ++bit) upper[bit / 32] |= 1u << (bit % 32);
 }
 
-uint32_t GeneratePrimeCoprime(uint32_t* prime, uint32_t bits, const uint32_t* e, uint32_t digits, RandomPool* pool) {
+uint32_t GeneratePrimeCoprime(uint32_t* prime, uint32_t bits, const uint32_t* e, uint32_t digits, RandomPool* pool)
+{
     uint32_t lower[kPrimeDigits], upper[kPrimeDigits], step[kPrimeDigits], one[kPrimeDigits];
     uint32_t pMinus1[kPrimeDigits], gcd[kPrimeDigits];
     PrimeBounds(lower, upper, bits, digits);
@@ -129,14 +139,16 @@ uint32_t GeneratePrimeCoprime(uint32_t* prime, uint32_t bits, const uint32_t* e,
     }
 }
 
-void Place(uint8_t* field, uint32_t fieldLength, const uint32_t* value, uint32_t digits) {
+void Place(uint8_t* field, uint32_t fieldLength, const uint32_t* value, uint32_t digits)
+{
     BigNum_Encode(field, fieldLength, value, digits);
 }
 
-}  // namespace
+} // namespace
 
 uint32_t RSA_GeneratePrime(uint32_t* a, const uint32_t* b, const uint32_t* c, const uint32_t* s, uint32_t digits,
-                           RandomPool* pool) {
+                           RandomPool* pool)
+{
     if (pool->bytesNeeded != 0) return RSA_ERR_NEED_RANDOM;
     uint8_t bytes[4 * kPrimeDigits];
     uint32_t result = RandomPool_GenerateBytes(bytes, 4 * digits, pool);
@@ -176,7 +188,8 @@ uint32_t RSA_GeneratePrime(uint32_t* a, const uint32_t* b, const uint32_t* c, co
 }
 
 uint32_t RSA_GenerateKeyPair(RsaPublicKey* publicKey, RsaPrivateKey* privateKey, const RsaKeyGenParams* params,
-                             RandomPool* pool) {
+                             RandomPool* pool)
+{
     const uint32_t bits = params->bits;
     if (bits < RSA_MIN_MODULUS_BITS || bits > RSA_MAX_MODULUS_BITS) return RSA_ERR_MODULUS_LEN;
     const uint32_t nDigits = (bits + 31) / 32;
@@ -228,7 +241,8 @@ uint32_t RSA_GenerateKeyPair(RsaPublicKey* publicKey, RsaPrivateKey* privateKey,
     return RSA_OK;
 }
 
-uint32_t RSA_GenerateKey(uint32_t bits, RsaPublicKey* publicKey, RsaPrivateKey* privateKey) {
+uint32_t RSA_GenerateKey(uint32_t bits, RsaPublicKey* publicKey, RsaPrivateKey* privateKey)
+{
     if (bits < RSA_MIN_MODULUS_BITS) return RSA_ERR_MODULUS_LEN;
     // The key stream that seeds the pool is keyed by the system generator;
     // without it there is no seed, and no key.
@@ -249,4 +263,4 @@ uint32_t RSA_GenerateKey(uint32_t bits, RsaPublicKey* publicKey, RsaPrivateKey* 
     return result;
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

@@ -6,23 +6,23 @@
 namespace tokencrypto {
 
 constexpr uint32_t SM2_OK = 0;
-constexpr uint32_t SM2_ERR_VERIFY = 1005;    // signature does not verify
-constexpr uint32_t SM2_ERR_DECRYPT = 1006;   // C3 does not match
-constexpr uint32_t SM2_ERR_RANDOM = 1007;    // no random scalar could be had
-constexpr uint32_t SM2_ERR_INVALID = 1111;   // bad point, value out of range or bad length
+constexpr uint32_t SM2_ERR_VERIFY = 1005;  // signature does not verify
+constexpr uint32_t SM2_ERR_DECRYPT = 1006; // C3 does not match
+constexpr uint32_t SM2_ERR_RANDOM = 1007;  // no random scalar could be had
+constexpr uint32_t SM2_ERR_INVALID = 1111; // bad point, value out of range or bad length
 
 constexpr uint32_t SM2_SIGNATURE_LENGTH = 64;
-constexpr uint32_t SM2_CIPHER_OVERHEAD = 97;  // 0x04 || x1 || y1 || C3
+constexpr uint32_t SM2_CIPHER_OVERHEAD = 97; // 0x04 || x1 || y1 || C3
 
 struct Sm2PublicKey {
     uint32_t bits;
-    uint8_t x[32];  // big-endian
+    uint8_t x[32]; // big-endian
     uint8_t y[32];
 };
 
 struct Sm2PrivateKey {
     uint32_t bits;
-    uint8_t d[32];  // big-endian
+    uint8_t d[32]; // big-endian
 };
 
 // Least significant word first; (0, 0) is the point at infinity.
@@ -55,4 +55,4 @@ void SM2_PointMul(Sm2Point* r, const uint32_t k[8], const Sm2Point* p);
 // when none can be had.
 uint32_t SM2_RandomK(uint32_t k[8]);
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

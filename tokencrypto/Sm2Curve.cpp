@@ -25,7 +25,8 @@ constexpr CurveParameters kRecommended = {
      0xD0, 0xA9, 0x87, 0x7C, 0xC6, 0x2A, 0x47, 0x40, 0x02, 0xDF, 0x32, 0xE5, 0x21, 0x39, 0xF0, 0xA0},
 };
 
-void Field_Init(Field* f, const uint8_t modulus[32]) {
+void Field_Init(Field* f, const uint8_t modulus[32])
+{
     Fe_FromBytes(&f->m, modulus);
     f->m0inv = mont::NegInverse(f->m.v[0]);
     // R and R^2 modulo m by doubling 1, which keeps start-up free of a
@@ -39,24 +40,36 @@ void Field_Init(Field* f, const uint8_t modulus[32]) {
     f->rr = x;
 }
 
-void Fe_Square(Fe* r, const Fe& a, const Field& f) { Fe_Mul(r, a, a, f); }
+void Fe_Square(Fe* r, const Fe& a, const Field& f)
+{
+    Fe_Mul(r, a, a, f);
+}
 
-bool IsInfinity(const JacobianPoint& a) { return Fe_IsZero(a.z); }
+bool IsInfinity(const JacobianPoint& a)
+{
+    return Fe_IsZero(a.z);
+}
 
-void SetInfinity(JacobianPoint* r) { std::memset(r, 0, sizeof *r); }
+void SetInfinity(JacobianPoint* r)
+{
+    std::memset(r, 0, sizeof *r);
+}
 
-Limb Fe_ZeroMask(const Fe& a) {
+Limb Fe_ZeroMask(const Fe& a)
+{
     Limb any = 0;
     for (size_t i = 0; i < kLimbs; ++i) any |= a.v[i];
     return CT_ZeroMask(any);
 }
 
 // r = a where mask is all ones, b where it is zero.
-void Fe_Select(Fe* r, const Fe& a, const Fe& b, Limb mask) {
+void Fe_Select(Fe* r, const Fe& a, const Fe& b, Limb mask)
+{
     for (size_t i = 0; i < kLimbs; ++i) r->v[i] = (a.v[i] & mask) | (b.v[i] & ~mask);
 }
 
-void Point_Select(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b, Limb mask) {
+void Point_Select(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b, Limb mask)
+{
     Fe_Select(&r->x, a.x, b.x, mask);
     Fe_Select(&r->y, a.y, b.y, mask);
     Fe_Select(&r->z, a.z, b.z, mask);
@@ -66,7 +79,8 @@ void Point_Select(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint&
 // wrong when the points are equal, opposite or at infinity, which the
 // callers either rule out or select around.
 void AddFromProducts(JacobianPoint* r, const Fe& u1, const Fe& s1, const Fe& u2, const Fe& s2, const Fe& z1z2,
-                     const Field& p) {
+                     const Field& p)
+{
     Fe h, rr, hh, hhh, v, t;
     Fe_Sub(&h, u2, u1, p);
     Fe_Sub(&rr, s2, s1, p);
@@ -87,7 +101,8 @@ void AddFromProducts(JacobianPoint* r, const Fe& u1, const Fe& s1, const Fe& u2,
 }
 
 // a + b with b affine (Montgomery form).
-void AddAffineUnchecked(JacobianPoint* r, const JacobianPoint& a, const AffinePoint& b, const Field& p) {
+void AddAffineUnchecked(JacobianPoint* r, const JacobianPoint& a, const AffinePoint& b, const Field& p)
+{
     Fe z1z1, u2, s2;
     Fe_Square(&z1z1, a.z, p);
     Fe_Mul(&u2, b.x, z1z1, p);
@@ -97,8 +112,8 @@ void AddAffineUnchecked(JacobianPoint* r, const JacobianPoint& a, const AffinePo
 }
 
 // Both points over a common denominator: u = x z'^2 and s = y z'^3.
-void CommonDenominator(Fe* u1, Fe* s1, Fe* u2, Fe* s2, const JacobianPoint& a, const JacobianPoint& b,
-                       const Field& p) {
+void CommonDenominator(Fe* u1, Fe* s1, Fe* u2, Fe* s2, const JacobianPoint& a, const JacobianPoint& b, const Field& p)
+{
     Fe z1z1, z2z2;
     Fe_Square(&z1z1, a.z, p);
     Fe_Square(&z2z2, b.z, p);
@@ -110,7 +125,8 @@ void CommonDenominator(Fe* u1, Fe* s1, Fe* u2, Fe* s2, const JacobianPoint& a, c
     Fe_Mul(s2, *s2, z1z1, p);
 }
 
-void AddUnchecked(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b, const Field& p) {
+void AddUnchecked(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b, const Field& p)
+{
     Fe u1, u2, s1, s2, z1z2;
     CommonDenominator(&u1, &s1, &u2, &s2, a, b, p);
     Fe_Mul(&z1z2, a.z, b.z, p);
@@ -119,19 +135,22 @@ void AddUnchecked(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint&
 
 // acc becomes acc + entry, entry when acc is at infinity, and stays when
 // the digit is zero; all three are computed and chosen by mask.
-void AccumulateDigit(JacobianPoint* acc, const JacobianPoint& sum, const JacobianPoint& entry, unsigned digit) {
+void AccumulateDigit(JacobianPoint* acc, const JacobianPoint& sum, const JacobianPoint& entry, unsigned digit)
+{
     JacobianPoint next;
     Point_Select(&next, entry, sum, Fe_ZeroMask(acc->z));
     Point_Select(acc, *acc, next, CT_ZeroMask(Limb(digit)));
 }
 
-unsigned Window(const Fe& k, unsigned index) {
+unsigned Window(const Fe& k, unsigned index)
+{
     const unsigned bit = index * kWindowBits;
     return unsigned(k.v[bit / mont::kLimbBits] >> (bit % mont::kLimbBits)) & kWindowEntries;
 }
 
 // Reads every entry so that the memory access does not follow the secret digit.
-void SelectBase(AffinePoint* r, const AffinePoint row[kWindowEntries], unsigned digit) {
+void SelectBase(AffinePoint* r, const AffinePoint row[kWindowEntries], unsigned digit)
+{
     std::memset(r, 0, sizeof *r);
     for (unsigned j = 0; j < kWindowEntries; ++j) {
         const Limb mask = Limb(0) - Limb(j + 1 == digit);
@@ -142,7 +161,8 @@ void SelectBase(AffinePoint* r, const AffinePoint row[kWindowEntries], unsigned 
     }
 }
 
-void SelectMultiple(JacobianPoint* r, const JacobianPoint multiples[kWindowEntries + 1], unsigned digit) {
+void SelectMultiple(JacobianPoint* r, const JacobianPoint multiples[kWindowEntries + 1], unsigned digit)
+{
     std::memset(r, 0, sizeof *r);
     for (unsigned j = 0; j <= kWindowEntries; ++j) {
         const Limb mask = Limb(0) - Limb(j == digit);
@@ -155,7 +175,8 @@ void SelectMultiple(JacobianPoint* r, const JacobianPoint multiples[kWindowEntri
 }
 
 // Affine copies of the row's Jacobian points with one inversion for all.
-void RowToAffine(AffinePoint out[kWindowEntries], const JacobianPoint in[kWindowEntries], const Field& p) {
+void RowToAffine(AffinePoint out[kWindowEntries], const JacobianPoint in[kWindowEntries], const Field& p)
+{
     Fe prefix[kWindowEntries];
     prefix[0] = in[0].z;
     for (unsigned j = 1; j < kWindowEntries; ++j) Fe_Mul(&prefix[j], prefix[j - 1], in[j].z, p);
@@ -176,7 +197,8 @@ void RowToAffine(AffinePoint out[kWindowEntries], const JacobianPoint in[kWindow
     }
 }
 
-void BuildBaseTable(Curve* c) {
+void BuildBaseTable(Curve* c)
+{
     JacobianPoint base;
     base.x = c->g.x;
     base.y = c->g.y;
@@ -190,9 +212,10 @@ void BuildBaseTable(Curve* c) {
     }
 }
 
-}  // namespace
+} // namespace
 
-void Fe_FromBytes(Fe* r, const uint8_t bytes[32]) {
+void Fe_FromBytes(Fe* r, const uint8_t bytes[32])
+{
     for (size_t i = 0; i < kLimbs; ++i) {
         Limb v = 0;
         for (size_t k = 0; k < sizeof(Limb); ++k) v = (v << 8) | bytes[32 - (i + 1) * sizeof(Limb) + k];
@@ -200,7 +223,8 @@ void Fe_FromBytes(Fe* r, const uint8_t bytes[32]) {
     }
 }
 
-void Fe_ToBytes(uint8_t bytes[32], const Fe& a) {
+void Fe_ToBytes(uint8_t bytes[32], const Fe& a)
+{
     for (size_t i = 0; i < kLimbs; ++i) {
         for (size_t k = 0; k < sizeof(Limb); ++k) {
             bytes[32 - i * sizeof(Limb) - 1 - k] = uint8_t(a.v[i] >> (8 * k));
@@ -208,15 +232,20 @@ void Fe_ToBytes(uint8_t bytes[32], const Fe& a) {
     }
 }
 
-bool Fe_IsZero(const Fe& a) {
+bool Fe_IsZero(const Fe& a)
+{
     Limb any = 0;
     for (size_t i = 0; i < kLimbs; ++i) any |= a.v[i];
     return any == 0;
 }
 
-bool Fe_Equal(const Fe& a, const Fe& b) { return std::memcmp(a.v, b.v, sizeof a.v) == 0; }
+bool Fe_Equal(const Fe& a, const Fe& b)
+{
+    return std::memcmp(a.v, b.v, sizeof a.v) == 0;
+}
 
-bool Fe_Below(const Fe& a, const Field& f) {
+bool Fe_Below(const Fe& a, const Field& f)
+{
     Limb borrow = 0;
     for (size_t i = 0; i < kLimbs; ++i) {
         const mont::Wide diff = mont::Wide(a.v[i]) - f.m.v[i] - borrow;
@@ -225,35 +254,46 @@ bool Fe_Below(const Fe& a, const Field& f) {
     return borrow != 0;
 }
 
-void Fe_Reduce(Fe* r, const Fe& a, const Field& f) {
+void Fe_Reduce(Fe* r, const Fe& a, const Field& f)
+{
     Limb t[kLimbs + 1];
     std::memcpy(t, a.v, sizeof a.v);
     t[kLimbs] = 0;
     mont::ReduceOnce(r->v, t, f.m.v, kLimbs);
 }
 
-void Fe_Add(Fe* r, const Fe& a, const Fe& b, const Field& f) { mont::Add(r->v, a.v, b.v, f.m.v, kLimbs); }
-void Fe_Sub(Fe* r, const Fe& a, const Fe& b, const Field& f) { mont::Sub(r->v, a.v, b.v, f.m.v, kLimbs); }
-void Fe_Mul(Fe* r, const Fe& a, const Fe& b, const Field& f) {
+void Fe_Add(Fe* r, const Fe& a, const Fe& b, const Field& f)
+{
+    mont::Add(r->v, a.v, b.v, f.m.v, kLimbs);
+}
+void Fe_Sub(Fe* r, const Fe& a, const Fe& b, const Field& f)
+{
+    mont::Sub(r->v, a.v, b.v, f.m.v, kLimbs);
+}
+void Fe_Mul(Fe* r, const Fe& a, const Fe& b, const Field& f)
+{
     mont::Mul(r->v, a.v, b.v, f.m.v, f.m0inv, kLimbs);
 }
 
-void Fe_ToMont(Fe* r, const Fe& a, const Field& f) {
+void Fe_ToMont(Fe* r, const Fe& a, const Field& f)
+{
     Fe reduced;
     Fe_Reduce(&reduced, a, f);
     Fe_Mul(r, reduced, f.rr, f);
 }
 
-void Fe_FromMont(Fe* r, const Fe& a, const Field& f) {
+void Fe_FromMont(Fe* r, const Fe& a, const Field& f)
+{
     Fe one = {};
     one.v[0] = 1;
     Fe_Mul(r, a, one, f);
 }
 
-void Fe_Inv(Fe* r, const Fe& a, const Field& f) {
+void Fe_Inv(Fe* r, const Fe& a, const Field& f)
+{
     // Fermat: a^(m-2), by a fixed 4-bit window over the public exponent.
     Fe exponent = f.m;
-    exponent.v[0] -= 2;  // the low limb of either modulus of a curve is far above 2
+    exponent.v[0] -= 2; // the low limb of either modulus of a curve is far above 2
     Fe powers[16];
     powers[0] = f.one;
     for (unsigned i = 1; i < 16; ++i) Fe_Mul(&powers[i], powers[i - 1], a, f);
@@ -266,7 +306,8 @@ void Fe_Inv(Fe* r, const Fe& a, const Field& f) {
     *r = result;
 }
 
-void Curve_Init(Curve* c, const CurveParameters& params) {
+void Curve_Init(Curve* c, const CurveParameters& params)
+{
     c->params = params;
     Field_Init(&c->p, params.p);
     Field_Init(&c->n, params.n);
@@ -287,7 +328,8 @@ void Curve_Init(Curve* c, const CurveParameters& params) {
     BuildBaseTable(c);
 }
 
-const Curve& RecommendedCurve() {
+const Curve& RecommendedCurve()
+{
     static const Curve& curve = []() -> const Curve& {
         static Curve instance;
         Curve_Init(&instance, kRecommended);
@@ -296,7 +338,8 @@ const Curve& RecommendedCurve() {
     return curve;
 }
 
-void Point_FromAffine(JacobianPoint* r, const Fe& x, const Fe& y, const Curve& c) {
+void Point_FromAffine(JacobianPoint* r, const Fe& x, const Fe& y, const Curve& c)
+{
     if (Fe_IsZero(x) || Fe_IsZero(y)) {
         SetInfinity(r);
         return;
@@ -306,7 +349,8 @@ void Point_FromAffine(JacobianPoint* r, const Fe& x, const Fe& y, const Curve& c
     r->z = c.p.one;
 }
 
-bool Point_ToAffine(Fe* x, Fe* y, const JacobianPoint& a, const Curve& c) {
+bool Point_ToAffine(Fe* x, Fe* y, const JacobianPoint& a, const Curve& c)
+{
     // The inverse of z = 0 is 0, which gives infinity its zero coordinates
     // without a branch on the point.
     Fe zInv, zInv2, t;
@@ -320,7 +364,8 @@ bool Point_ToAffine(Fe* x, Fe* y, const JacobianPoint& a, const Curve& c) {
     return !IsInfinity(a);
 }
 
-bool Point_IsOnCurve(const Fe& x, const Fe& y, const Curve& c) {
+bool Point_IsOnCurve(const Fe& x, const Fe& y, const Curve& c)
+{
     if (!Fe_Below(x, c.p) || !Fe_Below(y, c.p)) return false;
     Fe mx, my, lhs, rhs, t;
     Fe_ToMont(&mx, x, c.p);
@@ -334,7 +379,8 @@ bool Point_IsOnCurve(const Fe& x, const Fe& y, const Curve& c) {
     return Fe_IsZero(t);
 }
 
-void Point_Double(JacobianPoint* r, const JacobianPoint& a, const Curve& c) {
+void Point_Double(JacobianPoint* r, const JacobianPoint& a, const Curve& c)
+{
     const Field& p = c.p;
     Fe delta, gamma, beta, alpha, t, u;
     Fe_Square(&delta, a.z, p);
@@ -363,7 +409,7 @@ void Point_Double(JacobianPoint* r, const JacobianPoint& a, const Curve& c) {
     Fe_Sub(&out.z, t, delta, p);
     // x3 = alpha^2 - 8 beta
     Fe_Add(&beta, beta, beta, p);
-    Fe_Add(&beta, beta, beta, p);  // 4 beta
+    Fe_Add(&beta, beta, beta, p); // 4 beta
     Fe_Square(&out.x, alpha, p);
     Fe_Sub(&out.x, out.x, beta, p);
     Fe_Sub(&out.x, out.x, beta, p);
@@ -378,7 +424,8 @@ void Point_Double(JacobianPoint* r, const JacobianPoint& a, const Curve& c) {
     *r = out;
 }
 
-void Point_Add(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b, const Curve& c) {
+void Point_Add(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b, const Curve& c)
+{
     if (IsInfinity(a)) {
         *r = b;
         return;
@@ -408,7 +455,8 @@ void Point_Add(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b,
 // digits are chosen around by mask. With k below n and a point of order n
 // the sums never meet equal or opposite points: the accumulated multiple
 // and the table entry differ as numbers below n.
-void Point_MulBase(JacobianPoint* r, const Fe& scalar, const Curve& c) {
+void Point_MulBase(JacobianPoint* r, const Fe& scalar, const Curve& c)
+{
     Fe k;
     Fe_Reduce(&k, scalar, c.n);
     JacobianPoint acc;
@@ -417,7 +465,7 @@ void Point_MulBase(JacobianPoint* r, const Fe& scalar, const Curve& c) {
         const unsigned digit = Window(k, i);
         AffinePoint entry;
         SelectBase(&entry, c.baseTable[i], digit);
-        JacobianPoint sum, lifted{entry.x, entry.y, c.p.one};
+        JacobianPoint sum, lifted {entry.x, entry.y, c.p.one};
         AddAffineUnchecked(&sum, acc, entry, c.p);
         AccumulateDigit(&acc, sum, lifted, digit);
     }
@@ -425,7 +473,8 @@ void Point_MulBase(JacobianPoint* r, const Fe& scalar, const Curve& c) {
     SecureZero(&k, sizeof k);
 }
 
-void Point_Mul(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a, const Curve& c) {
+void Point_Mul(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a, const Curve& c)
+{
     Fe k;
     Fe_Reduce(&k, scalar, c.n);
     JacobianPoint multiples[kWindowEntries + 1];
@@ -449,12 +498,13 @@ void Point_Mul(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a, const
 namespace {
 
 constexpr unsigned kNafWidth = 5;
-constexpr int kNafOddMultiples = 1 << (kNafWidth - 2);  // P, 3P, ..., 15P
+constexpr int kNafOddMultiples = 1 << (kNafWidth - 2); // P, 3P, ..., 15P
 
 // Width-5 signed digits of k, least significant first: every non-zero
 // digit is odd and below 16 in size, and is followed by at least four
 // zeros. Returns the digit count.
-unsigned SignedDigits(int8_t digits[257], const Fe& scalar) {
+unsigned SignedDigits(int8_t digits[257], const Fe& scalar)
+{
     Limb k[kLimbs + 1];
     std::memcpy(k, scalar.v, sizeof scalar.v);
     k[kLimbs] = 0;
@@ -490,9 +540,10 @@ unsigned SignedDigits(int8_t digits[257], const Fe& scalar) {
     return count;
 }
 
-}  // namespace
+} // namespace
 
-void Point_MulPublic(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a, const Curve& c) {
+void Point_MulPublic(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a, const Curve& c)
+{
     Fe k;
     Fe_Reduce(&k, scalar, c.n);
     int8_t digits[257];
@@ -508,11 +559,11 @@ void Point_MulPublic(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a,
         const int digit = digits[i];
         if (digit == 0) continue;
         JacobianPoint entry = odd[(digit < 0 ? -digit : digit) / 2];
-        if (digit < 0) Fe_Sub(&entry.y, Fe{}, entry.y, c.p);
+        if (digit < 0) Fe_Sub(&entry.y, Fe {}, entry.y, c.p);
         Point_Add(&acc, acc, entry, c);
     }
     *r = acc;
 }
 
-}  // namespace sm2
-}  // namespace tokencrypto
+} // namespace sm2
+} // namespace tokencrypto

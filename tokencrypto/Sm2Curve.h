@@ -24,8 +24,8 @@ struct Fe {
 struct Field {
     Fe m;
     Limb m0inv;
-    Fe one;  // R mod m
-    Fe rr;   // R^2 mod m
+    Fe one; // R mod m
+    Fe rr;  // R^2 mod m
 };
 
 struct AffinePoint {
@@ -51,7 +51,7 @@ struct Curve {
     CurveParameters params;
     Field p;
     Field n;
-    Fe a, b;  // Montgomery form
+    Fe a, b; // Montgomery form
     bool aIsMinus3;
     AffinePoint g;
     // baseTable[i][j - 1] = j * 16^i * G, for a fixed-window base multiple.
@@ -75,7 +75,7 @@ void Fe_Sub(Fe* r, const Fe& a, const Fe& b, const Field& f);
 void Fe_Mul(Fe* r, const Fe& a, const Fe& b, const Field& f);
 void Fe_ToMont(Fe* r, const Fe& a, const Field& f);
 void Fe_FromMont(Fe* r, const Fe& a, const Field& f);
-void Fe_Inv(Fe* r, const Fe& a, const Field& f);  // Montgomery form in and out; 0 gives 0
+void Fe_Inv(Fe* r, const Fe& a, const Field& f); // Montgomery form in and out; 0 gives 0
 
 // Points from and to plain affine coordinates; (0, 0) or any all-zero
 // coordinate stands for the point at infinity.
@@ -92,5 +92,5 @@ void Point_Mul(JacobianPoint* r, const Fe& k, const JacobianPoint& a, const Curv
 // Variable time, for public scalars only (verification).
 void Point_MulPublic(JacobianPoint* r, const Fe& k, const JacobianPoint& a, const Curve& curve);
 
-}  // namespace sm2
-}  // namespace tokencrypto
+} // namespace sm2
+} // namespace tokencrypto

@@ -6,7 +6,8 @@
 
 namespace tokencrypto {
 
-void SM2_KDF(const uint8_t z[64], uint8_t* output, uint32_t length) {
+void SM2_KDF(const uint8_t z[64], uint8_t* output, uint32_t length)
+{
     // x2 || y2 fills exactly one block: compress it once and start every
     // counter block from that state.
     Sm3Context prefix;
@@ -30,4 +31,4 @@ void SM2_KDF(const uint8_t z[64], uint8_t* output, uint32_t length) {
     }
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

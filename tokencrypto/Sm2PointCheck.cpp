@@ -31,7 +31,7 @@ bool IsZero(const std::uint8_t bytes[32])
     return true;
 }
 
-}  // namespace
+} // namespace
 
 // A public key is no secret: plain comparisons serve.
 bool Sm2PointOnCurve(const std::uint8_t x[32], const std::uint8_t y[32])
@@ -53,4 +53,4 @@ bool Sm2PointOnCurve(const std::uint8_t x[32], const std::uint8_t y[32])
     return std::memcmp(left, right, sizeof left) == 0;
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

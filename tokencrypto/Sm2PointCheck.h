@@ -9,4 +9,4 @@ namespace tokencrypto {
 // for the point at infinity and for any point off the curve.
 bool Sm2PointOnCurve(const std::uint8_t x[32], const std::uint8_t y[32]);
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

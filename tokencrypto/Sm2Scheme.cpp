@@ -12,46 +12,53 @@ namespace sm2 {
 namespace {
 
 // Plain scalar below n to Montgomery form, and the sum of two values below n.
-Fe ToMontN(const Fe& a, const Curve& c) {
+Fe ToMontN(const Fe& a, const Curve& c)
+{
     Fe r;
     Fe_ToMont(&r, a, c.n);
     return r;
 }
 
-Fe AddModN(const Fe& a, const Fe& b, const Curve& c) {
+Fe AddModN(const Fe& a, const Fe& b, const Curve& c)
+{
     Fe r;
     Fe_Add(&r, a, b, c.n);
     return r;
 }
 
-Fe ReduceN(const Fe& a, const Curve& c) {
+Fe ReduceN(const Fe& a, const Curve& c)
+{
     Fe r;
     Fe_Reduce(&r, a, c.n);
     return r;
 }
 
-Fe FromBytes(const uint8_t bytes[32]) {
+Fe FromBytes(const uint8_t bytes[32])
+{
     Fe r;
     Fe_FromBytes(&r, bytes);
     return r;
 }
 
 // x2 || y2 of a point, infinity giving zeros.
-void PointBytes(uint8_t out[64], const JacobianPoint& point, const Curve& c) {
+void PointBytes(uint8_t out[64], const JacobianPoint& point, const Curve& c)
+{
     Fe x, y;
     Point_ToAffine(&x, &y, point, c);
     Fe_ToBytes(out, x);
     Fe_ToBytes(out + 32, y);
 }
 
-bool AllZero(const uint8_t* data, uint32_t length) {
+bool AllZero(const uint8_t* data, uint32_t length)
+{
     uint8_t any = 0;
     for (uint32_t i = 0; i < length; ++i) any |= data[i];
     return any == 0;
 }
 
 // SM3(x2 || message || y2), the check value C3.
-void CheckValue(uint8_t out[32], const uint8_t x2y2[64], const uint8_t* message, uint32_t length) {
+void CheckValue(uint8_t out[32], const uint8_t x2y2[64], const uint8_t* message, uint32_t length)
+{
     Sm3Context context;
     SM3_Init(&context);
     SM3_Update(&context, x2y2, 32);
@@ -60,14 +67,16 @@ void CheckValue(uint8_t out[32], const uint8_t x2y2[64], const uint8_t* message,
     SM3_Final(&context, out);
 }
 
-bool EqualConstantTime(const uint8_t* a, const uint8_t* b, uint32_t length) {
+bool EqualConstantTime(const uint8_t* a, const uint8_t* b, uint32_t length)
+{
     uint8_t diff = 0;
     for (uint32_t i = 0; i < length; ++i) diff |= a[i] ^ b[i];
     return diff == 0;
 }
 
 // Whether the plain x, when below p, equals X / Z^2 (zz = Z^2, Montgomery form).
-bool MatchesX(const Fe& x, const Fe& zz, const Fe& X, const Curve& c) {
+bool MatchesX(const Fe& x, const Fe& zz, const Fe& X, const Curve& c)
+{
     if (!Fe_Below(x, c.p)) return false;
     Fe t;
     Fe_ToMont(&t, x, c.p);
@@ -76,7 +85,8 @@ bool MatchesX(const Fe& x, const Fe& zz, const Fe& X, const Curve& c) {
 }
 
 // r = a + b; false when the sum does not fit 256 bits.
-bool AddPlain(Fe* r, const Fe& a, const Fe& b) {
+bool AddPlain(Fe* r, const Fe& a, const Fe& b)
+{
     Limb carry = 0;
     for (size_t i = 0; i < kLimbs; ++i) {
         const mont::Wide sum = mont::Wide(a.v[i]) + b.v[i] + carry;
@@ -87,11 +97,15 @@ bool AddPlain(Fe* r, const Fe& a, const Fe& b) {
 }
 
 // A scalar in [1, n - 1]; only the verdict is made public.
-bool InRange(const Fe& d, const Curve& c) { return CT_Public(!Fe_IsZero(d) & Fe_Below(d, c.n)); }
+bool InRange(const Fe& d, const Curve& c)
+{
+    return CT_Public(!Fe_IsZero(d) & Fe_Below(d, c.n));
+}
 
-}  // namespace
+} // namespace
 
-bool Scheme_DrawScalar(const Curve& c, const ScalarSource& source, Fe* k) {
+bool Scheme_DrawScalar(const Curve& c, const ScalarSource& source, Fe* k)
+{
     uint8_t bytes[32];
     for (;;) {
         if (!source(bytes)) return false;
@@ -103,7 +117,8 @@ bool Scheme_DrawScalar(const Curve& c, const ScalarSource& source, Fe* k) {
 }
 
 uint32_t Scheme_Sign(const Curve& c, const uint8_t dBytes[32], const uint8_t eBytes[32], const ScalarSource& source,
-                     uint8_t signature[64]) {
+                     uint8_t signature[64])
+{
     const Fe d = FromBytes(dBytes);
     if (!InRange(d, c)) return SM2_ERR_INVALID;
     const Fe dm = ToMontN(d, c);
@@ -141,7 +156,8 @@ uint32_t Scheme_Sign(const Curve& c, const uint8_t dBytes[32], const uint8_t eBy
 }
 
 uint32_t Scheme_Verify(const Curve& c, const uint8_t x[32], const uint8_t y[32], const uint8_t eBytes[32],
-                       const uint8_t signature[64]) {
+                       const uint8_t signature[64])
+{
     const Fe r = FromBytes(signature);
     const Fe s = FromBytes(signature + 32);
     if (Fe_IsZero(r) || Fe_IsZero(s) || !Fe_Below(r, c.n) || !Fe_Below(s, c.n)) return SM2_ERR_INVALID;
@@ -162,11 +178,12 @@ uint32_t Scheme_Verify(const Curve& c, const uint8_t x[32], const uint8_t y[32],
     Fe_Sub(&x1, r, ReduceN(FromBytes(eBytes), c), c.n);
     Fe_Mul(&zz, sum.z, sum.z, c.p);
     return MatchesX(x1, zz, sum.x, c) || (AddPlain(&x1, x1, c.n.m) && MatchesX(x1, zz, sum.x, c)) ? SM2_OK
-                                                                                                : SM2_ERR_VERIFY;
+                                                                                                  : SM2_ERR_VERIFY;
 }
 
 uint32_t Scheme_Encrypt(const Curve& c, const uint8_t x[32], const uint8_t y[32], const uint8_t* message,
-                        uint32_t messageLength, const ScalarSource& source, uint8_t* output) {
+                        uint32_t messageLength, const ScalarSource& source, uint8_t* output)
+{
     JacobianPoint publicPoint;
     Point_FromAffine(&publicPoint, FromBytes(x), FromBytes(y), c);
     if (Fe_IsZero(publicPoint.z)) return SM2_ERR_INVALID;
@@ -192,7 +209,8 @@ uint32_t Scheme_Encrypt(const Curve& c, const uint8_t x[32], const uint8_t y[32]
 }
 
 uint32_t Scheme_Decrypt(const Curve& c, const uint8_t dBytes[32], const uint8_t* cipher, uint32_t cipherLength,
-                        uint8_t* output, uint32_t messageLength) {
+                        uint8_t* output, uint32_t messageLength)
+{
     if (cipherLength < SM2_CIPHER_OVERHEAD || cipherLength - SM2_CIPHER_OVERHEAD != messageLength) {
         return SM2_ERR_INVALID;
     }
@@ -225,7 +243,8 @@ uint32_t Scheme_Decrypt(const Curve& c, const uint8_t dBytes[32], const uint8_t*
 }
 
 void Scheme_GetZ(const Curve& c, const uint8_t x[32], const uint8_t y[32], const uint8_t* id, uint32_t idLength,
-                 uint8_t z[32]) {
+                 uint8_t z[32])
+{
     const uint8_t entl[2] = {uint8_t(idLength >> 5), uint8_t(idLength * 8)};
     Sm3Context context;
     SM3_Init(&context);
@@ -240,5 +259,5 @@ void Scheme_GetZ(const Curve& c, const uint8_t x[32], const uint8_t y[32], const
     SM3_Final(&context, z);
 }
 
-}  // namespace sm2
-}  // namespace tokencrypto
+} // namespace sm2
+} // namespace tokencrypto

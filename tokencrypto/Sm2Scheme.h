@@ -27,8 +27,8 @@ uint32_t Scheme_Encrypt(const Curve& curve, const uint8_t x[32], const uint8_t y
                         uint32_t messageLength, const ScalarSource& source, uint8_t* output);
 uint32_t Scheme_Decrypt(const Curve& curve, const uint8_t d[32], const uint8_t* cipher, uint32_t cipherLength,
                         uint8_t* output, uint32_t messageLength);
-void Scheme_GetZ(const Curve& curve, const uint8_t x[32], const uint8_t y[32], const uint8_t* id,
-                 uint32_t idLength, uint8_t z[32]);
+void Scheme_GetZ(const Curve& curve, const uint8_t x[32], const uint8_t y[32], const uint8_t* id, uint32_t idLength,
+                 uint8_t z[32]);
 
-}  // namespace sm2
-}  // namespace tokencrypto
+} // namespace sm2
+} // namespace tokencrypto

@@ -10,19 +10,28 @@ namespace {
 constexpr uint32_t kInitialValue[8] = {0x7380166F, 0x4914B2B9, 0x172442D7, 0xDA8A0600,
                                        0xA96F30BC, 0x163138AA, 0xE38DEE4D, 0xB0FB0E4E};
 
-inline uint32_t Rotl(uint32_t x, unsigned n) {
+inline uint32_t Rotl(uint32_t x, unsigned n)
+{
     n &= 31;
     return n == 0 ? x : (x << n) | (x >> (32 - n));
 }
 
-inline uint32_t P0(uint32_t x) { return x ^ Rotl(x, 9) ^ Rotl(x, 17); }
-inline uint32_t P1(uint32_t x) { return x ^ Rotl(x, 15) ^ Rotl(x, 23); }
+inline uint32_t P0(uint32_t x)
+{
+    return x ^ Rotl(x, 9) ^ Rotl(x, 17);
+}
+inline uint32_t P1(uint32_t x)
+{
+    return x ^ Rotl(x, 15) ^ Rotl(x, 23);
+}
 
-inline uint32_t LoadBigEndian(const uint8_t* p) {
+inline uint32_t LoadBigEndian(const uint8_t* p)
+{
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
-inline void StoreBigEndian(uint8_t* p, uint32_t v) {
+inline void StoreBigEndian(uint8_t* p, uint32_t v)
+{
     p[0] = uint8_t(v >> 24);
     p[1] = uint8_t(v >> 16);
     p[2] = uint8_t(v >> 8);
@@ -30,7 +39,8 @@ inline void StoreBigEndian(uint8_t* p, uint32_t v) {
 }
 
 // T_j <<< j, folded into each round at compile time.
-constexpr uint32_t RoundConstant(unsigned j) {
+constexpr uint32_t RoundConstant(unsigned j)
+{
     const uint32_t base = j < 16 ? 0x79CC4519u : 0x7A879D8Au;
     const unsigned n = j % 32;
     return n == 0 ? base : (base << n) | (base >> (32 - n));
@@ -43,11 +53,12 @@ constexpr uint32_t RoundConstant(unsigned j) {
 // which no later round reads. The registers are renamed instead of shifted:
 // after four rounds every one is back in its place.
 template <unsigned J>
-inline void Round(uint32_t* v, uint32_t* w) {
+inline void Round(uint32_t* v, uint32_t* w)
+{
     if (J >= 12) {
         constexpr unsigned k = J + 4;
-        w[k % 16] = P1(w[k % 16] ^ w[(k - 9) % 16] ^ Rotl(w[(k - 3) % 16], 15)) ^ Rotl(w[(k - 13) % 16], 7) ^
-                    w[(k - 6) % 16];
+        w[k % 16] =
+            P1(w[k % 16] ^ w[(k - 9) % 16] ^ Rotl(w[(k - 3) % 16], 15)) ^ Rotl(w[(k - 13) % 16], 7) ^ w[(k - 6) % 16];
     }
     const uint32_t a = v[(4 - J % 4) % 4], c = v[(6 - J % 4) % 4];
     uint32_t& b = v[(5 - J % 4) % 4];
@@ -71,11 +82,13 @@ inline void Round(uint32_t* v, uint32_t* w) {
 // Inlined into the caller, whose two local arrays the compiler can then
 // keep in registers; a call would pass them through memory.
 template <size_t... J>
-__attribute__((always_inline)) inline void Rounds(uint32_t* v, uint32_t* w, std::index_sequence<J...>) {
+__attribute__((always_inline)) inline void Rounds(uint32_t* v, uint32_t* w, std::index_sequence<J...>)
+{
     (Round<J>(v, w), ...);
 }
 
-void ExpandWords(const uint8_t block[64], uint32_t W[68]) {
+void ExpandWords(const uint8_t block[64], uint32_t W[68])
+{
     for (unsigned j = 0; j < 16; ++j) W[j] = LoadBigEndian(block + 4 * j);
     for (unsigned j = 16; j < 68; ++j) {
         W[j] = P1(W[j - 16] ^ W[j - 9] ^ Rotl(W[j - 3], 15)) ^ Rotl(W[j - 13], 7) ^ W[j - 6];
@@ -83,16 +96,18 @@ void ExpandWords(const uint8_t block[64], uint32_t W[68]) {
 }
 
 // Bit count of the message so far, kept in 64 bits across the two words.
-void AddBits(Sm3Context* context, uint32_t length) {
+void AddBits(Sm3Context* context, uint32_t length)
+{
     uint64_t bits = (uint64_t(context->bitsHigh) << 32) | context->bitsLow;
     bits += uint64_t(length) * 8;
     context->bitsHigh = uint32_t(bits >> 32);
     context->bitsLow = uint32_t(bits);
 }
 
-}  // namespace
+} // namespace
 
-void SM3_Init(Sm3Context* context) {
+void SM3_Init(Sm3Context* context)
+{
     std::memcpy(context->state, kInitialValue, sizeof kInitialValue);
     std::memset(context->block, 0, sizeof context->block);
     context->used = 0;
@@ -100,12 +115,14 @@ void SM3_Init(Sm3Context* context) {
     context->bitsLow = 0;
 }
 
-void SM3_Expand(const uint8_t block[64], uint32_t W[68], uint32_t W1[64]) {
+void SM3_Expand(const uint8_t block[64], uint32_t W[68], uint32_t W1[64])
+{
     ExpandWords(block, W);
     for (unsigned j = 0; j < 64; ++j) W1[j] = W[j] ^ W[j + 4];
 }
 
-void SM3_CompressBlocks(uint32_t state[8], const uint8_t* blocks, size_t count) {
+void SM3_CompressBlocks(uint32_t state[8], const uint8_t* blocks, size_t count)
+{
     for (; count > 0; --count, blocks += SM3_BLOCK_LENGTH) {
         uint32_t w[16];
         for (unsigned j = 0; j < 16; ++j) w[j] = LoadBigEndian(blocks + 4 * j);
@@ -116,9 +133,13 @@ void SM3_CompressBlocks(uint32_t state[8], const uint8_t* blocks, size_t count) 
     }
 }
 
-void SM3_Compress(Sm3Context* context, const uint8_t block[64]) { SM3_CompressBlocks(context->state, block, 1); }
+void SM3_Compress(Sm3Context* context, const uint8_t block[64])
+{
+    SM3_CompressBlocks(context->state, block, 1);
+}
 
-void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length) {
+void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length)
+{
     if (length == 0) return;
     AddBits(context, length);
     // Compared without the sum, which a length near 4 GiB would wrap.
@@ -140,7 +161,8 @@ void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length) {
     context->used = length;
 }
 
-void SM3_Final(Sm3Context* context, uint8_t digest[32]) {
+void SM3_Final(Sm3Context* context, uint8_t digest[32])
+{
     uint8_t buffer[2 * SM3_BLOCK_LENGTH] = {};
     const uint32_t used = context->used;
     std::memcpy(buffer, context->block, used);
@@ -153,4 +175,4 @@ void SM3_Final(Sm3Context* context, uint8_t digest[32]) {
     for (unsigned i = 0; i < 8; ++i) StoreBigEndian(digest + 4 * i, context->state[i]);
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

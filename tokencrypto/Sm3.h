@@ -28,4 +28,4 @@ void SM3_Update(Sm3Context* context, const uint8_t* data, uint32_t length);
 // The context is left as it was after the padding: not reset, not cleared.
 void SM3_Final(Sm3Context* context, uint8_t digest[32]);
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

@@ -9,4 +9,4 @@ namespace tokencrypto {
 // cannot be had, so that callers never take unseeded bytes for random.
 bool SystemRandom_GetBytes(uint8_t* out, uint32_t length);
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

@@ -7,7 +7,8 @@
 
 namespace tokencrypto {
 
-bool SystemRandom_GetBytes(uint8_t* out, uint32_t length) {
+bool SystemRandom_GetBytes(uint8_t* out, uint32_t length)
+{
     uint32_t done = 0;
     while (done < length) {
         const ssize_t got = getrandom(out + done, length - done, 0);
@@ -21,4 +22,4 @@ bool SystemRandom_GetBytes(uint8_t* out, uint32_t length) {
     return true;
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

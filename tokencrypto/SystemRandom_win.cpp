@@ -7,7 +7,8 @@
 
 namespace tokencrypto {
 
-bool SystemRandom_GetBytes(uint8_t* out, uint32_t length) {
+bool SystemRandom_GetBytes(uint8_t* out, uint32_t length)
+{
     HCRYPTPROV provider = 0;
     bool ok = CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) != FALSE;
     if (ok) {
@@ -19,4 +20,4 @@ bool SystemRandom_GetBytes(uint8_t* out, uint32_t length) {
     return ok;
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

@@ -22,8 +22,8 @@ constexpr std::size_t kMaxPiece = 0x80;
 
 struct Apdu {
     u8 cla, ins, p1, p2;
-    Bytes data;   // after Lc
-    u32 le = 0;   // the fifth byte when no data follows
+    Bytes data; // after Lc
+    u32 le = 0; // the fifth byte when no data follows
 };
 
 bool Parse(const u8* command, u32 len, Apdu& apdu)
@@ -61,7 +61,7 @@ u32 Cipher(DeviceSession& session, const Apdu& apdu, Bytes& out)
     if (apdu.p1 == 0x01) {
         if (apdu.data.empty() || apdu.data.size() > kMaxPiece || apdu.data.size() % kBlock) return UK_SW_WRONG_LENGTH;
         return session.apduCipher->Update(apdu.data.data(), apdu.data.size(), session.apduOutput) ? UK_OK
-                                                                                                 : UK_SW_WRONG_DATA;
+                                                                                                  : UK_SW_WRONG_DATA;
     }
     if (apdu.p1 == 0x02) {
         if (apdu.le != session.apduOutput.size()) return UK_SW_WRONG_LENGTH;
@@ -116,7 +116,7 @@ Bytes Frame(const Bytes& data, u32 status)
     return frame;
 }
 
-}  // namespace
+} // namespace
 
 u32 UKAPI SendAPDUCmd(UK_HANDLE device, const u8* command, u32 commandLen, u8* response, u32* responseLen)
 {
@@ -141,5 +141,5 @@ u32 UKAPI SendAPDUCmd(UK_HANDLE device, const u8* command, u32 commandLen, u8* r
     });
 }
 
-}  // namespace slots
-}  // namespace tokensim
+} // namespace slots
+} // namespace tokensim

@@ -63,7 +63,7 @@ vendor::UK_FUNCTION_LIST MakeTable()
 
 vendor::UK_FUNCTION_LIST g_table = MakeTable();
 
-}  // namespace
+} // namespace
 
 extern "C" std::uint32_t UKAPI ukGetFunctionList(vendor::UK_FUNCTION_LIST** list)
 {

@@ -53,7 +53,8 @@ void SetName(X509_NAME* name, const std::string& cn, const std::string& o)
 {
     X509_NAME_add_entry_by_txt(name, "C", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("CN"), -1, -1, 0);
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(o.c_str()), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1,
+                               0);
 }
 
 // SM2 with SM3 and the standard's default signer identifier.
@@ -64,7 +65,7 @@ bool SignSm2(X509* cert, EVP_PKEY* caKey)
     bool ok = md && pctx && EVP_PKEY_CTX_set1_id(pctx, kSm2DefaultId, sizeof kSm2DefaultId - 1) > 0;
     if (ok) EVP_MD_CTX_set_pkey_ctx(md.get(), pctx);
     ok = ok && EVP_DigestSignInit_ex(md.get(), nullptr, "SM3", nullptr, nullptr, caKey, nullptr) > 0 &&
-         X509_sign_ctx(cert, md.get()) > 0;
+        X509_sign_ctx(cert, md.get()) > 0;
     EVP_MD_CTX_set_pkey_ctx(md.get(), nullptr);
     EVP_PKEY_CTX_free(pctx);
     return ok;
@@ -98,7 +99,7 @@ Bytes ToDer(X509* cert)
     return der;
 }
 
-}  // namespace
+} // namespace
 
 std::string AddToken(State& state, const TokenOptions& options)
 {
@@ -114,7 +115,7 @@ std::string AddToken(State& state, const TokenOptions& options)
     token.present = options.present;
     token.kind = options.kind;
     token.user = {options.userPin, options.maxTries, options.maxTries, options.factoryDefault};
-    if (options.withAdminPin) token.admin = Pin{options.adminPin, options.maxTries, options.maxTries, false};
+    if (options.withAdminPin) token.admin = Pin {options.adminPin, options.maxTries, options.maxTries, false};
     state.tokens.push_back(token);
     return "";
 }
@@ -168,7 +169,8 @@ std::string AddCertificate(State& state, const std::string& serial, const CertOp
     if (!token) return "no token " + serial;
     Container* c = FindContainerByName(*token, options.container);
     if (!c) return "no container " + options.container;
-    const KeyPair* key = token->FindKey(c->header[options.signature ? ct::kSignaturePublic + 1 : ct::kExchangePublic + 1]);
+    const KeyPair* key =
+        token->FindKey(c->header[options.signature ? ct::kSignaturePublic + 1 : ct::kExchangePublic + 1]);
     if (!key) return "the container has no such key pair";
     Pkey subjectKey = ToPkey(*key, false);
     Pkey caKey = ToPkey(Sm2FromScalar(state.caKey), true);
@@ -176,13 +178,15 @@ std::string AddCertificate(State& state, const std::string& serial, const CertOp
     Cert caCert(d2i_X509(nullptr, &p, static_cast<long>(state.caCert.size())));
     if (!subjectKey || !caKey || !caCert) return "the key or the CA is unreadable";
     Cert cert = MakeCertificate(subjectKey.get(), options.commonName, options.organization, caCert.get(), options.days);
-    const char* usage = options.signature ? "critical,digitalSignature,nonRepudiation" : "critical,keyEncipherment,dataEncipherment";
+    const char* usage =
+        options.signature ? "critical,digitalSignature,nonRepudiation" : "critical,keyEncipherment,dataEncipherment";
     if (!cert || !AddExtension(cert.get(), caCert.get(), NID_key_usage, usage) ||
         !AddExtension(cert.get(), caCert.get(), NID_basic_constraints, "CA:FALSE") ||
         !AddExtension(cert.get(), caCert.get(), NID_authority_key_identifier, "keyid:always") ||
         !SignSm2(cert.get(), caKey.get()))
         return "certificate failed";
-    Certificate record{c->header[options.signature ? ct::kSignatureCert + 1 : ct::kExchangeCert + 1], ToDer(cert.get())};
+    Certificate record {c->header[options.signature ? ct::kSignatureCert + 1 : ct::kExchangeCert + 1],
+                        ToDer(cert.get())};
     if (record.data.empty() || record.data.size() > vendor::UK_MAX_CERT_LEN) return "certificate failed";
     token->certs.erase(std::remove_if(token->certs.begin(), token->certs.end(),
                                       [&](const Certificate& x) { return x.number == record.number; }),
@@ -202,7 +206,8 @@ std::string SetPresent(State& state, const std::string& serial, bool present)
 
 std::string RemoveToken(State& state, const std::string& serial)
 {
-    auto it = std::find_if(state.tokens.begin(), state.tokens.end(), [&](const Token& t) { return t.serial == serial; });
+    auto it =
+        std::find_if(state.tokens.begin(), state.tokens.end(), [&](const Token& t) { return t.serial == serial; });
     if (it == state.tokens.end()) return "no token " + serial;
     state.tokens.erase(it);
     return "";
@@ -217,8 +222,7 @@ std::string Describe(const State& state)
                       t.label.c_str(), t.present ? "present" : "absent", t.kind, t.name.c_str());
         text += line;
         std::snprintf(line, sizeof line, "  user PIN: %u of %u tries left%s; admin PIN: %s\n", t.user.triesLeft,
-                      t.user.maxTries, t.user.factoryDefault ? ", factory default" : "",
-                      t.admin ? "set" : "none");
+                      t.user.maxTries, t.user.factoryDefault ? ", factory default" : "", t.admin ? "set" : "none");
         text += line;
         for (const Container& c : t.containers) {
             std::snprintf(line, sizeof line,
@@ -252,4 +256,4 @@ std::string Describe(const State& state)
     return text.empty() ? "no tokens\n" : text;
 }
 
-}  // namespace tokensim
+} // namespace tokensim

@@ -22,9 +22,9 @@ struct TokenOptions {
 
 struct KeyOptions {
     std::string container = "Kelto CSP Container";
-    std::uint32_t algorithm = 14;  // vendor code: 1 RSA, 14 SM2
+    std::uint32_t algorithm = 14; // vendor code: 1 RSA, 14 SM2
     std::uint32_t bits = 256;
-    bool signature = true;  // else the exchange pair
+    bool signature = true; // else the exchange pair
 };
 
 struct CertOptions {
@@ -47,4 +47,4 @@ std::string EnsureTestCa(State& state);
 
 std::string Describe(const State& state);
 
-}  // namespace tokensim
+} // namespace tokensim

@@ -13,18 +13,22 @@ using namespace vendor;
 const char* SlotName(std::uint32_t slot)
 {
     static const std::map<std::uint32_t, const char*> names = {
-        {1, "Initialize"},        {2, "Finalize"},         {3, "EnumToken"},        {4, "OpenToken"},
-        {5, "CloseToken"},        {7, "SendAPDUCmd"},      {8, "GetDevLabel"},      {9, "SetDevLabel"},
-        {10, "GetDevInfo"},       {24, "ModifyPIN"},       {27, "Login"},           {29, "GetRetryTimes"},
-        {34, "GenRandom"},        {35, "GenerateKeyPair"}, {37, "ImportPrivateKey"}, {38, "ExportPrivateKey"},
-        {41, "ExportPublicKey"},  {42, "ImportPublicKey"}, {43, "SymKeyEncInit"},   {44, "SymKeyEncUpdate"},
-        {45, "SymKeyEncFinal"},   {46, "SymKeyDecInit"},   {47, "SymKeyDecUpdate"}, {48, "SymKeyDecFinal"},
-        {49, "AsymKeyInit"},      {50, "AsymKeyFinal"},    {51, "PubkeyEnc"},       {52, "PrikeyDec"},
-        {53, "PrikeySign"},       {54, "PubKeyVerify"},    {55, "HashInit"},        {56, "HashUpdate"},
-        {57, "HashFinal"},        {59, "CheckDevName"},    {62, "SelectAppDF"},     {63, "EnumContainer"},
-        {64, "CreateContainer"},  {65, "DeleteContainer"}, {66, "ReadContainer"},   {67, "WriteContainer"},
-        {68, "WriteCert"},        {69, "ReadCert"},        {76, "EnumDataObj"},     {77, "CreateDataObj"},
-        {78, "DeleteDataObj"},    {79, "ReadDataObj"},     {80, "WriteDataObj"}};
+        {1, "Initialize"},        {2, "Finalize"},         {3, "EnumToken"},
+        {4, "OpenToken"},         {5, "CloseToken"},       {7, "SendAPDUCmd"},
+        {8, "GetDevLabel"},       {9, "SetDevLabel"},      {10, "GetDevInfo"},
+        {24, "ModifyPIN"},        {27, "Login"},           {29, "GetRetryTimes"},
+        {34, "GenRandom"},        {35, "GenerateKeyPair"}, {37, "ImportPrivateKey"},
+        {38, "ExportPrivateKey"}, {41, "ExportPublicKey"}, {42, "ImportPublicKey"},
+        {43, "SymKeyEncInit"},    {44, "SymKeyEncUpdate"}, {45, "SymKeyEncFinal"},
+        {46, "SymKeyDecInit"},    {47, "SymKeyDecUpdate"}, {48, "SymKeyDecFinal"},
+        {49, "AsymKeyInit"},      {50, "AsymKeyFinal"},    {51, "PubkeyEnc"},
+        {52, "PrikeyDec"},        {53, "PrikeySign"},      {54, "PubKeyVerify"},
+        {55, "HashInit"},         {56, "HashUpdate"},      {57, "HashFinal"},
+        {59, "CheckDevName"},     {62, "SelectAppDF"},     {63, "EnumContainer"},
+        {64, "CreateContainer"},  {65, "DeleteContainer"}, {66, "ReadContainer"},
+        {67, "WriteContainer"},   {68, "WriteCert"},       {69, "ReadCert"},
+        {76, "EnumDataObj"},      {77, "CreateDataObj"},   {78, "DeleteDataObj"},
+        {79, "ReadDataObj"},      {80, "WriteDataObj"}};
     auto it = names.find(slot);
     return it == names.end() ? "?" : it->second;
 }
@@ -40,8 +44,8 @@ void Journal(std::uint32_t slot, std::uint32_t status)
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     char line[96];
-    int len = std::snprintf(line, sizeof line, "%lu %u %s 0x%08X\n", GetCurrentProcessId(), slot, SlotName(slot),
-                            status);
+    int len =
+        std::snprintf(line, sizeof line, "%lu %u %s 0x%08X\n", GetCurrentProcessId(), slot, SlotName(slot), status);
     DWORD written;
     WriteFile(file, line, static_cast<DWORD>(len), &written, nullptr);
     CloseHandle(file);
@@ -65,7 +69,7 @@ std::uint32_t Finish(std::uint32_t slot, std::uint32_t status)
     return status;
 }
 
-}  // namespace
+} // namespace
 
 Registry& Registry::Instance()
 {
@@ -88,15 +92,39 @@ static auto* Lookup(Map& map, UK_HANDLE h)
     return it == map.end() ? nullptr : &it->second;
 }
 
-UK_HANDLE Registry::Add(DeviceSession session) { return Insert(m_devices, m_next, std::move(session)); }
-UK_HANDLE Registry::Add(AsymOperation op) { return Insert(m_asym, m_next, std::move(op)); }
-UK_HANDLE Registry::Add(SymOperation op) { return Insert(m_sym, m_next, std::move(op)); }
-UK_HANDLE Registry::Add(HashOperation op) { return Insert(m_hash, m_next, std::move(op)); }
+UK_HANDLE Registry::Add(DeviceSession session)
+{
+    return Insert(m_devices, m_next, std::move(session));
+}
+UK_HANDLE Registry::Add(AsymOperation op)
+{
+    return Insert(m_asym, m_next, std::move(op));
+}
+UK_HANDLE Registry::Add(SymOperation op)
+{
+    return Insert(m_sym, m_next, std::move(op));
+}
+UK_HANDLE Registry::Add(HashOperation op)
+{
+    return Insert(m_hash, m_next, std::move(op));
+}
 
-DeviceSession* Registry::Device(UK_HANDLE h) { return Lookup(m_devices, h); }
-AsymOperation* Registry::Asym(UK_HANDLE h) { return Lookup(m_asym, h); }
-SymOperation* Registry::Sym(UK_HANDLE h) { return Lookup(m_sym, h); }
-HashOperation* Registry::Hash(UK_HANDLE h) { return Lookup(m_hash, h); }
+DeviceSession* Registry::Device(UK_HANDLE h)
+{
+    return Lookup(m_devices, h);
+}
+AsymOperation* Registry::Asym(UK_HANDLE h)
+{
+    return Lookup(m_asym, h);
+}
+SymOperation* Registry::Sym(UK_HANDLE h)
+{
+    return Lookup(m_sym, h);
+}
+HashOperation* Registry::Hash(UK_HANDLE h)
+{
+    return Lookup(m_hash, h);
+}
 
 void Registry::RemoveDevice(UK_HANDLE h)
 {
@@ -152,7 +180,7 @@ std::uint32_t RunOnToken(std::uint32_t slot, UK_HANDLE device, const std::functi
         if (!session) return UK_ERR_INVALID_HANDLE;
         Token* token = state.FindToken(session->tokenName);
         if (!token || !token->present || token->insertion != session->insertion) return UK_ERR_DEVICE_REMOVED;
-        Call call{state, *token, *session};
+        Call call {state, *token, *session};
         std::uint32_t status = body(call);
         dirty = call.dirty;
         return status;
@@ -186,4 +214,4 @@ std::uint32_t CopyOut(const Bytes& data, std::uint8_t* out, std::uint32_t* len)
     return UK_OK;
 }
 
-}  // namespace tokensim
+} // namespace tokensim

@@ -17,7 +17,7 @@ namespace tokensim {
 
 struct DeviceSession {
     std::string tokenName;
-    std::uint32_t insertion = 0;  // of the token when the handle was opened
+    std::uint32_t insertion = 0; // of the token when the handle was opened
     bool userLoggedIn = false;
     bool adminLoggedIn = false;
     // The cipher of the B0 9B command family: one loaded key per handle.
@@ -30,7 +30,7 @@ struct AsymOperation {
     std::uint8_t algorithm = 0;
     std::uint8_t usage = 0;
     std::uint8_t padding = 0;
-    std::uint8_t keyNumber = 0;  // 0: the caller's own public key below
+    std::uint8_t keyNumber = 0; // 0: the caller's own public key below
     KeyPair material;
 };
 
@@ -92,4 +92,4 @@ bool TakeShortAnswer(State& state, std::uint32_t slot, std::uint32_t& length);
 // Output copy with the vendor's length rule: capacity in, length out.
 std::uint32_t CopyOut(const Bytes& data, std::uint8_t* out, std::uint32_t* len);
 
-}  // namespace tokensim
+} // namespace tokensim

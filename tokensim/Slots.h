@@ -74,5 +74,5 @@ u32 UKAPI WriteDataObj(UK_HANDLE device, const u8* record, u32 flags, const u8* 
 // Shared by Login and the card's own PIN commands.
 u32 CheckPin(struct Call& call, u32 type, const u8* pin, u32 len);
 
-}  // namespace slots
-}  // namespace tokensim
+} // namespace slots
+} // namespace tokensim

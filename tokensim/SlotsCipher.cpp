@@ -90,7 +90,7 @@ u32 OnHash(u32 slot, UK_HANDLE hash, const std::function<u32(HashOperation&)>& b
     return RunOnToken(slot, op->device, [&](Call&) { return body(*op); });
 }
 
-}  // namespace
+} // namespace
 
 u32 UKAPI SymKeyEncInit(UK_HANDLE device, const UK_SYM_KEY_SPEC* spec, UK_HANDLE* operation)
 {
@@ -100,7 +100,10 @@ u32 UKAPI SymKeyEncUpdate(UK_HANDLE operation, const u8* in, u32 inLen, u8* out,
 {
     return SymUpdate(44, operation, in, inLen, out, outLen);
 }
-u32 UKAPI SymKeyEncFinal(UK_HANDLE operation, u8* out, u32* outLen) { return SymFinal(45, operation, out, outLen); }
+u32 UKAPI SymKeyEncFinal(UK_HANDLE operation, u8* out, u32* outLen)
+{
+    return SymFinal(45, operation, out, outLen);
+}
 u32 UKAPI SymKeyDecInit(UK_HANDLE device, const UK_SYM_KEY_SPEC* spec, UK_HANDLE* operation)
 {
     return SymInit(46, device, spec, operation, false);
@@ -109,7 +112,10 @@ u32 UKAPI SymKeyDecUpdate(UK_HANDLE operation, const u8* in, u32 inLen, u8* out,
 {
     return SymUpdate(47, operation, in, inLen, out, outLen);
 }
-u32 UKAPI SymKeyDecFinal(UK_HANDLE operation, u8* out, u32* outLen) { return SymFinal(48, operation, out, outLen); }
+u32 UKAPI SymKeyDecFinal(UK_HANDLE operation, u8* out, u32* outLen)
+{
+    return SymFinal(48, operation, out, outLen);
+}
 
 u32 UKAPI HashInit(UK_HANDLE device, u32 algorithm, UK_HANDLE* hash)
 {
@@ -142,5 +148,5 @@ u32 UKAPI HashFinal(UK_HANDLE hash, u8* digest, u32* len)
     });
 }
 
-}  // namespace slots
-}  // namespace tokensim
+} // namespace slots
+} // namespace tokensim

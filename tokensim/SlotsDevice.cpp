@@ -148,5 +148,5 @@ u32 UKAPI SelectAppDF(UK_HANDLE device)
     return RunOnToken(62, device, [](Call&) { return UK_OK; });
 }
 
-}  // namespace slots
-}  // namespace tokensim
+} // namespace slots
+} // namespace tokensim

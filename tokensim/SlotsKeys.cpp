@@ -23,10 +23,19 @@ bool OwnsPair(const Token& token, u8 number)
 }
 
 // The kind of a reference names the half it reaches, in either algorithm.
-bool IsPublicRef(const UK_KEY_REF& ref) { return ref.kind == UK_REF_RSA_PUBLIC || ref.kind == UK_REF_SM2_PUBLIC; }
-bool IsPrivateRef(const UK_KEY_REF& ref) { return ref.kind == UK_REF_RSA_PRIVATE || ref.kind == UK_REF_SM2_PRIVATE; }
+bool IsPublicRef(const UK_KEY_REF& ref)
+{
+    return ref.kind == UK_REF_RSA_PUBLIC || ref.kind == UK_REF_SM2_PUBLIC;
+}
+bool IsPrivateRef(const UK_KEY_REF& ref)
+{
+    return ref.kind == UK_REF_RSA_PRIVATE || ref.kind == UK_REF_SM2_PRIVATE;
+}
 
-bool ValidRsaBits(u32 bits) { return bits == 1024 || bits == 2048; }
+bool ValidRsaBits(u32 bits)
+{
+    return bits == 1024 || bits == 2048;
+}
 
 bool ValidAlgorithm(u32 algorithm, u32 bits)
 {
@@ -41,9 +50,15 @@ void StoreKey(Token& token, const KeyPair& key)
         token.keys.push_back(key);
 }
 
-Bytes Take(const u8* p, std::size_t len) { return p ? Bytes(p, p + len) : Bytes(); }
+Bytes Take(const u8* p, std::size_t len)
+{
+    return p ? Bytes(p, p + len) : Bytes();
+}
 
-bool UsesPrivateKey(u8 usage) { return (usage & (UK_USE_PRIVATE_DECRYPT | UK_USE_PRIVATE_SIGN)) != 0; }
+bool UsesPrivateKey(u8 usage)
+{
+    return (usage & (UK_USE_PRIVATE_DECRYPT | UK_USE_PRIVATE_SIGN)) != 0;
+}
 
 // The key an operation works with, checked again at every step: a card
 // pulled, a container deleted or a secure state cleared ends it.
@@ -75,7 +90,7 @@ u32 MaterialFrom(u32 algorithm, const UK_PUBLIC_KEY* source, KeyPair& key)
     return ToPkey(key, false) ? UK_OK : UK_SW_WRONG_DATA;
 }
 
-}  // namespace
+} // namespace
 
 u32 UKAPI GenerateKeyPair(UK_HANDLE device, u32 algorithm, u32 bits, u32, u32, const UK_KEY_REF* publicRef,
                           const UK_KEY_REF* privateRef)
@@ -239,14 +254,13 @@ u32 UKAPI PrikeyDec(UK_HANDLE operation, const u8* in, u32 inLen, u8* out, u32* 
 
 // Mode word 0 signs the caller's block; 1 and 2 (a kind-2 card given the
 // signed data itself) hash the data on the card first.
-u32 UKAPI PrikeySign(UK_HANDLE operation, u32 modeWord, u32 modeByte, const u8* data, u32 dataLen, u8* out,
-                     u32* outLen)
+u32 UKAPI PrikeySign(UK_HANDLE operation, u32 modeWord, u32 modeByte, const u8* data, u32 dataLen, u8* out, u32* outLen)
 {
     if (!data || !outLen) return UK_ERR_INVALID_PARAMETER;
     return RunOnOperation(53, operation, UK_USE_PRIVATE_SIGN, [&](Call&, AsymOperation& op, const KeyPair& key) {
         Bytes result, input(data, data + dataLen);
         u32 status = modeWord == UK_SIGN_BLOCK ? SignBlock(key, op.padding, input, result)
-                     : modeWord <= 2           ? SignData(key, modeByte, input, result)
+            : modeWord <= 2                    ? SignData(key, modeByte, input, result)
                                                : UK_SW_WRONG_P1P2;
         return status == UK_OK ? CopyOut(result, out, outLen) : status;
     });
@@ -264,5 +278,5 @@ u32 UKAPI PubKeyVerify(UK_HANDLE operation, const u8* in, u32 inLen, u8* out, u3
     });
 }
 
-}  // namespace slots
-}  // namespace tokensim
+} // namespace slots
+} // namespace tokensim

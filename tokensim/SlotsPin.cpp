@@ -19,7 +19,7 @@ Pin* PinOf(Token& token, u32 type)
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 // A wrong PIN costs a try and answers 63Cx with the tries left; at none
 // left the PIN is blocked and every later presentation answers 6983.
@@ -50,8 +50,7 @@ u32 UKAPI Login(UK_HANDLE device, u32 type, u32 type2, const u8* pin, u32 len)
     });
 }
 
-u32 UKAPI ModifyPIN(UK_HANDLE device, u32 type, u32 type2, const u8* oldPin, u32 oldLen, const u8* newPin,
-                    u32 newLen)
+u32 UKAPI ModifyPIN(UK_HANDLE device, u32 type, u32 type2, const u8* oldPin, u32 oldLen, const u8* newPin, u32 newLen)
 {
     return RunOnToken(24, device, [&](Call& call) -> u32 {
         if (type != type2) return UK_SW_WRONG_P1P2;
@@ -77,5 +76,5 @@ u32 UKAPI GetRetryTimes(UK_HANDLE device, u32 type, u32 type2, u32* info)
     });
 }
 
-}  // namespace slots
-}  // namespace tokensim
+} // namespace slots
+} // namespace tokensim

@@ -13,7 +13,7 @@ using namespace vendor;
 namespace ct = vendor::container;
 
 constexpr std::size_t kMaxObjects = 16;
-constexpr std::size_t kMaxObjectSize = 0xFFFF;  // the record's 16-bit size field
+constexpr std::size_t kMaxObjectSize = 0xFFFF; // the record's 16-bit size field
 constexpr std::size_t kRecordNameRoom = 256;
 
 std::string RecordName(const u8* record, std::size_t offset)
@@ -42,14 +42,15 @@ void EraseIf(std::vector<T>& v, Pred pred)
     v.erase(std::remove_if(v.begin(), v.end(), pred), v.end());
 }
 
-}  // namespace
+} // namespace
 
 u32 UKAPI EnumContainer(UK_HANDLE device, u8* records, u32* count)
 {
     if (!records || !count) return UK_ERR_INVALID_PARAMETER;
     return RunOnToken(63, device, [&](Call& call) -> u32 {
         u32 n = std::min<u32>(*count, static_cast<u32>(call.token.containers.size()));
-        for (u32 i = 0; i < n; ++i) WriteContainerRecord(call.token.containers[i], records + i * UK_CONTAINER_RECORD_LEN);
+        for (u32 i = 0; i < n; ++i)
+            WriteContainerRecord(call.token.containers[i], records + i * UK_CONTAINER_RECORD_LEN);
         *count = n;
         return UK_OK;
     });
@@ -209,5 +210,5 @@ u32 UKAPI WriteDataObj(UK_HANDLE device, const u8* record, u32, const u8* data, 
     });
 }
 
-}  // namespace slots
-}  // namespace tokensim
+} // namespace slots
+} // namespace tokensim

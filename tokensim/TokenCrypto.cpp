@@ -31,7 +31,10 @@ using EcdsaSig = Owned<ECDSA_SIG, ECDSA_SIG_free>;
 
 constexpr std::size_t kSm2Len = 32;
 
-Bn ToBn(const Bytes& b) { return Bn(BN_bin2bn(b.data(), static_cast<int>(b.size()), nullptr)); }
+Bn ToBn(const Bytes& b)
+{
+    return Bn(BN_bin2bn(b.data(), static_cast<int>(b.size()), nullptr));
+}
 
 bool FromBnParam(const EVP_PKEY* pkey, const char* name, std::size_t width, Bytes& out)
 {
@@ -69,13 +72,12 @@ Pkey RsaPkey(const KeyPair& key, bool withPrivate)
                                                 OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
                                                 OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1};
     if (key.publicPart.size() != 2 || (withPrivate && key.privatePart.size() != 6)) return nullptr;
-    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> builder(OSSL_PARAM_BLD_new(),
-                                                                            OSSL_PARAM_BLD_free);
+    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> builder(OSSL_PARAM_BLD_new(), OSSL_PARAM_BLD_free);
     std::vector<Bn> values;
     values.push_back(ToBn(key.publicPart[0]));
     values.push_back(ToBn(key.publicPart[1]));
     bool ok = builder && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, values[0].get()) &&
-              OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, values[1].get());
+        OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, values[1].get());
     for (std::size_t i = 0; ok && withPrivate && i < 6; ++i) {
         values.push_back(ToBn(key.privatePart[i]));
         ok = OSSL_PARAM_BLD_push_BN(builder.get(), kPrivateNames[i], values.back().get());
@@ -89,16 +91,18 @@ Pkey Sm2Pkey(const KeyPair& key, bool withPrivate)
     if (key.publicPart.size() != 2 || !Sm2Point(key.publicPart[0], key.publicPart[1], point) ||
         (withPrivate && key.privatePart.size() != 1))
         return nullptr;
-    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> builder(OSSL_PARAM_BLD_new(),
-                                                                            OSSL_PARAM_BLD_free);
+    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> builder(OSSL_PARAM_BLD_new(), OSSL_PARAM_BLD_free);
     Bn d = withPrivate ? ToBn(key.privatePart[0]) : nullptr;
     bool ok = builder && OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0) &&
-              OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()) &&
-              (!withPrivate || OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_PRIV_KEY, d.get()));
+        OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()) &&
+        (!withPrivate || OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_PRIV_KEY, d.get()));
     return ok ? FromData("SM2", builder.get(), withPrivate) : nullptr;
 }
 
-PkeyCtx CtxFor(const Pkey& pkey) { return PkeyCtx(pkey ? EVP_PKEY_CTX_new_from_pkey(nullptr, pkey.get(), nullptr) : nullptr); }
+PkeyCtx CtxFor(const Pkey& pkey)
+{
+    return PkeyCtx(pkey ? EVP_PKEY_CTX_new_from_pkey(nullptr, pkey.get(), nullptr) : nullptr);
+}
 
 bool SetRsaPadding(EVP_PKEY_CTX* ctx, std::uint8_t padding)
 {
@@ -236,7 +240,7 @@ bool RunSized(Op op, Bytes& out)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool GenerateKeyPair(std::uint32_t algorithm, std::uint32_t bits, KeyPair& key)
 {
@@ -253,8 +257,8 @@ bool GenerateKeyPair(std::uint32_t algorithm, std::uint32_t bits, KeyPair& key)
     if (algorithm == UK_ALG_SM2) {
         key.privatePart.assign(1, Bytes());
         return FromBnParam(raw, OSSL_PKEY_PARAM_EC_PUB_X, kSm2Len, key.publicPart[0]) &&
-               FromBnParam(raw, OSSL_PKEY_PARAM_EC_PUB_Y, kSm2Len, key.publicPart[1]) &&
-               FromBnParam(raw, OSSL_PKEY_PARAM_PRIV_KEY, kSm2Len, key.privatePart[0]);
+            FromBnParam(raw, OSSL_PKEY_PARAM_EC_PUB_Y, kSm2Len, key.publicPart[1]) &&
+            FromBnParam(raw, OSSL_PKEY_PARAM_PRIV_KEY, kSm2Len, key.privatePart[0]);
     }
     static const char* const kNames[] = {OSSL_PKEY_PARAM_RSA_D,         OSSL_PKEY_PARAM_RSA_FACTOR1,
                                          OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
@@ -262,7 +266,7 @@ bool GenerateKeyPair(std::uint32_t algorithm, std::uint32_t bits, KeyPair& key)
     std::size_t n = bits / 8;
     key.privatePart.assign(6, Bytes());
     bool ok = FromBnParam(raw, OSSL_PKEY_PARAM_RSA_N, n, key.publicPart[0]) &&
-              FromBnParam(raw, OSSL_PKEY_PARAM_RSA_E, n, key.publicPart[1]);
+        FromBnParam(raw, OSSL_PKEY_PARAM_RSA_E, n, key.publicPart[1]);
     for (std::size_t i = 0; ok && i < 6; ++i) ok = FromBnParam(raw, kNames[i], i == 0 ? n : n / 2, key.privatePart[i]);
     return ok;
 }
@@ -295,20 +299,26 @@ std::uint32_t SignBlock(const KeyPair& key, std::uint8_t padding, const Bytes& b
         // A raw private-key operation: the caller formats the whole block.
         if (block.size() != key.bits / 8) return vendor::UK_SW_WRONG_LENGTH;
         bool ok = EVP_PKEY_decrypt_init(ctx.get()) > 0 && SetRsaPadding(ctx.get(), padding) &&
-                  RunSized([&](unsigned char* o, size_t* l) { return EVP_PKEY_decrypt(ctx.get(), o, l, block.data(), block.size()); }, out);
+            RunSized([&](unsigned char* o,
+                         size_t* l) { return EVP_PKEY_decrypt(ctx.get(), o, l, block.data(), block.size()); },
+                     out);
         return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
     }
     if (key.algorithm == UK_ALG_RSA) {
         if (block.size() + 11 > key.bits / 8) return vendor::UK_SW_WRONG_LENGTH;
         bool ok = EVP_PKEY_sign_init(ctx.get()) > 0 && SetRsaPadding(ctx.get(), padding) &&
-                  RunSized([&](unsigned char* o, size_t* l) { return EVP_PKEY_sign(ctx.get(), o, l, block.data(), block.size()); }, out);
+            RunSized([&](unsigned char* o,
+                         size_t* l) { return EVP_PKEY_sign(ctx.get(), o, l, block.data(), block.size()); },
+                     out);
         return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
     }
     if (block.size() != kSm2Len) return vendor::UK_SW_WRONG_LENGTH;
     Bytes der;
     bool ok = EVP_PKEY_sign_init(ctx.get()) > 0 &&
-              RunSized([&](unsigned char* o, size_t* l) { return EVP_PKEY_sign(ctx.get(), o, l, block.data(), block.size()); }, der) &&
-              DerSigToRs(der, out);
+        RunSized([&](unsigned char* o,
+                     size_t* l) { return EVP_PKEY_sign(ctx.get(), o, l, block.data(), block.size()); },
+                 der) &&
+        DerSigToRs(der, out);
     return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
 }
 
@@ -319,14 +329,14 @@ std::uint32_t SignData(const KeyPair& key, std::uint32_t modeByte, const Bytes& 
     MdCtx md(EVP_MD_CTX_new());
     if (!ctx || !md) return vendor::UK_SW_REF_NOT_FOUND;
     const char* digest = key.algorithm == UK_ALG_SM2 ? "SM3" : modeByte == 2 ? "SHA256" : "SHA1";
-    if (key.algorithm == UK_ALG_SM2 &&
-        EVP_PKEY_CTX_set1_id(ctx.get(), kSm2DefaultId, sizeof kSm2DefaultId - 1) <= 0)
+    if (key.algorithm == UK_ALG_SM2 && EVP_PKEY_CTX_set1_id(ctx.get(), kSm2DefaultId, sizeof kSm2DefaultId - 1) <= 0)
         return vendor::UK_SW_WRONG_DATA;
     EVP_MD_CTX_set_pkey_ctx(md.get(), ctx.get());
     Bytes sig;
     bool ok = EVP_DigestSignInit_ex(md.get(), nullptr, digest, nullptr, nullptr, pkey.get(), nullptr) > 0 &&
-              (key.algorithm == UK_ALG_SM2 || SetRsaPadding(ctx.get(), vendor::UK_PAD_PKCS1)) &&
-              RunSized([&](unsigned char* o, size_t* l) { return EVP_DigestSign(md.get(), o, l, data.data(), data.size()); }, sig);
+        (key.algorithm == UK_ALG_SM2 || SetRsaPadding(ctx.get(), vendor::UK_PAD_PKCS1)) &&
+        RunSized([&](unsigned char* o, size_t* l) { return EVP_DigestSign(md.get(), o, l, data.data(), data.size()); },
+                 sig);
     EVP_MD_CTX_set_pkey_ctx(md.get(), nullptr);
     if (!ok) return vendor::UK_SW_WRONG_DATA;
     if (key.algorithm == UK_ALG_RSA) {
@@ -342,7 +352,11 @@ std::uint32_t VerifyRecover(const KeyPair& key, std::uint8_t padding, const Byte
     if (!ctx) return vendor::UK_SW_REF_NOT_FOUND;
     if (signature.size() != key.bits / 8) return vendor::UK_SW_WRONG_LENGTH;
     bool ok = EVP_PKEY_verify_recover_init(ctx.get()) > 0 && SetRsaPadding(ctx.get(), padding) &&
-              RunSized([&](unsigned char* o, size_t* l) { return EVP_PKEY_verify_recover(ctx.get(), o, l, signature.data(), signature.size()); }, out);
+        RunSized(
+                  [&](unsigned char* o, size_t* l) {
+                      return EVP_PKEY_verify_recover(ctx.get(), o, l, signature.data(), signature.size());
+                  },
+                  out);
     return ok ? UK_OK : vendor::UK_SW_VERIFY_FAILED;
 }
 
@@ -353,7 +367,7 @@ std::uint32_t VerifySm2(const KeyPair& key, const Bytes& digest, const Bytes& rs
     Bytes der;
     if (digest.size() != kSm2Len || !RsToDerSig(rs, der)) return vendor::UK_SW_WRONG_LENGTH;
     bool ok = EVP_PKEY_verify_init(ctx.get()) > 0 &&
-              EVP_PKEY_verify(ctx.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
+        EVP_PKEY_verify(ctx.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
     return ok ? UK_OK : vendor::UK_SW_VERIFY_FAILED;
 }
 
@@ -364,13 +378,16 @@ std::uint32_t PublicEncrypt(const KeyPair& key, std::uint8_t padding, const Byte
     if (in.empty()) return vendor::UK_SW_WRONG_LENGTH;
     if (key.algorithm == UK_ALG_RSA) {
         bool ok = EVP_PKEY_encrypt_init(ctx.get()) > 0 && SetRsaPadding(ctx.get(), padding) &&
-                  RunSized([&](unsigned char* o, size_t* l) { return EVP_PKEY_encrypt(ctx.get(), o, l, in.data(), in.size()); }, out);
+            RunSized([&](unsigned char* o,
+                         size_t* l) { return EVP_PKEY_encrypt(ctx.get(), o, l, in.data(), in.size()); },
+                     out);
         return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
     }
     Bytes der;
     bool ok = EVP_PKEY_encrypt_init(ctx.get()) > 0 &&
-              RunSized([&](unsigned char* o, size_t* l) { return EVP_PKEY_encrypt(ctx.get(), o, l, in.data(), in.size()); }, der) &&
-              Sm2DerToRaw(der, out);
+        RunSized([&](unsigned char* o, size_t* l) { return EVP_PKEY_encrypt(ctx.get(), o, l, in.data(), in.size()); },
+                 der) &&
+        Sm2DerToRaw(der, out);
     return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
 }
 
@@ -382,20 +399,25 @@ std::uint32_t PrivateDecrypt(const KeyPair& key, std::uint8_t padding, const Byt
     if (key.algorithm == UK_ALG_SM2 && !Sm2RawToDer(in, input)) return vendor::UK_SW_WRONG_LENGTH;
     if (key.algorithm == UK_ALG_RSA && in.size() != key.bits / 8) return vendor::UK_SW_WRONG_LENGTH;
     bool ok = EVP_PKEY_decrypt_init(ctx.get()) > 0 &&
-              (key.algorithm == UK_ALG_SM2 || SetRsaPadding(ctx.get(), padding)) &&
-              RunSized([&](unsigned char* o, size_t* l) { return EVP_PKEY_decrypt(ctx.get(), o, l, input.data(), input.size()); }, out);
+        (key.algorithm == UK_ALG_SM2 || SetRsaPadding(ctx.get(), padding)) &&
+        RunSized([&](unsigned char* o,
+                     size_t* l) { return EVP_PKEY_decrypt(ctx.get(), o, l, input.data(), input.size()); },
+                 out);
     return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
 }
 
-bool RandomBytes(std::uint8_t* out, std::size_t len) { return RAND_bytes(out, static_cast<int>(len)) == 1; }
+bool RandomBytes(std::uint8_t* out, std::size_t len)
+{
+    return RAND_bytes(out, static_cast<int>(len)) == 1;
+}
 
 Digest::Digest(std::uint32_t vendorAlgorithm)
 {
-    const char* name = vendorAlgorithm == vendor::UK_HASH_MD5      ? "MD5"
-                       : vendorAlgorithm == vendor::UK_HASH_SHA1   ? "SHA1"
-                       : vendorAlgorithm == vendor::UK_HASH_SHA256 ? "SHA256"
-                       : vendorAlgorithm == vendor::UK_HASH_SM3    ? "SM3"
-                                                                   : nullptr;
+    const char* name = vendorAlgorithm == vendor::UK_HASH_MD5 ? "MD5"
+        : vendorAlgorithm == vendor::UK_HASH_SHA1             ? "SHA1"
+        : vendorAlgorithm == vendor::UK_HASH_SHA256           ? "SHA256"
+        : vendorAlgorithm == vendor::UK_HASH_SM3              ? "SM3"
+                                                              : nullptr;
     EVP_MD* md = name ? EVP_MD_fetch(nullptr, name, nullptr) : nullptr;
     if (!md) return;
     m_ctx = EVP_MD_CTX_new();
@@ -406,9 +428,15 @@ Digest::Digest(std::uint32_t vendorAlgorithm)
     EVP_MD_free(md);
 }
 
-Digest::~Digest() { EVP_MD_CTX_free(m_ctx); }
+Digest::~Digest()
+{
+    EVP_MD_CTX_free(m_ctx);
+}
 
-bool Digest::Update(const std::uint8_t* data, std::size_t len) { return EVP_DigestUpdate(m_ctx, data, len) > 0; }
+bool Digest::Update(const std::uint8_t* data, std::size_t len)
+{
+    return EVP_DigestUpdate(m_ctx, data, len) > 0;
+}
 
 bool Digest::Final(Bytes& out)
 {
@@ -419,7 +447,10 @@ bool Digest::Final(Bytes& out)
     return true;
 }
 
-BlockCipher::~BlockCipher() { EVP_CIPHER_CTX_free(m_ctx); }
+BlockCipher::~BlockCipher()
+{
+    EVP_CIPHER_CTX_free(m_ctx);
+}
 
 bool BlockCipher::Start(const char* name, const Bytes& key, const Bytes& iv, bool encrypt, bool pad)
 {
@@ -427,9 +458,9 @@ bool BlockCipher::Start(const char* name, const Bytes& key, const Bytes& iv, boo
     EVP_CIPHER_CTX_free(m_ctx);
     m_ctx = EVP_CIPHER_CTX_new();
     bool ok = cipher && m_ctx && EVP_CIPHER_get_key_length(cipher) == static_cast<int>(key.size()) &&
-              (EVP_CIPHER_get_iv_length(cipher) == 0 || static_cast<int>(iv.size()) == EVP_CIPHER_get_iv_length(cipher)) &&
-              EVP_CipherInit_ex2(m_ctx, cipher, key.data(), iv.empty() ? nullptr : iv.data(), encrypt ? 1 : 0, nullptr) > 0 &&
-              EVP_CIPHER_CTX_set_padding(m_ctx, pad ? 1 : 0) > 0;
+        (EVP_CIPHER_get_iv_length(cipher) == 0 || static_cast<int>(iv.size()) == EVP_CIPHER_get_iv_length(cipher)) &&
+        EVP_CipherInit_ex2(m_ctx, cipher, key.data(), iv.empty() ? nullptr : iv.data(), encrypt ? 1 : 0, nullptr) > 0 &&
+        EVP_CIPHER_CTX_set_padding(m_ctx, pad ? 1 : 0) > 0;
     EVP_CIPHER_free(cipher);
     return ok;
 }
@@ -452,4 +483,4 @@ bool BlockCipher::Final(Bytes& out)
     return true;
 }
 
-}  // namespace tokensim
+} // namespace tokensim

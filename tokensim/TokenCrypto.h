@@ -65,4 +65,4 @@ private:
     EVP_CIPHER_CTX* m_ctx = nullptr;
 };
 
-}  // namespace tokensim
+} // namespace tokensim

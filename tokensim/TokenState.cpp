@@ -165,7 +165,7 @@ bool PinFromJson(const cJSON* o, Pin& pin)
     const cJSON* fd = cJSON_GetObjectItemCaseSensitive(o, "factoryDefault");
     pin.factoryDefault = cJSON_IsTrue(fd);
     return TextField(o, "value", pin.value) && NumberField(o, "triesLeft", pin.triesLeft) &&
-           NumberField(o, "maxTries", pin.maxTries);
+        NumberField(o, "maxTries", pin.maxTries);
 }
 
 bool TokenFromJson(const cJSON* o, Token& t)
@@ -221,7 +221,7 @@ std::wstring Environment(const wchar_t* name)
     return n > 0 && n < MAX_PATH ? std::wstring(buffer, n) : std::wstring();
 }
 
-}  // namespace
+} // namespace
 
 Container* Token::FindContainer(std::uint8_t number)
 {
@@ -279,7 +279,7 @@ void SetPair(std::uint8_t* header, std::size_t at, std::uint8_t pair, std::uint8
     header[at + 5] = cert;
 }
 
-}  // namespace
+} // namespace
 
 Container* Token::AddContainer(const std::string& containerName)
 {
@@ -336,7 +336,7 @@ std::string ToJson(const State& state)
 bool FromJson(const std::string& text, State& state)
 {
     state = State();
-    if (text.find_first_not_of(" \t\r\n") == std::string::npos) return true;  // a new store
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) return true; // a new store
     Json root(cJSON_Parse(text.c_str()), cJSON_Delete);
     if (!root) return false;
     const cJSON* item;
@@ -397,8 +397,8 @@ bool StateLock::Load(State& state)
     std::string text(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
     SetFilePointer(m_file, 0, nullptr, FILE_BEGIN);
-    if (!text.empty() && (!ReadFile(m_file, &text[0], static_cast<DWORD>(text.size()), &read, nullptr) ||
-                          read != text.size()))
+    if (!text.empty() &&
+        (!ReadFile(m_file, &text[0], static_cast<DWORD>(text.size()), &read, nullptr) || read != text.size()))
         return false;
     return FromJson(text, state);
 }
@@ -410,13 +410,12 @@ bool StateLock::Save(const State& state)
     DWORD written = 0;
     SetFilePointer(m_file, 0, nullptr, FILE_BEGIN);
     return WriteFile(m_file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size() && SetEndOfFile(m_file);
+        written == text.size() && SetEndOfFile(m_file);
 }
 
 std::string DeviceNameFor(const std::string& serial)
 {
-    return "\\\\?\\usbstor#cdrom&ven_vesk&prod_ukey&rev_1.00#" + serial +
-           "&0#{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
+    return "\\\\?\\usbstor#cdrom&ven_vesk&prod_ukey&rev_1.00#" + serial + "&0#{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
 }
 
-}  // namespace tokensim
+} // namespace tokensim

@@ -19,7 +19,7 @@ struct Pin {
 };
 
 struct Container {
-    std::uint8_t header[17] = {};  // byte 1 is the number
+    std::uint8_t header[17] = {}; // byte 1 is the number
     std::string name;
     std::uint8_t Number() const { return header[1]; }
 };
@@ -47,14 +47,14 @@ struct DataObject {
 };
 
 struct Token {
-    std::string name;  // the device interface path EnumToken lists
+    std::string name; // the device interface path EnumToken lists
     std::string label;
     std::string serial;
     bool present = true;
     // Counts the times the token was plugged in again: a handle opened
     // before the last removal is dead, with its login.
     std::uint32_t insertion = 0;
-    std::uint32_t kind = 1;  // 2: keeps the signed data and hashes it itself
+    std::uint32_t kind = 1; // 2: keeps the signed data and hashes it itself
     Pin user;
     std::optional<Pin> admin;
     std::vector<Container> containers;
@@ -85,10 +85,10 @@ struct Fault {
 struct State {
     std::vector<Token> tokens;
     std::vector<Fault> faults;
-    Bytes caKey;   // the test CA's SM2 scalar
-    Bytes caCert;  // DER
+    Bytes caKey;  // the test CA's SM2 scalar
+    Bytes caCert; // DER
 
-    Token* FindToken(const std::string& name);  // case-insensitive
+    Token* FindToken(const std::string& name); // case-insensitive
     Token* FindBySerial(const std::string& serial);
 };
 
@@ -119,4 +119,4 @@ bool FromJson(const std::string& text, State& state);
 // enumerates on the USB bus.
 std::string DeviceNameFor(const std::string& serial);
 
-}  // namespace tokensim
+} // namespace tokensim

@@ -11,18 +11,17 @@ namespace {
 
 using namespace tokensim;
 
-constexpr char kUsage[] =
-    "usage: tokensim <command> [options]\n"
-    "  setup-default                 a present token VK0000000001 with an SM2 signature key\n"
-    "                                and certificate, unless the store holds a token already\n"
-    "  create --serial S [--label L] [--user-pin P] [--admin-pin P] [--no-admin-pin]\n"
-    "         [--factory-default] [--kind 1|2] [--tries N] [--absent]\n"
-    "  genkey --serial S [--container C] [--alg sm2|rsa] [--bits N] [--exchange]\n"
-    "  cert   --serial S [--container C] [--exchange] [--cn NAME] [--org NAME] [--days N]\n"
-    "  insert --serial S | remove --serial S | delete --serial S\n"
-    "  fault  --slot N --code C [--count K]   (K < 0: every call) | clear-faults\n"
-    "  ca     --out FILE                      the test CA certificate, DER\n"
-    "  list\n";
+constexpr char kUsage[] = "usage: tokensim <command> [options]\n"
+                          "  setup-default                 a present token VK0000000001 with an SM2 signature key\n"
+                          "                                and certificate, unless the store holds a token already\n"
+                          "  create --serial S [--label L] [--user-pin P] [--admin-pin P] [--no-admin-pin]\n"
+                          "         [--factory-default] [--kind 1|2] [--tries N] [--absent]\n"
+                          "  genkey --serial S [--container C] [--alg sm2|rsa] [--bits N] [--exchange]\n"
+                          "  cert   --serial S [--container C] [--exchange] [--cn NAME] [--org NAME] [--days N]\n"
+                          "  insert --serial S | remove --serial S | delete --serial S\n"
+                          "  fault  --slot N --code C [--count K]   (K < 0: every call) | clear-faults\n"
+                          "  ca     --out FILE                      the test CA certificate, DER\n"
+                          "  list\n";
 
 constexpr char kDefaultSerial[] = "VK0000000001";
 
@@ -141,7 +140,7 @@ std::string Run(const Args& a, State& state)
     return std::string("unknown command\n") + kUsage;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

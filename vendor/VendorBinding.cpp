@@ -6,15 +6,15 @@ namespace {
 
 UK_FUNCTION_LIST* TakeFunctionList(HMODULE library)
 {
-    auto getList = reinterpret_cast<PFN_ukGetFunctionList>(
-        reinterpret_cast<void*>(GetProcAddress(library, kGetFunctionListName)));
+    auto getList =
+        reinterpret_cast<PFN_ukGetFunctionList>(reinterpret_cast<void*>(GetProcAddress(library, kGetFunctionListName)));
     UK_FUNCTION_LIST* list = nullptr;
     if (getList) getList(&list);
     if (list) list->Initialize(kApplicationId);
     return list;
 }
 
-}  // namespace
+} // namespace
 
 bool BindLibrary(HMODULE* library, UK_FUNCTION_LIST** funcs)
 {
@@ -37,4 +37,4 @@ void UnbindLibrary(HMODULE* library, UK_FUNCTION_LIST** funcs)
     *library = nullptr;
 }
 
-}  // namespace vendor
+} // namespace vendor

@@ -16,4 +16,4 @@ bool BindLibrary(HMODULE* library, UK_FUNCTION_LIST** funcs);
 // Finalizes the table and unloads the library; both outputs become null.
 void UnbindLibrary(HMODULE* library, UK_FUNCTION_LIST** funcs);
 
-}  // namespace vendor
+} // namespace vendor

@@ -25,7 +25,7 @@ constexpr char kApplicationId[] = "LORVIN_UKEY";
 // status word; the 0xE0xxxxxx codes are the library's own, raised before
 // a command reaches a card.
 constexpr std::uint32_t UK_OK = 0;
-constexpr std::uint32_t UK_SW_WRONG_PIN = 0x800063C0;  // | tries left
+constexpr std::uint32_t UK_SW_WRONG_PIN = 0x800063C0; // | tries left
 constexpr std::uint32_t UK_SW_WRONG_LENGTH = 0x80006700;
 constexpr std::uint32_t UK_SW_NO_SUCH_PIN = 0x80006981;
 constexpr std::uint32_t UK_SW_SECURITY_NOT_SATISFIED = 0x80006982;
@@ -45,10 +45,16 @@ constexpr std::uint32_t UK_ERR_INVALID_HANDLE = 0xE0000002;
 constexpr std::uint32_t UK_ERR_INVALID_PARAMETER = 0xE0000003;
 constexpr std::uint32_t UK_ERR_BUFFER_TOO_SMALL = 0xE0000004;
 constexpr std::uint32_t UK_ERR_NOT_INITIALIZED = 0xE0000005;
-constexpr std::uint32_t UK_ERR_STATE = 0xE0000006;  // the token's store is unreadable
+constexpr std::uint32_t UK_ERR_STATE = 0xE0000006; // the token's store is unreadable
 
-constexpr bool IsWrongPin(std::uint32_t status) { return (status & 0xFFFFFFF0u) == UK_SW_WRONG_PIN; }
-constexpr std::uint32_t TriesLeft(std::uint32_t status) { return status & 0x0F; }
+constexpr bool IsWrongPin(std::uint32_t status)
+{
+    return (status & 0xFFFFFFF0u) == UK_SW_WRONG_PIN;
+}
+constexpr std::uint32_t TriesLeft(std::uint32_t status)
+{
+    return status & 0x0F;
+}
 
 constexpr std::uint32_t UK_PIN_USER = 1;
 constexpr std::uint32_t UK_PIN_ADMIN = 2;
@@ -60,7 +66,7 @@ constexpr std::uint32_t UK_RETRY_FACTORY_DEFAULT = 1u << 24;
 // GetDevInfo information classes; class 16 answers a u32 word.
 constexpr std::uint32_t UK_INFO_SERIAL = 2;
 constexpr std::uint32_t UK_INFO_FEATURES = 16;
-constexpr std::uint32_t UK_FEATURE_KEEPS_DATA = 1u << 26;  // device kind 2
+constexpr std::uint32_t UK_FEATURE_KEEPS_DATA = 1u << 26; // device kind 2
 
 constexpr std::uint32_t UK_ALG_RSA = 1;
 constexpr std::uint32_t UK_ALG_SM2 = 14;
@@ -70,7 +76,7 @@ constexpr std::uint32_t UK_HASH_SHA1 = 9;
 constexpr std::uint32_t UK_HASH_SHA256 = 10;
 constexpr std::uint32_t UK_HASH_SM3 = 15;
 
-constexpr std::size_t UK_NAME_LEN = 260;  // one EnumToken entry
+constexpr std::size_t UK_NAME_LEN = 260; // one EnumToken entry
 constexpr std::size_t UK_CONTAINER_RECORD_LEN = 273;
 constexpr std::size_t UK_DATAOBJ_RECORD_LEN = 264;
 constexpr std::size_t UK_MAX_CERT_LEN = 2048;
@@ -80,10 +86,10 @@ constexpr std::size_t UK_MAX_RANDOM_LEN = 1024;
 // created; number 0 means "no container".
 namespace container {
 constexpr std::size_t kNumber = 1;
-constexpr std::size_t kAlgorithm = 2;       // 0 none, 1 RSA, 14 SM2
-constexpr std::size_t kExchangeSize = 3;    // RSA: units of 1024 bits; SM2: 1
+constexpr std::size_t kAlgorithm = 2;    // 0 none, 1 RSA, 14 SM2
+constexpr std::size_t kExchangeSize = 3; // RSA: units of 1024 bits; SM2: 1
 constexpr std::size_t kSignatureSize = 4;
-constexpr std::size_t kExchangeId = 5;      // public ref, private ref, cert ref
+constexpr std::size_t kExchangeId = 5; // public ref, private ref, cert ref
 constexpr std::size_t kExchangePublic = 5;
 constexpr std::size_t kExchangePrivate = 7;
 constexpr std::size_t kExchangeCert = 9;
@@ -94,13 +100,13 @@ constexpr std::size_t kSignatureCert = 15;
 constexpr std::size_t kIdLen = 6;
 constexpr std::size_t kName = 17;
 constexpr std::size_t kHeaderLen = 17;
-}  // namespace container
+} // namespace container
 
 // Data-object record: bytes 6-7 the size, big-endian; name from byte 8.
 namespace dataobj {
 constexpr std::size_t kSize = 6;
 constexpr std::size_t kName = 8;
-}  // namespace dataobj
+} // namespace dataobj
 
 // Key and certificate references: {kind, number}. The halves of a key pair
 // share one number; the slot called decides which half is meant.
@@ -122,8 +128,8 @@ struct UK_KEY_REF {
 // writes through the two pointers and sets bits.
 struct UK_PUBLIC_KEY {
     std::uint32_t bits;
-    std::uint8_t* first;   // modulus or x
-    std::uint8_t* second;  // public exponent or y
+    std::uint8_t* first;  // modulus or x
+    std::uint8_t* second; // public exponent or y
 };
 
 // Private key handed to ImportPrivateKey. Each pointer addresses the value
@@ -152,16 +158,16 @@ constexpr std::uint8_t UK_USE_PUBLIC_ENCRYPT = 0x01;
 constexpr std::uint8_t UK_USE_PRIVATE_DECRYPT = 0x02;
 constexpr std::uint8_t UK_USE_PRIVATE_SIGN = 0x04;
 constexpr std::uint8_t UK_USE_PUBLIC_VERIFY = 0x08;
-constexpr std::uint8_t UK_USE_KEY_MATERIAL = 0x40;  // key points to a UK_PUBLIC_KEY
-constexpr std::uint8_t UK_PAD_NONE = 1;             // raw RSA
+constexpr std::uint8_t UK_USE_KEY_MATERIAL = 0x40; // key points to a UK_PUBLIC_KEY
+constexpr std::uint8_t UK_PAD_NONE = 1;            // raw RSA
 constexpr std::uint8_t UK_PAD_PKCS1 = 2;
 
 struct UK_ASYM_KEY_SPEC {
     std::uint8_t algorithm;
     std::uint8_t usage;
     std::uint8_t padding;
-    const void* key;  // the private or public UK_KEY_REF, or a UK_PUBLIC_KEY
-    std::uint32_t keyLen;  // RSA: n
+    const void* key;      // the private or public UK_KEY_REF, or a UK_PUBLIC_KEY
+    std::uint32_t keyLen; // RSA: n
 };
 
 // PrikeySign: mode word 0 signs the block as given (RSA: type-1 padded,
@@ -181,7 +187,7 @@ constexpr std::uint8_t UK_SYM_PAD_PKCS5 = 2;
 
 struct UK_SYM_KEY_SPEC {
     std::uint8_t algorithm;
-    std::uint8_t mode;  // UK_SYM_ECB or UK_SYM_CBC, plus UK_SYM_MODE_FLAG
+    std::uint8_t mode; // UK_SYM_ECB or UK_SYM_CBC, plus UK_SYM_MODE_FLAG
     std::uint8_t padding;
     const std::uint8_t* key;
     std::uint32_t keyLen;
@@ -264,68 +270,68 @@ typedef void* UK_RESERVED_SLOT;
 // One pointer per slot; the member at index N is slot N.
 struct UK_FUNCTION_LIST {
     UK_RESERVED_SLOT slot0;
-    PFN_Initialize Initialize;            // 1
-    PFN_Finalize Finalize;                // 2
-    PFN_EnumToken EnumToken;              // 3
-    PFN_OpenToken OpenToken;              // 4
-    PFN_CloseToken CloseToken;            // 5
+    PFN_Initialize Initialize; // 1
+    PFN_Finalize Finalize;     // 2
+    PFN_EnumToken EnumToken;   // 3
+    PFN_OpenToken OpenToken;   // 4
+    PFN_CloseToken CloseToken; // 5
     UK_RESERVED_SLOT slot6;
-    PFN_SendAPDUCmd SendAPDUCmd;          // 7
-    PFN_GetDevLabel GetDevLabel;          // 8
-    PFN_SetDevLabel SetDevLabel;          // 9
-    PFN_GetDevInfo GetDevInfo;            // 10
+    PFN_SendAPDUCmd SendAPDUCmd; // 7
+    PFN_GetDevLabel GetDevLabel; // 8
+    PFN_SetDevLabel SetDevLabel; // 9
+    PFN_GetDevInfo GetDevInfo;   // 10
     UK_RESERVED_SLOT slot11to23[13];
-    PFN_ModifyPIN ModifyPIN;              // 24
+    PFN_ModifyPIN ModifyPIN; // 24
     UK_RESERVED_SLOT slot25to26[2];
-    PFN_Login Login;                      // 27
+    PFN_Login Login; // 27
     UK_RESERVED_SLOT slot28;
-    PFN_GetRetryTimes GetRetryTimes;      // 29
+    PFN_GetRetryTimes GetRetryTimes; // 29
     UK_RESERVED_SLOT slot30to33[4];
-    PFN_GenRandom GenRandom;              // 34
-    PFN_GenerateKeyPair GenerateKeyPair;  // 35
+    PFN_GenRandom GenRandom;             // 34
+    PFN_GenerateKeyPair GenerateKeyPair; // 35
     UK_RESERVED_SLOT slot36;
-    PFN_ImportPrivateKey ImportPrivateKey;  // 37
-    PFN_ExportPrivateKey ExportPrivateKey;  // 38
+    PFN_ImportPrivateKey ImportPrivateKey; // 37
+    PFN_ExportPrivateKey ExportPrivateKey; // 38
     UK_RESERVED_SLOT slot39to40[2];
-    PFN_ExportPublicKey ExportPublicKey;  // 41
-    PFN_ImportPublicKey ImportPublicKey;  // 42
-    PFN_SymKeyInit SymKeyEncInit;         // 43
-    PFN_SymKeyUpdate SymKeyEncUpdate;     // 44
-    PFN_SymKeyFinal SymKeyEncFinal;       // 45
-    PFN_SymKeyInit SymKeyDecInit;         // 46
-    PFN_SymKeyUpdate SymKeyDecUpdate;     // 47
-    PFN_SymKeyFinal SymKeyDecFinal;       // 48
-    PFN_AsymKeyInit AsymKeyInit;          // 49
-    PFN_AsymKeyFinal AsymKeyFinal;        // 50
-    PFN_AsymCrypt PubkeyEnc;              // 51
-    PFN_AsymCrypt PrikeyDec;              // 52
-    PFN_PrikeySign PrikeySign;            // 53
-    PFN_PubKeyVerify PubKeyVerify;        // 54
-    PFN_HashInit HashInit;                // 55
-    PFN_HashUpdate HashUpdate;            // 56
-    PFN_HashFinal HashFinal;              // 57
+    PFN_ExportPublicKey ExportPublicKey; // 41
+    PFN_ImportPublicKey ImportPublicKey; // 42
+    PFN_SymKeyInit SymKeyEncInit;        // 43
+    PFN_SymKeyUpdate SymKeyEncUpdate;    // 44
+    PFN_SymKeyFinal SymKeyEncFinal;      // 45
+    PFN_SymKeyInit SymKeyDecInit;        // 46
+    PFN_SymKeyUpdate SymKeyDecUpdate;    // 47
+    PFN_SymKeyFinal SymKeyDecFinal;      // 48
+    PFN_AsymKeyInit AsymKeyInit;         // 49
+    PFN_AsymKeyFinal AsymKeyFinal;       // 50
+    PFN_AsymCrypt PubkeyEnc;             // 51
+    PFN_AsymCrypt PrikeyDec;             // 52
+    PFN_PrikeySign PrikeySign;           // 53
+    PFN_PubKeyVerify PubKeyVerify;       // 54
+    PFN_HashInit HashInit;               // 55
+    PFN_HashUpdate HashUpdate;           // 56
+    PFN_HashFinal HashFinal;             // 57
     UK_RESERVED_SLOT slot58;
-    PFN_CheckDevName CheckDevName;        // 59
+    PFN_CheckDevName CheckDevName; // 59
     UK_RESERVED_SLOT slot60to61[2];
-    PFN_SelectAppDF SelectAppDF;          // 62
-    PFN_EnumContainer EnumContainer;      // 63
-    PFN_ContainerOp CreateContainer;      // 64
-    PFN_ContainerOp DeleteContainer;      // 65
-    PFN_ContainerOp ReadContainer;        // 66
-    PFN_WriteContainer WriteContainer;    // 67
-    PFN_WriteCert WriteCert;              // 68
-    PFN_ReadCert ReadCert;                // 69
+    PFN_SelectAppDF SelectAppDF;       // 62
+    PFN_EnumContainer EnumContainer;   // 63
+    PFN_ContainerOp CreateContainer;   // 64
+    PFN_ContainerOp DeleteContainer;   // 65
+    PFN_ContainerOp ReadContainer;     // 66
+    PFN_WriteContainer WriteContainer; // 67
+    PFN_WriteCert WriteCert;           // 68
+    PFN_ReadCert ReadCert;             // 69
     UK_RESERVED_SLOT slot70to75[6];
-    PFN_EnumDataObj EnumDataObj;          // 76
-    PFN_DataObjOp CreateDataObj;          // 77
-    PFN_DataObjOp DeleteDataObj;          // 78
-    PFN_ReadDataObj ReadDataObj;          // 79
-    PFN_WriteDataObj WriteDataObj;        // 80
+    PFN_EnumDataObj EnumDataObj;   // 76
+    PFN_DataObjOp CreateDataObj;   // 77
+    PFN_DataObjOp DeleteDataObj;   // 78
+    PFN_ReadDataObj ReadDataObj;   // 79
+    PFN_WriteDataObj WriteDataObj; // 80
 };
 
 constexpr std::size_t UK_SLOT_COUNT = 81;
 
-#define UK_SLOT_AT(member, n) \
+#define UK_SLOT_AT(member, n)                                                                                          \
     static_assert(offsetof(UK_FUNCTION_LIST, member) == (n) * sizeof(void*), #member " is not slot " #n)
 UK_SLOT_AT(Initialize, 1);
 UK_SLOT_AT(SendAPDUCmd, 7);
@@ -348,4 +354,4 @@ static_assert(sizeof(UK_FUNCTION_LIST) == UK_SLOT_COUNT * sizeof(void*), "table 
 
 typedef std::uint32_t(UKAPI* PFN_ukGetFunctionList)(UK_FUNCTION_LIST** list);
 
-}  // namespace vendor
+} // namespace vendor

@@ -30,19 +30,16 @@ inline std::vector<BYTE> ReadTestFile(const std::string &relativePath)
 inline CertPtr LoadTestCertificate(const std::string &fileName)
 {
     std::vector<BYTE> der = ReadTestFile("testcerts\\" + fileName);
-    if (der.empty())
-        return nullptr;
-    return CertPtr(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                                der.data(), static_cast<DWORD>(der.size())));
+    if (der.empty()) return nullptr;
+    return CertPtr(CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
+                                                static_cast<DWORD>(der.size())));
 }
 
 // The extension's value as the certificate carries it.
 inline std::vector<BYTE> ExtensionValue(PCCERT_CONTEXT pCert, LPCSTR pszObjId)
 {
-    PCERT_EXTENSION pExt = CertFindExtension(pszObjId, pCert->pCertInfo->cExtension,
-                                             pCert->pCertInfo->rgExtension);
-    if (pExt == nullptr)
-        return {};
+    PCERT_EXTENSION pExt = CertFindExtension(pszObjId, pCert->pCertInfo->cExtension, pCert->pCertInfo->rgExtension);
+    if (pExt == nullptr) return {};
     return std::vector<BYTE>(pExt->Value.pbData, pExt->Value.pbData + pExt->Value.cbData);
 }
 

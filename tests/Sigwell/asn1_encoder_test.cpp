@@ -12,7 +12,7 @@ struct LengthCase {
     std::vector<BYTE> header; // tag and length octets
 };
 
-class ASN1EncodeLength : public ::testing::TestWithParam<LengthCase> {};
+class ASN1EncodeLength : public ::testing::TestWithParam<LengthCase> { };
 
 TEST_P(ASN1EncodeLength, WritesMinimalDefiniteLength)
 {
@@ -28,12 +28,10 @@ TEST_P(ASN1EncodeLength, WritesMinimalDefiniteLength)
 }
 
 INSTANTIATE_TEST_SUITE_P(Boundaries, ASN1EncodeLength,
-                         ::testing::Values(LengthCase{1, {0x04, 0x01}},
-                                           LengthCase{127, {0x04, 0x7F}},
-                                           LengthCase{128, {0x04, 0x81, 0x80}},
-                                           LengthCase{255, {0x04, 0x81, 0xFF}},
-                                           LengthCase{256, {0x04, 0x82, 0x01, 0x00}},
-                                           LengthCase{65536, {0x04, 0x83, 0x01, 0x00, 0x00}}));
+                         ::testing::Values(LengthCase {1, {0x04, 0x01}}, LengthCase {127, {0x04, 0x7F}},
+                                           LengthCase {128, {0x04, 0x81, 0x80}}, LengthCase {255, {0x04, 0x81, 0xFF}},
+                                           LengthCase {256, {0x04, 0x82, 0x01, 0x00}},
+                                           LengthCase {65536, {0x04, 0x83, 0x01, 0x00, 0x00}}));
 
 TEST(ASN1Encode, RefusesTagsOutsideItsSet)
 {

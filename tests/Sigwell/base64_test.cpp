@@ -30,16 +30,13 @@ const Base64Case kCases[] = {
     {"HighBitsUsePlusAndSlash", ONE_LINE, "\xfb\xff\xbf", "+/+/"},
     {"LineLength56NoBreak", 0, std::string(56, '\0'), std::string(74, 'A') + "A="},
     {"LineLength57EndsInBreak", 0, std::string(57, '\0'), std::string(76, 'A') + CRLF},
-    {"LineLength58BreakThenPartial", 0, std::string(58, '\0'),
-     std::string(76, 'A') + CRLF + "AA=="},
-    {"TwoFullLines", 0, std::string(114, '\0'), std::string(76, 'A') + CRLF +
-                                                    std::string(76, 'A') + CRLF},
+    {"LineLength58BreakThenPartial", 0, std::string(58, '\0'), std::string(76, 'A') + CRLF + "AA=="},
+    {"TwoFullLines", 0, std::string(114, '\0'), std::string(76, 'A') + CRLF + std::string(76, 'A') + CRLF},
     {"OneLineFlagHasNoBreak", ONE_LINE, std::string(58, '\0'), std::string(76, 'A') + "AA=="},
-    {"BreaksWithoutPadding", BASE64_NO_PADDING, std::string(58, '\0'),
-     std::string(76, 'A') + CRLF + "AA"},
+    {"BreaksWithoutPadding", BASE64_NO_PADDING, std::string(58, '\0'), std::string(76, 'A') + CRLF + "AA"},
 };
 
-class Base64 : public ::testing::TestWithParam<Base64Case> {};
+class Base64 : public ::testing::TestWithParam<Base64Case> { };
 
 TEST_P(Base64, EncodesToText)
 {

@@ -20,7 +20,7 @@ protected:
     {
         ULARGE_INTEGER u = {{ft.dwLowDateTime, ft.dwHighDateTime}};
         u.QuadPart += llSeconds * 10000000;
-        return FILETIME{u.LowPart, u.HighPart};
+        return FILETIME {u.LowPart, u.HighPart};
     }
 };
 
@@ -30,16 +30,13 @@ TEST(ParseFilters, SplitsOnHashKeepingEmptyPieces)
         const wchar_t *text;
         StringVector expected;
     } rows[] = {
-        {L"bank#ALPHA", {L"bank", L"ALPHA"}},
-        {L"bank#", {L"bank", L""}},
-        {L"", {L""}},
-        {L"a##b", {L"a", L"", L"b"}},
-        {L"#", {L"", L""}},
+        {L"bank#ALPHA", {L"bank", L"ALPHA"}}, {L"bank#", {L"bank", L""}}, {L"", {L""}},
+        {L"a##b", {L"a", L"", L"b"}},         {L"#", {L"", L""}},
     };
     for (const auto &row : rows) {
-        StringVector vtr{L"kept"};
+        StringVector vtr {L"kept"};
         ParseFilters(row.text, vtr);
-        StringVector expected{L"kept"};
+        StringVector expected {L"kept"};
         expected.insert(expected.end(), row.expected.begin(), row.expected.end());
         EXPECT_EQ(vtr, expected) << row.text;
     }
@@ -60,16 +57,15 @@ TEST(ParseFilters, CutsAlternativesTo255Characters)
 
 TEST_F(CertificateFilterTest, SubjectAlternativesMatchAnywhereIgnoringCase)
 {
-    EXPECT_EQ(Subject(m_sm2.get(), L"bank#ALPHA"), VESK_OK);   // "Alpha, Bank"
+    EXPECT_EQ(Subject(m_sm2.get(), L"bank#ALPHA"), VESK_OK);    // "Alpha, Bank"
     EXPECT_EQ(Subject(m_rsaSign.get(), L"BANK#zeta"), VESK_OK); // "Beta Bank"
     EXPECT_EQ(Subject(m_rsaSign.get(), L"alpha#zeta"), E_FAIL);
-    EXPECT_EQ(Subject(m_rsaSign.get(), L"zeta#"), VESK_OK);     // empty last alternative
+    EXPECT_EQ(Subject(m_rsaSign.get(), L"zeta#"), VESK_OK); // empty last alternative
     EXPECT_EQ(Subject(m_rsaSign.get(), L""), VESK_OK);
     EXPECT_EQ(Subject(m_rsaSign.get(), nullptr), VESK_OK);
     EXPECT_EQ(Subject(m_rsaSign.get(), L"cn=bob signer"), VESK_OK);
     // Cut to 255 characters, the long alternative no longer holds the tail that fails.
-    EXPECT_EQ(Subject(m_rsaSign.get(), (std::wstring(L"Bob") + std::wstring(300, L'!')).c_str()),
-              E_FAIL);
+    EXPECT_EQ(Subject(m_rsaSign.get(), (std::wstring(L"Bob") + std::wstring(300, L'!')).c_str()), E_FAIL);
 }
 
 TEST_F(CertificateFilterTest, IssuerAlternatives)

@@ -20,8 +20,7 @@ protected:
         EXPECT_EQ(QueryCertContextInfo(&cch, &pwsz, pCert, dwType), VESK_OK) << dwType;
         std::wstring text = pwsz ? pwsz : L"";
         delete[] pwsz;
-        if (pcch)
-            *pcch = cch;
+        if (pcch) *pcch = cch;
         return text;
     }
 
@@ -82,7 +81,7 @@ TEST_F(CertificateQuery, CommonNameCountsItsTerminator)
 TEST_F(CertificateQuery, SerialNumberRoundTripsThroughHexText)
 {
     const std::vector<BYTE> serial = QueryBytes(m_sm2.get(), CERTINFO_SERIAL_NUMBER);
-    EXPECT_EQ(serial, (std::vector<BYTE>{0xCD, 0xAB, 0x23, 0x01}));
+    EXPECT_EQ(serial, (std::vector<BYTE> {0xCD, 0xAB, 0x23, 0x01}));
 
     LPWSTR pwszText = nullptr;
     ASSERT_EQ(ConvertBinaryDataToString(&pwszText, 4, serial.data(), TRUE), VESK_OK);
@@ -100,8 +99,7 @@ TEST_F(CertificateQuery, SerialNumberRoundTripsThroughHexText)
         delete[] pb;
     }
     // A serial with its top bit set keeps the leading zero byte the encoding adds.
-    EXPECT_EQ(QueryBytes(m_rsaSign.get(), CERTINFO_SERIAL_NUMBER),
-              (std::vector<BYTE>{0x01, 0x80, 0x00}));
+    EXPECT_EQ(QueryBytes(m_rsaSign.get(), CERTINFO_SERIAL_NUMBER), (std::vector<BYTE> {0x01, 0x80, 0x00}));
 }
 
 TEST_F(CertificateQuery, MalformedHexTextIsRefused)
@@ -149,14 +147,12 @@ TEST_F(CertificateQuery, SubjectKeyIdInEncodedOrder)
 {
     const std::vector<BYTE> ext = ExtensionValue(m_sm2.get(), szOID_SUBJECT_KEY_IDENTIFIER);
     ASSERT_EQ(ext.size(), 22u); // 04 14 and twenty bytes
-    EXPECT_EQ(QueryBytes(m_sm2.get(), CERTINFO_SUBJECT_KEY_ID),
-              std::vector<BYTE>(ext.begin() + 2, ext.end()));
+    EXPECT_EQ(QueryBytes(m_sm2.get(), CERTINFO_SUBJECT_KEY_ID), std::vector<BYTE>(ext.begin() + 2, ext.end()));
     DWORD cb = 0;
     EXPECT_EQ(GetCertSubjectKeyID(m_sm2.get(), nullptr, &cb), VESK_OK);
 
     BYTE *pb = nullptr;
-    EXPECT_EQ(QueryCertContextInfo(&cb, &pb, m_rsaNoExt.get(), CERTINFO_SUBJECT_KEY_ID),
-              VESK_E_NO_SUBJECT_KEY_ID);
+    EXPECT_EQ(QueryCertContextInfo(&cb, &pb, m_rsaNoExt.get(), CERTINFO_SUBJECT_KEY_ID), VESK_E_NO_SUBJECT_KEY_ID);
     EXPECT_EQ(pb, nullptr);
 }
 
@@ -177,8 +173,7 @@ TEST_F(CertificateQuery, KeyUsageFirstByte)
     for (const auto &row : rows) {
         DWORD dwUsage = 0xFFFF;
         DWORD cb = 0;
-        EXPECT_EQ(QueryCertContextInfo(&cb, &dwUsage, row.pCert, CERTINFO_KEY_USAGE),
-                  row.hrExpected) << row.name;
+        EXPECT_EQ(QueryCertContextInfo(&cb, &dwUsage, row.pCert, CERTINFO_KEY_USAGE), row.hrExpected) << row.name;
         EXPECT_EQ(dwUsage, row.dwUsage) << row.name;
         if (row.hrExpected == VESK_OK) {
             EXPECT_EQ(cb, 4u) << row.name;
@@ -193,8 +188,7 @@ TEST_F(CertificateQuery, ProviderAndContainerNeedTheKeyProperty)
     HCRYPTPROV hProv = 0;
     DWORD dwKeySpec = 0;
     BOOL bFree = FALSE;
-    ASSERT_FALSE(CryptAcquireCertificatePrivateKey(m_sm2.get(), 0, nullptr, &hProv, &dwKeySpec,
-                                                   &bFree));
+    ASSERT_FALSE(CryptAcquireCertificatePrivateKey(m_sm2.get(), 0, nullptr, &hProv, &dwKeySpec, &bFree));
     const HRESULT hrExpected = Win32StatusFromLastError(GetLastError());
     for (DWORD dwType : {CERTINFO_PROVIDER_NAME, CERTINFO_CONTAINER_NAME}) {
         LPWSTR pwsz = nullptr;
@@ -213,16 +207,16 @@ TEST_F(CertificateQuery, StoreCertificatesAppendAfterExistingOnes)
     for (PCCERT_CONTEXT pCert : {m_sm2.get(), m_rsaSign.get(), m_rsaKeyEnc.get()})
         ASSERT_TRUE(CertAddCertificateContextToStore(hStore, pCert, CERT_STORE_ADD_ALWAYS, nullptr));
 
-    CertificateVector vtrEnumerated{CertDuplicateCertificateContext(m_rsaNoExt.get())};
+    CertificateVector vtrEnumerated {CertDuplicateCertificateContext(m_rsaNoExt.get())};
     for (PCCERT_CONTEXT p = nullptr; (p = CertEnumCertificatesInStore(hStore, p)) != nullptr;)
         vtrEnumerated.push_back(CertDuplicateCertificateContext(p));
 
-    CertificateVector vtrCerts{CertDuplicateCertificateContext(m_rsaNoExt.get())};
+    CertificateVector vtrCerts {CertDuplicateCertificateContext(m_rsaNoExt.get())};
     ASSERT_EQ(ExtractCertificatesFromStore(hStore, vtrCerts), VESK_OK);
     ASSERT_EQ(vtrCerts.size(), 4u);
     for (size_t i = 0; i < 4; ++i)
-        EXPECT_TRUE(CertCompareCertificate(X509_ASN_ENCODING, vtrCerts[i]->pCertInfo,
-                                           vtrEnumerated[i]->pCertInfo)) << i;
+        EXPECT_TRUE(CertCompareCertificate(X509_ASN_ENCODING, vtrCerts[i]->pCertInfo, vtrEnumerated[i]->pCertInfo))
+            << i;
     RemoveAllCertificates(vtrEnumerated);
     RemoveAllCertificates(vtrCerts);
     EXPECT_TRUE(vtrCerts.empty());

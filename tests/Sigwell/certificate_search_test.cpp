@@ -27,7 +27,7 @@ struct Found {
     bool operator==(const Found &o) const
     {
         return provider == o.provider && container == o.container && dwKeySpec == o.dwKeySpec &&
-               commonName == o.commonName;
+            commonName == o.commonName;
     }
 };
 
@@ -56,8 +56,7 @@ protected:
 
     void SetUp() override
     {
-        for (const auto &provider : s_providers)
-            ASSERT_TRUE(provider->IsRegistered());
+        for (const auto &provider : s_providers) ASSERT_TRUE(provider->IsRegistered());
     }
     void TearDown() override { RemoveAllUnregisteredCertificates(m_records); }
 
@@ -67,8 +66,7 @@ protected:
         EXPECT_EQ(FilterUnregisteredCertificatesfromCSP(pwszList, pFilter, m_records), VESK_OK);
         std::vector<Found> found;
         for (PUNREGISTERED_CERT_CONTEXT p : m_records)
-            found.push_back({p->wszProviderName, p->wszContainerName, p->dwKeySpec,
-                             CommonName(p->pCertContext)});
+            found.push_back({p->wszProviderName, p->wszContainerName, p->dwKeySpec, CommonName(p->pCertContext)});
         return found;
     }
 
@@ -77,8 +75,7 @@ protected:
     {
         m_config.Clear();
         m_config.AddKey(kProviderAName, "a1", AT_SIGNATURE, "testcerts\\rsa_sign.der", "");
-        m_config.AddKey(kProviderAName, "a2-longer-name", AT_KEYEXCHANGE,
-                        "testcerts\\rsa_keyenc.der", "");
+        m_config.AddKey(kProviderAName, "a2-longer-name", AT_KEYEXCHANGE, "testcerts\\rsa_keyenc.der", "");
         m_config.AddKey(kProviderBName, "b1", AT_KEYEXCHANGE, "testcerts\\sm2.der", "");
         m_config.AddKey(kProviderBName, "b1", AT_SIGNATURE, "testcerts\\sm2.der", "");
         m_config.AddKey(kProviderMsName, "ms1", AT_SIGNATURE, "testcerts\\rsa_sign.der", "");
@@ -86,16 +83,16 @@ protected:
     }
 
     static std::vector<std::unique_ptr<testcsp::RegisteredProvider>> s_providers;
-    testcsp::ProviderConfigFile m_config{"certificate_search.cfg"};
+    testcsp::ProviderConfigFile m_config {"certificate_search.cfg"};
     UnregisteredCertVector m_records;
 };
 
 std::vector<std::unique_ptr<testcsp::RegisteredProvider>> CertificateSearch::s_providers;
 
-const Found kA1{kProviderA, L"a1", AT_SIGNATURE, L"Bob Signer"};
-const Found kA2{kProviderA, L"a2-longer-name", AT_KEYEXCHANGE, L"Carol Exchange"};
-const Found kB1x{kProviderB, L"b1", AT_KEYEXCHANGE, L"Alice Signer"};
-const Found kB1s{kProviderB, L"b1", AT_SIGNATURE, L"Alice Signer"};
+const Found kA1 {kProviderA, L"a1", AT_SIGNATURE, L"Bob Signer"};
+const Found kA2 {kProviderA, L"a2-longer-name", AT_KEYEXCHANGE, L"Carol Exchange"};
+const Found kB1x {kProviderB, L"b1", AT_KEYEXCHANGE, L"Alice Signer"};
+const Found kB1s {kProviderB, L"b1", AT_SIGNATURE, L"Alice Signer"};
 
 TEST(SplitStrings, PiecesUntilTheFirstEmptyOne)
 {
@@ -103,22 +100,17 @@ TEST(SplitStrings, PiecesUntilTheFirstEmptyOne)
         const wchar_t *list;
         StringVector expected;
     } rows[] = {
-        {L"A||B", {L"A", L"B"}},
-        {L"A||B||", {L"A", L"B"}},
-        {L"||A", {}},
-        {L"A||||B", {L"A"}},
-        {L"", {}},
-        {L"A|B", {L"A|B"}},
-        {L" A ||B", {L" A ", L"B"}},
+        {L"A||B", {L"A", L"B"}}, {L"A||B||", {L"A", L"B"}},   {L"||A", {}}, {L"A||||B", {L"A"}}, {L"", {}},
+        {L"A|B", {L"A|B"}},      {L" A ||B", {L" A ", L"B"}},
     };
     for (const auto &row : rows) {
         StringVector vtr;
         SplitStrings(row.list, vtr);
         EXPECT_EQ(vtr, row.expected) << row.list;
     }
-    StringVector vtr{L"kept"};
+    StringVector vtr {L"kept"};
     SplitStrings(nullptr, vtr);
-    EXPECT_EQ(vtr, StringVector{L"kept"});
+    EXPECT_EQ(vtr, StringVector {L"kept"});
 }
 
 TEST_F(CertificateSearch, AllProviderNamesJoined)
@@ -135,34 +127,30 @@ TEST_F(CertificateSearch, AllProviderNamesJoined)
 TEST_F(CertificateSearch, ListedProvidersSearchedInOrder)
 {
     WriteTwoTokens();
-    const std::vector<Found> expected{kA1, kA2, kB1x, kB1s};
+    const std::vector<Found> expected {kA1, kA2, kB1x, kB1s};
     EXPECT_EQ(Search(L"Sigwell Search CSP A||Sigwell Search CSP B"), expected);
     EXPECT_EQ(Search(L"Sigwell Search CSP A||Sigwell Search CSP B||"), expected);
-    EXPECT_EQ(Search(L"Sigwell Search CSP B||Sigwell Search CSP A"),
-              (std::vector<Found>{kB1x, kB1s, kA1, kA2}));
+    EXPECT_EQ(Search(L"Sigwell Search CSP B||Sigwell Search CSP A"), (std::vector<Found> {kB1x, kB1s, kA1, kA2}));
     EXPECT_TRUE(Search(L"||Sigwell Search CSP A").empty());
     EXPECT_TRUE(Search(L"").empty());
     // A provider that cannot be opened contributes nothing; the next is searched.
-    EXPECT_EQ(Search(L"Sigwell No Such CSP||Sigwell Search CSP B"),
-              (std::vector<Found>{kB1x, kB1s}));
+    EXPECT_EQ(Search(L"Sigwell No Such CSP||Sigwell Search CSP B"), (std::vector<Found> {kB1x, kB1s}));
 }
 
 TEST_F(CertificateSearch, MicrosoftProvidersAreSkipped)
 {
     WriteTwoTokens();
     EXPECT_TRUE(Search(L"Sigwell Microsoft Search CSP").empty());
-    EXPECT_EQ(Search(L"Sigwell Microsoft Search CSP||Sigwell Search CSP B"),
-              (std::vector<Found>{kB1x, kB1s}));
+    EXPECT_EQ(Search(L"Sigwell Microsoft Search CSP||Sigwell Search CSP B"), (std::vector<Found> {kB1x, kB1s}));
     // A null list searches every installed provider but the Microsoft ones
     // (the platform's own, and ours named with it).
     std::vector<Found> all = Search(nullptr);
     std::vector<Found> ours;
     for (const Found &f : all) {
         EXPECT_EQ(f.provider.find(L"Microsoft"), std::wstring::npos);
-        if (f.provider == kProviderA || f.provider == kProviderB)
-            ours.push_back(f);
+        if (f.provider == kProviderA || f.provider == kProviderB) ours.push_back(f);
     }
-    EXPECT_EQ(ours, (std::vector<Found>{kA1, kA2, kB1x, kB1s}));
+    EXPECT_EQ(ours, (std::vector<Found> {kA1, kA2, kB1x, kB1s}));
 }
 
 TEST_F(CertificateSearch, FilterKeepsOnlyPassingCertificates)
@@ -171,12 +159,10 @@ TEST_F(CertificateSearch, FilterKeepsOnlyPassingCertificates)
     CERT_FILTER filter = {};
     filter.dwKeyUsage = 0x80;
     filter.pszSignatureAlgPrefix = "1.2.156.10197";
-    EXPECT_EQ(Search(L"Sigwell Search CSP A||Sigwell Search CSP B", &filter),
-              (std::vector<Found>{kB1x, kB1s}));
+    EXPECT_EQ(Search(L"Sigwell Search CSP A||Sigwell Search CSP B", &filter), (std::vector<Found> {kB1x, kB1s}));
     filter.pszSignatureAlgPrefix = nullptr;
     filter.pwszSubjectFilters = L"bob#nobody";
-    EXPECT_EQ(Search(L"Sigwell Search CSP A||Sigwell Search CSP B", &filter),
-              (std::vector<Found>{kA1}));
+    EXPECT_EQ(Search(L"Sigwell Search CSP A||Sigwell Search CSP B", &filter), (std::vector<Found> {kA1}));
 }
 
 TEST_F(CertificateSearch, KeysWithoutCertificatesGiveNothing)
@@ -190,8 +176,8 @@ TEST_F(CertificateSearch, KeysWithoutCertificatesGiveNothing)
     m_config.AddKey(kProviderAName, "x", AT_KEYEXCHANGE, "testcerts\\rsa_keyenc.der", "");
     ASSERT_TRUE(m_config.Write());
     EXPECT_EQ(Search(kProviderA),
-              (std::vector<Found>{{kProviderA, L"sig-only", AT_SIGNATURE, L"Bob Signer"},
-                                  {kProviderA, L"x", AT_KEYEXCHANGE, L"Carol Exchange"}}));
+              (std::vector<Found> {{kProviderA, L"sig-only", AT_SIGNATURE, L"Bob Signer"},
+                                   {kProviderA, L"x", AT_KEYEXCHANGE, L"Carol Exchange"}}));
 }
 
 // Failures that leave no last error still fail, and never hand out a record.
@@ -207,35 +193,27 @@ TEST_F(CertificateSearch, ContainerFailuresComeBackAsFailures)
         const wchar_t *container;
         HRESULT hrExpected;
     } rows[] = {
-        {L"nokey", NTE_NO_KEY},
-        {L"zero-length", E_FAIL},
-        {L"silent", E_FAIL},
-        {L"nocert", SCARD_E_NO_SUCH_CERTIFICATE},
+        {L"nokey", NTE_NO_KEY},       {L"zero-length", E_FAIL},
+        {L"silent", E_FAIL},          {L"nocert", SCARD_E_NO_SUCH_CERTIFICATE},
         {L"missing", NTE_BAD_KEYSET},
     };
     for (const auto &row : rows) {
         PUNREGISTERED_CERT_CONTEXT pRecord = nullptr;
-        EXPECT_EQ(GetUnregisteredCertfromContainer(kProviderA, row.container, AT_SIGNATURE,
-                                                   &pRecord),
-                  row.hrExpected)
+        EXPECT_EQ(GetUnregisteredCertfromContainer(kProviderA, row.container, AT_SIGNATURE, &pRecord), row.hrExpected)
             << std::string(row.container, row.container + wcslen(row.container));
         EXPECT_EQ(pRecord, nullptr);
     }
     PUNREGISTERED_CERT_CONTEXT pRecord = nullptr;
-    EXPECT_EQ(GetUnregisteredCertfromContainer(kProviderA, L"", AT_SIGNATURE, &pRecord),
-              E_INVALIDARG);
-    EXPECT_EQ(GetUnregisteredCertfromContainer(nullptr, L"x", AT_SIGNATURE, &pRecord),
-              E_INVALIDARG);
-    EXPECT_EQ(FilterUnregisteredCertificatesfromSpecifiedCSP(L"", nullptr, m_records),
-              E_INVALIDARG);
+    EXPECT_EQ(GetUnregisteredCertfromContainer(kProviderA, L"", AT_SIGNATURE, &pRecord), E_INVALIDARG);
+    EXPECT_EQ(GetUnregisteredCertfromContainer(nullptr, L"x", AT_SIGNATURE, &pRecord), E_INVALIDARG);
+    EXPECT_EQ(FilterUnregisteredCertificatesfromSpecifiedCSP(L"", nullptr, m_records), E_INVALIDARG);
 }
 
 TEST_F(CertificateSearch, ProviderWithoutContainersFindsNothing)
 {
     m_config.Clear();
     ASSERT_TRUE(m_config.Write());
-    EXPECT_EQ(FilterUnregisteredCertificatesfromSpecifiedCSP(kProviderA, nullptr, m_records),
-              VESK_OK);
+    EXPECT_EQ(FilterUnregisteredCertificatesfromSpecifiedCSP(kProviderA, nullptr, m_records), VESK_OK);
     EXPECT_TRUE(m_records.empty());
 }
 
@@ -243,8 +221,7 @@ TEST_F(CertificateSearch, ProviderWithoutContainersFindsNothing)
 // the name lengths.
 TEST_F(CertificateSearch, ContainerNamesOfAnyLengthOrder)
 {
-    const std::vector<std::string> names{"s", std::string(200, 'L'), "m-name", "t",
-                                         std::string(120, 'k')};
+    const std::vector<std::string> names {"s", std::string(200, 'L'), "m-name", "t", std::string(120, 'k')};
     m_config.Clear();
     for (const std::string &name : names)
         m_config.AddKey(kProviderAName, name, AT_SIGNATURE, "testcerts\\rsa_sign.der", "");
@@ -262,16 +239,13 @@ TEST(UnregisteredCertContext, CreateChecksArgumentsInOrder)
     PUNREGISTERED_CERT_CONTEXT pRecord = nullptr;
     EXPECT_EQ(CertCreateUnregisteredCertContext(L"c", L"p", nullptr, 2, &pRecord), E_INVALIDARG);
     EXPECT_EQ(CertCreateUnregisteredCertContext(L"c", L"", cert.get(), 2, &pRecord), E_INVALIDARG);
-    EXPECT_EQ(CertCreateUnregisteredCertContext(nullptr, L"p", cert.get(), 2, &pRecord),
-              E_INVALIDARG);
+    EXPECT_EQ(CertCreateUnregisteredCertContext(nullptr, L"p", cert.get(), 2, &pRecord), E_INVALIDARG);
     // A name the record cannot hold whole is refused rather than cut.
     const std::wstring longName(260, L'n');
-    EXPECT_EQ(CertCreateUnregisteredCertContext(longName.c_str(), L"p", cert.get(), 2, &pRecord),
-              E_INVALIDARG);
+    EXPECT_EQ(CertCreateUnregisteredCertContext(longName.c_str(), L"p", cert.get(), 2, &pRecord), E_INVALIDARG);
     EXPECT_EQ(pRecord, nullptr);
     const std::wstring maxName(259, L'n');
-    ASSERT_EQ(CertCreateUnregisteredCertContext(maxName.c_str(), L"prov", cert.get(), 2, &pRecord),
-              VESK_OK);
+    ASSERT_EQ(CertCreateUnregisteredCertContext(maxName.c_str(), L"prov", cert.get(), 2, &pRecord), VESK_OK);
     EXPECT_EQ(pRecord->wszContainerName, maxName);
     EXPECT_STREQ(pRecord->wszProviderName, L"prov");
     EXPECT_EQ(pRecord->dwKeySpec, 2u);
@@ -287,8 +261,7 @@ TEST(UnregisteredCertContext, DuplicateIsAFullCopy)
     CertPtr cert = LoadTestCertificate("sm2.der");
     ASSERT_TRUE(cert);
     PUNREGISTERED_CERT_CONTEXT pRecord = nullptr;
-    ASSERT_EQ(CertCreateUnregisteredCertContext(L"cont", L"prov", cert.get(), 1, &pRecord),
-              VESK_OK);
+    ASSERT_EQ(CertCreateUnregisteredCertContext(L"cont", L"prov", cert.get(), 1, &pRecord), VESK_OK);
     PUNREGISTERED_CERT_CONTEXT pCopy = nullptr;
     ASSERT_EQ(CertDuplicateUnregisteredCertContext(pRecord, &pCopy), VESK_OK);
     ASSERT_NE(pCopy, pRecord);
@@ -305,7 +278,7 @@ TEST(UnregisteredCertContext, DuplicateIsAFullCopy)
     EXPECT_EQ(CertDuplicateUnregisteredCertContext(nullptr, &pNone), E_INVALIDARG);
     EXPECT_EQ(pNone, nullptr);
 
-    UnregisteredCertVector vtr{pCopy, nullptr};
+    UnregisteredCertVector vtr {pCopy, nullptr};
     RemoveAllUnregisteredCertificates(vtr);
     EXPECT_TRUE(vtr.empty());
 }

@@ -49,7 +49,7 @@ void WriteECDSACertificate(const std::string &relativePath)
 // given prefix, so that RSA certificates are selected too.
 class WideAgent : public CCryptoAgent {
 public:
-    explicit WideAgent(LPCSTR pszPrefix) : m_pszPrefix(pszPrefix) {}
+    explicit WideAgent(LPCSTR pszPrefix) : m_pszPrefix(pszPrefix) { }
 
 protected:
     LPCSTR CandidateSignatureAlgorithm() const override { return m_pszPrefix; }
@@ -74,8 +74,7 @@ protected:
                     const std::string &flags = std::string())
     {
         m_config.Clear();
-        for (const auto &key : keys)
-            m_config.AddTestKey(kProviderName, key.first, key.second, flags);
+        for (const auto &key : keys) m_config.AddTestKey(kProviderName, key.first, key.second, flags);
         ASSERT_TRUE(m_config.Write());
     }
 
@@ -101,7 +100,7 @@ protected:
     }
 
     static testcsp::RegisteredProvider *s_provider;
-    testcsp::ProviderConfigFile m_config{"agent_provider.cfg"};
+    testcsp::ProviderConfigFile m_config {"agent_provider.cfg"};
 };
 
 testcsp::RegisteredProvider *AgentOnTestProvider::s_provider = nullptr;
@@ -162,8 +161,7 @@ TEST_F(AgentOnTestProvider, SM2PKCS1IgnoresTheHashNameAndVerifies)
     for (const wchar_t *pwszHashAlg : {L"", L"MD5", L"SHA-256"}) {
         OutText signature;
         ASSERT_EQ(S_OK, agent.SignMsgPKCS1(L"\x4f60\x597d", pwszHashAlg, &signature));
-        EXPECT_TRUE(VerifySM2(certificate, "\xe4\xbd\xa0\xe5\xa5\xbd", FromBase64(signature.Value())))
-            << pwszHashAlg;
+        EXPECT_TRUE(VerifySM2(certificate, "\xe4\xbd\xa0\xe5\xa5\xbd", FromBase64(signature.Value()))) << pwszHashAlg;
     }
 }
 
@@ -174,8 +172,7 @@ TEST_F(AgentOnTestProvider, FailedSigningKeepsTheSelection)
     OutText pkcs1, pkcs7;
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), agent.SignMsgPKCS1(L"x", L"", &pkcs1));
     EXPECT_EQ(L"", pkcs1.Value());
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
-              agent.SignMsgPKCS7(L"x", L"", VARIANT_TRUE, &pkcs7));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), agent.SignMsgPKCS7(L"x", L"", VARIANT_TRUE, &pkcs7));
     EXPECT_TRUE(pkcs7.IsNull());
     HRESULT hResult = E_FAIL;
     EXPECT_EQ(L"SM2", Info(agent, L"CertType", &hResult));
@@ -245,27 +242,24 @@ TEST_F(SM2SigningOnTestProvider, RawSignatureIsROrderedThenSAndHashedInOneCall)
     std::string message(40000, 'm');
     BYTE *pbRaw = nullptr;
     DWORD cbRaw = 0;
-    HRESULT hResult = SM2CalculateHashandSignbyUnregisteredCert(
-        Record(L"alice"), reinterpret_cast<const BYTE *>(message.data()),
-        static_cast<DWORD>(message.size()), &pbRaw, &cbRaw);
+    HRESULT hResult =
+        SM2CalculateHashandSignbyUnregisteredCert(Record(L"alice"), reinterpret_cast<const BYTE *>(message.data()),
+                                                  static_cast<DWORD>(message.size()), &pbRaw, &cbRaw);
     SetEnvironmentVariableA("SIGWELL_TESTCSP_LOG", nullptr);
     ASSERT_EQ(S_OK, hResult);
     ASSERT_EQ(64u, cbRaw);
 
     BYTE *pbDer = nullptr;
     DWORD cbDer = 0;
-    ASSERT_EQ(S_OK, SM2EncodeRawSignature(&cbDer, pbRaw, cbRaw, &pbDer,
-                                          SM2_SIGNATURE_DER_SEQUENCE));
-    EXPECT_TRUE(VerifySM2(ReadTestFile("testcerts\\sm2.der"), message,
-                          std::vector<BYTE>(pbDer, pbDer + cbDer)));
+    ASSERT_EQ(S_OK, SM2EncodeRawSignature(&cbDer, pbRaw, cbRaw, &pbDer, SM2_SIGNATURE_DER_SEQUENCE));
+    EXPECT_TRUE(VerifySM2(ReadTestFile("testcerts\\sm2.der"), message, std::vector<BYTE>(pbDer, pbDer + cbDer)));
     delete[] pbDer;
     delete[] pbRaw;
 
     std::ifstream in(log);
     std::string line, hashes;
     while (std::getline(in, line))
-        if (line.rfind("hash|", 0) == 0)
-            hashes += line + ";";
+        if (line.rfind("hash|", 0) == 0) hashes += line + ";";
     EXPECT_EQ("hash|40000;", hashes);
 }
 
@@ -275,13 +269,11 @@ TEST_F(SM2SigningOnTestProvider, ContainerThatCannotBeOpenedGivesItsOwnStatus)
     BYTE *pbRaw = nullptr;
     DWORD cbRaw = 0;
     const BYTE abData[] = {'x'};
-    EXPECT_EQ(NTE_BAD_KEYSET, SM2CalculateHashandSignbyUnregisteredCert(
-                                  Record(L"missing"), abData, 1, &pbRaw, &cbRaw));
+    EXPECT_EQ(NTE_BAD_KEYSET, SM2CalculateHashandSignbyUnregisteredCert(Record(L"missing"), abData, 1, &pbRaw, &cbRaw));
     EXPECT_EQ(nullptr, pbRaw);
     BSTR bstr = nullptr;
     EXPECT_EQ(NTE_BAD_KEYSET,
-              SM2SignBinaryDatabyUnregisteredCert(Record(L"missing"), 1, TRUE,
-                                                  "1.2.156.10197.1.301.1", &bstr, abData));
+              SM2SignBinaryDatabyUnregisteredCert(Record(L"missing"), 1, TRUE, "1.2.156.10197.1.301.1", &bstr, abData));
     EXPECT_EQ(nullptr, bstr);
 }
 
@@ -292,8 +284,7 @@ TEST_F(SM2SigningOnTestProvider, SignatureOfTheWrongSizeIsNotHandedOut)
     DWORD cbRaw = 0;
     const BYTE abData[] = {'x'};
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
-              SM2CalculateHashandSignbyUnregisteredCert(Record(L"alice"), abData, 1, &pbRaw,
-                                                        &cbRaw));
+              SM2CalculateHashandSignbyUnregisteredCert(Record(L"alice"), abData, 1, &pbRaw, &cbRaw));
     EXPECT_EQ(nullptr, pbRaw);
     EXPECT_EQ(0u, cbRaw);
 }

@@ -19,8 +19,7 @@
 
 namespace {
 
-const char kNetworkClassKey[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+const char kNetworkClassKey[] = "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
 
 TEST(GetHashAlgorithmIDByName, KnowsTheFourSHANamesInAnyCase)
 {
@@ -28,12 +27,17 @@ TEST(GetHashAlgorithmIDByName, KnowsTheFourSHANamesInAnyCase)
         const wchar_t *pwszName;
         ALG_ID algId;
     } kCases[] = {
-        {L"SHA-1", CALG_SHA1},     {L"sha-256", CALG_SHA_256}, {L"Sha-384", CALG_SHA_384},
-        {L"SHA-512", CALG_SHA_512}, {L"SHA1", 0},               {L"SHA-256 ", 0},
-        {L"MD5", 0},               {L"SM3", 0},                {L"", 0},
+        {L"SHA-1", CALG_SHA1},
+        {L"sha-256", CALG_SHA_256},
+        {L"Sha-384", CALG_SHA_384},
+        {L"SHA-512", CALG_SHA_512},
+        {L"SHA1", 0},
+        {L"SHA-256 ", 0},
+        {L"MD5", 0},
+        {L"SM3", 0},
+        {L"", 0},
     };
-    for (const auto &c : kCases)
-        EXPECT_EQ(c.algId, GetHashAlgorithmIDByName(c.pwszName)) << c.pwszName;
+    for (const auto &c : kCases) EXPECT_EQ(c.algId, GetHashAlgorithmIDByName(c.pwszName)) << c.pwszName;
     EXPECT_EQ(0u, GetHashAlgorithmIDByName(nullptr));
 }
 
@@ -51,8 +55,7 @@ protected:
 
 TEST_F(FreshAgent, SmAlgorithmsAreFoundByName)
 {
-    for (const char *name : {"sm3", "ChinaSM3", "sm2-sm3"})
-        EXPECT_NE(EVP_get_digestbyname(name), nullptr) << name;
+    for (const char *name : {"sm3", "ChinaSM3", "sm2-sm3"}) EXPECT_NE(EVP_get_digestbyname(name), nullptr) << name;
     for (const char *name : {"sm4-cbc", "ChinaSM4-CBC", "zuc", "ChinaZUC"})
         EXPECT_NE(EVP_get_cipherbyname(name), nullptr) << name;
 }
@@ -145,12 +148,11 @@ public:
     {
         std::string path = std::string(kNetworkClassKey) + "\\" + name + "\\Connection";
         HKEY hKey = nullptr;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &hKey, nullptr) != ERROR_SUCCESS)
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr) !=
+            ERROR_SUCCESS)
             return false;
         m_names.push_back(name);
-        LONG nResult = RegSetValueExA(hKey, "PnPInstanceId", 0, REG_SZ,
-                                      reinterpret_cast<const BYTE *>(pszInstanceId),
+        LONG nResult = RegSetValueExA(hKey, "PnPInstanceId", 0, REG_SZ, reinterpret_cast<const BYTE *>(pszInstanceId),
                                       static_cast<DWORD>(strlen(pszInstanceId) + 1));
         RegCloseKey(hKey);
         return nResult == ERROR_SUCCESS;
@@ -187,8 +189,7 @@ TEST(IsLocalAdapter, MissingNamesAndKeysAreFailures)
     BOOL bLocal = FALSE;
     EXPECT_EQ(-1, IsLocalAdapter(nullptr, &bLocal));
     EXPECT_EQ(-1, IsLocalAdapter("", &bLocal));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              IsLocalAdapter("{00000000-5157-0000-0000-0000000000ff}", &bLocal));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, IsLocalAdapter("{00000000-5157-0000-0000-0000000000ff}", &bLocal));
 
     AdapterKeys keys;
     const char kLong[] = "{00000000-5157-0000-0000-000000000006}";
@@ -211,12 +212,11 @@ std::vector<Adapter> SystemAdapters(DWORD *pdwResult)
     if (*pdwResult == ERROR_BUFFER_OVERFLOW)
         *pdwResult = GetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer.data()), &cb);
     std::vector<Adapter> adapters;
-    if (*pdwResult != NO_ERROR)
-        return adapters;
+    if (*pdwResult != NO_ERROR) return adapters;
     for (auto *p = reinterpret_cast<PIP_ADAPTER_INFO>(buffer.data()); p; p = p->Next) {
         char szAddress[18];
-        snprintf(szAddress, sizeof(szAddress), "%02x-%02x-%02x-%02x-%02x-%02x", p->Address[0],
-                 p->Address[1], p->Address[2], p->Address[3], p->Address[4], p->Address[5]);
+        snprintf(szAddress, sizeof(szAddress), "%02x-%02x-%02x-%02x-%02x-%02x", p->Address[0], p->Address[1],
+                 p->Address[2], p->Address[3], p->Address[4], p->Address[5]);
         adapters.push_back({p->AdapterName, szAddress});
     }
     return adapters;
@@ -254,8 +254,7 @@ TEST(GetMACAddress, ListsTheLocalAdaptersInOrder)
     EXPECT_EQ(adapters.size() * 18 - 1, all.Value().size());
 
     // Only the first adapter local: its address alone, without a separator.
-    for (size_t i = 1; i < adapters.size(); ++i)
-        ASSERT_TRUE(keys.Set(adapters[i].name, "ROOT\\NET\\0001"));
+    for (size_t i = 1; i < adapters.size(); ++i) ASSERT_TRUE(keys.Set(adapters[i].name, "ROOT\\NET\\0001"));
     OutText first;
     EXPECT_EQ(S_OK, agent.GetMACAddress(&first));
     EXPECT_EQ(Widen(adapters[0].address), first.Value());

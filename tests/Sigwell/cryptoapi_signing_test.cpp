@@ -23,8 +23,7 @@ const wchar_t kContainer[] = L"signer";
 std::vector<BYTE> Message(size_t cb)
 {
     std::vector<BYTE> data(cb);
-    for (size_t i = 0; i < cb; ++i)
-        data[i] = static_cast<BYTE>('a' + i % 26);
+    for (size_t i = 0; i < cb; ++i) data[i] = static_cast<BYTE>('a' + i % 26);
     return data;
 }
 
@@ -38,8 +37,7 @@ void WriteOutput(const std::string &fileName, const std::vector<BYTE> &bytes)
 std::vector<BYTE> DecodeBase64(BSTR bstr)
 {
     DWORD cb = 0;
-    if (!CryptStringToBinaryW(bstr, 0, CRYPT_STRING_BASE64, nullptr, &cb, nullptr, nullptr))
-        return {};
+    if (!CryptStringToBinaryW(bstr, 0, CRYPT_STRING_BASE64, nullptr, &cb, nullptr, nullptr)) return {};
     std::vector<BYTE> der(cb);
     CryptStringToBinaryW(bstr, 0, CRYPT_STRING_BASE64, der.data(), &cb, nullptr, nullptr);
     return der;
@@ -47,16 +45,14 @@ std::vector<BYTE> DecodeBase64(BSTR bstr)
 
 bool Contains(const std::vector<BYTE> &haystack, const std::vector<BYTE> &needle)
 {
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
-           haystack.end();
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
 }
 
 std::vector<std::string> LogLines(const std::string &path)
 {
     std::ifstream in(path);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
 
@@ -68,8 +64,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(s_provider->IsRegistered());
-        m_config.AddKey(kProviderName, "signer", AT_SIGNATURE, "testcerts\\rsa_sign.der",
-                        "testcerts\\rsa.key");
+        m_config.AddKey(kProviderName, "signer", AT_SIGNATURE, "testcerts\\rsa_sign.der", "testcerts\\rsa.key");
         ASSERT_TRUE(m_config.Write());
         m_logPath = testcsp::BesideProgram("cryptoapi_signing.log");
         DeleteFileA(m_logPath.c_str());
@@ -83,19 +78,16 @@ protected:
         stProvInfo.pwszProvName = const_cast<LPWSTR>(kProvider);
         stProvInfo.dwProvType = PROV_RSA_FULL;
         stProvInfo.dwKeySpec = AT_SIGNATURE;
-        ASSERT_TRUE(CertSetCertificateContextProperty(m_cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0,
-                                                      &stProvInfo));
+        ASSERT_TRUE(CertSetCertificateContextProperty(m_cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &stProvInfo));
     }
     void TearDown() override { SetEnvironmentVariableA("SIGWELL_TESTCSP_LOG", nullptr); }
 
     std::vector<BYTE> SignPkcs7(ALG_ID algId, BOOL bAttached, const std::vector<BYTE> &data)
     {
         BSTR bstr = nullptr;
-        EXPECT_EQ(SignBinaryData(&bstr, data.data(), m_cert.get(),
-                                 static_cast<DWORD>(data.size()), algId, bAttached),
+        EXPECT_EQ(SignBinaryData(&bstr, data.data(), m_cert.get(), static_cast<DWORD>(data.size()), algId, bAttached),
                   VESK_OK);
-        if (bstr == nullptr)
-            return {};
+        if (bstr == nullptr) return {};
         // One line, padded.
         EXPECT_EQ(std::wstring(bstr).find_first_of(L"\r\n"), std::wstring::npos);
         EXPECT_EQ(SysStringLen(bstr) % 4, 0u);
@@ -105,7 +97,7 @@ protected:
     }
 
     static std::unique_ptr<testcsp::RegisteredProvider> s_provider;
-    testcsp::ProviderConfigFile m_config{"cryptoapi_signing.cfg"};
+    testcsp::ProviderConfigFile m_config {"cryptoapi_signing.cfg"};
     std::string m_logPath;
     CertPtr m_cert;
 };
@@ -141,7 +133,7 @@ TEST(SwapByteOrder, ReversesInPlace)
 {
     BYTE ab[] = {1, 2, 3, 4, 5};
     SwapByteOrder(ab, 5);
-    EXPECT_EQ(std::vector<BYTE>(ab, ab + 5), (std::vector<BYTE>{5, 4, 3, 2, 1}));
+    EXPECT_EQ(std::vector<BYTE>(ab, ab + 5), (std::vector<BYTE> {5, 4, 3, 2, 1}));
     SwapByteOrder(ab, 0);
     EXPECT_EQ(ab[0], 5);
 }
@@ -188,8 +180,8 @@ TEST_F(CryptoApiSigning, Pkcs1HashesInSixteenKilobyteSteps)
     const std::vector<BYTE> data = Message(40000);
     BYTE *pbSignature = nullptr;
     DWORD cbSignature = 0;
-    ASSERT_EQ(CalculateHashandSign(data.data(), m_cert.get(), static_cast<DWORD>(data.size()),
-                                   CALG_SHA_256, &pbSignature, &cbSignature, FALSE),
+    ASSERT_EQ(CalculateHashandSign(data.data(), m_cert.get(), static_cast<DWORD>(data.size()), CALG_SHA_256,
+                                   &pbSignature, &cbSignature, FALSE),
               VESK_OK);
     const std::vector<BYTE> signature(pbSignature, pbSignature + cbSignature);
     delete[] pbSignature;
@@ -199,22 +191,18 @@ TEST_F(CryptoApiSigning, Pkcs1HashesInSixteenKilobyteSteps)
 
     std::vector<std::string> hashes;
     for (const std::string &line : LogLines(m_logPath))
-        if (line.rfind("hash|", 0) == 0)
-            hashes.push_back(line);
-    EXPECT_EQ(hashes, (std::vector<std::string>{"hash|16384", "hash|16384", "hash|7232"}));
+        if (line.rfind("hash|", 0) == 0) hashes.push_back(line);
+    EXPECT_EQ(hashes, (std::vector<std::string> {"hash|16384", "hash|16384", "hash|7232"}));
 }
 
 TEST_F(CryptoApiSigning, Pkcs1EmptyDataHashesNothing)
 {
     BYTE *pbSignature = nullptr;
     DWORD cbSignature = 0;
-    ASSERT_EQ(CalculateHashandSign(nullptr, m_cert.get(), 0, CALG_SHA1, &pbSignature,
-                                   &cbSignature, FALSE),
-              VESK_OK);
+    ASSERT_EQ(CalculateHashandSign(nullptr, m_cert.get(), 0, CALG_SHA1, &pbSignature, &cbSignature, FALSE), VESK_OK);
     WriteOutput("pkcs1_sha1_empty.sig", std::vector<BYTE>(pbSignature, pbSignature + cbSignature));
     delete[] pbSignature;
-    for (const std::string &line : LogLines(m_logPath))
-        EXPECT_NE(line.rfind("hash|", 0), 0u) << line;
+    for (const std::string &line : LogLines(m_logPath)) EXPECT_NE(line.rfind("hash|", 0), 0u) << line;
 }
 
 TEST_F(CryptoApiSigning, Pkcs1NeedsTheKeyProperty)
@@ -222,12 +210,11 @@ TEST_F(CryptoApiSigning, Pkcs1NeedsTheKeyProperty)
     CertPtr bare = LoadTestCertificate("rsa_sign.der");
     BYTE *pbSignature = nullptr;
     DWORD cbSignature = 0;
-    HRESULT hResult = CalculateHashandSign(Message(10).data(), bare.get(), 10, CALG_SHA_256,
-                                           &pbSignature, &cbSignature, TRUE);
+    HRESULT hResult =
+        CalculateHashandSign(Message(10).data(), bare.get(), 10, CALG_SHA_256, &pbSignature, &cbSignature, TRUE);
     EXPECT_LT(hResult, 0);
     EXPECT_EQ(pbSignature, nullptr);
-    EXPECT_EQ(CalculateHashandSign(Message(10).data(), m_cert.get(), 10, CALG_MD2, &pbSignature,
-                                   &cbSignature, TRUE),
+    EXPECT_EQ(CalculateHashandSign(Message(10).data(), m_cert.get(), 10, CALG_MD2, &pbSignature, &cbSignature, TRUE),
               NTE_BAD_ALGID);
     EXPECT_EQ(pbSignature, nullptr);
 }
@@ -240,15 +227,16 @@ TEST_F(CryptoApiSigning, Pkcs7AttachedAndDetached)
     WriteOutput("pkcs7_sha256_attached.der", attached);
     EXPECT_TRUE(Contains(attached, data));
     // digestAlgorithms: SET { SEQUENCE { 2.16.840.1.101.3.4.2.1, NULL } }
-    EXPECT_TRUE(Contains(attached, {0x31, 0x0F, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
-                                    0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00}));
+    EXPECT_TRUE(Contains(
+        attached,
+        {0x31, 0x0F, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00}));
 
     const std::vector<BYTE> detached = SignPkcs7(CALG_SHA_256, FALSE, data);
     WriteOutput("pkcs7_sha256_detached.der", detached);
     EXPECT_FALSE(Contains(detached, data));
     // contentInfo holds only the data type.
-    EXPECT_TRUE(Contains(detached, {0x30, 0x0B, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D,
-                                    0x01, 0x07, 0x01, 0xA0}));
+    EXPECT_TRUE(
+        Contains(detached, {0x30, 0x0B, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x01, 0xA0}));
     EXPECT_GT(attached.size(), detached.size() + data.size());
 }
 
@@ -265,8 +253,7 @@ TEST_F(CryptoApiSigning, Pkcs7OtherDigests)
     WriteOutput("pkcs7_sha512_attached.der", SignPkcs7(CALG_SHA_512, TRUE, data));
 
     BSTR bstr = nullptr;
-    EXPECT_EQ(SignBinaryData(&bstr, data.data(), m_cert.get(), 300, CALG_MD2, TRUE),
-              NTE_BAD_ALGID);
+    EXPECT_EQ(SignBinaryData(&bstr, data.data(), m_cert.get(), 300, CALG_MD2, TRUE), NTE_BAD_ALGID);
     EXPECT_EQ(bstr, nullptr);
 }
 

@@ -28,7 +28,7 @@ const ConversionCase kConversions[] = {
     {0x000104C7, static_cast<HRESULT>(0x800704C7), static_cast<HRESULT>(0x800704C7)},
 };
 
-class LastErrorConversion : public ::testing::TestWithParam<ConversionCase> {};
+class LastErrorConversion : public ::testing::TestWithParam<ConversionCase> { };
 
 TEST_P(LastErrorConversion, BecomesStatus)
 {
@@ -41,8 +41,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, LastErrorConversion, ::testing::ValuesIn(kConver
 TEST(LastErrorConversion, OwnCodeTravelsAsCustomerLastError)
 {
     EXPECT_EQ(LastErrorFromOwnCode(VESK_E_USER_CANCELED), 0x20001002u);
-    EXPECT_EQ(StatusFromLastError(LastErrorFromOwnCode(VESK_E_TOO_MANY_KEYS)),
-              VESK_E_TOO_MANY_KEYS);
+    EXPECT_EQ(StatusFromLastError(LastErrorFromOwnCode(VESK_E_TOO_MANY_KEYS)), VESK_E_TOO_MANY_KEYS);
 }
 
 // Reads string id from the table of one language, as the resource holds it.
@@ -50,11 +49,9 @@ std::wstring TableText(UINT uId, LANGID wLang)
 {
     HMODULE hModule = GetModuleHandleW(nullptr);
     HRSRC hRes = FindResourceExW(hModule, RT_STRING, MAKEINTRESOURCEW(uId / 16 + 1), wLang);
-    if (hRes == nullptr)
-        return L"<no block>";
+    if (hRes == nullptr) return L"<no block>";
     const WCHAR *pw = static_cast<const WCHAR *>(LockResource(LoadResource(hModule, hRes)));
-    for (UINT i = 0; i < uId % 16; ++i)
-        pw += 1 + *pw;
+    for (UINT i = 0; i < uId % 16; ++i) pw += 1 + *pw;
     return std::wstring(pw + 1, *pw);
 }
 
@@ -70,18 +67,14 @@ const TextCase kTexts[] = {
      L"\u8bc1\u4e66\u5e93\u4e2d\u6ca1\u6709\u53ef\u7528\u7684\u8bc1\u4e66"},
     {VESK_E_NO_KEY_USAGE, L"Specified certificate doesn't contain key usage attribute.",
      L"\u6307\u5b9a\u8bc1\u4e66\u4e0d\u542b\u6709\u5bc6\u94a5\u7528\u9014\u5c5e\u6027"},
-    {static_cast<HRESULT>(0xA0071035), L"Special cert isn't exsit",
-     L"\u6307\u5b9a\u8bc1\u4e66\u4e0d\u5b58\u5728"},
+    {static_cast<HRESULT>(0xA0071035), L"Special cert isn't exsit", L"\u6307\u5b9a\u8bc1\u4e66\u4e0d\u5b58\u5728"},
     {static_cast<HRESULT>(0xA0071107), L"Sing failed.", L"\u7b7e\u540d\u5931\u8d25"},
-    {VESK_E_TOO_MANY_KEYS, L"More than one Key be inserted.",
-     L"\u53ea\u5141\u8bb8\u63d2\u4e00\u628aKey"},
-    {VESK_E_CERT_NOT_READY, L"Certificate is not ready.",
-     L"\u8bc1\u4e66\u6ca1\u6709\u51c6\u5907\u597d"},
-    {VESK_E_INVALID_KEY_ALG, L"Invalid key algorithm.",
-     L"\u65e0\u6548\u7684\u5bc6\u94a5\u7b97\u6cd5"},
+    {VESK_E_TOO_MANY_KEYS, L"More than one Key be inserted.", L"\u53ea\u5141\u8bb8\u63d2\u4e00\u628aKey"},
+    {VESK_E_CERT_NOT_READY, L"Certificate is not ready.", L"\u8bc1\u4e66\u6ca1\u6709\u51c6\u5907\u597d"},
+    {VESK_E_INVALID_KEY_ALG, L"Invalid key algorithm.", L"\u65e0\u6548\u7684\u5bc6\u94a5\u7b97\u6cd5"},
 };
 
-class StatusText : public ::testing::TestWithParam<TextCase> {};
+class StatusText : public ::testing::TestWithParam<TextCase> { };
 
 TEST_P(StatusText, BothTablesCarryIt)
 {
@@ -110,8 +103,7 @@ protected:
     static LANGID EffectiveLanguage(LANGID wLang)
     {
         SetThreadUILanguage(wLang);
-        if (ThreadUILanguageIgnoredByResources())
-            wLang = GetUserDefaultUILanguage();
+        if (ThreadUILanguageIgnoredByResources()) wLang = GetUserDefaultUILanguage();
         return wLang == CHINESE ? CHINESE : ENGLISH;
     }
 
@@ -123,10 +115,9 @@ protected:
 TEST_F(ErrorDesc, OwnCodeTextFollowsUILanguage)
 {
     for (LANGID wLang : {ENGLISH, CHINESE}) {
-        const wchar_t *pwszExpected =
-            EffectiveLanguage(wLang) == CHINESE
-                ? L"\u8bc1\u4e66\u6ca1\u6709\u51c6\u5907\u597d\n(0xa0072001)"
-                : L"Certificate is not ready.\n(0xa0072001)";
+        const wchar_t *pwszExpected = EffectiveLanguage(wLang) == CHINESE
+            ? L"\u8bc1\u4e66\u6ca1\u6709\u51c6\u5907\u597d\n(0xa0072001)"
+            : L"Certificate is not ready.\n(0xa0072001)";
         EXPECT_EQ(Describe(VESK_E_CERT_NOT_READY), pwszExpected) << "asked for " << wLang;
     }
 }

@@ -15,8 +15,7 @@ namespace {
 std::vector<BYTE> ReferenceEncoding(const std::vector<BYTE> &raw)
 {
     ECDSA_SIG *pSig = ECDSA_SIG_new();
-    ECDSA_SIG_set0(pSig, BN_bin2bn(raw.data(), 32, nullptr),
-                   BN_bin2bn(raw.data() + 32, 32, nullptr));
+    ECDSA_SIG_set0(pSig, BN_bin2bn(raw.data(), 32, nullptr), BN_bin2bn(raw.data() + 32, 32, nullptr));
     unsigned char *pbDer = nullptr;
     int cbDer = i2d_ECDSA_SIG(pSig, &pbDer);
     std::vector<BYTE> der(pbDer, pbDer + cbDer);
@@ -38,10 +37,8 @@ protected:
     {
         const RawCase &c = GetParam();
         std::vector<BYTE> raw(64);
-        for (size_t i = 0; i < raw.size(); ++i)
-            raw[i] = static_cast<BYTE>(0x11 + i);
-        for (int i = 0; i < c.nRLeadingZeros; ++i)
-            raw[i] = 0;
+        for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<BYTE>(0x11 + i);
+        for (int i = 0; i < c.nRLeadingZeros; ++i) raw[i] = 0;
         raw[c.nRLeadingZeros] = c.bRFirst;
         raw[32] = c.bSFirst;
         return raw;
@@ -74,12 +71,10 @@ TEST_P(SM2EncodeRawSignatureDer, OctetStringWrapsTheSequence)
 
 INSTANTIATE_TEST_SUITE_P(
     LeadingBytes, SM2EncodeRawSignatureDer,
-    ::testing::Values(RawCase{"HighBitsClear", 0x7F, 0, 0x01},
-                      RawCase{"RHighBitSet", 0x80, 0, 0x7F}, RawCase{"BothHighBitsSet", 0xFF, 0, 0x80},
-                      RawCase{"RLeadingZero", 0x7F, 1, 0x01},
-                      RawCase{"RLeadingZeroThenHighBit", 0x80, 1, 0x01},
-                      RawCase{"RThreeLeadingZeros", 0x01, 3, 0x90},
-                      RawCase{"SLeadingZero", 0x12, 0, 0x00}),
+    ::testing::Values(RawCase {"HighBitsClear", 0x7F, 0, 0x01}, RawCase {"RHighBitSet", 0x80, 0, 0x7F},
+                      RawCase {"BothHighBitsSet", 0xFF, 0, 0x80}, RawCase {"RLeadingZero", 0x7F, 1, 0x01},
+                      RawCase {"RLeadingZeroThenHighBit", 0x80, 1, 0x01}, RawCase {"RThreeLeadingZeros", 0x01, 3, 0x90},
+                      RawCase {"SLeadingZero", 0x12, 0, 0x00}),
     [](const auto &info) { return std::string(info.param.pszName); });
 
 TEST(SM2EncodeRawSignature, RefusesOtherSizesAndTypes)
@@ -87,10 +82,8 @@ TEST(SM2EncodeRawSignature, RefusesOtherSizesAndTypes)
     std::vector<BYTE> raw(65, 0x01);
     BYTE *pbEncoded = nullptr;
     DWORD cbEncoded = 0;
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
-              SM2EncodeRawSignature(&cbEncoded, raw.data(), 65, &pbEncoded, 2));
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
-              SM2EncodeRawSignature(&cbEncoded, raw.data(), 63, &pbEncoded, 2));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), SM2EncodeRawSignature(&cbEncoded, raw.data(), 65, &pbEncoded, 2));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), SM2EncodeRawSignature(&cbEncoded, raw.data(), 63, &pbEncoded, 2));
     EXPECT_EQ(E_INVALIDARG, SM2EncodeRawSignature(&cbEncoded, raw.data(), 64, &pbEncoded, 3));
     EXPECT_EQ(nullptr, pbEncoded);
 }

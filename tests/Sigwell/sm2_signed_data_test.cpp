@@ -27,19 +27,16 @@ struct Tlv {
 
 bool ReadTlv(const BYTE *&p, const BYTE *pEnd, Tlv &tlv)
 {
-    if (pEnd - p < 2)
-        return false;
+    if (pEnd - p < 2) return false;
     const BYTE *pStart = p;
     tlv.bTag = *p++;
     size_t cb = *p++;
     if (cb & 0x80) {
         size_t n = cb & 0x7F;
         cb = 0;
-        while (n-- > 0 && p < pEnd)
-            cb = (cb << 8) | *p++;
+        while (n-- > 0 && p < pEnd) cb = (cb << 8) | *p++;
     }
-    if (static_cast<size_t>(pEnd - p) < cb)
-        return false;
+    if (static_cast<size_t>(pEnd - p) < cb) return false;
     tlv.value.assign(p, p + cb);
     p += cb;
     tlv.whole.assign(pStart, p);
@@ -51,8 +48,7 @@ std::vector<Tlv> Children(const std::vector<BYTE> &value)
     std::vector<Tlv> children;
     const BYTE *p = value.data();
     Tlv tlv;
-    while (p < value.data() + value.size() && ReadTlv(p, value.data() + value.size(), tlv))
-        children.push_back(tlv);
+    while (p < value.data() + value.size() && ReadTlv(p, value.data() + value.size(), tlv)) children.push_back(tlv);
     return children;
 }
 
@@ -114,8 +110,7 @@ protected:
         EVP_DigestSignInit(pCtx, nullptr, EVP_sm3(), nullptr, m_pKey);
         unsigned char abSig[128];
         size_t cbSig = sizeof(abSig);
-        EVP_DigestSign(pCtx, abSig, &cbSig, reinterpret_cast<const unsigned char *>(data.data()),
-                       data.size());
+        EVP_DigestSign(pCtx, abSig, &cbSig, reinterpret_cast<const unsigned char *>(data.data()), data.size());
         EVP_MD_CTX_free(pCtx);
         EVP_PKEY_CTX_free(pPkeyCtx);
         const unsigned char *p = abSig;
@@ -135,8 +130,7 @@ protected:
         EVP_MD_CTX_set_pkey_ctx(pCtx, pPkeyCtx);
         EVP_DigestVerifyInit(pCtx, nullptr, EVP_sm3(), nullptr, m_pKey);
         int nOK = EVP_DigestVerify(pCtx, derSignature.data(), derSignature.size(),
-                                   reinterpret_cast<const unsigned char *>(data.data()),
-                                   data.size());
+                                   reinterpret_cast<const unsigned char *>(data.data()), data.size());
         EVP_MD_CTX_free(pCtx);
         EVP_PKEY_CTX_free(pPkeyCtx);
         return nOK == 1;
@@ -147,16 +141,14 @@ protected:
         std::vector<BYTE> raw = SignRaw(data);
         BYTE *pbEncoded = nullptr;
         DWORD cbEncoded = 0;
-        EXPECT_EQ(S_OK, SM2EncodeRawSignature(&cbEncoded, raw.data(), 64, &pbEncoded,
-                                              SM2_SIGNATURE_DER_OCTET_STRING));
+        EXPECT_EQ(S_OK, SM2EncodeRawSignature(&cbEncoded, raw.data(), 64, &pbEncoded, SM2_SIGNATURE_DER_OCTET_STRING));
         std::unique_ptr<BYTE[]> encoded(pbEncoded);
         BSTR bstrText = nullptr;
         DWORD cchText = 0;
-        EXPECT_EQ(S_OK, SM2EncapsulatePKCS7(
-                            m_pCert, SM2_OID_SM3, SM2_OID_SM2_SIGNATURE,
-                            reinterpret_cast<const BYTE *>(data.data()),
-                            static_cast<DWORD>(data.size()), pbEncoded, cbEncoded, bAttached, 0x2,
-                            &bstrText, &cchText));
+        EXPECT_EQ(S_OK,
+                  SM2EncapsulatePKCS7(m_pCert, SM2_OID_SM3, SM2_OID_SM2_SIGNATURE,
+                                      reinterpret_cast<const BYTE *>(data.data()), static_cast<DWORD>(data.size()),
+                                      pbEncoded, cbEncoded, bAttached, 0x2, &bstrText, &cchText));
         EXPECT_EQ(SysStringLen(bstrText), cchText);
         std::string base64(bstrText, bstrText + cchText);
         SysFreeString(bstrText);
@@ -189,7 +181,7 @@ TEST_P(SM2SignedData, CarriesGmtIdentifiersCertificateAndVerifiableSignature)
 
     std::vector<Tlv> signedData = Children(Children(outer[1].value).at(0).value);
     ASSERT_EQ(5u, signedData.size());
-    EXPECT_EQ(std::vector<BYTE>{0x01}, signedData[0].value);
+    EXPECT_EQ(std::vector<BYTE> {0x01}, signedData[0].value);
     ASSERT_EQ(0x31, signedData[1].bTag);
     ExpectAlgorithm(Children(signedData[1].value).at(0), "1.2.156.10197.1.401");
 
@@ -205,18 +197,15 @@ TEST_P(SM2SignedData, CarriesGmtIdentifiersCertificateAndVerifiableSignature)
     }
 
     ASSERT_EQ(0xA0, signedData[3].bTag);
-    EXPECT_EQ(std::vector<BYTE>(m_pCert->pbCertEncoded,
-                                m_pCert->pbCertEncoded + m_pCert->cbCertEncoded),
+    EXPECT_EQ(std::vector<BYTE>(m_pCert->pbCertEncoded, m_pCert->pbCertEncoded + m_pCert->cbCertEncoded),
               std::vector<BYTE>(signedData[3].value));
 
     std::vector<Tlv> signerInfo = Children(Children(signedData[4].value).at(0).value);
     ASSERT_EQ(5u, signerInfo.size());
     std::vector<Tlv> issuerAndSerial = Children(signerInfo[1].value);
     const CERT_NAME_BLOB &issuer = m_pCert->pCertInfo->Issuer;
-    EXPECT_EQ(std::vector<BYTE>(issuer.pbData, issuer.pbData + issuer.cbData),
-              issuerAndSerial.at(0).whole);
-    EXPECT_EQ((std::vector<BYTE>{0x00, 0x9F, 0x01, 0x02, 0x03, 0x04, 0x05}),
-              issuerAndSerial.at(1).value);
+    EXPECT_EQ(std::vector<BYTE>(issuer.pbData, issuer.pbData + issuer.cbData), issuerAndSerial.at(0).whole);
+    EXPECT_EQ((std::vector<BYTE> {0x00, 0x9F, 0x01, 0x02, 0x03, 0x04, 0x05}), issuerAndSerial.at(1).value);
     ExpectAlgorithm(signerInfo[2], "1.2.156.10197.1.401");
     ExpectAlgorithm(signerInfo[3], "1.2.156.10197.1.301.1");
     ASSERT_EQ(0x04, signerInfo[4].bTag);
@@ -232,8 +221,8 @@ TEST(SM2EncodeOID, GivesAlgorithmIdentifierWithNullParameters)
     DWORD cbEncoded = 0;
     ASSERT_EQ(S_OK, SM2EncodeOID("1.2.156.10197.1.401", &pbEncoded, &cbEncoded));
     std::unique_ptr<BYTE[]> encoded(pbEncoded);
-    const std::vector<BYTE> expected = {0x30, 0x0C, 0x06, 0x08, 0x2A, 0x81, 0x1C, 0xCF,
-                                        0x55, 0x01, 0x83, 0x11, 0x05, 0x00};
+    const std::vector<BYTE> expected = {0x30, 0x0C, 0x06, 0x08, 0x2A, 0x81, 0x1C,
+                                        0xCF, 0x55, 0x01, 0x83, 0x11, 0x05, 0x00};
     EXPECT_EQ(expected, std::vector<BYTE>(pbEncoded, pbEncoded + cbEncoded));
 }
 

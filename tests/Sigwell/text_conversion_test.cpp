@@ -22,7 +22,7 @@ const Utf8Case kCases[] = {
     {"OutsideBmp", L"a\xd83d\xde00z", "a\xf0\x9f\x98\x80z"},
 };
 
-class TextConversion : public ::testing::TestWithParam<Utf8Case> {};
+class TextConversion : public ::testing::TestWithParam<Utf8Case> { };
 
 TEST_P(TextConversion, WideToUtf8)
 {
@@ -62,7 +62,10 @@ TEST(TextConversionFailure, InvalidUtf8IsReplacedNotRefused)
 {
     wchar_t *pwszOut = nullptr;
     int nLength = 0;
-    ASSERT_EQ(UTF8ToUTF16("a\xff" "b", &pwszOut, &nLength), S_OK);
+    ASSERT_EQ(UTF8ToUTF16("a\xff"
+                          "b",
+                          &pwszOut, &nLength),
+              S_OK);
     std::unique_ptr<wchar_t[]> holder(pwszOut);
     EXPECT_EQ(nLength, 3);
     EXPECT_EQ(pwszOut[0], L'a');

@@ -252,7 +252,7 @@ bool RunStep(const std::string& step)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -22,7 +22,7 @@ std::vector<testcsp::NameEntry> EntriesOf(const std::string& entries)
     return result;
 }
 
-}  // namespace
+} // namespace
 
 PCCERT_CONTEXT MakeTestCertificate(const TestCertificateFields& fields)
 {

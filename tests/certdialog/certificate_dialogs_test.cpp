@@ -26,8 +26,7 @@ TEST_F(SelectCertificate, SingleCandidateComesBackAsOwnReferenceWithoutDialog)
     PCCERT_CONTEXT pSelected = nullptr;
     ASSERT_EQ(S_OK, CustomCryptUIDlgSelectCertificate(&st, &pSelected, {m_certs[0]}));
     ASSERT_NE(nullptr, pSelected);
-    EXPECT_TRUE(CertCompareCertificate(X509_ASN_ENCODING, pSelected->pCertInfo,
-                                       m_certs[0]->pCertInfo));
+    EXPECT_TRUE(CertCompareCertificate(X509_ASN_ENCODING, pSelected->pCertInfo, m_certs[0]->pCertInfo));
     // The caller's reference stays usable after the returned one is freed.
     EXPECT_TRUE(CertFreeCertificateContext(pSelected));
     EXPECT_EQ(1, m_certs[0]->pCertInfo->SerialNumber.pbData[0]);

@@ -9,8 +9,8 @@ LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 {
     if (message == WM_MEASUREITEM) {
         auto *measure = reinterpret_cast<MEASUREITEMSTRUCT *>(lParam);
-        return SendMessageW(GetDlgItem(window, static_cast<int>(measure->CtlID)),
-                            REFLECTED_MESSAGE_BASE + message, wParam, lParam);
+        return SendMessageW(GetDlgItem(window, static_cast<int>(measure->CtlID)), REFLECTED_MESSAGE_BASE + message,
+                            wParam, lParam);
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -27,27 +27,21 @@ protected:
         m_parent = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, -3000, -3000, 400, 600, nullptr,
                                    nullptr, windowClass.hInstance, nullptr);
         ASSERT_NE(nullptr, m_parent);
-        HWND list = CreateWindowExW(0, L"ListBox", L"",
-                                    WS_CHILD | LBS_OWNERDRAWVARIABLE | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, 0, 0,
-                                    380, 500, m_parent, reinterpret_cast<HMENU>(1001), windowClass.hInstance,
-                                    nullptr);
+        HWND list =
+            CreateWindowExW(0, L"ListBox", L"", WS_CHILD | LBS_OWNERDRAWVARIABLE | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, 0,
+                            0, 380, 500, m_parent, reinterpret_cast<HMENU>(1001), windowClass.hInstance, nullptr);
         ASSERT_TRUE(m_list.SubclassWindow(list));
     }
     void TearDown() override
     {
-        if (m_parent)
-            DestroyWindow(m_parent);
+        if (m_parent) DestroyWindow(m_parent);
     }
 
     void AddRows(int count)
     {
-        for (int i = 0; i < count; ++i)
-            SendMessageW(m_list.GetHwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L""));
+        for (int i = 0; i < count; ++i) SendMessageW(m_list.GetHwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L""));
     }
-    int RowHeight(int row) const
-    {
-        return static_cast<int>(SendMessageW(m_list.GetHwnd(), LB_GETITEMHEIGHT, row, 0));
-    }
+    int RowHeight(int row) const { return static_cast<int>(SendMessageW(m_list.GetHwnd(), LB_GETITEMHEIGHT, row, 0)); }
 
     HWND m_parent = nullptr;
     CCertificateList m_list;
@@ -74,16 +68,15 @@ TEST_F(CertificateListRows, NewRowsAndExistingRowsFollowTheDpi)
     m_list.SetDPI(400);
     AddRows(1);
     EXPECT_EQ(255, CertificateRowHeight(400));
-    for (int row : {0, 2})
-        EXPECT_EQ(255, RowHeight(row)) << row;
+    for (int row : {0, 2}) EXPECT_EQ(255, RowHeight(row)) << row;
 }
 
 TEST_F(CertificateListRows, HitTestFindsTheRowUnderThePoint)
 {
     AddRows(2);
-    EXPECT_EQ(0, m_list.RowAt(POINT{10, 5}));
-    EXPECT_EQ(1, m_list.RowAt(POINT{10, 85}));
-    EXPECT_EQ(-1, m_list.RowAt(POINT{10, 170}));
+    EXPECT_EQ(0, m_list.RowAt(POINT {10, 5}));
+    EXPECT_EQ(1, m_list.RowAt(POINT {10, 85}));
+    EXPECT_EQ(-1, m_list.RowAt(POINT {10, 170}));
     // The list lies off the screen: the cursor cannot be over one of its rows.
     EXPECT_EQ(-1, m_list.HitTest());
 }

@@ -74,13 +74,12 @@ TEST(CertificateRows, HardwareKeysFirstThenNamesIgnoringCase)
         item.bHardwareKey = hardware;
         return item;
     };
-    std::vector<CERTIFICATE_LIST_ITEM> rows = {row(L"beta", FALSE), row(L"Alpha", FALSE),
-                                               row(L"zeta", TRUE), row(L"Omega", TRUE)};
+    std::vector<CERTIFICATE_LIST_ITEM> rows = {row(L"beta", FALSE), row(L"Alpha", FALSE), row(L"zeta", TRUE),
+                                               row(L"Omega", TRUE)};
     SortCertificateListItems(rows);
     std::vector<std::wstring> names;
-    for (const CERTIFICATE_LIST_ITEM &item : rows)
-        names.push_back(item.strCommonName);
-    EXPECT_EQ((std::vector<std::wstring>{L"Omega", L"zeta", L"Alpha", L"beta"}), names);
+    for (const CERTIFICATE_LIST_ITEM &item : rows) names.push_back(item.strCommonName);
+    EXPECT_EQ((std::vector<std::wstring> {L"Omega", L"zeta", L"Alpha", L"beta"}), names);
 }
 
 } // namespace

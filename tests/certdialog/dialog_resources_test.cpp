@@ -17,11 +17,9 @@ std::wstring StringIn(LANGID language, UINT id)
 {
     HMODULE module = GetModuleHandleW(nullptr);
     HRSRC block = FindResourceExW(module, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(id / 16 + 1), language);
-    if (!block)
-        return L"<missing>";
+    if (!block) return L"<missing>";
     const WCHAR *entry = static_cast<const WCHAR *>(LockResource(LoadResource(module, block)));
-    for (UINT i = 0; i < id % 16; ++i)
-        entry += 1 + *entry;
+    for (UINT i = 0; i < id % 16; ++i) entry += 1 + *entry;
     return std::wstring(entry + 1, *entry);
 }
 
@@ -50,8 +48,8 @@ TEST(DialogResources, DialogInBothLanguagesAndImagesOnce)
 {
     HMODULE module = GetModuleHandleW(nullptr);
     for (LANGID language : {kEnglish, kChinese})
-        EXPECT_NE(nullptr, FindResourceExW(module, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(IDD_SELECT_CERTIFICATE),
-                                           language))
+        EXPECT_NE(nullptr,
+                  FindResourceExW(module, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(IDD_SELECT_CERTIFICATE), language))
             << language;
     for (UINT id : {IDP_SYSTEM_CERTIFICATE, IDP_KEY_CERTIFICATE, IDP_CERTIFICATE_FRAME})
         EXPECT_NE(nullptr, FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG")) << id;

@@ -42,9 +42,9 @@ TEST_F(DisplayFunctions, MonitorHeightIsTheWholeScreen)
 // virtual screen: below the primary one, or above it.
 TEST_F(DisplayFunctions, CentringKeepsToTheMonitor)
 {
-    EXPECT_EQ(1320, CentredTop(RECT{0, 1080, 1920, 2160}, 600));
-    EXPECT_EQ(-724, CentredTop(RECT{0, -1024, 1280, 0}, 424));
-    EXPECT_EQ(212, CentredTop(RECT{1280, 0, 2560, 1024}, 600));
+    EXPECT_EQ(1320, CentredTop(RECT {0, 1080, 1920, 2160}, 600));
+    EXPECT_EQ(-724, CentredTop(RECT {0, -1024, 1280, 0}, 424));
+    EXPECT_EQ(212, CentredTop(RECT {1280, 0, 2560, 1024}, 600));
 }
 
 // The images must draw after the function has freed the PNG bytes' memory.
@@ -68,8 +68,8 @@ TEST_F(DisplayFunctions, RowImagesLoadWithTheirSizesAndTransparency)
         {
             Gdiplus::Graphics graphics(&canvas);
             graphics.Clear(Gdiplus::Color(0, 0, 0, 0));
-            ASSERT_EQ(Gdiplus::Ok, graphics.DrawImage(loaded, 0, 0, static_cast<INT>(image.side),
-                                                      static_cast<INT>(image.side)));
+            ASSERT_EQ(Gdiplus::Ok,
+                      graphics.DrawImage(loaded, 0, 0, static_cast<INT>(image.side), static_cast<INT>(image.side)));
         }
         Gdiplus::Color opaque, clear;
         canvas.GetPixel(image.opaqueX, image.opaqueY, &opaque);

@@ -21,23 +21,18 @@ struct Outcome {
 
     ~Outcome()
     {
-        if (cert)
-            CertFreeCertificateContext(cert);
+        if (cert) CertFreeCertificateContext(cert);
     }
 };
 
 class SelectDialog : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SKIP_OR_FAIL_WITHOUT_DISPLAY();
-    }
+    void SetUp() override { SKIP_OR_FAIL_WITHOUT_DISPLAY(); }
 
     // Runs the entry function on this thread while the driver works the
     // dialog with the given steps.
     static void Select(const CUSTOM_CRYPTUI_SELECTCERTIFICATE_STRUCT &params,
-                       const std::vector<PCCERT_CONTEXT> &candidates, const std::wstring &steps,
-                       Outcome &outcome)
+                       const std::vector<PCCERT_CONTEXT> &candidates, const std::wstring &steps, Outcome &outcome)
     {
         CUiDriver driver(L"SelectDialogDriver.exe");
         ASSERT_TRUE(driver.Start(L"--timeout 20 " + steps));
@@ -47,8 +42,7 @@ protected:
         EXPECT_EQ(0u, outcome.run.exitCode) << outcome.run.output;
         std::istringstream lines(outcome.run.output);
         for (std::string line; std::getline(lines, line);) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
+            if (!line.empty() && line.back() == '\r') line.pop_back();
             std::string::size_type colon = line.find(": ");
             if (colon != std::string::npos && line.rfind("step", 0) != 0)
                 outcome.seen[line.substr(0, colon)] = line.substr(colon + 2);
@@ -100,7 +94,7 @@ TEST_F(SelectDialog, EnterTakesTheFirstRow)
 }
 
 // Cancel, Esc and the window's close command all mean the user gave up.
-class SelectDialogLeft : public SelectDialog, public ::testing::WithParamInterface<const wchar_t *> {};
+class SelectDialogLeft : public SelectDialog, public ::testing::WithParamInterface<const wchar_t *> { };
 
 TEST_P(SelectDialogLeft, IsUserCanceledWithoutCertificate)
 {
@@ -168,8 +162,7 @@ TEST_F(SelectDialog, LongFormTextsReplaceTheDefaults)
 TEST_F(SelectDialog, DoubleClickOnARowOpensTheViewer)
 {
     Outcome outcome;
-    Select(ShortSelectForm(1), {m_certs.Add("CN=only")},
-           L"dialog double=0 viewer closeviewer cancel gone", outcome);
+    Select(ShortSelectForm(1), {m_certs.Add("CN=only")}, L"dialog double=0 viewer closeviewer cancel gone", outcome);
     // The viewer's own windows join the dialog (Wine's viewer shows two).
     EXPECT_GT(std::atoi(outcome.seen["windows"].c_str()), 1) << outcome.seen["windows"];
     EXPECT_EQ(VESK_E_USER_CANCELED, outcome.status);

@@ -53,7 +53,7 @@ constexpr int kFirstKeyId = 1025;
 constexpr int kKeyCount = 36;
 constexpr int kShiftId = 1074;
 constexpr int kBackspaceId = 1076;
-constexpr int kMessageTextId = 0xFFFF;  // the text control of a message box
+constexpr int kMessageTextId = 0xFFFF; // the text control of a message box
 constexpr DWORD kPollMs = 20;
 
 DWORD g_timeoutMs = 30000;
@@ -81,7 +81,7 @@ bool IsShade(HWND window)
     RECT box = {};
     GetWindowRect(window, &box);
     return box.right - box.left >= GetSystemMetrics(SM_CXSCREEN) &&
-           box.bottom - box.top >= GetSystemMetrics(SM_CYSCREEN);
+        box.bottom - box.top >= GetSystemMetrics(SM_CYSCREEN);
 }
 
 HWND FocusOf(HWND window)
@@ -144,8 +144,8 @@ bool CheckMasked(int expected)
     HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
     if (!dialog) return false;
     wchar_t text[128] = {};
-    int length = static_cast<int>(
-        SendMessageW(GetDlgItem(dialog, kPinEditId), WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text)));
+    int length =
+        static_cast<int>(SendMessageW(GetDlgItem(dialog, kPinEditId), WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text)));
     bool masked = length == expected;
     for (int i = 0; i < length; ++i) masked = masked && text[i] == L'*';
     SecureZeroMemory(text, sizeof text);
@@ -416,7 +416,7 @@ bool RunStep(const std::string& step)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -433,7 +433,7 @@ int main(int argc, char** argv)
     for (const std::string& step : steps) {
         // PINs stay off the output.
         bool secret = step.rfind("type=", 0) == 0 || step.rfind("serve=", 0) == 0 || step.rfind("keys=", 0) == 0 ||
-                      step.rfind("unicode=", 0) == 0;
+            step.rfind("unicode=", 0) == 0;
         std::printf("step: %s\n", secret ? step.substr(0, step.find('=')).c_str() : step.c_str());
         std::fflush(stdout);
         if (!RunStep(step)) {

@@ -62,6 +62,9 @@ protected:
     std::vector<HCRYPTPROV> m_contexts;
 };
 
-inline ProviderContext* ContextOf(HCRYPTPROV handle) { return reinterpret_cast<ProviderContext*>(handle); }
+inline ProviderContext* ContextOf(HCRYPTPROV handle)
+{
+    return reinterpret_cast<ProviderContext*>(handle);
+}
 
-}  // namespace csptest
+} // namespace csptest

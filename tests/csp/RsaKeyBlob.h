@@ -18,7 +18,10 @@ namespace csptest {
 using Bytes = std::vector<BYTE>;
 using PKey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 
-inline PKey NewRsaKey(unsigned bits) { return PKey(EVP_RSA_gen(bits), EVP_PKEY_free); }
+inline PKey NewRsaKey(unsigned bits)
+{
+    return PKey(EVP_RSA_gen(bits), EVP_PKEY_free);
+}
 
 // One RSA component little-endian in length bytes, as CryptoAPI keeps it.
 inline Bytes Component(EVP_PKEY* key, const char* name, std::size_t length)
@@ -31,7 +34,10 @@ inline Bytes Component(EVP_PKEY* key, const char* name, std::size_t length)
     return out;
 }
 
-inline void Append(Bytes* to, const Bytes& part) { to->insert(to->end(), part.begin(), part.end()); }
+inline void Append(Bytes* to, const Bytes& part)
+{
+    to->insert(to->end(), part.begin(), part.end());
+}
 
 inline void AppendWord(Bytes* to, std::uint32_t word)
 {
@@ -62,4 +68,4 @@ inline Bytes RsaPrivateBlob(EVP_PKEY* key, ALG_ID algId)
     return blob;
 }
 
-}  // namespace csptest
+} // namespace csptest

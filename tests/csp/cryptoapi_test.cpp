@@ -85,12 +85,11 @@ protected:
 
 TEST_F(Exports, EachNameHasItsOrdinal)
 {
-    const char* names[] = {"CPGetCSPName",   "CPAcquireContext", "CPCreateHash",     "CPDecrypt",
-                           "CPDeriveKey",    "CPDestroyHash",    "CPDestroyKey",     "CPEncrypt",
-                           "CPExportKey",    "CPGenKey",         "CPGenRandom",      "CPGetHashParam",
-                           "CPGetKeyParam",  "CPGetProvParam",   "CPGetUserKey",     "CPHashData",
-                           "CPHashSessionKey", "CPImportKey",    "CPReleaseContext", "CPSetHashParam",
-                           "CPSetKeyParam",  "CPSetProvParam",   "CPSignHash",       "CPVerifySignature"};
+    const char* names[] = {"CPGetCSPName",  "CPAcquireContext", "CPCreateHash",  "CPDecrypt",        "CPDeriveKey",
+                           "CPDestroyHash", "CPDestroyKey",     "CPEncrypt",     "CPExportKey",      "CPGenKey",
+                           "CPGenRandom",   "CPGetHashParam",   "CPGetKeyParam", "CPGetProvParam",   "CPGetUserKey",
+                           "CPHashData",    "CPHashSessionKey", "CPImportKey",   "CPReleaseContext", "CPSetHashParam",
+                           "CPSetKeyParam", "CPSetProvParam",   "CPSignHash",    "CPVerifySignature"};
     WORD ordinal = 2;
     for (const char* name : names) {
         FARPROC byName = GetProcAddress(m_module, name);
@@ -211,8 +210,8 @@ protected:
     {
         HCRYPTHASH hash = 0;
         EXPECT_TRUE(CryptCreateHash(context, algId, 0, 0, &hash)) << GetLastError();
-        EXPECT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(message.data()),
-                                  static_cast<DWORD>(message.size()), 0));
+        EXPECT_TRUE(
+            CryptHashData(hash, reinterpret_cast<const BYTE*>(message.data()), static_cast<DWORD>(message.size()), 0));
         if (hash) m_hashes.push_back(hash);
         return hash;
     }
@@ -365,8 +364,8 @@ protected:
         CryptoApi::SetUp();
     }
     // Signs the message's SM3 hash while the driver works the prompt.
-    BOOL Sign(HCRYPTPROV context, const std::wstring& steps, std::vector<BYTE>* signature, DriverRun* run,
-              DWORD* error, ALG_ID algId = kAlgSm3, DWORD room = kSm2SignatureLen)
+    BOOL Sign(HCRYPTPROV context, const std::wstring& steps, std::vector<BYTE>* signature, DriverRun* run, DWORD* error,
+              ALG_ID algId = kAlgSm3, DWORD room = kSm2SignatureLen)
     {
         HCRYPTHASH hash = HashOf(context, kMessage, algId);
         CUiDriver driver(L"PinDialogDriver.exe");
@@ -405,8 +404,8 @@ bool VerifiedByOpenSsl(const std::vector<BYTE>& certificate, const std::vector<B
     bool ok = derLen > 0 && md && pctx && EVP_PKEY_CTX_set1_id(pctx, kSm2Id, sizeof kSm2Id - 1) > 0;
     if (ok) EVP_MD_CTX_set_pkey_ctx(md.get(), pctx);
     ok = ok && EVP_DigestVerifyInit_ex(md.get(), nullptr, "SM3", nullptr, nullptr, key, nullptr) > 0 &&
-         EVP_DigestVerify(md.get(), der, derLen, reinterpret_cast<const unsigned char*>(kMessage),
-                          sizeof kMessage - 1) == 1;
+        EVP_DigestVerify(md.get(), der, derLen, reinterpret_cast<const unsigned char*>(kMessage),
+                         sizeof kMessage - 1) == 1;
     EVP_MD_CTX_set_pkey_ctx(md.get(), nullptr);
     EVP_PKEY_CTX_free(pctx);
     OPENSSL_free(der);
@@ -452,7 +451,7 @@ TEST_F(Signing, WrongPinShowsTriesLeftThenSigns)
     DWORD error = 0;
     ASSERT_TRUE(Sign(context, L"pin type=11111111 ok message pin type=12345678 ok gone", &signature, &run, &error))
         << error << run.output;
-    EXPECT_EQ(run.messages, std::vector<std::string>{WrongPinText(5)});
+    EXPECT_EQ(run.messages, std::vector<std::string> {WrongPinText(5)});
     EXPECT_TRUE(VerifiedByOpenSsl(Certificate(context), signature));
 }
 
@@ -502,8 +501,7 @@ TEST_F(Signing, Sm2ExchangeKeyDecryptsAfterThePin)
     std::vector<BYTE> data = plain;
     data.resize(plain.size() + 97);
     DWORD length = static_cast<DWORD>(plain.size());
-    ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, data.data(), &length, static_cast<DWORD>(data.size())))
-        << GetLastError();
+    ASSERT_TRUE(CryptEncrypt(key, 0, TRUE, 0, data.data(), &length, static_cast<DWORD>(data.size()))) << GetLastError();
     // C1 without its point-format byte, C3 and C2.
     ASSERT_EQ(length, plain.size() + 96);
 
@@ -540,8 +538,8 @@ bool RsaVerifiedByOpenSsl(const std::vector<BYTE>& certificate, std::vector<BYTE
     EVP_PKEY* key = cert ? X509_get0_pubkey(cert.get()) : nullptr;
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     return key && md && EVP_DigestVerifyInit_ex(md.get(), nullptr, "SHA256", nullptr, nullptr, key, nullptr) > 0 &&
-           EVP_DigestVerify(md.get(), signature.data(), signature.size(),
-                            reinterpret_cast<const unsigned char*>(kMessage), sizeof kMessage - 1) == 1;
+        EVP_DigestVerify(md.get(), signature.data(), signature.size(), reinterpret_cast<const unsigned char*>(kMessage),
+                         sizeof kMessage - 1) == 1;
 }
 
 TEST_F(RsaSigning, Sha256DigestInfoSignedAndOpenSslVerifies)
@@ -560,7 +558,8 @@ TEST_F(RsaSigning, Sha256DigestInfoSignedAndOpenSslVerifies)
         << GetLastError();
     signature[0] ^= 1;
     EXPECT_FALSE(RsaVerifiedByOpenSsl(certificate, signature));
-    EXPECT_FALSE(CryptVerifySignatureW(HashOf(context, kMessage, CALG_SHA_256), signature.data(), 128, key, nullptr, 0));
+    EXPECT_FALSE(
+        CryptVerifySignatureW(HashOf(context, kMessage, CALG_SHA_256), signature.data(), 128, key, nullptr, 0));
 }
 
 // Runs an operation that asks for the PIN while the driver types it.
@@ -582,9 +581,9 @@ BOOL WithPinTyped(const std::function<BOOL()>& operation, DWORD* error, DriverRu
 {
     DWORD error = 0;
     DriverRun run;
-    if (WithPinTyped([&] { return CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0, flags,
-                                                 key); },
-                     &error, &run))
+    if (WithPinTyped(
+            [&] { return CryptImportKey(context, blob.data(), static_cast<DWORD>(blob.size()), 0, flags, key); },
+            &error, &run))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << error << run.output;
 }
@@ -624,8 +623,8 @@ TEST_F(CryptoApi, Sm2PublicBlobCarriesTheCertificatesPoint)
 {
     HCRYPTPROV context = Acquire();
     std::vector<BYTE> certificate = Certificate(context);
-    PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(),
-                                                       static_cast<DWORD>(certificate.size()));
+    PCCERT_CONTEXT cert =
+        CertCreateCertificateContext(X509_ASN_ENCODING, certificate.data(), static_cast<DWORD>(certificate.size()));
     ASSERT_NE(cert, nullptr);
     const CRYPT_BIT_BLOB& point = cert->pCertInfo->SubjectPublicKeyInfo.PublicKey;
     ASSERT_EQ(point.cbData, 65u);
@@ -693,7 +692,7 @@ TEST_F(LastTry, WrongPinLocksAndTheNextSignatureAsksNothing)
     DWORD error = 0;
     EXPECT_FALSE(Sign(context, L"pin type=11111111 ok message gone", &signature, &run, &error));
     EXPECT_EQ(error, kCancelled);
-    EXPECT_EQ(run.messages, std::vector<std::string>{Utf8(GetMessageTable()->texts[MSG_PIN_LOCKED])});
+    EXPECT_EQ(run.messages, std::vector<std::string> {Utf8(GetMessageTable()->texts[MSG_PIN_LOCKED])});
     // No tries left: refused before any window.
     EXPECT_FALSE(Sign(context, L"gone", &signature, &run, &error));
     EXPECT_EQ(error, kPinLocked);
@@ -864,7 +863,7 @@ TEST_F(CryptoApi, PublicKeysOffTheirAssumptionsAreRefused)
     std::vector<BYTE> sm2(140);
     DWORD length = 140;
     ASSERT_TRUE(CryptExportKey(UserKey(context, AT_SIGNATURE), 0, PUBLICKEYBLOB, 0, sm2.data(), &length));
-    sm2[12 + 64] ^= 1;  // y changed
+    sm2[12 + 64] ^= 1; // y changed
     HCRYPTKEY key = 0;
     EXPECT_FALSE(CryptImportKey(context, sm2.data(), 140, 0, 0, &key));
     EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_DATA));
@@ -897,8 +896,8 @@ TEST_F(CryptoApi, ClientsWithOpenHandlesExit)
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
         std::wstring command = L"\"" + client + L"\"";
-        ASSERT_TRUE(CreateProcessW(client.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &process))
+        ASSERT_TRUE(CreateProcessW(client.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &process))
             << GetLastError();
         DWORD exitCode = 1;
         if (WaitForSingleObject(process.hProcess, 5000) != WAIT_OBJECT_0) {
@@ -911,8 +910,8 @@ TEST_F(CryptoApi, ClientsWithOpenHandlesExit)
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
-    EXPECT_EQ(slow, std::vector<int>{});
-    EXPECT_EQ(failed, std::vector<int>{});
+    EXPECT_EQ(slow, std::vector<int> {});
+    EXPECT_EQ(failed, std::vector<int> {});
 }
 
 // A token pulled and plugged in again forgets its handles and its login.
@@ -938,8 +937,8 @@ TEST_F(CryptoApi, ReinsertedTokenAnswersNoStaleContext)
 TEST_F(Signing, DeletingAContainerNeedsThePin)
 {
     HCRYPTPROV context = 0;
-    EXPECT_FALSE(CryptAcquireContextA(&context, kContainer, kProvider, PROV_RSA_FULL,
-                                      CRYPT_DELETEKEYSET | CRYPT_SILENT));
+    EXPECT_FALSE(
+        CryptAcquireContextA(&context, kContainer, kProvider, PROV_RSA_FULL, CRYPT_DELETEKEYSET | CRYPT_SILENT));
     EXPECT_EQ(GetLastError(), DWORD(NTE_SILENT_CONTEXT));
     DWORD error = 0;
     DriverRun run;
@@ -1018,8 +1017,8 @@ struct ClientWindow {
         type.hInstance = GetModuleHandleW(nullptr);
         type.lpszClassName = L"LORVIN_KeltoClientClass";
         RegisterClassW(&type);
-        window = CreateWindowW(type.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, type.hInstance,
-                               nullptr);
+        window =
+            CreateWindowW(type.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, type.hInstance, nullptr);
         commands = 0;
     }
     ~ClientWindow() { DestroyWindow(window); }
@@ -1050,8 +1049,8 @@ TEST_F(RsaSigning, CertificateWriteRegistersDeletesAndNotifies)
 
     DWORD error = 0;
     DriverRun run;
-    ASSERT_TRUE(WithPinTyped([&] { return CryptSetKeyParam(key, KP_CERTIFICATE, certificate.data(), 0); }, &error,
-                             &run))
+    ASSERT_TRUE(
+        WithPinTyped([&] { return CryptSetKeyParam(key, KP_CERTIFICATE, certificate.data(), 0); }, &error, &run))
         << error << run.output;
     EXPECT_EQ(run.exitCode, 0u) << "the write asked for no PIN: " << run.output;
     EXPECT_EQ(ClientWindow::commands, 1);
@@ -1060,7 +1059,7 @@ TEST_F(RsaSigning, CertificateWriteRegistersDeletesAndNotifies)
     tokentest::EditStore([&](tokensim::State& s) {
         for (const tokensim::Container& c : s.FindBySerial(kSerial)->containers) names.push_back(c.name);
     });
-    EXPECT_EQ(names, (std::vector<std::string>{kContainer, "kept SM2"}));
+    EXPECT_EQ(names, (std::vector<std::string> {kContainer, "kept SM2"}));
 
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
     ASSERT_NE(store, nullptr);
@@ -1108,4 +1107,4 @@ TEST_F(Signing, PlantedHookLibraryIsNotLoaded)
     EXPECT_EQ(GetEnvironmentVariableW(L"SIGWELL_PLANTED_LOADED", nullptr, 0), 0u);
 }
 
-}  // namespace
+} // namespace

@@ -46,8 +46,8 @@ HWND WaitForChooser()
 }
 
 struct DriverPlan {
-    int pick;        // combo index to select, or -1 for none
-    int button;      // IDOK or IDCANCEL
+    int pick;   // combo index to select, or -1 for none
+    int button; // IDOK or IDCANCEL
     const wchar_t* shot;
 };
 
@@ -96,7 +96,7 @@ protected:
     }
     DWORD Run(const DriverPlan& plan, char* device)
     {
-        std::pair<DriverPlan, Seen> job{plan, {}};
+        std::pair<DriverPlan, Seen> job {plan, {}};
         HANDLE driver = CreateThread(nullptr, 0, Drive, &job, 0, nullptr);
         DWORD result = ChooseTokenDevice(device);
         WaitForSingleObject(driver, 30000);
@@ -120,7 +120,7 @@ TEST_F(DeviceChooser, SecondTokenChosenFromTheList)
     EXPECT_EQ(m_seen.serialLabel, texts[MSG_UKEY_SN]);
     EXPECT_TRUE(m_seen.exStyle & WS_EX_LAYERED);
     EXPECT_TRUE(m_seen.exStyle & WS_EX_TOPMOST);
-    EXPECT_EQ(m_seen.labels, (std::vector<std::wstring>{L"Token One", L"Token Two"}));
+    EXPECT_EQ(m_seen.labels, (std::vector<std::wstring> {L"Token One", L"Token Two"}));
     EXPECT_EQ(m_seen.firstSerial, L"SN-ONE");
     EXPECT_EQ(m_seen.chosenSerial, L"SN-TWO");
     EXPECT_STREQ(device, tokensim::DeviceNameFor("SN-TWO").c_str());
@@ -146,8 +146,8 @@ TEST_F(DeviceChooser, UnreadableTokenIsLeftOut)
     tokentest::EditStore([](tokensim::State& s) { s.faults.push_back({8, vendor::UK_SW_FILE_NOT_FOUND, 1}); });
     char device[vendor::UK_NAME_LEN] = {};
     ASSERT_EQ(Run({0, IDOK, L"device_chooser_short.bmp"}, device), 0u);
-    EXPECT_EQ(m_seen.labels, (std::vector<std::wstring>{L"Token Two"}));
+    EXPECT_EQ(m_seen.labels, (std::vector<std::wstring> {L"Token Two"}));
     EXPECT_STREQ(device, tokensim::DeviceNameFor("SN-TWO").c_str());
 }
 
-}  // namespace
+} // namespace

@@ -126,7 +126,7 @@ struct DigestCase {
     const EVP_MD* (*md)();
 };
 
-class TokenDigests : public Hashes, public ::testing::WithParamInterface<DigestCase> {};
+class TokenDigests : public Hashes, public ::testing::WithParamInterface<DigestCase> { };
 
 TEST_P(TokenDigests, MatchOpenSsl)
 {
@@ -138,8 +138,8 @@ TEST_P(TokenDigests, MatchOpenSsl)
 }
 
 INSTANTIATE_TEST_SUITE_P(Algorithms, TokenDigests,
-                         ::testing::Values(DigestCase{CALG_MD5, EVP_md5}, DigestCase{CALG_SHA1, EVP_sha1},
-                                           DigestCase{CALG_SHA_256, EVP_sha256}));
+                         ::testing::Values(DigestCase {CALG_MD5, EVP_md5}, DigestCase {CALG_SHA1, EVP_sha1},
+                                           DigestCase {CALG_SHA_256, EVP_sha256}));
 
 TEST_F(Hashes, ValueIsFinalOnceAsked)
 {
@@ -234,4 +234,4 @@ TEST_F(Hashes, NoCopyOnAKindOneToken)
     EXPECT_EQ(LookupHashObject(hash)->keptData, nullptr);
 }
 
-}  // namespace
+} // namespace

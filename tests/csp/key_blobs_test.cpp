@@ -19,11 +19,11 @@
 
 namespace {
 
-using csptest::ContextOf;
 using csptest::Append;
 using csptest::AppendWord;
 using csptest::Bytes;
 using csptest::Component;
+using csptest::ContextOf;
 using csptest::Header;
 using csptest::NewRsaKey;
 using csptest::PKey;
@@ -47,8 +47,7 @@ using PkeyStep = int (*)(EVP_PKEY_CTX*, unsigned char*, size_t*, const unsigned 
 // A PKCS #1 v1.5 operation of OpenSSL's; empty when its last step fails.
 Bytes RsaPkcs1(EVP_PKEY* key, int (*init)(EVP_PKEY_CTX*), PkeyStep step, const Bytes& in, bool mustSucceed)
 {
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr),
-                                                                    EVP_PKEY_CTX_free);
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr), EVP_PKEY_CTX_free);
     size_t length = 0;
     EXPECT_EQ(init(ctx.get()), 1);
     EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING), 1);
@@ -107,9 +106,8 @@ csptest::PKey RsaKeyWithExponent3(int bits)
     std::unique_ptr<BIGNUM, decltype(&BN_free)> three(BN_new(), BN_free);
     EVP_PKEY* key = nullptr;
     bool made = ctx && three && BN_set_word(three.get(), 3) && EVP_PKEY_keygen_init(ctx.get()) == 1 &&
-                EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) == 1 &&
-                EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), three.get()) == 1 &&
-                EVP_PKEY_generate(ctx.get(), &key) == 1;
+        EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) == 1 &&
+        EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), three.get()) == 1 && EVP_PKEY_generate(ctx.get(), &key) == 1;
     EXPECT_TRUE(made);
     return csptest::PKey(key, EVP_PKEY_free);
 }
@@ -299,7 +297,7 @@ TEST_F(KeyBlobs, EncryptedRsaRecordUnwrappedByTheExchangeKey)
     std::memcpy(otherRecord.data() + 24, &pointer, sizeof pointer);
     EXPECT_EQ(ImportPrivate(context, otherRecord, &key), DWORD(NTE_BAD_DATA));
 
-    record[12] = 0;  // 0 bits
+    record[12] = 0; // 0 bits
     record[13] = 0;
     EXPECT_EQ(ImportPrivate(context, record, &key), DWORD(NTE_BAD_DATA));
 }
@@ -322,7 +320,7 @@ TEST_F(KeyBlobs, PublicBlobSizesAndRefusals)
     EXPECT_EQ(Export(context, imported, PUBLICKEYBLOB), blob);
     EXPECT_EQ(ImportKeyImpl(context, blob.data(), 275, 0, 0, &imported), DWORD(NTE_BAD_DATA));
     Bytes other = blob;
-    other[4] = 0x01;  // CALG_DES, not a public-key algorithm
+    other[4] = 0x01; // CALG_DES, not a public-key algorithm
     other[5] = 0x66;
     EXPECT_EQ(ImportKeyImpl(context, other.data(), 276, 0, 0, &imported), DWORD(NTE_BAD_FLAGS));
     EXPECT_EQ(ImportKeyImpl(context, blob.data(), 7, 0, 0, &imported), DWORD(NTE_BAD_DATA));
@@ -353,7 +351,7 @@ TEST_F(KeyBlobs, SessionKeyWrappedForTheExchangeKeyOpensWithOpenSsl)
     Bytes blob = Export(context, session, SIMPLEBLOB, wrap);
     ASSERT_EQ(blob.size(), 128u + 12);
     EXPECT_EQ(Bytes(blob.begin(), blob.begin() + 12),
-              (Bytes{SIMPLEBLOB, 2, 0, 0, 0x03, 0x66, 0, 0, 0x00, 0xA4, 0, 0}));
+              (Bytes {SIMPLEBLOB, 2, 0, 0, 0x03, 0x66, 0, 0, 0x00, 0xA4, 0, 0}));
     Bytes wrapped(blob.rbegin(), blob.rend() - 12);
     const KeyObject* sessionKey = LookupKeyObject(session);
     EXPECT_EQ(RsaDecrypt(exchange.get(), wrapped), Bytes(sessionKey->key, sessionKey->key + 24));
@@ -364,7 +362,7 @@ TEST_F(KeyBlobs, SessionKeyWrappedForTheExchangeKeyOpensWithOpenSsl)
     EXPECT_EQ(ImportKeyImpl(context, blob.data(), size, 0, 0, &imported), DWORD(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(ImportKeyImpl(context, blob.data(), size - 1, wrap, 0, &imported), DWORD(NTE_BAD_DATA));
     Bytes rsa2 = blob;
-    rsa2[4] = 0x00;  // CALG_RSA_KEYX is not a session key
+    rsa2[4] = 0x00; // CALG_RSA_KEYX is not a session key
     rsa2[5] = 0xA4;
     EXPECT_EQ(ImportKeyImpl(context, rsa2.data(), size, wrap, 0, &imported), DWORD(NTE_BAD_TYPE));
     Bytes version = blob;
@@ -402,4 +400,4 @@ TEST_F(KeyBlobs, Sm2WrapFitsTheSizeItAnnounces)
     EXPECT_EQ(blob[length - 1], 0x04);
 }
 
-}  // namespace
+} // namespace

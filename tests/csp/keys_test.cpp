@@ -38,7 +38,7 @@ struct PairCase {
     ALG_ID ownAlg;
 };
 
-class KeyPairs : public Keys, public ::testing::WithParamInterface<PairCase> {};
+class KeyPairs : public Keys, public ::testing::WithParamInterface<PairCase> { };
 
 TEST_P(KeyPairs, GeneratedOnTheTokenAndReadBack)
 {
@@ -76,11 +76,11 @@ TEST_P(KeyPairs, GeneratedOnTheTokenAndReadBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Algorithms, KeyPairs,
-                         ::testing::Values(PairCase{AT_SIGNATURE, 0, 1024, CALG_RSA_SIGN},
-                                           PairCase{CALG_RSA_KEYX, 2048u << 16, 2048, CALG_RSA_KEYX},
-                                           PairCase{AT_KEYEXCHANGE, 1024u << 16, 1024, CALG_RSA_KEYX},
-                                           PairCase{kAlgSm2Sign, 0, 256, kAlgSm2Sign},
-                                           PairCase{kAlgSm2Keyx, 0, 256, kAlgSm2Keyx}));
+                         ::testing::Values(PairCase {AT_SIGNATURE, 0, 1024, CALG_RSA_SIGN},
+                                           PairCase {CALG_RSA_KEYX, 2048u << 16, 2048, CALG_RSA_KEYX},
+                                           PairCase {AT_KEYEXCHANGE, 1024u << 16, 1024, CALG_RSA_KEYX},
+                                           PairCase {kAlgSm2Sign, 0, 256, kAlgSm2Sign},
+                                           PairCase {kAlgSm2Keyx, 0, 256, kAlgSm2Keyx}));
 
 TEST_F(Keys, RsaSizesOtherThan1024And2048AreRefused)
 {
@@ -129,8 +129,11 @@ TEST_F(Keys, TokenCipherRefusesAnotherAlgorithmAsBadType)
 TEST_F(Keys, Rc4SizeComesFromTheHighWord)
 {
     HCRYPTPROV context = NewContainer("rc4");
-    struct { DWORD bits; DWORD expected; } cases[] = {{0, 0}, {40, 0}, {128, 0}, {129, DWORD(NTE_BAD_FLAGS)},
-                                                      {32, DWORD(NTE_BAD_FLAGS)}, {44, DWORD(NTE_BAD_FLAGS)}};
+    struct {
+        DWORD bits;
+        DWORD expected;
+    } cases[] = {
+        {0, 0}, {40, 0}, {128, 0}, {129, DWORD(NTE_BAD_FLAGS)}, {32, DWORD(NTE_BAD_FLAGS)}, {44, DWORD(NTE_BAD_FLAGS)}};
     for (const auto& c : cases) {
         HCRYPTKEY key = 0;
         EXPECT_EQ(GenKeyImpl(context, CALG_RC4, c.bits << 16, &key), c.expected) << c.bits;
@@ -197,12 +200,15 @@ TEST_F(Keys, DestroyedOrForeignKeyIsRefused)
 
 TEST_F(Keys, CertificateLengthComesFromItsDerHeader)
 {
-    struct { std::vector<std::uint8_t> header; std::uint32_t expected; } cases[] = {
+    struct {
+        std::vector<std::uint8_t> header;
+        std::uint32_t expected;
+    } cases[] = {
         {{0x30, 0x82, 0x07, 0xFC}, 2044 + 4},
-        {{0x30, 0x82, 0x07, 0xFD}, 0},   // 2049 bytes in all
+        {{0x30, 0x82, 0x07, 0xFD}, 0}, // 2049 bytes in all
         {{0x30, 0x81, 0x80}, 0x80 + 3},
         {{0x30, 0x10}, 0x12},
-        {{0x30, 0x80}, 0},               // indefinite length
+        {{0x30, 0x80}, 0}, // indefinite length
         {{0x30, 0x83, 0x00, 0x01, 0x00}, 0},
         {{0x31, 0x10}, 0},
     };
@@ -229,4 +235,4 @@ TEST_F(Keys, OversizedCertificateNeverReachesTheToken)
     EXPECT_NE(GetKeyParamImpl(context, key, KP_CERTIFICATE, read, &length), 0u);
 }
 
-}  // namespace
+} // namespace

@@ -13,7 +13,7 @@ struct LanguageCase {
     const wchar_t* okText;
 };
 
-class MessageLanguage : public ::testing::TestWithParam<LanguageCase> {};
+class MessageLanguage : public ::testing::TestWithParam<LanguageCase> { };
 
 TEST_P(MessageLanguage, WholeIdentifierPicksTheTable)
 {
@@ -24,12 +24,12 @@ TEST_P(MessageLanguage, WholeIdentifierPicksTheTable)
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, MessageLanguage,
-                         ::testing::Values(LanguageCase{0x0804, LANGUAGE_SIMPLIFIED_CHINESE, L"确 定"},
-                                           LanguageCase{0x0404, LANGUAGE_TRADITIONAL_CHINESE, L"確 定"},
-                                           LanguageCase{0x0C04, LANGUAGE_ENGLISH, L"OK"},  // Hong Kong
-                                           LanguageCase{0x1004, LANGUAGE_ENGLISH, L"OK"},  // Singapore
-                                           LanguageCase{0x1404, LANGUAGE_ENGLISH, L"OK"},  // Macao
-                                           LanguageCase{0x0409, LANGUAGE_ENGLISH, L"OK"}));
+                         ::testing::Values(LanguageCase {0x0804, LANGUAGE_SIMPLIFIED_CHINESE, L"确 定"},
+                                           LanguageCase {0x0404, LANGUAGE_TRADITIONAL_CHINESE, L"確 定"},
+                                           LanguageCase {0x0C04, LANGUAGE_ENGLISH, L"OK"}, // Hong Kong
+                                           LanguageCase {0x1004, LANGUAGE_ENGLISH, L"OK"}, // Singapore
+                                           LanguageCase {0x1404, LANGUAGE_ENGLISH, L"OK"}, // Macao
+                                           LanguageCase {0x0409, LANGUAGE_ENGLISH, L"OK"}));
 
 TEST(MessageTable, EveryLanguageHasEveryText)
 {
@@ -67,4 +67,4 @@ TEST(MessageTable, ProcessTableIsMadeOnceAndKept)
     EXPECT_EQ(first->language, expected.language);
 }
 
-}  // namespace
+} // namespace

@@ -17,14 +17,14 @@ namespace {
 
 constexpr char kDevice[] = "\\\\?\\usb#vid_1ea8&pid_c004#sim0001";
 constexpr char kRightPin[] = "12345678";
-constexpr COLORREF kDialogBody = RGB(246, 248, 252);  // of the dialog's background image
+constexpr COLORREF kDialogBody = RGB(246, 248, 252); // of the dialog's background image
 
 // The scripted token: one user PIN with a try counter.
 struct FakeToken {
     std::uint32_t triesLeft = 6;
     bool blocked = false;
     int logins = 0;
-    std::string lastPin;  // what the last Login was given
+    std::string lastPin; // what the last Login was given
 } g_token;
 
 std::uint32_t UKAPI FakeLogin(vendor::UK_HANDLE, std::uint32_t, std::uint32_t, const std::uint8_t* pin,
@@ -71,10 +71,10 @@ struct ShadeCase {
     std::uint32_t triesLeft;
     bool blocked;
     DWORD result;
-    const char* pin;  // the PIN handed back, when the result is 0
+    const char* pin; // the PIN handed back, when the result is 0
     std::vector<std::string> messages;
     int logins;
-    const char* tokenSaw = nullptr;  // the PIN of the last Login, when checked
+    const char* tokenSaw = nullptr; // the PIN of the last Login, when checked
     // The driver printed the soft keyboard's labels in two dialogs and then
     // after Shift in the second.
     bool newKeyOrderThenShift = false;
@@ -86,49 +86,137 @@ std::vector<ShadeCase> Cases()
     std::string wrong5 = Formatted(MSG_WRONG_PIN, 5);
     std::string locked = Utf8(GetMessageTable()->texts[MSG_PIN_LOCKED]);
     return {
-        {"RightPinIsVerifiedAndCached", L"pin type=12345678 ok-enabled=1 shot=pin_dialog.bmp ok gone", 6, false, 0,
-         kRightPin, {}, 1},
+        {"RightPinIsVerifiedAndCached",
+         L"pin type=12345678 ok-enabled=1 shot=pin_dialog.bmp ok gone",
+         6,
+         false,
+         0,
+         kRightPin,
+         {},
+         1},
         {"WrongPinShowsTriesLeftThenAsksAgain",
-         L"pin type=11111111 ok box shot=pin_wrong.bmp message pin type=12345678 ok gone", 3, false, 0, kRightPin,
-         {wrong2}, 2},
-        {"CancelVerifiesNothing", L"pin type=1234 shot=pin_cancel.bmp cancel gone", 6, false, kPinShadeFailed, nullptr,
-         {}, 0},
-        {"LastTryWrongShowsLocked", L"pin type=11111111 ok message gone", 1, false, kPinShadeFailed, nullptr, {locked},
+         L"pin type=11111111 ok box shot=pin_wrong.bmp message pin type=12345678 ok gone",
+         3,
+         false,
+         0,
+         kRightPin,
+         {wrong2},
+         2},
+        {"CancelVerifiesNothing",
+         L"pin type=1234 shot=pin_cancel.bmp cancel gone",
+         6,
+         false,
+         kPinShadeFailed,
+         nullptr,
+         {},
+         0},
+        {"LastTryWrongShowsLocked",
+         L"pin type=11111111 ok message gone",
+         1,
+         false,
+         kPinShadeFailed,
+         nullptr,
+         {locked},
          1},
         {"BlockedPinShowsLocked", L"pin type=12345678 ok message gone", 0, true, kPinShadeFailed, nullptr, {locked}, 1},
         {"FivePinCharactersKeepOkDisabledEvenForEnter",
-         L"pin type=12345 ok-enabled=0 enter post-ok ok-enabled=0 type=678 ok-enabled=1 ok gone", 6, false, 0, kRightPin,
-         {}, 1},
+         L"pin type=12345 ok-enabled=0 enter post-ok ok-enabled=0 type=678 ok-enabled=1 ok gone",
+         6,
+         false,
+         0,
+         kRightPin,
+         {},
+         1},
         {"EnterBeforeThePromptCancels", L"shade enter gone", 6, false, kPinShadeFailed, nullptr, {}, 0},
         // Typed keys reach the hidden text through the low-level keyboard
         // hook; the control and any program that reads it see masks only.
         // (The thread debug hook that keeps ordinary keyboard hooks away
         // is not checked: under Wine a thread keyboard hook still sees the
         // keys, as Wine runs no WH_DEBUG hooks.)
-        {"TypedPinIsMaskedInTheControl", L"pin type=123456789 masked=9 erase masked=8 ok gone", 6, false, 0, kRightPin,
-         {}, 1, kRightPin},
-        {"SoftKeyboardTypesTheMaskedPin",
-         L"pin keyboard keys=123456789 back masked=8 shot=soft_keyboard.bmp ok gone", 6, false, 0, kRightPin, {}, 1,
+        {"TypedPinIsMaskedInTheControl",
+         L"pin type=123456789 masked=9 erase masked=8 ok gone",
+         6,
+         false,
+         0,
+         kRightPin,
+         {},
+         1,
          kRightPin},
-        {"SoftKeyboardShiftTypesCapitals", L"pin keyboard keys=aB3xY9 masked=6 ok message pin cancel gone", 6, false,
-         kPinShadeFailed, nullptr, {wrong5}, 1, "aB3xY9"},
-        {"TypedAndClickedCharactersMakeOnePin", L"pin type=1234 keyboard keys=5678 masked=8 ok gone", 6, false, 0,
-         kRightPin, {}, 1, kRightPin},
+        {"SoftKeyboardTypesTheMaskedPin",
+         L"pin keyboard keys=123456789 back masked=8 shot=soft_keyboard.bmp ok gone",
+         6,
+         false,
+         0,
+         kRightPin,
+         {},
+         1,
+         kRightPin},
+        {"SoftKeyboardShiftTypesCapitals",
+         L"pin keyboard keys=aB3xY9 masked=6 ok message pin cancel gone",
+         6,
+         false,
+         kPinShadeFailed,
+         nullptr,
+         {wrong5},
+         1,
+         "aB3xY9"},
+        {"TypedAndClickedCharactersMakeOnePin",
+         L"pin type=1234 keyboard keys=5678 masked=8 ok gone",
+         6,
+         false,
+         0,
+         kRightPin,
+         {},
+         1,
+         kRightPin},
         // Changes that do not come through the hook reach the hidden PIN or
         // nothing: the token never receives the control's masks.
-        {"UnicodeKeystrokeGoesToTheHiddenPin", L"pin type=1234567 unicode=8 masked=8 ok gone", 6, false, 0, kRightPin,
-         {}, 1, kRightPin},
-        {"ClearedSelectionLeavesNothingBehind",
-         L"pin type=99999999 selectall clear masked=0 type=12345678 masked=8 ok gone", 6, false, 0, kRightPin, {}, 1,
+        {"UnicodeKeystrokeGoesToTheHiddenPin",
+         L"pin type=1234567 unicode=8 masked=8 ok gone",
+         6,
+         false,
+         0,
+         kRightPin,
+         {},
+         1,
          kRightPin},
-        {"NoContextMenuAndNoUndo", L"pin type=12345678 menu selectall undo masked=8 ok gone", 6, false, 0, kRightPin,
-         {}, 1, kRightPin},
+        {"ClearedSelectionLeavesNothingBehind",
+         L"pin type=99999999 selectall clear masked=0 type=12345678 masked=8 ok gone",
+         6,
+         false,
+         0,
+         kRightPin,
+         {},
+         1,
+         kRightPin},
+        {"NoContextMenuAndNoUndo",
+         L"pin type=12345678 menu selectall undo masked=8 ok gone",
+         6,
+         false,
+         0,
+         kRightPin,
+         {},
+         1,
+         kRightPin},
         {"SoftKeyOverASelectionShowsAMask",
-         L"pin keyboard keys=99 selectall keys=1 masked=1 keys=2345678 masked=8 ok gone", 6, false, 0, kRightPin, {},
-         1, kRightPin},
+         L"pin keyboard keys=99 selectall keys=1 masked=1 keys=2345678 masked=8 ok gone",
+         6,
+         false,
+         0,
+         kRightPin,
+         {},
+         1,
+         kRightPin},
         {"EachDialogShufflesItsKeysAndShiftKeepsTheirPlaces",
-         L"pin keyboard labels keys=111111 ok message pin keyboard labels shift labels cancel gone", 6, false,
-         kPinShadeFailed, nullptr, {wrong5}, 1, "111111", true},
+         L"pin keyboard labels keys=111111 ok message pin keyboard labels shift labels cancel gone",
+         6,
+         false,
+         kPinShadeFailed,
+         nullptr,
+         {wrong5},
+         1,
+         "111111",
+         true},
     };
 }
 
@@ -248,4 +336,4 @@ TEST_P(PinShadeTest, Prompt)
 INSTANTIATE_TEST_SUITE_P(Shade, PinShadeTest, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<ShadeCase>& info) { return std::string(info.param.name); });
 
-}  // namespace
+} // namespace

@@ -11,7 +11,7 @@ namespace {
 using csptest::ContextOf;
 using tokentest::AddToken;
 
-class ProviderContexts : public csptest::ProviderFixture {};
+class ProviderContexts : public csptest::ProviderFixture { };
 
 TEST_F(ProviderContexts, RefusedFlagCombinations)
 {
@@ -163,7 +163,7 @@ TEST_F(ProviderContexts, ContainersOfAllTokensFromCryptFirst)
         flags = CRYPT_NEXT;
     }
     EXPECT_EQ(status, 259u);
-    EXPECT_EQ(names, (std::vector<std::string>{"a0", "b0", "b1"}));
+    EXPECT_EQ(names, (std::vector<std::string> {"a0", "b0", "b1"}));
 
     char small[2];
     length = sizeof small;
@@ -202,7 +202,7 @@ struct WordParam {
     DWORD value;
 };
 
-class ProviderWords : public csptest::ProviderFixture, public ::testing::WithParamInterface<WordParam> {};
+class ProviderWords : public csptest::ProviderFixture, public ::testing::WithParamInterface<WordParam> { };
 
 TEST_P(ProviderWords, AnswersItsWordAndRefusesShortBuffers)
 {
@@ -220,9 +220,9 @@ TEST_P(ProviderWords, AnswersItsWordAndRefusesShortBuffers)
 }
 
 INSTANTIATE_TEST_SUITE_P(Words, ProviderWords,
-                         ::testing::Values(WordParam{PP_IMPTYPE, 3}, WordParam{PP_VERSION, 0x200},
-                                           WordParam{PP_PROVTYPE, 1}, WordParam{PP_KEYSTORAGE, 1},
-                                           WordParam{PP_SIG_KEYSIZE_INC, 1024}, WordParam{PP_KEYSPEC, 3}));
+                         ::testing::Values(WordParam {PP_IMPTYPE, 3}, WordParam {PP_VERSION, 0x200},
+                                           WordParam {PP_PROVTYPE, 1}, WordParam {PP_KEYSTORAGE, 1},
+                                           WordParam {PP_SIG_KEYSIZE_INC, 1024}, WordParam {PP_KEYSPEC, 3}));
 
 TEST_F(ProviderContexts, NameAndUnknownParameters)
 {
@@ -254,4 +254,4 @@ TEST_F(ProviderContexts, PinParameterChecksLengthThenLogsInAndCaches)
     EXPECT_EQ(std::memcmp(ContextOf(second)->session.pin, csptest::kUserPin, 8), 0);
 }
 
-}  // namespace
+} // namespace

@@ -86,7 +86,8 @@ TEST_F(RemovalWatch, RemovedTokenLosesItsPinOthersChangeNothing)
     const PinCacheEntry* entry = Entry(device.c_str());
     ASSERT_NE(entry, nullptr) << "the name stays";
     EXPECT_EQ(entry->pinLength, 0u);
-    EXPECT_EQ(std::count(std::begin(entry->pin), std::end(entry->pin), 0), std::end(entry->pin) - std::begin(entry->pin));
+    EXPECT_EQ(std::count(std::begin(entry->pin), std::end(entry->pin), 0),
+              std::end(entry->pin) - std::begin(entry->pin));
 
     // The token comes back: the next context finds no PIN.
     HCRYPTPROV again = 0;
@@ -129,7 +130,7 @@ TEST_F(RemovalWatch, ClosedWindowEndsTheWatchAndTheNextAcquisitionStartsOne)
     EndWatch();
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(g_RemovalWatchWindow, nullptr);
-    StopRemovalWatch();  // nothing left to close
+    StopRemovalWatch(); // nothing left to close
 
     // The ended thread let a new one start.
     Release(context);
@@ -156,11 +157,11 @@ TEST_F(RemovalWatch, OneWatchForQuickAcquisitionsAndAStrayNullEndsNothing)
     const std::string device = ContextOf(m_contexts[0])->session.deviceName;
     Broadcast removed(device);
     DWORD_PTR answer = 0;
-    EXPECT_NE(SendMessageTimeoutW(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, removed.Param(), SMTO_BLOCK,
-                                  2000, &answer),
+    EXPECT_NE(SendMessageTimeoutW(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, removed.Param(), SMTO_BLOCK, 2000,
+                                  &answer),
               0)
         << "the watch no longer serves its window";
     EXPECT_EQ(Entry(device.c_str())->pinLength, 0u);
 }
 
-}  // namespace
+} // namespace

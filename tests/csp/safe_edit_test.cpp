@@ -36,13 +36,13 @@ TEST(HiddenText, RemoveClosesTheGapAndClearsWhatWasFreed)
         std::uint32_t position, n;
         const char* left;
     } cases[] = {
-        {1, 2, "adef"},    // from the middle
-        {0, 1, "bcdef"},   // the first
-        {5, 1, "abcde"},   // the last
-        {3, 10, "abc"},    // past the end: cut at the position
-        {3, 3, "abc"},     // exactly to the end
-        {6, 1, "abcdef"},  // at the count: nothing
-        {9, 1, "abcdef"},  // beyond it: nothing
+        {1, 2, "adef"},   // from the middle
+        {0, 1, "bcdef"},  // the first
+        {5, 1, "abcde"},  // the last
+        {3, 10, "abc"},   // past the end: cut at the position
+        {3, 3, "abc"},    // exactly to the end
+        {6, 1, "abcdef"}, // at the count: nothing
+        {9, 1, "abcdef"}, // beyond it: nothing
         {2, 0, "abcdef"},
     };
     for (const Case& c : cases) {
@@ -145,4 +145,4 @@ TEST(SoftKeyboardShuffle, EveryKeyOnceInAnOrderOfTheSeed)
     EXPECT_FALSE(std::equal(first, first + kSoftKeyCount, other));
 }
 
-}  // namespace
+} // namespace

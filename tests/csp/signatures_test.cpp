@@ -101,8 +101,8 @@ protected:
     DWORD Sign(std::vector<BYTE>& signature)
     {
         DWORD length = static_cast<DWORD>(signature.size());
-        return SignHashImpl(reinterpret_cast<HCRYPTPROV>(m_context), reinterpret_cast<HCRYPTHASH>(m_hash),
-                            AT_SIGNATURE, 0, signature.data(), &length);
+        return SignHashImpl(reinterpret_cast<HCRYPTPROV>(m_context), reinterpret_cast<HCRYPTHASH>(m_hash), AT_SIGNATURE,
+                            0, signature.data(), &length);
     }
     ProviderContext* m_context = nullptr;
     HashObject* m_hash = nullptr;
@@ -149,7 +149,7 @@ std::vector<XmlCase> XmlCases()
     };
 }
 
-class SignedXml : public ::testing::TestWithParam<XmlCase> {};
+class SignedXml : public ::testing::TestWithParam<XmlCase> { };
 
 TEST_P(SignedXml, Check)
 {
@@ -172,4 +172,4 @@ TEST_F(ScriptedSignature, TooLongFieldInKeptDataStopsTheSignature)
     EXPECT_TRUE(g_script.signedBlock.empty()) << "the token was asked to sign";
 }
 
-}  // namespace
+} // namespace

@@ -14,9 +14,9 @@ namespace {
 using tokentest::AddToken;
 using tokentest::EditStore;
 
-DWORD g_choice = 0;  // 0: the chooser takes the second token; else its error
+DWORD g_choice = 0; // 0: the chooser takes the second token; else its error
 
-}  // namespace
+} // namespace
 
 DWORD ChooseTokenDevice(char* deviceName)
 {
@@ -122,7 +122,7 @@ struct EnumCase {
     int containersEach;
 };
 
-class Enumeration : public TokenAccess, public ::testing::WithParamInterface<EnumCase> {};
+class Enumeration : public TokenAccess, public ::testing::WithParamInterface<EnumCase> { };
 
 TEST_P(Enumeration, ListsEveryContainerThenNoMoreItems)
 {
@@ -139,7 +139,7 @@ TEST_P(Enumeration, ListsEveryContainerThenNoMoreItems)
 }
 
 INSTANTIATE_TEST_SUITE_P(TokenCounts, Enumeration,
-                         ::testing::Values(EnumCase{"none", 0, 0}, EnumCase{"one", 1, 3}, EnumCase{"several", 3, 2}),
+                         ::testing::Values(EnumCase {"none", 0, 0}, EnumCase {"one", 1, 3}, EnumCase {"several", 3, 2}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TokenAccess, EnumerationFailuresMapToTheirCodes)
@@ -239,4 +239,4 @@ TEST(DebugLog, CodeAndHexDumpForms)
     DeleteFileA(path.c_str());
 }
 
-}  // namespace
+} // namespace

@@ -29,12 +29,14 @@ struct ParsedRequest {
 std::unique_ptr<ParsedRequest> Parse(const char *text)
 {
     auto request = std::make_unique<ParsedRequest>();
-    request->status = ParseRequestMsgToJSON(text, &request->function.psz, &request->params.p,
-                                            &request->randomId.psz);
+    request->status = ParseRequestMsgToJSON(text, &request->function.psz, &request->params.p, &request->randomId.psz);
     return request;
 }
 
-std::string Str(const char *psz) { return psz ? psz : "(null)"; }
+std::string Str(const char *psz)
+{
+    return psz ? psz : "(null)";
+}
 
 struct RequestCase {
     const char *name;
@@ -44,7 +46,7 @@ struct RequestCase {
     const char *randomId;
 };
 
-class RequestTest : public ::testing::TestWithParam<RequestCase> {};
+class RequestTest : public ::testing::TestWithParam<RequestCase> { };
 
 TEST_P(RequestTest, ReadsNameParametersAndId)
 {
@@ -72,8 +74,8 @@ INSTANTIATE_TEST_SUITE_P(Json, RequestTest, ::testing::ValuesIn(kRequests),
 std::string Nested(int depth)
 {
     // The request object itself is the first level.
-    return std::string(R"({"function":"F","params":)") + std::string(depth - 1, '[') +
-           std::string(depth - 1, ']') + "}";
+    return std::string(R"({"function":"F","params":)") + std::string(depth - 1, '[') + std::string(depth - 1, ']') +
+        "}";
 }
 
 TEST(RequestDepth, DeeperThanTheLimitIsRefusedUnparsed)
@@ -106,7 +108,7 @@ struct ParamCase {
     bool value;
 };
 
-class ParamTest : public ::testing::TestWithParam<ParamCase> {};
+class ParamTest : public ::testing::TestWithParam<ParamCase> { };
 
 TEST_P(ParamTest, ReadsTextAndBooleanByPosition)
 {
@@ -150,8 +152,7 @@ std::string Answer(const char *function, int code, int kind, const void *value, 
 {
     Tree answer;
     int status = ConstructResponseJSON(&answer.p, function, code, kind, value);
-    if (status != 0)
-        return "status " + std::to_string(status);
+    if (status != 0) return "status " + std::to_string(status);
     Buffer text;
     EXPECT_EQ(ConvertJSONToResponseMsg(function, randomId, answer.p, &text.psz), 0);
     return Str(text.psz);
@@ -208,8 +209,7 @@ TEST(Fallback, RequestTextsAreEscaped)
     ASSERT_NE(parsed.p, nullptr) << text;
     EXPECT_STREQ(cJSON_GetObjectItemCaseSensitive(parsed.p, "function")->valuestring, "a\"b\\c");
     EXPECT_EQ(cJSON_GetObjectItemCaseSensitive(parsed.p, "errorcode")->valueint, -2146893779);
-    EXPECT_STREQ(cJSON_GetObjectItemCaseSensitive(parsed.p, "randomId")->valuestring,
-                 "x\",\"errorcode\":0,\"y\":\"");
+    EXPECT_STREQ(cJSON_GetObjectItemCaseSensitive(parsed.p, "randomId")->valuestring, "x\",\"errorcode\":0,\"y\":\"");
 }
 
-}  // namespace
+} // namespace

@@ -17,8 +17,8 @@ namespace {
 
 class FakeAgent : public CCryptoAgent {
 public:
-    HRESULT SelectCertificate(LPCWSTR pwszSubject, LPCWSTR pwszIssuer, LPCWSTR pwszSN,
-                              LPCWSTR pwszCSP, VARIANT_BOOL *pbSelected) override
+    HRESULT SelectCertificate(LPCWSTR pwszSubject, LPCWSTR pwszIssuer, LPCWSTR pwszSN, LPCWSTR pwszCSP,
+                              VARIANT_BOOL *pbSelected) override
     {
         Record(L"SelectCertificate");
         m_args = {pwszSubject, pwszIssuer, pwszSN, pwszCSP};
@@ -31,8 +31,7 @@ public:
         m_args = {pwszInfoType};
         return Answer(pbstrInfo);
     }
-    HRESULT SignMsgPKCS7(LPCWSTR pwszSource, LPCWSTR pwszHashAlg, VARIANT_BOOL bWithSrc,
-                         BSTR *pbstrSignature) override
+    HRESULT SignMsgPKCS7(LPCWSTR pwszSource, LPCWSTR pwszHashAlg, VARIANT_BOOL bWithSrc, BSTR *pbstrSignature) override
     {
         Record(L"SignMsgPKCS7");
         m_args = {pwszSource, pwszHashAlg};
@@ -126,10 +125,8 @@ TEST_F(RequestHandlers, UnknownOrEmptyNamesGetTheFallback)
 {
     EXPECT_EQ(R"({"function":"Sign", "errorcode":-2146893779, "result":false, "randomId":"7"})",
               Respond(R"({"function":"Sign","params":[],"randomId":"7"})"));
-    EXPECT_EQ(R"({"function":"", "errorcode":-2146893779, "result":false})",
-              Respond(R"({"function":"","params":[]})"));
-    EXPECT_EQ(R"({"function":"", "errorcode":-2146893779, "result":false})",
-              Respond(R"({"function":"GetVersion"})"));
+    EXPECT_EQ(R"({"function":"", "errorcode":-2146893779, "result":false})", Respond(R"({"function":"","params":[]})"));
+    EXPECT_EQ(R"({"function":"", "errorcode":-2146893779, "result":false})", Respond(R"({"function":"GetVersion"})"));
 }
 
 TEST_F(RequestHandlers, RandomIdIsEchoedLast)
@@ -160,11 +157,9 @@ TEST_F(RequestHandlers, WrongParameterCountsAreRefusedWithoutCallingTheAgent)
          R"({"function":"GetLastErrorDesc","errorcode":-1,"result":false})"},
         {R"({"function":"GetMACAddress","params":["x"]})",
          R"({"function":"GetMACAddress","errorcode":-2147024809,"result":false})"},
-        {R"({"function":"GetVersion","params":[null]})",
-         R"({"function":"GetVersion","errorcode":-1,"result":false})"},
+        {R"({"function":"GetVersion","params":[null]})", R"({"function":"GetVersion","errorcode":-1,"result":false})"},
     };
-    for (const auto &c : kCases)
-        EXPECT_EQ(c.pszAnswer, Respond(c.pszRequest)) << c.pszRequest;
+    for (const auto &c : kCases) EXPECT_EQ(c.pszAnswer, Respond(c.pszRequest)) << c.pszRequest;
     EXPECT_EQ(L"", m_agent.m_calls);
 }
 
@@ -209,7 +204,7 @@ TEST_F(RequestHandlers, TextsCrossAsUTF16AndBack)
     EXPECT_EQ(L"SHA-256", m_agent.m_args[1]);
 
     Respond(R"({"function":"SelectCertificate","params":["s","i",{"param":"0a"},""]})");
-    EXPECT_EQ((std::vector<std::wstring>{L"s", L"i", L"0a", L""}), m_agent.m_args);
+    EXPECT_EQ((std::vector<std::wstring> {L"s", L"i", L"0a", L""}), m_agent.m_args);
 }
 
 TEST_F(RequestHandlers, AgentFailuresBecomeTheErrorCode)

@@ -49,8 +49,7 @@ protected:
             std::vector<std::string> fields;
             std::stringstream ss(line);
             std::string field;
-            while (std::getline(ss, field, '\t'))
-                fields.push_back(field);
+            while (std::getline(ss, field, '\t')) fields.push_back(field);
             events.push_back(fields);
         }
         return events;
@@ -91,8 +90,12 @@ TEST_F(TraceTest, EveryTracePointKeepsLastError)
 TEST_F(TraceTest, NullAndEmptyNamesTravelAsTexts)
 {
     Start("0x08");
-    { TraceHelper helper(nullptr); }
-    { TraceHelper helper(L""); }
+    {
+        TraceHelper helper(nullptr);
+    }
+    {
+        TraceHelper helper(L"");
+    }
     auto events = Events();
     ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[0][3], "NULL");
@@ -118,7 +121,9 @@ TEST_F(TraceTest, FlagsNotSetSendNothing)
     Start("0x01");
     TraceStatus(L"x", E_FAIL);
     TraceStepOK(L"f", L"s");
-    { TraceHelper helper(L"f"); }
+    {
+        TraceHelper helper(L"f");
+    }
     EXPECT_TRUE(Events().empty());
 }
 
@@ -126,21 +131,22 @@ TEST_F(TraceTest, LinesHaveTheirFormats)
 {
     Start("0xFF");
     TraceStepOK(L"CCryptoAgent::SelectCertificate", L"Check certificate count");
-    TraceStepFailed("Sigwell/CryptoAgent.cpp", 42, L"CCryptoAgent::SignMsgPKCS1", L"CryptSignHash",
-                    L"FALSE == bResult", E_FAIL);
+    TraceStepFailed("Sigwell/CryptoAgent.cpp", 42, L"CCryptoAgent::SignMsgPKCS1", L"CryptSignHash", L"FALSE == bResult",
+                    E_FAIL);
     TraceNarrowOK("host\\IOStream.cpp", 7, "ReadFromNativeMessaging", "_read(body)");
-    TraceNarrowFailed("host/IOStream.cpp", 9, "WriteToNativeMessaging", "write", -1,
-                      "nWriteSize != nWriteBufSize");
+    TraceNarrowFailed("host/IOStream.cpp", 9, "WriteToNativeMessaging", "write", -1, "nWriteSize != nWriteBufSize");
     auto events = Events();
     ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[0][3], "CCryptoAgent::SelectCertificate - Check certificate count");
-    EXPECT_EQ(events[1][3], "[CryptoAgent(42):] CCryptoAgent::SignMsgPKCS1 - CryptSignHash "
-                            "[Reason:FALSE == bResult]");
+    EXPECT_EQ(events[1][3],
+              "[CryptoAgent(42):] CCryptoAgent::SignMsgPKCS1 - CryptSignHash "
+              "[Reason:FALSE == bResult]");
     EXPECT_EQ(events[1][4], "0x80004005");
     EXPECT_EQ(events[2][2], "IOStream");
     EXPECT_EQ(events[2][3], "[IOStream(7)]:(ReadFromNativeMessaging -- _read(body))\\t\\t--OK\\n");
-    EXPECT_EQ(events[3][3], "[IOStream(9):](WriteToNativeMessaging -- write)\\t\\t--Failed:"
-                            "(0xffffffff) [Reason:nWriteSize != nWriteBufSize]\\n");
+    EXPECT_EQ(events[3][3],
+              "[IOStream(9):](WriteToNativeMessaging -- write)\\t\\t--Failed:"
+              "(0xffffffff) [Reason:nWriteSize != nWriteBufSize]\\n");
 }
 
 TEST_F(TraceTest, LongCallerTextIsTruncatedToTheLine)

@@ -19,16 +19,13 @@ void LoadedPlugin::SetUpTestSuite()
 void PluginPage::SetUp()
 {
     char szMIMEType[] = "application/npSigwell";
-    ASSERT_EQ(NPERR_NO_ERROR,
-              s_pluginFuncs.newp(szMIMEType, &m_instance, 1, 0, nullptr, nullptr, nullptr));
-    ASSERT_EQ(NPERR_NO_ERROR,
-              s_pluginFuncs.getvalue(&m_instance, NPPVpluginScriptableNPObject, &m_pObject));
+    ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.newp(szMIMEType, &m_instance, 1, 0, nullptr, nullptr, nullptr));
+    ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&m_instance, NPPVpluginScriptableNPObject, &m_pObject));
     ASSERT_NE(nullptr, m_pObject);
 }
 
 void PluginPage::TearDown()
 {
-    if (m_pObject != nullptr)
-        s_browserFuncs.releaseobject(m_pObject);
+    if (m_pObject != nullptr) s_browserFuncs.releaseobject(m_pObject);
     EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.destroy(&m_instance, nullptr));
 }

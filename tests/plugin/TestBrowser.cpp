@@ -21,26 +21,22 @@ std::map<std::string, std::unique_ptr<std::string>> &Identifiers()
 
 void *MemAlloc(uint32_t size)
 {
-    if (g_bFailAllocations)
-        return nullptr;
+    if (g_bFailAllocations) return nullptr;
     void *p = malloc(size == 0 ? 1 : size);
-    if (p != nullptr)
-        ++g_nAllocations;
+    if (p != nullptr) ++g_nAllocations;
     return p;
 }
 
 void MemFree(void *ptr)
 {
-    if (ptr != nullptr)
-        --g_nAllocations;
+    if (ptr != nullptr) --g_nAllocations;
     free(ptr);
 }
 
 NPIdentifier GetStringIdentifier(const NPUTF8 *name)
 {
     auto &entry = Identifiers()[name];
-    if (!entry)
-        entry.reset(new std::string(name));
+    if (!entry) entry.reset(new std::string(name));
     return entry.get();
 }
 
@@ -48,8 +44,7 @@ NPUTF8 *UTF8FromIdentifier(NPIdentifier identifier)
 {
     const std::string *pName = static_cast<const std::string *>(identifier);
     char *pszCopy = static_cast<char *>(MemAlloc(static_cast<uint32_t>(pName->size() + 1)));
-    if (pszCopy != nullptr)
-        memcpy(pszCopy, pName->c_str(), pName->size() + 1);
+    if (pszCopy != nullptr) memcpy(pszCopy, pName->c_str(), pName->size() + 1);
     return pszCopy;
 }
 
@@ -71,11 +66,11 @@ NPObject *RetainObject(NPObject *obj)
 
 void ReleaseObject(NPObject *obj)
 {
-    if (--obj->referenceCount == 0)
-        obj->_class->deallocate(obj);
+    if (--obj->referenceCount == 0) obj->_class->deallocate(obj);
 }
 
-template <typename T> FARPROC Proc(HMODULE hModule, const char *pszName, T &fn)
+template <typename T>
+FARPROC Proc(HMODULE hModule, const char *pszName, T &fn)
 {
     FARPROC p = GetProcAddress(hModule, pszName);
     fn = reinterpret_cast<T>(reinterpret_cast<void *>(p));
@@ -88,9 +83,8 @@ bool PluginLibrary::Load(const wchar_t *pwszPath)
 {
     hModule = LoadLibraryW(pwszPath);
     return hModule != nullptr && Proc(hModule, "NP_GetEntryPoints", GetEntryPoints) &&
-           Proc(hModule, "NP_Initialize", Initialize) && Proc(hModule, "NP_Shutdown", Shutdown) &&
-           Proc(hModule, "NP_GetMIMEDescription", GetMIMEDescription) &&
-           Proc(hModule, "NP_Install", Install);
+        Proc(hModule, "NP_Initialize", Initialize) && Proc(hModule, "NP_Shutdown", Shutdown) &&
+        Proc(hModule, "NP_GetMIMEDescription", GetMIMEDescription) && Proc(hModule, "NP_Install", Install);
 }
 
 NPNetscapeFuncs BrowserFuncs()
@@ -170,11 +164,9 @@ CallResult Outcome(bool bReturned, NPVariant &result)
     CallResult call;
     call.bReturned = bReturned;
     call.type = result.type;
-    if (result.type == NPVariantType_Bool)
-        call.bValue = result.value.boolValue;
+    if (result.type == NPVariantType_Bool) call.bValue = result.value.boolValue;
     if (result.type == NPVariantType_String) {
-        call.text.assign(result.value.stringValue.UTF8Characters,
-                         result.value.stringValue.UTF8Length);
+        call.text.assign(result.value.stringValue.UTF8Characters, result.value.stringValue.UTF8Length);
         MemFree(const_cast<NPUTF8 *>(result.value.stringValue.UTF8Characters));
     }
     return call;

@@ -54,10 +54,7 @@ struct CallResult {
     std::string text;
     bool IsNull() const { return type == NPVariantType_Null; }
     bool IsBool(bool b) const { return type == NPVariantType_Bool && bValue == b; }
-    bool IsText(const std::string &expected) const
-    {
-        return type == NPVariantType_String && text == expected;
-    }
+    bool IsText(const std::string &expected) const { return type == NPVariantType_String && text == expected; }
 };
 
 NPIdentifier Identifier(const char *pszName);

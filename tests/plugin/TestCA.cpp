@@ -29,8 +29,7 @@ std::vector<testcsp::NameEntry> NameOf(const std::string &text)
     std::vector<std::string> parts;
     std::stringstream stream(text);
     std::string part;
-    while (std::getline(stream, part, ','))
-        parts.push_back(part.substr(part.find_first_not_of(' ')));
+    while (std::getline(stream, part, ',')) parts.push_back(part.substr(part.find_first_not_of(' ')));
     std::vector<testcsp::NameEntry> entries;
     for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
         size_t eq = it->find('=');
@@ -49,8 +48,7 @@ HCERTSTORE OpenCA(DWORD dwLocation)
 PCCERT_CONTEXT FindIn(HCERTSTORE hStore, const std::vector<BYTE> &der)
 {
     CertPtr cert = ContextOf(der);
-    return CertFindCertificateInStore(hStore, kEncoding, 0, CERT_FIND_EXISTING, cert.get(),
-                                      nullptr);
+    return CertFindCertificateInStore(hStore, kEncoding, 0, CERT_FIND_EXISTING, cert.get(), nullptr);
 }
 
 PCCERT_CONTEXT FindThumbprint(HCERTSTORE hStore, const std::wstring &thumbprint)
@@ -70,16 +68,15 @@ std::wstring RootKeyPath(const std::wstring &thumbprint)
 // Deletes what was found, if anything, and commits and closes the store.
 void DeleteFound(HCERTSTORE hStore, PCCERT_CONTEXT pFound)
 {
-    if (pFound != nullptr)
-        CertDeleteCertificateFromStore(pFound);
+    if (pFound != nullptr) CertDeleteCertificateFromStore(pFound);
     CertControlStore(hStore, 0, CERT_STORE_CTRL_COMMIT, nullptr);
     CertCloseStore(hStore, 0);
 }
 
 } // namespace
 
-std::vector<BYTE> MakeCertificate(const std::string &subject, const std::string &issuer,
-                                  const std::string &serialHex, int nNotAfterDays)
+std::vector<BYTE> MakeCertificate(const std::string &subject, const std::string &issuer, const std::string &serialHex,
+                                  int nNotAfterDays)
 {
     const long nDay = 24L * 3600;
     testcsp::CertificateSpec spec;
@@ -102,8 +99,7 @@ std::wstring Thumbprint(const std::vector<BYTE> &der)
 {
     BYTE abHash[20];
     DWORD cbHash = sizeof(abHash);
-    CryptHashCertificate(0, CALG_SHA1, 0, der.data(), static_cast<DWORD>(der.size()), abHash,
-                         &cbHash);
+    CryptHashCertificate(0, CALG_SHA1, 0, der.data(), static_cast<DWORD>(der.size()), abHash, &cbHash);
     std::wstring text;
     for (BYTE b : abHash) {
         wchar_t wsz[3];
@@ -117,8 +113,7 @@ std::vector<BYTE> StoreElement(const std::vector<std::pair<DWORD, std::vector<BY
 {
     std::vector<BYTE> element;
     auto put = [&](DWORD dw) {
-        for (int i = 0; i < 4; ++i)
-            element.push_back(static_cast<BYTE>(dw >> (8 * i)));
+        for (int i = 0; i < 4; ++i) element.push_back(static_cast<BYTE>(dw >> (8 * i)));
     };
     for (const auto &record : records) {
         put(record.first);
@@ -132,12 +127,10 @@ std::vector<BYTE> StoreElement(const std::vector<std::pair<DWORD, std::vector<BY
 std::string Base64Lines(const std::vector<BYTE> &data)
 {
     std::string text(4 * ((data.size() + 2) / 3) + 1, '\0');
-    int cch = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(&text[0]), data.data(),
-                              static_cast<int>(data.size()));
+    int cch = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(&text[0]), data.data(), static_cast<int>(data.size()));
     text.resize(cch);
     std::string lines;
-    for (size_t i = 0; i < text.size(); i += 76)
-        lines += text.substr(i, 76) + "\r\n";
+    for (size_t i = 0; i < text.size(); i += 76) lines += text.substr(i, 76) + "\r\n";
     return lines;
 }
 
@@ -164,20 +157,16 @@ bool StoreHolds(DWORD dwLocation, const std::vector<BYTE> &der)
 {
     HCERTSTORE hStore = OpenCA(dwLocation);
     PCCERT_CONTEXT pFound = hStore ? FindIn(hStore, der) : nullptr;
-    if (pFound != nullptr)
-        CertFreeCertificateContext(pFound);
-    if (hStore != nullptr)
-        CertCloseStore(hStore, 0);
+    if (pFound != nullptr) CertFreeCertificateContext(pFound);
+    if (hStore != nullptr) CertCloseStore(hStore, 0);
     return pFound != nullptr;
 }
 
 bool AddToStore(DWORD dwLocation, const std::vector<BYTE> &der)
 {
     HCERTSTORE hStore = OpenCA(dwLocation);
-    if (hStore == nullptr)
-        return false;
-    BOOL bAdded = CertAddEncodedCertificateToStore(hStore, kEncoding, der.data(),
-                                                   static_cast<DWORD>(der.size()),
+    if (hStore == nullptr) return false;
+    BOOL bAdded = CertAddEncodedCertificateToStore(hStore, kEncoding, der.data(), static_cast<DWORD>(der.size()),
                                                    CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     CertCloseStore(hStore, 0);
     return bAdded != FALSE;
@@ -186,8 +175,7 @@ bool AddToStore(DWORD dwLocation, const std::vector<BYTE> &der)
 void RemoveFromStore(DWORD dwLocation, const std::vector<BYTE> &der)
 {
     HCERTSTORE hStore = OpenCA(dwLocation);
-    if (hStore == nullptr)
-        return;
+    if (hStore == nullptr) return;
     DeleteFound(hStore, FindIn(hStore, der));
 }
 
@@ -195,29 +183,25 @@ bool StoreHoldsThumbprint(DWORD dwLocation, LPCWSTR pwszStore, const std::wstrin
 {
     HCERTSTORE hStore = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, kEncoding, 0,
                                       dwLocation | CERT_STORE_READONLY_FLAG, pwszStore);
-    if (hStore == nullptr)
-        return false;
+    if (hStore == nullptr) return false;
     PCCERT_CONTEXT pFound = FindThumbprint(hStore, thumbprint);
-    if (pFound != nullptr)
-        CertFreeCertificateContext(pFound);
+    if (pFound != nullptr) CertFreeCertificateContext(pFound);
     CertCloseStore(hStore, 0);
     return pFound != nullptr;
 }
 
 void RemoveThumbprint(DWORD dwLocation, LPCWSTR pwszStore, const std::wstring &thumbprint)
 {
-    HCERTSTORE hStore = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, kEncoding, 0, dwLocation,
-                                      pwszStore);
-    if (hStore == nullptr)
-        return;
+    HCERTSTORE hStore = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, kEncoding, 0, dwLocation, pwszStore);
+    if (hStore == nullptr) return;
     DeleteFound(hStore, FindThumbprint(hStore, thumbprint));
 }
 
 bool MakeRootCertificatesKey()
 {
     HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRootCertificatesKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &hKey, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRootCertificatesKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
+                        nullptr) != ERROR_SUCCESS)
         return false;
     RegCloseKey(hKey);
     return true;
@@ -226,8 +210,7 @@ bool MakeRootCertificatesKey()
 bool RootKeyExists(const std::wstring &thumbprint)
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RootKeyPath(thumbprint).c_str(), 0, KEY_READ, &hKey) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RootKeyPath(thumbprint).c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
         return false;
     RegCloseKey(hKey);
     return true;
@@ -236,12 +219,12 @@ bool RootKeyExists(const std::wstring &thumbprint)
 std::vector<BYTE> RootBlob(const std::wstring &thumbprint)
 {
     DWORD cb = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, RootKeyPath(thumbprint).c_str(), L"Blob", RRF_RT_REG_BINARY,
-                     nullptr, nullptr, &cb) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, RootKeyPath(thumbprint).c_str(), L"Blob", RRF_RT_REG_BINARY, nullptr, nullptr,
+                     &cb) != ERROR_SUCCESS)
         return {};
     std::vector<BYTE> blob(cb);
-    RegGetValueW(HKEY_LOCAL_MACHINE, RootKeyPath(thumbprint).c_str(), L"Blob", RRF_RT_REG_BINARY,
-                 nullptr, blob.data(), &cb);
+    RegGetValueW(HKEY_LOCAL_MACHINE, RootKeyPath(thumbprint).c_str(), L"Blob", RRF_RT_REG_BINARY, nullptr, blob.data(),
+                 &cb);
     blob.resize(cb);
     return blob;
 }
@@ -249,8 +232,8 @@ std::vector<BYTE> RootBlob(const std::wstring &thumbprint)
 void WriteRootBlob(const std::wstring &thumbprint, const std::vector<BYTE> &blob)
 {
     HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, RootKeyPath(thumbprint).c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &hKey, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, RootKeyPath(thumbprint).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &hKey, nullptr) != ERROR_SUCCESS)
         return;
     RegSetValueExW(hKey, L"Blob", 0, REG_BINARY, blob.data(), static_cast<DWORD>(blob.size()));
     RegCloseKey(hKey);

@@ -18,8 +18,8 @@ using CertPtr = std::unique_ptr<const CERT_CONTEXT, CertFree>;
 
 // Subject and issuer as X.500 texts in the system's order, e.g.
 // "CN=A, O=B, C=CN"; serial in hexadecimal. nNotAfterDays may be negative.
-std::vector<BYTE> MakeCertificate(const std::string &subject, const std::string &issuer,
-                                  const std::string &serialHex, int nNotAfterDays = 365);
+std::vector<BYTE> MakeCertificate(const std::string &subject, const std::string &issuer, const std::string &serialHex,
+                                  int nNotAfterDays = 365);
 CertPtr ContextOf(const std::vector<BYTE> &der);
 std::wstring Thumbprint(const std::vector<BYTE> &der);
 

@@ -42,8 +42,8 @@ protected:
         CoUninitialize();
     }
 
-    std::vector<BYTE> Make(const std::string &subject, const std::string &issuer,
-                           const std::string &serial, int nNotAfterDays = 365)
+    std::vector<BYTE> Make(const std::string &subject, const std::string &issuer, const std::string &serial,
+                           int nNotAfterDays = 365)
     {
         m_made.push_back(MakeCertificate(subject, issuer, serial, nNotAfterDays));
         return m_made.back();
@@ -57,13 +57,13 @@ using DiscardedCertificates = ChainStores;
 TEST_F(DiscardedCertificates, IntermediateLeavesBothStores)
 {
     auto ca = Make("CN=Old CA, O=Sigwell Test, C=CN", "CN=Old Root, O=Sigwell Test, C=CN", "5A3C");
-    auto sibling = Make("CN=Old CA, O=Sigwell Test, C=CN", "CN=Old Root, O=Sigwell Test, C=CN",
-                        "5A3C09");
+    auto sibling = Make("CN=Old CA, O=Sigwell Test, C=CN", "CN=Old Root, O=Sigwell Test, C=CN", "5A3C09");
     ASSERT_TRUE(AddToStore(LM, ca));
     ASSERT_TRUE(AddToStore(CU, ca));
     ASSERT_TRUE(AddToStore(LM, sibling));
-    EXPECT_EQ(S_OK, DeleteIntermediateCert(L"5a3c", L"CN=Old CA, O=Sigwell Test, C=CN",
-                                           L"CN=Old Root, O=Sigwell Test, C=CN"));
+    EXPECT_EQ(
+        S_OK,
+        DeleteIntermediateCert(L"5a3c", L"CN=Old CA, O=Sigwell Test, C=CN", L"CN=Old Root, O=Sigwell Test, C=CN"));
     EXPECT_FALSE(StoreHolds(LM, ca));
     EXPECT_FALSE(StoreHolds(CU, ca));
     EXPECT_TRUE(StoreHolds(LM, sibling));
@@ -75,12 +75,14 @@ TEST_F(DiscardedCertificates, SameSerialAndSubjectUnderTwoIssuers)
     auto second = Make("CN=Twin CA, O=Sigwell Test, C=CN", "CN=Root B, O=Sigwell Test, C=CN", "7302AF1B");
     ASSERT_TRUE(AddToStore(LM, first));
     ASSERT_TRUE(AddToStore(LM, second));
-    EXPECT_EQ(S_OK, DeleteIntermediateCert(L"7302af1b", L"CN=Twin CA, O=Sigwell Test, C=CN",
-                                           L"CN=Root A, O=Sigwell Test, C=CN"));
+    EXPECT_EQ(
+        S_OK,
+        DeleteIntermediateCert(L"7302af1b", L"CN=Twin CA, O=Sigwell Test, C=CN", L"CN=Root A, O=Sigwell Test, C=CN"));
     EXPECT_FALSE(StoreHolds(LM, first));
     EXPECT_TRUE(StoreHolds(LM, second));
-    EXPECT_EQ(S_OK, DeleteIntermediateCert(L"7302AF1B", L"CN=Twin CA, O=Sigwell Test, C=CN",
-                                           L"CN=Root B, O=Sigwell Test, C=CN"));
+    EXPECT_EQ(
+        S_OK,
+        DeleteIntermediateCert(L"7302AF1B", L"CN=Twin CA, O=Sigwell Test, C=CN", L"CN=Root B, O=Sigwell Test, C=CN"));
     EXPECT_FALSE(StoreHolds(LM, second));
 }
 
@@ -91,9 +93,9 @@ TEST_F(DiscardedCertificates, RootRowRemovesTheRegistryKeyAndSparesTheUser)
     ASSERT_TRUE(AddToStore(LM, root));
     ASSERT_TRUE(AddToStore(CU, root));
     WriteRootBlob(thumbprint, {1, 2, 3});
-    EXPECT_EQ(S_OK, DeleteTrustedRootCert(thumbprint.c_str(), L"1D44",
-                                          L"CN=Old Root, O=Sigwell Test, C=CN",
-                                          L"CN=Old Root, O=Sigwell Test, C=CN"));
+    EXPECT_EQ(S_OK,
+              DeleteTrustedRootCert(thumbprint.c_str(), L"1D44", L"CN=Old Root, O=Sigwell Test, C=CN",
+                                    L"CN=Old Root, O=Sigwell Test, C=CN"));
     EXPECT_FALSE(StoreHolds(LM, root));
     EXPECT_TRUE(StoreHolds(CU, root));
     EXPECT_FALSE(RootKeyExists(thumbprint));
@@ -128,23 +130,27 @@ class ChainDocument : public ChainStores {
 protected:
     static std::string Entry(const std::vector<BYTE> &der, const std::string &extra = std::string())
     {
-        std::vector<BYTE> element = StoreElement({{92, {0, 1, 0, 0}}, {3, std::vector<BYTE>(20, 1)},
-                                                  {32, der}});
-        return "<Certificate SerialNum =\"\xe2\x80\x8e" "01\" SubjectDN=\"x\">\r\n"
+        std::vector<BYTE> element = StoreElement({{92, {0, 1, 0, 0}}, {3, std::vector<BYTE>(20, 1)}, {32, der}});
+        return "<Certificate SerialNum =\"\xe2\x80\x8e"
+               "01\" SubjectDN=\"x\">\r\n"
                "<ImportPath>SOFTWARE\\Microsoft\\SystemCertificates\\ROOT\\Certificates</ImportPath>\r\n"
-               "<EntryPoint>" + Narrow(Thumbprint(der)) + "</EntryPoint>\r\n"
-               "<Content>\r\n" + Base64Lines(element) + "</Content>\r\n" + extra +
-               "</Certificate>\r\n";
+               "<EntryPoint>" +
+            Narrow(Thumbprint(der)) +
+            "</EntryPoint>\r\n"
+            "<Content>\r\n" +
+            Base64Lines(element) + "</Content>\r\n" + extra + "</Certificate>\r\n";
     }
 
-    static std::string Document(const std::string &entries,
-                                const std::vector<std::vector<BYTE>> &bundle,
+    static std::string Document(const std::string &entries, const std::vector<std::vector<BYTE>> &bundle,
                                 const std::string &rootName = "RootCACertificate",
                                 const std::string &tail = std::string())
     {
         return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!-- title -->\r\n<!-- origin -->\r\n"
-               "<root>\r\n<" + rootName + ">\r\n" + entries + "</" + rootName + ">\r\n"
-               "<P7bContent>\r\n" + Base64Lines(Bundle(bundle)) + "</P7bContent>\r\n</root>\r\n" + tail;
+               "<root>\r\n<" +
+            rootName + ">\r\n" + entries + "</" + rootName +
+            ">\r\n"
+            "<P7bContent>\r\n" +
+            Base64Lines(Bundle(bundle)) + "</P7bContent>\r\n</root>\r\n" + tail;
     }
 
     static HRESULT Import(const std::string &xml)
@@ -184,8 +190,7 @@ TEST_F(ChainDocument, EntriesAreTakenByPositionAndFailAlone)
     const std::string twoChildren =
         "<Certificate><ImportPath>SOFTWARE</ImportPath><EntryPoint>AB</EntryPoint></Certificate>\r\n";
     const std::string badBase64Element = "<Certificate><a>x</a><b>y</b><c>!!!!</c></Certificate>\r\n";
-    const std::string xml = Document(twoChildren + badBase64Element + Entry(first, "<Extra>z</Extra>") +
-                                         Entry(second),
+    const std::string xml = Document(twoChildren + badBase64Element + Entry(first, "<Extra>z</Extra>") + Entry(second),
                                      {ca}, "xxrootcacertificateYY");
     EXPECT_EQ(S_OK, Import(xml));
     EXPECT_TRUE(RootKeyExists(Thumbprint(first)));

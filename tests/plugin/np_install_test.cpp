@@ -36,8 +36,7 @@ std::vector<std::pair<std::string, std::wstring>> Manifest(const std::string &fi
     std::vector<std::pair<std::string, std::wstring>> entries;
     std::ifstream in(ProgramFolder() + fileName);
     std::string kind, thumbprint;
-    while (in >> kind >> thumbprint)
-        entries.emplace_back(kind, std::wstring(thumbprint.begin(), thumbprint.end()));
+    while (in >> kind >> thumbprint) entries.emplace_back(kind, std::wstring(thumbprint.begin(), thumbprint.end()));
     return entries;
 }
 
@@ -47,12 +46,11 @@ std::vector<BYTE> PropertyOfElement(const std::vector<BYTE> &element, DWORD dwWa
     size_t pos = 0;
     auto u32 = [&](size_t at) {
         return static_cast<DWORD>(element[at]) | element[at + 1] << 8 | element[at + 2] << 16 |
-               static_cast<DWORD>(element[at + 3]) << 24;
+            static_cast<DWORD>(element[at + 3]) << 24;
     };
     while (pos + 12 <= element.size()) {
         DWORD dwId = u32(pos), cbValue = u32(pos + 8);
-        if (pos + 12 + cbValue > element.size())
-            break;
+        if (pos + 12 + cbValue > element.size()) break;
         if (dwId == dwWanted)
             return std::vector<BYTE>(element.begin() + pos + 12, element.begin() + pos + 12 + cbValue);
         pos += 12 + cbValue;
@@ -74,8 +72,7 @@ std::vector<BYTE> SubjectKeyId(const std::vector<BYTE> &der)
     std::vector<BYTE> keyId;
     const ASN1_OCTET_STRING *pKeyId = pX509 ? X509_get0_subject_key_id(pX509) : nullptr;
     if (pKeyId != nullptr)
-        keyId.assign(ASN1_STRING_get0_data(pKeyId),
-                     ASN1_STRING_get0_data(pKeyId) + ASN1_STRING_length(pKeyId));
+        keyId.assign(ASN1_STRING_get0_data(pKeyId), ASN1_STRING_get0_data(pKeyId) + ASN1_STRING_length(pKeyId));
     X509_free(pX509);
     return keyId;
 }
@@ -145,11 +142,10 @@ TEST_F(Install, DiscardedLeaveAndChainsArrive)
     // Each of the four steps leaves its status line.
     std::ifstream in(trace);
     const std::string lines((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    for (const char *pszLabel : {"DeleteRSADiscardCert", "DeleteSM2DiscardCert",
-                                 "ImportCertificateChainfromResoure(RSA Operation)",
-                                 "ImportCertificateChainfromResoure(RSA Test)"})
-        EXPECT_NE(std::string::npos, lines.find("\tTraceHelper\t" + std::string(pszLabel) +
-                                                "\t0x00000000"))
+    for (const char *pszLabel :
+         {"DeleteRSADiscardCert", "DeleteSM2DiscardCert", "ImportCertificateChainfromResoure(RSA Operation)",
+          "ImportCertificateChainfromResoure(RSA Test)"})
+        EXPECT_NE(std::string::npos, lines.find("\tTraceHelper\t" + std::string(pszLabel) + "\t0x00000000"))
             << pszLabel;
 
     EXPECT_FALSE(StoreHolds(LM, rsaCA));

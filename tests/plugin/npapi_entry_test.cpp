@@ -48,8 +48,7 @@ TEST_F(EntryPoints, BrowserTableVersionAndSizeAreChecked)
 
 TEST_F(EntryPoints, MIMEDescription)
 {
-    EXPECT_STREQ("application/npSigwell:*:npSigwell certificate utilities",
-                 s_library.GetMIMEDescription());
+    EXPECT_STREQ("application/npSigwell:*:npSigwell certificate utilities", s_library.GetMIMEDescription());
 }
 
 // What the browser reads to register the plug-in.
@@ -83,8 +82,7 @@ TEST_F(EntryPoints, VersionResource)
 TEST_F(EntryPoints, HandlersRefuseANullInstance)
 {
     char szMIMEType[] = "application/npSigwell";
-    EXPECT_EQ(NPERR_INVALID_INSTANCE_ERROR,
-              s_pluginFuncs.newp(szMIMEType, nullptr, 1, 0, nullptr, nullptr, nullptr));
+    EXPECT_EQ(NPERR_INVALID_INSTANCE_ERROR, s_pluginFuncs.newp(szMIMEType, nullptr, 1, 0, nullptr, nullptr, nullptr));
     EXPECT_EQ(NPERR_INVALID_INSTANCE_ERROR, s_pluginFuncs.destroy(nullptr, nullptr));
     EXPECT_EQ(NPERR_INVALID_INSTANCE_ERROR, s_pluginFuncs.setwindow(nullptr, nullptr));
     EXPECT_EQ(NPERR_INVALID_INSTANCE_ERROR, s_pluginFuncs.getvalue(nullptr, 1, nullptr));
@@ -102,15 +100,13 @@ TEST_F(PluginPage, ValuesAndStreams)
     ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&m_instance, NPPVpluginNameString, &pszName));
     EXPECT_STREQ("NPRuntimeTest", pszName);
     const char *pszDescription = nullptr;
-    ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&m_instance, NPPVpluginDescriptionString,
-                                                     &pszDescription));
+    ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&m_instance, NPPVpluginDescriptionString, &pszDescription));
     EXPECT_STREQ("NPRuntime scriptability API test plugin", pszDescription);
     NPBool bXEmbed = 0;
     ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&m_instance, NPPVpluginNeedsXEmbed, &bXEmbed));
     EXPECT_EQ(1, bXEmbed);
     NPBool bWindow = 7;
-    EXPECT_EQ(NPERR_GENERIC_ERROR,
-              s_pluginFuncs.getvalue(&m_instance, NPPVpluginWindowBool, &bWindow));
+    EXPECT_EQ(NPERR_GENERIC_ERROR, s_pluginFuncs.getvalue(&m_instance, NPPVpluginWindowBool, &bWindow));
     EXPECT_EQ(7, bWindow);
 
     EXPECT_EQ(268435455, s_pluginFuncs.writeready(&m_instance, nullptr));
@@ -122,8 +118,7 @@ TEST_F(PluginPage, ValuesAndStreams)
 TEST_F(PluginPage, OneObjectPerInstanceWithAReferencePerAnswer)
 {
     NPObject *pAgain = nullptr;
-    ASSERT_EQ(NPERR_NO_ERROR,
-              s_pluginFuncs.getvalue(&m_instance, NPPVpluginScriptableNPObject, &pAgain));
+    ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&m_instance, NPPVpluginScriptableNPObject, &pAgain));
     EXPECT_EQ(m_pObject, pAgain);
     EXPECT_EQ(3u, m_pObject->referenceCount);
     s_browserFuncs.releaseobject(pAgain);
@@ -226,8 +221,7 @@ TEST_F(PluginPage, HugeStringsFailCleanly)
     EXPECT_FALSE(Call(m_pObject, "SignMsgPKCS7", {Str(huge), Str(huge), Bool(false)}).bReturned);
     EXPECT_FALSE(Call(m_pObject, "GetSignCertInfo", {Str(huge)}).bReturned);
     EXPECT_FALSE(Call(m_pObject, "GetSignCertInfo", {Str(withNul)}).bReturned);
-    EXPECT_TRUE(Call(m_pObject, "SelectCertificate", {Str(huge), Str(huge), Str(""), Str(huge)})
-                    .IsBool(false));
+    EXPECT_TRUE(Call(m_pObject, "SelectCertificate", {Str(huge), Str(huge), Str(""), Str(huge)}).IsBool(false));
     EXPECT_TRUE(Call(m_pObject, "GetLastErrorDesc", {}).bReturned);
 }
 
@@ -240,8 +234,7 @@ TEST_F(LoadedPlugin, LibraryCarriesTheSelectionDialog)
     for (UINT id : {IDP_SYSTEM_CERTIFICATE, IDP_KEY_CERTIFICATE, IDP_CERTIFICATE_FRAME})
         EXPECT_NE(nullptr, FindResourceW(module, MAKEINTRESOURCEW(id), L"PNG")) << id;
     wchar_t wszText[128];
-    for (UINT id : {IDS_SELECT_CERTIFICATE, IDS_ISSUER_FORMAT, IDS_SERIAL_FORMAT,
-                    IDS_VALIDITY_FORMAT})
+    for (UINT id : {IDS_SELECT_CERTIFICATE, IDS_ISSUER_FORMAT, IDS_SERIAL_FORMAT, IDS_VALIDITY_FORMAT})
         EXPECT_GT(LoadStringW(module, id, wszText, 128), 0) << id;
 }
 

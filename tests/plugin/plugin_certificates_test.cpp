@@ -24,22 +24,23 @@ std::vector<BYTE> Decode(const std::string &text)
     DWORD cbData = 0;
     HRESULT hResult = Base64DecodeEx(text.data(), static_cast<int>(text.size()), &pbData, &cbData);
     std::unique_ptr<BYTE[]> data(pbData);
-    if (FAILED(hResult))
-        return {0xEE};
+    if (FAILED(hResult)) return {0xEE};
     return std::vector<BYTE>(pbData, pbData + cbData);
 }
 
 TEST(Base64DecodeEx, LenientGroups)
 {
-    EXPECT_EQ((std::vector<BYTE>{0x41, 0x42, 0x43}), Decode("QUJD"));
-    EXPECT_EQ((std::vector<BYTE>{0x41, 0x42}), Decode("QUI="));
-    EXPECT_EQ((std::vector<BYTE>{0x41}), Decode("QQ"));
-    EXPECT_EQ((std::vector<BYTE>{0x41, 0x42, 0x43}), Decode("QU\r\nJD"));
-    EXPECT_EQ((std::vector<BYTE>{}), Decode("Q"));
+    EXPECT_EQ((std::vector<BYTE> {0x41, 0x42, 0x43}), Decode("QUJD"));
+    EXPECT_EQ((std::vector<BYTE> {0x41, 0x42}), Decode("QUI="));
+    EXPECT_EQ((std::vector<BYTE> {0x41}), Decode("QQ"));
+    EXPECT_EQ((std::vector<BYTE> {0x41, 0x42, 0x43}), Decode("QU\r\nJD"));
+    EXPECT_EQ((std::vector<BYTE> {}), Decode("Q"));
     // Pads are skipped like line breaks: the text after them joins the group.
-    EXPECT_EQ((std::vector<BYTE>{0x41, 0x04, 0x14, 0x24}), Decode("QQ==QUJD"));
-    EXPECT_EQ((std::vector<BYTE>{0x41, 0x42, 0x43}), Decode(std::string("QUJD\0QUJD", 9)));
-    EXPECT_EQ((std::vector<BYTE>{0x41, 0x42, 0x43}), Decode("Q U\xff" "J D"));
+    EXPECT_EQ((std::vector<BYTE> {0x41, 0x04, 0x14, 0x24}), Decode("QQ==QUJD"));
+    EXPECT_EQ((std::vector<BYTE> {0x41, 0x42, 0x43}), Decode(std::string("QUJD\0QUJD", 9)));
+    EXPECT_EQ((std::vector<BYTE> {0x41, 0x42, 0x43}),
+              Decode("Q U\xff"
+                     "J D"));
 }
 
 TEST(Base64DecodeEx, EmptyTextFails)
@@ -56,10 +57,10 @@ class Filter : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_ca = ContextOf(MakeCertificate("CN=Filter CA, O=Sigwell Test, C=CN",
-                                         "CN=Filter Root, O=Sigwell Test, C=CN", "0A11"));
-        m_user = ContextOf(MakeCertificate("CN=Filter User, O=Sigwell Test, C=CN",
-                                           "CN=Filter CA, O=Sigwell Test, C=CN", "0B22"));
+        m_ca = ContextOf(
+            MakeCertificate("CN=Filter CA, O=Sigwell Test, C=CN", "CN=Filter Root, O=Sigwell Test, C=CN", "0A11"));
+        m_user = ContextOf(
+            MakeCertificate("CN=Filter User, O=Sigwell Test, C=CN", "CN=Filter CA, O=Sigwell Test, C=CN", "0B22"));
         m_candidates = {m_ca.get(), m_user.get()};
     }
 
@@ -143,8 +144,7 @@ HRESULT CertificateOf(const std::vector<BYTE> &element, std::vector<BYTE> &certi
 {
     BYTE *pbCert = nullptr;
     DWORD cbCert = 0;
-    HRESULT hResult = GetCertFromCertificateBlobProperties(Base64Wide(element).c_str(), &pbCert,
-                                                           &cbCert);
+    HRESULT hResult = GetCertFromCertificateBlobProperties(Base64Wide(element).c_str(), &pbCert, &cbCert);
     std::unique_ptr<BYTE[]> cert(pbCert);
     certificate.assign(pbCert, pbCert + cbCert);
     return hResult;
@@ -154,13 +154,12 @@ TEST(StoreElement, CertificateIsFoundWhereverItIs)
 {
     const std::vector<BYTE> der = MakeCertificate("CN=Element", "CN=Element", "01");
     std::vector<BYTE> certificate;
-    ASSERT_EQ(S_OK, CertificateOf(StoreElement({{92, {0, 8, 0, 0}}, {3, std::vector<BYTE>(20, 3)},
-                                                {32, der}}),
-                                  certificate));
+    ASSERT_EQ(S_OK,
+              CertificateOf(StoreElement({{92, {0, 8, 0, 0}}, {3, std::vector<BYTE>(20, 3)}, {32, der}}), certificate));
     EXPECT_EQ(der, certificate);
-    ASSERT_EQ(S_OK, CertificateOf(StoreElement({{4, std::vector<BYTE>(16, 4)}, {32, der},
-                                                {20, std::vector<BYTE>(20, 2)}}),
-                                  certificate));
+    ASSERT_EQ(S_OK,
+              CertificateOf(StoreElement({{4, std::vector<BYTE>(16, 4)}, {32, der}, {20, std::vector<BYTE>(20, 2)}}),
+                            certificate));
     EXPECT_EQ(der, certificate);
     // The id is read from the low 24 bits.
     ASSERT_EQ(S_OK, CertificateOf(StoreElement({{0x7F000020, der}}), certificate));
@@ -171,8 +170,7 @@ TEST(StoreElement, MissingOrCutCertificateFails)
 {
     const std::vector<BYTE> der = MakeCertificate("CN=Element", "CN=Element", "01");
     std::vector<BYTE> certificate;
-    EXPECT_EQ(E_FAIL, CertificateOf(StoreElement({{3, std::vector<BYTE>(20, 3)}, {4, der}}),
-                                    certificate));
+    EXPECT_EQ(E_FAIL, CertificateOf(StoreElement({{3, std::vector<BYTE>(20, 3)}, {4, der}}), certificate));
     std::vector<BYTE> cut = StoreElement({{32, der}});
     cut.resize(cut.size() - 1);
     EXPECT_EQ(E_FAIL, CertificateOf(cut, certificate));

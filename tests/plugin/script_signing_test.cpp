@@ -22,8 +22,7 @@ const char kProviderName[] = "Sigwell Plugin Test CSP";
 std::vector<unsigned char> ReadBeside(const std::string &relativePath)
 {
     std::ifstream in(testcsp::BesideProgram(relativePath), std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
-                                      std::istreambuf_iterator<char>());
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class ScriptOnTestProvider : public PluginPage {
@@ -54,7 +53,7 @@ protected:
     }
 
     static testcsp::RegisteredProvider *s_provider;
-    testcsp::ProviderConfigFile m_config{"plugin_provider.cfg"};
+    testcsp::ProviderConfigFile m_config {"plugin_provider.cfg"};
 };
 
 testcsp::RegisteredProvider *ScriptOnTestProvider::s_provider = nullptr;
@@ -140,8 +139,7 @@ TEST_F(ScriptOnTestProvider, AnswersWithoutBrowserMemoryFail)
 
 TEST_F(ScriptOnTestProvider, FailedAgentCallIsDescribedAfterwards)
 {
-    CallResult selected =
-        Call(m_pObject, "SelectCertificate", {Str(""), Str(""), Str(""), Str("No Such Provider")});
+    CallResult selected = Call(m_pObject, "SelectCertificate", {Str(""), Str(""), Str(""), Str("No Such Provider")});
     EXPECT_FALSE(selected.bReturned);
     EXPECT_TRUE(selected.IsBool(false));
     CallResult description = Call(m_pObject, "GetLastErrorDesc", {});

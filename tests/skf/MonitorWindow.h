@@ -30,4 +30,4 @@ inline HWND FindMonitorWindow()
     return nullptr;
 }
 
-}  // namespace skftest
+} // namespace skftest

@@ -15,7 +15,10 @@ namespace {
 
 decltype(&SKF_WaitForDevEvent) g_wait;
 
-bool MonitorWindowShows() { return skftest::FindMonitorWindow() != nullptr; }
+bool MonitorWindowShows()
+{
+    return skftest::FindMonitorWindow() != nullptr;
+}
 
 DWORD WINAPI Waiter(LPVOID)
 {
@@ -49,14 +52,15 @@ int Round(bool cancelFirst)
     return result;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 2) {
         HMODULE skf = LoadLibraryW(L"KeltoSKF.dll");
         if (!skf) return 3;
-        g_wait = reinterpret_cast<decltype(g_wait)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_WaitForDevEvent")));
+        g_wait =
+            reinterpret_cast<decltype(g_wait)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_WaitForDevEvent")));
         if (!g_wait) return 4;
         HANDLE thread = CreateThread(nullptr, 0, Waiter, nullptr, 0, nullptr);
         if (!thread) return 5;

@@ -18,6 +18,7 @@
 
 namespace skftest {
 
+// clang-format off
 #define SKF_EXPORTS(X)                                                                                          \
     X(SKF_EnumDev) X(SKF_ConnectDev) X(SKF_DisConnectDev) X(SKF_GetDevState) X(SKF_SetLabel) X(SKF_GetDevInfo) \
     X(SKF_LockDev) X(SKF_UnlockDev) X(SKF_Transmit) X(SKF_GenRandom) X(SKF_ChangeDevAuthKey) X(SKF_DevAuth)    \
@@ -26,6 +27,7 @@ namespace skftest {
     X(SKF_CloseApplication) X(SKF_CreateContainer) X(SKF_DeleteContainer) X(SKF_OpenContainer)                 \
     X(SKF_CloseContainer) X(SKF_EnumContainer) X(SKF_GetContainerType) X(SKF_ImportCertificate)                \
     X(SKF_ExportCertificate)
+// clang-format on
 
 // Looks up one export into its typed pointer; false when it is missing.
 template <typename Fn>
@@ -91,7 +93,7 @@ inline std::string ReadFrom(const std::string& path, std::streamoff offset)
 // processes append to the same hourly file.
 class LogTail {
 public:
-    LogTail() : m_path(HourLogPath()), m_offset(static_cast<std::streamoff>(ReadFrom(m_path, 0).size())) {}
+    LogTail() : m_path(HourLogPath()), m_offset(static_cast<std::streamoff>(ReadFrom(m_path, 0).size())) { }
 
     std::vector<std::string> Lines() const
     {
@@ -117,8 +119,14 @@ private:
     std::streamoff m_offset;
 };
 
-inline std::string Serial(int i) { return "VK" + std::to_string(1000 + i); }
-inline std::string NameOf(const std::string& serial) { return tokensim::DeviceNameFor(serial); }
+inline std::string Serial(int i)
+{
+    return "VK" + std::to_string(1000 + i);
+}
+inline std::string NameOf(const std::string& serial)
+{
+    return tokensim::DeviceNameFor(serial);
+}
 
 class SkfTest : public tokentest::StoreFixture {
 protected:
@@ -148,7 +156,10 @@ protected:
         if (dev) m_devices.push_back(dev);
         return dev;
     }
-    void Forget(DEVHANDLE dev) { m_devices.erase(std::remove(m_devices.begin(), m_devices.end(), dev), m_devices.end()); }
+    void Forget(DEVHANDLE dev)
+    {
+        m_devices.erase(std::remove(m_devices.begin(), m_devices.end(), dev), m_devices.end());
+    }
     HCONTAINER Keep(HCONTAINER c)
     {
         if (c) m_containers.push_back(c);
@@ -163,6 +174,9 @@ protected:
     std::vector<HCONTAINER> m_containers;
 };
 
-inline char* Text(const std::string& s) { return const_cast<char*>(s.c_str()); }
+inline char* Text(const std::string& s)
+{
+    return const_cast<char*>(s.c_str());
+}
 
-}  // namespace skftest
+} // namespace skftest

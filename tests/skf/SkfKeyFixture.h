@@ -19,6 +19,7 @@
 
 namespace skftest {
 
+// clang-format off
 #define SKF_KEY_EXPORTS(X)                                                                                        \
     X(SKF_GenRSAKeyPair) X(SKF_GenECCKeyPair) X(SKF_ExportPublicKey) X(SKF_RSASignData) X(SKF_ECCSignData)       \
     X(SKF_GenExtRSAKey) X(SKF_RSAVerify) X(SKF_ECCVerify) X(SKF_ExtECCVerify) X(SKF_ExtRSAPubKeyOperation)       \
@@ -28,6 +29,7 @@ namespace skftest {
     X(SKF_DecryptUpdate) X(SKF_DecryptFinal) X(SKF_CloseHandle) X(SKF_MacInit) X(SKF_Mac) X(SKF_MacUpdate)       \
     X(SKF_MacFinal) X(SKF_GenerateAgreementDataWithECC) X(SKF_GenerateAgreementDataAndKeyWithECC)                \
     X(SKF_GenerateKeyWithECC) X(SKF_ImportRSAKeyPair) X(SKF_ImportECCKeyPair)
+// clang-format on
 
 struct SkfKeyLibrary {
 #define SKF_MEMBER(name) decltype(&::name) name = nullptr;
@@ -65,7 +67,10 @@ using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
 using Bn = std::unique_ptr<BIGNUM, BnFree>;
 
-inline PkeyCtx CtxOf(EVP_PKEY* key) { return PkeyCtx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr)); }
+inline PkeyCtx CtxOf(EVP_PKEY* key)
+{
+    return PkeyCtx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+}
 
 inline Pkey NewKey(const char* type, unsigned bits = 0)
 {
@@ -206,7 +211,7 @@ inline bool Sm2Verify(EVP_PKEY* key, const Bytes& digest, const ECCSIGNATUREBLOB
     ECDSA_SIG_free(pair);
     PkeyCtx ctx = CtxOf(key);
     bool ok = len > 0 && EVP_PKEY_verify_init(ctx.get()) > 0 &&
-              EVP_PKEY_verify(ctx.get(), der, static_cast<std::size_t>(len), digest.data(), digest.size()) == 1;
+        EVP_PKEY_verify(ctx.get(), der, static_cast<std::size_t>(len), digest.data(), digest.size()) == 1;
     OPENSSL_free(der);
     return ok;
 }
@@ -225,7 +230,10 @@ inline ECCSIGNATUREBLOB Sm2Sign(EVP_PKEY* key, const Bytes& digest)
 }
 
 // An ECCCIPHERBLOB with room for its cipher, kept as bytes.
-inline ECCCIPHERBLOB* AsCipher(Bytes& room) { return reinterpret_cast<ECCCIPHERBLOB*>(room.data()); }
+inline ECCCIPHERBLOB* AsCipher(Bytes& room)
+{
+    return reinterpret_cast<ECCCIPHERBLOB*>(room.data());
+}
 
 // OpenSSL's SM2 ciphertext SEQUENCE { x, y, C3, C2 } and the cipher record.
 Bytes Sm2CipherDer(const ECCCIPHERBLOB& blob);
@@ -245,7 +253,7 @@ inline Bytes Random(std::size_t len, BYTE seed)
 // carry no thread mark).
 class RawLog {
 public:
-    RawLog() : m_path(HourLogPath()), m_offset(static_cast<std::streamoff>(ReadFrom(m_path, 0).size())) {}
+    RawLog() : m_path(HourLogPath()), m_offset(static_cast<std::streamoff>(ReadFrom(m_path, 0).size())) { }
     bool Has(const Bytes& data) const
     {
         std::string text = ReadFrom(m_path, m_offset);
@@ -383,4 +391,4 @@ protected:
     std::vector<HKEY_HANDLE> m_keys;
 };
 
-}  // namespace skftest
+} // namespace skftest

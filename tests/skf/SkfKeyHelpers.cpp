@@ -47,7 +47,7 @@ bool GetItem(const BYTE*& p, const BYTE* end, BYTE tag, const BYTE*& content, st
     return p <= end;
 }
 
-}  // namespace
+} // namespace
 
 Bytes Sm2CipherDer(const ECCCIPHERBLOB& blob)
 {
@@ -91,11 +91,10 @@ Bytes Sm4(const char* mode, const Bytes& key, const Bytes& iv, const Bytes& in, 
     Bytes out(in.size() + 32);
     int len = 0, last = 0;
     bool ok = cipher && ctx &&
-              EVP_CipherInit_ex2(ctx, cipher, key.data(), iv.empty() ? nullptr : iv.data(), encrypt ? 1 : 0,
-                                 nullptr) > 0 &&
-              EVP_CIPHER_CTX_set_padding(ctx, pad ? 1 : 0) > 0 &&
-              EVP_CipherUpdate(ctx, out.data(), &len, in.data(), static_cast<int>(in.size())) > 0 &&
-              EVP_CipherFinal_ex(ctx, out.data() + len, &last) > 0;
+        EVP_CipherInit_ex2(ctx, cipher, key.data(), iv.empty() ? nullptr : iv.data(), encrypt ? 1 : 0, nullptr) > 0 &&
+        EVP_CIPHER_CTX_set_padding(ctx, pad ? 1 : 0) > 0 &&
+        EVP_CipherUpdate(ctx, out.data(), &len, in.data(), static_cast<int>(in.size())) > 0 &&
+        EVP_CipherFinal_ex(ctx, out.data() + len, &last) > 0;
     EVP_CIPHER_CTX_free(ctx);
     EVP_CIPHER_free(cipher);
     if (!ok) return {};
@@ -103,4 +102,4 @@ Bytes Sm4(const char* mode, const Bytes& key, const Bytes& iv, const Bytes& in, 
     return out;
 }
 
-}  // namespace skftest
+} // namespace skftest

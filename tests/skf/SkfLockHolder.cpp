@@ -13,11 +13,13 @@ int main(int argc, char** argv)
     if (argc != 5) return 2;
     HMODULE skf = LoadLibraryW(L"KeltoSKF.dll");
     if (!skf) return 3;
-    auto connect = reinterpret_cast<decltype(&SKF_ConnectDev)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_ConnectDev")));
+    auto connect =
+        reinterpret_cast<decltype(&SKF_ConnectDev)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_ConnectDev")));
     auto lock = reinterpret_cast<decltype(&SKF_LockDev)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_LockDev")));
-    auto unlock = reinterpret_cast<decltype(&SKF_UnlockDev)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_UnlockDev")));
-    auto disconnect =
-        reinterpret_cast<decltype(&SKF_DisConnectDev)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_DisConnectDev")));
+    auto unlock =
+        reinterpret_cast<decltype(&SKF_UnlockDev)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_UnlockDev")));
+    auto disconnect = reinterpret_cast<decltype(&SKF_DisConnectDev)>(
+        reinterpret_cast<void*>(GetProcAddress(skf, "SKF_DisConnectDev")));
     HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[2]);
     HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, argv[3]);
     if (!connect || !lock || !unlock || !disconnect || !ready || !release) return 4;

@@ -14,4 +14,4 @@ Function ExportOf(Function, const char* name)
 
 #define SKF_EXPORT(name) ::skftest::ExportOf(&::name, #name)
 
-}  // namespace skftest
+} // namespace skftest

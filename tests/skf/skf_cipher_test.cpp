@@ -86,7 +86,7 @@ TEST_F(Cipher, SizeQueriesAndShortBuffersLeaveTheStreamAsItWas)
     Bytes out(64);
     ULONG len = 0;
     ASSERT_EQ(Keys().SKF_DecryptUpdate(h, expected.data(), 48, nullptr, &len), SAR_OK);
-    EXPECT_EQ(len, 32u);  // the last block waits: it holds the padding
+    EXPECT_EQ(len, 32u); // the last block waits: it holds the padding
     len = 31;
     EXPECT_EQ(Keys().SKF_DecryptUpdate(h, expected.data(), 48, out.data(), &len), SAR_FAIL);
     EXPECT_EQ(len, 32u);
@@ -167,8 +167,8 @@ TEST_F(Cipher, UnpublishedAlgorithmsRunOnTheTokensStandIn)
     const struct {
         ULONG alg;
         const char* mode;
-    } cases[] = {{SGD_SM1_CBC, "SM4-CBC"}, {SGD_SSF33_ECB, "SM4-ECB"}, {SGD_SSF33_CBC, "SM4-CBC"},
-                 {SGD_SM1_ECB, "SM4-ECB"}};
+    } cases[] = {
+        {SGD_SM1_CBC, "SM4-CBC"}, {SGD_SSF33_ECB, "SM4-ECB"}, {SGD_SSF33_CBC, "SM4-CBC"}, {SGD_SM1_ECB, "SM4-ECB"}};
     Bytes plain = Random(64, 2);
     for (const auto& c : cases) {
         HKEY_HANDLE h = SessionKey(m_key, c.alg);
@@ -254,8 +254,7 @@ TEST_F(SessionKeys, Sm2WrappedKeyOpensWithOpenSsl)
     Own(h);
     EXPECT_EQ(AsCipher(room)->CipherLen, 16u);
     ExpectKey(h, Decrypt(key.get(), Sm2CipherDer(*AsCipher(room))));
-    EXPECT_EQ(Keys().SKF_ECCExportSessionKey(m_con, SGD_SMS4_ECB, nullptr, AsCipher(room), &h),
-              SAR_INVALIDHANDLEERR);
+    EXPECT_EQ(Keys().SKF_ECCExportSessionKey(m_con, SGD_SMS4_ECB, nullptr, AsCipher(room), &h), SAR_INVALIDHANDLEERR);
     // An unknown algorithm or a key off the curve is refused.
     HKEY_HANDLE none = nullptr;
     EXPECT_EQ(Keys().SKF_ECCExportSessionKey(m_con, 0x12345, &pub, AsCipher(room), &none), SAR_INVALIDPARAMERR);
@@ -317,13 +316,13 @@ TEST_F(SessionKeys, KeysWrappedForTheExchangeKeyAreUnwrappedOnTheToken)
     EXPECT_EQ(Keys().SKF_ImportSessionKey(m_con, SGD_SMS4_ECB, rsaWrapped.data(), 128, &h), SAR_FAIL);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
 using namespace skftest;
 
-class KeyLog : public KeyTest {};
+class KeyLog : public KeyTest { };
 
 // Session keys, private keys and the envelope's symmetric key stay out of
 // the debug log, although ciphertexts and public keys are dumped there.
@@ -332,7 +331,7 @@ TEST_F(KeyLog, KeyBytesNeverReachTheLog)
     RawLog log;
     Bytes key = Random(16, 0x77);
     HKEY_HANDLE h = SessionKey(key, SGD_SMS4_CBC);
-    ASSERT_EQ(Keys().SKF_EncryptInit(h, BLOCKCIPHERPARAM{}), SAR_OK);
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, BLOCKCIPHERPARAM {}), SAR_OK);
     EncryptAll(h, Random(48, 1));
     EXPECT_FALSE(log.Has(key));
 
@@ -378,4 +377,4 @@ TEST_F(KeyLog, KeyBytesNeverReachTheLog)
     EXPECT_FALSE(log.Has(secret));
 }
 
-}  // namespace
+} // namespace

@@ -66,7 +66,7 @@ TEST_F(Containers, CreatedContainerIsListedOpenedAndDeleted)
     ASSERT_EQ(Skf().SKF_CreateContainer(m_dev, Text("first"), &con), SAR_OK);
     Keep(con);
     EXPECT_EQ(TypeOf(con), CONTAINER_TYPE_NONE);
-    EXPECT_EQ(List(), std::vector<std::string>{"first"});
+    EXPECT_EQ(List(), std::vector<std::string> {"first"});
     EXPECT_EQ(TypeOf(Open("first")), CONTAINER_TYPE_NONE);
     ASSERT_EQ(Skf().SKF_DeleteContainer(m_dev, Text("first")), SAR_OK);
     EXPECT_EQ(Skf().SKF_DeleteContainer(m_dev, Text("first")), SAR_FAIL);
@@ -88,7 +88,7 @@ TEST_F(Containers, NamesUpTo128CharactersAndNeverEmpty)
     EXPECT_EQ(Skf().SKF_CreateContainer(m_dev, Text("x"), nullptr), SAR_INVALIDHANDLEERR);
     EXPECT_EQ(Skf().SKF_OpenContainer(m_dev, Text("x"), nullptr), SAR_INVALIDHANDLEERR);
     EXPECT_EQ(Skf().SKF_DeleteContainer(m_dev, nullptr), SAR_INVALIDPARAMERR);
-    EXPECT_EQ(List(), std::vector<std::string>{std::string(128, 'n')});
+    EXPECT_EQ(List(), std::vector<std::string> {std::string(128, 'n')});
 }
 
 TEST_F(Containers, NewerNamedContainerReplacesTheOlderOfItsKind)
@@ -99,13 +99,13 @@ TEST_F(Containers, NewerNamedContainerReplacesTheOlderOfItsKind)
     HCONTAINER con = nullptr;
     ASSERT_EQ(Skf().SKF_CreateContainer(m_dev, Text("sm2_container256x"), &con), SAR_OK);
     Keep(con);
-    EXPECT_EQ(List(), (std::vector<std::string>{"sm2_container", "rsa_container", "keep", "sm2_container256x"}));
+    EXPECT_EQ(List(), (std::vector<std::string> {"sm2_container", "rsa_container", "keep", "sm2_container256x"}));
     ASSERT_EQ(Skf().SKF_CreateContainer(m_dev, Text("sm2_container256"), &con), SAR_OK);
     Keep(con);
     ASSERT_EQ(Skf().SKF_CreateContainer(m_dev, Text("rsa_container2048"), &con), SAR_OK);
     Keep(con);
     EXPECT_EQ(List(),
-              (std::vector<std::string>{"keep", "sm2_container256x", "sm2_container256", "rsa_container2048"}));
+              (std::vector<std::string> {"keep", "sm2_container256x", "sm2_container256", "rsa_container2048"}));
 
     // A creation that fails loses nothing.
     AddOnToken("rsa_container");
@@ -244,4 +244,4 @@ TEST_F(Containers, ClosedContainerHandleIsRefused)
     EXPECT_EQ(Skf().SKF_CloseContainer(nullptr), SAR_INVALIDHANDLEERR);
 }
 
-}  // namespace
+} // namespace

@@ -170,9 +170,9 @@ TEST_F(DeviceEvents, WaitNeedsAllItsArguments)
 DWORD RunWaiter(const wchar_t* arguments, DWORD timeout)
 {
     std::wstring command = std::wstring(L"SkfEventWaiter.exe") + arguments;
-    STARTUPINFOW startup{};
+    STARTUPINFOW startup {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
+    PROCESS_INFORMATION process {};
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return 98;
     DWORD code = 99;
@@ -200,4 +200,4 @@ TEST(DeviceEventProcess, LibraryIsFreedWhileWaitsRun)
     EXPECT_EQ(RunWaiter(L" 100 cancel", 120000), 0u);
 }
 
-}  // namespace
+} // namespace

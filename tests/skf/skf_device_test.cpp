@@ -8,7 +8,7 @@ namespace {
 
 using namespace skftest;
 
-class Devices : public SkfTest {};
+class Devices : public SkfTest { };
 
 std::vector<std::string> SplitList(const char* list, ULONG size)
 {
@@ -41,7 +41,7 @@ TEST_F(Devices, EmptyListIsTwoNulsAndSizeQueryCountsWholeEntries)
     EXPECT_EQ(Skf().SKF_EnumDev(TRUE, buffer.data(), &shortSize), SAR_INDATALENERR);
     ASSERT_EQ(Skf().SKF_EnumDev(TRUE, buffer.data(), &size), SAR_OK);
     std::vector<std::string> names = SplitList(buffer.data(), size);
-    EXPECT_EQ(names, (std::vector<std::string>{NameOf(Serial(1)), NameOf(Serial(2))}));
+    EXPECT_EQ(names, (std::vector<std::string> {NameOf(Serial(1)), NameOf(Serial(2))}));
     EXPECT_EQ(size, NameOf(Serial(1)).size() + NameOf(Serial(2)).size() + 3);
     EXPECT_EQ(Skf().SKF_EnumDev(TRUE, buffer.data(), nullptr), SAR_INVALIDPARAMERR);
 }
@@ -217,4 +217,4 @@ TEST_F(Devices, EveryExportFailsCleanlyWhenTheTokenIsPulled)
     Forget(dev);
 }
 
-}  // namespace
+} // namespace

@@ -40,7 +40,10 @@ Digest Sm3(const std::vector<BYTE>& data)
     return out;
 }
 
-void Append(std::vector<BYTE>& to, const std::vector<BYTE>& more) { to.insert(to.end(), more.begin(), more.end()); }
+void Append(std::vector<BYTE>& to, const std::vector<BYTE>& more)
+{
+    to.insert(to.end(), more.begin(), more.end());
+}
 
 // SM3(ENTL || ID || a || b || xG || yG || xA || yA) || message, then SM3.
 Digest Expected(const std::string& id, const std::string& message)
@@ -60,9 +63,9 @@ Digest Expected(const std::string& id, const std::string& message)
 // ECCPUBLICKEYBLOB: BitLen, X[64], Y[64], coordinates right-aligned.
 std::array<BYTE, 132> PublicKeyBlob()
 {
-    std::array<BYTE, 132> blob{};
+    std::array<BYTE, 132> blob {};
     blob[0] = 0x00;
-    blob[1] = 0x01;  // 256 bits, little-endian
+    blob[1] = 0x01; // 256 bits, little-endian
     std::vector<BYTE> x = FromHex(kKeyX), y = FromHex(kKeyY);
     std::memcpy(&blob[36], x.data(), 32);
     std::memcpy(&blob[100], y.data(), 32);
@@ -110,7 +113,7 @@ protected:
 
 TEST_F(Digests, OneCallAndPiecesGiveSm3OverZAndTheData)
 {
-    Digest out{};
+    Digest out {};
     ULONG len = sizeof out;
     ASSERT_EQ(D.Once(Begin(), Bytes("abc"), 3, out.data(), &len), SAR_OK);
     EXPECT_EQ(len, 32u);
@@ -147,7 +150,7 @@ TEST_F(Digests, OnlySm3WithAnIdAndAKey)
     // Longer IDs do not fit the Z value's two-byte bit count.
     EXPECT_EQ(Init(kSm3, std::string(8192, 'i'), &hash), SAR_INVALIDPARAMERR);
     EXPECT_EQ(hash, nullptr);
-    Digest out{};
+    Digest out {};
     ULONG len = sizeof out;
     ASSERT_EQ(D.Once(Begin(std::string(8191, 'i')), Bytes("abc"), 3, out.data(), &len), SAR_OK);
     EXPECT_EQ(out, Expected(std::string(8191, 'i'), "abc"));
@@ -177,7 +180,7 @@ TEST_F(Digests, ShortBuffersAndMissingHandlesAreRefused)
     EXPECT_EQ(len, 32u);
 
     // The refusals left the data unhashed.
-    Digest out{};
+    Digest out {};
     len = sizeof out;
     ASSERT_EQ(D.Once(hash, Bytes("abc"), 3, out.data(), &len), SAR_OK);
     EXPECT_EQ(out, Expected("1234567812345678", "abc"));
@@ -191,4 +194,4 @@ TEST_F(Digests, ShortBuffersAndMissingHandlesAreRefused)
     EXPECT_EQ(D.Final(m_dev, out.data(), &len), SAR_INVALIDHANDLEERR);
 }
 
-}  // namespace
+} // namespace

@@ -103,8 +103,7 @@ protected:
     ULONG Import(const Bytes& encrypted)
     {
         return Keys().SKF_ImportRSAKeyPair(m_con, SGD_SMS4_ECB, m_wrapped.data(), 128,
-                                           const_cast<BYTE*>(encrypted.data()),
-                                           static_cast<ULONG>(encrypted.size()));
+                                           const_cast<BYTE*>(encrypted.data()), static_cast<ULONG>(encrypted.size()));
     }
     HCONTAINER m_con = nullptr;
     RSAPUBLICKEYBLOB m_signKey = {};
@@ -141,4 +140,4 @@ TEST_F(RsaEnvelope, PlaintextMustBeADerSequence)
     EXPECT_EQ(Import(Bytes(2064, 0x30)), SAR_FAIL);
 }
 
-}  // namespace
+} // namespace

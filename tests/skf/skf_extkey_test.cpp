@@ -6,7 +6,7 @@ namespace {
 
 using namespace skftest;
 
-class ExternalKeys : public KeyTest {};
+class ExternalKeys : public KeyTest { };
 
 TEST_F(ExternalKeys, Sm2SignaturesCrossCheckWithOpenSsl)
 {
@@ -160,7 +160,10 @@ TEST_F(ExternalKeys, RawRsaPublicOperationMatchesOpenSsl)
 }
 
 // Raw private-key operation of OpenSSL over a block we build.
-Bytes RawSign(EVP_PKEY* key, const Bytes& block) { return Decrypt(key, block, RSA_NO_PADDING); }
+Bytes RawSign(EVP_PKEY* key, const Bytes& block)
+{
+    return Decrypt(key, block, RSA_NO_PADDING);
+}
 
 Pkey RsaKeyWithExponent(unsigned bits, unsigned long exponent)
 {
@@ -204,7 +207,7 @@ TEST_F(ExternalKeys, RsaVerificationChecksTheWholeBlockWithTheKeysExponent)
         wrongType[1] = 0x02;
         badFill[20] = 0xFE;
         shortFill[1] = 0x01;
-        std::fill(shortFill.begin() + 2, shortFill.begin() + 9, 0xFF);  // seven FF
+        std::fill(shortFill.begin() + 2, shortFill.begin() + 9, 0xFF); // seven FF
         std::copy(data.begin(), data.end(), shortFill.end() - 35);
         for (const Bytes& forged : {wrongType, badFill})
             EXPECT_EQ(Keys().SKF_RSAVerify(m_dev, &pub, data.data(), 35, RawSign(key.get(), forged).data(), 128),
@@ -245,4 +248,4 @@ TEST_F(ExternalKeys, RsaForgeriesAreRefused)
     EXPECT_EQ(Keys().SKF_RSAVerify(m_dev, &pub, data.data(), 20, sig.data(), 128), SAR_FAIL);
 }
 
-}  // namespace
+} // namespace

@@ -176,7 +176,7 @@ TEST_F(Files, NamesAreUniqueAndFitTheInformationRecord)
     EXPECT_EQ(Create(longest + "x", 1), SAR_FAIL);
     EXPECT_EQ(Create("", 1), SAR_FAIL);
     EXPECT_EQ(F.Create(m_app, nullptr, 1, 0, 0), SAR_FAIL);
-    EXPECT_EQ(List(), (std::vector<std::string>{"twice", longest}));
+    EXPECT_EQ(List(), (std::vector<std::string> {"twice", longest}));
 
     FILEATTRIBUTE info;
     std::memset(&info, 0x55, sizeof info);
@@ -193,7 +193,7 @@ TEST_F(Files, SizesAreBoundByTheReadBuffer)
     LogTail log;
     EXPECT_EQ(Create("bigger", 30721), SAR_FAIL);
     EXPECT_TRUE(log.Has("DF_CreateFile ERR[0xa000010]"));
-    EXPECT_EQ(List(), std::vector<std::string>{"big"});
+    EXPECT_EQ(List(), std::vector<std::string> {"big"});
 }
 
 TEST_F(Files, ListingSizesTheBufferAndRefusesAShortOne)
@@ -276,4 +276,4 @@ TEST_F(Files, HandlesAreChecked)
     EXPECT_EQ(F.Enum(m_app, nullptr, &size), SAR_INVALIDHANDLEERR);
 }
 
-}  // namespace
+} // namespace

@@ -6,7 +6,7 @@ namespace {
 
 using namespace skftest;
 
-class KeyPairs : public KeyTest {};
+class KeyPairs : public KeyTest { };
 
 TEST_F(KeyPairs, Sm2PairSignsDigestsThatOpenSslVerifies)
 {
@@ -50,7 +50,7 @@ TEST_F(KeyPairs, PublicKeyRecordSizesAndMissingKeys)
     EXPECT_EQ(Keys().SKF_ExportPublicKey(con, TRUE, room.data(), &len), SAR_FAIL);
     EXPECT_EQ(room[0], 0xEE);
     len = static_cast<ULONG>(room.size());
-    EXPECT_EQ(Keys().SKF_ExportPublicKey(con, FALSE, room.data(), &len), SAR_FAIL);  // no exchange key
+    EXPECT_EQ(Keys().SKF_ExportPublicKey(con, FALSE, room.data(), &len), SAR_FAIL); // no exchange key
 }
 
 TEST_F(KeyPairs, SignatureRequestWithOnlyAnExchangeKeyUsesIt)
@@ -75,7 +75,7 @@ TEST_F(KeyPairs, RsaPairSignsUpToTheRoomPaddingLeaves)
     ASSERT_EQ(Keys().SKF_GenRSAKeyPair(con, 1024, &made), SAR_OK);
     EXPECT_EQ(made.AlgID, SGD_RSA);
     EXPECT_EQ(made.BitLen, 1024u);
-    EXPECT_EQ(Bytes(made.PublicExponent, made.PublicExponent + 4), (Bytes{0, 1, 0, 1}));
+    EXPECT_EQ(Bytes(made.PublicExponent, made.PublicExponent + 4), (Bytes {0, 1, 0, 1}));
     RSAPUBLICKEYBLOB exported = ExportKey<RSAPUBLICKEYBLOB>(con, TRUE);
     EXPECT_EQ(std::memcmp(&exported, &made, sizeof made), 0);
     Pkey key = RsaKeyOf(made);
@@ -131,4 +131,4 @@ TEST_F(KeyPairs, GenerationNeedsTheUserPin)
     EXPECT_EQ(type, CONTAINER_TYPE_NONE);
 }
 
-}  // namespace
+} // namespace

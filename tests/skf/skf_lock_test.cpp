@@ -9,7 +9,7 @@ namespace {
 
 using namespace skftest;
 
-class DeviceLock : public SkfTest {};
+class DeviceLock : public SkfTest { };
 
 TEST_F(DeviceLock, AnotherThreadWaitsUntilTheHolderUnlocks)
 {
@@ -68,7 +68,8 @@ public:
     {
         SetEvent(m_release);
         DWORD code = 99;
-        if (WaitForSingleObject(m_process.hProcess, 20000) == WAIT_OBJECT_0) GetExitCodeProcess(m_process.hProcess, &code);
+        if (WaitForSingleObject(m_process.hProcess, 20000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(m_process.hProcess, &code);
         return code;
     }
 
@@ -119,4 +120,4 @@ TEST_F(DeviceLock, TokenWithoutItsMutexCannotBeLocked)
     EXPECT_EQ(Skf().SKF_LockDev(nullptr, 100), SAR_INVALIDHANDLEERR);
 }
 
-}  // namespace
+} // namespace

@@ -155,10 +155,10 @@ TEST_P(ConfiguredLevel, DecidesWhichLinesAreWritten)
 }
 
 INSTANTIATE_TEST_SUITE_P(ConfigIni, ConfiguredLevel,
-                         ::testing::Values(LevelCase{"NoFile", nullptr, true, true},
-                                           LevelCase{"ErrorsOnly", "[exe_config]\nloglevel=1\n", true, false},
-                                           LevelCase{"Nothing", "[exe_config]\nloglevel=0\n", false, false},
-                                           LevelCase{"Debug", "[exe_config]\nloglevel=4\n", true, true}),
+                         ::testing::Values(LevelCase {"NoFile", nullptr, true, true},
+                                           LevelCase {"ErrorsOnly", "[exe_config]\nloglevel=1\n", true, false},
+                                           LevelCase {"Nothing", "[exe_config]\nloglevel=0\n", false, false},
+                                           LevelCase {"Debug", "[exe_config]\nloglevel=4\n", true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
+} // namespace

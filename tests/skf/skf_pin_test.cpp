@@ -92,8 +92,7 @@ TEST_F(Pins, ChangeNeedsTheOldPinAndCountsAWrongOne)
     EXPECT_EQ(Skf().SKF_ChangePIN(m_dev, 5, Text("11112222"), Text("33334444"), &retry), SAR_FAIL);
     EXPECT_EQ(Verify(USER_TYPE, "11112222", &retry), SAR_OK);
     EXPECT_TRUE(log.Has("DF_ChangePIN[szOldPin:***][szNewPin:***]"));
-    for (const char* pin : {kUserPin, "00000000", "11112222", "33334444"})
-        EXPECT_FALSE(log.Has(pin)) << pin;
+    for (const char* pin : {kUserPin, "00000000", "11112222", "33334444"}) EXPECT_FALSE(log.Has(pin)) << pin;
 }
 
 TEST_F(Pins, UnblockResetsTheUserPinWithTheAdministratorPin)
@@ -131,7 +130,7 @@ TEST_F(Pins, ClearSecureStateEndsTheLogin)
     EXPECT_EQ(Skf().SKF_ClearSecureState(nullptr), SAR_INVALIDHANDLEERR);
 }
 
-class Application : public Pins {};
+class Application : public Pins { };
 
 TEST_F(Application, ListHoldsTheOneApplicationInEighteenBytes)
 {
@@ -180,4 +179,4 @@ TEST_F(Application, CreateDeleteAndCloseChangeNothingOnTheToken)
     EXPECT_EQ(size, 18u);
 }
 
-}  // namespace
+} // namespace

@@ -51,8 +51,7 @@ TEST_F(Registration, CiphersFoundByEveryNameAndOid)
     for (const char *name : {"sm4-cbc", "SM4-CBC", "ChinaSM4-CBC"})
         EXPECT_EQ(EVP_get_cipherbyname(name), EVP_smcrypto_sm4_cbc()) << name;
     EXPECT_EQ(CipherByOid("1.2.156.10197.1.104"), EVP_smcrypto_sm4_cbc());
-    for (const char *name : {"zuc", "ChinaZUC"})
-        EXPECT_EQ(EVP_get_cipherbyname(name), EVP_zuc()) << name;
+    for (const char *name : {"zuc", "ChinaZUC"}) EXPECT_EQ(EVP_get_cipherbyname(name), EVP_zuc()) << name;
     EXPECT_EQ(CipherByOid("1.2.156.10197.1.105"), EVP_zuc());
     EXPECT_EQ(EVP_CIPHER_get_nid(EVP_zuc()), SmNidZuc());
 }
@@ -98,12 +97,9 @@ TEST_F(Registration, RepeatedAndConcurrentCallsAreHarmless)
 {
     std::vector<std::thread> threads;
     std::vector<int> results(8, 0);
-    for (int &r : results)
-        threads.emplace_back([&r] { r = RegisterSmAlgorithms(); });
-    for (std::thread &t : threads)
-        t.join();
-    for (int r : results)
-        EXPECT_EQ(r, 1);
+    for (int &r : results) threads.emplace_back([&r] { r = RegisterSmAlgorithms(); });
+    for (std::thread &t : threads) t.join();
+    for (int r : results) EXPECT_EQ(r, 1);
     EXPECT_EQ(EVP_get_digestbyname("sm3"), EVP_smcrypto_sm3());
 }
 

@@ -19,17 +19,16 @@ using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 PkeyPtr NewKey(const char *type, const char *curve)
 {
-    return PkeyPtr(curve ? EVP_PKEY_Q_keygen(nullptr, nullptr, type, curve) : EVP_PKEY_Q_keygen(nullptr, nullptr, type));
+    return PkeyPtr(curve ? EVP_PKEY_Q_keygen(nullptr, nullptr, type, curve)
+                         : EVP_PKEY_Q_keygen(nullptr, nullptr, type));
 }
 
 std::vector<uint8_t> Sign(EVP_PKEY *k, const std::vector<uint8_t> &dgst)
 {
     size_t len = 0;
-    if (pkey_ec_sign(k, nullptr, &len, dgst.data(), dgst.size()) != 1)
-        return {};
+    if (pkey_ec_sign(k, nullptr, &len, dgst.data(), dgst.size()) != 1) return {};
     std::vector<uint8_t> sig(len);
-    if (pkey_ec_sign(k, sig.data(), &len, dgst.data(), dgst.size()) != 1)
-        return {};
+    if (pkey_ec_sign(k, sig.data(), &len, dgst.data(), dgst.size()) != 1) return {};
     sig.resize(len);
     return sig;
 }
@@ -41,8 +40,7 @@ std::vector<uint8_t> LibrarySign(EVP_PKEY *k, const std::vector<uint8_t> &dgst)
     if (EVP_PKEY_sign_init(ctx.get()) <= 0 || EVP_PKEY_sign(ctx.get(), nullptr, &len, dgst.data(), dgst.size()) <= 0)
         return {};
     std::vector<uint8_t> sig(len);
-    if (EVP_PKEY_sign(ctx.get(), sig.data(), &len, dgst.data(), dgst.size()) <= 0)
-        return {};
+    if (EVP_PKEY_sign(ctx.get(), sig.data(), &len, dgst.data(), dgst.size()) <= 0) return {};
     sig.resize(len);
     return sig;
 }
@@ -51,7 +49,7 @@ bool LibraryVerify(EVP_PKEY *k, const std::vector<uint8_t> &sig, const std::vect
 {
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, k, nullptr));
     return EVP_PKEY_verify_init(ctx.get()) > 0 &&
-           EVP_PKEY_verify(ctx.get(), sig.data(), sig.size(), dgst.data(), dgst.size()) == 1;
+        EVP_PKEY_verify(ctx.get(), sig.data(), sig.size(), dgst.data(), dgst.size()) == 1;
 }
 
 using CryptFn = int (*)(EVP_PKEY *, unsigned char *, size_t *, const unsigned char *, size_t);
@@ -59,11 +57,9 @@ using CryptFn = int (*)(EVP_PKEY *, unsigned char *, size_t *, const unsigned ch
 std::vector<uint8_t> Crypt(CryptFn fn, EVP_PKEY *k, const std::vector<uint8_t> &in)
 {
     size_t len = 0;
-    if (fn(k, nullptr, &len, in.data(), in.size()) != 1)
-        return {0xEE};
+    if (fn(k, nullptr, &len, in.data(), in.size()) != 1) return {0xEE};
     std::vector<uint8_t> out(len);
-    if (fn(k, out.data(), &len, in.data(), in.size()) != 1)
-        return {0xEE};
+    if (fn(k, out.data(), &len, in.data(), in.size()) != 1) return {0xEE};
     out.resize(len);
     return out;
 }
@@ -77,8 +73,7 @@ std::vector<uint8_t> LibraryCrypt(bool enc, EVP_PKEY *k, const std::vector<uint8
         op(ctx.get(), nullptr, &len, in.data(), in.size()) <= 0)
         return {0xEE};
     std::vector<uint8_t> out(len);
-    if (op(ctx.get(), out.data(), &len, in.data(), in.size()) <= 0)
-        return {0xEE};
+    if (op(ctx.get(), out.data(), &len, in.data(), in.size()) <= 0) return {0xEE};
     out.resize(len);
     return out;
 }
@@ -132,7 +127,8 @@ TEST_P(Sm2Keys, DigestOtherThan32BytesIsRefused)
         size_t siglen = sig.size();
         EXPECT_LE(pkey_ec_sign(key.get(), sig.data(), &siglen, dgst.data(), dgst.size()), 0) << len;
     }
-    std::vector<uint8_t> dgst = Pattern(33, 2), sig = Sign(key.get(), std::vector<uint8_t>(dgst.begin(), dgst.begin() + 32));
+    std::vector<uint8_t> dgst = Pattern(33, 2),
+                         sig = Sign(key.get(), std::vector<uint8_t>(dgst.begin(), dgst.begin() + 32));
     EXPECT_LE(pkey_ec_verify(key.get(), sig.data(), sig.size(), dgst.data(), dgst.size()), 0);
 }
 

@@ -24,8 +24,7 @@ BnPtr Bn(const std::string &hex)
 Stanza VectorOfKind(const std::string &kind)
 {
     for (const Stanza &s : ReadVectorFile("sm2.txt"))
-        if (s.at("Kind") == kind)
-            return s;
+        if (s.at("Kind") == kind) return s;
     return {};
 }
 
@@ -58,8 +57,8 @@ TEST(Sm2Example, ZValueAndDigestArePublished)
     CurveParams c(SmNidSm2TestCurve());
     std::vector<uint8_t> id = Hex(s.at("ID")), msg = Hex(s.at("Message"));
     uint8_t z[32];
-    ASSERT_EQ(sm2_compute_z(id.data(), id.size(), c.a.get(), c.b.get(), c.gx.get(), c.gy.get(),
-                            Bn(s.at("Px")).get(), Bn(s.at("Py")).get(), z),
+    ASSERT_EQ(sm2_compute_z(id.data(), id.size(), c.a.get(), c.b.get(), c.gx.get(), c.gy.get(), Bn(s.at("Px")).get(),
+                            Bn(s.at("Py")).get(), z),
               1);
     EXPECT_EQ(std::vector<uint8_t>(z, z + 32), Hex(s.at("Z")));
     std::vector<uint8_t> zm(z, z + 32);
@@ -74,13 +73,12 @@ TEST(Sm2Example, PublishedSignatureVerifiesOnExampleCurve)
     Stanza s = VectorOfKind("sign");
     EcdsaSigPtr sig(ECDSA_SIG_new());
     ECDSA_SIG_set0(sig.get(), Bn(s.at("R")).release(), Bn(s.at("S")).release());
-    EXPECT_EQ(sm2_do_verify(sig.get(), Bn(s.at("Px")).get(), Bn(s.at("Py")).get(), Bn(s.at("E")).get(),
-                            SmNidSm2TestCurve()),
-              1);
+    EXPECT_EQ(
+        sm2_do_verify(sig.get(), Bn(s.at("Px")).get(), Bn(s.at("Py")).get(), Bn(s.at("E")).get(), SmNidSm2TestCurve()),
+        1);
     // The same signature means nothing on the recommended curve.
-    EXPECT_EQ(sm2_do_verify(sig.get(), Bn(s.at("Px")).get(), Bn(s.at("Py")).get(), Bn(s.at("E")).get(),
-                            SM_NID_SM2_CURVE),
-              0);
+    EXPECT_EQ(
+        sm2_do_verify(sig.get(), Bn(s.at("Px")).get(), Bn(s.at("Py")).get(), Bn(s.at("E")).get(), SM_NID_SM2_CURVE), 0);
 }
 
 TEST(Sm2Example, SigningWithPublishedKGivesPublishedSignature)
@@ -104,7 +102,7 @@ TEST(Sm2Example, EncryptionWithPublishedKGivesPublishedCiphertext)
                                  Bn(s.at("Py")).get(), out.data()),
                   1);
     }
-    std::vector<uint8_t> expect{0x04};
+    std::vector<uint8_t> expect {0x04};
     for (const char *part : {"C1x", "C1y", "C2", "C3"}) {
         std::vector<uint8_t> p = Hex(s.at(part));
         expect.insert(expect.end(), p.begin(), p.end());

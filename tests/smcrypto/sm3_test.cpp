@@ -24,8 +24,7 @@ std::vector<uint8_t> CoreDigest(const std::vector<uint8_t> &data, size_t chunk)
 {
     SM3_CTX ctx;
     sm3_init(&ctx);
-    for (size_t i = 0; i < data.size(); i += chunk)
-        sm3_update(&ctx, data.data() + i, std::min(chunk, data.size() - i));
+    for (size_t i = 0; i < data.size(); i += chunk) sm3_update(&ctx, data.data() + i, std::min(chunk, data.size() - i));
     std::vector<uint8_t> out(SM3_DIGEST_LENGTH);
     sm3_final(out.data(), &ctx);
     return out;
@@ -37,7 +36,7 @@ const Sm3Impl kImpls[] = {
     {"LibraryEvp", [](const std::vector<uint8_t> &d, size_t c) { return EvpDigest(EVP_sm3(), d, c); }},
 };
 
-class Sm3Contract : public ::testing::TestWithParam<Sm3Impl> {};
+class Sm3Contract : public ::testing::TestWithParam<Sm3Impl> { };
 
 TEST_P(Sm3Contract, PublishedVectors)
 {
@@ -51,8 +50,7 @@ TEST_P(Sm3Contract, ChunkingDoesNotChangeDigest)
 {
     std::vector<uint8_t> data = Pattern(1000, 7);
     std::vector<uint8_t> whole = GetParam().digest(data, data.size());
-    for (size_t chunk : {1, 63, 64, 65})
-        EXPECT_EQ(GetParam().digest(data, chunk), whole) << "chunk " << chunk;
+    for (size_t chunk : {1, 63, 64, 65}) EXPECT_EQ(GetParam().digest(data, chunk), whole) << "chunk " << chunk;
 }
 
 INSTANTIATE_TEST_SUITE_P(Sm3, Sm3Contract, ::testing::ValuesIn(kImpls),
@@ -75,8 +73,7 @@ TEST(Sm3, FinalClearsBufferAndNullContextFails)
     sm3_update(&ctx, "abc", 3);
     uint8_t d[SM3_DIGEST_LENGTH];
     ASSERT_EQ(sm3_final(d, &ctx), 1);
-    for (uint8_t b : ctx.buffer)
-        ASSERT_EQ(b, 0);
+    for (uint8_t b : ctx.buffer) ASSERT_EQ(b, 0);
     EXPECT_EQ(sm3_init(nullptr), 0);
     EXPECT_EQ(sm3_update(nullptr, "a", 1), 0);
     EXPECT_EQ(sm3_final(d, nullptr), 0);

@@ -17,8 +17,8 @@ std::vector<uint8_t> EvpCrypt(const EVP_CIPHER *c, const std::vector<uint8_t> &k
     std::vector<uint8_t> out(in.size() + 32);
     int total = 0, n = 0;
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-    bool ok = EVP_CipherInit_ex(ctx, c, nullptr, key.data(), iv.data(), enc) &&
-              EVP_CIPHER_CTX_set_padding(ctx, pad ? 1 : 0);
+    bool ok =
+        EVP_CipherInit_ex(ctx, c, nullptr, key.data(), iv.data(), enc) && EVP_CIPHER_CTX_set_padding(ctx, pad ? 1 : 0);
     for (size_t i = 0; ok && i < in.size(); i += chunk) {
         ok = EVP_CipherUpdate(ctx, out.data() + total, &n, in.data() + i, int(std::min(chunk, in.size() - i)));
         total += n;
@@ -27,7 +27,7 @@ std::vector<uint8_t> EvpCrypt(const EVP_CIPHER *c, const std::vector<uint8_t> &k
     EVP_CIPHER_CTX_free(ctx);
     total += n;
     out.resize(ok ? size_t(total) : 0);
-    return ok ? out : std::vector<uint8_t>{0xEE};
+    return ok ? out : std::vector<uint8_t> {0xEE};
 }
 
 TEST(Sm4, PublishedVectors)
@@ -39,9 +39,8 @@ TEST(Sm4, PublishedVectors)
         uint32_t x[4];
         for (int i = 0; i < 4; ++i)
             x[i] = (uint32_t(p[4 * i]) << 24) | (uint32_t(p[4 * i + 1]) << 16) | (uint32_t(p[4 * i + 2]) << 8) |
-                   p[4 * i + 3];
-        for (long n = std::stol(s.at("Iterations")); n > 0; --n)
-            sm4_crypt_block(x, key.rk, x);
+                p[4 * i + 3];
+        for (long n = std::stol(s.at("Iterations")); n > 0; --n) sm4_crypt_block(x, key.rk, x);
         char hex[33];
         snprintf(hex, sizeof hex, "%08x%08x%08x%08x", x[0], x[1], x[2], x[3]);
         EXPECT_EQ(hex, s.at("Ciphertext")) << s.at("Iterations") << " iterations";
@@ -53,8 +52,7 @@ TEST(Sm4, SingleCbcBlockWithZeroIvIsPublishedCiphertext)
 {
     Stanza s = ReadVectorFile("sm4.txt").front();
     std::vector<uint8_t> iv(16, 0);
-    EXPECT_EQ(ToHex(EvpCrypt(EVP_smcrypto_sm4_cbc(), Hex(s.at("Key")), iv, Hex(s.at("Plaintext")), 1,
-                             false, 16)),
+    EXPECT_EQ(ToHex(EvpCrypt(EVP_smcrypto_sm4_cbc(), Hex(s.at("Key")), iv, Hex(s.at("Plaintext")), 1, false, 16)),
               s.at("Ciphertext"));
 }
 
@@ -64,7 +62,7 @@ struct CbcCase {
     size_t chunk;
 };
 
-class Sm4Cbc : public ::testing::TestWithParam<CbcCase> {};
+class Sm4Cbc : public ::testing::TestWithParam<CbcCase> { };
 
 // Our method and libcrypto's SM4-CBC give the same ciphertext, each
 // decrypts the other's, and the chunking of the calls does not matter
@@ -82,9 +80,8 @@ TEST_P(Sm4Cbc, AgreesWithLibraryBothWays)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sm4, Sm4Cbc,
-                         ::testing::Values(CbcCase{32, false, 16}, CbcCase{32, false, 32}, CbcCase{48, true, 7},
-                                           CbcCase{0, true, 1}, CbcCase{100, true, 33},
-                                           CbcCase{4096, false, 1000}));
+                         ::testing::Values(CbcCase {32, false, 16}, CbcCase {32, false, 32}, CbcCase {48, true, 7},
+                                           CbcCase {0, true, 1}, CbcCase {100, true, 33}, CbcCase {4096, false, 1000}));
 
 TEST(Sm4, ReverseRoundKeysTwiceIsIdentity)
 {

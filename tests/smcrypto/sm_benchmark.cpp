@@ -54,8 +54,7 @@ void Cipher(benchmark::State &state, const EVP_CIPHER *c, const EVP_CIPHER *expe
     EVP_EncryptInit_ex(reference, expectedCipher != nullptr ? expectedCipher : c, nullptr, key.data(), iv.data());
     const std::vector<uint8_t> expected = Encrypt(reference, key, iv, data);
     for (auto _ : state) {
-        if (Encrypt(ctx, key, iv, data) != expected || expected.size() != kLen)
-            state.SkipWithError("wrong output");
+        if (Encrypt(ctx, key, iv, data) != expected || expected.size() != kLen) state.SkipWithError("wrong output");
     }
     EVP_CIPHER_CTX_free(reference);
     EVP_CIPHER_CTX_free(ctx);
@@ -87,8 +86,7 @@ void Sm2Sign_Ours(benchmark::State &state)
     Sm2Key &k = Key();
     for (auto _ : state) {
         ECDSA_SIG *sig = sm2_do_sign(k.e, k.d, SM_NID_SM2_CURVE);
-        if (sig == nullptr)
-            state.SkipWithError("sign failed");
+        if (sig == nullptr) state.SkipWithError("sign failed");
         ECDSA_SIG_free(sig);
     }
 }
@@ -98,8 +96,7 @@ void Sm2Verify_Ours(benchmark::State &state)
     Sm2Key &k = Key();
     ECDSA_SIG *sig = sm2_do_sign(k.e, k.d, SM_NID_SM2_CURVE);
     for (auto _ : state) {
-        if (sm2_do_verify(sig, k.x, k.y, k.e, SM_NID_SM2_CURVE) != 1)
-            state.SkipWithError("verify failed");
+        if (sm2_do_verify(sig, k.x, k.y, k.e, SM_NID_SM2_CURVE) != 1) state.SkipWithError("verify failed");
     }
     ECDSA_SIG_free(sig);
 }
@@ -112,8 +109,7 @@ void Sm2Sign_OpenSsl(benchmark::State &state)
     uint8_t der[80];
     for (auto _ : state) {
         size_t length = sizeof der;
-        if (EVP_PKEY_sign(ctx, der, &length, k.digest, sizeof k.digest) != 1)
-            state.SkipWithError("sign failed");
+        if (EVP_PKEY_sign(ctx, der, &length, k.digest, sizeof k.digest) != 1) state.SkipWithError("sign failed");
     }
     EVP_PKEY_CTX_free(ctx);
 }
@@ -128,17 +124,31 @@ void Sm2Verify_OpenSsl(benchmark::State &state)
     EVP_PKEY_sign(ctx, der, &length, k.digest, sizeof k.digest);
     EVP_PKEY_verify_init(ctx);
     for (auto _ : state) {
-        if (EVP_PKEY_verify(ctx, der, length, k.digest, sizeof k.digest) != 1)
-            state.SkipWithError("verify failed");
+        if (EVP_PKEY_verify(ctx, der, length, k.digest, sizeof k.digest) != 1) state.SkipWithError("verify failed");
     }
     EVP_PKEY_CTX_free(ctx);
 }
 
-void Sm3_Ours(benchmark::State &s) { Digest(s, EVP_smcrypto_sm3()); }
-void Sm3_OpenSsl(benchmark::State &s) { Digest(s, EVP_sm3()); }
-void Sm4Cbc_Ours(benchmark::State &s) { Cipher(s, EVP_smcrypto_sm4_cbc(), EVP_sm4_cbc()); }
-void Sm4Cbc_OpenSsl(benchmark::State &s) { Cipher(s, EVP_sm4_cbc(), nullptr); }
-void Zuc_Ours(benchmark::State &s) { Cipher(s, EVP_zuc(), nullptr); }
+void Sm3_Ours(benchmark::State &s)
+{
+    Digest(s, EVP_smcrypto_sm3());
+}
+void Sm3_OpenSsl(benchmark::State &s)
+{
+    Digest(s, EVP_sm3());
+}
+void Sm4Cbc_Ours(benchmark::State &s)
+{
+    Cipher(s, EVP_smcrypto_sm4_cbc(), EVP_sm4_cbc());
+}
+void Sm4Cbc_OpenSsl(benchmark::State &s)
+{
+    Cipher(s, EVP_sm4_cbc(), nullptr);
+}
+void Zuc_Ours(benchmark::State &s)
+{
+    Cipher(s, EVP_zuc(), nullptr);
+}
 
 } // namespace
 
@@ -152,4 +162,7 @@ BENCHMARK(Sm2Sign_OpenSsl);
 BENCHMARK(Sm2Verify_Ours);
 BENCHMARK(Sm2Verify_OpenSsl);
 
-int main(int argc, char **argv) { return sigwell_bench::RunWithRatios(argc, argv); }
+int main(int argc, char **argv)
+{
+    return sigwell_bench::RunWithRatios(argc, argv);
+}

@@ -25,8 +25,7 @@ TEST(Zuc, PublishedKeyStreams)
         EXPECT_EQ(hex, s.at("Z2")) << s.at("Key");
         if (s.count("Z2000")) {
             uint32_t z = 0;
-            for (int i = 3; i <= 2000; ++i)
-                z = zuc_next_word(&st);
+            for (int i = 3; i <= 2000; ++i) z = zuc_next_word(&st);
             snprintf(hex, sizeof hex, "%08x", z);
             EXPECT_EQ(hex, s.at("Z2000"));
         }
@@ -48,15 +47,14 @@ std::vector<uint8_t> ZucThroughEvp(const std::vector<uint8_t> &in, const std::ve
     return ok ? out : std::vector<uint8_t>();
 }
 
-class ZucChunking : public ::testing::TestWithParam<std::vector<size_t>> {};
+class ZucChunking : public ::testing::TestWithParam<std::vector<size_t>> { };
 
 // The key stream runs on across calls: no bytes of a word are dropped at
 // the end of a call.
 TEST_P(ZucChunking, SameOutputAsOneCall)
 {
     size_t total = 0;
-    for (size_t n : GetParam())
-        total += n;
+    for (size_t n : GetParam()) total += n;
     std::vector<uint8_t> plain = Pattern(total, 5);
     std::vector<uint8_t> whole = ZucThroughEvp(plain, {total});
     ASSERT_EQ(whole.size(), total);
@@ -64,9 +62,9 @@ TEST_P(ZucChunking, SameOutputAsOneCall)
 }
 
 INSTANTIATE_TEST_SUITE_P(Zuc, ZucChunking,
-                         ::testing::Values(std::vector<size_t>{4, 4}, std::vector<size_t>{3, 5},
-                                           std::vector<size_t>{1, 1, 1, 1, 1, 1, 1, 1},
-                                           std::vector<size_t>{0, 7, 0, 2, 9}, std::vector<size_t>{5, 3, 6, 2, 100}));
+                         ::testing::Values(std::vector<size_t> {4, 4}, std::vector<size_t> {3, 5},
+                                           std::vector<size_t> {1, 1, 1, 1, 1, 1, 1, 1},
+                                           std::vector<size_t> {0, 7, 0, 2, 9}, std::vector<size_t> {5, 3, 6, 2, 100}));
 
 TEST(Zuc, EvpOutputIsKeyStreamXorAndRoundTrips)
 {

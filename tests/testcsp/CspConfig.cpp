@@ -24,10 +24,8 @@ std::vector<std::string> SplitFields(const std::string &line)
     std::vector<std::string> fields;
     std::string field;
     std::istringstream in(line);
-    while (std::getline(in, field, '|'))
-        fields.push_back(field);
-    if (!line.empty() && line.back() == '|')
-        fields.emplace_back();
+    while (std::getline(in, field, '|')) fields.push_back(field);
+    if (!line.empty() && line.back() == '|') fields.emplace_back();
     return fields;
 }
 
@@ -36,17 +34,15 @@ bool HasFlag(const std::string &flags, const char *pszFlag)
     std::istringstream in(flags);
     std::string flag;
     while (std::getline(in, flag, ','))
-        if (flag == pszFlag)
-            return true;
+        if (flag == pszFlag) return true;
     return false;
 }
 
 ContainerEntry &ContainerNamed(ProviderConfig &config, const std::string &name)
 {
     for (ContainerEntry &container : config.containers)
-        if (container.name == name)
-            return container;
-    config.containers.push_back(ContainerEntry{name, {}});
+        if (container.name == name) return container;
+    config.containers.push_back(ContainerEntry {name, {}});
     return config.containers.back();
 }
 
@@ -68,16 +64,14 @@ void AddKey(ProviderConfig &config, const std::vector<std::string> &fields)
 const ContainerEntry *ProviderConfig::FindContainer(const std::string &name) const
 {
     for (const ContainerEntry &container : containers)
-        if (container.name == name)
-            return &container;
+        if (container.name == name) return &container;
     return nullptr;
 }
 
 bool ProviderConfig::FailsSilently(const char *pszEntryPoint) const
 {
     for (const std::string &entry : silentFailures)
-        if (entry == pszEntryPoint)
-            return true;
+        if (entry == pszEntryPoint) return true;
     return false;
 }
 
@@ -87,19 +81,15 @@ ProviderConfig LoadProviderConfig(const std::string &providerName)
     std::ifstream in(EnvironmentValue("SIGWELL_TESTCSP_CONFIG"));
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || line[0] == '#')
-            continue;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
         const std::vector<std::string> fields = SplitFields(line);
-        if (fields.size() < 2 || fields[1] != providerName)
-            continue;
+        if (fields.size() < 2 || fields[1] != providerName) continue;
         if (fields[0] == "unterminated") {
             config.unterminatedText = true;
             continue;
         }
-        if (fields.size() < 3)
-            continue;
+        if (fields.size() < 3) continue;
         if (fields[0] == "container")
             ContainerNamed(config, fields[2]);
         else if (fields[0] == "key" && fields.size() >= 4)
@@ -115,8 +105,7 @@ ProviderConfig LoadProviderConfig(const std::string &providerName)
 void LogCall(const std::string &line)
 {
     const std::string path = EnvironmentValue("SIGWELL_TESTCSP_LOG");
-    if (path.empty())
-        return;
+    if (path.empty()) return;
     std::ofstream out(path, std::ios::app | std::ios::binary);
     out << line << "\n";
 }
@@ -124,8 +113,7 @@ void LogCall(const std::string &line)
 bool ReadFileBytes(const std::string &path, std::vector<unsigned char> &bytes)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
+    if (!in) return false;
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return true;
 }

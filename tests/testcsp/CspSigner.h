@@ -22,8 +22,7 @@ std::vector<BYTE> ComputeHash(ALG_ID algId, const std::vector<BYTE> &message);
 // first; SM2 as r then s, each 32 bytes least significant byte first. An
 // SM2 signature covers SM3(Z || message) with the default user id unless
 // the caller replaced the hash value. Returns 0 or an NTE code.
-DWORD SignWithKey(const std::string &privateKeyPath, ALG_ID algId,
-                  const std::vector<BYTE> &message, const std::vector<BYTE> &hashValue,
-                  bool hashValueReplaced, std::vector<BYTE> &signature);
+DWORD SignWithKey(const std::string &privateKeyPath, ALG_ID algId, const std::vector<BYTE> &message,
+                  const std::vector<BYTE> &hashValue, bool hashValueReplaced, std::vector<BYTE> &signature);
 
 } // namespace testcsp

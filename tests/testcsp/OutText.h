@@ -14,10 +14,7 @@ public:
     ~OutText() { SysFreeString(m_bstr); }
     BSTR *operator&() { return &m_bstr; }
     bool IsNull() const { return m_bstr == nullptr; }
-    std::wstring Value() const
-    {
-        return m_bstr != nullptr ? std::wstring(m_bstr, SysStringLen(m_bstr)) : L"(null)";
-    }
+    std::wstring Value() const { return m_bstr != nullptr ? std::wstring(m_bstr, SysStringLen(m_bstr)) : L"(null)"; }
 
 private:
     BSTR m_bstr = nullptr;

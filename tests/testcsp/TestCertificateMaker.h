@@ -16,17 +16,17 @@ struct NameEntry {
 };
 
 struct CertificateSpec {
-    EVP_PKEY *pKey = nullptr;            // the subject's key, which also signs; not owned
-    const EVP_MD *pDigest = nullptr;     // null: SHA-256
-    std::vector<NameEntry> subject;      // in encoding order
-    std::vector<NameEntry> issuer;       // empty: the subject's
-    int nNameType = MBSTRING_UTF8;       // V_ASN1_UTF8STRING skips OpenSSL's length limits
+    EVP_PKEY *pKey = nullptr;        // the subject's key, which also signs; not owned
+    const EVP_MD *pDigest = nullptr; // null: SHA-256
+    std::vector<NameEntry> subject;  // in encoding order
+    std::vector<NameEntry> issuer;   // empty: the subject's
+    int nNameType = MBSTRING_UTF8;   // V_ASN1_UTF8STRING skips OpenSSL's length limits
     std::string serialHex = "01";
-    long nNotBeforeOffset = 0;           // seconds from now
+    long nNotBeforeOffset = 0; // seconds from now
     long nNotAfterOffset = 3600;
-    std::string notBefore, notAfter;     // ASN.1 time texts; when given, the offsets are not used
+    std::string notBefore, notAfter; // ASN.1 time texts; when given, the offsets are not used
     bool bVersion3 = false;
-    std::string keyUsage;                // e.g. "digitalSignature"; empty: no extension
+    std::string keyUsage; // e.g. "digitalSignature"; empty: no extension
 };
 
 // The certificate's DER; empty when OpenSSL refused it.

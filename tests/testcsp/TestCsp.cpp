@@ -48,7 +48,8 @@ struct HashHandle {
     bool valueReplaced = false;
 };
 
-template <typename T> T *FromHandle(ULONG_PTR handle)
+template <typename T>
+T *FromHandle(ULONG_PTR handle)
 {
     return reinterpret_cast<T *>(handle);
 }
@@ -63,8 +64,7 @@ BOOL Fail(DWORD dwError)
 // short one gets ERROR_MORE_DATA with the length needed.
 BOOL CopyOut(const void *pvValue, DWORD cbValue, BYTE *pbData, DWORD *pdwDataLen)
 {
-    if (!pdwDataLen)
-        return Fail(ERROR_INVALID_PARAMETER);
+    if (!pdwDataLen) return Fail(ERROR_INVALID_PARAMETER);
     if (!pbData) {
         *pdwDataLen = cbValue;
         return TRUE;
@@ -85,19 +85,16 @@ BOOL CopyOutText(const std::string &text, BYTE *pbData, DWORD *pdwDataLen)
 
 // A provider name or container name, terminated unless the provider is
 // told to leave the zero out.
-BOOL CopyOutName(const ProviderContext &context, const std::string &name, BYTE *pbData,
-                 DWORD *pdwDataLen)
+BOOL CopyOutName(const ProviderContext &context, const std::string &name, BYTE *pbData, DWORD *pdwDataLen)
 {
-    if (!context.config.unterminatedText)
-        return CopyOutText(name, pbData, pdwDataLen);
+    if (!context.config.unterminatedText) return CopyOutText(name, pbData, pdwDataLen);
     return CopyOut(name.data(), static_cast<DWORD>(name.size()), pbData, pdwDataLen);
 }
 
 // The misbehaviour of a broken token: a failure without a last error.
 bool FailsSilently(const ProviderContext &context, const char *pszEntryPoint)
 {
-    if (!context.config.FailsSilently(pszEntryPoint))
-        return false;
+    if (!context.config.FailsSilently(pszEntryPoint)) return false;
     SetLastError(0);
     return true;
 }
@@ -110,33 +107,27 @@ ProviderContext &ContextOf(HCRYPTPROV hProv)
 const KeyEntry *FindKey(const ProviderContext &context, DWORD dwKeySpec)
 {
     const ContainerEntry *container = context.config.FindContainer(context.containerName);
-    if (!container)
-        return nullptr;
+    if (!container) return nullptr;
     for (const KeyEntry &key : container->keys)
-        if (key.keySpec == dwKeySpec)
-            return &key;
+        if (key.keySpec == dwKeySpec) return &key;
     return nullptr;
 }
 
 BOOL EnumContainers(ProviderContext &context, BYTE *pbData, DWORD *pdwDataLen, DWORD dwFlags)
 {
     const std::vector<ContainerEntry> &containers = context.config.containers;
-    if (dwFlags & CRYPT_FIRST)
-        context.nextContainer = 0;
+    if (dwFlags & CRYPT_FIRST) context.nextContainer = 0;
     if (!pbData) {
         // Room for the longest name, as the platform's providers answer;
         // like them, a provider without containers says so at once.
-        if (containers.empty())
-            return Fail(ERROR_NO_MORE_ITEMS);
+        if (containers.empty()) return Fail(ERROR_NO_MORE_ITEMS);
         DWORD cbLongest = 1;
         for (const ContainerEntry &container : containers)
             cbLongest = std::max<DWORD>(cbLongest, static_cast<DWORD>(container.name.size() + 1));
         return CopyOut(nullptr, cbLongest, nullptr, pdwDataLen);
     }
-    if (context.nextContainer >= containers.size())
-        return Fail(ERROR_NO_MORE_ITEMS);
-    if (!CopyOutText(containers[context.nextContainer].name, pbData, pdwDataLen))
-        return FALSE;
+    if (context.nextContainer >= containers.size()) return Fail(ERROR_NO_MORE_ITEMS);
+    if (!CopyOutText(containers[context.nextContainer].name, pbData, pdwDataLen)) return FALSE;
     ++context.nextContainer;
     return TRUE;
 }
@@ -144,8 +135,7 @@ BOOL EnumContainers(ProviderContext &context, BYTE *pbData, DWORD *pdwDataLen, D
 BOOL KeyIdentifiers(const ProviderContext &context, BYTE *pbData, DWORD *pdwDataLen)
 {
     std::string list;
-    for (const std::string &id : context.config.keyIds)
-        list.append(id).push_back('\0');
+    for (const std::string &id : context.config.keyIds) list.append(id).push_back('\0');
     list.push_back('\0');
     return CopyOut(list.data(), static_cast<DWORD>(list.size()), pbData, pdwDataLen);
 }
@@ -169,13 +159,10 @@ void PinModule()
 
 extern "C" {
 
-BOOL WINAPI CPAcquireContext(HCRYPTPROV *phProv, LPSTR szContainer, DWORD dwFlags,
-                             ProviderTable *pVTable)
+BOOL WINAPI CPAcquireContext(HCRYPTPROV *phProv, LPSTR szContainer, DWORD dwFlags, ProviderTable *pVTable)
 {
-    if (!phProv || !pVTable || !pVTable->pszProvName)
-        return Fail(NTE_BAD_UID);
-    if (dwFlags & ~(CRYPT_VERIFYCONTEXT | CRYPT_SILENT))
-        return Fail(NTE_BAD_FLAGS);
+    if (!phProv || !pVTable || !pVTable->pszProvName) return Fail(NTE_BAD_UID);
+    if (dwFlags & ~(CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) return Fail(NTE_BAD_FLAGS);
     PinModule();
     auto *context = new ProviderContext;
     context->providerName = pVTable->pszProvName;
@@ -206,12 +193,10 @@ BOOL WINAPI CPReleaseContext(HCRYPTPROV hProv, DWORD)
     return TRUE;
 }
 
-BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE *pbData, DWORD *pdwDataLen,
-                           DWORD dwFlags)
+BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE *pbData, DWORD *pdwDataLen, DWORD dwFlags)
 {
     ProviderContext &context = ContextOf(hProv);
-    if (FailsSilently(context, "CPGetProvParam"))
-        return FALSE;
+    if (FailsSilently(context, "CPGetProvParam")) return FALSE;
     switch (dwParam) {
     case PP_ENUMCONTAINERS:
         return EnumContainers(context, pbData, pdwDataLen, dwFlags);
@@ -228,29 +213,23 @@ BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE *pbData, DWORD 
 
 BOOL WINAPI CPGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY *phUserKey)
 {
-    if (FailsSilently(ContextOf(hProv), "CPGetUserKey"))
-        return FALSE;
+    if (FailsSilently(ContextOf(hProv), "CPGetUserKey")) return FALSE;
     const KeyEntry *key = FindKey(ContextOf(hProv), dwKeySpec);
-    if (!key)
-        return Fail(NTE_NO_KEY);
-    if (key->silentNoKey)
-        return Fail(0);
-    *phUserKey = reinterpret_cast<HCRYPTKEY>(new KeyHandle{*key});
+    if (!key) return Fail(NTE_NO_KEY);
+    if (key->silentNoKey) return Fail(0);
+    *phUserKey = reinterpret_cast<HCRYPTKEY>(new KeyHandle {*key});
     return TRUE;
 }
 
-BOOL WINAPI CPGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, BYTE *pbData,
-                          DWORD *pdwDataLen, DWORD)
+BOOL WINAPI CPGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, BYTE *pbData, DWORD *pdwDataLen, DWORD)
 {
-    if (FailsSilently(ContextOf(hProv), "CPGetKeyParam"))
-        return FALSE;
+    if (FailsSilently(ContextOf(hProv), "CPGetKeyParam")) return FALSE;
     const KeyEntry &key = FromHandle<KeyHandle>(hKey)->key;
     if (dwParam == KP_ALGID) {
         const ALG_ID algId = key.keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
         return CopyOut(&algId, sizeof algId, pbData, pdwDataLen);
     }
-    if (dwParam != KP_CERTIFICATE)
-        return Fail(NTE_BAD_TYPE);
+    if (dwParam != KP_CERTIFICATE) return Fail(NTE_BAD_TYPE);
     if (key.emptyCertificate) {
         *pdwDataLen = 0;
         SetLastError(0);
@@ -268,37 +247,29 @@ BOOL WINAPI CPDestroyKey(HCRYPTPROV, HCRYPTKEY hKey)
     return TRUE;
 }
 
-BOOL WINAPI CPCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
-                         HCRYPTHASH *phHash)
+BOOL WINAPI CPCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags, HCRYPTHASH *phHash)
 {
-    if (FailsSilently(ContextOf(hProv), "CPCreateHash"))
-        return FALSE;
-    if (hKey || dwFlags)
-        return Fail(NTE_BAD_FLAGS);
-    if (!IsSupportedHash(Algid))
-        return Fail(NTE_BAD_ALGID);
+    if (FailsSilently(ContextOf(hProv), "CPCreateHash")) return FALSE;
+    if (hKey || dwFlags) return Fail(NTE_BAD_FLAGS);
+    if (!IsSupportedHash(Algid)) return Fail(NTE_BAD_ALGID);
     auto *hash = new HashHandle;
     hash->algId = Algid;
     *phHash = reinterpret_cast<HCRYPTHASH>(hash);
     return TRUE;
 }
 
-BOOL WINAPI CPHashData(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE *pbData, DWORD cbDataLen,
-                       DWORD)
+BOOL WINAPI CPHashData(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE *pbData, DWORD cbDataLen, DWORD)
 {
-    if (FailsSilently(ContextOf(hProv), "CPHashData"))
-        return FALSE;
+    if (FailsSilently(ContextOf(hProv), "CPHashData")) return FALSE;
     HashHandle &hash = *FromHandle<HashHandle>(hHash);
     LogCall("hash|" + std::to_string(cbDataLen));
     hash.message.insert(hash.message.end(), pbData, pbData + cbDataLen);
     return TRUE;
 }
 
-BOOL WINAPI CPGetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam, BYTE *pbData,
-                           DWORD *pdwDataLen, DWORD)
+BOOL WINAPI CPGetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam, BYTE *pbData, DWORD *pdwDataLen, DWORD)
 {
-    if (FailsSilently(ContextOf(hProv), "CPGetHashParam"))
-        return FALSE;
+    if (FailsSilently(ContextOf(hProv), "CPGetHashParam")) return FALSE;
     const HashHandle &hash = *FromHandle<HashHandle>(hHash);
     const std::vector<BYTE> value = HashValue(hash);
     const DWORD cbValue = static_cast<DWORD>(value.size());
@@ -317,29 +288,24 @@ BOOL WINAPI CPGetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam, BY
 BOOL WINAPI CPSetHashParam(HCRYPTPROV, HCRYPTHASH hHash, DWORD dwParam, const BYTE *pbData, DWORD)
 {
     HashHandle &hash = *FromHandle<HashHandle>(hHash);
-    if (dwParam != HP_HASHVAL || !pbData)
-        return Fail(NTE_BAD_TYPE);
+    if (dwParam != HP_HASHVAL || !pbData) return Fail(NTE_BAD_TYPE);
     hash.value.assign(pbData, pbData + ComputeHash(hash.algId, {}).size());
     hash.valueReplaced = true;
     return TRUE;
 }
 
-BOOL WINAPI CPSignHash(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwKeySpec, LPCWSTR, DWORD,
-                       BYTE *pbSignature, DWORD *pdwSigLen)
+BOOL WINAPI CPSignHash(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwKeySpec, LPCWSTR, DWORD, BYTE *pbSignature,
+                       DWORD *pdwSigLen)
 {
-    if (FailsSilently(ContextOf(hProv), "CPSignHash"))
-        return FALSE;
+    if (FailsSilently(ContextOf(hProv), "CPSignHash")) return FALSE;
     const KeyEntry *key = FindKey(ContextOf(hProv), dwKeySpec);
-    if (!key || key->privateKeyPath.empty())
-        return Fail(NTE_NO_KEY);
+    if (!key || key->privateKeyPath.empty()) return Fail(NTE_NO_KEY);
     const HashHandle &hash = *FromHandle<HashHandle>(hHash);
     std::vector<BYTE> signature;
-    DWORD dwError = SignWithKey(key->privateKeyPath, hash.algId, hash.message, HashValue(hash),
-                                hash.valueReplaced, signature);
-    if (dwError)
-        return Fail(dwError);
-    if (key->longSignature)
-        signature.push_back(0);
+    DWORD dwError =
+        SignWithKey(key->privateKeyPath, hash.algId, hash.message, HashValue(hash), hash.valueReplaced, signature);
+    if (dwError) return Fail(dwError);
+    if (key->longSignature) signature.push_back(0);
     LogCall("sign|" + std::to_string(dwKeySpec));
     return CopyOut(signature.data(), static_cast<DWORD>(signature.size()), pbSignature, pdwSigLen);
 }

@@ -36,15 +36,14 @@ RegisteredProvider::RegisteredProvider(const std::wstring &providerName)
     std::wstring dll(wszDll, cch);
     dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"testcsp.dll";
     HKEY hKey = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, m_keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                        &hKey, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, m_keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr) !=
+        ERROR_SUCCESS)
         return;
     const DWORD dwType = PROV_RSA_FULL;
-    m_bRegistered =
-        RegSetValueExW(hKey, L"Image Path", 0, REG_SZ, reinterpret_cast<const BYTE *>(dll.c_str()),
-                       static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
-        RegSetValueExW(hKey, L"Type", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dwType),
-                       sizeof dwType) == ERROR_SUCCESS;
+    m_bRegistered = RegSetValueExW(hKey, L"Image Path", 0, REG_SZ, reinterpret_cast<const BYTE *>(dll.c_str()),
+                                   static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+        RegSetValueExW(hKey, L"Type", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dwType), sizeof dwType) ==
+            ERROR_SUCCESS;
     RegCloseKey(hKey);
 }
 
@@ -53,8 +52,7 @@ RegisteredProvider::~RegisteredProvider()
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, m_keyPath.c_str());
 }
 
-ProviderConfigFile::ProviderConfigFile(const std::string &fileName)
-    : m_path(BesideProgram(fileName))
+ProviderConfigFile::ProviderConfigFile(const std::string &fileName) : m_path(BesideProgram(fileName))
 {
 }
 
@@ -63,12 +61,11 @@ void ProviderConfigFile::AddContainer(const std::string &provider, const std::st
     m_text += "container|" + provider + "|" + container + "\n";
 }
 
-void ProviderConfigFile::AddKey(const std::string &provider, const std::string &container,
-                                DWORD dwKeySpec, const std::string &certificate,
-                                const std::string &privateKey, const std::string &flags)
+void ProviderConfigFile::AddKey(const std::string &provider, const std::string &container, DWORD dwKeySpec,
+                                const std::string &certificate, const std::string &privateKey, const std::string &flags)
 {
-    m_text += "key|" + provider + "|" + container + "|" + std::to_string(dwKeySpec) + "|" +
-              PathOrEmpty(certificate) + "|" + PathOrEmpty(privateKey) + "|" + flags + "\n";
+    m_text += "key|" + provider + "|" + container + "|" + std::to_string(dwKeySpec) + "|" + PathOrEmpty(certificate) +
+        "|" + PathOrEmpty(privateKey) + "|" + flags + "\n";
 }
 
 void ProviderConfigFile::AddTestKey(const std::string &provider, const std::string &container,

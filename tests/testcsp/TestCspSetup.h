@@ -49,8 +49,8 @@ public:
                 const std::string &flags = std::string());
     // A signature key of the generated test keys: the certificate file in
     // "testcerts" (sm2.der signs with sm2.key, the others with rsa.key).
-    void AddTestKey(const std::string &provider, const std::string &container,
-                    const std::string &certificate, const std::string &flags = std::string());
+    void AddTestKey(const std::string &provider, const std::string &container, const std::string &certificate,
+                    const std::string &flags = std::string());
     void AddKeyId(const std::string &provider, const std::string &identifier);
     // A provider-wide record such as "silentfail" with its value, if any.
     void AddProviderRecord(const std::string &kind, const std::string &provider,

@@ -29,8 +29,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_registration.IsRegistered());
-        m_config.AddKey(kProviderName, "sm2", AT_SIGNATURE, "testcerts\\sm2.der",
-                        "testcerts\\sm2.key");
+        m_config.AddKey(kProviderName, "sm2", AT_SIGNATURE, "testcerts\\sm2.der", "testcerts\\sm2.key");
         m_config.AddKeyId(kProviderName, "TOKEN-0001");
         m_config.AddKeyId(kProviderName, "TOKEN-0002");
         ASSERT_TRUE(m_config.Write());
@@ -38,12 +37,11 @@ protected:
     }
     void TearDown() override
     {
-        if (m_hProv)
-            CryptReleaseContext(m_hProv, 0);
+        if (m_hProv) CryptReleaseContext(m_hProv, 0);
     }
 
-    testcsp::RegisteredProvider m_registration{kProvider};
-    testcsp::ProviderConfigFile m_config{"testcsp_test.cfg"};
+    testcsp::RegisteredProvider m_registration {kProvider};
+    testcsp::ProviderConfigFile m_config {"testcsp_test.cfg"};
     HCRYPTPROV m_hProv = 0;
 };
 
@@ -78,8 +76,7 @@ TEST_F(TestProvider, Sm2SignatureOverTheMessage)
     const char kMessage[] = "message signed by the test provider";
     HCRYPTHASH hHash = 0;
     ASSERT_TRUE(CryptCreateHash(m_hProv, 0x800F, 0, 0, &hHash));
-    ASSERT_TRUE(CryptHashData(hHash, reinterpret_cast<const BYTE *>(kMessage),
-                              sizeof kMessage - 1, 0));
+    ASSERT_TRUE(CryptHashData(hHash, reinterpret_cast<const BYTE *>(kMessage), sizeof kMessage - 1, 0));
     BYTE abRaw[64];
     DWORD cbRaw = sizeof abRaw;
     ASSERT_TRUE(CryptSignHashW(hHash, AT_SIGNATURE, nullptr, 0, abRaw, &cbRaw));

@@ -14,13 +14,15 @@ struct Bn {
     ~Bn() { BN_free(value); }
 };
 
-void ToBn(Bn* out, const uint32_t* a, uint32_t digits) {
+void ToBn(Bn* out, const uint32_t* a, uint32_t digits)
+{
     std::vector<uint8_t> bytes(4 * digits);
     BigNum_Encode(bytes.data(), uint32_t(bytes.size()), a, digits);
     BN_bin2bn(bytes.data(), int(bytes.size()), out->value);
 }
 
-std::vector<uint32_t> RandomDigits(std::mt19937* random, uint32_t digits, uint32_t significant) {
+std::vector<uint32_t> RandomDigits(std::mt19937* random, uint32_t digits, uint32_t significant)
+{
     std::vector<uint32_t> a(digits, 0);
     for (uint32_t i = 0; i < significant; ++i) a[i] = uint32_t((*random)());
     return a;
@@ -28,7 +30,8 @@ std::vector<uint32_t> RandomDigits(std::mt19937* random, uint32_t digits, uint32
 
 // Our b^c mod d against OpenSSL's: zero when they agree.
 int CompareModExp(const std::vector<uint32_t>& b, const std::vector<uint32_t>& c, const std::vector<uint32_t>& d,
-                  BN_CTX* ctx) {
+                  BN_CTX* ctx)
+{
     const uint32_t digits = uint32_t(d.size());
     std::vector<uint32_t> a(digits);
     BigNum_ModExp(a.data(), b.data(), c.data(), digits, d.data(), digits);
@@ -51,12 +54,13 @@ protected:
     ~BigNumberAgainstOpenSsl() override { BN_CTX_free(ctx_); }
 };
 
-TEST_P(BigNumberAgainstOpenSsl, DivisionMatches) {
+TEST_P(BigNumberAgainstOpenSsl, DivisionMatches)
+{
     std::mt19937 random(GetParam().dividend * 100 + GetParam().divisor);
     for (int round = 0; round < 20; ++round) {
         auto c = RandomDigits(&random, GetParam().dividend, GetParam().dividend);
         auto d = RandomDigits(&random, GetParam().divisor, GetParam().divisor);
-        if (round % 3 == 0) d.back() = 0xFFFFFFFF;  // top digit all ones
+        if (round % 3 == 0) d.back() = 0xFFFFFFFF; // top digit all ones
         if (round % 3 == 1) d.back() = 1;
         std::vector<uint32_t> q(c.size()), r(d.size());
         BigNum_Div(q.data(), r.data(), c.data(), uint32_t(c.size()), d.data(), uint32_t(d.size()));
@@ -71,12 +75,16 @@ TEST_P(BigNumberAgainstOpenSsl, DivisionMatches) {
     }
 }
 
-TEST_P(BigNumberAgainstOpenSsl, ModularExponentiationAndInverseMatch) {
+TEST_P(BigNumberAgainstOpenSsl, ModularExponentiationAndInverseMatch)
+{
     const uint32_t digits = GetParam().divisor;
     std::mt19937 random(digits);
     for (int round = 0; round < 6; ++round) {
         auto d = RandomDigits(&random, digits, digits);
-        if (round % 2 == 0) d[0] |= 1; else d[0] &= ~1u;  // odd and even moduli
+        if (round % 2 == 0)
+            d[0] |= 1;
+        else
+            d[0] &= ~1u; // odd and even moduli
         const auto b = RandomDigits(&random, digits, digits);
         const auto c = RandomDigits(&random, digits, digits);
         EXPECT_EQ(0, CompareModExp(b, c, d, ctx_)) << "b^c mod d, round " << round;
@@ -96,7 +104,8 @@ TEST_P(BigNumberAgainstOpenSsl, ModularExponentiationAndInverseMatch) {
 
 // All-ones limbs keep every column sum of the Montgomery products at its
 // largest, where a lost carry or a wrong doubling of the squares shows.
-TEST(BigNumber, ModularExponentiationWithAllOnesOperands) {
+TEST(BigNumber, ModularExponentiationWithAllOnesOperands)
+{
     BN_CTX* ctx = BN_CTX_new();
     for (uint32_t digits : {1u, 2u, 3u, 8u, 16u, 17u, 32u, 33u, 64u}) {
         std::vector<uint32_t> d(digits, 0xFFFFFFFF), c(digits, 0xFFFFFFFF);
@@ -110,10 +119,11 @@ TEST(BigNumber, ModularExponentiationWithAllOnesOperands) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, BigNumberAgainstOpenSsl,
-                         ::testing::Values(Sizes{2, 1}, Sizes{8, 8}, Sizes{9, 8}, Sizes{64, 32}, Sizes{65, 33},
-                                           Sizes{64, 64}, Sizes{3, 5}));
+                         ::testing::Values(Sizes {2, 1}, Sizes {8, 8}, Sizes {9, 8}, Sizes {64, 32}, Sizes {65, 33},
+                                           Sizes {64, 64}, Sizes {3, 5}));
 
-TEST(BigNumber, BytesRoundTripRightAligned) {
+TEST(BigNumber, BytesRoundTripRightAligned)
+{
     const uint8_t bytes[] = {0x01, 0x02, 0x03, 0x04, 0x05};
     uint32_t a[3];
     BigNum_Decode(a, 3, bytes, sizeof bytes);
@@ -126,4 +136,4 @@ TEST(BigNumber, BytesRoundTripRightAligned) {
     EXPECT_EQ(0, memcmp(expected, out, sizeof out));
 }
 
-}  // namespace
+} // namespace

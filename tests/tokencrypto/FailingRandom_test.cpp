@@ -13,18 +13,19 @@ namespace {
 
 using namespace tokencrypto;
 
-TEST(FailingSystemRandom, EveryConsumerStopsWithAnError) {
+TEST(FailingSystemRandom, EveryConsumerStopsWithAnError)
+{
     EXPECT_EQ(nullptr, RC4_NewFromSystemRandom());
 
     uint32_t k[8];
     EXPECT_EQ(SM2_ERR_RANDOM, SM2_RandomK(k));
-    Sm2PrivateKey privateKey{256, {}};
+    Sm2PrivateKey privateKey {256, {}};
     privateKey.d[31] = 5;
     uint8_t e[32] = {}, signature[64];
     uint32_t length = 0;
     EXPECT_EQ(SM2_ERR_RANDOM, SM2_Sign(&privateKey, e, signature, &length));
     // 5 G, a valid public key.
-    const Sm2PublicKey publicKey{
+    const Sm2PublicKey publicKey {
         256,
         {0xC7, 0x49, 0x06, 0x16, 0x68, 0x65, 0x2E, 0x26, 0x04, 0x0E, 0x00, 0x8F, 0xDD, 0x5E, 0xB7, 0x7A,
          0x34, 0x4A, 0x41, 0x7B, 0x7F, 0xCE, 0x19, 0xDB, 0xA5, 0x75, 0xDA, 0x57, 0xCC, 0x37, 0x2A, 0x9E},
@@ -43,4 +44,4 @@ TEST(FailingSystemRandom, EveryConsumerStopsWithAnError) {
     EXPECT_EQ(RSA_ERR_NEED_RANDOM, soft_RSA_PrivateDecrypt(output.data(), &length, input.data(), 128, &record));
 }
 
-}  // namespace
+} // namespace

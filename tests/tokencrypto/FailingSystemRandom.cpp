@@ -6,9 +6,10 @@
 
 namespace tokencrypto {
 
-bool SystemRandom_GetBytes(uint8_t* out, uint32_t length) {
+bool SystemRandom_GetBytes(uint8_t* out, uint32_t length)
+{
     std::memset(out, 0, length);
     return false;
 }
 
-}  // namespace tokencrypto
+} // namespace tokencrypto

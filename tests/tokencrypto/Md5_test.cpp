@@ -10,7 +10,8 @@ using namespace tokencrypto;
 using test_vectors::Bytes;
 using test_vectors::Hex;
 
-std::vector<uint8_t> Md5Pieces(const std::vector<uint8_t>& data, size_t piece) {
+std::vector<uint8_t> Md5Pieces(const std::vector<uint8_t>& data, size_t piece)
+{
     Md5Context context;
     MD5_Init(&context);
     for (size_t offset = 0; offset < data.size(); offset += piece) {
@@ -21,9 +22,10 @@ std::vector<uint8_t> Md5Pieces(const std::vector<uint8_t>& data, size_t piece) {
     return digest;
 }
 
-class Md5Vectors : public ::testing::TestWithParam<test_vectors::Stanza> {};
+class Md5Vectors : public ::testing::TestWithParam<test_vectors::Stanza> { };
 
-TEST_P(Md5Vectors, DigestMatchesRfc1321InAnyPieces) {
+TEST_P(Md5Vectors, DigestMatchesRfc1321InAnyPieces)
+{
     const auto& stanza = GetParam();
     const auto input = Bytes(stanza.at("Input"));
     for (size_t piece : {1, 7, 63, 64, 1000}) {
@@ -33,4 +35,4 @@ TEST_P(Md5Vectors, DigestMatchesRfc1321InAnyPieces) {
 
 INSTANTIATE_TEST_SUITE_P(Rfc1321, Md5Vectors, ::testing::ValuesIn(test_vectors::ReadVectorFile("md5_rfc1321.txt")));
 
-}  // namespace
+} // namespace

@@ -11,7 +11,8 @@
 namespace tokencrypto_test {
 namespace {
 
-std::vector<uint8_t> Param(EVP_PKEY* pkey, const char* name) {
+std::vector<uint8_t> Param(EVP_PKEY* pkey, const char* name)
+{
     BIGNUM* value = nullptr;
     if (EVP_PKEY_get_bn_param(pkey, name, &value) != 1) throw std::runtime_error(name);
     std::vector<uint8_t> bytes(size_t(BN_num_bytes(value)));
@@ -20,28 +21,31 @@ std::vector<uint8_t> Param(EVP_PKEY* pkey, const char* name) {
     return bytes;
 }
 
-void RightAlign(uint8_t* field, size_t length, const std::vector<uint8_t>& value) {
+void RightAlign(uint8_t* field, size_t length, const std::vector<uint8_t>& value)
+{
     std::memset(field, 0, length);
     std::memcpy(field + length - value.size(), value.data(), value.size());
 }
 
-std::vector<uint8_t> Raw(EVP_PKEY* pkey, const std::vector<uint8_t>& input, bool privateKey) {
+std::vector<uint8_t> Raw(EVP_PKEY* pkey, const std::vector<uint8_t>& input, bool privateKey)
+{
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, pkey, nullptr);
     std::vector<uint8_t> out(512);
     size_t length = out.size();
     const bool ok = (privateKey ? EVP_PKEY_decrypt_init(ctx) : EVP_PKEY_encrypt_init(ctx)) == 1 &&
-                    EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING) == 1 &&
-                    (privateKey ? EVP_PKEY_decrypt(ctx, out.data(), &length, input.data(), input.size())
-                                : EVP_PKEY_encrypt(ctx, out.data(), &length, input.data(), input.size())) == 1;
+        EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING) == 1 &&
+        (privateKey ? EVP_PKEY_decrypt(ctx, out.data(), &length, input.data(), input.size())
+                    : EVP_PKEY_encrypt(ctx, out.data(), &length, input.data(), input.size())) == 1;
     EVP_PKEY_CTX_free(ctx);
     if (!ok) throw std::runtime_error("raw RSA");
     out.resize(length);
     return out;
 }
 
-}  // namespace
+} // namespace
 
-OpenSslRsaKey::OpenSslRsaKey(unsigned keyBits) : bits(keyBits) {
+OpenSslRsaKey::OpenSslRsaKey(unsigned keyBits) : bits(keyBits)
+{
     pkey = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t(keyBits));
     if (pkey == nullptr) throw std::runtime_error("RSA keygen");
     n = Param(pkey, OSSL_PKEY_PARAM_RSA_N);
@@ -54,9 +58,13 @@ OpenSslRsaKey::OpenSslRsaKey(unsigned keyBits) : bits(keyBits) {
     qInv = Param(pkey, OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
 }
 
-OpenSslRsaKey::~OpenSslRsaKey() { EVP_PKEY_free(pkey); }
+OpenSslRsaKey::~OpenSslRsaKey()
+{
+    EVP_PKEY_free(pkey);
+}
 
-tokencrypto::RsaPublicKey OpenSslRsaKey::PublicRecord() const {
+tokencrypto::RsaPublicKey OpenSslRsaKey::PublicRecord() const
+{
     tokencrypto::RsaPublicKey key;
     key.bits = bits;
     RightAlign(key.modulus, sizeof key.modulus, n);
@@ -64,7 +72,8 @@ tokencrypto::RsaPublicKey OpenSslRsaKey::PublicRecord() const {
     return key;
 }
 
-tokencrypto::RsaPrivateKey OpenSslRsaKey::PrivateRecord() const {
+tokencrypto::RsaPrivateKey OpenSslRsaKey::PrivateRecord() const
+{
     tokencrypto::RsaPrivateKey key;
     key.bits = bits;
     RightAlign(key.modulus, sizeof key.modulus, n);
@@ -78,7 +87,8 @@ tokencrypto::RsaPrivateKey OpenSslRsaKey::PrivateRecord() const {
     return key;
 }
 
-std::vector<uint8_t> OpenSslRsaKey::Der() const {
+std::vector<uint8_t> OpenSslRsaKey::Der() const
+{
     unsigned char* der = nullptr;
     const int length = i2d_PrivateKey(pkey, &der);
     if (length <= 0) throw std::runtime_error("i2d_PrivateKey");
@@ -87,7 +97,13 @@ std::vector<uint8_t> OpenSslRsaKey::Der() const {
     return out;
 }
 
-std::vector<uint8_t> OpenSslRsaKey::RawPublic(const std::vector<uint8_t>& input) const { return Raw(pkey, input, false); }
-std::vector<uint8_t> OpenSslRsaKey::RawPrivate(const std::vector<uint8_t>& input) const { return Raw(pkey, input, true); }
+std::vector<uint8_t> OpenSslRsaKey::RawPublic(const std::vector<uint8_t>& input) const
+{
+    return Raw(pkey, input, false);
+}
+std::vector<uint8_t> OpenSslRsaKey::RawPrivate(const std::vector<uint8_t>& input) const
+{
+    return Raw(pkey, input, true);
+}
 
-}  // namespace tokencrypto_test
+} // namespace tokencrypto_test

@@ -26,8 +26,8 @@ struct OpenSslRsaKey {
     std::vector<uint8_t> RawPrivate(const std::vector<uint8_t>& input) const;
 
     unsigned bits;
-    std::vector<uint8_t> n, e, d, p, q, dP, dQ, qInv;  // minimal big-endian
+    std::vector<uint8_t> n, e, d, p, q, dP, dQ, qInv; // minimal big-endian
     EVP_PKEY* pkey = nullptr;
 };
 
-}  // namespace tokencrypto_test
+} // namespace tokencrypto_test

@@ -11,11 +11,13 @@
 namespace tokencrypto_test {
 namespace {
 
-void Check(bool ok, const char* what) {
+void Check(bool ok, const char* what)
+{
     if (!ok) throw std::runtime_error(std::string("OpenSSL failed: ") + what);
 }
 
-void Export(OpenSslKey* key) {
+void Export(OpenSslKey* key)
+{
     BIGNUM* d = nullptr;
     Check(EVP_PKEY_get_bn_param(key->pkey, OSSL_PKEY_PARAM_PRIV_KEY, &d) == 1, "get d");
     BN_bn2binpad(d, key->d, 32);
@@ -30,7 +32,8 @@ void Export(OpenSslKey* key) {
 }
 
 // DER of SM2Ciphertext: SEQUENCE { INTEGER x, INTEGER y, OCTET STRING C3, OCTET STRING C2 }.
-size_t ReadLength(const std::vector<uint8_t>& der, size_t* at) {
+size_t ReadLength(const std::vector<uint8_t>& der, size_t* at)
+{
     size_t length = der.at((*at)++);
     if (length & 0x80) {
         const size_t count = length & 0x7F;
@@ -40,7 +43,8 @@ size_t ReadLength(const std::vector<uint8_t>& der, size_t* at) {
     return length;
 }
 
-std::vector<uint8_t> ReadElement(const std::vector<uint8_t>& der, size_t* at, uint8_t tag) {
+std::vector<uint8_t> ReadElement(const std::vector<uint8_t>& der, size_t* at, uint8_t tag)
+{
     Check(der.at((*at)++) == tag, "ciphertext tag");
     const size_t length = ReadLength(der, at);
     Check(*at + length <= der.size(), "ciphertext length");
@@ -49,7 +53,8 @@ std::vector<uint8_t> ReadElement(const std::vector<uint8_t>& der, size_t* at, ui
     return content;
 }
 
-void AppendCoordinate(std::vector<uint8_t>* out, const std::vector<uint8_t>& integer) {
+void AppendCoordinate(std::vector<uint8_t>* out, const std::vector<uint8_t>& integer)
+{
     std::vector<uint8_t> value = integer;
     while (value.size() > 32 && value[0] == 0) value.erase(value.begin());
     Check(value.size() <= 32, "coordinate size");
@@ -57,7 +62,8 @@ void AppendCoordinate(std::vector<uint8_t>* out, const std::vector<uint8_t>& int
     out->insert(out->end(), value.begin(), value.end());
 }
 
-void AppendElement(std::vector<uint8_t>* out, uint8_t tag, const std::vector<uint8_t>& content) {
+void AppendElement(std::vector<uint8_t>* out, uint8_t tag, const std::vector<uint8_t>& content)
+{
     out->push_back(tag);
     const size_t length = content.size();
     if (length < 0x80) {
@@ -73,14 +79,16 @@ void AppendElement(std::vector<uint8_t>* out, uint8_t tag, const std::vector<uin
     out->insert(out->end(), content.begin(), content.end());
 }
 
-std::vector<uint8_t> Integer(const uint8_t* bytes) {
+std::vector<uint8_t> Integer(const uint8_t* bytes)
+{
     std::vector<uint8_t> value(bytes, bytes + 32);
     while (value.size() > 1 && value[0] == 0 && !(value[1] & 0x80)) value.erase(value.begin());
     if (value[0] & 0x80) value.insert(value.begin(), 0);
     return value;
 }
 
-EVP_PKEY_CTX* SignatureContext(const OpenSslKey& key, const std::string& id, EVP_MD_CTX* md) {
+EVP_PKEY_CTX* SignatureContext(const OpenSslKey& key, const std::string& id, EVP_MD_CTX* md)
+{
     EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key.pkey, nullptr);
     Check(pctx != nullptr, "pkey ctx");
     Check(EVP_PKEY_CTX_set1_id(pctx, id.data(), id.size()) > 0, "set id");
@@ -88,15 +96,17 @@ EVP_PKEY_CTX* SignatureContext(const OpenSslKey& key, const std::string& id, EVP
     return pctx;
 }
 
-}  // namespace
+} // namespace
 
-OpenSslKey::OpenSslKey() {
+OpenSslKey::OpenSslKey()
+{
     pkey = EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2");
     Check(pkey != nullptr, "keygen");
     Export(this);
 }
 
-OpenSslKey::OpenSslKey(const uint8_t scalar[32]) {
+OpenSslKey::OpenSslKey(const uint8_t scalar[32])
+{
     EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
     BIGNUM* priv = BN_bin2bn(scalar, 32, nullptr);
     EC_POINT* point = EC_POINT_new(group);
@@ -109,8 +119,7 @@ OpenSslKey::OpenSslKey(const uint8_t scalar[32]) {
     OSSL_PARAM_BLD_push_octet_string(build, OSSL_PKEY_PARAM_PUB_KEY, encoded, 65);
     OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(build);
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr);
-    Check(EVP_PKEY_fromdata_init(ctx) == 1 && EVP_PKEY_fromdata(ctx, &pkey, EVP_PKEY_KEYPAIR, params) == 1,
-          "fromdata");
+    Check(EVP_PKEY_fromdata_init(ctx) == 1 && EVP_PKEY_fromdata(ctx, &pkey, EVP_PKEY_KEYPAIR, params) == 1, "fromdata");
     EVP_PKEY_CTX_free(ctx);
     OSSL_PARAM_free(params);
     OSSL_PARAM_BLD_free(build);
@@ -120,9 +129,13 @@ OpenSslKey::OpenSslKey(const uint8_t scalar[32]) {
     Export(this);
 }
 
-OpenSslKey::~OpenSslKey() { EVP_PKEY_free(pkey); }
+OpenSslKey::~OpenSslKey()
+{
+    EVP_PKEY_free(pkey);
+}
 
-std::vector<uint8_t> OpenSslSign(const OpenSslKey& key, const std::string& id, const std::vector<uint8_t>& message) {
+std::vector<uint8_t> OpenSslSign(const OpenSslKey& key, const std::string& id, const std::vector<uint8_t>& message)
+{
     EVP_MD_CTX* md = EVP_MD_CTX_new();
     EVP_PKEY_CTX* pctx = SignatureContext(key, id, md);
     Check(EVP_DigestSignInit(md, nullptr, EVP_sm3(), nullptr, key.pkey) == 1, "sign init");
@@ -143,7 +156,8 @@ std::vector<uint8_t> OpenSslSign(const OpenSslKey& key, const std::string& id, c
 }
 
 bool OpenSslVerify(const OpenSslKey& key, const std::string& id, const std::vector<uint8_t>& message,
-                   const std::vector<uint8_t>& rs) {
+                   const std::vector<uint8_t>& rs)
+{
     ECDSA_SIG* sig = ECDSA_SIG_new();
     ECDSA_SIG_set0(sig, BN_bin2bn(rs.data(), 32, nullptr), BN_bin2bn(rs.data() + 32, 32, nullptr));
     unsigned char* der = nullptr;
@@ -159,7 +173,8 @@ bool OpenSslVerify(const OpenSslKey& key, const std::string& id, const std::vect
     return verdict == 1;
 }
 
-std::vector<uint8_t> OpenSslEncrypt(const OpenSslKey& key, const std::vector<uint8_t>& message) {
+std::vector<uint8_t> OpenSslEncrypt(const OpenSslKey& key, const std::vector<uint8_t>& message)
+{
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key.pkey, nullptr);
     Check(EVP_PKEY_encrypt_init(ctx) == 1, "encrypt init");
     size_t length = 0;
@@ -171,7 +186,7 @@ std::vector<uint8_t> OpenSslEncrypt(const OpenSslKey& key, const std::vector<uin
     size_t at = 0;
     const auto sequence = ReadElement(der, &at, 0x30);
     at = 0;
-    std::vector<uint8_t> out{0x04};
+    std::vector<uint8_t> out {0x04};
     AppendCoordinate(&out, ReadElement(sequence, &at, 0x02));
     AppendCoordinate(&out, ReadElement(sequence, &at, 0x02));
     const auto c3 = ReadElement(sequence, &at, 0x04);
@@ -181,7 +196,8 @@ std::vector<uint8_t> OpenSslEncrypt(const OpenSslKey& key, const std::vector<uin
     return out;
 }
 
-bool OpenSslDecrypt(const OpenSslKey& key, const std::vector<uint8_t>& cipher, std::vector<uint8_t>* message) {
+bool OpenSslDecrypt(const OpenSslKey& key, const std::vector<uint8_t>& cipher, std::vector<uint8_t>* message)
+{
     std::vector<uint8_t> body;
     AppendElement(&body, 0x02, Integer(cipher.data() + 1));
     AppendElement(&body, 0x02, Integer(cipher.data() + 33));
@@ -200,4 +216,4 @@ bool OpenSslDecrypt(const OpenSslKey& key, const std::vector<uint8_t>& cipher, s
     return ok;
 }
 
-}  // namespace tokencrypto_test
+} // namespace tokencrypto_test

@@ -11,7 +11,7 @@
 namespace tokencrypto_test {
 
 struct OpenSslKey {
-    OpenSslKey();  // a fresh random key pair
+    OpenSslKey(); // a fresh random key pair
     explicit OpenSslKey(const uint8_t d[32]);
     ~OpenSslKey();
     OpenSslKey(const OpenSslKey&) = delete;
@@ -31,4 +31,4 @@ bool OpenSslVerify(const OpenSslKey& key, const std::string& id, const std::vect
 std::vector<uint8_t> OpenSslEncrypt(const OpenSslKey& key, const std::vector<uint8_t>& message);
 bool OpenSslDecrypt(const OpenSslKey& key, const std::vector<uint8_t>& cipher, std::vector<uint8_t>* message);
 
-}  // namespace tokencrypto_test
+} // namespace tokencrypto_test

@@ -11,13 +11,15 @@ namespace {
 
 using namespace tokencrypto;
 
-RandomPool NewPool() {
+RandomPool NewPool()
+{
     RandomPool pool = {};
     pool.bytesNeeded = RANDOM_POOL_SEED_BYTES;
     return pool;
 }
 
-void Seed(RandomPool* pool, unsigned blocks) {
+void Seed(RandomPool* pool, unsigned blocks)
+{
     for (unsigned i = 0; i < blocks; ++i) {
         uint8_t block[16];
         std::memset(block, int(i), sizeof block);
@@ -25,7 +27,8 @@ void Seed(RandomPool* pool, unsigned blocks) {
     }
 }
 
-TEST(RandomPool, NeedsSixteenUpdatesAndGivesNothingBefore) {
+TEST(RandomPool, NeedsSixteenUpdatesAndGivesNothingBefore)
+{
     RandomPool pool = NewPool();
     Seed(&pool, 15);
     EXPECT_EQ(16u, pool.bytesNeeded);
@@ -37,7 +40,8 @@ TEST(RandomPool, NeedsSixteenUpdatesAndGivesNothingBefore) {
     EXPECT_EQ(0u, RandomPool_GenerateBytes(out, sizeof out, &pool));
 }
 
-TEST(RandomPool, DrawsInPiecesEqualOneDraw) {
+TEST(RandomPool, DrawsInPiecesEqualOneDraw)
+{
     RandomPool whole = NewPool(), pieces = NewPool();
     Seed(&whole, 16);
     Seed(&pieces, 16);
@@ -51,7 +55,8 @@ TEST(RandomPool, DrawsInPiecesEqualOneDraw) {
 }
 
 // The counter steps byte 15 alone when it held 0xFF.
-TEST(RandomPool, StateStepLeavesByte14AfterFF) {
+TEST(RandomPool, StateStepLeavesByte14AfterFF)
+{
     RandomPool pool = {};
     pool.state[14] = 0x42;
     pool.state[15] = 0xFF;
@@ -70,7 +75,8 @@ TEST(RandomPool, StateStepLeavesByte14AfterFF) {
     EXPECT_EQ(0, std::memcmp(expected, out, 16));
 }
 
-TEST(Rc4, KeyScheduleAndStreamMatchKnownRc4) {
+TEST(Rc4, KeyScheduleAndStreamMatchKnownRc4)
+{
     // RC4 with the key "Key" starts EB 9F 77 81 B7 34 CA 72 A7.
     Rc4State state;
     for (unsigned k = 0; k < 256; ++k) state.S[k] = uint8_t(k);
@@ -87,7 +93,8 @@ TEST(Rc4, KeyScheduleAndStreamMatchKnownRc4) {
 
 // Two schedules of 128 key bytes each: S stays a permutation, and i and j
 // end at the second schedule's last index, 254.
-TEST(Rc4, SystemKeyedStateIsAScheduledPermutation) {
+TEST(Rc4, SystemKeyedStateIsAScheduledPermutation)
+{
     Rc4State* state = RC4_NewFromSystemRandom();
     ASSERT_NE(nullptr, state);
     bool seen[256] = {};
@@ -98,4 +105,4 @@ TEST(Rc4, SystemKeyedStateIsAScheduledPermutation) {
     RC4_Free(state);
 }
 
-}  // namespace
+} // namespace

@@ -13,20 +13,22 @@ using tokencrypto_test::OpenSslRsaKey;
 
 // value right-aligned within the first length bytes of field, zero behind.
 void ExpectPlaced(const uint8_t* field, uint32_t fieldLength, uint32_t length, const std::vector<uint8_t>& value,
-                  const char* label) {
+                  const char* label)
+{
     std::vector<uint8_t> expected(fieldLength, 0);
     std::memcpy(expected.data() + length - value.size(), value.data(), value.size());
     EXPECT_EQ(expected, std::vector<uint8_t>(field, field + fieldLength)) << label;
 }
 
-class RsaKeyDerFromOpenSsl : public ::testing::TestWithParam<unsigned> {};
+class RsaKeyDerFromOpenSsl : public ::testing::TestWithParam<unsigned> { };
 
-TEST_P(RsaKeyDerFromOpenSsl, FieldsLandForTheToken) {
+TEST_P(RsaKeyDerFromOpenSsl, FieldsLandForTheToken)
+{
     const unsigned bits = GetParam();
     const OpenSslRsaKey key(bits);
     const auto der = key.Der();
     RsaPrivateKey record;
-    std::memset(&record, 0x5A, sizeof record);  // stale bytes must not survive
+    std::memset(&record, 0x5A, sizeof record); // stale bytes must not survive
     ASSERT_EQ(DER_OK, DerDecodeRSAKey(der.data(), uint32_t(der.size()), &record));
     EXPECT_EQ(bits, record.bits);
     const uint32_t n = bits / 8, h = n / 2;
@@ -40,7 +42,8 @@ TEST_P(RsaKeyDerFromOpenSsl, FieldsLandForTheToken) {
     ExpectPlaced(record.coefficient, RSA_MAX_PRIME_LEN, h, key.qInv, "coefficient");
 }
 
-TEST_P(RsaKeyDerFromOpenSsl, EveryTruncationIsRefused) {
+TEST_P(RsaKeyDerFromOpenSsl, EveryTruncationIsRefused)
+{
     const OpenSslRsaKey key(GetParam());
     const auto der = key.Der();
     RsaPrivateKey record;
@@ -53,19 +56,18 @@ TEST_P(RsaKeyDerFromOpenSsl, EveryTruncationIsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RsaKeyDerFromOpenSsl, ::testing::Values(1024u, 2048u));
 
-TEST(RsaKeyDer, MalformedEncodingsAreRefused) {
+TEST(RsaKeyDer, MalformedEncodingsAreRefused)
+{
     const OpenSslRsaKey key(1024);
     const auto good = key.Der();
-    ASSERT_EQ(0x82, good[1]);  // 30 82 LL LL, then 02 01 00 (version), 02 81 81 00 (modulus)
+    ASSERT_EQ(0x82, good[1]); // 30 82 LL LL, then 02 01 00 (version), 02 81 81 00 (modulus)
     const struct {
         const char* label;
         size_t offset;
         uint8_t value;
     } cases[] = {
-        {"second element not an INTEGER", 7, 0x04},
-        {"indefinite outer length", 1, 0x80},
-        {"indefinite element length", 8, 0x80},
-        {"outer length past the input", 2, 0x7F},
+        {"second element not an INTEGER", 7, 0x04}, {"indefinite outer length", 1, 0x80},
+        {"indefinite element length", 8, 0x80},     {"outer length past the input", 2, 0x7F},
         {"modulus length past the input", 8, 0x83},
     };
     for (const auto& c : cases) {
@@ -78,7 +80,8 @@ TEST(RsaKeyDer, MalformedEncodingsAreRefused) {
 
 // A well-formed encoding whose modulus has 257 significant bytes, one more
 // than its field holds.
-TEST(RsaKeyDer, ContentLongerThanItsFieldIsRefused) {
+TEST(RsaKeyDer, ContentLongerThanItsFieldIsRefused)
+{
     const auto integer = [](std::vector<uint8_t> content) {
         std::vector<uint8_t> element = {0x02};
         if (content.size() >= 0x80) {
@@ -104,4 +107,4 @@ TEST(RsaKeyDer, ContentLongerThanItsFieldIsRefused) {
     EXPECT_EQ(DER_ERR_BAD_DATA, DerDecodeRSAKey(der.data(), uint32_t(der.size()), &record));
 }
 
-}  // namespace
+} // namespace

@@ -14,14 +14,16 @@ namespace {
 using namespace tokencrypto;
 using tokencrypto_test::OpenSslRsaKey;
 
-std::vector<uint8_t> RandomBelow(const std::vector<uint8_t>& modulus, std::mt19937* random) {
+std::vector<uint8_t> RandomBelow(const std::vector<uint8_t>& modulus, std::mt19937* random)
+{
     std::vector<uint8_t> value(modulus.size());
     for (auto& byte : value) byte = uint8_t((*random)());
     value[0] = uint8_t(value[0] % modulus[0]);
     return value;
 }
 
-std::vector<uint8_t> Public(const RsaPublicKey& key, const std::vector<uint8_t>& input, uint32_t* result) {
+std::vector<uint8_t> Public(const RsaPublicKey& key, const std::vector<uint8_t>& input, uint32_t* result)
+{
     std::vector<uint8_t> out(256);
     uint32_t length = 0;
     *result = soft_RSA_PublicEncrypt(out.data(), &length, input.data(), uint32_t(input.size()), &key);
@@ -29,7 +31,8 @@ std::vector<uint8_t> Public(const RsaPublicKey& key, const std::vector<uint8_t>&
     return out;
 }
 
-std::vector<uint8_t> Private(const RsaPrivateKey& key, const std::vector<uint8_t>& input, uint32_t* result) {
+std::vector<uint8_t> Private(const RsaPrivateKey& key, const std::vector<uint8_t>& input, uint32_t* result)
+{
     std::vector<uint8_t> out(256);
     uint32_t length = 0;
     *result = soft_RSA_PrivateDecrypt(out.data(), &length, input.data(), uint32_t(input.size()), &key);
@@ -37,9 +40,10 @@ std::vector<uint8_t> Private(const RsaPrivateKey& key, const std::vector<uint8_t
     return out;
 }
 
-class RsaWithOpenSslKey : public ::testing::TestWithParam<unsigned> {};
+class RsaWithOpenSslKey : public ::testing::TestWithParam<unsigned> { };
 
-TEST_P(RsaWithOpenSslKey, RawOperationsMatchOpenSsl) {
+TEST_P(RsaWithOpenSslKey, RawOperationsMatchOpenSsl)
+{
     const OpenSslRsaKey key(GetParam());
     const auto publicKey = key.PublicRecord();
     const auto privateKey = key.PrivateRecord();
@@ -56,7 +60,8 @@ TEST_P(RsaWithOpenSslKey, RawOperationsMatchOpenSsl) {
 
 // Keys from other sources may have q > p; the CRT recombination must not
 // depend on the order.
-TEST_P(RsaWithOpenSslKey, PrivateOperationHoldsWithSmallerFirstPrime) {
+TEST_P(RsaWithOpenSslKey, PrivateOperationHoldsWithSmallerFirstPrime)
+{
     const OpenSslRsaKey key(GetParam());
     auto privateKey = key.PrivateRecord();
     std::swap(privateKey.prime[0], privateKey.prime[1]);
@@ -78,7 +83,8 @@ TEST_P(RsaWithOpenSslKey, PrivateOperationHoldsWithSmallerFirstPrime) {
     BN_free(q);
 }
 
-TEST_P(RsaWithOpenSslKey, InputsAtTheModulusBoundary) {
+TEST_P(RsaWithOpenSslKey, InputsAtTheModulusBoundary)
+{
     const OpenSslRsaKey key(GetParam());
     const auto publicKey = key.PublicRecord();
     const auto privateKey = key.PrivateRecord();
@@ -88,7 +94,7 @@ TEST_P(RsaWithOpenSslKey, InputsAtTheModulusBoundary) {
     Private(privateKey, key.n, &result);
     EXPECT_EQ(RSA_ERR_DATA, result) << "modulus, private";
     auto nMinus1 = key.n;
-    nMinus1.back() -= 1;  // n is odd
+    nMinus1.back() -= 1; // n is odd
     Public(publicKey, nMinus1, &result);
     EXPECT_EQ(RSA_OK, result) << "modulus - 1";
     // A digit above the modulus's length must count, not be dropped.
@@ -106,7 +112,8 @@ TEST_P(RsaWithOpenSslKey, InputsAtTheModulusBoundary) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RsaWithOpenSslKey, ::testing::Values(1024u, 2048u));
 
-TEST(RsaKeyGeneration, KeysHaveTheRequiredShape) {
+TEST(RsaKeyGeneration, KeysHaveTheRequiredShape)
+{
     for (uint32_t bits : {1024u, 2048u}) {
         RsaPublicKey publicKey;
         RsaPrivateKey privateKey;
@@ -146,14 +153,16 @@ TEST(RsaKeyGeneration, KeysHaveTheRequiredShape) {
     }
 }
 
-TEST(RsaKeyGeneration, SizesOutsideTheRangeAreRefused) {
+TEST(RsaKeyGeneration, SizesOutsideTheRangeAreRefused)
+{
     RsaPublicKey publicKey;
     RsaPrivateKey privateKey;
     EXPECT_EQ(RSA_ERR_MODULUS_LEN, RSA_GenerateKey(1023, &publicKey, &privateKey));
     EXPECT_EQ(RSA_ERR_MODULUS_LEN, RSA_GenerateKey(2049, &publicKey, &privateKey));
 }
 
-TEST(RsaKeyGeneration, PrimeSearchWaitsForASeededPool) {
+TEST(RsaKeyGeneration, PrimeSearchWaitsForASeededPool)
+{
     RandomPool pool = {};
     pool.bytesNeeded = 16;
     uint32_t a[4] = {0xAAAAAAAA, 0xAAAAAAAA, 0xAAAAAAAA, 0xAAAAAAAA};
@@ -164,7 +173,8 @@ TEST(RsaKeyGeneration, PrimeSearchWaitsForASeededPool) {
 }
 
 // 64-bit candidates, small enough to check by trial division here.
-TEST(RsaKeyGeneration, PrimeSearchFindsPrimesInARange) {
+TEST(RsaKeyGeneration, PrimeSearchFindsPrimesInARange)
+{
     RandomPool pool = {};
     uint8_t seed[16] = {1};
     RandomPool_Update(&pool, seed);
@@ -183,7 +193,8 @@ TEST(RsaKeyGeneration, PrimeSearchFindsPrimesInARange) {
 // 1000: the squares of the Wieferich primes and the Carmichael number
 // 1171 * 2341 * 3511. Each range holds the one candidate, which must be
 // refused.
-TEST(RsaKeyGeneration, PrimeSearchRefusesFermatPseudoprimes) {
+TEST(RsaKeyGeneration, PrimeSearchRefusesFermatPseudoprimes)
+{
     RandomPool pool = {};
     uint8_t seed[16] = {2};
     RandomPool_Update(&pool, seed);
@@ -195,7 +206,8 @@ TEST(RsaKeyGeneration, PrimeSearchRefusesFermatPseudoprimes) {
 }
 
 // The output length comes from bits, which must describe the modulus.
-TEST(Rsa, BitsThatDoNotFitTheModulusAreRefused) {
+TEST(Rsa, BitsThatDoNotFitTheModulusAreRefused)
+{
     const OpenSslRsaKey key(1024);
     std::vector<uint8_t> input(128, 0x11), output(256);
     uint32_t length = 0;
@@ -213,7 +225,8 @@ TEST(Rsa, BitsThatDoNotFitTheModulusAreRefused) {
 
 // A key whose CRT values do not belong together gives an error, never a
 // result that could give a prime away.
-TEST(Rsa, FaultyCrtResultIsWithheld) {
+TEST(Rsa, FaultyCrtResultIsWithheld)
+{
     const OpenSslRsaKey key(1024);
     RsaPrivateKey record = key.PrivateRecord();
     record.coefficient[RSA_MAX_PRIME_LEN - 1] ^= 1;
@@ -223,4 +236,4 @@ TEST(Rsa, FaultyCrtResultIsWithheld) {
     EXPECT_EQ(std::vector<uint8_t>(128, 0xEE), output);
 }
 
-}  // namespace
+} // namespace

@@ -19,7 +19,8 @@ using tokencrypto_test::OpenSslKey;
 
 const std::string kDefaultId = "1234567812345678";
 
-std::vector<uint8_t> Sm3Of(std::initializer_list<std::vector<uint8_t>> parts) {
+std::vector<uint8_t> Sm3Of(std::initializer_list<std::vector<uint8_t>> parts)
+{
     Sm3Context context;
     SM3_Init(&context);
     for (const auto& part : parts) SM3_Update(&context, part.data(), uint32_t(part.size()));
@@ -28,7 +29,8 @@ std::vector<uint8_t> Sm3Of(std::initializer_list<std::vector<uint8_t>> parts) {
     return digest;
 }
 
-sm2::ScalarSource FixedScalar(const std::vector<uint8_t>& k) {
+sm2::ScalarSource FixedScalar(const std::vector<uint8_t>& k)
+{
     return [k](uint8_t out[32]) {
         std::memcpy(out, k.data(), 32);
         return true;
@@ -38,7 +40,8 @@ sm2::ScalarSource FixedScalar(const std::vector<uint8_t>& k) {
 // The standard's examples run on its own 256-bit example curve.
 class Sm2ExampleCurve : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite()
+    {
         vectors_ = new std::vector<test_vectors::Stanza>(test_vectors::ReadVectorFile("sm2_gmt0003_example.txt"));
         const auto stanza = test_vectors::FindStanza(*vectors_, "curve");
         sm2::CurveParameters params;
@@ -51,20 +54,20 @@ protected:
         curve_ = new sm2::Curve;
         sm2::Curve_Init(curve_, params);
     }
-    static void TearDownTestSuite() {
+    static void TearDownTestSuite()
+    {
         delete curve_;
         delete vectors_;
     }
-    static test_vectors::Stanza Vector(const std::string& name) {
-        return test_vectors::FindStanza(*vectors_, name);
-    }
+    static test_vectors::Stanza Vector(const std::string& name) { return test_vectors::FindStanza(*vectors_, name); }
     static sm2::Curve* curve_;
     static std::vector<test_vectors::Stanza>* vectors_;
 };
 sm2::Curve* Sm2ExampleCurve::curve_ = nullptr;
 std::vector<test_vectors::Stanza>* Sm2ExampleCurve::vectors_ = nullptr;
 
-TEST_F(Sm2ExampleCurve, SignatureMatchesPublishedExample) {
+TEST_F(Sm2ExampleCurve, SignatureMatchesPublishedExample)
+{
     const auto v = Vector("signature");
     const auto id = Bytes(v.at("Id"));
     uint8_t z[32];
@@ -74,19 +77,22 @@ TEST_F(Sm2ExampleCurve, SignatureMatchesPublishedExample) {
     ASSERT_EQ(Hex(v.at("E")), e);
 
     uint8_t signature[64];
-    ASSERT_EQ(SM2_OK, sm2::Scheme_Sign(*curve_, Hex(v.at("D")).data(), e.data(), FixedScalar(Hex(v.at("K"))), signature));
+    ASSERT_EQ(SM2_OK,
+              sm2::Scheme_Sign(*curve_, Hex(v.at("D")).data(), e.data(), FixedScalar(Hex(v.at("K"))), signature));
     EXPECT_EQ(Hex(v.at("R")), std::vector<uint8_t>(signature, signature + 32));
     EXPECT_EQ(Hex(v.at("S")), std::vector<uint8_t>(signature + 32, signature + 64));
     EXPECT_EQ(SM2_OK, sm2::Scheme_Verify(*curve_, Hex(v.at("Px")).data(), Hex(v.at("Py")).data(), e.data(), signature));
 }
 
-TEST_F(Sm2ExampleCurve, EncryptionMatchesPublishedExample) {
+TEST_F(Sm2ExampleCurve, EncryptionMatchesPublishedExample)
+{
     const auto v = Vector("encryption");
     const auto message = Bytes(v.at("Message"));
     std::vector<uint8_t> cipher(message.size() + SM2_CIPHER_OVERHEAD);
-    ASSERT_EQ(SM2_OK, sm2::Scheme_Encrypt(*curve_, Hex(v.at("Px")).data(), Hex(v.at("Py")).data(), message.data(),
-                                          uint32_t(message.size()), FixedScalar(Hex(v.at("K"))), cipher.data()));
-    std::vector<uint8_t> expected{0x04};
+    ASSERT_EQ(SM2_OK,
+              sm2::Scheme_Encrypt(*curve_, Hex(v.at("Px")).data(), Hex(v.at("Py")).data(), message.data(),
+                                  uint32_t(message.size()), FixedScalar(Hex(v.at("K"))), cipher.data()));
+    std::vector<uint8_t> expected {0x04};
     for (const char* key : {"C1x", "C1y", "C2", "C3"}) {
         const auto part = Hex(v.at(key));
         expected.insert(expected.end(), part.begin(), part.end());
@@ -94,14 +100,16 @@ TEST_F(Sm2ExampleCurve, EncryptionMatchesPublishedExample) {
     EXPECT_EQ(expected, cipher);
 
     std::vector<uint8_t> plain(message.size());
-    ASSERT_EQ(SM2_OK, sm2::Scheme_Decrypt(*curve_, Hex(v.at("D")).data(), cipher.data(), uint32_t(cipher.size()),
-                                          plain.data(), uint32_t(plain.size())));
+    ASSERT_EQ(SM2_OK,
+              sm2::Scheme_Decrypt(*curve_, Hex(v.at("D")).data(), cipher.data(), uint32_t(cipher.size()), plain.data(),
+                                  uint32_t(plain.size())));
     EXPECT_EQ(message, plain);
 }
 
 // Digest e = SM3(Z || M) with our Z, the way the SKF layer prepares it.
-std::vector<uint8_t> OurDigest(const OpenSslKey& key, const std::vector<uint8_t>& message) {
-    Sm2PublicKey publicKey{256, {}, {}};
+std::vector<uint8_t> OurDigest(const OpenSslKey& key, const std::vector<uint8_t>& message)
+{
+    Sm2PublicKey publicKey {256, {}, {}};
     std::memcpy(publicKey.x, key.x, 32);
     std::memcpy(publicKey.y, key.y, 32);
     uint8_t z[32];
@@ -109,20 +117,23 @@ std::vector<uint8_t> OurDigest(const OpenSslKey& key, const std::vector<uint8_t>
     return Sm3Of({std::vector<uint8_t>(z, z + 32), message});
 }
 
-Sm2PublicKey PublicOf(const OpenSslKey& key) {
-    Sm2PublicKey k{256, {}, {}};
+Sm2PublicKey PublicOf(const OpenSslKey& key)
+{
+    Sm2PublicKey k {256, {}, {}};
     std::memcpy(k.x, key.x, 32);
     std::memcpy(k.y, key.y, 32);
     return k;
 }
 
-Sm2PrivateKey PrivateOf(const OpenSslKey& key) {
-    Sm2PrivateKey k{256, {}};
+Sm2PrivateKey PrivateOf(const OpenSslKey& key)
+{
+    Sm2PrivateKey k {256, {}};
     std::memcpy(k.d, key.d, 32);
     return k;
 }
 
-TEST(Sm2, OurSignatureVerifiesInOpenSsl) {
+TEST(Sm2, OurSignatureVerifiesInOpenSsl)
+{
     OpenSslKey key;
     const auto message = Bytes("message to be signed");
     const auto privateKey = PrivateOf(key);
@@ -135,7 +146,8 @@ TEST(Sm2, OurSignatureVerifiesInOpenSsl) {
     }
 }
 
-TEST(Sm2, OpenSslSignatureVerifiesInOurs) {
+TEST(Sm2, OpenSslSignatureVerifiesInOurs)
+{
     OpenSslKey key;
     const auto publicKey = PublicOf(key);
     for (int round = 0; round < 8; ++round) {
@@ -145,7 +157,8 @@ TEST(Sm2, OpenSslSignatureVerifiesInOurs) {
     }
 }
 
-TEST(Sm2, EncryptionInteroperatesWithOpenSsl) {
+TEST(Sm2, EncryptionInteroperatesWithOpenSsl)
+{
     OpenSslKey key;
     const auto publicKey = PublicOf(key);
     const auto privateKey = PrivateOf(key);
@@ -154,16 +167,18 @@ TEST(Sm2, EncryptionInteroperatesWithOpenSsl) {
         for (size_t i = 0; i < length; ++i) message[i] = uint8_t(i * 37 + 1);
         std::vector<uint8_t> ours(length + SM2_CIPHER_OVERHEAD);
         uint32_t outLength = 0;
-        ASSERT_EQ(SM2_OK, SM2_Enc(&publicKey, message.data(), uint32_t(length), ours.data(), &outLength,
-                                  uint32_t(ours.size())));
+        ASSERT_EQ(
+            SM2_OK,
+            SM2_Enc(&publicKey, message.data(), uint32_t(length), ours.data(), &outLength, uint32_t(ours.size())));
         std::vector<uint8_t> decrypted;
         EXPECT_TRUE(tokencrypto_test::OpenSslDecrypt(key, ours, &decrypted)) << length;
         EXPECT_EQ(message, decrypted) << length;
 
         const auto theirs = tokencrypto_test::OpenSslEncrypt(key, message);
         std::vector<uint8_t> plain(length);
-        EXPECT_EQ(SM2_OK, SM2_Dec(&privateKey, theirs.data(), uint32_t(theirs.size()), plain.data(), &outLength,
-                                  uint32_t(length)))
+        EXPECT_EQ(
+            SM2_OK,
+            SM2_Dec(&privateKey, theirs.data(), uint32_t(theirs.size()), plain.data(), &outLength, uint32_t(length)))
             << length;
         EXPECT_EQ(message, plain) << length;
     }
@@ -172,18 +187,21 @@ TEST(Sm2, EncryptionInteroperatesWithOpenSsl) {
 // Round-trip and tamper cases on one key pair.
 class Sm2Key : public ::testing::Test {
 protected:
-    Sm2Key() : publicKey_(PublicOf(key_)), privateKey_(PrivateOf(key_)) {}
+    Sm2Key() : publicKey_(PublicOf(key_)), privateKey_(PrivateOf(key_)) { }
 
-    std::vector<uint8_t> Encrypt(const std::vector<uint8_t>& message) {
+    std::vector<uint8_t> Encrypt(const std::vector<uint8_t>& message)
+    {
         std::vector<uint8_t> cipher(message.size() + SM2_CIPHER_OVERHEAD);
         uint32_t length = 0;
-        EXPECT_EQ(SM2_OK, SM2_Enc(&publicKey_, message.data(), uint32_t(message.size()), cipher.data(), &length,
-                                  uint32_t(cipher.size())));
+        EXPECT_EQ(SM2_OK,
+                  SM2_Enc(&publicKey_, message.data(), uint32_t(message.size()), cipher.data(), &length,
+                          uint32_t(cipher.size())));
         EXPECT_EQ(cipher.size(), length);
         return cipher;
     }
 
-    uint32_t Decrypt(const std::vector<uint8_t>& cipher, std::vector<uint8_t>* plain) {
+    uint32_t Decrypt(const std::vector<uint8_t>& cipher, std::vector<uint8_t>* plain)
+    {
         plain->assign(cipher.size() - SM2_CIPHER_OVERHEAD, 0xEE);
         uint32_t length = 0;
         return SM2_Dec(&privateKey_, cipher.data(), uint32_t(cipher.size()), plain->data(), &length,
@@ -195,7 +213,8 @@ protected:
     Sm2PrivateKey privateKey_;
 };
 
-TEST_F(Sm2Key, FlippedBitsOfDigestOrSignatureAreRefused) {
+TEST_F(Sm2Key, FlippedBitsOfDigestOrSignatureAreRefused)
+{
     std::vector<uint8_t> e = Sm3Of({Bytes("digest input")});
     std::vector<uint8_t> signature(64);
     uint32_t length = 0;
@@ -214,10 +233,12 @@ TEST_F(Sm2Key, FlippedBitsOfDigestOrSignatureAreRefused) {
     }
 }
 
-TEST_F(Sm2Key, SignatureValuesOutOfRangeAreInvalid) {
+TEST_F(Sm2Key, SignatureValuesOutOfRangeAreInvalid)
+{
     const std::vector<uint8_t> e(32, 0x11);
     const auto n = Hex("FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123");
-    const std::vector<uint8_t> zero(32, 0), one = Hex("0000000000000000000000000000000000000000000000000000000000000001");
+    const std::vector<uint8_t> zero(32, 0),
+        one = Hex("0000000000000000000000000000000000000000000000000000000000000001");
     const struct {
         const char* label;
         std::vector<uint8_t> r, s;
@@ -229,7 +250,8 @@ TEST_F(Sm2Key, SignatureValuesOutOfRangeAreInvalid) {
     }
 }
 
-TEST_F(Sm2Key, EmptyMessageEncryptsTo97BytesAndBack) {
+TEST_F(Sm2Key, EmptyMessageEncryptsTo97BytesAndBack)
+{
     const auto cipher = Encrypt({});
     ASSERT_EQ(97u, cipher.size());
     std::vector<uint8_t> plain;
@@ -237,7 +259,8 @@ TEST_F(Sm2Key, EmptyMessageEncryptsTo97BytesAndBack) {
     EXPECT_TRUE(plain.empty());
 }
 
-TEST_F(Sm2Key, ChangedCheckValueFailsAndClearsOutput) {
+TEST_F(Sm2Key, ChangedCheckValueFailsAndClearsOutput)
+{
     auto cipher = Encrypt(Bytes("secret"));
     cipher.back() ^= 1;
     std::vector<uint8_t> plain;
@@ -247,7 +270,8 @@ TEST_F(Sm2Key, ChangedCheckValueFailsAndClearsOutput) {
 
 // C1 must be an uncompressed point of the curve, else an attacker's point
 // of small order would reveal d through the answers.
-TEST_F(Sm2Key, MalformedC1IsRefusedBeforeUse) {
+TEST_F(Sm2Key, MalformedC1IsRefusedBeforeUse)
+{
     const auto good = Encrypt(Bytes("abc"));
     const auto p = Hex("FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF");
     const struct {
@@ -269,7 +293,8 @@ TEST_F(Sm2Key, MalformedC1IsRefusedBeforeUse) {
     }
 }
 
-TEST_F(Sm2Key, InconsistentLengthsAreRefused) {
+TEST_F(Sm2Key, InconsistentLengthsAreRefused)
+{
     const auto message = Bytes("abc");
     std::vector<uint8_t> cipher(200);
     uint32_t length = 0;
@@ -284,8 +309,9 @@ TEST_F(Sm2Key, InconsistentLengthsAreRefused) {
     EXPECT_EQ(SM2_ERR_INVALID, SM2_Enc(&publicKey_, message.data(), 3, cipher.data(), &length, 3));
 }
 
-TEST(Sm2, AllZeroPublicKeyIsInvalid) {
-    const Sm2PublicKey zero{256, {}, {}};
+TEST(Sm2, AllZeroPublicKeyIsInvalid)
+{
+    const Sm2PublicKey zero {256, {}, {}};
     uint8_t cipher[98];
     uint32_t length = 0;
     const uint8_t message[1] = {1};
@@ -295,10 +321,11 @@ TEST(Sm2, AllZeroPublicKeyIsInvalid) {
 }
 
 // d = n - 1 has no (1 + d)^-1: signing must refuse it instead of looping.
-TEST(Sm2, PrivateScalarsOutsideTheGroupAreRefused) {
+TEST(Sm2, PrivateScalarsOutsideTheGroupAreRefused)
+{
     const auto nMinus1 = Hex("FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54122");
     for (const auto& d : {nMinus1, std::vector<uint8_t>(32, 0), std::vector<uint8_t>(32, 0xFF)}) {
-        Sm2PrivateKey key{256, {}};
+        Sm2PrivateKey key {256, {}};
         std::memcpy(key.d, d.data(), 32);
         uint8_t e[32] = {}, signature[64];
         uint32_t length = 0;
@@ -306,52 +333,54 @@ TEST(Sm2, PrivateScalarsOutsideTheGroupAreRefused) {
     }
 }
 
-TEST(Sm2, PointRoutinesAgreeWithOpenSslKeys) {
+TEST(Sm2, PointRoutinesAgreeWithOpenSslKeys)
+{
     OpenSslKey key;
-    Sm2Point g{}, product{};
+    Sm2Point g {}, product {};
     const auto gx = Hex("32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7");
     const auto gy = Hex("BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0");
     for (int i = 0; i < 8; ++i) {
         g.x[i] = uint32_t(gx[31 - 4 * i]) | uint32_t(gx[30 - 4 * i]) << 8 | uint32_t(gx[29 - 4 * i]) << 16 |
-                 uint32_t(gx[28 - 4 * i]) << 24;
+            uint32_t(gx[28 - 4 * i]) << 24;
         g.y[i] = uint32_t(gy[31 - 4 * i]) | uint32_t(gy[30 - 4 * i]) << 8 | uint32_t(gy[29 - 4 * i]) << 16 |
-                 uint32_t(gy[28 - 4 * i]) << 24;
+            uint32_t(gy[28 - 4 * i]) << 24;
     }
     uint32_t d[8];
     for (int i = 0; i < 8; ++i) {
         d[i] = uint32_t(key.d[31 - 4 * i]) | uint32_t(key.d[30 - 4 * i]) << 8 | uint32_t(key.d[29 - 4 * i]) << 16 |
-               uint32_t(key.d[28 - 4 * i]) << 24;
+            uint32_t(key.d[28 - 4 * i]) << 24;
     }
     SM2_PointMul(&product, d, &g);
-    EXPECT_EQ(product.x[0], uint32_t(key.x[31]) | uint32_t(key.x[30]) << 8 | uint32_t(key.x[29]) << 16 |
-                                uint32_t(key.x[28]) << 24);
-    EXPECT_EQ(product.y[7], uint32_t(key.y[3]) | uint32_t(key.y[2]) << 8 | uint32_t(key.y[1]) << 16 |
-                                uint32_t(key.y[0]) << 24);
+    EXPECT_EQ(product.x[0],
+              uint32_t(key.x[31]) | uint32_t(key.x[30]) << 8 | uint32_t(key.x[29]) << 16 | uint32_t(key.x[28]) << 24);
+    EXPECT_EQ(product.y[7],
+              uint32_t(key.y[3]) | uint32_t(key.y[2]) << 8 | uint32_t(key.y[1]) << 16 | uint32_t(key.y[0]) << 24);
 
     // G + G is 2 G, and (n - 1) G + G is the point at infinity.
-    Sm2Point sum{}, doubled{};
+    Sm2Point sum {}, doubled {};
     const uint32_t two[8] = {2};
     SM2_PointAdd(&sum, &g, &g);
     SM2_PointMul(&doubled, two, &g);
     EXPECT_EQ(0, std::memcmp(&sum, &doubled, sizeof sum));
     const uint32_t nMinus1[8] = {0x39D54122, 0x53BBF409, 0x21C6052B, 0x7203DF6B,
                                  0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFE};
-    Sm2Point minusG{};
+    Sm2Point minusG {};
     SM2_PointMul(&minusG, nMinus1, &g);
     SM2_PointAdd(&sum, &minusG, &g);
-    const Sm2Point infinity{};
+    const Sm2Point infinity {};
     EXPECT_EQ(0, std::memcmp(&sum, &infinity, sizeof sum));
 }
 
-TEST(Sm2, FieldRoutinesWrapAroundTheModulus) {
+TEST(Sm2, FieldRoutinesWrapAroundTheModulus)
+{
     const uint32_t one[8] = {1}, two[8] = {2};
     uint32_t r[8];
-    SM2_ModSubP(r, one, two);  // p - 1
+    SM2_ModSubP(r, one, two); // p - 1
     const uint32_t pMinus1[8] = {0xFFFFFFFE, 0xFFFFFFFF, 0x00000000, 0xFFFFFFFF,
                                  0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFE};
     EXPECT_EQ(0, std::memcmp(r, pMinus1, sizeof r));
     uint32_t square[8];
-    SM2_ModMulP(square, pMinus1, pMinus1);  // (-1)^2 = 1
+    SM2_ModMulP(square, pMinus1, pMinus1); // (-1)^2 = 1
     EXPECT_EQ(0, std::memcmp(square, one, sizeof square));
     SM2_ModSubN(r, one, two);
     EXPECT_EQ(0x39D54122u, r[0]);
@@ -360,7 +389,8 @@ TEST(Sm2, FieldRoutinesWrapAroundTheModulus) {
 
 // Candidates 0, n and above n are drawn again; the first one in [1, n - 1]
 // is kept.
-TEST(Sm2, ScalarsOutsideTheGroupAreDrawnAgain) {
+TEST(Sm2, ScalarsOutsideTheGroupAreDrawnAgain)
+{
     const auto n = Hex("FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123");
     auto nPlus1 = n;
     nPlus1[31] += 1;
@@ -387,4 +417,4 @@ TEST(Sm2, ScalarsOutsideTheGroupAreDrawnAgain) {
     EXPECT_TRUE(sm2::Fe_Below(drawnK, sm2::RecommendedCurve().n));
 }
 
-}  // namespace
+} // namespace

@@ -15,7 +15,8 @@ using namespace tokencrypto;
 // One update of nearly 4 GiB after a few buffered bytes: the buffered
 // count plus the length does not fit 32 bits. The input is mapped zero
 // pages, never written.
-TEST(Sm3, UpdateNear4GiBKeepsTheRightCounts) {
+TEST(Sm3, UpdateNear4GiBKeepsTheRightCounts)
+{
     const uint32_t length = UINT32_MAX - 4;
     void* data = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_POPULATE, -1, 0);
     ASSERT_NE(MAP_FAILED, data);
@@ -31,4 +32,4 @@ TEST(Sm3, UpdateNear4GiBKeepsTheRightCounts) {
     EXPECT_EQ(uint32_t(total * 8), context.bitsLow);
 }
 
-}  // namespace
+} // namespace

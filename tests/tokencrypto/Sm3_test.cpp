@@ -14,7 +14,8 @@ using namespace tokencrypto;
 using test_vectors::Bytes;
 using test_vectors::Hex;
 
-std::vector<uint8_t> Sm3Pieces(const std::vector<uint8_t>& data, size_t piece) {
+std::vector<uint8_t> Sm3Pieces(const std::vector<uint8_t>& data, size_t piece)
+{
     Sm3Context context;
     SM3_Init(&context);
     for (size_t offset = 0; offset < data.size(); offset += piece) {
@@ -26,16 +27,18 @@ std::vector<uint8_t> Sm3Pieces(const std::vector<uint8_t>& data, size_t piece) {
     return digest;
 }
 
-std::vector<uint8_t> OpenSslSm3(const std::vector<uint8_t>& data) {
+std::vector<uint8_t> OpenSslSm3(const std::vector<uint8_t>& data)
+{
     std::vector<uint8_t> digest(32);
     unsigned length = 0;
     EXPECT_EQ(1, EVP_Digest(data.data(), data.size(), digest.data(), &length, EVP_sm3(), nullptr));
     return digest;
 }
 
-class Sm3Vectors : public ::testing::TestWithParam<test_vectors::Stanza> {};
+class Sm3Vectors : public ::testing::TestWithParam<test_vectors::Stanza> { };
 
-TEST_P(Sm3Vectors, DigestMatchesPublishedExample) {
+TEST_P(Sm3Vectors, DigestMatchesPublishedExample)
+{
     const auto& stanza = GetParam();
     EXPECT_EQ(Hex(stanza.at("Digest")), Sm3Pieces(Bytes(stanza.at("Input")), 1 << 20)) << stanza.at("Name");
 }
@@ -44,7 +47,8 @@ INSTANTIATE_TEST_SUITE_P(Published, Sm3Vectors, ::testing::ValuesIn(test_vectors
 
 // Lengths around the block and padding boundaries (55 fits one final
 // block, 56 needs two), each fed in pieces of every awkward size.
-TEST(Sm3, PiecewiseUpdatesMatchOpenSsl) {
+TEST(Sm3, PiecewiseUpdatesMatchOpenSsl)
+{
     std::mt19937 random(7);
     for (size_t length : {0, 1, 55, 56, 63, 64, 65, 119, 120, 127, 128, 129, 1000}) {
         std::vector<uint8_t> data(length);
@@ -56,7 +60,8 @@ TEST(Sm3, PiecewiseUpdatesMatchOpenSsl) {
     }
 }
 
-TEST(Sm3, InitEqualsSettingTheFieldsByHand) {
+TEST(Sm3, InitEqualsSettingTheFieldsByHand)
+{
     Sm3Context byHand;
     std::memset(&byHand, 0xAA, sizeof byHand);
     const uint32_t iv[8] = {0x7380166F, 0x4914B2B9, 0x172442D7, 0xDA8A0600,
@@ -76,7 +81,8 @@ TEST(Sm3, InitEqualsSettingTheFieldsByHand) {
 
 // The SM2 code preloads a context with one block's worth of counters; the
 // bit count then has to carry into the high word instead of wrapping.
-TEST(Sm3, BitCountCarriesIntoHighWord) {
+TEST(Sm3, BitCountCarriesIntoHighWord)
+{
     Sm3Context context;
     SM3_Init(&context);
     context.bitsLow = 0xFFFFFF00;
@@ -89,4 +95,4 @@ TEST(Sm3, BitCountCarriesIntoHighWord) {
     EXPECT_EQ(0x140u, context.bitsLow);
 }
 
-}  // namespace
+} // namespace

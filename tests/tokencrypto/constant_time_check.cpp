@@ -22,24 +22,33 @@ using namespace tokencrypto;
 
 int failures = 0;
 
-void Expect(bool ok, const char* what) {
+void Expect(bool ok, const char* what)
+{
     if (!ok) {
         std::fprintf(stderr, "FAILED: %s\n", what);
         ++failures;
     }
 }
 
-void Secret(const void* data, size_t length) { (void)VALGRIND_MAKE_MEM_UNDEFINED(data, length); }
-void Public(const void* data, size_t length) { (void)VALGRIND_MAKE_MEM_DEFINED(data, length); }
+void Secret(const void* data, size_t length)
+{
+    (void)VALGRIND_MAKE_MEM_UNDEFINED(data, length);
+}
+void Public(const void* data, size_t length)
+{
+    (void)VALGRIND_MAKE_MEM_DEFINED(data, length);
+}
 
 // A k that the check treats as secret from the moment it is drawn.
-bool SecretScalar(uint8_t k[32]) {
+bool SecretScalar(uint8_t k[32])
+{
     for (unsigned i = 0; i < 32; ++i) k[i] = uint8_t(0x3C + 7 * i);
     Secret(k, 32);
     return true;
 }
 
-void CheckSm2() {
+void CheckSm2()
+{
     const sm2::Curve& curve = sm2::RecommendedCurve();
     tokencrypto_test::OpenSslKey key;
     uint8_t d[32], e[32], signature[64];
@@ -59,7 +68,8 @@ void CheckSm2() {
     Expect(std::memcmp(plain, message, sizeof message) == 0, "SM2 round trip");
 }
 
-void CheckRsa() {
+void CheckRsa()
+{
     tokencrypto_test::OpenSslRsaKey key(2048);
     RsaPrivateKey record = key.PrivateRecord();
     const RsaPublicKey publicRecord = key.PublicRecord();
@@ -71,8 +81,7 @@ void CheckRsa() {
     input[0] = 0x01;
     uint32_t length = 0;
     Expect(soft_RSA_PrivateDecrypt(output.data(), &length, input.data(), 256, &record) == RSA_OK, "RSA private");
-    Expect(soft_RSA_PublicEncrypt(back.data(), &length, output.data(), 256, &publicRecord) == RSA_OK &&
-               back == input,
+    Expect(soft_RSA_PublicEncrypt(back.data(), &length, output.data(), 256, &publicRecord) == RSA_OK && back == input,
            "RSA private undone by public");
 
     // The prime test's exponentiation on a prime of the key, as key
@@ -87,9 +96,10 @@ void CheckRsa() {
     Expect(std::memcmp(t, two, 32 * sizeof *t) == 0, "Fermat test of a prime");
 }
 
-}  // namespace
+} // namespace
 
-int main() {
+int main()
+{
     if (!RUNNING_ON_VALGRIND) std::fprintf(stderr, "not under valgrind: only the results are checked\n");
     CheckSm2();
     CheckRsa();

@@ -22,13 +22,15 @@ using namespace tokencrypto;
 constexpr size_t kSm3Chunk = 16384;
 
 // OpenSSL's digest of the benchmark's input, which both loops must give.
-std::vector<uint8_t> ReferenceDigest(const std::vector<uint8_t>& data) {
+std::vector<uint8_t> ReferenceDigest(const std::vector<uint8_t>& data)
+{
     std::vector<uint8_t> digest(32);
     EVP_Digest(data.data(), data.size(), digest.data(), nullptr, EVP_sm3(), nullptr);
     return digest;
 }
 
-void Sm3_Ours(benchmark::State& state) {
+void Sm3_Ours(benchmark::State& state)
+{
     std::vector<uint8_t> data(kSm3Chunk, 0x61);
     const std::vector<uint8_t> expected = ReferenceDigest(data);
     uint8_t digest[32];
@@ -42,7 +44,8 @@ void Sm3_Ours(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kSm3Chunk));
 }
 
-void Sm3_OpenSsl(benchmark::State& state) {
+void Sm3_OpenSsl(benchmark::State& state)
+{
     std::vector<uint8_t> data(kSm3Chunk, 0x61);
     const std::vector<uint8_t> expected = ReferenceDigest(data);
     uint8_t digest[32];
@@ -60,12 +63,13 @@ void Sm3_OpenSsl(benchmark::State& state) {
 
 struct Sm2Fixture {
     tokencrypto_test::OpenSslKey key;
-    Sm2PrivateKey privateKey{256, {}};
-    Sm2PublicKey publicKey{256, {}, {}};
+    Sm2PrivateKey privateKey {256, {}};
+    Sm2PublicKey publicKey {256, {}, {}};
     uint8_t e[32];
     uint8_t signature[64];
     std::vector<uint8_t> der;
-    Sm2Fixture() {
+    Sm2Fixture()
+    {
         std::memcpy(privateKey.d, key.d, 32);
         std::memcpy(publicKey.x, key.x, 32);
         std::memcpy(publicKey.y, key.y, 32);
@@ -82,12 +86,14 @@ struct Sm2Fixture {
     }
 };
 
-Sm2Fixture& Sm2Data() {
+Sm2Fixture& Sm2Data()
+{
     static Sm2Fixture fixture;
     return fixture;
 }
 
-void Sm2Sign_Ours(benchmark::State& state) {
+void Sm2Sign_Ours(benchmark::State& state)
+{
     auto& f = Sm2Data();
     uint8_t signature[64];
     uint32_t length = 0;
@@ -96,7 +102,8 @@ void Sm2Sign_Ours(benchmark::State& state) {
     }
 }
 
-void Sm2Sign_OpenSsl(benchmark::State& state) {
+void Sm2Sign_OpenSsl(benchmark::State& state)
+{
     auto& f = Sm2Data();
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, f.key.pkey, nullptr);
     EVP_PKEY_sign_init(ctx);
@@ -108,14 +115,16 @@ void Sm2Sign_OpenSsl(benchmark::State& state) {
     EVP_PKEY_CTX_free(ctx);
 }
 
-void Sm2Verify_Ours(benchmark::State& state) {
+void Sm2Verify_Ours(benchmark::State& state)
+{
     auto& f = Sm2Data();
     for (auto _ : state) {
         if (SM2_Verify(&f.publicKey, f.e, f.signature) != SM2_OK) state.SkipWithError("verify failed");
     }
 }
 
-void Sm2Verify_OpenSsl(benchmark::State& state) {
+void Sm2Verify_OpenSsl(benchmark::State& state)
+{
     auto& f = Sm2Data();
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, f.key.pkey, nullptr);
     EVP_PKEY_verify_init(ctx);
@@ -126,18 +135,20 @@ void Sm2Verify_OpenSsl(benchmark::State& state) {
 }
 
 struct RsaFixture {
-    tokencrypto_test::OpenSslRsaKey key{2048};
+    tokencrypto_test::OpenSslRsaKey key {2048};
     RsaPublicKey publicKey = key.PublicRecord();
     RsaPrivateKey privateKey = key.PrivateRecord();
     std::vector<uint8_t> input = std::vector<uint8_t>(256, 0x3C);
 };
 
-RsaFixture& RsaData() {
+RsaFixture& RsaData()
+{
     static RsaFixture fixture;
     return fixture;
 }
 
-void RsaRaw_OpenSsl(benchmark::State& state, bool privateOperation) {
+void RsaRaw_OpenSsl(benchmark::State& state, bool privateOperation)
+{
     auto& f = RsaData();
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, f.key.pkey, nullptr);
     privateOperation ? EVP_PKEY_decrypt_init(ctx) : EVP_PKEY_encrypt_init(ctx);
@@ -154,7 +165,8 @@ void RsaRaw_OpenSsl(benchmark::State& state, bool privateOperation) {
 
 template <typename Key>
 void RsaRaw_Ours(benchmark::State& state,
-                 uint32_t (*operation)(uint8_t*, uint32_t*, const uint8_t*, uint32_t, const Key*), const Key& key) {
+                 uint32_t (*operation)(uint8_t*, uint32_t*, const uint8_t*, uint32_t, const Key*), const Key& key)
+{
     auto& f = RsaData();
     uint8_t out[256];
     uint32_t length = 0;
@@ -163,15 +175,28 @@ void RsaRaw_Ours(benchmark::State& state,
     }
 }
 
-void RsaPrivate_Ours(benchmark::State& state) { RsaRaw_Ours(state, soft_RSA_PrivateDecrypt, RsaData().privateKey); }
+void RsaPrivate_Ours(benchmark::State& state)
+{
+    RsaRaw_Ours(state, soft_RSA_PrivateDecrypt, RsaData().privateKey);
+}
 
-void RsaPrivate_OpenSsl(benchmark::State& state) { RsaRaw_OpenSsl(state, true); }
+void RsaPrivate_OpenSsl(benchmark::State& state)
+{
+    RsaRaw_OpenSsl(state, true);
+}
 
-void RsaPublic_Ours(benchmark::State& state) { RsaRaw_Ours(state, soft_RSA_PublicEncrypt, RsaData().publicKey); }
+void RsaPublic_Ours(benchmark::State& state)
+{
+    RsaRaw_Ours(state, soft_RSA_PublicEncrypt, RsaData().publicKey);
+}
 
-void RsaPublic_OpenSsl(benchmark::State& state) { RsaRaw_OpenSsl(state, false); }
+void RsaPublic_OpenSsl(benchmark::State& state)
+{
+    RsaRaw_OpenSsl(state, false);
+}
 
-void RsaKeyGen_Ours(benchmark::State& state) {
+void RsaKeyGen_Ours(benchmark::State& state)
+{
     RsaPublicKey publicKey;
     RsaPrivateKey privateKey;
     for (auto _ : state) {
@@ -179,7 +204,8 @@ void RsaKeyGen_Ours(benchmark::State& state) {
     }
 }
 
-void RsaKeyGen_OpenSsl(benchmark::State& state) {
+void RsaKeyGen_OpenSsl(benchmark::State& state)
+{
     for (auto _ : state) {
         EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t(2048));
         if (key == nullptr) state.SkipWithError("key generation failed");
@@ -201,6 +227,9 @@ BENCHMARK(RsaPublic_OpenSsl);
 BENCHMARK(RsaKeyGen_Ours)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(RsaKeyGen_OpenSsl)->Unit(benchmark::kMillisecond)->Iterations(20);
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) { return sigwell_bench::RunWithRatios(argc, argv); }
+int main(int argc, char** argv)
+{
+    return sigwell_bench::RunWithRatios(argc, argv);
+}

@@ -53,4 +53,4 @@ protected:
     std::string m_store;
 };
 
-}  // namespace tokentest
+} // namespace tokentest

@@ -18,7 +18,8 @@ protected:
         StoreFixture::SetUp();
         m_lib = LoadLibraryA(kLibraryName);
         ASSERT_NE(m_lib, nullptr);
-        auto get = reinterpret_cast<PFN_ukGetFunctionList>(reinterpret_cast<void*>(GetProcAddress(m_lib, kGetFunctionListName)));
+        auto get = reinterpret_cast<PFN_ukGetFunctionList>(
+            reinterpret_cast<void*>(GetProcAddress(m_lib, kGetFunctionListName)));
         ASSERT_NE(get, nullptr);
         ASSERT_EQ(get(&f), UK_OK);
         ASSERT_EQ(f->Initialize(kApplicationId), UK_OK);
@@ -71,7 +72,7 @@ TEST_F(Token, RightPinRestoresTheCounterForEveryProcess)
     UK_HANDLE h = Open();
     EXPECT_EQ(Login(h, "bad-pin"), UK_SW_WRONG_PIN | 5);
     EXPECT_EQ(Login(h, "12345678"), UK_OK);
-    UK_HANDLE other = Open();  // the counter lives on the card, not the handle
+    UK_HANDLE other = Open(); // the counter lives on the card, not the handle
     std::uint32_t info = 0;
     EXPECT_EQ(f->GetRetryTimes(other, UK_PIN_USER, UK_PIN_USER, &info), UK_OK);
     EXPECT_EQ(info, 6u);
@@ -96,13 +97,13 @@ TEST_F(Token, PrivateKeyUseNeedsTheUserPinOnThisHandle)
 {
     UK_HANDLE h = Open();
     auto r = NewContainer(h, "c");
-    UK_KEY_REF pub{r[container::kSignaturePublic], r[container::kSignaturePublic + 1]};
-    UK_KEY_REF priv{r[container::kSignaturePrivate], r[container::kSignaturePrivate + 1]};
+    UK_KEY_REF pub {r[container::kSignaturePublic], r[container::kSignaturePublic + 1]};
+    UK_KEY_REF priv {r[container::kSignaturePrivate], r[container::kSignaturePrivate + 1]};
     EXPECT_EQ(f->GenerateKeyPair(h, UK_ALG_SM2, 256, 0, 0, &pub, &priv), UK_SW_SECURITY_NOT_SATISFIED);
     ASSERT_EQ(Login(h, "12345678"), UK_OK);
     ASSERT_EQ(f->GenerateKeyPair(h, UK_ALG_SM2, 256, 0, 0, &pub, &priv), UK_OK);
     UK_HANDLE other = Open();
-    UK_ASYM_KEY_SPEC spec{UK_ALG_SM2, UK_USE_PRIVATE_SIGN, UK_PAD_PKCS1, &priv, 0};
+    UK_ASYM_KEY_SPEC spec {UK_ALG_SM2, UK_USE_PRIVATE_SIGN, UK_PAD_PKCS1, &priv, 0};
     UK_HANDLE op = 0;
     EXPECT_EQ(f->AsymKeyInit(other, &spec, &op), UK_SW_SECURITY_NOT_SATISFIED);
     const std::uint8_t clear[] = {0xB0, 0x99, 0x00, 0x00};
@@ -116,13 +117,13 @@ TEST_F(Token, Sm2SignatureVerifiesOnTheCard)
 {
     UK_HANDLE h = Open();
     auto r = NewContainer(h, "c");
-    UK_KEY_REF pub{r[container::kSignaturePublic], r[container::kSignaturePublic + 1]};
-    UK_KEY_REF priv{r[container::kSignaturePrivate], r[container::kSignaturePrivate + 1]};
+    UK_KEY_REF pub {r[container::kSignaturePublic], r[container::kSignaturePublic + 1]};
+    UK_KEY_REF priv {r[container::kSignaturePrivate], r[container::kSignaturePrivate + 1]};
     ASSERT_EQ(Login(h, "12345678"), UK_OK);
     ASSERT_EQ(f->GenerateKeyPair(h, UK_ALG_SM2, 256, 0, 0, &pub, &priv), UK_OK);
     std::uint8_t digest[32];
     for (int i = 0; i < 32; ++i) digest[i] = static_cast<std::uint8_t>(i * 7);
-    UK_ASYM_KEY_SPEC sign{UK_ALG_SM2, UK_USE_PRIVATE_SIGN, UK_PAD_PKCS1, &priv, 0};
+    UK_ASYM_KEY_SPEC sign {UK_ALG_SM2, UK_USE_PRIVATE_SIGN, UK_PAD_PKCS1, &priv, 0};
     UK_HANDLE op = 0;
     ASSERT_EQ(f->AsymKeyInit(h, &sign, &op), UK_OK);
     std::uint8_t sig[512];
@@ -130,7 +131,7 @@ TEST_F(Token, Sm2SignatureVerifiesOnTheCard)
     ASSERT_EQ(f->PrikeySign(op, UK_SIGN_BLOCK, 0, digest, 32, sig, &sigLen), UK_OK);
     EXPECT_EQ(sigLen, 64u);
     f->AsymKeyFinal(op);
-    UK_ASYM_KEY_SPEC verify{UK_ALG_SM2, UK_USE_PUBLIC_VERIFY, UK_PAD_PKCS1, &pub, 0};
+    UK_ASYM_KEY_SPEC verify {UK_ALG_SM2, UK_USE_PUBLIC_VERIFY, UK_PAD_PKCS1, &pub, 0};
     ASSERT_EQ(f->AsymKeyInit(h, &verify, &op), UK_OK);
     std::uint32_t len = 64;
     EXPECT_EQ(f->PubKeyVerify(op, digest, 32, sig, &len), UK_OK);
@@ -209,4 +210,4 @@ TEST_F(Token, SerialNumberApduFramesItsAnswer)
     EXPECT_EQ(resp[len - 2], 0x90);
 }
 
-}  // namespace
+} // namespace

@@ -24,7 +24,7 @@ BOOL CALLBACK FindProc(HWND window, LPARAM param)
     return FALSE;
 }
 
-}  // namespace
+} // namespace
 
 void SetTargetProcess(DWORD processId)
 {
@@ -111,7 +111,7 @@ bool WaitDrawn(HWND window)
 {
     DWORD_PTR ignored = 0;
     return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored) &&
-           RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 namespace {
@@ -123,7 +123,7 @@ public:
     {
         m_header.biSize = sizeof m_header;
         m_header.biWidth = area.right - area.left;
-        m_header.biHeight = area.bottom - area.top;  // bottom-up, as BMP files store rows
+        m_header.biHeight = area.bottom - area.top; // bottom-up, as BMP files store rows
         m_header.biPlanes = 1;
         m_header.biBitCount = 24;
         m_header.biCompression = BI_RGB;
@@ -170,8 +170,8 @@ public:
         file.bfSize = file.bfOffBits + m_header.biSizeImage;
         FILE* out = _wfopen(path.c_str(), L"wb");
         bool ok = out && std::fwrite(&file, sizeof file, 1, out) == 1 &&
-                  std::fwrite(&m_header, sizeof m_header, 1, out) == 1 &&
-                  std::fwrite(m_pixels.data(), m_pixels.size(), 1, out) == 1;
+            std::fwrite(&m_header, sizeof m_header, 1, out) == 1 &&
+            std::fwrite(m_pixels.data(), m_pixels.size(), 1, out) == 1;
         if (out) std::fclose(out);
         return ok;
     }
@@ -208,7 +208,7 @@ bool SaveArea(const RECT& area, const std::wstring& path)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 bool SaveScreen(const std::wstring& path)
 {

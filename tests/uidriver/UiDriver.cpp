@@ -19,7 +19,7 @@ BOOL CALLBACK CloseWindowProc(HWND window, LPARAM)
     return TRUE;
 }
 
-}  // namespace
+} // namespace
 
 bool CUiDriver::Start(const std::wstring& steps)
 {
@@ -35,8 +35,8 @@ bool CUiDriver::Start(const std::wstring& steps)
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     // Other programs may show windows on the same desktop: the driver
     // looks only at ours.
-    std::wstring command = L"\"" + ProgramFolder() + m_program + L"\" --process " +
-                           std::to_wstring(GetCurrentProcessId()) + L" " + steps;
+    std::wstring command =
+        L"\"" + ProgramFolder() + m_program + L"\" --process " + std::to_wstring(GetCurrentProcessId()) + L" " + steps;
     PROCESS_INFORMATION info = {};
     BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
     CloseHandle(write);
@@ -52,7 +52,8 @@ DWORD WINAPI CUiDriver::ReadOutput(LPVOID self)
     auto* driver = static_cast<CUiDriver*>(self);
     char buffer[512];
     DWORD got = 0;
-    while (ReadFile(driver->m_output, buffer, sizeof buffer, &got, nullptr) && got) driver->m_collected.append(buffer, got);
+    while (ReadFile(driver->m_output, buffer, sizeof buffer, &got, nullptr) && got)
+        driver->m_collected.append(buffer, got);
     return 0;
 }
 

@@ -12,14 +12,14 @@
 
 struct DriverRun {
     DWORD exitCode = 1;
-    std::vector<std::string> messages;  // texts of the message boxes answered, UTF-8
+    std::vector<std::string> messages; // texts of the message boxes answered, UTF-8
     std::string output;
 };
 
 class CUiDriver {
 public:
     // program: the driver's file name, beside the test program.
-    explicit CUiDriver(const wchar_t* program) : m_program(program) {}
+    explicit CUiDriver(const wchar_t* program) : m_program(program) { }
     // steps: the driver's steps; it looks only at this process's windows.
     bool Start(const std::wstring& steps);
     DriverRun Finish(DWORD timeoutMs = 60000);
@@ -37,7 +37,7 @@ private:
     HANDLE m_reader = nullptr;
     HANDLE m_guard = nullptr;
     DWORD m_guardedThread = 0;
-    HANDLE m_finished = nullptr;  // set by Finish, ends the guard's waits
+    HANDLE m_finished = nullptr; // set by Finish, ends the guard's waits
     void EndGuard();
     static DWORD WINAPI ReadOutput(LPVOID self);
     static DWORD WINAPI Guard(LPVOID self);
@@ -54,11 +54,11 @@ bool DisplayRequired();
 
 // First in a window test: without a display the test is skipped when a
 // person runs the program by hand, and fails in the full test run.
-#define SKIP_OR_FAIL_WITHOUT_DISPLAY()                                              \
-    do {                                                                            \
-        if (HaveDisplay()) break;                                                   \
-        if (DisplayRequired()) FAIL() << "no display, though the test run gave one"; \
-        GTEST_SKIP() << "no display for the windows";                               \
+#define SKIP_OR_FAIL_WITHOUT_DISPLAY()                                                                                 \
+    do {                                                                                                               \
+        if (HaveDisplay()) break;                                                                                      \
+        if (DisplayRequired()) FAIL() << "no display, though the test run gave one";                                   \
+        GTEST_SKIP() << "no display for the windows";                                                                  \
     } while (0)
 
 // Pixels of a 24-bit BMP file that have exactly this colour.
