@@ -25,6 +25,7 @@
 //     gone            wait until the dialog is closed
 //     shot=FILE       save the screen as a 24-bit BMP file
 #include "DesktopInput.h"
+#include "DriverSteps.h"
 
 #include <windows.h>
 
@@ -256,23 +257,5 @@ bool RunStep(const std::string& step)
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> steps;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
-            g_timeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
-        } else if (std::strcmp(argv[i], "--process") == 0 && i + 1 < argc) {
-            SetTargetProcess(static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10)));
-        } else {
-            steps.push_back(argv[i]);
-        }
-    }
-    for (const std::string& step : steps) {
-        std::printf("step: %s\n", step.c_str());
-        std::fflush(stdout);
-        if (!RunStep(step)) {
-            std::printf("failed: %s\n", step.c_str());
-            return 1;
-        }
-    }
-    return 0;
+    return RunDriverSteps(argc, argv, &g_timeoutMs, RunStep);
 }

@@ -34,6 +34,7 @@
 //                     comes up
 //     post-ok         send the PIN dialog the OK command, as Enter does
 #include "DesktopInput.h"
+#include "DriverSteps.h"
 
 #include <windows.h>
 
@@ -416,30 +417,17 @@ bool RunStep(const std::string& step)
     return false;
 }
 
+// PINs stay off the output.
+std::string PinSafeLabel(const std::string& step)
+{
+    for (const char* secret : {"type=", "serve=", "keys=", "unicode="})
+        if (step.rfind(secret, 0) == 0) return step.substr(0, step.find('='));
+    return step;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> steps;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
-            g_timeoutMs = static_cast<DWORD>(std::atoi(argv[++i])) * 1000;
-        } else if (std::strcmp(argv[i], "--process") == 0 && i + 1 < argc) {
-            SetTargetProcess(static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10)));
-        } else {
-            steps.push_back(argv[i]);
-        }
-    }
-    for (const std::string& step : steps) {
-        // PINs stay off the output.
-        bool secret = step.rfind("type=", 0) == 0 || step.rfind("serve=", 0) == 0 || step.rfind("keys=", 0) == 0 ||
-            step.rfind("unicode=", 0) == 0;
-        std::printf("step: %s\n", secret ? step.substr(0, step.find('=')).c_str() : step.c_str());
-        std::fflush(stdout);
-        if (!RunStep(step)) {
-            std::printf("failed: %s\n", step.c_str());
-            return 1;
-        }
-    }
-    return 0;
+    return RunDriverSteps(argc, argv, &g_timeoutMs, RunStep, PinSafeLabel);
 }
