@@ -10,7 +10,7 @@ JOBS=$(nproc)
 
 PACKAGES=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
-    wine wine64 wine32:i386 xvfb xauth python3 openssl
+    wine wine64 wine32:i386 xvfb xauth openbox python3 openssl
     cmake ninja-build make perl dpkg-dev xz-utils
     googletest libgtest-dev libbenchmark-dev libssl-dev valgrind clang-format git
 )
