@@ -388,7 +388,7 @@ bool RunStep(const std::string& step)
     if (step == "enter" || step == "escape") {
         HWND target = FindTopLevel(IsPinDialog);
         if (!target) target = FindTopLevel(IsShade);
-        if (target) BringForward(target);
+        if (target && !BringForward(target)) return false;
         PressKey(step == "enter" ? VK_RETURN : VK_ESCAPE);
         return true;
     }

@@ -97,11 +97,20 @@ void ClickCentre(HWND control)
     ClickAt(box.left + (box.right - box.left) * 2 / 3, (box.top + box.bottom) / 2);
 }
 
+// A window manager may leave another program's activation request
+// unanswered: then a click on the window's top edge, as a person would.
 bool BringForward(HWND window)
 {
+    constexpr DWORD kClickAfterMs = 400;
     for (DWORD waited = 0; waited < 2000; waited += kPollMs) {
         if (GetForegroundWindow() == window) return true;
-        SetForegroundWindow(window);
+        if (waited == kClickAfterMs) {
+            RECT box = {};
+            GetWindowRect(window, &box);
+            ClickAt((box.left + box.right) / 2, box.top + 3);
+        } else {
+            SetForegroundWindow(window);
+        }
         Sleep(kPollMs);
     }
     return GetForegroundWindow() == window;
