@@ -163,17 +163,22 @@ void CtModulus_InverseOfPublic(const CtModulus& s, uint32_t* a, const uint32_t* 
 void CtModulus_Init(CtModulus* s, const uint32_t* d, uint32_t digits)
 {
     SetModulus(s, d, digits);
-    // With R = 2^b, doubling 1 up to 2^(b + t) and then squaring the
-    // Montgomery way, which takes 2^(b + t) to 2^(b + 2t), reaches R^2 with
-    // about half the doublings.
+    // With R = 2^b, doubling a power of two below d up to 2^(b + t) and then
+    // squaring the Montgomery way, which takes 2^(b + t) to 2^(b + 2t),
+    // reaches R^2 with few doublings. The start is the lowest power of d's
+    // top digit: the digit count is as public as the size.
     const size_t b = s->limbs * mont::kLimbBits;
     size_t t = b, squarings = 0;
     while (t % 2 == 0 && t > mont::kLimbBits) {
         t /= 2;
         ++squarings;
     }
-    Limb x[mont::kMaxLimbs] = {1};
-    for (size_t i = 0; i < b + t; ++i) mont::Add(x, x, x, s->m, s->limbs);
+    const uint32_t top = CT_Public(CtSignificantDigits(d, digits)) - 1;
+    uint32_t start[mont::kMaxLimbs * mont::kDigitsPerLimb] = {};
+    start[top] = 1;
+    Limb x[mont::kMaxLimbs] = {};
+    mont::FromDigits(x, s->limbs, start, digits);
+    for (size_t i = 32 * top; i < b + t; ++i) mont::Add(x, x, x, s->m, s->limbs);
     for (size_t i = 0; i < squarings; ++i) Sqr(*s, x, x);
     std::memcpy(s->rr, x, sizeof x);
 }
