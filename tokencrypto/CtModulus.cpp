@@ -271,6 +271,30 @@ void CtModulus_ExpPublic(const CtModulus& s, uint32_t* a, const uint32_t* b, con
     SecureZeroAll(base, result);
 }
 
+uint32_t CtModulus_SquaresReach(const CtModulus& s, const uint32_t* b, const uint32_t* c, uint32_t count,
+                                uint32_t bound)
+{
+    // Compared in Montgomery form, which is one-to-one below d.
+    Limb x[mont::kMaxLimbs] = {}, target[mont::kMaxLimbs] = {};
+    ToLimbs(s, x, b);
+    Mul(s, x, x, s.rr);
+    ToLimbs(s, target, c);
+    Mul(s, target, target, s.rr);
+    // A countdown rather than j < count, which the compiler would turn
+    // into a loop split at count.
+    Limb reached = 0, remaining = count;
+    for (uint32_t j = 0; j < bound; ++j) {
+        Limb diff = 0;
+        for (size_t i = 0; i < s.limbs; ++i) diff |= x[i] ^ target[i];
+        const Limb counted = ~CT_ZeroMask(remaining);
+        reached |= CT_ZeroMask(diff) & counted;
+        remaining -= counted & 1;
+        if (j + 1 < bound) Sqr(s, x, x);
+    }
+    SecureZeroAll(x, target);
+    return uint32_t(reached);
+}
+
 bool CtDigitsEqual(const uint32_t* a, const uint32_t* b, uint32_t digits)
 {
     uint32_t diff = 0;
