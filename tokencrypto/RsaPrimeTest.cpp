@@ -119,8 +119,6 @@ uint32_t DrawBase(uint32_t* base, const CtModulus& modA, const uint32_t* aMinus1
 {
     // Below a R, whatever a's top digits are.
     const uint32_t wideDigits = CT_Public(CtSignificantDigits(aMinus1, digits)) - 1 + digits;
-    uint32_t one[kPrimeDigits];
-    BigNum_AssignDigit(one, 1, digits);
     for (;;) {
         uint8_t bytes[8 * kPrimeDigits];
         uint32_t wide[2 * kPrimeDigits];
