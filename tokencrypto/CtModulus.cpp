@@ -163,17 +163,22 @@ void CtModulus_InverseOfPublic(const CtModulus& s, uint32_t* a, const uint32_t* 
 void CtModulus_Init(CtModulus* s, const uint32_t* d, uint32_t digits)
 {
     SetModulus(s, d, digits);
-    // With R = 2^b, doubling 1 up to 2^(b + t) and then squaring the
-    // Montgomery way, which takes 2^(b + t) to 2^(b + 2t), reaches R^2 with
-    // about half the doublings.
+    // With R = 2^b, doubling a power of two below d up to 2^(b + t) and then
+    // squaring the Montgomery way, which takes 2^(b + t) to 2^(b + 2t),
+    // reaches R^2 with few doublings. The start is the lowest power of d's
+    // top digit: the digit count is as public as the size.
     const size_t b = s->limbs * mont::kLimbBits;
     size_t t = b, squarings = 0;
     while (t % 2 == 0 && t > mont::kLimbBits) {
         t /= 2;
         ++squarings;
     }
-    Limb x[mont::kMaxLimbs] = {1};
-    for (size_t i = 0; i < b + t; ++i) mont::Add(x, x, x, s->m, s->limbs);
+    const uint32_t top = CT_Public(CtSignificantDigits(d, digits)) - 1;
+    uint32_t start[mont::kMaxLimbs * mont::kDigitsPerLimb] = {};
+    start[top] = 1;
+    Limb x[mont::kMaxLimbs] = {};
+    mont::FromDigits(x, s->limbs, start, digits);
+    for (size_t i = 32 * top; i < b + t; ++i) mont::Add(x, x, x, s->m, s->limbs);
     for (size_t i = 0; i < squarings; ++i) Sqr(*s, x, x);
     std::memcpy(s->rr, x, sizeof x);
 }
@@ -264,6 +269,30 @@ void CtModulus_ExpPublic(const CtModulus& s, uint32_t* a, const uint32_t* b, con
     }
     FromMont(s, a, result);
     SecureZeroAll(base, result);
+}
+
+uint32_t CtModulus_SquaresReach(const CtModulus& s, const uint32_t* b, const uint32_t* c, uint32_t count,
+                                uint32_t bound)
+{
+    // Compared in Montgomery form, which is one-to-one below d.
+    Limb x[mont::kMaxLimbs] = {}, target[mont::kMaxLimbs] = {};
+    ToLimbs(s, x, b);
+    Mul(s, x, x, s.rr);
+    ToLimbs(s, target, c);
+    Mul(s, target, target, s.rr);
+    // A countdown rather than j < count, which the compiler would turn
+    // into a loop split at count.
+    Limb reached = 0, remaining = count;
+    for (uint32_t j = 0; j < bound; ++j) {
+        Limb diff = 0;
+        for (size_t i = 0; i < s.limbs; ++i) diff |= x[i] ^ target[i];
+        const Limb counted = ~CT_ZeroMask(remaining);
+        reached |= CT_ZeroMask(diff) & counted;
+        remaining -= counted & 1;
+        if (j + 1 < bound) Sqr(s, x, x);
+    }
+    SecureZeroAll(x, target);
+    return uint32_t(reached);
 }
 
 bool CtDigitsEqual(const uint32_t* a, const uint32_t* b, uint32_t digits)

@@ -37,6 +37,12 @@ void CtModulus_Exp(const CtModulus& s, uint32_t* a, const uint32_t* b, const uin
 // The same for a public exponent, whose bits may steer the loop.
 void CtModulus_ExpPublic(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* e, uint32_t eDigits);
 
+// All ones when b^(2^j) = c mod d for some j below count, else zero, for b
+// and c below d: `bound` squarings whatever the secret count (at most
+// bound) is.
+uint32_t CtModulus_SquaresReach(const CtModulus& s, const uint32_t* b, const uint32_t* c, uint32_t count,
+                                uint32_t bound);
+
 // a = b^-1 mod d by the binary extended Euclid, for b coprime to d:
 // variable time, so only for values that tell nothing about a secret,
 // such as a product of fresh random blinding values.

@@ -3,8 +3,8 @@
 #include "tokencrypto/BigNumber.h"
 #include "tokencrypto/ConstantTime.h"
 #include "tokencrypto/CtModulus.h"
+#include "tokencrypto/RsaBlinding.h"
 #include "tokencrypto/SecureZero.h"
-#include "tokencrypto/SystemRandom.h"
 
 namespace tokencrypto {
 namespace {
@@ -60,22 +60,7 @@ uint32_t DecodePrivate(PrivateKeyDigits* key, const RsaPrivateKey* record, uint3
     return RSA_OK;
 }
 
-// Two numbers below n from the system generator: one bit shorter than n,
-// never zero.
-bool DrawBelow(uint32_t* r, const uint32_t* n, uint32_t nDigits)
-{
-    const uint32_t bits = BigNum_Bits(n, nDigits);
-    uint8_t bytes[RSA_MAX_MODULUS_LEN];
-    do {
-        if (!SystemRandom_GetBytes(bytes, 4 * nDigits)) return false;
-        BigNum_Decode(r, nDigits, bytes, 4 * nDigits);
-        for (uint32_t bit = bits - 1; bit < 32 * nDigits; ++bit) r[bit / 32] &= ~(1u << (bit % 32));
-    } while (BigNum_IsZero(r, nDigits));
-    SecureZero(bytes, sizeof bytes);
-    return true;
-}
-
-// m = c^d mod n by the CRT in constant time, on c blinded by a fresh r^e,
+// m = c^d mod n by the CRT in constant time, on c blinded by r^e,
 // and checked with e before it is handed out: a faulty result could give
 // away a prime factor.
 uint32_t BlindedPrivate(uint32_t* m, const uint32_t* c, const uint32_t* n, const uint32_t* e,
@@ -86,16 +71,10 @@ uint32_t BlindedPrivate(uint32_t* m, const uint32_t* c, const uint32_t* n, const
     CtModulus modN;
     CtModulus_InitPublic(&modN, n, nDigits);
 
-    // r^-1 through (r s)^-1 s, so that the variable-time inverse sees only
-    // a product that tells nothing about r.
-    uint32_t r[BIGNUM_MAX_DIGITS] = {}, s[BIGNUM_MAX_DIGITS] = {}, t[BIGNUM_MAX_DIGITS] = {};
-    uint32_t rInv[BIGNUM_MAX_DIGITS] = {}, blinded[BIGNUM_MAX_DIGITS] = {};
-    if (!DrawBelow(r, n, nDigits) || !DrawBelow(s, n, nDigits)) return RSA_ERR_NEED_RANDOM;
-    CtModulus_Mul(modN, t, r, s);
-    CtModulus_InverseOfPublic(modN, rInv, t);
-    CtModulus_Mul(modN, rInv, rInv, s);
-    CtModulus_ExpPublic(modN, t, r, e, eDigits);
-    CtModulus_Mul(modN, blinded, c, t);
+    RsaBlindingPair pair;
+    if (!RsaBlinding_Take(&pair, modN, n, e)) return RSA_ERR_NEED_RANDOM;
+    uint32_t t[BIGNUM_MAX_DIGITS] = {}, blinded[BIGNUM_MAX_DIGITS] = {};
+    CtModulus_Mul(modN, blinded, c, pair.a);
 
     const uint32_t k = key.k;
     CtModulus modP, modQ;
@@ -119,10 +98,10 @@ uint32_t BlindedPrivate(uint32_t* m, const uint32_t* c, const uint32_t* n, const
     BigNum_Assign(mQWide, mQ, k);
     BigNum_Add(wide, wide, mQWide, 2 * k);
 
-    CtModulus_Mul(modN, m, wide, rInv);
+    CtModulus_Mul(modN, m, wide, pair.aInv);
     CtModulus_ExpPublic(modN, t, m, e, eDigits);
     const bool intact = CT_Public(CtDigitsEqual(t, c, nDigits));
-    SecureZeroAll(mP, mQ, h, qInv, wide, mQWide, r, s, rInv, modP, modQ);
+    SecureZeroAll(mP, mQ, h, qInv, wide, mQWide, pair, blinded, modP, modQ);
     if (!intact) return RSA_ERR_DATA;
     CT_Declassify(m, nDigits * sizeof *m);
     return RSA_OK;

@@ -153,6 +153,54 @@ TEST(RsaKeyGeneration, KeysHaveTheRequiredShape)
     }
 }
 
+BIGNUM* FieldNumber(const uint8_t* field, size_t length)
+{
+    return BN_bin2bn(field, int(length), nullptr);
+}
+
+// d, d mod (p - 1), d mod (q - 1) and q^-1 mod p as OpenSSL computes them,
+// for both public exponents the generator offers.
+TEST(RsaKeyGeneration, CrtValuesMatchOpenSsl)
+{
+    for (const uint32_t useFermat4 : {0u, 1u}) {
+        RandomPool pool = {};
+        const uint8_t seed[16] = {uint8_t(9 + useFermat4)};
+        RandomPool_Update(&pool, seed);
+        const RsaKeyGenParams params = {1024, useFermat4};
+        RsaPublicKey publicKey;
+        RsaPrivateKey privateKey;
+        ASSERT_EQ(RSA_OK, RSA_GenerateKeyPair(&publicKey, &privateKey, &params, &pool));
+
+        BN_CTX* ctx = BN_CTX_new();
+        BIGNUM* p = FieldNumber(privateKey.prime[0], RSA_MAX_PRIME_LEN);
+        BIGNUM* q = FieldNumber(privateKey.prime[1], RSA_MAX_PRIME_LEN);
+        BIGNUM* e = FieldNumber(privateKey.publicExponent, RSA_MAX_MODULUS_LEN);
+        BIGNUM *pMinus1 = BN_dup(p), *qMinus1 = BN_dup(q), *phi = BN_new();
+        BN_sub_word(pMinus1, 1);
+        BN_sub_word(qMinus1, 1);
+        BN_mul(phi, pMinus1, qMinus1, ctx);
+        EXPECT_EQ(useFermat4 ? 65537u : 3u, BN_get_word(e));
+        const struct {
+            const uint8_t* field;
+            size_t length;
+            BIGNUM* expected;
+        } values[] = {
+            {privateKey.exponent, RSA_MAX_MODULUS_LEN, BN_mod_inverse(nullptr, e, phi, ctx)},
+            {privateKey.primeExponent[0], RSA_MAX_PRIME_LEN, BN_mod_inverse(nullptr, e, pMinus1, ctx)},
+            {privateKey.primeExponent[1], RSA_MAX_PRIME_LEN, BN_mod_inverse(nullptr, e, qMinus1, ctx)},
+            {privateKey.coefficient, RSA_MAX_PRIME_LEN, BN_mod_inverse(nullptr, q, p, ctx)},
+        };
+        for (const auto& value : values) {
+            BIGNUM* ours = FieldNumber(value.field, value.length);
+            EXPECT_EQ(0, BN_cmp(ours, value.expected)) << "e = " << BN_get_word(e) << ", field " << &value - values;
+            BN_free(ours);
+            BN_free(value.expected);
+        }
+        for (BIGNUM* x : {p, q, e, pMinus1, qMinus1, phi}) BN_free(x);
+        BN_CTX_free(ctx);
+    }
+}
+
 TEST(RsaKeyGeneration, SizesOutsideTheRangeAreRefused)
 {
     RsaPublicKey publicKey;

@@ -11,8 +11,9 @@
 #include "OpenSslRsa.h"
 #include "OpenSslSm2.h"
 #include "tokencrypto/BigNumber.h"
-#include "tokencrypto/CtModulus.h"
 #include "tokencrypto/Rsa.h"
+#include "tokencrypto/RsaKeyFromPrimes.h"
+#include "tokencrypto/RsaPrimeTest.h"
 #include "tokencrypto/Sm2.h"
 #include "tokencrypto/Sm2Scheme.h"
 
@@ -83,17 +84,36 @@ void CheckRsa()
     Expect(soft_RSA_PrivateDecrypt(output.data(), &length, input.data(), 256, &record) == RSA_OK, "RSA private");
     Expect(soft_RSA_PublicEncrypt(back.data(), &length, output.data(), 256, &publicRecord) == RSA_OK && back == input,
            "RSA private undone by public");
+}
 
-    // The prime test's exponentiation on a prime of the key, as key
-    // generation runs it on the candidate it keeps.
-    uint32_t p[33] = {}, two[33] = {2}, t[33];
-    BigNum_Decode(p, 32, key.PrivateRecord().prime[0], RSA_MAX_PRIME_LEN);
+// Key generation from the moment a candidate is kept: the prime test it
+// passed (trial division, Fermat, Miller-Rabin) and the key made from the
+// two primes, handed in q first.
+void CheckRsaKeyGeneration()
+{
+    tokencrypto_test::OpenSslRsaKey key(2048);
+    const RsaPrivateKey reference = key.PrivateRecord();
+    uint32_t p[33] = {}, q[33] = {};
+    BigNum_Decode(p, 32, reference.prime[0], RSA_MAX_PRIME_LEN);
+    BigNum_Decode(q, 32, reference.prime[1], RSA_MAX_PRIME_LEN);
     Secret(p, sizeof p);
-    CtModulus modP;
-    CtModulus_Init(&modP, p, 32);
-    CtModulus_Exp(modP, t, two, p, 32);
-    Public(t, sizeof t);
-    Expect(std::memcmp(t, two, 32 * sizeof *t) == 0, "Fermat test of a prime");
+    Secret(q, sizeof q);
+    RandomPool pool = {};
+    const uint8_t seed[16] = {7};
+    RandomPool_Update(&pool, seed);
+    bool passes = false;
+    Expect(RsaPrime_Test(&passes, p, 32, &pool) == RSA_OK && passes, "prime test of a prime");
+
+    RsaPublicKey publicRecord;
+    RsaPrivateKey record;
+    RsaKey_FromPrimes(&publicRecord, &record, q, p, 32, 2048, 65537);
+    Public(&publicRecord, sizeof publicRecord);
+    Expect(std::memcmp(publicRecord.modulus, reference.modulus, RSA_MAX_MODULUS_LEN) == 0, "modulus of the made key");
+    std::vector<uint8_t> input(256, 0x3C), output(256), back(256);
+    uint32_t length = 0;
+    Expect(soft_RSA_PrivateDecrypt(output.data(), &length, input.data(), 256, &record) == RSA_OK, "made key private");
+    Expect(soft_RSA_PublicEncrypt(back.data(), &length, output.data(), 256, &publicRecord) == RSA_OK && back == input,
+           "made key undone by public");
 }
 
 } // namespace
@@ -103,6 +123,7 @@ int main()
     if (!RUNNING_ON_VALGRIND) std::fprintf(stderr, "not under valgrind: only the results are checked\n");
     CheckSm2();
     CheckRsa();
+    CheckRsaKeyGeneration();
     std::printf("%s\n", failures == 0 ? "constant-time check passed" : "constant-time check FAILED");
     return failures == 0 ? 0 : 1;
 }
