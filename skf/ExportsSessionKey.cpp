@@ -39,6 +39,15 @@ ULONG Finish(ExportCall& call, ULONG rc, const char* failure)
     return call.Done();
 }
 
+// The start of a cipher stream on a checked key.
+ULONG StreamStart(const char* name, ULONG (*start)(SessionKeyHandle*, const BLOCKCIPHERPARAM&), const char* failure,
+                  HKEY_HANDLE hKey, const BLOCKCIPHERPARAM& param)
+{
+    ExportCall call(name);
+    if (ULONG rc = KeyRefused(call, hKey)) return rc;
+    return Finish(call, start(AsKey(hKey), param), failure);
+}
+
 // A data step of a cipher stream: the key and the two pointers checked,
 // then the device layer's step.
 ULONG StreamStep(const char* name, ULONG (*step)(SessionKeyHandle*, const BYTE*, ULONG, BYTE*, ULONG*),
@@ -117,9 +126,7 @@ ULONG DEVAPI SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pb
 
 ULONG DEVAPI SKF_EncryptInit(HKEY_HANDLE hKey, BLOCKCIPHERPARAM EncryptParam)
 {
-    ExportCall call(__func__);
-    if (ULONG rc = KeyRefused(call, hKey)) return rc;
-    return Finish(call, DF_EncryptInit(AsKey(hKey), EncryptParam), "DF_EncryptInit ERR[%#lx]");
+    return StreamStart(__func__, DF_EncryptInit, "DF_EncryptInit ERR[%#lx]", hKey, EncryptParam);
 }
 
 ULONG DEVAPI SKF_Encrypt(HKEY_HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen)
@@ -151,9 +158,7 @@ ULONG DEVAPI SKF_EncryptFinal(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG* pu
 
 ULONG DEVAPI SKF_DecryptInit(HKEY_HANDLE hKey, BLOCKCIPHERPARAM DecryptParam)
 {
-    ExportCall call(__func__);
-    if (ULONG rc = KeyRefused(call, hKey)) return rc;
-    return Finish(call, DF_DecryptInit(AsKey(hKey), DecryptParam), "DF_DecryptInit ERR[%#lx]");
+    return StreamStart(__func__, DF_DecryptInit, "DF_DecryptInit ERR[%#lx]", hKey, DecryptParam);
 }
 
 ULONG DEVAPI SKF_Decrypt(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen)
