@@ -7,6 +7,47 @@
 #include <cstring>
 #include <new>
 
+namespace {
+
+// Trace names of one direction's steps.
+struct ConversionSteps {
+    const wchar_t *size;     // the sizing call
+    const wchar_t *noMemory; // the failed allocation's condition
+    const wchar_t *convert;  // the converting call
+};
+
+// The converter's two calls, sizing and converting, into a new zeroed
+// buffer that is the caller's from the moment it exists. convert(out,
+// room) is the converter's call; with no buffer it gives the room needed.
+template <class Char, class Convert>
+HRESULT ConvertIntoNewBuffer(const wchar_t *kTraceFunction, const ConversionSteps &steps, Convert convert, Char **ppOut,
+                             int *pnLength)
+{
+    int cch = convert(nullptr, 0);
+    if (cch <= 0) {
+        HRESULT hr = FailedCallStatus();
+        TRACE_FAILED(steps.size, L"0 == nSize", hr);
+        return hr;
+    }
+    Char *pOut = new (std::nothrow) Char[cch];
+    if (pOut == nullptr) {
+        TRACE_FAILED(L"New Memory", steps.noMemory, E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+    memset(pOut, 0, cch * sizeof(Char));
+    *ppOut = pOut;
+    if (convert(pOut, cch) == 0) {
+        HRESULT hr = FailedCallStatus();
+        TRACE_FAILED(steps.convert, L"0 == nResult", hr);
+        return hr;
+    }
+    *pnLength = cch - 1;
+    TRACE_OK(steps.convert);
+    return VESK_OK;
+}
+
+} // namespace
+
 HRESULT UTF16ToUTF8(const wchar_t *pwszText, char **ppszUTF8, int *pnLength)
 {
     TRACE_FUNCTION(L"UTF16ToUTF8");
@@ -14,27 +55,13 @@ HRESULT UTF16ToUTF8(const wchar_t *pwszText, char **ppszUTF8, int *pnLength)
         TRACE_FAILED(L"Check parameters", L"NULL == pwszText", E_POINTER);
         return E_POINTER;
     }
-    int cb = WideCharToMultiByte(CP_UTF8, 0, pwszText, -1, nullptr, 0, nullptr, nullptr);
-    if (cb <= 0) {
-        HRESULT hr = FailedCallStatus();
-        TRACE_FAILED(L"WideCharToMultiByte(size)", L"0 == nSize", hr);
-        return hr;
-    }
-    char *pszUTF8 = new (std::nothrow) char[cb];
-    if (pszUTF8 == nullptr) {
-        TRACE_FAILED(L"New Memory", L"NULL == pszUTF8", E_OUTOFMEMORY);
-        return E_OUTOFMEMORY;
-    }
-    memset(pszUTF8, 0, cb);
-    *ppszUTF8 = pszUTF8;
-    if (WideCharToMultiByte(CP_UTF8, 0, pwszText, -1, pszUTF8, cb, nullptr, nullptr) == 0) {
-        HRESULT hr = FailedCallStatus();
-        TRACE_FAILED(L"WideCharToMultiByte", L"0 == nResult", hr);
-        return hr;
-    }
-    *pnLength = cb - 1;
-    TRACE_OK(L"WideCharToMultiByte");
-    return VESK_OK;
+    static const ConversionSteps kSteps = {L"WideCharToMultiByte(size)", L"NULL == pszUTF8", L"WideCharToMultiByte"};
+    return ConvertIntoNewBuffer(
+        kTraceFunction, kSteps,
+        [pwszText](char *pszOut, int cb) {
+            return WideCharToMultiByte(CP_UTF8, 0, pwszText, -1, pszOut, cb, nullptr, nullptr);
+        },
+        ppszUTF8, pnLength);
 }
 
 HRESULT UTF8ToUTF16(const char *pszText, wchar_t **ppwszUTF16, int *pnLength)
@@ -44,28 +71,14 @@ HRESULT UTF8ToUTF16(const char *pszText, wchar_t **ppwszUTF16, int *pnLength)
         TRACE_FAILED(L"Check parameters", L"NULL == pszText", E_POINTER);
         return E_POINTER;
     }
-    int cbText = static_cast<int>(strlen(pszText)) + 1;
-    int cch = MultiByteToWideChar(CP_UTF8, 0, pszText, cbText, nullptr, 0);
-    if (cch <= 0) {
-        HRESULT hr = FailedCallStatus();
-        TRACE_FAILED(L"MultiByteToWideChar(size)", L"0 == nSize", hr);
-        return hr;
-    }
-    wchar_t *pwszUTF16 = new (std::nothrow) wchar_t[cch];
-    if (pwszUTF16 == nullptr) {
-        TRACE_FAILED(L"New Memory", L"NULL == pwszUTF16", E_OUTOFMEMORY);
-        return E_OUTOFMEMORY;
-    }
-    memset(pwszUTF16, 0, cch * sizeof(wchar_t));
-    *ppwszUTF16 = pwszUTF16;
-    if (MultiByteToWideChar(CP_UTF8, 0, pszText, cbText, pwszUTF16, cch) == 0) {
-        HRESULT hr = FailedCallStatus();
-        TRACE_FAILED(L"MultiByteToWideChar", L"0 == nResult", hr);
-        return hr;
-    }
-    *pnLength = cch - 1;
-    TRACE_OK(L"MultiByteToWideChar");
-    return VESK_OK;
+    const int cbText = static_cast<int>(strlen(pszText)) + 1;
+    static const ConversionSteps kSteps = {L"MultiByteToWideChar(size)", L"NULL == pwszUTF16", L"MultiByteToWideChar"};
+    return ConvertIntoNewBuffer(
+        kTraceFunction, kSteps,
+        [pszText, cbText](wchar_t *pwszOut, int cch) {
+            return MultiByteToWideChar(CP_UTF8, 0, pszText, cbText, pwszOut, cch);
+        },
+        ppwszUTF16, pnLength);
 }
 
 namespace {

@@ -66,6 +66,24 @@ void FormatLine(WCHAR (&wszLine)[kLineCch], const WCHAR *pwszFormat, ...)
     wszLine[kLineCch - 1] = L'\0';
 }
 
+// One line of a row: its format loaded from the resources, then filled.
+// The failure is traced as step under the caller's name.
+template <class... Args>
+HRESULT FormatRowLine(const wchar_t *kTraceFunction, HINSTANCE hInstance, UINT uFormatId, const wchar_t *pwszStep,
+                      std::wstring &strLine, Args... args)
+{
+    WCHAR wszFormat[kLineCch] = {};
+    if (LoadStringW(hInstance, uFormatId, wszFormat, kLineCch) == 0) {
+        HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
+        TRACE_FAILED(pwszStep, L"nRetCode == 0", hResult);
+        return hResult;
+    }
+    WCHAR wszLine[kLineCch] = {};
+    FormatLine(wszLine, wszFormat, args...);
+    strLine = wszLine;
+    return S_OK;
+}
+
 bool RowComesFirst(const CERTIFICATE_LIST_ITEM &a, const CERTIFICATE_LIST_ITEM &b)
 {
     if (a.bHardwareKey != b.bHardwareKey) return a.bHardwareKey != FALSE;
@@ -327,9 +345,6 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
         bCallerFree && hProv != 0 ? reinterpret_cast<void *>(hProv) : nullptr,
         [](void *p) { CryptReleaseContext(reinterpret_cast<HCRYPTPROV>(p), 0); });
 
-    WCHAR wszFormat[kLineCch] = {};
-    WCHAR wszLine[kLineCch] = {};
-
     DWORD cchText = 0;
     LPWSTR pwszSubject = nullptr;
     HRESULT hResult = QueryCertContextInfo(&cchText, &pwszSubject, pCertContext, CERTINFO_SUBJECT);
@@ -343,13 +358,9 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
     std::wstring strIssuerName =
         wcsstr(pwszIssuer, L"O=") != nullptr ? ValueOf(pwszIssuer, L"O=") : ValueOf(pwszIssuer, L"CN=");
     delete[] pwszIssuer;
-    if (LoadStringW(hInstance, IDS_ISSUER_FORMAT, wszFormat, kLineCch) == 0) {
-        hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
-        TRACE_FAILED(L"LoadString (Issuer)", L"nRetCode == 0", hResult);
-        return hResult;
-    }
-    FormatLine(wszLine, wszFormat, strIssuerName.c_str());
-    stItem.strIssuer = wszLine;
+    hResult = FormatRowLine(kTraceFunction, hInstance, IDS_ISSUER_FORMAT, L"LoadString (Issuer)", stItem.strIssuer,
+                            strIssuerName.c_str());
+    if (FAILED(hResult)) return hResult;
 
     DWORD cbSerial = 0;
     BYTE *pbSerial = nullptr;
@@ -361,13 +372,9 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
     TRACE_RETURN_IF_FAILED(L"FormatStringFromData (Serial number", hResult);
     std::wstring strSerial = pwszSerial;
     delete[] pwszSerial;
-    if (LoadStringW(hInstance, IDS_SERIAL_FORMAT, wszFormat, kLineCch) == 0) {
-        hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
-        TRACE_FAILED(L"LoadString (Serial number)", L"nRetCode == 0", hResult);
-        return hResult;
-    }
-    FormatLine(wszLine, wszFormat, strSerial.c_str());
-    stItem.strSerialNumber = wszLine;
+    hResult = FormatRowLine(kTraceFunction, hInstance, IDS_SERIAL_FORMAT, L"LoadString (Serial number)",
+                            stItem.strSerialNumber, strSerial.c_str());
+    if (FAILED(hResult)) return hResult;
 
     SYSTEMTIME stFrom = {};
     SYSTEMTIME stTo = {};
@@ -377,14 +384,8 @@ HRESULT BuildCertificateListItem(HINSTANCE hInstance, PCCERT_CONTEXT pCertContex
     cbTime = sizeof(SYSTEMTIME);
     hResult = QueryCertContextInfo(&cbTime, &stTo, pCertContext, CERTINFO_NOT_AFTER);
     TRACE_RETURN_IF_FAILED(L"QueryCertContextInfo (To-date", hResult);
-    if (LoadStringW(hInstance, IDS_VALIDITY_FORMAT, wszFormat, kLineCch) == 0) {
-        hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
-        TRACE_FAILED(L"LoadString (Valid date)", L"nRetCode == 0", hResult);
-        return hResult;
-    }
-    FormatLine(wszLine, wszFormat, stFrom.wYear, stFrom.wMonth, stFrom.wDay, stTo.wYear, stTo.wMonth, stTo.wDay);
-    stItem.strValidity = wszLine;
-    return S_OK;
+    return FormatRowLine(kTraceFunction, hInstance, IDS_VALIDITY_FORMAT, L"LoadString (Valid date)", stItem.strValidity,
+                         stFrom.wYear, stFrom.wMonth, stFrom.wDay, stTo.wYear, stTo.wMonth, stTo.wDay);
 }
 
 void SortCertificateListItems(std::vector<CERTIFICATE_LIST_ITEM> &vtrItems)

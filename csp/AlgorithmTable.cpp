@@ -34,30 +34,37 @@ DWORD CopyName(const char* name, CHAR* field, std::size_t room)
     return static_cast<DWORD>(length);
 }
 
+// Clears the record and fills what both record kinds hold; null past the
+// table's end.
+template <class Record>
+const AlgorithmEntry* FillCommon(std::uint32_t index, Record* record)
+{
+    if (index >= kAlgorithmCount) return nullptr;
+    const AlgorithmEntry& entry = kAlgorithms[index];
+    std::memset(record, 0, sizeof *record);
+    record->aiAlgid = entry.algId;
+    record->dwNameLen = CopyName(entry.name, record->szName, sizeof record->szName);
+    return &entry;
+}
+
 } // namespace
 
 bool FillEnumAlgs(std::uint32_t index, PROV_ENUMALGS* record)
 {
-    if (index >= kAlgorithmCount) return false;
-    const AlgorithmEntry& entry = kAlgorithms[index];
-    std::memset(record, 0, sizeof *record);
-    record->aiAlgid = entry.algId;
-    record->dwBitLen = entry.defaultBits;
-    record->dwNameLen = CopyName(entry.name, record->szName, sizeof record->szName);
+    const AlgorithmEntry* entry = FillCommon(index, record);
+    if (entry == nullptr) return false;
+    record->dwBitLen = entry->defaultBits;
     return true;
 }
 
 bool FillEnumAlgsEx(std::uint32_t index, PROV_ENUMALGS_EX* record)
 {
-    if (index >= kAlgorithmCount) return false;
-    const AlgorithmEntry& entry = kAlgorithms[index];
-    std::memset(record, 0, sizeof *record);
-    record->aiAlgid = entry.algId;
-    record->dwDefaultLen = entry.defaultBits;
-    record->dwMinLen = entry.minBits;
-    record->dwMaxLen = entry.maxBits;
+    const AlgorithmEntry* entry = FillCommon(index, record);
+    if (entry == nullptr) return false;
+    record->dwDefaultLen = entry->defaultBits;
+    record->dwMinLen = entry->minBits;
+    record->dwMaxLen = entry->maxBits;
     record->dwProtocols = kAllProtocols;
-    record->dwNameLen = CopyName(entry.name, record->szName, sizeof record->szName);
-    record->dwLongNameLen = CopyName(entry.longName, record->szLongName, sizeof record->szLongName);
+    record->dwLongNameLen = CopyName(entry->longName, record->szLongName, sizeof record->szLongName);
     return true;
 }

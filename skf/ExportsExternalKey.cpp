@@ -14,6 +14,38 @@
         x, #x, ArgKind::HandleOut, __FILE__, __LINE__                                                                  \
     }
 
+namespace {
+
+// The two SM2 verifications differ only in the device-layer call.
+ULONG EccVerify(const char* name, const char* failure,
+                ULONG (*verify)(const ECCPUBLICKEYBLOB*, const BYTE*, ULONG, const ECCSIGNATUREBLOB*),
+                ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen, ECCSIGNATUREBLOB* pSignature)
+{
+    ExportCall call(name);
+    if (!call.Check({SKF_POINTER_ARG(pECCPubKeyBlob), SKF_POINTER_ARG(pbData), SKF_POINTER_ARG(pSignature)}))
+        return call.Refused();
+    if (ULONG rc = verify(pECCPubKeyBlob, pbData, ulDataLen, pSignature)) return call.Fail(rc, failure, rc);
+    return call.Done();
+}
+
+// The two raw RSA operations differ only in the key blob and the
+// device-layer call; blobName is the argument's name in the log.
+template <class Blob>
+ULONG RsaKeyOperation(const char* name, const char* blobName, const char* failure,
+                      ULONG (*operation)(const Blob*, const BYTE*, ULONG, BYTE*, ULONG*), DEVHANDLE hDev, Blob* pBlob,
+                      BYTE* pbInput, ULONG ulInputLen, BYTE* pbOutput, ULONG* pulOutputLen)
+{
+    ExportCall call(name);
+    if (!call.Check({SKF_DEVICE_ARG(hDev), ArgCheck {pBlob, blobName, ArgKind::HandleOut, __FILE__, __LINE__},
+                     SKF_KEY_ARG(pbInput), SKF_POINTER_ARG(pulOutputLen)}))
+        return call.Refused();
+    if (ULONG rc = operation(pBlob, pbInput, ulInputLen, pbOutput, pulOutputLen))
+        return call.Fail(SAR_FAIL, failure, rc);
+    return call.Done();
+}
+
+} // namespace
+
 ULONG DEVAPI SKF_GenExtRSAKey(DEVHANDLE hDev, ULONG ulBitsLen, RSAPRIVATEKEYBLOB* pBlob)
 {
     ExportCall call(__func__);
@@ -36,47 +68,28 @@ ULONG DEVAPI SKF_RSAVerify(DEVHANDLE, RSAPUBLICKEYBLOB* pRSAPubKeyBlob, BYTE* pb
 ULONG DEVAPI SKF_ECCVerify(DEVHANDLE, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen,
                            ECCSIGNATUREBLOB* pSignature)
 {
-    ExportCall call(__func__);
-    if (!call.Check({SKF_POINTER_ARG(pECCPubKeyBlob), SKF_POINTER_ARG(pbData), SKF_POINTER_ARG(pSignature)}))
-        return call.Refused();
-    if (ULONG rc = DF_Verify_ECC(pECCPubKeyBlob, pbData, ulDataLen, pSignature))
-        return call.Fail(rc, "DF_Verify_ECC ERR[%#lx]", rc);
-    return call.Done();
+    return EccVerify(__func__, "DF_Verify_ECC ERR[%#lx]", DF_Verify_ECC, pECCPubKeyBlob, pbData, ulDataLen, pSignature);
 }
 
 ULONG DEVAPI SKF_ExtECCVerify(DEVHANDLE, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen,
                               ECCSIGNATUREBLOB* pSignature)
 {
-    ExportCall call(__func__);
-    if (!call.Check({SKF_POINTER_ARG(pECCPubKeyBlob), SKF_POINTER_ARG(pbData), SKF_POINTER_ARG(pSignature)}))
-        return call.Refused();
-    if (ULONG rc = DF_ExtECCVerify(pECCPubKeyBlob, pbData, ulDataLen, pSignature))
-        return call.Fail(rc, "DF_ExtECCVerify ERR[%#lx]", rc);
-    return call.Done();
+    return EccVerify(__func__, "DF_ExtECCVerify ERR[%#lx]", DF_ExtECCVerify, pECCPubKeyBlob, pbData, ulDataLen,
+                     pSignature);
 }
 
 ULONG DEVAPI SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob, BYTE* pbInput,
                                        ULONG ulInputLen, BYTE* pbOutput, ULONG* pulOutputLen)
 {
-    ExportCall call(__func__);
-    if (!call.Check(
-            {SKF_DEVICE_ARG(hDev), SKF_KEY_ARG(pRSAPubKeyBlob), SKF_KEY_ARG(pbInput), SKF_POINTER_ARG(pulOutputLen)}))
-        return call.Refused();
-    if (ULONG rc = DF_ExtRSAPubKeyOperation(pRSAPubKeyBlob, pbInput, ulInputLen, pbOutput, pulOutputLen))
-        return call.Fail(SAR_FAIL, "DF_ExtRSAPubKeyOperation ERR[%#lx]", rc);
-    return call.Done();
+    return RsaKeyOperation(__func__, "pRSAPubKeyBlob", "DF_ExtRSAPubKeyOperation ERR[%#lx]", DF_ExtRSAPubKeyOperation,
+                           hDev, pRSAPubKeyBlob, pbInput, ulInputLen, pbOutput, pulOutputLen);
 }
 
 ULONG DEVAPI SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB* pRSAPriKeyBlob, BYTE* pbInput,
                                        ULONG ulInputLen, BYTE* pbOutput, ULONG* pulOutputLen)
 {
-    ExportCall call(__func__);
-    if (!call.Check(
-            {SKF_DEVICE_ARG(hDev), SKF_KEY_ARG(pRSAPriKeyBlob), SKF_KEY_ARG(pbInput), SKF_POINTER_ARG(pulOutputLen)}))
-        return call.Refused();
-    if (ULONG rc = DF_ExtRSAPriKeyOperation(pRSAPriKeyBlob, pbInput, ulInputLen, pbOutput, pulOutputLen))
-        return call.Fail(SAR_FAIL, "DF_ExtRSAPriKeyOperation ERR[%#lx]", rc);
-    return call.Done();
+    return RsaKeyOperation(__func__, "pRSAPriKeyBlob", "DF_ExtRSAPriKeyOperation ERR[%#lx]", DF_ExtRSAPriKeyOperation,
+                           hDev, pRSAPriKeyBlob, pbInput, ulInputLen, pbOutput, pulOutputLen);
 }
 
 ULONG DEVAPI SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbPlainText,

@@ -10,6 +10,12 @@ namespace {
 // GBK full-width colon, as the data lines end.
 constexpr char kColon[] = "\xA3\xBA";
 
+ULONG Finish(ExportCall& call, ULONG rc, const char* failure)
+{
+    if (rc != SAR_OK) return call.Fail(SAR_FAIL, failure, rc);
+    return call.Done();
+}
+
 } // namespace
 
 ULONG DEVAPI SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize, ULONG ulReadRights,
@@ -17,36 +23,29 @@ ULONG DEVAPI SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG u
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    if (ULONG rc = DF_CreateFile(AsDevice(hApplication), szFileName, ulFileSize, ulReadRights, ulWriteRights))
-        return call.Fail(SAR_FAIL, "DF_CreateFile ERR[%#lx]", rc);
-    return call.Done();
+    return Finish(call, DF_CreateFile(AsDevice(hApplication), szFileName, ulFileSize, ulReadRights, ulWriteRights),
+                  "DF_CreateFile ERR[%#lx]");
 }
 
 ULONG DEVAPI SKF_DeleteFile(HAPPLICATION hApplication, LPSTR szFileName)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    if (ULONG rc = DF_DeleteFile(AsDevice(hApplication), szFileName))
-        return call.Fail(SAR_FAIL, "DF_DeleteFile ERR[%#lx]", rc);
-    return call.Done();
+    return Finish(call, DF_DeleteFile(AsDevice(hApplication), szFileName), "DF_DeleteFile ERR[%#lx]");
 }
 
 ULONG DEVAPI SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG* pulSize)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    if (ULONG rc = DF_EnumFiles(AsDevice(hApplication), szFileList, pulSize))
-        return call.Fail(SAR_FAIL, "DF_EnumFiles ERR[%#lx]", rc);
-    return call.Done();
+    return Finish(call, DF_EnumFiles(AsDevice(hApplication), szFileList, pulSize), "DF_EnumFiles ERR[%#lx]");
 }
 
 ULONG DEVAPI SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FILEATTRIBUTE* pFileInfo)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    if (ULONG rc = DF_GetFileInfo(AsDevice(hApplication), szFileName, pFileInfo))
-        return call.Fail(SAR_FAIL, "DF_GetFileInfo ERR[%#lx]", rc);
-    return call.Done();
+    return Finish(call, DF_GetFileInfo(AsDevice(hApplication), szFileName, pFileInfo), "DF_GetFileInfo ERR[%#lx]");
 }
 
 ULONG DEVAPI SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize, BYTE* pbOutData,
@@ -56,9 +55,8 @@ ULONG DEVAPI SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulO
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
     LogMessage(LOG_DEBUG, "pbOutData[%lu][ulOffset:%lu][ulSize:%lu]%s", pulOutLen ? *pulOutLen : 0, ulOffset, ulSize,
                kColon);
-    if (ULONG rc = DF_ReadFile(AsDevice(hApplication), szFileName, ulOffset, ulSize, pbOutData, pulOutLen))
-        return call.Fail(SAR_FAIL, "DF_ReadFile ERR[%#lx]", rc);
-    return call.Done();
+    return Finish(call, DF_ReadFile(AsDevice(hApplication), szFileName, ulOffset, ulSize, pbOutData, pulOutLen),
+                  "DF_ReadFile ERR[%#lx]");
 }
 
 ULONG DEVAPI SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE* pbData, ULONG ulSize)
@@ -67,7 +65,6 @@ ULONG DEVAPI SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ul
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
     LogMessage(LOG_DEBUG, "szFileName[%s]pbOutData[%lu][ulOffset:%lu]%s", szFileName ? szFileName : "", ulSize,
                ulOffset, kColon);
-    if (ULONG rc = DF_WriteFile(AsDevice(hApplication), szFileName, ulOffset, pbData, ulSize))
-        return call.Fail(SAR_FAIL, "DF_WriteFile ERR[%#lx]", rc);
-    return call.Done();
+    return Finish(call, DF_WriteFile(AsDevice(hApplication), szFileName, ulOffset, pbData, ulSize),
+                  "DF_WriteFile ERR[%#lx]");
 }

@@ -39,6 +39,27 @@ ULONG Finish(ExportCall& call, ULONG rc, const char* failure)
     return call.Done();
 }
 
+// The start of a cipher stream on a checked key.
+ULONG StreamStart(const char* name, ULONG (*start)(SessionKeyHandle*, const BLOCKCIPHERPARAM&), const char* failure,
+                  HKEY_HANDLE hKey, const BLOCKCIPHERPARAM& param)
+{
+    ExportCall call(name);
+    if (ULONG rc = KeyRefused(call, hKey)) return rc;
+    return Finish(call, start(AsKey(hKey), param), failure);
+}
+
+// A data step of a cipher stream: the key and the two pointers checked,
+// then the device layer's step.
+ULONG StreamStep(const char* name, ULONG (*step)(SessionKeyHandle*, const BYTE*, ULONG, BYTE*, ULONG*),
+                 const char* failure, HKEY_HANDLE hKey, const ArgCheck& input, const ArgCheck& outputLen, BYTE* pbIn,
+                 ULONG ulInLen, BYTE* pbOut, ULONG* pulOutLen)
+{
+    ExportCall call(name);
+    if (ULONG rc = KeyRefused(call, hKey)) return rc;
+    if (!call.Check({input, outputLen})) return call.Refused();
+    return Finish(call, step(AsKey(hKey), pbIn, ulInLen, pbOut, pulOutLen), failure);
+}
+
 ULONG RefuseAlgorithm(ExportCall& call, ULONG algId)
 {
     return call.Fail(SAR_INVALIDPARAMERR, "not support alg [%#lx]", algId);
@@ -105,18 +126,13 @@ ULONG DEVAPI SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pb
 
 ULONG DEVAPI SKF_EncryptInit(HKEY_HANDLE hKey, BLOCKCIPHERPARAM EncryptParam)
 {
-    ExportCall call(__func__);
-    if (ULONG rc = KeyRefused(call, hKey)) return rc;
-    return Finish(call, DF_EncryptInit(AsKey(hKey), EncryptParam), "DF_EncryptInit ERR[%#lx]");
+    return StreamStart(__func__, DF_EncryptInit, "DF_EncryptInit ERR[%#lx]", hKey, EncryptParam);
 }
 
 ULONG DEVAPI SKF_Encrypt(HKEY_HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen)
 {
-    ExportCall call(__func__);
-    if (ULONG rc = KeyRefused(call, hKey)) return rc;
-    if (!call.Check({SKF_POINTER_ARG(pbData), SKF_POINTER_ARG(pulEncryptedLen)})) return call.Refused();
-    return Finish(call, DF_Encrypt(AsKey(hKey), pbData, ulDataLen, pbEncryptedData, pulEncryptedLen),
-                  "DF_Encrypt ERR[%#lx]");
+    return StreamStep(__func__, DF_Encrypt, "DF_Encrypt ERR[%#lx]", hKey, SKF_POINTER_ARG(pbData),
+                      SKF_POINTER_ARG(pulEncryptedLen), pbData, ulDataLen, pbEncryptedData, pulEncryptedLen);
 }
 
 ULONG DEVAPI SKF_EncryptUpdate(HKEY_HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
@@ -142,28 +158,20 @@ ULONG DEVAPI SKF_EncryptFinal(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG* pu
 
 ULONG DEVAPI SKF_DecryptInit(HKEY_HANDLE hKey, BLOCKCIPHERPARAM DecryptParam)
 {
-    ExportCall call(__func__);
-    if (ULONG rc = KeyRefused(call, hKey)) return rc;
-    return Finish(call, DF_DecryptInit(AsKey(hKey), DecryptParam), "DF_DecryptInit ERR[%#lx]");
+    return StreamStart(__func__, DF_DecryptInit, "DF_DecryptInit ERR[%#lx]", hKey, DecryptParam);
 }
 
 ULONG DEVAPI SKF_Decrypt(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen)
 {
-    ExportCall call(__func__);
-    if (ULONG rc = KeyRefused(call, hKey)) return rc;
-    if (!call.Check({SKF_POINTER_ARG(pbEncryptedData), SKF_POINTER_ARG(pulDataLen)})) return call.Refused();
-    return Finish(call, DF_Decrypt(AsKey(hKey), pbEncryptedData, ulEncryptedLen, pbData, pulDataLen),
-                  "DF_Decrypt ERR[%#lx]");
+    return StreamStep(__func__, DF_Decrypt, "DF_Decrypt ERR[%#lx]", hKey, SKF_POINTER_ARG(pbEncryptedData),
+                      SKF_POINTER_ARG(pulDataLen), pbEncryptedData, ulEncryptedLen, pbData, pulDataLen);
 }
 
 ULONG DEVAPI SKF_DecryptUpdate(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
                                ULONG* pulDataLen)
 {
-    ExportCall call(__func__);
-    if (ULONG rc = KeyRefused(call, hKey)) return rc;
-    if (!call.Check({SKF_POINTER_ARG(pbEncryptedData), SKF_POINTER_ARG(pulDataLen)})) return call.Refused();
-    return Finish(call, DF_DecryptUpdate(AsKey(hKey), pbEncryptedData, ulEncryptedLen, pbData, pulDataLen),
-                  "DF_Decrypt ERR[%#lx]");
+    return StreamStep(__func__, DF_DecryptUpdate, "DF_Decrypt ERR[%#lx]", hKey, SKF_POINTER_ARG(pbEncryptedData),
+                      SKF_POINTER_ARG(pulDataLen), pbEncryptedData, ulEncryptedLen, pbData, pulDataLen);
 }
 
 ULONG DEVAPI SKF_DecryptFinal(HKEY_HANDLE hKey, BYTE* pbDecryptedData, ULONG* pulDecryptedDataLen)

@@ -99,6 +99,17 @@ protected:
         return info.Value();
     }
 
+    // A refused selection leaves nothing selected.
+    static void ExpectSelectionRefused(CCryptoAgent &agent, HRESULT hExpected)
+    {
+        VARIANT_BOOL bSelected = VARIANT_TRUE;
+        EXPECT_EQ(hExpected, Select(agent, &bSelected));
+        EXPECT_EQ(VARIANT_FALSE, bSelected);
+        HRESULT hResult = S_OK;
+        Info(agent, L"CertType", &hResult);
+        EXPECT_EQ(VESK_E_CERT_NOT_READY, hResult);
+    }
+
     static testcsp::RegisteredProvider *s_provider;
     testcsp::ProviderConfigFile m_config {"agent_provider.cfg"};
 };
@@ -127,12 +138,7 @@ TEST_F(AgentOnTestProvider, TwoCandidatesAreRefusedAndDropThePreviousSelection)
     ASSERT_NO_FATAL_FAILURE(SelectAlice(agent));
 
     WriteToken({{"alice", "sm2.der"}, {"alice-copy", "sm2.der"}});
-    VARIANT_BOOL bSelected = VARIANT_TRUE;
-    EXPECT_EQ(VESK_E_TOO_MANY_CERTIFICATES, Select(agent, &bSelected));
-    EXPECT_EQ(VARIANT_FALSE, bSelected);
-    HRESULT hResult = S_OK;
-    Info(agent, L"CertType", &hResult);
-    EXPECT_EQ(VESK_E_CERT_NOT_READY, hResult);
+    ExpectSelectionRefused(agent, VESK_E_TOO_MANY_CERTIFICATES);
 }
 
 TEST_F(AgentOnTestProvider, OnlyVariantTrueAttachesTheContent)
@@ -209,12 +215,7 @@ TEST_F(AgentOnTestProvider, SignatureAlgorithmsOtherThanSM2AndRSAAreRefused)
     WriteECDSACertificate("testcerts\\ecdsa.der");
     WriteToken({{"eve", "ecdsa.der"}});
     WideAgent agent(nullptr);
-    VARIANT_BOOL bSelected = VARIANT_TRUE;
-    EXPECT_EQ(VESK_E_INVALID_KEY_ALG, Select(agent, &bSelected));
-    EXPECT_EQ(VARIANT_FALSE, bSelected);
-    HRESULT hResult = S_OK;
-    Info(agent, L"CertType", &hResult);
-    EXPECT_EQ(VESK_E_CERT_NOT_READY, hResult);
+    ExpectSelectionRefused(agent, VESK_E_INVALID_KEY_ALG);
 }
 
 class SM2SigningOnTestProvider : public AgentOnTestProvider {

@@ -12,16 +12,16 @@ import json
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import unittest
+
+from host_session import SM2_ID, code, exchange, sm2_verifies, windows_path
 
 WINE_RUN, ARCH, HOST_EXE, TESTCSP_DLL, CERT_SCRIPT, WORK_DIR = sys.argv[1:7]
 PROVIDER_A = "Sigwell Session Token A"
 PROVIDER_B = "Sigwell Session Token B"
 PROVIDER_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\"
-SM2_ID = "1234567812345678"
 
 # Wine's CertNameToStrW quotes a value holding a comma despite the
 # no-quoting flag; Windows gives O=Alpha, Bank.
@@ -31,15 +31,6 @@ OID_SIGNED_DATA = "1.2.156.10197.6.1.4.2.2"
 OID_DATA = "1.2.156.10197.6.1.4.2.1"
 OID_SM3 = "1.2.156.10197.1.401"
 OID_SM2_SIGN = "1.2.156.10197.1.301.1"
-
-
-def code(value):
-    """An HRESULT as the answer's signed "errorcode"."""
-    return value - (1 << 32) if value & 0x80000000 else value
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def certs(name):
@@ -114,10 +105,7 @@ def raw_session(bodies, tz="UTC"):
                             stdout=subprocess.PIPE, env=env)
     answers = []
     for body in bodies:
-        proc.stdin.write(struct.pack("<I", len(body)) + body)
-        proc.stdin.flush()
-        (length,) = struct.unpack("<I", proc.stdout.read(4))
-        answers.append(json.loads(proc.stdout.read(length).decode("utf-8")))
+        answers.append(exchange(proc, body))
     proc.stdin.close()
     proc.stdout.close()
     assert proc.wait(timeout=120) == 0
@@ -204,16 +192,7 @@ def select(subject="", issuer="", serial="", csp=PROVIDER_A + "||" + PROVIDER_B)
 
 
 def verify_sm2(cert, data, signature):
-    """openssl's verdict on an SM2 signature over SM3 with the Z value."""
-    with open(os.path.join(WORK_DIR, "data.bin"), "wb") as f:
-        f.write(data)
-    with open(os.path.join(WORK_DIR, "sig.der"), "wb") as f:
-        f.write(signature)
-    result = subprocess.run(
-        ["openssl", "dgst", "-sm3", "-verify", certs(cert + "_pub.pem"), "-sigopt",
-         "distid:" + SM2_ID, "-signature", os.path.join(WORK_DIR, "sig.der"),
-         os.path.join(WORK_DIR, "data.bin")], capture_output=True)
-    return result.returncode == 0
+    return sm2_verifies(certs(cert + "_pub.pem"), data, signature, WORK_DIR)
 
 
 def openssl_date(cert, which, hours_east=0):

@@ -12,28 +12,20 @@ import base64
 import json
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import unittest
+
+from host_session import SM2_ID, code, exchange, sm2_verifies, windows_path
 
 WINE_RUN, HOST_EXE, TOKENSIM_EXE, PIN_DRIVER, VENDOR_DIR, WORK_DIR = sys.argv[1:7]
 PROVIDER = "VESK FOR LORVIN CSP v1.1.0"
 SERIAL = "VKE2E0000001"
 PIN = "12345678"
-SM2_ID = "1234567812345678"
 TEXT = "Pay 100 \u5143 to \u00c9mile"
 
 ERROR_CANCELLED = 0x800704C7
 ERROR_PIN_LOCKED = 0x800700D4
-
-
-def code(value):
-    return value - (1 << 32) if value & 0x80000000 else value
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def work(name):
@@ -67,10 +59,7 @@ class Host:
                                       env=environment(), stdin=subprocess.DEVNULL,
                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         body = json.dumps({"function": function, "params": list(params)}).encode()
-        self.proc.stdin.write(struct.pack("<I", len(body)) + body)
-        self.proc.stdin.flush()
-        (length,) = struct.unpack("<I", self.proc.stdout.read(4))
-        answer = json.loads(self.proc.stdout.read(length))
+        answer = exchange(self.proc, body)
         driven = None
         if driver:
             out = driver.communicate(timeout=60)[0].decode("utf-8", "replace")
@@ -86,12 +75,7 @@ class Host:
 def verify_sm2(cert_pem, data, signature):
     public_key = work("token_pub.pem")
     subprocess.run(["openssl", "x509", "-in", cert_pem, "-pubkey", "-noout", "-out", public_key], check=True)
-    with open(work("data.bin"), "wb") as f:
-        f.write(data)
-    with open(work("sig.der"), "wb") as f:
-        f.write(signature)
-    return subprocess.run(["openssl", "dgst", "-sm3", "-verify", public_key, "-sigopt", "distid:" + SM2_ID,
-                           "-signature", work("sig.der"), work("data.bin")], capture_output=True).returncode == 0
+    return sm2_verifies(public_key, data, signature, WORK_DIR)
 
 
 def signer_signature(signed_data):

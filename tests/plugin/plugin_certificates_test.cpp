@@ -74,6 +74,16 @@ protected:
         ASSERT_TRUE(CertSetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
     }
 
+    // The filter lets through the expected candidate and no other.
+    void ExpectOnly(const CERT_FILTER &filter, PCCERT_CONTEXT pExpected)
+    {
+        CertificateVector result;
+        ASSERT_EQ(S_OK, FilterCertificates(&filter, result, m_candidates));
+        ASSERT_EQ(1u, result.size());
+        EXPECT_EQ(pExpected->cbCertEncoded, result[0]->cbCertEncoded);
+        RemoveAllCertificates(result);
+    }
+
     CertPtr m_ca, m_user;
     CertificateVector m_candidates;
 };
@@ -94,13 +104,10 @@ TEST_F(Filter, SerialSubjectAndIssuerTogether)
     filter.pwszSerialNumber = L"0a11";
     filter.pwszSubjectFilters = L"CN=Filter CA, O=Sigwell Test, C=CN";
     filter.pwszIssuerFilters = L"CN=Filter Root";
-    CertificateVector result;
-    ASSERT_EQ(S_OK, FilterCertificates(&filter, result, m_candidates));
-    ASSERT_EQ(1u, result.size());
-    EXPECT_EQ(m_ca->cbCertEncoded, result[0]->cbCertEncoded);
-    RemoveAllCertificates(result);
+    ExpectOnly(filter, m_ca.get());
 
     filter.pwszIssuerFilters = L"CN=Other Root";
+    CertificateVector result;
     ASSERT_EQ(S_OK, FilterCertificates(&filter, result, m_candidates));
     EXPECT_TRUE(result.empty());
 }
@@ -123,11 +130,7 @@ TEST_F(Filter, AnyProviderOfTheListMatchesInAnyCase)
     SetProvider(m_user.get(), L"VESK Lorvin Token CSP v2");
     CERT_FILTER filter = {};
     filter.pwszCSPFilters = L"Other Provider||lorvin token";
-    CertificateVector result;
-    ASSERT_EQ(S_OK, FilterCertificates(&filter, result, m_candidates));
-    ASSERT_EQ(1u, result.size());
-    EXPECT_EQ(m_user->cbCertEncoded, result[0]->cbCertEncoded);
-    RemoveAllCertificates(result);
+    ExpectOnly(filter, m_user.get());
 
     EXPECT_EQ(CRYPT_E_NOT_FOUND, CheckCSPName(m_ca.get(), {L"Lorvin"}));
     EXPECT_EQ(S_OK, CheckCSPName(m_ca.get(), {}));
