@@ -15,6 +15,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import threading
 import unittest
 
 WINE_RUN, HOST_EXE, TOKENSIM_EXE, PIN_DRIVER, VENDOR_DIR, WORK_DIR = sys.argv[1:7]
@@ -26,6 +27,8 @@ TEXT = "Pay 100 \u5143 to \u00c9mile"
 
 ERROR_CANCELLED = 0x800704C7
 ERROR_PIN_LOCKED = 0x800700D4
+# How long the host may still take to answer once the driver has failed.
+DRIVER_FAILED_GRACE_S = 30
 
 
 def code(value):
@@ -69,13 +72,28 @@ class Host:
         body = json.dumps({"function": function, "params": list(params)}).encode()
         self.proc.stdin.write(struct.pack("<I", len(body)) + body)
         self.proc.stdin.flush()
-        (length,) = struct.unpack("<I", self.proc.stdout.read(4))
-        answer = json.loads(self.proc.stdout.read(length))
+        answered = threading.Event()
+        if driver:
+            threading.Thread(target=self.end_if_unanswered, args=(driver, answered), daemon=True).start()
+        header = self.proc.stdout.read(4)
+        answered.set()
         driven = None
         if driver:
             out = driver.communicate(timeout=60)[0].decode("utf-8", "replace")
             driven = (driver.returncode, out)
+        if len(header) < 4:
+            raise AssertionError("no answer to %s; driver: %s" % (function, driven))
+        (length,) = struct.unpack("<I", header)
+        answer = json.loads(self.proc.stdout.read(length))
         return answer, driven
+
+    def end_if_unanswered(self, driver, answered):
+        """A driver that gave up leaves the provider's dialog up and the
+        host waiting in it: the host is ended, so that the case fails with
+        the driver's output instead of hanging until the run's time-out."""
+        driver.wait()
+        if driver.returncode != 0 and not answered.wait(DRIVER_FAILED_GRACE_S):
+            self.proc.kill()
 
     def close(self):
         self.proc.stdin.close()
