@@ -38,5 +38,5 @@ export SIGWELL_REQUIRE_DISPLAY=1
 mkdir -p "$build/artifacts"
 # A test that fails is run once more before it counts as failed: where
 # 32-bit programs run under emulation, a window test now and then misses
-# its moment or a Wine process stalls at exit (see README).
+# its moment (see README).
 ctest --test-dir "$build" --output-on-failure -j"${SIGWELL_TEST_JOBS:-$(nproc)}" --repeat until-pass:2 "$@"

@@ -309,13 +309,23 @@ bool EraseTyped()
     return WaitTextLength(edit, length - 1);
 }
 
+// OK and Cancel both end the dialog. A click that lands while the dialog
+// is still coming forward is lost, as it would be for a person, who then
+// clicks again; a dialog that never ends fails the step.
 bool ClickButton(int id)
 {
     HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
     if (!dialog) return false;
-    BringForward(dialog);
-    ClickCentre(GetDlgItem(dialog, id));
-    return true;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        BringForward(dialog);
+        WaitDrawn(dialog);
+        ClickCentre(GetDlgItem(dialog, id));
+        for (DWORD waited = 0; waited < 2000; waited += kPollMs) {
+            if (!IsWindow(dialog) || !IsWindowVisible(dialog)) return true;
+            Sleep(kPollMs);
+        }
+    }
+    return false;
 }
 
 bool CheckOkEnabled(bool expected)

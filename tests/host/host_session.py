@@ -19,13 +19,28 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def exchange(proc, body):
-    """Sends one request body to the host process and reads its answer as an
-    object; the answer must be UTF-8 JSON."""
+def send(proc, body):
+    """Sends one request body to the host process."""
     proc.stdin.write(struct.pack("<I", len(body)) + body)
     proc.stdin.flush()
-    (length,) = struct.unpack("<I", proc.stdout.read(4))
+
+
+def receive(proc):
+    """The host's next answer as an object (it must be UTF-8 JSON), or None
+    when the host's output ended first."""
+    header = proc.stdout.read(4)
+    if len(header) < 4:
+        return None
+    (length,) = struct.unpack("<I", header)
     return json.loads(proc.stdout.read(length).decode("utf-8"))
+
+
+def exchange(proc, body):
+    send(proc, body)
+    answer = receive(proc)
+    if answer is None:
+        raise AssertionError("the host ended without an answer")
+    return answer
 
 
 def sm2_verifies(public_key_pem, data, signature, work_dir):

@@ -14,9 +14,10 @@ import os
 import shutil
 import subprocess
 import sys
+import threading
 import unittest
 
-from host_session import SM2_ID, code, exchange, sm2_verifies, windows_path
+from host_session import SM2_ID, code, receive, send, sm2_verifies, windows_path
 
 WINE_RUN, HOST_EXE, TOKENSIM_EXE, PIN_DRIVER, VENDOR_DIR, WORK_DIR = sys.argv[1:7]
 PROVIDER = "VESK FOR LORVIN CSP v1.1.0"
@@ -26,6 +27,8 @@ TEXT = "Pay 100 \u5143 to \u00c9mile"
 
 ERROR_CANCELLED = 0x800704C7
 ERROR_PIN_LOCKED = 0x800700D4
+# How long the host may still take to answer once the driver has failed.
+DRIVER_FAILED_GRACE_S = 30
 
 
 def work(name):
@@ -59,12 +62,27 @@ class Host:
                                       env=environment(), stdin=subprocess.DEVNULL,
                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         body = json.dumps({"function": function, "params": list(params)}).encode()
-        answer = exchange(self.proc, body)
+        send(self.proc, body)
+        answered = threading.Event()
+        if driver:
+            threading.Thread(target=self.end_if_unanswered, args=(driver, answered), daemon=True).start()
+        answer = receive(self.proc)
+        answered.set()
         driven = None
         if driver:
             out = driver.communicate(timeout=60)[0].decode("utf-8", "replace")
             driven = (driver.returncode, out)
+        if answer is None:
+            raise AssertionError("no answer to %s; driver: %s" % (function, driven))
         return answer, driven
+
+    def end_if_unanswered(self, driver, answered):
+        """A driver that gave up leaves the provider's dialog up and the
+        host waiting in it: the host is ended, so that the case fails with
+        the driver's output instead of hanging until the run's time-out."""
+        driver.wait()
+        if driver.returncode != 0 and not answered.wait(DRIVER_FAILED_GRACE_S):
+            self.proc.kill()
 
     def close(self):
         self.proc.stdin.close()
