@@ -126,11 +126,7 @@ bool CloseViewer()
     EnumWindows(FindViewer, 0);
     if (!g_viewer) return false;
     PostMessageW(g_viewer, WM_CLOSE, 0, 0);
-    for (DWORD waited = 0; waited < g_timeoutMs; waited += kPollMs) {
-        if (!IsWindow(g_viewer) || !IsWindowVisible(g_viewer)) return true;
-        Sleep(kPollMs);
-    }
-    return false;
+    return WaitEnded(g_viewer, g_timeoutMs);
 }
 
 bool Hover(int row)

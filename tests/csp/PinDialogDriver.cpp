@@ -309,23 +309,12 @@ bool EraseTyped()
     return WaitTextLength(edit, length - 1);
 }
 
-// OK and Cancel both end the dialog. A click that lands while the dialog
-// is still coming forward is lost, as it would be for a person, who then
-// clicks again; a dialog that never ends fails the step.
+// OK and Cancel both end the dialog; a dialog that never ends fails the
+// step.
 bool ClickButton(int id)
 {
     HWND dialog = WaitFor(IsPinDialog, g_timeoutMs);
-    if (!dialog) return false;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        BringForward(dialog);
-        WaitDrawn(dialog);
-        ClickCentre(GetDlgItem(dialog, id));
-        for (DWORD waited = 0; waited < 2000; waited += kPollMs) {
-            if (!IsWindow(dialog) || !IsWindowVisible(dialog)) return true;
-            Sleep(kPollMs);
-        }
-    }
-    return false;
+    return dialog && ClickUntilEnded(dialog, id, 2000);
 }
 
 bool CheckOkEnabled(bool expected)
@@ -344,17 +333,7 @@ bool AnswerMessage(DWORD timeoutMs)
     GetDlgItemTextW(box, kMessageTextId, text, 1024);
     std::printf("message: %s\n", Utf8(text).c_str());
     std::fflush(stdout);
-    // A click that lands while the box is still coming forward is lost, as
-    // it would be for a person, who then clicks again.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        BringForward(box);
-        ClickCentre(GetDlgItem(box, IDOK));
-        for (DWORD waited = 0; waited < 1000; waited += kPollMs) {
-            if (!IsWindow(box) || !IsWindowVisible(box)) return true;
-            Sleep(kPollMs);
-        }
-    }
-    return false;
+    return ClickUntilEnded(box, IDOK, 1000);
 }
 
 bool WaitGone()

@@ -123,6 +123,26 @@ bool WaitDrawn(HWND window)
         RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
+bool WaitEnded(HWND window, DWORD timeoutMs)
+{
+    for (DWORD waited = 0;; waited += kPollMs) {
+        if (!IsWindow(window) || !IsWindowVisible(window)) return true;
+        if (waited >= timeoutMs) return false;
+        Sleep(kPollMs);
+    }
+}
+
+bool ClickUntilEnded(HWND window, int buttonId, DWORD waitMs)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        BringForward(window);
+        WaitDrawn(window);
+        ClickCentre(GetDlgItem(window, buttonId));
+        if (WaitEnded(window, waitMs)) return true;
+    }
+    return false;
+}
+
 namespace {
 
 // A 24-bit picture of part of the screen.

@@ -26,6 +26,13 @@ bool BringForward(HWND window);
 // Waits until the window's thread is back in its message loop and has drawn
 // what it owes, as a person looks at a window before using it.
 bool WaitDrawn(HWND window);
+// Waits until the window is destroyed or hidden.
+bool WaitEnded(HWND window, DWORD timeoutMs);
+// Clicks a button of the window until the window ends, up to five times,
+// waiting waitMs after each click: a click that lands while the window is
+// still coming forward is lost, as it would be for a person, who then
+// clicks again.
+bool ClickUntilEnded(HWND window, int buttonId, DWORD waitMs);
 
 // The whole screen, or the area of one window, as a 24-bit BMP file.
 bool SaveScreen(const std::wstring& path);
