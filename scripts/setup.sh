@@ -52,12 +52,24 @@ install_packages() {
     local missing
     missing=$(missing_packages)
     if [ -n "$missing" ] || [ $need = 1 ]; then
-        as_root apt-get update -qq
+        # A mirror caught mid-sync fails one index; the others still serve.
+        as_root apt-get update -qq || echo "setup: some package indexes did not update" >&2
     fi
     if [ -n "$missing" ]; then
         # shellcheck disable=SC2086
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+        apt_install $missing
     fi
+}
+
+# When one architecture's update index is missing, the newest version of a
+# library exists for amd64 only and its i386 twin cannot match it; the
+# release's own suite has both.
+apt_install() {
+    local codename
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" && return 0
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "setup: retrying with the packages of $codename itself" >&2
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t "$codename" "$@"
 }
 
 # Some kernels run 64-bit user code only. There 32-bit Wine runs under
@@ -75,7 +87,7 @@ add_backports() {
     [ -n "$uri" ] || { echo "setup: no Debian source list to derive backports from" >&2; exit 1; }
     printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
         "$uri" | as_root tee "$out" >/dev/null
-    as_root apt-get update -qq
+    as_root apt-get update -qq || echo "setup: some package indexes did not update" >&2
 }
 
 register_qemu_i386() {
