@@ -9,7 +9,7 @@
 
 namespace {
 
-namespace ct = vendor::container;
+namespace ct = devicelib::container;
 
 constexpr DWORD kAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET | CRYPT_SILENT;
 constexpr DWORD kDeleteFailed = 170;
@@ -29,7 +29,7 @@ void CloseSessionToken(TokenSession* session)
 // for SM2; the key object keeps bytes.
 void PresetContainerKey(KeyObject* key, const std::uint8_t* record, bool signature)
 {
-    bool rsa = record[ct::kAlgorithm] == vendor::UK_ALG_RSA;
+    bool rsa = record[ct::kAlgorithm] == devicelib::UK_ALG_RSA;
     std::uint32_t units = record[signature ? ct::kSignatureSize : ct::kExchangeSize];
     std::uint32_t size = units * (rsa ? 128u : 32u);
     std::memset(key, 0, sizeof *key);
@@ -79,7 +79,7 @@ DWORD DeleteContainer(TokenSession* session, std::uint8_t* record, DWORD flags)
         return error;
     }
     std::uint32_t status = session->funcs->DeleteContainer(session->device, record);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogLine("---->DeleteContainer. Error Code : ");
         LogCode(status);
         LogLine("---->uk_DeleteContainer......\n");
@@ -107,7 +107,7 @@ DWORD OpenOrCreate(const char* containerName, DWORD flags, TokenSession* session
 
 DWORD AcquireWithSession(HCRYPTPROV* phProv, const char* containerName, DWORD flags, TokenSession& session)
 {
-    std::uint8_t record[vendor::UK_CONTAINER_RECORD_LEN] = {};
+    std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
     DWORD status = OpenOrCreate(containerName, flags, &session, record);
     if (status != 0) return status;
     if (flags & CRYPT_DELETEKEYSET) return DeleteContainer(&session, record, flags);
@@ -166,7 +166,7 @@ DWORD ReleaseContextImpl(HCRYPTPROV hProv, DWORD flags)
     TokenSession& session = context->session;
     if (session.device && session.funcs) {
         std::uint32_t status = session.funcs->CloseToken(session.device);
-        if (status != vendor::UK_OK) {
+        if (status != devicelib::UK_OK) {
             LogLine("---->CloseToken Error. Code : ");
             LogCode(status);
             LogLine("---->dev_CloseToken...\n ");

@@ -46,7 +46,7 @@ std::uint32_t DerCertificateLength(const std::uint8_t* der, std::uint32_t maxLen
 DWORD WriteCertificateToToken(ProviderContext* context, KeyObject* key, const std::uint8_t* certificate)
 {
     if (key->inObject) return static_cast<DWORD>(NTE_BAD_KEY);
-    std::uint32_t length = DerCertificateLength(certificate, vendor::UK_MAX_CERT_LEN);
+    std::uint32_t length = DerCertificateLength(certificate, devicelib::UK_MAX_CERT_LEN);
     if (length == 0) {
         LogLine("---->NTE_BAD_DATA(KP_CERTIFICATE).....\n");
         return static_cast<DWORD>(NTE_BAD_DATA);
@@ -63,9 +63,9 @@ DWORD WriteCertificateToToken(ProviderContext* context, KeyObject* key, const st
         return error;
     }
     TokenSession& session = context->session;
-    vendor::UK_KEY_REF ref = {key->key[kKeyIdCert], key->key[kKeyIdCert + 1]};
+    devicelib::UK_KEY_REF ref = {key->key[kKeyIdCert], key->key[kKeyIdCert + 1]};
     std::uint32_t status = session.funcs->WriteCert(session.device, &ref, certificate, length);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogLine("---->WriteCert Error. Code : ");
         LogCode(status);
         LogLine("---->dev_WriteCert(KP_CERTIFICATE).....\n");
@@ -76,7 +76,7 @@ DWORD WriteCertificateToToken(ProviderContext* context, KeyObject* key, const st
         RegisterCertInMyStore(context->containerName, key->algId == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE,
                               certificate, length);
     Token_DeleteOtherContainers(&session, context->containerName,
-                                static_cast<std::uint8_t>(rsa ? vendor::UK_ALG_RSA : vendor::UK_ALG_SM2));
+                                static_cast<std::uint8_t>(rsa ? devicelib::UK_ALG_RSA : devicelib::UK_ALG_SM2));
     if (!rsa) {
         DWORD imported = Token_ImportSm2PublicKeyFromCert(&session, key, certificate, length);
         if (imported != 0) {

@@ -114,7 +114,7 @@ DWORD EncryptAsym(const Operands& op, BYTE* data, DWORD* dataLen, DWORD bufferLe
     std::uint32_t outputLen = bufferLen;
     std::uint32_t status = op.key->funcs->PubkeyEnc(op.key->operation, data, *dataLen, output.data(), &outputLen);
     Token_AsymKeyFinal(op.key);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->PubkeyEnc Error. Code : ", status, "----->dev_PubKeyEnc.....\n");
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -161,7 +161,7 @@ DWORD DecryptAsym(const Operands& op, BYTE* data, DWORD* dataLen)
         op.key->operation, input.data(), static_cast<std::uint32_t>(input.size()), output.data(), &outputLen);
     Token_AsymKeyFinal(op.key);
     SecureZeroMemory(input.data(), input.size());
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->PrikeyDec Error. Code : ", status, "----->dev_PriKeyDec.....\n");
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -208,7 +208,7 @@ DWORD RunBlockCipher(const Operands& op, Direction direction, BOOL final, BYTE* 
     std::uint32_t status = encrypt
         ? key->funcs->SymKeyEncUpdate(key->operation, data, *dataLen, output.data(), &outputLen)
         : key->funcs->SymKeyDecUpdate(key->operation, data, *dataLen, output.data(), &outputLen);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure(encrypt ? "---->SymKeyEncUpdate Error. Code : " : "---->SymKeyDecUpdate Error. Code : ", status,
                    encrypt ? "----->dev_SymKeyEncUpdate.....\n" : "----->dev_SymKeyDecUpdate.....\n");
         AbandonBlockCipher(key, encrypt, true);
@@ -222,7 +222,7 @@ DWORD RunBlockCipher(const Operands& op, Direction direction, BOOL final, BYTE* 
         }
         status = encrypt ? key->funcs->SymKeyEncFinal(key->operation, output.data() + outputLen, &lastLen)
                          : key->funcs->SymKeyDecFinal(key->operation, output.data() + outputLen, &lastLen);
-        if (status != vendor::UK_OK) {
+        if (status != devicelib::UK_OK) {
             LogFailure(encrypt ? "---->SymKeyEncFinal Error. Code : " : "---->SymKeyDecFinal Error. Code : ", status,
                        encrypt ? "----->dev_SymKeyEncFinal.....\n" : "----->dev_SymKeyDecFinal.....\n");
             AbandonBlockCipher(key, encrypt, false);

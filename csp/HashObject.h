@@ -2,7 +2,7 @@
 // token; SSL3 SHAMD5 only carries the value a caller sets.
 #pragma once
 
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -26,7 +26,7 @@ struct HashObject {
     std::uint32_t algId;
     std::uint32_t state;
     std::uint64_t tokenHash; // vendor hash handle, 0 when none is open
-    vendor::UK_FUNCTION_LIST* funcs;
+    devicelib::UK_FUNCTION_LIST* funcs;
     std::uint32_t hashLen;
     std::uint8_t value[68];
     std::uint8_t* keptData; // kKeptDataRoom bytes, or null

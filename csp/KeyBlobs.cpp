@@ -147,7 +147,7 @@ DWORD DecryptOnToken(ProviderContext* context, KeyObject* key, const std::uint8_
     std::uint32_t outputLen = static_cast<std::uint32_t>(output->size());
     std::uint32_t status = key->funcs->PrikeyDec(key->operation, input, inputLen, output->data(), &outputLen);
     Token_AsymKeyFinal(key);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->PrikeyDec Error. Code : ", status, decStep);
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -321,7 +321,7 @@ DWORD DecryptRsaRecord(ProviderContext* context, const BYTE* der, std::vector<st
     std::uint32_t updateLen = kBodyRoom;
     std::uint32_t status =
         temporary->funcs->SymKeyDecUpdate(temporary->operation, content[4], length[4], privateDer->data(), &updateLen);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->SymKeyDecUpdate Error. Code : ", status, nullptr);
         temporary->funcs->SymKeyDecFinal(temporary->operation, privateDer->data(), &updateLen);
         ClearAndFree(temporary);
@@ -330,7 +330,7 @@ DWORD DecryptRsaRecord(ProviderContext* context, const BYTE* der, std::vector<st
     std::uint32_t finalLen = static_cast<std::uint32_t>(privateDer->size()) - updateLen;
     status = temporary->funcs->SymKeyDecFinal(temporary->operation, privateDer->data() + updateLen, &finalLen);
     ClearAndFree(temporary);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->SymKeyDecFinal Error. Code : ", status, nullptr);
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -465,7 +465,7 @@ DWORD ExportSimpleBlob(ProviderContext* context, KeyObject* key, HCRYPTKEY hPubK
     std::uint32_t status =
         wrapKey->funcs->PubkeyEnc(wrapKey->operation, key->key, key->keyLen, output.data(), &outputLen);
     Token_AsymKeyFinal(wrapKey);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->PubkeyEnc Error. Code : ", status, "---->dev_PubKeyEnc......\n");
         return static_cast<DWORD>(NTE_FAIL);
     }

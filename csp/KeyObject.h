@@ -2,7 +2,7 @@
 // a session key whose bytes live here, or an imported public key.
 #pragma once
 
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -48,8 +48,8 @@ struct KeyObject {
     std::uint32_t keyLen;   // bytes; 0: no key
     std::uint8_t key[kKeyBytesRoom];
     std::uint8_t rc4State[256];
-    std::uint64_t operation;         // vendor operation handle, 0 when none is open
-    vendor::UK_FUNCTION_LIST* funcs; // of the open operation
+    std::uint64_t operation;            // vendor operation handle, 0 when none is open
+    devicelib::UK_FUNCTION_LIST* funcs; // of the open operation
 };
 
 inline bool IsRsaAlg(std::uint32_t algId)

@@ -69,11 +69,11 @@ DWORD ReadCertificate(ProviderContext* context, const KeyObject* key, BYTE* data
     if (key->inObject) return static_cast<DWORD>(NTE_BAD_KEY);
     TokenSession& session = context->session;
     if (!session.funcs) return static_cast<DWORD>(NTE_BAD_KEYSET);
-    vendor::UK_KEY_REF ref = {key->key[kKeyIdCert], key->key[kKeyIdCert + 1]};
-    std::uint8_t certificate[vendor::UK_MAX_CERT_LEN];
+    devicelib::UK_KEY_REF ref = {key->key[kKeyIdCert], key->key[kKeyIdCert + 1]};
+    std::uint8_t certificate[devicelib::UK_MAX_CERT_LEN];
     std::uint32_t length = sizeof certificate;
     std::uint32_t status = session.funcs->ReadCert(session.device, &ref, certificate, &length);
-    if (status != vendor::UK_OK || length > sizeof certificate) {
+    if (status != devicelib::UK_OK || length > sizeof certificate) {
         LogLine("---->ReadCert Error. Code : ");
         LogCode(status);
         LogLine("---->dev_ReadCert.....\n");

@@ -111,7 +111,7 @@ DWORD GenerateContainerKeyPair(ProviderContext* context, ALG_ID algId, DWORD fla
     key->inObject = 0;
     key->keyLen = keyLen;
     key->blockLen = keyLen;
-    std::memcpy(key->key, own.key, vendor::container::kIdLen);
+    std::memcpy(key->key, own.key, devicelib::container::kIdLen);
     status = Token_GenerateKeyPair(&context->session, context->containerNumber, key);
     if (status != 0) {
         LogLine("---->dev_GenRSAKeyPair......\n");
@@ -156,7 +156,7 @@ void CloseOpenOperation(KeyObject* key)
         bool encrypting = (key->state & 0xFF) == 1;
         std::uint32_t status = encrypting ? key->funcs->SymKeyEncFinal(key->operation, scratch, &length)
                                           : key->funcs->SymKeyDecFinal(key->operation, scratch, &length);
-        if (status != vendor::UK_OK) {
+        if (status != devicelib::UK_OK) {
             LogLine(encrypting ? "---->SymKeyEncFinal Error. Code : " : "---->SymKeyDecFinal Error. Code : ");
             LogCode(status);
         } else {

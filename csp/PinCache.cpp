@@ -35,7 +35,7 @@ void ClearEntryPin(const char* name)
 
 } // namespace
 
-void PinCache_SyncWithTokens(const char (*names)[vendor::UK_NAME_LEN], std::uint32_t count)
+void PinCache_SyncWithTokens(const char (*names)[devicelib::UK_NAME_LEN], std::uint32_t count)
 {
     CacheGuard guard;
     for (PinCacheEntry& e : PinCache) {
@@ -63,7 +63,7 @@ void PinCache_SyncWithTokens(const char (*names)[vendor::UK_NAME_LEN], std::uint
 void PinCache_ClearByName(const wchar_t* deviceName)
 {
     if (!deviceName) return;
-    char name[vendor::UK_NAME_LEN] = {};
+    char name[devicelib::UK_NAME_LEN] = {};
     if (!WideCharToMultiByte(CP_ACP, 0, deviceName, -1, name, sizeof name - 1, nullptr, nullptr)) return;
     for (char& c : name)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

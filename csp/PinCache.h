@@ -11,7 +11,7 @@
 constexpr unsigned kPinCacheEntries = 8;
 
 struct PinCacheEntry {
-    char deviceName[vendor::UK_NAME_LEN]; // empty: the entry is free
+    char deviceName[devicelib::UK_NAME_LEN]; // empty: the entry is free
     std::uint8_t pin[kTokenPinRoom];
     std::uint8_t pinLength;
 };
@@ -20,7 +20,7 @@ struct PinCacheEntry {
 extern CRITICAL_SECTION PinCacheLock;
 extern PinCacheEntry PinCache[kPinCacheEntries];
 
-void PinCache_SyncWithTokens(const char (*names)[vendor::UK_NAME_LEN], std::uint32_t count);
+void PinCache_SyncWithTokens(const char (*names)[devicelib::UK_NAME_LEN], std::uint32_t count);
 void PinCache_ClearByName(const wchar_t* deviceName);
 void PinCache_ClearForSession(const TokenSession* session);
 void PinCache_Load(TokenSession* session);

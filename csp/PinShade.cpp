@@ -171,10 +171,10 @@ void CClockFullScreen::PinPromptLoop()
         SecureZeroMemory(m_pin, sizeof m_pin);
 
         wchar_t message[kMessageRoom];
-        if (vendor::IsWrongPin(status)) {
+        if (devicelib::IsWrongPin(status)) {
             // The refusal itself carries the count the card had left, the
             // fallback when the token cannot be asked again.
-            triesLeft = ReadTriesLeft(triesLeft ? triesLeft : vendor::TriesLeft(status));
+            triesLeft = ReadTriesLeft(triesLeft ? triesLeft : devicelib::TriesLeft(status));
             if (triesLeft) {
                 wsprintfW(message, texts[MSG_WRONG_PIN], static_cast<int>(triesLeft));
                 ShowMessage(message);
@@ -182,7 +182,7 @@ void CClockFullScreen::PinPromptLoop()
             }
             ShowMessage(texts[MSG_PIN_LOCKED]);
             Close(static_cast<INT_PTR>(status));
-        } else if (status == vendor::UK_SW_PIN_BLOCKED) {
+        } else if (status == devicelib::UK_SW_PIN_BLOCKED) {
             ShowMessage(texts[MSG_PIN_LOCKED]);
             Close(static_cast<INT_PTR>(status));
         } else {
@@ -198,7 +198,7 @@ std::uint32_t CClockFullScreen::ReadTriesLeft(std::uint32_t previous)
 {
     std::uint32_t info = 0;
     std::uint32_t status =
-        m_pSession->funcs->GetRetryTimes(m_pSession->device, vendor::UK_PIN_USER, vendor::UK_PIN_USER, &info);
+        m_pSession->funcs->GetRetryTimes(m_pSession->device, devicelib::UK_PIN_USER, devicelib::UK_PIN_USER, &info);
     if (status != 0) {
         LogLine("---->GetRetryTimes Error. Code : ");
         LogCode(status);

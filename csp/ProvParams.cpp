@@ -13,7 +13,7 @@
 
 namespace {
 
-namespace ct = vendor::container;
+namespace ct = devicelib::container;
 
 constexpr DWORD kNoMoreItems = 259;
 constexpr DWORD kEnumFailed = 648;
@@ -56,7 +56,7 @@ DWORD EnumAlgsEx(ProviderContext* context, BYTE* data, DWORD* dataLen)
 // can size one buffer for the whole enumeration.
 DWORD EnumContainers(ProviderContext* context, BYTE* data, DWORD* dataLen)
 {
-    std::uint8_t record[vendor::UK_CONTAINER_RECORD_LEN] = {};
+    std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
     DWORD status = Token_EnumContainers(&context->session, record, context->containerIndex);
     if (status != 0) return status;
     if (!data) {
@@ -95,7 +95,7 @@ DWORD KeysetSecurityDescriptor(BYTE* data, DWORD* dataLen)
 // after the last.
 DWORD TokenIdentifiers(BYTE* data, DWORD* dataLen)
 {
-    std::vector<std::array<char, vendor::UK_NAME_LEN>> names;
+    std::vector<std::array<char, devicelib::UK_NAME_LEN>> names;
     if (!Token_EnumTokens(8, names)) return kEnumFailed;
     if (!data) {
         *dataLen = kIdentifierGuess * static_cast<DWORD>(names.size()) + 2;

@@ -101,13 +101,13 @@ void CSelectDevDlg::OnInitDialog()
 void CSelectDevDlg::FillDeviceList()
 {
     m_count = 0;
-    std::vector<std::array<char, vendor::UK_NAME_LEN>> names;
+    std::vector<std::array<char, devicelib::UK_NAME_LEN>> names;
     if (!Token_EnumTokens(kMaxChooserDevices, names)) return;
     for (std::size_t i = 0; i < names.size(); ++i) {
         char label[kLabelRoom] = {}, serial[kLabelRoom] = {};
         if (Token_GetLabelAndSerial(names[i].data(), label, serial) != 0) continue;
         ChooserDevice& device = m_devices[m_count++];
-        std::memcpy(device.deviceName, names[i].data(), vendor::UK_NAME_LEN);
+        std::memcpy(device.deviceName, names[i].data(), devicelib::UK_NAME_LEN);
         AnsiToField(label, device.label, kChooserTextRoom);
         AnsiToField(serial, device.serial, kChooserTextRoom);
     }
@@ -144,6 +144,6 @@ DWORD ChooseTokenDevice(char* deviceName)
     auto devices = std::make_unique<ChooserDevice[]>(kMaxChooserDevices);
     CSelectDevDlg dialog(devices.get());
     if (dialog.DoModal(nullptr) != IDOK) return kErrorCancelled;
-    std::memcpy(deviceName, devices[dialog.SelectedIndex()].deviceName, vendor::UK_NAME_LEN);
+    std::memcpy(deviceName, devices[dialog.SelectedIndex()].deviceName, devicelib::UK_NAME_LEN);
     return 0;
 }

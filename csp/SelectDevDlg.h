@@ -2,7 +2,7 @@
 #pragma once
 
 #include "MessageTable.h"
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 
 #include <windows.h>
 
@@ -12,7 +12,7 @@ constexpr unsigned kMaxChooserDevices = 8;
 constexpr unsigned kChooserTextRoom = 64;
 
 struct ChooserDevice {
-    char deviceName[vendor::UK_NAME_LEN];
+    char deviceName[devicelib::UK_NAME_LEN];
     wchar_t label[kChooserTextRoom];
     wchar_t serial[kChooserTextRoom];
 };

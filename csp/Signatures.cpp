@@ -86,7 +86,7 @@ void FromCryptoApiOrder(const KeyObject* key, const BYTE* in, std::uint32_t leng
 DWORD SignOnToken(ProviderContext* context, KeyObject* key, HashObject* hash, const Block& block, BYTE* signature,
                   DWORD size)
 {
-    std::uint32_t modeWord = vendor::UK_SIGN_BLOCK;
+    std::uint32_t modeWord = devicelib::UK_SIGN_BLOCK;
     std::uint32_t modeByte = IsRsaAlg(key->algId) && hash->algId == CALG_SHA_256 ? 2 : 0;
     if (hash->keptData) {
         DWORD check = ParseSignedXml(hash->keptData, hash->keptLen);
@@ -107,7 +107,7 @@ DWORD SignOnToken(ProviderContext* context, KeyObject* key, HashObject* hash, co
     std::uint32_t status =
         key->funcs->PrikeySign(key->operation, modeWord, modeByte, data, dataLen, output, &outputLen);
     Token_AsymKeyFinal(key);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogLine("---->PriKeySign Error. Code : ");
         LogCode(status);
         LogLine("---->dev_PriKeySign....\n");
@@ -198,7 +198,7 @@ DWORD VerifySignatureImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE* signat
         ? key->funcs->PubKeyVerify(key->operation, tokenOrder, signatureLen, output, &outputLen)
         : key->funcs->PubKeyVerify(key->operation, hash->value, hash->hashLen, output, &outputLen);
     Token_AsymKeyFinal(key);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogLine("---->PubKeyVerify Error. Code : ");
         LogCode(status);
         LogLine("---->dev_PubKeyVerify....\n");

@@ -2,22 +2,22 @@
 
 #include "DebugLog.h"
 #include "PinCache.h"
-#include "VendorBinding.h"
+#include "DeviceBinding.h"
 
 #include <array>
 #include <cstring>
 #include <vector>
 
-vendor::UK_FUNCTION_LIST* g_FuncList;
+devicelib::UK_FUNCTION_LIST* g_FuncList;
 HMODULE g_hVendorLibrary;
-std::uint8_t g_ContainerList[kContainerListRoom][vendor::UK_CONTAINER_RECORD_LEN];
+std::uint8_t g_ContainerList[kContainerListRoom][devicelib::UK_CONTAINER_RECORD_LEN];
 std::uint32_t g_ContainerCount;
 
 namespace {
 
-using vendor::UK_CONTAINER_RECORD_LEN;
-using vendor::UK_NAME_LEN;
-namespace ct = vendor::container;
+using devicelib::UK_CONTAINER_RECORD_LEN;
+using devicelib::UK_NAME_LEN;
+namespace ct = devicelib::container;
 
 constexpr DWORD kNoDevice = 55;
 constexpr DWORD kEnumFailed = 648;
@@ -39,8 +39,8 @@ std::uint32_t DeviceKind(std::uint64_t device)
 {
     std::uint32_t word = 0, len = sizeof word;
     std::uint32_t status =
-        g_FuncList->GetDevInfo(device, vendor::UK_INFO_FEATURES, reinterpret_cast<std::uint8_t*>(&word), &len);
-    return status == vendor::UK_OK && len == sizeof word && (word & vendor::UK_FEATURE_KEEPS_DATA) ? 2 : 1;
+        g_FuncList->GetDevInfo(device, devicelib::UK_INFO_FEATURES, reinterpret_cast<std::uint8_t*>(&word), &len);
+    return status == devicelib::UK_OK && len == sizeof word && (word & devicelib::UK_FEATURE_KEEPS_DATA) ? 2 : 1;
 }
 
 void FillSession(TokenSession* session, const char* name, std::uint64_t device)
@@ -82,7 +82,7 @@ std::uint32_t ListContainers(std::uint64_t device, std::vector<std::uint8_t>& re
 bool OpenNamedToken(const char* name, std::uint64_t& device)
 {
     std::uint32_t status = g_FuncList->OpenToken(name, &device);
-    if (status == vendor::UK_OK) return true;
+    if (status == devicelib::UK_OK) return true;
     LogFailure("---->OpenToken. Error Code : ", status);
     return false;
 }
@@ -91,7 +91,7 @@ bool HoldsContainer(std::uint64_t device, const char* name)
 {
     std::vector<std::uint8_t> records;
     std::uint32_t count = 0;
-    if (ListContainers(device, records, count) != vendor::UK_OK) return false;
+    if (ListContainers(device, records, count) != devicelib::UK_OK) return false;
     for (std::uint32_t i = 0; i < count; ++i)
         if (RecordHasName(&records[i * UK_CONTAINER_RECORD_LEN], name)) return true;
     return false;
@@ -103,8 +103,9 @@ bool Token_EnumTokens(std::uint32_t room, std::vector<std::array<char, UK_NAME_L
 {
     names.assign(room, {});
     std::uint32_t count = room;
-    std::uint32_t status = g_FuncList ? g_FuncList->EnumToken(names[0].data(), &count) : vendor::UK_ERR_NOT_INITIALIZED;
-    if (status != vendor::UK_OK) {
+    std::uint32_t status =
+        g_FuncList ? g_FuncList->EnumToken(names[0].data(), &count) : devicelib::UK_ERR_NOT_INITIALIZED;
+    if (status != devicelib::UK_OK) {
         LogFailure("---->EnumToken. Error Code : ", status);
         return false;
     }
@@ -115,20 +116,20 @@ bool Token_EnumTokens(std::uint32_t room, std::vector<std::array<char, UK_NAME_L
 
 void LoadDeviceLibrary()
 {
-    if (!g_FuncList) vendor::BindLibrary(&g_hVendorLibrary, &g_FuncList);
+    if (!g_FuncList) devicelib::BindLibrary(&g_hVendorLibrary, &g_FuncList);
 }
 
 void FreeDeviceLibrary()
 {
-    vendor::UnbindLibrary(&g_hVendorLibrary, &g_FuncList);
+    devicelib::UnbindLibrary(&g_hVendorLibrary, &g_FuncList);
 }
 
 DWORD Token_GenRandom(TokenSession* session, std::uint32_t length, std::uint8_t* buffer)
 {
-    if (length > vendor::UK_MAX_RANDOM_LEN) return static_cast<DWORD>(NTE_BAD_LEN);
+    if (length > devicelib::UK_MAX_RANDOM_LEN) return static_cast<DWORD>(NTE_BAD_LEN);
     std::uint32_t status =
-        session->funcs ? session->funcs->GenRandom(session->device, buffer, length) : vendor::UK_ERR_NOT_INITIALIZED;
-    if (status == vendor::UK_OK) return 0;
+        session->funcs ? session->funcs->GenRandom(session->device, buffer, length) : devicelib::UK_ERR_NOT_INITIALIZED;
+    if (status == devicelib::UK_OK) return 0;
     LogFailure("---->GenRandom. Error Code : ", status);
     return static_cast<DWORD>(NTE_FAIL);
 }
@@ -136,8 +137,8 @@ DWORD Token_GenRandom(TokenSession* session, std::uint32_t length, std::uint8_t*
 DWORD Token_GetLabelAndSerial(const char* deviceName, char* label, char* serial)
 {
     std::uint64_t device = 0;
-    std::uint32_t status = g_FuncList ? g_FuncList->OpenToken(deviceName, &device) : vendor::UK_ERR_NOT_INITIALIZED;
-    if (status != vendor::UK_OK) {
+    std::uint32_t status = g_FuncList ? g_FuncList->OpenToken(deviceName, &device) : devicelib::UK_ERR_NOT_INITIALIZED;
+    if (status != devicelib::UK_OK) {
         LogFailure("---->OpenToken. Error Code : ", status);
         return kOpenFailed;
     }
@@ -146,10 +147,11 @@ DWORD Token_GetLabelAndSerial(const char* deviceName, char* label, char* serial)
     std::uint32_t labelLen = kLabelRoom, infoLen = kLabelRoom;
     DWORD result = 0;
     status = g_FuncList->GetDevLabel(device, labelBuffer, &labelLen);
-    if (status != vendor::UK_OK || labelLen > kLabelRoom) {
+    if (status != devicelib::UK_OK || labelLen > kLabelRoom) {
         LogFailure("---->GetDevLabel. Error Code : ", status);
         result = kInfoFailed;
-    } else if ((status = g_FuncList->GetDevInfo(device, vendor::UK_INFO_SERIAL, info, &infoLen)) != vendor::UK_OK ||
+    } else if ((status = g_FuncList->GetDevInfo(device, devicelib::UK_INFO_SERIAL, info, &infoLen)) !=
+                   devicelib::UK_OK ||
                infoLen > kLabelRoom) {
         LogFailure("---->GetDevInfo. Error Code : ", status);
         result = kInfoFailed;
@@ -190,9 +192,9 @@ DWORD Token_OpenContainer(const char* containerName, DWORD flags, TokenSession* 
         std::vector<std::uint8_t> records;
         std::uint32_t count = 0;
         std::uint32_t status;
-        if ((status = g_FuncList->SelectAppDF(device)) != vendor::UK_OK) {
+        if ((status = g_FuncList->SelectAppDF(device)) != devicelib::UK_OK) {
             LogFailure("---->SelectAppDF. Error Code : ", status);
-        } else if ((status = ListContainers(device, records, count)) != vendor::UK_OK) {
+        } else if ((status = ListContainers(device, records, count)) != devicelib::UK_OK) {
             LogFailure("---->EnumContainer. Error Code : ", status);
         } else {
             const std::uint8_t* found = nullptr;
@@ -237,7 +239,7 @@ DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession
     std::uint64_t device = 0;
     if (!OpenNamedToken(chosen, device)) return kOpenFailed;
     std::uint32_t status;
-    if ((status = g_FuncList->SelectAppDF(device)) != vendor::UK_OK) {
+    if ((status = g_FuncList->SelectAppDF(device)) != devicelib::UK_OK) {
         LogFailure("---->SelectAppDF. Error Code : ", status);
         g_FuncList->CloseToken(device);
         return kInfoFailed;
@@ -249,7 +251,7 @@ DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession
     }
     std::uint8_t fresh[UK_CONTAINER_RECORD_LEN] = {};
     std::memcpy(fresh + ct::kName, name, std::strlen(name));
-    if ((status = g_FuncList->CreateContainer(device, fresh)) != vendor::UK_OK) {
+    if ((status = g_FuncList->CreateContainer(device, fresh)) != devicelib::UK_OK) {
         LogFailure("---->CreateContainer. Error Code : ", status);
         g_FuncList->CloseToken(device);
         return static_cast<DWORD>(NTE_TOKEN_KEYSET_STORAGE_FULL);
@@ -273,7 +275,7 @@ DWORD Token_EnumContainers(TokenSession*, std::uint8_t* record, std::uint32_t in
             std::uint32_t count = 0;
             std::uint32_t status = ListContainers(device, records, count);
             g_FuncList->CloseToken(device);
-            if (status != vendor::UK_OK) {
+            if (status != devicelib::UK_OK) {
                 LogFailure("---->EnumContainer. Error Code : ", status);
                 return kContainerEnumFailed;
             }
@@ -290,9 +292,9 @@ DWORD Token_EnumContainers(TokenSession*, std::uint8_t* record, std::uint32_t in
 DWORD Token_Login(TokenSession* session, const std::uint8_t* pin, std::uint32_t length)
 {
     std::uint32_t status = session->funcs
-        ? session->funcs->Login(session->device, vendor::UK_PIN_USER, vendor::UK_PIN_USER, pin, length)
-        : vendor::UK_ERR_NOT_INITIALIZED;
-    if (status == vendor::UK_OK) return 0;
+        ? session->funcs->Login(session->device, devicelib::UK_PIN_USER, devicelib::UK_PIN_USER, pin, length)
+        : devicelib::UK_ERR_NOT_INITIALIZED;
+    if (status == devicelib::UK_OK) return 0;
     LogFailure("---->Login Error. Code : ", status);
     return status;
 }
@@ -303,14 +305,14 @@ DWORD Token_DeleteOtherContainers(TokenSession* session, const char* keptName, s
     std::vector<std::uint8_t> records;
     std::uint32_t count = 0;
     std::uint32_t status = ListContainers(session->device, records, count);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->EnumContainer. Error Code : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint8_t* r = &records[i * UK_CONTAINER_RECORD_LEN];
         if (RecordHasName(r, keptName) || r[ct::kAlgorithm] != algorithm) continue;
-        if ((status = session->funcs->DeleteContainer(session->device, r)) != vendor::UK_OK) {
+        if ((status = session->funcs->DeleteContainer(session->device, r)) != devicelib::UK_OK) {
             LogFailure("---->DeleteContainer. Error Code : ", status);
             return static_cast<DWORD>(NTE_FAIL);
         }

@@ -20,12 +20,12 @@ constexpr unsigned kLabelRoom = 128;
 constexpr DWORD kCryptVerifyContext = 0xF0000000;
 constexpr DWORD kCryptSilent = 0x40;
 
-extern vendor::UK_FUNCTION_LIST* g_FuncList;
+extern devicelib::UK_FUNCTION_LIST* g_FuncList;
 extern HMODULE g_hVendorLibrary;
 
 // Process-wide container list of the last enumeration; its callers hold
 // the provider lock.
-extern std::uint8_t g_ContainerList[kContainerListRoom][vendor::UK_CONTAINER_RECORD_LEN];
+extern std::uint8_t g_ContainerList[kContainerListRoom][devicelib::UK_CONTAINER_RECORD_LEN];
 extern std::uint32_t g_ContainerCount;
 
 // Binds the vendor library unless it is bound; called under ProviderLock
@@ -34,7 +34,7 @@ void LoadDeviceLibrary();
 
 // The names of the present tokens, at most room of them; false, with the
 // failure logged, when the library cannot list them.
-bool Token_EnumTokens(std::uint32_t room, std::vector<std::array<char, vendor::UK_NAME_LEN>>& names);
+bool Token_EnumTokens(std::uint32_t room, std::vector<std::array<char, devicelib::UK_NAME_LEN>>& names);
 // Slot 2 Finalize, then the library unloaded: the end of LoadDeviceLibrary.
 void FreeDeviceLibrary();
 

@@ -13,7 +13,7 @@
 
 namespace {
 
-namespace ct = vendor::container;
+namespace ct = devicelib::container;
 
 constexpr std::uint32_t kWriteContainerFlags = 0x10000;
 constexpr unsigned kSm2PointLen = 65; // 04 || x || y
@@ -21,20 +21,20 @@ constexpr unsigned kSm2CoordinateLen = 32;
 
 std::uint32_t VendorAlgorithm(std::uint32_t algId)
 {
-    return IsRsaAlg(algId) ? vendor::UK_ALG_RSA : vendor::UK_ALG_SM2;
+    return IsRsaAlg(algId) ? devicelib::UK_ALG_RSA : devicelib::UK_ALG_SM2;
 }
 
-vendor::UK_KEY_REF KeyRef(const KeyObject* key, unsigned offset)
+devicelib::UK_KEY_REF KeyRef(const KeyObject* key, unsigned offset)
 {
     return {key->key[offset], key->key[offset + 1]};
 }
 
 DWORD UpdateContainerRecord(TokenSession* session, std::uint8_t containerNumber, const KeyObject* key)
 {
-    std::uint8_t record[vendor::UK_CONTAINER_RECORD_LEN] = {};
+    std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
     record[ct::kNumber] = containerNumber;
     std::uint32_t status = session->funcs->ReadContainer(session->device, record);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->ReadContainer Error . Code is : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -43,7 +43,7 @@ DWORD UpdateContainerRecord(TokenSession* session, std::uint8_t containerNumber,
     record[IsSignatureAlg(key->algId) ? ct::kSignatureSize : ct::kExchangeSize] =
         static_cast<std::uint8_t>(key->keyLen / (rsa ? 128 : 32));
     status = session->funcs->WriteContainer(session->device, record, kWriteContainerFlags);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->WriteContainer Error . Code is : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -93,26 +93,26 @@ bool HasExponent65537(const tokencrypto::RsaPrivateKey& key)
 
 DWORD ImportRsaHalves(TokenSession* session, const KeyObject* key, const tokencrypto::RsaPrivateKey& source)
 {
-    vendor::UK_PRIVATE_KEY privateKey = {source.bits,
-                                         source.modulus,
-                                         source.publicExponent,
-                                         source.exponent,
-                                         {source.prime[0], source.prime[1]},
-                                         {source.primeExponent[0], source.primeExponent[1]},
-                                         source.coefficient};
-    vendor::UK_KEY_REF ref = KeyRef(key, kKeyIdPrivate);
-    std::uint32_t status = session->funcs->ImportPrivateKey(session->device, vendor::UK_ALG_RSA, &ref, &privateKey);
-    if (status != vendor::UK_OK) {
+    devicelib::UK_PRIVATE_KEY privateKey = {source.bits,
+                                            source.modulus,
+                                            source.publicExponent,
+                                            source.exponent,
+                                            {source.prime[0], source.prime[1]},
+                                            {source.primeExponent[0], source.primeExponent[1]},
+                                            source.coefficient};
+    devicelib::UK_KEY_REF ref = KeyRef(key, kKeyIdPrivate);
+    std::uint32_t status = session->funcs->ImportPrivateKey(session->device, devicelib::UK_ALG_RSA, &ref, &privateKey);
+    if (status != devicelib::UK_OK) {
         LogFailure("---->ImportPrivateKey Error. Code : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
     std::uint8_t modulus[tokencrypto::RSA_MAX_MODULUS_LEN], exponent[tokencrypto::RSA_MAX_MODULUS_LEN];
     std::memcpy(modulus, source.modulus, sizeof modulus);
     std::memcpy(exponent, source.publicExponent, sizeof exponent);
-    vendor::UK_PUBLIC_KEY publicKey = {source.bits, modulus, exponent};
+    devicelib::UK_PUBLIC_KEY publicKey = {source.bits, modulus, exponent};
     ref = KeyRef(key, kKeyIdPublic);
-    status = session->funcs->ImportPublicKey(session->device, vendor::UK_ALG_RSA, &ref, &publicKey);
-    if (status != vendor::UK_OK) {
+    status = session->funcs->ImportPublicKey(session->device, devicelib::UK_ALG_RSA, &ref, &publicKey);
+    if (status != devicelib::UK_OK) {
         LogFailure("---->ImportPublicKey Error. Code : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -123,13 +123,13 @@ std::uint32_t VendorHashCode(ALG_ID algId)
 {
     switch (algId) {
     case CALG_MD5:
-        return vendor::UK_HASH_MD5;
+        return devicelib::UK_HASH_MD5;
     case CALG_SHA1:
-        return vendor::UK_HASH_SHA1;
+        return devicelib::UK_HASH_SHA1;
     case CALG_SHA_256:
-        return vendor::UK_HASH_SHA256;
+        return devicelib::UK_HASH_SHA256;
     case kAlgSm3:
-        return vendor::UK_HASH_SM3;
+        return devicelib::UK_HASH_SM3;
     default:
         return 0;
     }
@@ -141,10 +141,10 @@ DWORD Token_GenerateKeyPair(TokenSession* session, std::uint8_t containerNumber,
 {
     if (!IsRsaAlg(key->algId) && !IsSm2Alg(key->algId)) return static_cast<DWORD>(NTE_BAD_FLAGS);
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
-    vendor::UK_KEY_REF publicRef = KeyRef(key, kKeyIdPublic), privateRef = KeyRef(key, kKeyIdPrivate);
+    devicelib::UK_KEY_REF publicRef = KeyRef(key, kKeyIdPublic), privateRef = KeyRef(key, kKeyIdPrivate);
     std::uint32_t status = session->funcs->GenerateKeyPair(session->device, VendorAlgorithm(key->algId),
                                                            key->keyLen * 8, 0, 0, &publicRef, &privateRef);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->GenerateKeyPair Error . Code is : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -154,13 +154,13 @@ DWORD Token_GenerateKeyPair(TokenSession* session, std::uint8_t containerNumber,
 DWORD Token_ExportPublicKey(TokenSession* session, const KeyObject* key, std::uint8_t* output)
 {
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
-    vendor::UK_KEY_REF ref = KeyRef(key, kKeyIdPublic);
+    devicelib::UK_KEY_REF ref = KeyRef(key, kKeyIdPublic);
     std::uint8_t exponent[kKeyBytesRoom] = {};
-    vendor::UK_PUBLIC_KEY material = {key->keyLen * 8, output,
-                                      IsRsaAlg(key->algId) ? exponent : output + kSm2CoordinateLen};
+    devicelib::UK_PUBLIC_KEY material = {key->keyLen * 8, output,
+                                         IsRsaAlg(key->algId) ? exponent : output + kSm2CoordinateLen};
     std::uint32_t status =
         session->funcs->ExportPublicKey(session->device, VendorAlgorithm(key->algId), &ref, &material);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->ExportPublicKey Error. Code : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -170,12 +170,12 @@ DWORD Token_ExportPublicKey(TokenSession* session, const KeyObject* key, std::ui
 DWORD Token_ExportPrivateKey(TokenSession* session, const KeyObject* key, std::uint8_t* output)
 {
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
-    vendor::UK_KEY_REF ref = KeyRef(key, kKeyIdPrivate);
-    auto* areas = new (std::nothrow) vendor::UK_PRIVATE_KEY_AREAS();
+    devicelib::UK_KEY_REF ref = KeyRef(key, kKeyIdPrivate);
+    auto* areas = new (std::nothrow) devicelib::UK_PRIVATE_KEY_AREAS();
     if (!areas) return static_cast<DWORD>(NTE_NO_MEMORY);
     std::uint32_t status = session->funcs->ExportPrivateKey(session->device, VendorAlgorithm(key->algId), &ref, areas);
     DWORD result = 0;
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->ExportPrivateKey Error. Code : ", status);
         result = static_cast<DWORD>(NTE_FAIL);
     } else if (IsRsaAlg(key->algId)) {
@@ -229,12 +229,12 @@ DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNum
                                 const std::uint8_t* scalar)
 {
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
-    vendor::UK_PRIVATE_KEY privateKey = {};
+    devicelib::UK_PRIVATE_KEY privateKey = {};
     privateKey.bits = bits;
     privateKey.modulus = scalar;
-    vendor::UK_KEY_REF ref = KeyRef(key, kKeyIdPrivate);
-    std::uint32_t status = session->funcs->ImportPrivateKey(session->device, vendor::UK_ALG_SM2, &ref, &privateKey);
-    if (status != vendor::UK_OK) {
+    devicelib::UK_KEY_REF ref = KeyRef(key, kKeyIdPrivate);
+    std::uint32_t status = session->funcs->ImportPrivateKey(session->device, devicelib::UK_ALG_SM2, &ref, &privateKey);
+    if (status != devicelib::UK_OK) {
         LogFailure("---->ImportPrivateKey Error. Code : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -263,11 +263,11 @@ DWORD Token_ImportSm2PublicKeyFromCert(TokenSession* session, KeyObject* key, co
         char work[kLogHexWorkSize] = {};
         LogHex(point.pbData, point.cbData, work);
     }
-    vendor::UK_KEY_REF ref = KeyRef(key, kKeyIdPublic);
-    vendor::UK_PUBLIC_KEY material = {keyLength / 2 * 8, point.pbData + 1, point.pbData + 1 + kSm2CoordinateLen};
-    std::uint32_t status = session->funcs->ImportPublicKey(session->device, vendor::UK_ALG_SM2, &ref, &material);
+    devicelib::UK_KEY_REF ref = KeyRef(key, kKeyIdPublic);
+    devicelib::UK_PUBLIC_KEY material = {keyLength / 2 * 8, point.pbData + 1, point.pbData + 1 + kSm2CoordinateLen};
+    std::uint32_t status = session->funcs->ImportPublicKey(session->device, devicelib::UK_ALG_SM2, &ref, &material);
     CertFreeCertificateContext(cert);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogFailure("---->ImportPublicKey Error. Code : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -281,8 +281,8 @@ DWORD Token_HashInit(TokenSession* session, ALG_ID algId, HashObject* hash)
     std::uint32_t code = VendorHashCode(algId);
     if (code == 0) return 0;
     std::uint32_t status = session->funcs ? session->funcs->HashInit(session->device, code, &hash->tokenHash)
-                                          : vendor::UK_ERR_NOT_INITIALIZED;
-    if (status != vendor::UK_OK) {
+                                          : devicelib::UK_ERR_NOT_INITIALIZED;
+    if (status != devicelib::UK_OK) {
         LogFailure("---->HashInit Error. Code : ", status);
         return static_cast<DWORD>(NTE_BAD_DATA);
     }
@@ -294,8 +294,8 @@ DWORD Token_HashInit(TokenSession* session, ALG_ID algId, HashObject* hash)
 DWORD Token_HashUpdate(HashObject* hash, const std::uint8_t* data, std::uint32_t length)
 {
     std::uint32_t status =
-        hash->funcs ? hash->funcs->HashUpdate(hash->tokenHash, data, length) : vendor::UK_ERR_NOT_INITIALIZED;
-    if (status != vendor::UK_OK) {
+        hash->funcs ? hash->funcs->HashUpdate(hash->tokenHash, data, length) : devicelib::UK_ERR_NOT_INITIALIZED;
+    if (status != devicelib::UK_OK) {
         LogFailure("---->HashUpdate Error. Code : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
@@ -305,8 +305,8 @@ DWORD Token_HashUpdate(HashObject* hash, const std::uint8_t* data, std::uint32_t
 DWORD FinishHash(HashObject* hash, std::uint8_t* digest, std::uint32_t* length)
 {
     std::uint32_t status =
-        hash->funcs ? hash->funcs->HashFinal(hash->tokenHash, digest, length) : vendor::UK_ERR_NOT_INITIALIZED;
-    if (status != vendor::UK_OK) {
+        hash->funcs ? hash->funcs->HashFinal(hash->tokenHash, digest, length) : devicelib::UK_ERR_NOT_INITIALIZED;
+    if (status != devicelib::UK_OK) {
         LogFailure("---->HashFinal Error. Code : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }

@@ -1,17 +1,17 @@
 // The token behind a provider context.
 #pragma once
 
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 
 #include <cstdint>
 
 constexpr unsigned kTokenPinRoom = 32;
 
 struct TokenSession {
-    char deviceName[vendor::UK_NAME_LEN]; // as EnumToken gave it
+    char deviceName[devicelib::UK_NAME_LEN]; // as EnumToken gave it
     std::uint8_t pin[kTokenPinRoom];
     std::uint8_t pinLength;
     std::uint32_t deviceKind; // 2: the token keeps and hashes the signed data
     std::uint64_t device;
-    vendor::UK_FUNCTION_LIST* funcs;
+    devicelib::UK_FUNCTION_LIST* funcs;
 };

@@ -17,8 +17,8 @@ constexpr unsigned kMessageRoom = 1024;
 
 std::uint32_t ReadRetryInfo(const TokenSession& session, std::uint32_t* info)
 {
-    if (!session.funcs) return vendor::UK_ERR_NOT_INITIALIZED;
-    return session.funcs->GetRetryTimes(session.device, vendor::UK_PIN_USER, vendor::UK_PIN_USER, info);
+    if (!session.funcs) return devicelib::UK_ERR_NOT_INITIALIZED;
+    return session.funcs->GetRetryTimes(session.device, devicelib::UK_PIN_USER, devicelib::UK_PIN_USER, info);
 }
 
 // Tries left, or fallback when the token cannot tell.
@@ -26,7 +26,7 @@ std::uint32_t TriesLeft(const TokenSession& session, std::uint32_t fallback)
 {
     std::uint32_t info = 0;
     std::uint32_t status = ReadRetryInfo(session, &info);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogLine("---->GetRetryTimes Error. Code : ");
         LogCode(status);
         return fallback;
@@ -56,7 +56,7 @@ DWORD VerifyUserPin(ProviderContext* context, bool cachedPinAllowed)
 
     std::uint32_t info = 0;
     std::uint32_t status = ReadRetryInfo(session, &info);
-    if (status != vendor::UK_OK) {
+    if (status != devicelib::UK_OK) {
         LogLine("---->GetRetryTimes Error. Code : ");
         LogCode(status);
         LogLine("--->dev_IsDefaultPIN err\n");
@@ -87,7 +87,7 @@ DWORD VerifyUserPin(ProviderContext* context, bool cachedPinAllowed)
         if (status == 0) return 0;
 
         wchar_t message[kMessageRoom];
-        if (vendor::IsWrongPin(status)) {
+        if (devicelib::IsWrongPin(status)) {
             triesLeft = TriesLeft(session, triesLeft);
             if (triesLeft) {
                 wsprintfW(message, texts[MSG_WRONG_PIN], static_cast<int>(triesLeft));
@@ -97,7 +97,7 @@ DWORD VerifyUserPin(ProviderContext* context, bool cachedPinAllowed)
             ShowPinMessage(context->clientWindow, texts[MSG_PIN_LOCKED]);
             return kPinLocked;
         }
-        if (status == vendor::UK_SW_PIN_BLOCKED) {
+        if (status == devicelib::UK_SW_PIN_BLOCKED) {
             ShowPinMessage(context->clientWindow, texts[MSG_PIN_LOCKED]);
             return kPinLocked;
         }

@@ -25,7 +25,7 @@ ULONG ListContainers(DevCtx* pDevCtx, std::vector<ContCtx>& records)
     records.assign(kMaxContainers, ContCtx {});
     std::uint32_t count = kMaxContainers;
     ULONG rc = g_FuncList->EnumContainer(pDevCtx->pCtx, reinterpret_cast<std::uint8_t*>(records.data()), &count);
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "EnumContainer ERR[%#lx]", rc);
         return rc;
     }
@@ -84,7 +84,7 @@ void DeleteReplacedContainer(DevCtx* pDevCtx, const char* szContainerName)
     if (name == "rsa_container1024" || name == "rsa_container2048") DF_DeleteContainer(pDevCtx, "rsa_container");
 }
 
-const vendor::UK_KEY_REF& CertReference(const ContCtx& record, BOOL bSignFlag)
+const devicelib::UK_KEY_REF& CertReference(const ContCtx& record, BOOL bSignFlag)
 {
     return bSignFlag == TRUE ? record.SignCert : record.ExchCert;
 }
@@ -127,7 +127,7 @@ ULONG DF_CreateContainer(DevCtx* pDevCtx, const char* szContainerName, ConCtx** 
     ContCtx record = {};
     std::strcpy(record.conName, szContainerName);
     ULONG rc = g_FuncList->CreateContainer(pDevCtx->pCtx, reinterpret_cast<std::uint8_t*>(&record));
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "CreateContainer ERR[%#lx]", rc);
         return SAR_FAIL;
     }
@@ -143,7 +143,7 @@ ULONG DF_DeleteContainer(DevCtx* pDevCtx, const char* szContainerName)
     ContCtx record = {};
     if (ULONG rc = FindContainer(pDevCtx, szContainerName, record)) return rc;
     ULONG rc = g_FuncList->DeleteContainer(pDevCtx->pCtx, reinterpret_cast<std::uint8_t*>(&record));
-    if (rc != vendor::UK_OK) LogMessage(LOG_ERROR, "DeleteContainer ERR[%#lx]", rc);
+    if (rc != devicelib::UK_OK) LogMessage(LOG_ERROR, "DeleteContainer ERR[%#lx]", rc);
     return rc;
 }
 
@@ -199,9 +199,9 @@ ULONG DF_ImportCert(ConCtx* pConCtx, BOOL bSignFlag, const BYTE* pbCert, ULONG u
     if (ULONG rc = CertificateLength(pbCert, ulCertLen, len)) return rc;
     LogMessage(LOG_DEBUG, "pbCert[%lu]:", len);
     LogHexData(pbCert, len);
-    const vendor::UK_KEY_REF& ref = CertReference(*pConCtx->pContCtx, bSignFlag);
+    const devicelib::UK_KEY_REF& ref = CertReference(*pConCtx->pContCtx, bSignFlag);
     ULONG rc = g_FuncList->WriteCert(pConCtx->pDevCtx->pCtx, &ref, pbCert, len);
-    if (rc != vendor::UK_OK) LogMessage(LOG_ERROR, "WriteCert ERR[%#lx]", rc);
+    if (rc != devicelib::UK_OK) LogMessage(LOG_ERROR, "WriteCert ERR[%#lx]", rc);
     return rc;
 }
 
@@ -215,18 +215,18 @@ ULONG DF_ExportCert(ConCtx* pConCtx, BOOL bSignFlag, BYTE* pbCert, ULONG* pulCer
     const ContCtx& record = *pConCtx->pContCtx;
     std::vector<BYTE> cert(kCertReadRoom);
     std::uint32_t len = kCertReadRoom;
-    vendor::UK_HANDLE device = pConCtx->pDevCtx->pCtx;
+    devicelib::UK_HANDLE device = pConCtx->pDevCtx->pCtx;
     ULONG rc = g_FuncList->ReadCert(device, &CertReference(record, bSignFlag), cert.data(), &len);
-    if (rc != vendor::UK_OK && rc != vendor::UK_SW_FILE_NOT_FOUND) {
+    if (rc != devicelib::UK_OK && rc != devicelib::UK_SW_FILE_NOT_FOUND) {
         LogMessage(LOG_ERROR, "ReadCert ERR[%#lx]", rc);
         return rc;
     }
-    if (rc == vendor::UK_SW_FILE_NOT_FOUND || len == 0) {
+    if (rc == devicelib::UK_SW_FILE_NOT_FOUND || len == 0) {
         LogMessage(LOG_ERROR, "No Cert can read...");
         return SAR_CERTNOTFOUNTERR;
     }
     len = std::min<std::uint32_t>(len, kCertReadRoom);
-    const bool rsa = record.AlgType == vendor::UK_ALG_RSA;
+    const bool rsa = record.AlgType == devicelib::UK_ALG_RSA;
     const ULONG needed = len + (rsa ? 2 : 0);
     if (!pbCert) {
         *pulCertLen = needed;

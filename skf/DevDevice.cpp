@@ -18,11 +18,11 @@ constexpr std::size_t kMutexNameSkip = 5;
 // A response frame: two length bytes, the data, the status word.
 ULONG FrameDataLength(ULONG responseLen, ULONG room, ULONG& dataLen)
 {
-    if (responseLen < vendor::UK_APDU_FRAME || responseLen > room) {
+    if (responseLen < devicelib::UK_APDU_FRAME || responseLen > room) {
         LogMessage(LOG_ERROR, "response len err[%lu]", responseLen);
         return SAR_INDATALENERR;
     }
-    dataLen = responseLen - vendor::UK_APDU_FRAME;
+    dataLen = responseLen - devicelib::UK_APDU_FRAME;
     return SAR_OK;
 }
 
@@ -64,7 +64,7 @@ ULONG SendTokenCommand(DevCtx* pDevCtx, const BYTE* command, ULONG commandLen, B
 {
     std::uint32_t len = *responseLen;
     ULONG rc = g_FuncList->SendAPDUCmd(pDevCtx->pCtx, command, commandLen, response, &len);
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "SendAPDUCmd err[%#lx]", rc);
         return rc;
     }
@@ -113,7 +113,7 @@ ULONG DF_GetDevLabel(DevCtx* pDevCtx, char* szLabel, ULONG room)
     char label[kLabelReadRoom + 1] = {};
     std::uint32_t len = kLabelReadRoom;
     ULONG rc = g_FuncList->GetDevLabel(pDevCtx->pCtx, label, &len);
-    if (rc != vendor::UK_OK) return rc;
+    if (rc != devicelib::UK_OK) return rc;
     CopyField(szLabel, room, label, static_cast<ULONG>(strnlen(label, kLabelReadRoom)));
     return SAR_OK;
 }
@@ -217,7 +217,7 @@ ULONG DF_GenRandom(DevCtx* pDevCtx, BYTE* pbRandom, ULONG ulRandomLen)
         return DF_ERR_RANDOM_REQUEST;
     }
     ULONG rc = g_FuncList->GenRandom(pDevCtx->pCtx, pbRandom, ulRandomLen);
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "GenRandom ERR[%#lx]", rc);
         return rc;
     }

@@ -14,26 +14,29 @@
 
 namespace {
 
-constexpr std::size_t kRecordNameRoom = vendor::UK_DATAOBJ_RECORD_LEN - vendor::dataobj::kName;
+constexpr std::size_t kRecordNameRoom = devicelib::UK_DATAOBJ_RECORD_LEN - devicelib::dataobj::kName;
 
 struct DataObjRecord {
-    std::uint8_t bytes[vendor::UK_DATAOBJ_RECORD_LEN];
+    std::uint8_t bytes[devicelib::UK_DATAOBJ_RECORD_LEN];
 
     std::string Name() const
     {
-        const char* name = reinterpret_cast<const char*>(bytes + vendor::dataobj::kName);
+        const char* name = reinterpret_cast<const char*>(bytes + devicelib::dataobj::kName);
         return std::string(name, strnlen(name, kRecordNameRoom));
     }
-    ULONG Size() const { return (ULONG {bytes[vendor::dataobj::kSize]} << 8) | bytes[vendor::dataobj::kSize + 1]; }
+    ULONG Size() const
+    {
+        return (ULONG {bytes[devicelib::dataobj::kSize]} << 8) | bytes[devicelib::dataobj::kSize + 1];
+    }
 };
 
-static_assert(sizeof(DataObjRecord) == vendor::UK_DATAOBJ_RECORD_LEN, "data-object record size");
+static_assert(sizeof(DataObjRecord) == devicelib::UK_DATAOBJ_RECORD_LEN, "data-object record size");
 
 // A zeroed record naming the file.
 DataObjRecord RecordFor(const char* szFileName)
 {
     DataObjRecord record {};
-    std::memcpy(record.bytes + vendor::dataobj::kName, szFileName, std::strlen(szFileName));
+    std::memcpy(record.bytes + devicelib::dataobj::kName, szFileName, std::strlen(szFileName));
     return record;
 }
 
@@ -60,12 +63,12 @@ ULONG LoginUser(DevCtx* pDevCtx)
         LogMessage(LOG_ERROR, "no user PIN verified......\n");
         return SAR_PIN_INVALID;
     }
-    ULONG rc = g_FuncList->Login(pDevCtx->pCtx, vendor::UK_PIN_USER, vendor::UK_PIN_USER,
+    ULONG rc = g_FuncList->Login(pDevCtx->pCtx, devicelib::UK_PIN_USER, devicelib::UK_PIN_USER,
                                  reinterpret_cast<const std::uint8_t*>(pin), static_cast<std::uint32_t>(len));
-    if (rc == vendor::UK_OK) return SAR_OK;
+    if (rc == devicelib::UK_OK) return SAR_OK;
     LogMessage(LOG_ERROR, "g_FuncList[0]->Login ERR:[%#lx]......\n", rc);
     // A PIN the token no longer takes would spend a try at every change.
-    if (vendor::IsWrongPin(rc) || rc == vendor::UK_SW_PIN_BLOCKED) ForgetPin(pDevCtx->pins.user);
+    if (devicelib::IsWrongPin(rc) || rc == devicelib::UK_SW_PIN_BLOCKED) ForgetPin(pDevCtx->pins.user);
     return SAR_PIN_INVALID;
 }
 
@@ -74,7 +77,7 @@ ULONG ListFiles(DevCtx* pDevCtx, std::vector<DataObjRecord>& records)
     records.assign(kMaxFiles, DataObjRecord {});
     std::uint32_t count = kMaxFiles;
     ULONG rc = g_FuncList->EnumDataObj(pDevCtx->pCtx, records.front().bytes, &count);
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "g_FuncList[0]->EnumDataObj ERR:[%#lx]......\n", rc);
         return SAR_FAIL;
     }
@@ -91,7 +94,7 @@ const DataObjRecord* FindFile(const std::vector<DataObjRecord>& records, const c
 
 ULONG NotFoundOrFail(ULONG rc)
 {
-    return rc == vendor::UK_SW_FILE_NOT_FOUND ? SAR_FILE_NOT_EXIST : SAR_FAIL;
+    return rc == devicelib::UK_SW_FILE_NOT_FOUND ? SAR_FILE_NOT_EXIST : SAR_FAIL;
 }
 
 // The whole file into data; its length in len.
@@ -100,7 +103,7 @@ ULONG ReadWholeFile(DevCtx* pDevCtx, const DataObjRecord& record, std::vector<BY
     data.assign(kMaxFileSize, 0);
     std::uint32_t got = kMaxFileSize;
     ULONG rc = g_FuncList->ReadDataObj(pDevCtx->pCtx, record.bytes, kDataObjFlags, data.data(), &got);
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "g_FuncList[0]->ReadDataObj ERR:[%#lx]......\n", rc);
         return NotFoundOrFail(rc);
     }
@@ -115,7 +118,7 @@ ULONG ReadWholeFile(DevCtx* pDevCtx, const DataObjRecord& record, std::vector<BY
 ULONG WriteWholeFile(DevCtx* pDevCtx, const DataObjRecord& record, const BYTE* data, ULONG len)
 {
     ULONG rc = g_FuncList->WriteDataObj(pDevCtx->pCtx, record.bytes, kDataObjFlags, data, len);
-    if (rc == vendor::UK_OK) return SAR_OK;
+    if (rc == devicelib::UK_OK) return SAR_OK;
     LogMessage(LOG_ERROR, "g_FuncList[0]->WriteDataObj ERR:[%#lx]......\n", rc);
     return SAR_FAIL;
 }
@@ -142,7 +145,7 @@ ULONG DF_CreateFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulFileSize, U
     }
     DataObjRecord record = RecordFor(szFileName);
     ULONG rc = g_FuncList->CreateDataObj(pDevCtx->pCtx, record.bytes);
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "g_FuncList[0]->CreateDataObj ERR:[%#lx]......\n", rc);
         return SAR_FAIL;
     }
@@ -156,7 +159,7 @@ ULONG DF_DeleteFile(DevCtx* pDevCtx, const char* szFileName)
     if (ULONG rc = CheckFileName(szFileName)) return rc;
     DataObjRecord record = RecordFor(szFileName);
     ULONG rc = g_FuncList->DeleteDataObj(pDevCtx->pCtx, record.bytes);
-    if (rc == vendor::UK_OK) return SAR_OK;
+    if (rc == devicelib::UK_OK) return SAR_OK;
     LogMessage(LOG_ERROR, "g_FuncList[0]->DeleteDataObj ERR:[%#lx]......\n", rc);
     return NotFoundOrFail(rc);
 }

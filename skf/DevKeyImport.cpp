@@ -55,16 +55,16 @@ ULONG RecordExchangeKey(ConCtx* pConCtx, std::uint8_t size, bool setSm2, const c
     handleRecord.ExchKeyLen = size;
     ContCtx record = {};
     record.ConNumber = handleRecord.ConNumber;
-    vendor::UK_HANDLE device = pConCtx->pDevCtx->pCtx;
+    devicelib::UK_HANDLE device = pConCtx->pDevCtx->pCtx;
     ULONG rc = g_FuncList->ReadContainer(device, reinterpret_cast<std::uint8_t*>(&record));
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, readError, rc);
         return rc;
     }
-    if (setSm2) record.AlgType = vendor::UK_ALG_SM2;
+    if (setSm2) record.AlgType = devicelib::UK_ALG_SM2;
     record.ExchKeyLen = size;
     rc = g_FuncList->WriteContainer(device, reinterpret_cast<const std::uint8_t*>(&record), kUpdateRecord);
-    if (rc != vendor::UK_OK) LogMessage(LOG_ERROR, writeError, rc);
+    if (rc != devicelib::UK_OK) LogMessage(LOG_ERROR, writeError, rc);
     return rc;
 }
 
@@ -72,24 +72,24 @@ ULONG RecordExchangeKey(ConCtx* pConCtx, std::uint8_t size, bool setSm2, const c
 
 ULONG ImportRsaKey(DevCtx* pDevCtx, const ContCtx& record, const tokencrypto::RsaPrivateKey& key)
 {
-    vendor::UK_PRIVATE_KEY pri = {key.bits,
-                                  key.modulus,
-                                  key.publicExponent,
-                                  key.exponent,
-                                  {key.prime[0], key.prime[1]},
-                                  {key.primeExponent[0], key.primeExponent[1]},
-                                  key.coefficient};
-    vendor::UK_KEY_REF priRef = {vendor::UK_REF_RSA_PRIVATE, record.ExchPriKey.number};
-    ULONG rc = g_FuncList->ImportPrivateKey(pDevCtx->pCtx, vendor::UK_ALG_RSA, &priRef, &pri);
-    if (rc != vendor::UK_OK) {
+    devicelib::UK_PRIVATE_KEY pri = {key.bits,
+                                     key.modulus,
+                                     key.publicExponent,
+                                     key.exponent,
+                                     {key.prime[0], key.prime[1]},
+                                     {key.primeExponent[0], key.primeExponent[1]},
+                                     key.coefficient};
+    devicelib::UK_KEY_REF priRef = {devicelib::UK_REF_RSA_PRIVATE, record.ExchPriKey.number};
+    ULONG rc = g_FuncList->ImportPrivateKey(pDevCtx->pCtx, devicelib::UK_ALG_RSA, &priRef, &pri);
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "ImportPrivateKey  ERR[%#lx]", rc);
         return rc;
     }
-    vendor::UK_PUBLIC_KEY pub = {key.bits, const_cast<std::uint8_t*>(key.modulus),
-                                 const_cast<std::uint8_t*>(key.publicExponent)};
-    vendor::UK_KEY_REF pubRef = {vendor::UK_REF_RSA_PUBLIC, record.ExchPubKey.number};
-    rc = g_FuncList->ImportPublicKey(pDevCtx->pCtx, vendor::UK_ALG_RSA, &pubRef, &pub);
-    if (rc != vendor::UK_OK) LogMessage(LOG_ERROR, "ImportPublicKey  ERR[%#lx]", rc);
+    devicelib::UK_PUBLIC_KEY pub = {key.bits, const_cast<std::uint8_t*>(key.modulus),
+                                    const_cast<std::uint8_t*>(key.publicExponent)};
+    devicelib::UK_KEY_REF pubRef = {devicelib::UK_REF_RSA_PUBLIC, record.ExchPubKey.number};
+    rc = g_FuncList->ImportPublicKey(pDevCtx->pCtx, devicelib::UK_ALG_RSA, &pubRef, &pub);
+    if (rc != devicelib::UK_OK) LogMessage(LOG_ERROR, "ImportPublicKey  ERR[%#lx]", rc);
     return rc;
 }
 
@@ -181,13 +181,13 @@ ULONG DF_ImportECCKeyPair(ConCtx* pConCtx, const ENVELOPEDKEYBLOB* pEnvelopedKey
     tokencrypto::SecureZero(unwrapped.data(), unwrapped.size());
     if (rc != SAR_OK) return rc;
     if (plain.size() < kEccCoordLen) return SAR_INDATALENERR;
-    vendor::UK_KEY_REF ref = {vendor::UK_REF_SM2_PRIVATE, record.ExchPriKey.number};
-    vendor::UK_PRIVATE_KEY pri = {
+    devicelib::UK_KEY_REF ref = {devicelib::UK_REF_SM2_PRIVATE, record.ExchPriKey.number};
+    devicelib::UK_PRIVATE_KEY pri = {
         kEccBits, plain.data() + plain.size() - kEccCoordLen, nullptr, nullptr, {nullptr, nullptr}, {nullptr, nullptr},
         nullptr};
-    rc = g_FuncList->ImportPrivateKey(pConCtx->pDevCtx->pCtx, vendor::UK_ALG_SM2, &ref, &pri);
+    rc = g_FuncList->ImportPrivateKey(pConCtx->pDevCtx->pCtx, devicelib::UK_ALG_SM2, &ref, &pri);
     tokencrypto::SecureZero(plain.data(), plain.size());
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "---->ImportPrivateKey Error. Code[%#lx]", rc);
         return rc;
     }
@@ -198,10 +198,10 @@ ULONG DF_ImportECCKeyPair(ConCtx* pConCtx, const ENVELOPEDKEYBLOB* pEnvelopedKey
     LogHexData(x, kEccCoordLen);
     LogMessage(LOG_DEBUG, "pEnvelopedKeyBlob->PubKey.YCoordinate[%lu]", kEccCoordLen);
     LogHexData(y, kEccCoordLen);
-    vendor::UK_PUBLIC_KEY pub = {kEccBits, x, y};
-    vendor::UK_KEY_REF pubRef = {vendor::UK_REF_SM2_PUBLIC, record.ExchPubKey.number};
-    rc = g_FuncList->ImportPublicKey(pConCtx->pDevCtx->pCtx, vendor::UK_ALG_SM2, &pubRef, &pub);
-    if (rc != vendor::UK_OK) {
+    devicelib::UK_PUBLIC_KEY pub = {kEccBits, x, y};
+    devicelib::UK_KEY_REF pubRef = {devicelib::UK_REF_SM2_PUBLIC, record.ExchPubKey.number};
+    rc = g_FuncList->ImportPublicKey(pConCtx->pDevCtx->pCtx, devicelib::UK_ALG_SM2, &pubRef, &pub);
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "---->ImportPublicKey Error. Code[%#lx]", rc);
         return rc;
     }

@@ -19,14 +19,14 @@ constexpr ULONG kPkcs1Overhead = 11; // the least that PKCS#1 padding adds
 constexpr BYTE kPublicExponent[] = {0x00, 0x01, 0x00, 0x01};
 
 struct KeyChoice {
-    const vendor::UK_KEY_REF* id; // the private key's reference in the record
-    std::uint8_t number;          // the public key's number
+    const devicelib::UK_KEY_REF* id; // the private key's reference in the record
+    std::uint8_t number;             // the public key's number
     std::uint8_t size;
 };
 
 bool IsSm2(const ContCtx& record)
 {
-    return record.AlgType == vendor::UK_ALG_SM2;
+    return record.AlgType == devicelib::UK_ALG_SM2;
 }
 
 // The signature key, else the exchange key.
@@ -47,28 +47,28 @@ bool SigningKey(const ContCtx& record, KeyChoice& key)
 // Signs or decrypts on the token with the key the record names; out holds
 // the result.
 ULONG PrivateKeyOperation(DevCtx* pDevCtx, std::uint8_t algorithm, std::uint8_t usage, std::uint8_t padding,
-                          const vendor::UK_KEY_REF* id, std::uint32_t keyLen, const BYTE* data, ULONG dataLen,
+                          const devicelib::UK_KEY_REF* id, std::uint32_t keyLen, const BYTE* data, ULONG dataLen,
                           std::uint32_t room, std::vector<BYTE>& out)
 {
-    vendor::UK_ASYM_KEY_SPEC spec = {algorithm, usage, padding, id, keyLen};
-    vendor::UK_HANDLE operation = 0;
+    devicelib::UK_ASYM_KEY_SPEC spec = {algorithm, usage, padding, id, keyLen};
+    devicelib::UK_HANDLE operation = 0;
     ULONG rc = g_FuncList->AsymKeyInit(pDevCtx->pCtx, &spec, &operation);
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "AsymKeyInit  ERR[%#lx]", rc);
         return rc;
     }
     out.assign(room, 0);
     std::uint32_t len = room;
-    if (usage == vendor::UK_USE_PRIVATE_DECRYPT) {
+    if (usage == devicelib::UK_USE_PRIVATE_DECRYPT) {
         rc = g_FuncList->PrikeyDec(operation, data, dataLen, out.data(), &len);
     } else {
         LogMessage(LOG_DEBUG, "PrikeySign start...");
-        rc = g_FuncList->PrikeySign(operation, vendor::UK_SIGN_BLOCK, 0, data, dataLen, out.data(), &len);
+        rc = g_FuncList->PrikeySign(operation, devicelib::UK_SIGN_BLOCK, 0, data, dataLen, out.data(), &len);
     }
     g_FuncList->AsymKeyFinal(operation);
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR,
-                   usage == vendor::UK_USE_PRIVATE_DECRYPT ? "PrikeyDec  ERR[%#lx]" : "PrikeySign  ERR[%#lx]", rc);
+                   usage == devicelib::UK_USE_PRIVATE_DECRYPT ? "PrikeyDec  ERR[%#lx]" : "PrikeySign  ERR[%#lx]", rc);
         return rc;
     }
     if (len > room) {
@@ -81,11 +81,11 @@ ULONG PrivateKeyOperation(DevCtx* pDevCtx, std::uint8_t algorithm, std::uint8_t 
 
 ULONG RefreshRecord(ConCtx* pConCtx, std::uint8_t algorithm, std::uint8_t signSize)
 {
-    vendor::UK_HANDLE device = pConCtx->pDevCtx->pCtx;
+    devicelib::UK_HANDLE device = pConCtx->pDevCtx->pCtx;
     ContCtx& record = *pConCtx->pContCtx;
     LogMessage(LOG_DEBUG, "read container info...");
     ULONG rc = g_FuncList->ReadContainer(device, reinterpret_cast<std::uint8_t*>(&record));
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "Read Container Info  ERR[%#lx]", rc);
         return rc;
     }
@@ -94,17 +94,17 @@ ULONG RefreshRecord(ConCtx* pConCtx, std::uint8_t algorithm, std::uint8_t signSi
     record.SignKeyLen = signSize;
     record.AlgType = algorithm;
     rc = g_FuncList->WriteContainer(device, reinterpret_cast<const std::uint8_t*>(&record), kUpdateRecord);
-    if (rc != vendor::UK_OK) LogMessage(LOG_ERROR, "Update Container StateInfo  ERR[%#lx]", rc);
+    if (rc != devicelib::UK_OK) LogMessage(LOG_ERROR, "Update Container StateInfo  ERR[%#lx]", rc);
     return rc;
 }
 
 ULONG ExportRsa(DevCtx* pDevCtx, std::uint8_t number, ULONG bits, RSAPUBLICKEYBLOB* pBlob)
 {
-    vendor::UK_KEY_REF ref = {vendor::UK_REF_RSA_PUBLIC, number};
-    std::vector<BYTE> modulus(vendor::UK_MAX_CERT_LEN), exponent(vendor::UK_MAX_CERT_LEN);
-    vendor::UK_PUBLIC_KEY key = {static_cast<std::uint32_t>(bits), modulus.data(), exponent.data()};
-    ULONG rc = g_FuncList->ExportPublicKey(pDevCtx->pCtx, vendor::UK_ALG_RSA, &ref, &key);
-    if (rc != vendor::UK_OK) {
+    devicelib::UK_KEY_REF ref = {devicelib::UK_REF_RSA_PUBLIC, number};
+    std::vector<BYTE> modulus(devicelib::UK_MAX_CERT_LEN), exponent(devicelib::UK_MAX_CERT_LEN);
+    devicelib::UK_PUBLIC_KEY key = {static_cast<std::uint32_t>(bits), modulus.data(), exponent.data()};
+    ULONG rc = g_FuncList->ExportPublicKey(pDevCtx->pCtx, devicelib::UK_ALG_RSA, &ref, &key);
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "ExportPublicKey  ERR[%#lx]", rc);
         return rc;
     }
@@ -119,11 +119,11 @@ ULONG ExportRsa(DevCtx* pDevCtx, std::uint8_t number, ULONG bits, RSAPUBLICKEYBL
 
 ULONG ExportSm2(DevCtx* pDevCtx, std::uint8_t number, ECCPUBLICKEYBLOB* pBlob)
 {
-    vendor::UK_KEY_REF ref = {vendor::UK_REF_SM2_PUBLIC, number};
-    BYTE x[vendor::UK_MAX_CERT_LEN] = {}, y[vendor::UK_MAX_CERT_LEN] = {};
-    vendor::UK_PUBLIC_KEY key = {kEccBits, x, y};
-    ULONG rc = g_FuncList->ExportPublicKey(pDevCtx->pCtx, vendor::UK_ALG_SM2, &ref, &key);
-    if (rc != vendor::UK_OK) {
+    devicelib::UK_KEY_REF ref = {devicelib::UK_REF_SM2_PUBLIC, number};
+    BYTE x[devicelib::UK_MAX_CERT_LEN] = {}, y[devicelib::UK_MAX_CERT_LEN] = {};
+    devicelib::UK_PUBLIC_KEY key = {kEccBits, x, y};
+    ULONG rc = g_FuncList->ExportPublicKey(pDevCtx->pCtx, devicelib::UK_ALG_SM2, &ref, &key);
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "ExportPublicKey  ERR[%#lx]", rc);
         return rc;
     }
@@ -137,11 +137,11 @@ ULONG ExportSm2(DevCtx* pDevCtx, std::uint8_t number, ECCPUBLICKEYBLOB* pBlob)
 ULONG Generate(ConCtx* pConCtx, std::uint32_t algorithm, ULONG bits, std::uint8_t publicKind, std::uint8_t privateKind)
 {
     ContCtx& record = *pConCtx->pContCtx;
-    vendor::UK_KEY_REF pub = {publicKind, record.SignPubKey.number};
-    vendor::UK_KEY_REF pri = {privateKind, record.SignPriKey.number};
+    devicelib::UK_KEY_REF pub = {publicKind, record.SignPubKey.number};
+    devicelib::UK_KEY_REF pri = {privateKind, record.SignPriKey.number};
     LogMessage(LOG_DEBUG, "GenerateKeyPair start...");
     ULONG rc = g_FuncList->GenerateKeyPair(pConCtx->pDevCtx->pCtx, algorithm, bits, 0, 0, &pub, &pri);
-    if (rc != vendor::UK_OK) LogMessage(LOG_ERROR, "GenerateKeyPair ERR[%#lx]", rc);
+    if (rc != devicelib::UK_OK) LogMessage(LOG_ERROR, "GenerateKeyPair ERR[%#lx]", rc);
     return rc;
 }
 
@@ -156,10 +156,11 @@ ULONG DF_GenRSAKey(ConCtx* pConCtx, ULONG ulBitsLen, RSAPUBLICKEYBLOB* pBlob)
         LogMessage(LOG_ERROR, "ulBitsLen err[%lu]", ulBitsLen);
         return SAR_RSAMODULUSLENERR;
     }
-    if (ULONG rc =
-            Generate(pConCtx, vendor::UK_ALG_RSA, ulBitsLen, vendor::UK_REF_RSA_PUBLIC, vendor::UK_REF_RSA_PRIVATE))
+    if (ULONG rc = Generate(pConCtx, devicelib::UK_ALG_RSA, ulBitsLen, devicelib::UK_REF_RSA_PUBLIC,
+                            devicelib::UK_REF_RSA_PRIVATE))
         return rc;
-    if (ULONG rc = RefreshRecord(pConCtx, vendor::UK_ALG_RSA, static_cast<std::uint8_t>(ulBitsLen / 1024))) return rc;
+    if (ULONG rc = RefreshRecord(pConCtx, devicelib::UK_ALG_RSA, static_cast<std::uint8_t>(ulBitsLen / 1024)))
+        return rc;
     LogMessage(LOG_DEBUG, "export RSA PubKey...");
     if (ULONG rc = ExportRsa(pConCtx->pDevCtx, pConCtx->pContCtx->SignPubKey.number, ulBitsLen, pBlob)) return rc;
     pBlob->BitLen = ulBitsLen;
@@ -174,10 +175,10 @@ ULONG DF_GenKeyPair_ECC(ConCtx* pConCtx, ECCPUBLICKEYBLOB* pBlob)
 {
     if (ULONG rc = DF_CHECK_CONTAINER(pConCtx)) return rc;
     if (!pBlob) return DF_NULL("pBlob", DF_ERR_NULL_POINTER);
-    if (ULONG rc =
-            Generate(pConCtx, vendor::UK_ALG_SM2, kEccBits, vendor::UK_REF_SM2_PUBLIC, vendor::UK_REF_SM2_PRIVATE))
+    if (ULONG rc = Generate(pConCtx, devicelib::UK_ALG_SM2, kEccBits, devicelib::UK_REF_SM2_PUBLIC,
+                            devicelib::UK_REF_SM2_PRIVATE))
         return rc;
-    if (ULONG rc = RefreshRecord(pConCtx, vendor::UK_ALG_SM2, 1)) return rc;
+    if (ULONG rc = RefreshRecord(pConCtx, devicelib::UK_ALG_SM2, 1)) return rc;
     LogMessage(LOG_DEBUG, "export SM2 PubKey...");
     if (ULONG rc = ExportSm2(pConCtx->pDevCtx, pConCtx->pContCtx->SignPubKey.number, pBlob)) return rc;
     LogMessage(LOG_DEBUG, "SM2 PubKey:");
@@ -246,7 +247,7 @@ ULONG DF_SignData_RSA(ConCtx* pConCtx, const BYTE* pbData, ULONG ulDataLen, BYTE
     if (!pbData) return DF_NULL("pbData", SAR_INVALIDPARAMERR);
     if (!pulSignLen) return DF_NULL("pulSignLen", SAR_INVALIDPARAMERR);
     const ContCtx& record = *pConCtx->pContCtx;
-    if (record.AlgType != vendor::UK_ALG_RSA) {
+    if (record.AlgType != devicelib::UK_ALG_RSA) {
         LogMessage(LOG_ERROR, "pConCtx->pContCtx->AlgType err[%#x]", record.AlgType);
         return SAR_INDATALENERR;
     }
@@ -262,8 +263,9 @@ ULONG DF_SignData_RSA(ConCtx* pConCtx, const BYTE* pbData, ULONG ulDataLen, BYTE
         return SAR_OK;
     }
     std::vector<BYTE> signature;
-    if (ULONG rc = PrivateKeyOperation(pConCtx->pDevCtx, vendor::UK_ALG_RSA, vendor::UK_USE_PRIVATE_SIGN,
-                                       vendor::UK_PAD_PKCS1, key.id, keyLen, pbData, ulDataLen, kSignRoom, signature))
+    if (ULONG rc =
+            PrivateKeyOperation(pConCtx->pDevCtx, devicelib::UK_ALG_RSA, devicelib::UK_USE_PRIVATE_SIGN,
+                                devicelib::UK_PAD_PKCS1, key.id, keyLen, pbData, ulDataLen, kSignRoom, signature))
         return rc;
     const ULONG len = static_cast<ULONG>(signature.size());
     if (*pulSignLen < len) {
@@ -293,9 +295,9 @@ ULONG DF_SignData_ECC(ConCtx* pConCtx, const BYTE* pbDigest, ULONG ulDigestLen, 
     KeyChoice key;
     if (!SigningKey(record, key)) return SAR_KEYNOTFOUNTERR;
     std::vector<BYTE> rs;
-    if (ULONG rc =
-            PrivateKeyOperation(pConCtx->pDevCtx, vendor::UK_ALG_SM2, vendor::UK_USE_PRIVATE_SIGN, vendor::UK_PAD_PKCS1,
-                                key.id, key.size * 128u, pbDigest, ulDigestLen, kEccSignRoom, rs))
+    if (ULONG rc = PrivateKeyOperation(pConCtx->pDevCtx, devicelib::UK_ALG_SM2, devicelib::UK_USE_PRIVATE_SIGN,
+                                       devicelib::UK_PAD_PKCS1, key.id, key.size * 128u, pbDigest, ulDigestLen,
+                                       kEccSignRoom, rs))
         return rc;
     if (rs.size() < 2 * kEccCoordLen) {
         LogMessage(LOG_ERROR, "PrikeySign  ERR[%#x]", static_cast<unsigned>(rs.size()));
@@ -311,10 +313,10 @@ ULONG UnwrapOnToken(ConCtx* pConCtx, bool signatureKey, const BYTE* data, ULONG 
 {
     const ContCtx& record = *pConCtx->pContCtx;
     const std::uint8_t size = signatureKey ? record.SignKeyLen : record.ExchKeyLen;
-    const vendor::UK_KEY_REF* id = signatureKey ? &record.SignPriKey : &record.ExchPriKey;
+    const devicelib::UK_KEY_REF* id = signatureKey ? &record.SignPriKey : &record.ExchPriKey;
     if (IsSm2(record))
-        return PrivateKeyOperation(pConCtx->pDevCtx, vendor::UK_ALG_SM2, vendor::UK_USE_PRIVATE_DECRYPT,
-                                   vendor::UK_PAD_PKCS1, id, size * 128u, data, dataLen, kUnwrapRoom, out);
-    return PrivateKeyOperation(pConCtx->pDevCtx, vendor::UK_ALG_RSA, vendor::UK_USE_PRIVATE_SIGN, vendor::UK_PAD_NONE,
-                               id, size * 128u, data, dataLen, kUnwrapRoom, out);
+        return PrivateKeyOperation(pConCtx->pDevCtx, devicelib::UK_ALG_SM2, devicelib::UK_USE_PRIVATE_DECRYPT,
+                                   devicelib::UK_PAD_PKCS1, id, size * 128u, data, dataLen, kUnwrapRoom, out);
+    return PrivateKeyOperation(pConCtx->pDevCtx, devicelib::UK_ALG_RSA, devicelib::UK_USE_PRIVATE_SIGN,
+                               devicelib::UK_PAD_NONE, id, size * 128u, data, dataLen, kUnwrapRoom, out);
 }

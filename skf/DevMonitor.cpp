@@ -53,16 +53,16 @@ struct ThreadStart {
 
 void FillDevTable()
 {
-    char names[kMaxDevEntries * vendor::UK_NAME_LEN] = {};
+    char names[kMaxDevEntries * devicelib::UK_NAME_LEN] = {};
     std::uint32_t count = kMaxDevEntries;
     ULONG rc = g_FuncList ? g_FuncList->EnumToken(names, &count) : 0x1000000B;
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "UK_USB_EnumDevice err[%#lx]", rc);
         return;
     }
     std::lock_guard<std::mutex> guard(g_stateLock);
     for (std::uint32_t i = 0; i < count && i < kMaxDevEntries; ++i) {
-        const char* name = names + i * vendor::UK_NAME_LEN;
+        const char* name = names + i * devicelib::UK_NAME_LEN;
         for (DevEventEntry& entry : g_monitor.table) {
             if (entry.inUse) continue;
             strncpy_s(entry.name, name, _TRUNCATE);
@@ -87,7 +87,7 @@ void OnArrival(const char* name)
 {
     std::uint32_t kind = 0;
     std::uint32_t reserved = 0;
-    if (!g_FuncList || g_FuncList->CheckDevName(name, &kind, &reserved) != vendor::UK_OK) return;
+    if (!g_FuncList || g_FuncList->CheckDevName(name, &kind, &reserved) != devicelib::UK_OK) return;
     LogMessage(LOG_DEBUG, "VESK UKey insert");
     std::lock_guard<std::mutex> guard(g_stateLock);
     for (DevEventEntry& entry : g_monitor.table) {

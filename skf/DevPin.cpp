@@ -16,7 +16,7 @@ constexpr ULONG kCommandResponseRoom = 128;
 // Administrator 0 and user 1 are the vendor's 2 and 1; other types 0.
 std::uint32_t VendorPinType(ULONG ulPINType)
 {
-    return ulPINType == ADMIN_TYPE ? vendor::UK_PIN_ADMIN : ulPINType == USER_TYPE ? vendor::UK_PIN_USER : 0;
+    return ulPINType == ADMIN_TYPE ? devicelib::UK_PIN_ADMIN : ulPINType == USER_TYPE ? devicelib::UK_PIN_USER : 0;
 }
 
 std::uint32_t Length(const char* text)
@@ -34,11 +34,11 @@ ULONG ReportTriesLeft(DevCtx* pDevCtx, std::uint32_t type, ULONG* pulRetryCount,
 {
     std::uint32_t word = 0;
     ULONG rc = g_FuncList->GetRetryTimes(pDevCtx->pCtx, type, type, &word);
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "GetRetryTimes err[%#lx]", rc);
         return rc;
     }
-    if (pulRetryCount) *pulRetryCount = word & vendor::UK_RETRY_TRIES_MASK;
+    if (pulRetryCount) *pulRetryCount = word & devicelib::UK_RETRY_TRIES_MASK;
     return refusal;
 }
 
@@ -60,7 +60,7 @@ ULONG DF_ChangePIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szOldPin, const
     }
     ULONG rc = g_FuncList->ModifyPIN(pDevCtx->pCtx, type, type, Bytes(szOldPin), Length(szOldPin), Bytes(szNewPin),
                                      Length(szNewPin));
-    if (rc == vendor::UK_OK) {
+    if (rc == devicelib::UK_OK) {
         // The kept PIN follows the change, so the next file login uses the new one.
         KeepPin(ulPINType == ADMIN_TYPE ? pDevCtx->pins.admin : pDevCtx->pins.user, szNewPin);
         return SAR_OK;
@@ -79,14 +79,14 @@ ULONG DF_GetPINInfo(DevCtx* pDevCtx, ULONG ulPINType, ULONG* pulMaxRetryCount, U
     std::uint32_t type = VendorPinType(ulPINType);
     std::uint32_t word = 0;
     ULONG rc = g_FuncList->GetRetryTimes(pDevCtx->pCtx, type, type, &word);
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "GetRetryTimes err[%#lx]", rc);
         return rc;
     }
     // The token does not tell its maximum; the library states six.
     if (type) *pulMaxRetryCount = kMaxRetryCount;
-    *pulRemainRetryCount = word & vendor::UK_RETRY_TRIES_MASK;
-    *pbDefaultPin = (word & vendor::UK_RETRY_FACTORY_DEFAULT) ? TRUE : FALSE;
+    *pulRemainRetryCount = word & devicelib::UK_RETRY_TRIES_MASK;
+    *pbDefaultPin = (word & devicelib::UK_RETRY_FACTORY_DEFAULT) ? TRUE : FALSE;
     return SAR_OK;
 }
 
@@ -101,7 +101,7 @@ ULONG DF_VerifyPIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szPIN, ULONG* p
         : ulPINType == USER_TYPE                        ? &pDevCtx->pins.user
                                                         : nullptr;
     ULONG rc = g_FuncList->Login(pDevCtx->pCtx, type, type, Bytes(szPIN), Length(szPIN));
-    if (rc == vendor::UK_OK) {
+    if (rc == devicelib::UK_OK) {
         if (kept) KeepPin(*kept, szPIN);
         return SAR_OK;
     }
@@ -120,15 +120,15 @@ ULONG DF_UnblockPIN(DevCtx* pDevCtx, const char* szAdminPIN, const char* szNewUs
         LogMessage(LOG_ERROR, "szNewUserPIN len err[%u]", newLen);
         return SAR_INDATALENERR;
     }
-    ULONG rc = g_FuncList->Login(pDevCtx->pCtx, vendor::UK_PIN_ADMIN, vendor::UK_PIN_ADMIN, Bytes(szAdminPIN),
+    ULONG rc = g_FuncList->Login(pDevCtx->pCtx, devicelib::UK_PIN_ADMIN, devicelib::UK_PIN_ADMIN, Bytes(szAdminPIN),
                                  Length(szAdminPIN));
-    if (rc == vendor::UK_SW_NO_SUCH_PIN) {
+    if (rc == devicelib::UK_SW_NO_SUCH_PIN) {
         LogMessage(LOG_ERROR, "not exist so pin (6981)");
         return rc;
     }
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "Login err[%#lx]", rc);
-        return ReportTriesLeft(pDevCtx, vendor::UK_PIN_ADMIN, pulRetryCount, rc);
+        return ReportTriesLeft(pDevCtx, devicelib::UK_PIN_ADMIN, pulRetryCount, rc);
     }
     BYTE command[5 + kMaxApduData] = {0xB0, 0x22, 0x00, 0x01, static_cast<BYTE>(newLen)};
     std::memcpy(command + 5, szNewUserPIN, newLen);

@@ -34,7 +34,7 @@ ULONG KeyRandom(DevCtx* pDevCtx, BYTE* key)
         return DF_ERR_RANDOM_REQUEST;
     }
     ULONG rc = g_FuncList->GenRandom(pDevCtx->pCtx, key, kSessionKeyLen);
-    if (rc != vendor::UK_OK) LogMessage(LOG_ERROR, "GenRandom ERR[%#lx]", rc);
+    if (rc != devicelib::UK_OK) LogMessage(LOG_ERROR, "GenRandom ERR[%#lx]", rc);
     return rc;
 }
 
@@ -174,7 +174,7 @@ ULONG DF_ImportSessionKey(ConCtx* pConCtx, ULONG ulAlgId, const BYTE* pbWrapedDa
     if (!ppKey) return DF_NULL("phKey", SAR_INVALIDPARAMERR);
     const ContCtx& record = *pConCtx->pContCtx;
     std::vector<BYTE> unwrapped;
-    if (record.AlgType == vendor::UK_ALG_RSA) {
+    if (record.AlgType == devicelib::UK_ALG_RSA) {
         if (!record.ExchKeyLen) {
             LogMessage(LOG_ERROR, "sign key not exist");
             return SAR_KEYNOTFOUNTERR;

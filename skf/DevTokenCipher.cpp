@@ -61,8 +61,9 @@ ULONG SendKey(const SessionKeyHandle& key, const BYTE* iv, bool decrypt)
     std::uint32_t responseLen = sizeof response;
     ULONG rc = g_FuncList->SendAPDUCmd(key.pDevCtx->pCtx, command, 5u + dataLen, response, &responseLen);
     tokencrypto::SecureZero(command, sizeof command);
-    if (rc == vendor::UK_OK && (responseLen < vendor::UK_APDU_FRAME || responseLen > sizeof response)) rc = SAR_FAIL;
-    if (rc != vendor::UK_OK) {
+    if (rc == devicelib::UK_OK && (responseLen < devicelib::UK_APDU_FRAME || responseLen > sizeof response))
+        rc = SAR_FAIL;
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, "---->_FuncList[0]->SendAPDUCmd ERR:[%#lx]......\n", rc);
         return SAR_FAIL;
     }
@@ -79,7 +80,7 @@ ULONG TransferPiece(DevCtx* pDevCtx, const BYTE* piece, ULONG len, ULONG index, 
     BYTE response[kResponseRoom];
     std::uint32_t responseLen = sizeof response;
     ULONG rc = g_FuncList->SendAPDUCmd(pDevCtx->pCtx, command, 5 + len, response, &responseLen);
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR,
                    full ? "---->_FuncList[0]->SendAPDUCmd ERR1:[%lu][%#lx]......\n"
                         : "---->_FuncList[0]->SendAPDUCmd ERR3:[%lu][%#lx]......\n",
@@ -89,11 +90,11 @@ ULONG TransferPiece(DevCtx* pDevCtx, const BYTE* piece, ULONG len, ULONG index, 
     const BYTE read[5] = {0xB0, 0x9B, 0x02, 0x00, static_cast<BYTE>(len)};
     responseLen = sizeof response;
     rc = g_FuncList->SendAPDUCmd(pDevCtx->pCtx, read, sizeof read, response, &responseLen);
-    if (rc == vendor::UK_OK &&
-        (responseLen < vendor::UK_APDU_FRAME || responseLen > sizeof response ||
-         responseLen - vendor::UK_APDU_FRAME != len))
+    if (rc == devicelib::UK_OK &&
+        (responseLen < devicelib::UK_APDU_FRAME || responseLen > sizeof response ||
+         responseLen - devicelib::UK_APDU_FRAME != len))
         rc = SAR_FAIL;
-    if (rc != vendor::UK_OK) {
+    if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR,
                    full ? "---->_FuncList[0]->SendAPDUCmd ERR2:[%lu][%#lx]......\n"
                         : "---->_FuncList[0]->SendAPDUCmd ERR4:[%lu][%#lx]......\n",

@@ -1,11 +1,11 @@
 // The vendor device library, bound once when the library is attached.
 #pragma once
 
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 
 #include <windows.h>
 
-extern vendor::UK_FUNCTION_LIST* g_FuncList;
+extern devicelib::UK_FUNCTION_LIST* g_FuncList;
 extern HMODULE g_hVendorLibrary;
 
 void LoadDeviceLibrary();

@@ -80,10 +80,10 @@ ULONG DEVAPI SKF_GetContainerType(HCONTAINER hContainer, ULONG* pulContainerType
     case 0:
         *pulContainerType = CONTAINER_TYPE_NONE;
         break;
-    case vendor::UK_ALG_RSA:
+    case devicelib::UK_ALG_RSA:
         *pulContainerType = record.ExchKeyLen || record.SignKeyLen ? CONTAINER_TYPE_RSA : CONTAINER_TYPE_NONE;
         break;
-    case vendor::UK_ALG_SM2:
+    case devicelib::UK_ALG_SM2:
         *pulContainerType = CONTAINER_TYPE_SM2;
         break;
     default:

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr ULONG kListEntryRoom = vendor::UK_NAME_LEN + 1;
+constexpr ULONG kListEntryRoom = devicelib::UK_NAME_LEN + 1;
 constexpr std::size_t kMaxDevNameLen = kDevNameRoom - 1;
 
 } // namespace
@@ -22,7 +22,7 @@ ULONG DEVAPI SKF_EnumDev(BOOL, LPSTR szNameList, ULONG* pulSize)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_POINTER_ARG(pulSize)})) return call.Refused();
-    char names[kMaxTokens][vendor::UK_NAME_LEN] = {};
+    char names[kMaxTokens][devicelib::UK_NAME_LEN] = {};
     ULONG count = 0;
     if (ULONG rc = DF_EnumDev(names[0], &count)) return call.Fail(SAR_FAIL, "DF_EnumDev err[%#lx]", rc);
     const ULONG needed = count * kListEntryRoom + 2;
@@ -33,7 +33,7 @@ ULONG DEVAPI SKF_EnumDev(BOOL, LPSTR szNameList, ULONG* pulSize)
     if (*pulSize < needed) return call.Fail(SAR_INDATALENERR, "data buffer too short");
     ULONG written = 0;
     for (ULONG i = 0; i < count; ++i) {
-        std::size_t len = strnlen(names[i], vendor::UK_NAME_LEN - 1);
+        std::size_t len = strnlen(names[i], devicelib::UK_NAME_LEN - 1);
         std::memcpy(szNameList + written, names[i], len);
         written += static_cast<ULONG>(len);
         szNameList[written++] = '\0';

@@ -31,7 +31,7 @@ ULONG DEVAPI SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pb
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer)})) return call.Refused();
     const ContCtx& record = *AsContainer(hContainer)->pContCtx;
-    if (record.AlgType != vendor::UK_ALG_RSA && record.AlgType != vendor::UK_ALG_SM2)
+    if (record.AlgType != devicelib::UK_ALG_RSA && record.AlgType != devicelib::UK_ALG_SM2)
         return call.Fail(SAR_KEYINFOTYPEERR, "The Container not has PubKey [%#x]", record.AlgType);
     if (!call.Check({SKF_POINTER_ARG(pulBlobLen)})) return call.Refused();
     if (ULONG rc = DF_ExportPubKey(AsContainer(hContainer), bSignFlag, pbBlob, pulBlobLen))

@@ -2,7 +2,7 @@
 // handles that every export consults before it touches one.
 #pragma once
 
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 #include "KeptPins.h"
 
 #include <cstddef>
@@ -13,7 +13,7 @@ constexpr std::size_t kDevNameRoom = 304;
 // The device context; also the application handle.
 struct DevCtx {
     char szDevName[kDevNameRoom];
-    vendor::UK_HANDLE pCtx;
+    devicelib::UK_HANDLE pCtx;
     KeptPins pins;
 };
 
@@ -26,23 +26,23 @@ struct ContCtx {
     std::uint8_t AlgType; // 0 none, 1 RSA, 14 SM2
     std::uint8_t ExchKeyLen;
     std::uint8_t SignKeyLen;
-    vendor::UK_KEY_REF ExchPubKey;
-    vendor::UK_KEY_REF ExchPriKey;
-    vendor::UK_KEY_REF ExchCert;
-    vendor::UK_KEY_REF SignPubKey;
-    vendor::UK_KEY_REF SignPriKey;
-    vendor::UK_KEY_REF SignCert;
-    char conName[vendor::UK_CONTAINER_RECORD_LEN - vendor::container::kName];
+    devicelib::UK_KEY_REF ExchPubKey;
+    devicelib::UK_KEY_REF ExchPriKey;
+    devicelib::UK_KEY_REF ExchCert;
+    devicelib::UK_KEY_REF SignPubKey;
+    devicelib::UK_KEY_REF SignPriKey;
+    devicelib::UK_KEY_REF SignCert;
+    char conName[devicelib::UK_CONTAINER_RECORD_LEN - devicelib::container::kName];
 };
 #pragma pack(pop)
 
-static_assert(sizeof(ContCtx) == vendor::UK_CONTAINER_RECORD_LEN, "container record size");
-static_assert(offsetof(ContCtx, AlgType) == vendor::container::kAlgorithm, "container record layout");
-static_assert(offsetof(ContCtx, ExchKeyLen) == vendor::container::kExchangeSize, "container record layout");
-static_assert(offsetof(ContCtx, SignKeyLen) == vendor::container::kSignatureSize, "container record layout");
-static_assert(offsetof(ContCtx, ExchCert) == vendor::container::kExchangeCert, "container record layout");
-static_assert(offsetof(ContCtx, SignCert) == vendor::container::kSignatureCert, "container record layout");
-static_assert(offsetof(ContCtx, conName) == vendor::container::kName, "container record layout");
+static_assert(sizeof(ContCtx) == devicelib::UK_CONTAINER_RECORD_LEN, "container record size");
+static_assert(offsetof(ContCtx, AlgType) == devicelib::container::kAlgorithm, "container record layout");
+static_assert(offsetof(ContCtx, ExchKeyLen) == devicelib::container::kExchangeSize, "container record layout");
+static_assert(offsetof(ContCtx, SignKeyLen) == devicelib::container::kSignatureSize, "container record layout");
+static_assert(offsetof(ContCtx, ExchCert) == devicelib::container::kExchangeCert, "container record layout");
+static_assert(offsetof(ContCtx, SignCert) == devicelib::container::kSignatureCert, "container record layout");
+static_assert(offsetof(ContCtx, conName) == devicelib::container::kName, "container record layout");
 
 // The container handle; it owns its copy of the record.
 struct ConCtx {

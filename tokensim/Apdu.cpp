@@ -10,7 +10,7 @@ namespace tokensim {
 namespace slots {
 namespace {
 
-using namespace vendor;
+using namespace devicelib;
 
 constexpr u8 kClass = 0xB0;
 constexpr u8 kInsSerial = 0x61;

@@ -8,9 +8,9 @@ namespace {
 
 using namespace tokensim::slots;
 
-vendor::UK_FUNCTION_LIST MakeTable()
+devicelib::UK_FUNCTION_LIST MakeTable()
 {
-    vendor::UK_FUNCTION_LIST t = {};
+    devicelib::UK_FUNCTION_LIST t = {};
     t.Initialize = Initialize;
     t.Finalize = Finalize;
     t.EnumToken = EnumToken;
@@ -61,15 +61,15 @@ vendor::UK_FUNCTION_LIST MakeTable()
     return t;
 }
 
-vendor::UK_FUNCTION_LIST g_table = MakeTable();
+devicelib::UK_FUNCTION_LIST g_table = MakeTable();
 
 } // namespace
 
-extern "C" std::uint32_t UKAPI ukGetFunctionList(vendor::UK_FUNCTION_LIST** list)
+extern "C" std::uint32_t UKAPI ukGetFunctionList(devicelib::UK_FUNCTION_LIST** list)
 {
-    if (!list) return vendor::UK_ERR_INVALID_PARAMETER;
+    if (!list) return devicelib::UK_ERR_INVALID_PARAMETER;
     *list = &g_table;
-    return vendor::UK_OK;
+    return devicelib::UK_OK;
 }
 
 // OpenSSL is linked in: its exit handler must not outlive an unloaded DLL,

@@ -1,6 +1,6 @@
 #include "Provisioning.h"
 
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 #include "TokenCrypto.h"
 
 #include <openssl/x509.h>
@@ -13,7 +13,7 @@
 namespace tokensim {
 namespace {
 
-namespace ct = vendor::container;
+namespace ct = devicelib::container;
 
 struct X509Free {
     void operator()(X509* x) const { X509_free(x); }
@@ -30,7 +30,7 @@ Container* FindContainerByName(Token& token, const std::string& name)
 KeyPair Sm2FromScalar(const Bytes& scalar)
 {
     KeyPair key;
-    key.algorithm = vendor::UK_ALG_SM2;
+    key.algorithm = devicelib::UK_ALG_SM2;
     key.bits = 256;
     key.privatePart = {scalar};
     key.publicPart.assign(2, Bytes());
@@ -124,7 +124,7 @@ std::string AddKeyPair(State& state, const std::string& serial, const KeyOptions
 {
     Token* token = state.FindBySerial(serial);
     if (!token) return "no token " + serial;
-    bool rsa = options.algorithm == vendor::UK_ALG_RSA;
+    bool rsa = options.algorithm == devicelib::UK_ALG_RSA;
     if (rsa ? options.bits != 1024 && options.bits != 2048 : options.bits != 256) return "unsupported key size";
     Container* c = FindContainerByName(*token, options.container);
     if (!c) c = token->AddContainer(options.container);
@@ -149,7 +149,7 @@ std::string EnsureTestCa(State& state)
 {
     if (!state.caKey.empty() && !state.caCert.empty()) return "";
     KeyPair ca;
-    if (!GenerateKeyPair(vendor::UK_ALG_SM2, 256, ca)) return "CA key generation failed";
+    if (!GenerateKeyPair(devicelib::UK_ALG_SM2, 256, ca)) return "CA key generation failed";
     Pkey pkey = ToPkey(ca, true);
     Cert cert = pkey ? MakeCertificate(pkey.get(), "Sigwell Test CA", "Sigwell Test", nullptr, 3650) : nullptr;
     if (!cert || !AddExtension(cert.get(), cert.get(), NID_basic_constraints, "critical,CA:TRUE") ||
@@ -187,7 +187,7 @@ std::string AddCertificate(State& state, const std::string& serial, const CertOp
         return "certificate failed";
     Certificate record {c->header[options.signature ? ct::kSignatureCert + 1 : ct::kExchangeCert + 1],
                         ToDer(cert.get())};
-    if (record.data.empty() || record.data.size() > vendor::UK_MAX_CERT_LEN) return "certificate failed";
+    if (record.data.empty() || record.data.size() > devicelib::UK_MAX_CERT_LEN) return "certificate failed";
     token->certs.erase(std::remove_if(token->certs.begin(), token->certs.end(),
                                       [&](const Certificate& x) { return x.number == record.number; }),
                        token->certs.end());
@@ -236,7 +236,7 @@ std::string Describe(const State& state)
         }
         for (const KeyPair& k : t.keys) {
             std::snprintf(line, sizeof line, "  key pair %u: %s %u bits%s\n", k.number,
-                          k.algorithm == vendor::UK_ALG_RSA ? "RSA" : "SM2", k.bits,
+                          k.algorithm == devicelib::UK_ALG_RSA ? "RSA" : "SM2", k.bits,
                           k.privatePart.empty() ? ", public half only" : "");
             text += line;
         }

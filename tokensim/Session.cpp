@@ -8,7 +8,7 @@
 namespace tokensim {
 namespace {
 
-using namespace vendor;
+using namespace devicelib;
 
 const char* SlotName(std::uint32_t slot)
 {

@@ -4,7 +4,7 @@
 // write the journal line and save what changed.
 #pragma once
 
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 #include "TokenCrypto.h"
 #include "TokenState.h"
 
@@ -26,7 +26,7 @@ struct DeviceSession {
 };
 
 struct AsymOperation {
-    vendor::UK_HANDLE device = 0;
+    devicelib::UK_HANDLE device = 0;
     std::uint8_t algorithm = 0;
     std::uint8_t usage = 0;
     std::uint8_t padding = 0;
@@ -35,12 +35,12 @@ struct AsymOperation {
 };
 
 struct SymOperation {
-    vendor::UK_HANDLE device = 0;
+    devicelib::UK_HANDLE device = 0;
     std::unique_ptr<BlockCipher> cipher;
 };
 
 struct HashOperation {
-    vendor::UK_HANDLE device = 0;
+    devicelib::UK_HANDLE device = 0;
     std::unique_ptr<Digest> digest;
 };
 
@@ -58,33 +58,34 @@ public:
     std::recursive_mutex& Mutex() { return m_mutex; }
     bool initialized = false;
 
-    vendor::UK_HANDLE Add(DeviceSession session);
-    vendor::UK_HANDLE Add(AsymOperation op);
-    vendor::UK_HANDLE Add(SymOperation op);
-    vendor::UK_HANDLE Add(HashOperation op);
-    DeviceSession* Device(vendor::UK_HANDLE h);
-    AsymOperation* Asym(vendor::UK_HANDLE h);
-    SymOperation* Sym(vendor::UK_HANDLE h);
-    HashOperation* Hash(vendor::UK_HANDLE h);
-    void RemoveDevice(vendor::UK_HANDLE h);
-    void RemoveAsym(vendor::UK_HANDLE h) { m_asym.erase(h); }
-    void RemoveSym(vendor::UK_HANDLE h) { m_sym.erase(h); }
-    void RemoveHash(vendor::UK_HANDLE h) { m_hash.erase(h); }
+    devicelib::UK_HANDLE Add(DeviceSession session);
+    devicelib::UK_HANDLE Add(AsymOperation op);
+    devicelib::UK_HANDLE Add(SymOperation op);
+    devicelib::UK_HANDLE Add(HashOperation op);
+    DeviceSession* Device(devicelib::UK_HANDLE h);
+    AsymOperation* Asym(devicelib::UK_HANDLE h);
+    SymOperation* Sym(devicelib::UK_HANDLE h);
+    HashOperation* Hash(devicelib::UK_HANDLE h);
+    void RemoveDevice(devicelib::UK_HANDLE h);
+    void RemoveAsym(devicelib::UK_HANDLE h) { m_asym.erase(h); }
+    void RemoveSym(devicelib::UK_HANDLE h) { m_sym.erase(h); }
+    void RemoveHash(devicelib::UK_HANDLE h) { m_hash.erase(h); }
     void KeepMutex(const std::string& deviceName);
     void Clear();
 
 private:
     std::recursive_mutex m_mutex;
-    vendor::UK_HANDLE m_next = 0x5E10000;
-    std::map<vendor::UK_HANDLE, DeviceSession> m_devices;
-    std::map<vendor::UK_HANDLE, AsymOperation> m_asym;
-    std::map<vendor::UK_HANDLE, SymOperation> m_sym;
-    std::map<vendor::UK_HANDLE, HashOperation> m_hash;
+    devicelib::UK_HANDLE m_next = 0x5E10000;
+    std::map<devicelib::UK_HANDLE, DeviceSession> m_devices;
+    std::map<devicelib::UK_HANDLE, AsymOperation> m_asym;
+    std::map<devicelib::UK_HANDLE, SymOperation> m_sym;
+    std::map<devicelib::UK_HANDLE, HashOperation> m_hash;
     std::map<std::string, void*> m_mutexes;
 };
 
 std::uint32_t RunOnState(std::uint32_t slot, const std::function<std::uint32_t(State&, bool& dirty)>& body);
-std::uint32_t RunOnToken(std::uint32_t slot, vendor::UK_HANDLE device, const std::function<std::uint32_t(Call&)>& body);
+std::uint32_t RunOnToken(std::uint32_t slot, devicelib::UK_HANDLE device,
+                         const std::function<std::uint32_t(Call&)>& body);
 
 // A fault that makes the slot succeed with an answer of length bytes.
 bool TakeShortAnswer(State& state, std::uint32_t slot, std::uint32_t& length);

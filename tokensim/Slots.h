@@ -11,13 +11,13 @@
 // - administrator PIN: the user PIN reset.
 #pragma once
 
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 
 namespace tokensim {
 namespace slots {
 
-using vendor::UK_HANDLE;
-using vendor::UK_KEY_REF;
+using devicelib::UK_HANDLE;
+using devicelib::UK_KEY_REF;
 using u8 = std::uint8_t;
 using u32 = std::uint32_t;
 
@@ -36,17 +36,19 @@ u32 UKAPI GetRetryTimes(UK_HANDLE device, u32 type, u32 type2, u32* info);
 u32 UKAPI GenRandom(UK_HANDLE device, u8* buffer, u32 len);
 u32 UKAPI GenerateKeyPair(UK_HANDLE device, u32 algorithm, u32 bits, u32 reserved1, u32 reserved2,
                           const UK_KEY_REF* publicRef, const UK_KEY_REF* privateRef);
-u32 UKAPI ImportPrivateKey(UK_HANDLE device, u32 algorithm, const UK_KEY_REF* ref, const vendor::UK_PRIVATE_KEY* key);
-u32 UKAPI ExportPrivateKey(UK_HANDLE device, u32 algorithm, const UK_KEY_REF* ref, vendor::UK_PRIVATE_KEY_AREAS* key);
-u32 UKAPI ExportPublicKey(UK_HANDLE device, u32 algorithm, const UK_KEY_REF* ref, vendor::UK_PUBLIC_KEY* key);
-u32 UKAPI ImportPublicKey(UK_HANDLE device, u32 algorithm, const UK_KEY_REF* ref, const vendor::UK_PUBLIC_KEY* key);
-u32 UKAPI SymKeyEncInit(UK_HANDLE device, const vendor::UK_SYM_KEY_SPEC* spec, UK_HANDLE* operation);
-u32 UKAPI SymKeyDecInit(UK_HANDLE device, const vendor::UK_SYM_KEY_SPEC* spec, UK_HANDLE* operation);
+u32 UKAPI ImportPrivateKey(UK_HANDLE device, u32 algorithm, const UK_KEY_REF* ref,
+                           const devicelib::UK_PRIVATE_KEY* key);
+u32 UKAPI ExportPrivateKey(UK_HANDLE device, u32 algorithm, const UK_KEY_REF* ref,
+                           devicelib::UK_PRIVATE_KEY_AREAS* key);
+u32 UKAPI ExportPublicKey(UK_HANDLE device, u32 algorithm, const UK_KEY_REF* ref, devicelib::UK_PUBLIC_KEY* key);
+u32 UKAPI ImportPublicKey(UK_HANDLE device, u32 algorithm, const UK_KEY_REF* ref, const devicelib::UK_PUBLIC_KEY* key);
+u32 UKAPI SymKeyEncInit(UK_HANDLE device, const devicelib::UK_SYM_KEY_SPEC* spec, UK_HANDLE* operation);
+u32 UKAPI SymKeyDecInit(UK_HANDLE device, const devicelib::UK_SYM_KEY_SPEC* spec, UK_HANDLE* operation);
 u32 UKAPI SymKeyEncUpdate(UK_HANDLE operation, const u8* in, u32 inLen, u8* out, u32* outLen);
 u32 UKAPI SymKeyDecUpdate(UK_HANDLE operation, const u8* in, u32 inLen, u8* out, u32* outLen);
 u32 UKAPI SymKeyEncFinal(UK_HANDLE operation, u8* out, u32* outLen);
 u32 UKAPI SymKeyDecFinal(UK_HANDLE operation, u8* out, u32* outLen);
-u32 UKAPI AsymKeyInit(UK_HANDLE device, const vendor::UK_ASYM_KEY_SPEC* spec, UK_HANDLE* operation);
+u32 UKAPI AsymKeyInit(UK_HANDLE device, const devicelib::UK_ASYM_KEY_SPEC* spec, UK_HANDLE* operation);
 u32 UKAPI AsymKeyFinal(UK_HANDLE operation);
 u32 UKAPI PubkeyEnc(UK_HANDLE operation, const u8* in, u32 inLen, u8* out, u32* outLen);
 u32 UKAPI PrikeyDec(UK_HANDLE operation, const u8* in, u32 inLen, u8* out, u32* outLen);

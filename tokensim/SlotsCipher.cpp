@@ -6,7 +6,7 @@ namespace tokensim {
 namespace slots {
 namespace {
 
-using namespace vendor;
+using namespace devicelib;
 
 const char* CipherName(const UK_SYM_KEY_SPEC& spec, Bytes& key)
 {

@@ -7,7 +7,7 @@
 namespace tokensim {
 namespace slots {
 
-using namespace vendor;
+using namespace devicelib;
 
 u32 UKAPI Initialize(const char* applicationId)
 {

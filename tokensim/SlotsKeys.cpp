@@ -10,8 +10,8 @@ namespace tokensim {
 namespace slots {
 namespace {
 
-using namespace vendor;
-namespace ct = vendor::container;
+using namespace devicelib;
+namespace ct = devicelib::container;
 
 constexpr std::size_t kSm2Len = 32;
 

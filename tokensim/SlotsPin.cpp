@@ -7,7 +7,7 @@ namespace tokensim {
 namespace slots {
 namespace {
 
-using namespace vendor;
+using namespace devicelib;
 
 constexpr std::size_t kMinPin = 6;
 constexpr std::size_t kMaxPin = 16;

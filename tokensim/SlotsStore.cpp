@@ -9,8 +9,8 @@ namespace tokensim {
 namespace slots {
 namespace {
 
-using namespace vendor;
-namespace ct = vendor::container;
+using namespace devicelib;
+namespace ct = devicelib::container;
 
 constexpr std::size_t kMaxObjects = 16;
 constexpr std::size_t kMaxObjectSize = 0xFFFF; // the record's 16-bit size field

@@ -1,6 +1,6 @@
 #include "TokenCrypto.h"
 
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -13,9 +13,9 @@
 namespace tokensim {
 namespace {
 
-using vendor::UK_ALG_RSA;
-using vendor::UK_ALG_SM2;
-using vendor::UK_OK;
+using devicelib::UK_ALG_RSA;
+using devicelib::UK_ALG_SM2;
+using devicelib::UK_OK;
 
 // An owner of an OpenSSL object that frees it with its own function.
 template <typename T, void (*Free)(T*)>
@@ -106,7 +106,8 @@ PkeyCtx CtxFor(const Pkey& pkey)
 
 bool SetRsaPadding(EVP_PKEY_CTX* ctx, std::uint8_t padding)
 {
-    return EVP_PKEY_CTX_set_rsa_padding(ctx, padding == vendor::UK_PAD_NONE ? RSA_NO_PADDING : RSA_PKCS1_PADDING) > 0;
+    return EVP_PKEY_CTX_set_rsa_padding(ctx, padding == devicelib::UK_PAD_NONE ? RSA_NO_PADDING : RSA_PKCS1_PADDING) >
+        0;
 }
 
 bool DerSigToRs(const Bytes& der, Bytes& rs)
@@ -294,32 +295,32 @@ Pkey ToPkey(const KeyPair& key, bool withPrivate)
 std::uint32_t SignBlock(const KeyPair& key, std::uint8_t padding, const Bytes& block, Bytes& out)
 {
     PkeyCtx ctx = CtxFor(ToPkey(key, true));
-    if (!ctx) return vendor::UK_SW_REF_NOT_FOUND;
-    if (key.algorithm == UK_ALG_RSA && padding == vendor::UK_PAD_NONE) {
+    if (!ctx) return devicelib::UK_SW_REF_NOT_FOUND;
+    if (key.algorithm == UK_ALG_RSA && padding == devicelib::UK_PAD_NONE) {
         // A raw private-key operation: the caller formats the whole block.
-        if (block.size() != key.bits / 8) return vendor::UK_SW_WRONG_LENGTH;
+        if (block.size() != key.bits / 8) return devicelib::UK_SW_WRONG_LENGTH;
         bool ok = EVP_PKEY_decrypt_init(ctx.get()) > 0 && SetRsaPadding(ctx.get(), padding) &&
             RunSized([&](unsigned char* o,
                          size_t* l) { return EVP_PKEY_decrypt(ctx.get(), o, l, block.data(), block.size()); },
                      out);
-        return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
+        return ok ? UK_OK : devicelib::UK_SW_WRONG_DATA;
     }
     if (key.algorithm == UK_ALG_RSA) {
-        if (block.size() + 11 > key.bits / 8) return vendor::UK_SW_WRONG_LENGTH;
+        if (block.size() + 11 > key.bits / 8) return devicelib::UK_SW_WRONG_LENGTH;
         bool ok = EVP_PKEY_sign_init(ctx.get()) > 0 && SetRsaPadding(ctx.get(), padding) &&
             RunSized([&](unsigned char* o,
                          size_t* l) { return EVP_PKEY_sign(ctx.get(), o, l, block.data(), block.size()); },
                      out);
-        return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
+        return ok ? UK_OK : devicelib::UK_SW_WRONG_DATA;
     }
-    if (block.size() != kSm2Len) return vendor::UK_SW_WRONG_LENGTH;
+    if (block.size() != kSm2Len) return devicelib::UK_SW_WRONG_LENGTH;
     Bytes der;
     bool ok = EVP_PKEY_sign_init(ctx.get()) > 0 &&
         RunSized([&](unsigned char* o,
                      size_t* l) { return EVP_PKEY_sign(ctx.get(), o, l, block.data(), block.size()); },
                  der) &&
         DerSigToRs(der, out);
-    return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
+    return ok ? UK_OK : devicelib::UK_SW_WRONG_DATA;
 }
 
 std::uint32_t SignData(const KeyPair& key, std::uint32_t modeByte, const Bytes& data, Bytes& out)
@@ -327,83 +328,83 @@ std::uint32_t SignData(const KeyPair& key, std::uint32_t modeByte, const Bytes& 
     Pkey pkey = ToPkey(key, true);
     PkeyCtx ctx = CtxFor(pkey);
     MdCtx md(EVP_MD_CTX_new());
-    if (!ctx || !md) return vendor::UK_SW_REF_NOT_FOUND;
+    if (!ctx || !md) return devicelib::UK_SW_REF_NOT_FOUND;
     const char* digest = key.algorithm == UK_ALG_SM2 ? "SM3" : modeByte == 2 ? "SHA256" : "SHA1";
     if (key.algorithm == UK_ALG_SM2 && EVP_PKEY_CTX_set1_id(ctx.get(), kSm2DefaultId, sizeof kSm2DefaultId - 1) <= 0)
-        return vendor::UK_SW_WRONG_DATA;
+        return devicelib::UK_SW_WRONG_DATA;
     EVP_MD_CTX_set_pkey_ctx(md.get(), ctx.get());
     Bytes sig;
     bool ok = EVP_DigestSignInit_ex(md.get(), nullptr, digest, nullptr, nullptr, pkey.get(), nullptr) > 0 &&
-        (key.algorithm == UK_ALG_SM2 || SetRsaPadding(ctx.get(), vendor::UK_PAD_PKCS1)) &&
+        (key.algorithm == UK_ALG_SM2 || SetRsaPadding(ctx.get(), devicelib::UK_PAD_PKCS1)) &&
         RunSized([&](unsigned char* o, size_t* l) { return EVP_DigestSign(md.get(), o, l, data.data(), data.size()); },
                  sig);
     EVP_MD_CTX_set_pkey_ctx(md.get(), nullptr);
-    if (!ok) return vendor::UK_SW_WRONG_DATA;
+    if (!ok) return devicelib::UK_SW_WRONG_DATA;
     if (key.algorithm == UK_ALG_RSA) {
         out = sig;
         return UK_OK;
     }
-    return DerSigToRs(sig, out) ? UK_OK : vendor::UK_SW_WRONG_DATA;
+    return DerSigToRs(sig, out) ? UK_OK : devicelib::UK_SW_WRONG_DATA;
 }
 
 std::uint32_t VerifyRecover(const KeyPair& key, std::uint8_t padding, const Bytes& signature, Bytes& out)
 {
     PkeyCtx ctx = CtxFor(ToPkey(key, false));
-    if (!ctx) return vendor::UK_SW_REF_NOT_FOUND;
-    if (signature.size() != key.bits / 8) return vendor::UK_SW_WRONG_LENGTH;
+    if (!ctx) return devicelib::UK_SW_REF_NOT_FOUND;
+    if (signature.size() != key.bits / 8) return devicelib::UK_SW_WRONG_LENGTH;
     bool ok = EVP_PKEY_verify_recover_init(ctx.get()) > 0 && SetRsaPadding(ctx.get(), padding) &&
         RunSized(
                   [&](unsigned char* o, size_t* l) {
                       return EVP_PKEY_verify_recover(ctx.get(), o, l, signature.data(), signature.size());
                   },
                   out);
-    return ok ? UK_OK : vendor::UK_SW_VERIFY_FAILED;
+    return ok ? UK_OK : devicelib::UK_SW_VERIFY_FAILED;
 }
 
 std::uint32_t VerifySm2(const KeyPair& key, const Bytes& digest, const Bytes& rs)
 {
     PkeyCtx ctx = CtxFor(ToPkey(key, false));
-    if (!ctx) return vendor::UK_SW_REF_NOT_FOUND;
+    if (!ctx) return devicelib::UK_SW_REF_NOT_FOUND;
     Bytes der;
-    if (digest.size() != kSm2Len || !RsToDerSig(rs, der)) return vendor::UK_SW_WRONG_LENGTH;
+    if (digest.size() != kSm2Len || !RsToDerSig(rs, der)) return devicelib::UK_SW_WRONG_LENGTH;
     bool ok = EVP_PKEY_verify_init(ctx.get()) > 0 &&
         EVP_PKEY_verify(ctx.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
-    return ok ? UK_OK : vendor::UK_SW_VERIFY_FAILED;
+    return ok ? UK_OK : devicelib::UK_SW_VERIFY_FAILED;
 }
 
 std::uint32_t PublicEncrypt(const KeyPair& key, std::uint8_t padding, const Bytes& in, Bytes& out)
 {
     PkeyCtx ctx = CtxFor(ToPkey(key, false));
-    if (!ctx) return vendor::UK_SW_REF_NOT_FOUND;
-    if (in.empty()) return vendor::UK_SW_WRONG_LENGTH;
+    if (!ctx) return devicelib::UK_SW_REF_NOT_FOUND;
+    if (in.empty()) return devicelib::UK_SW_WRONG_LENGTH;
     if (key.algorithm == UK_ALG_RSA) {
         bool ok = EVP_PKEY_encrypt_init(ctx.get()) > 0 && SetRsaPadding(ctx.get(), padding) &&
             RunSized([&](unsigned char* o,
                          size_t* l) { return EVP_PKEY_encrypt(ctx.get(), o, l, in.data(), in.size()); },
                      out);
-        return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
+        return ok ? UK_OK : devicelib::UK_SW_WRONG_DATA;
     }
     Bytes der;
     bool ok = EVP_PKEY_encrypt_init(ctx.get()) > 0 &&
         RunSized([&](unsigned char* o, size_t* l) { return EVP_PKEY_encrypt(ctx.get(), o, l, in.data(), in.size()); },
                  der) &&
         Sm2DerToRaw(der, out);
-    return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
+    return ok ? UK_OK : devicelib::UK_SW_WRONG_DATA;
 }
 
 std::uint32_t PrivateDecrypt(const KeyPair& key, std::uint8_t padding, const Bytes& in, Bytes& out)
 {
     PkeyCtx ctx = CtxFor(ToPkey(key, true));
-    if (!ctx) return vendor::UK_SW_REF_NOT_FOUND;
+    if (!ctx) return devicelib::UK_SW_REF_NOT_FOUND;
     Bytes input = in;
-    if (key.algorithm == UK_ALG_SM2 && !Sm2RawToDer(in, input)) return vendor::UK_SW_WRONG_LENGTH;
-    if (key.algorithm == UK_ALG_RSA && in.size() != key.bits / 8) return vendor::UK_SW_WRONG_LENGTH;
+    if (key.algorithm == UK_ALG_SM2 && !Sm2RawToDer(in, input)) return devicelib::UK_SW_WRONG_LENGTH;
+    if (key.algorithm == UK_ALG_RSA && in.size() != key.bits / 8) return devicelib::UK_SW_WRONG_LENGTH;
     bool ok = EVP_PKEY_decrypt_init(ctx.get()) > 0 &&
         (key.algorithm == UK_ALG_SM2 || SetRsaPadding(ctx.get(), padding)) &&
         RunSized([&](unsigned char* o,
                      size_t* l) { return EVP_PKEY_decrypt(ctx.get(), o, l, input.data(), input.size()); },
                  out);
-    return ok ? UK_OK : vendor::UK_SW_WRONG_DATA;
+    return ok ? UK_OK : devicelib::UK_SW_WRONG_DATA;
 }
 
 bool RandomBytes(std::uint8_t* out, std::size_t len)
@@ -413,11 +414,11 @@ bool RandomBytes(std::uint8_t* out, std::size_t len)
 
 Digest::Digest(std::uint32_t vendorAlgorithm)
 {
-    const char* name = vendorAlgorithm == vendor::UK_HASH_MD5 ? "MD5"
-        : vendorAlgorithm == vendor::UK_HASH_SHA1             ? "SHA1"
-        : vendorAlgorithm == vendor::UK_HASH_SHA256           ? "SHA256"
-        : vendorAlgorithm == vendor::UK_HASH_SM3              ? "SM3"
-                                                              : nullptr;
+    const char* name = vendorAlgorithm == devicelib::UK_HASH_MD5 ? "MD5"
+        : vendorAlgorithm == devicelib::UK_HASH_SHA1             ? "SHA1"
+        : vendorAlgorithm == devicelib::UK_HASH_SHA256           ? "SHA256"
+        : vendorAlgorithm == devicelib::UK_HASH_SM3              ? "SM3"
+                                                                 : nullptr;
     EVP_MD* md = name ? EVP_MD_fetch(nullptr, name, nullptr) : nullptr;
     if (!md) return;
     m_ctx = EVP_MD_CTX_new();

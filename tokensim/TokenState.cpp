@@ -1,6 +1,6 @@
 #include "TokenState.h"
 
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 
 #include <windows.h>
 
@@ -271,11 +271,11 @@ void SetPair(std::uint8_t* header, std::size_t at, std::uint8_t pair, std::uint8
 {
     // Kinds name the RSA halves; cards accept either algorithm's kinds, as
     // the number alone picks the pair.
-    header[at] = vendor::UK_REF_RSA_PUBLIC;
+    header[at] = devicelib::UK_REF_RSA_PUBLIC;
     header[at + 1] = pair;
-    header[at + 2] = vendor::UK_REF_RSA_PRIVATE;
+    header[at + 2] = devicelib::UK_REF_RSA_PRIVATE;
     header[at + 3] = pair;
-    header[at + 4] = vendor::UK_REF_CERT;
+    header[at + 4] = devicelib::UK_REF_CERT;
     header[at + 5] = cert;
 }
 

@@ -109,7 +109,7 @@ protected:
 
 TEST_F(DeviceChooser, SecondTokenChosenFromTheList)
 {
-    char device[vendor::UK_NAME_LEN] = {};
+    char device[devicelib::UK_NAME_LEN] = {};
     ASSERT_EQ(Run({1, IDOK, L"device_chooser.bmp"}, device), 0u);
     ASSERT_TRUE(m_seen.found);
     const wchar_t* const* texts = GetMessageTable()->texts;
@@ -128,7 +128,7 @@ TEST_F(DeviceChooser, SecondTokenChosenFromTheList)
 
 TEST_F(DeviceChooser, CancelLeavesTheBufferAlone)
 {
-    char device[vendor::UK_NAME_LEN] = "untouched";
+    char device[devicelib::UK_NAME_LEN] = "untouched";
     EXPECT_EQ(Run({1, IDCANCEL, L"device_chooser_cancel.bmp"}, device), 1223u);
     EXPECT_TRUE(m_seen.found);
     EXPECT_STREQ(device, "untouched");
@@ -136,15 +136,15 @@ TEST_F(DeviceChooser, CancelLeavesTheBufferAlone)
 
 TEST_F(DeviceChooser, OkWithNothingSelectedIsCancel)
 {
-    char device[vendor::UK_NAME_LEN] = "untouched";
+    char device[devicelib::UK_NAME_LEN] = "untouched";
     EXPECT_EQ(Run({-1, IDOK, L"device_chooser_none.bmp"}, device), 1223u);
     EXPECT_STREQ(device, "untouched");
 }
 
 TEST_F(DeviceChooser, UnreadableTokenIsLeftOut)
 {
-    tokentest::EditStore([](tokensim::State& s) { s.faults.push_back({8, vendor::UK_SW_FILE_NOT_FOUND, 1}); });
-    char device[vendor::UK_NAME_LEN] = {};
+    tokentest::EditStore([](tokensim::State& s) { s.faults.push_back({8, devicelib::UK_SW_FILE_NOT_FOUND, 1}); });
+    char device[devicelib::UK_NAME_LEN] = {};
     ASSERT_EQ(Run({0, IDOK, L"device_chooser_short.bmp"}, device), 0u);
     EXPECT_EQ(m_seen.labels, (std::vector<std::wstring> {L"Token Two"}));
     EXPECT_STREQ(device, tokensim::DeviceNameFor("SN-TWO").c_str());

@@ -27,36 +27,36 @@ struct FakeToken {
     std::string lastPin; // what the last Login was given
 } g_token;
 
-std::uint32_t UKAPI FakeLogin(vendor::UK_HANDLE, std::uint32_t, std::uint32_t, const std::uint8_t* pin,
+std::uint32_t UKAPI FakeLogin(devicelib::UK_HANDLE, std::uint32_t, std::uint32_t, const std::uint8_t* pin,
                               std::uint32_t length)
 {
     ++g_token.logins;
     g_token.lastPin.assign(reinterpret_cast<const char*>(pin), length);
-    if (g_token.blocked) return vendor::UK_SW_PIN_BLOCKED;
+    if (g_token.blocked) return devicelib::UK_SW_PIN_BLOCKED;
     if (length == std::strlen(kRightPin) && std::memcmp(pin, kRightPin, length) == 0) {
         g_token.triesLeft = 6;
-        return vendor::UK_OK;
+        return devicelib::UK_OK;
     }
     if (g_token.triesLeft) --g_token.triesLeft;
     if (!g_token.triesLeft) g_token.blocked = true;
-    return vendor::UK_SW_WRONG_PIN | g_token.triesLeft;
+    return devicelib::UK_SW_WRONG_PIN | g_token.triesLeft;
 }
 
-std::uint32_t UKAPI FakeGetRetryTimes(vendor::UK_HANDLE, std::uint32_t, std::uint32_t, std::uint32_t* info)
+std::uint32_t UKAPI FakeGetRetryTimes(devicelib::UK_HANDLE, std::uint32_t, std::uint32_t, std::uint32_t* info)
 {
     *info = g_token.triesLeft;
-    return vendor::UK_OK;
+    return devicelib::UK_OK;
 }
 
-vendor::UK_FUNCTION_LIST MakeTable()
+devicelib::UK_FUNCTION_LIST MakeTable()
 {
-    vendor::UK_FUNCTION_LIST table = {};
+    devicelib::UK_FUNCTION_LIST table = {};
     table.Login = FakeLogin;
     table.GetRetryTimes = FakeGetRetryTimes;
     return table;
 }
 
-vendor::UK_FUNCTION_LIST g_table = MakeTable();
+devicelib::UK_FUNCTION_LIST g_table = MakeTable();
 
 std::string Formatted(unsigned id, int value)
 {
@@ -276,7 +276,7 @@ protected:
         std::strcpy(m_session.deviceName, kDevice);
         m_session.device = 1;
         m_session.funcs = &g_table;
-        char names[1][vendor::UK_NAME_LEN] = {};
+        char names[1][devicelib::UK_NAME_LEN] = {};
         std::strcpy(names[0], kDevice);
         PinCache_SyncWithTokens(names, 0);
         PinCache_SyncWithTokens(names, 1);

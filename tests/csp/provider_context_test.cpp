@@ -245,7 +245,7 @@ TEST_F(ProviderContexts, PinParameterChecksLengthThenLogsInAndCaches)
     for (const char* pin : {"12345", "12345678901234567"})
         EXPECT_EQ(SetProvParamImpl(context, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>(pin)), DWORD(NTE_BAD_DATA));
     EXPECT_EQ(SetProvParamImpl(context, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>("87654321")),
-              vendor::UK_SW_WRONG_PIN | 5);
+              devicelib::UK_SW_WRONG_PIN | 5);
     ASSERT_EQ(SetProvParamImpl(context, PP_KEYEXCHANGE_PIN, reinterpret_cast<const BYTE*>(csptest::kUserPin)), 0u);
     EXPECT_EQ(ContextOf(context)->session.pinLength, 8u);
 

@@ -23,37 +23,38 @@ struct ScriptedToken {
     int finals = 0;
 } g_script;
 
-std::uint32_t UKAPI Login(vendor::UK_HANDLE, std::uint32_t, std::uint32_t, const std::uint8_t*, std::uint32_t)
+std::uint32_t UKAPI Login(devicelib::UK_HANDLE, std::uint32_t, std::uint32_t, const std::uint8_t*, std::uint32_t)
 {
-    return vendor::UK_OK;
+    return devicelib::UK_OK;
 }
 
-std::uint32_t UKAPI AsymKeyInit(vendor::UK_HANDLE, const vendor::UK_ASYM_KEY_SPEC*, vendor::UK_HANDLE* operation)
+std::uint32_t UKAPI AsymKeyInit(devicelib::UK_HANDLE, const devicelib::UK_ASYM_KEY_SPEC*,
+                                devicelib::UK_HANDLE* operation)
 {
     *operation = 77;
-    return vendor::UK_OK;
+    return devicelib::UK_OK;
 }
 
-std::uint32_t UKAPI AsymKeyFinal(vendor::UK_HANDLE)
+std::uint32_t UKAPI AsymKeyFinal(devicelib::UK_HANDLE)
 {
     ++g_script.finals;
-    return vendor::UK_OK;
+    return devicelib::UK_OK;
 }
 
 // Signature bytes 1, 2, 3, ... big-endian, as many as scripted.
-std::uint32_t UKAPI PrikeySign(vendor::UK_HANDLE, std::uint32_t, std::uint32_t, const std::uint8_t* data,
+std::uint32_t UKAPI PrikeySign(devicelib::UK_HANDLE, std::uint32_t, std::uint32_t, const std::uint8_t* data,
                                std::uint32_t dataLen, std::uint8_t* out, std::uint32_t* outLen)
 {
     g_script.signedBlock.assign(data, data + dataLen);
-    if (*outLen < g_script.signatureLen) return vendor::UK_ERR_BUFFER_TOO_SMALL;
+    if (*outLen < g_script.signatureLen) return devicelib::UK_ERR_BUFFER_TOO_SMALL;
     for (std::uint32_t i = 0; i < g_script.signatureLen; ++i) out[i] = static_cast<std::uint8_t>(i + 1);
     *outLen = g_script.signatureLen;
-    return vendor::UK_OK;
+    return devicelib::UK_OK;
 }
 
-vendor::UK_FUNCTION_LIST MakeTable()
+devicelib::UK_FUNCTION_LIST MakeTable()
 {
-    vendor::UK_FUNCTION_LIST table = {};
+    devicelib::UK_FUNCTION_LIST table = {};
     table.Login = Login;
     table.AsymKeyInit = AsymKeyInit;
     table.AsymKeyFinal = AsymKeyFinal;
@@ -61,7 +62,7 @@ vendor::UK_FUNCTION_LIST MakeTable()
     return table;
 }
 
-vendor::UK_FUNCTION_LIST g_table = MakeTable();
+devicelib::UK_FUNCTION_LIST g_table = MakeTable();
 
 // A context with an RSA signature key on the scripted token, logged in
 // with a cached PIN, and an SSL3 SHAMD5 hash whose value is set.

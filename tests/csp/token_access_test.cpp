@@ -56,7 +56,7 @@ protected:
         StoreFixture::TearDown();
     }
     TokenSession m_session = {};
-    std::uint8_t m_record[vendor::UK_CONTAINER_RECORD_LEN] = {};
+    std::uint8_t m_record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
 };
 
 TEST_F(TokenAccess, NoTokenIsError55UnlessVerifyContext)
@@ -75,7 +75,7 @@ TEST_F(TokenAccess, ContainerOnlyTheSecondTokenHoldsIsFound)
     AddContainers("B", 1, "b");
     ASSERT_EQ(Token_OpenContainer("b0", 0, &m_session, m_record), 0u);
     EXPECT_STREQ(m_session.deviceName, tokensim::DeviceNameFor("B").c_str());
-    EXPECT_STREQ(reinterpret_cast<char*>(m_record + vendor::container::kName), "b0");
+    EXPECT_STREQ(reinterpret_cast<char*>(m_record + devicelib::container::kName), "b0");
     EXPECT_EQ(m_session.funcs, g_FuncList);
     EXPECT_EQ(m_session.deviceKind, 1u);
 }
@@ -100,8 +100,8 @@ TEST_F(TokenAccess, CreateKeepsTheHeaderTheTokenAssigned)
 {
     AddToken("A");
     ASSERT_EQ(Token_CreateContainer("", 0, &m_session, m_record), 0u);
-    EXPECT_NE(m_record[vendor::container::kNumber], 0);
-    EXPECT_STREQ(reinterpret_cast<char*>(m_record + vendor::container::kName), kDefaultContainerName);
+    EXPECT_NE(m_record[devicelib::container::kNumber], 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(m_record + devicelib::container::kName), kDefaultContainerName);
 }
 
 TEST_F(TokenAccess, SeveralTokensAskTheChooser)
@@ -186,7 +186,7 @@ TEST_F(TokenAccess, CachedPinFollowsTheTokenNameUntilCleared)
     m_session.pinLength = 8;
     PinCache_Store(&m_session);
     TokenSession later = {};
-    std::uint8_t record[vendor::UK_CONTAINER_RECORD_LEN];
+    std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN];
     ASSERT_EQ(Token_OpenContainer(nullptr, 0, &later, record), 0u);
     EXPECT_EQ(later.pinLength, 8);
     g_FuncList->CloseToken(later.device);
@@ -207,7 +207,7 @@ TEST_F(TokenAccess, RemovedTokenLosesItsCacheEntry)
     m_session.pinLength = 3;
     PinCache_Store(&m_session);
     EditStore([](tokensim::State& s) { tokensim::SetPresent(s, "A", false); });
-    std::uint8_t record[vendor::UK_CONTAINER_RECORD_LEN];
+    std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN];
     TokenSession other = {};
     ASSERT_EQ(Token_OpenContainer(nullptr, 0, &other, record), 0u);
     g_FuncList->CloseToken(other.device);

@@ -292,8 +292,8 @@ TEST_F(SessionKeys, RsaWrappedKeyOpensWithOpenSslEveryTime)
 
 TEST_F(SessionKeys, KeysWrappedForTheExchangeKeyAreUnwrappedOnTheToken)
 {
-    Provision("sm2 exchange", vendor::UK_ALG_SM2, 256, false);
-    Provision("rsa exchange", vendor::UK_ALG_RSA, 1024, false);
+    Provision("sm2 exchange", devicelib::UK_ALG_SM2, 256, false);
+    Provision("rsa exchange", devicelib::UK_ALG_RSA, 1024, false);
     Bytes secret = Random(16, 0x33);
 
     HCONTAINER sm2 = Open("sm2 exchange");

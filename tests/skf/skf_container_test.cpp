@@ -20,7 +20,7 @@ protected:
         tokentest::EditStore([&](tokensim::State& s) {
             tokensim::Container* c = s.FindBySerial(Serial(1))->AddContainer(name);
             ASSERT_NE(c, nullptr);
-            c->header[vendor::container::kAlgorithm] = algorithm;
+            c->header[devicelib::container::kAlgorithm] = algorithm;
         });
     }
     std::vector<std::string> List()
@@ -109,7 +109,7 @@ TEST_F(Containers, NewerNamedContainerReplacesTheOlderOfItsKind)
 
     // A creation that fails loses nothing.
     AddOnToken("rsa_container");
-    Fault(64, vendor::UK_SW_NOT_ENOUGH_MEMORY);
+    Fault(64, devicelib::UK_SW_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(Skf().SKF_CreateContainer(m_dev, Text("rsa_container1024"), &con), SAR_FAIL);
     EXPECT_EQ(List().back(), "rsa_container");
 }
@@ -117,7 +117,7 @@ TEST_F(Containers, NewerNamedContainerReplacesTheOlderOfItsKind)
 TEST_F(Containers, OpenMatchesCaseAndTakesTheFirstOfTwoNames)
 {
     AddOnToken("abc");
-    AddOnToken("twin", vendor::UK_ALG_SM2);
+    AddOnToken("twin", devicelib::UK_ALG_SM2);
     AddOnToken("twin", 0);
     HCONTAINER con = nullptr;
     EXPECT_EQ(Skf().SKF_OpenContainer(m_dev, Text("ABC"), &con), SAR_FAIL);
@@ -158,13 +158,13 @@ TEST_F(Containers, ListSizeCoversNamesLongerThanThisLibraryMakes)
 TEST_F(Containers, TypeFollowsTheRecordsAlgorithmAndKeySizes)
 {
     AddOnToken("none", 0);
-    AddOnToken("rsa-without-keys", vendor::UK_ALG_RSA);
-    AddOnToken("sm2", vendor::UK_ALG_SM2);
+    AddOnToken("rsa-without-keys", devicelib::UK_ALG_RSA);
+    AddOnToken("sm2", devicelib::UK_ALG_SM2);
     AddOnToken("odd", 7);
     tokentest::EditStore([](tokensim::State& s) {
         tokensim::Container* c = s.FindBySerial(Serial(1))->AddContainer("rsa");
-        c->header[vendor::container::kAlgorithm] = vendor::UK_ALG_RSA;
-        c->header[vendor::container::kSignatureSize] = 2;
+        c->header[devicelib::container::kAlgorithm] = devicelib::UK_ALG_RSA;
+        c->header[devicelib::container::kSignatureSize] = 2;
     });
     EXPECT_EQ(TypeOf(Open("none")), CONTAINER_TYPE_NONE);
     EXPECT_EQ(TypeOf(Open("rsa-without-keys")), CONTAINER_TYPE_NONE);
@@ -177,7 +177,7 @@ TEST_F(Containers, TypeFollowsTheRecordsAlgorithmAndKeySizes)
 
 TEST_F(Containers, ImportWritesTheLengthTheCertificateStates)
 {
-    AddOnToken("sm2", vendor::UK_ALG_SM2);
+    AddOnToken("sm2", devicelib::UK_ALG_SM2);
     HCONTAINER con = Open("sm2");
     std::vector<BYTE> cert = FakeCertificate(504, 0x5A);
     cert.resize(600, 0xEE);
@@ -194,7 +194,7 @@ TEST_F(Containers, ImportWritesTheLengthTheCertificateStates)
 
 TEST_F(Containers, ImportRefusesCertificatesLongerThanTheirBuffer)
 {
-    AddOnToken("sm2", vendor::UK_ALG_SM2);
+    AddOnToken("sm2", devicelib::UK_ALG_SM2);
     HCONTAINER con = Open("sm2");
     std::vector<BYTE> cert = FakeCertificate(504, 0x5A);
     EXPECT_EQ(Skf().SKF_ImportCertificate(con, TRUE, cert.data(), 503), SAR_FAIL);
@@ -209,7 +209,7 @@ TEST_F(Containers, ImportRefusesCertificatesLongerThanTheirBuffer)
 // not answered with the encryption one.
 TEST_F(Containers, RsaExportGivesTheAskedCertificateWithTwoNuls)
 {
-    AddOnToken("rsa", vendor::UK_ALG_RSA);
+    AddOnToken("rsa", devicelib::UK_ALG_RSA);
     HCONTAINER con = Open("rsa");
     std::vector<BYTE> cert = FakeCertificate(900, 0x33);
     ASSERT_EQ(Skf().SKF_ImportCertificate(con, FALSE, cert.data(), 900), SAR_OK);

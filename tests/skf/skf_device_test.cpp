@@ -92,7 +92,7 @@ TEST_F(Devices, StateIsPresentWhileTheTokenAnswersRandomRequests)
     ULONG state = 7;
     ASSERT_EQ(Skf().SKF_GetDevState(static_cast<LPSTR>(dev), &state), SAR_OK);
     EXPECT_EQ(state, DEV_PRESENT_STATE);
-    Fault(34, vendor::UK_ERR_DEVICE_REMOVED);
+    Fault(34, devicelib::UK_ERR_DEVICE_REMOVED);
     ASSERT_EQ(Skf().SKF_GetDevState(static_cast<LPSTR>(dev), &state), SAR_OK);
     EXPECT_EQ(state, DEV_ABSENT_STATE);
     EXPECT_EQ(Skf().SKF_GetDevState(static_cast<LPSTR>(dev), nullptr), SAR_INVALIDPARAMERR);
@@ -146,7 +146,7 @@ TEST_F(Devices, InformationLeavesTheUnwrittenBytesAsTheCallerHadThem)
 TEST_F(Devices, InformationFailsWhenTheSerialCannotBeRead)
 {
     DEVHANDLE dev = Connect(Serial(1));
-    Fault(7, vendor::UK_SW_INS_NOT_SUPPORTED);
+    Fault(7, devicelib::UK_SW_INS_NOT_SUPPORTED);
     DEVINFO info = {};
     EXPECT_EQ(Skf().SKF_GetDevInfo(dev, &info), SAR_FAIL);
     EXPECT_STREQ(info.Manufacturer, "VESK UKey");
@@ -192,7 +192,7 @@ TEST_F(Devices, RandomLengthsFromOneTo512Only)
     EXPECT_EQ(Skf().SKF_GenRandom(dev, buffer.data(), 513), SAR_FAIL);
     EXPECT_EQ(Skf().SKF_GenRandom(dev, buffer.data(), 0), SAR_FAIL);
     EXPECT_EQ(Skf().SKF_GenRandom(dev, nullptr, 8), SAR_FAIL);
-    Fault(34, vendor::UK_SW_CONDITIONS_NOT_SATISFIED);
+    Fault(34, devicelib::UK_SW_CONDITIONS_NOT_SATISFIED);
     EXPECT_EQ(Skf().SKF_GenRandom(dev, buffer.data(), 8), SAR_FAIL);
 }
 

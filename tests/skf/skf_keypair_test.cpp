@@ -55,7 +55,7 @@ TEST_F(KeyPairs, PublicKeyRecordSizesAndMissingKeys)
 
 TEST_F(KeyPairs, SignatureRequestWithOnlyAnExchangeKeyUsesIt)
 {
-    Provision("exchange only", vendor::UK_ALG_SM2, 256, false);
+    Provision("exchange only", devicelib::UK_ALG_SM2, 256, false);
     HCONTAINER con = Open("exchange only");
     ECCPUBLICKEYBLOB exchange = ExportKey<ECCPUBLICKEYBLOB>(con, FALSE);
     ECCPUBLICKEYBLOB sign = ExportKey<ECCPUBLICKEYBLOB>(con, TRUE);

@@ -47,8 +47,8 @@ TEST_F(Pins, VerifyRefusesMissingRetryCountAndUnreachableToken)
     ULONG retry = 0;
     EXPECT_EQ(Skf().SKF_VerifyPIN(m_dev, USER_TYPE, nullptr, &retry), SAR_PIN_INCORRECT);
     EXPECT_EQ(Skf().SKF_VerifyPIN(nullptr, USER_TYPE, Text(kUserPin), &retry), SAR_INVALIDHANDLEERR);
-    Fault(27, vendor::UK_ERR_DEVICE_REMOVED);
-    Fault(29, vendor::UK_ERR_DEVICE_REMOVED);
+    Fault(27, devicelib::UK_ERR_DEVICE_REMOVED);
+    Fault(29, devicelib::UK_ERR_DEVICE_REMOVED);
     EXPECT_EQ(Verify(USER_TYPE, kUserPin, &retry), SAR_PIN_INCORRECT);
     EXPECT_EQ(Verify(ADMIN_TYPE, kAdminPin, &retry), SAR_OK);
 }
@@ -125,7 +125,7 @@ TEST_F(Pins, ClearSecureStateEndsTheLogin)
     ULONG retry = 0;
     ASSERT_EQ(Verify(USER_TYPE, kUserPin, &retry), SAR_OK);
     EXPECT_EQ(Skf().SKF_ClearSecureState(m_dev), SAR_OK);
-    Fault(7, vendor::UK_ERR_DEVICE_REMOVED);
+    Fault(7, devicelib::UK_ERR_DEVICE_REMOVED);
     EXPECT_EQ(Skf().SKF_ClearSecureState(m_dev), SAR_FAIL);
     EXPECT_EQ(Skf().SKF_ClearSecureState(nullptr), SAR_INVALIDHANDLEERR);
 }

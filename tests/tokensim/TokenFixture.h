@@ -3,7 +3,7 @@
 #pragma once
 
 #include "Provisioning.h"
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

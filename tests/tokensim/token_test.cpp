@@ -7,7 +7,7 @@
 
 namespace {
 
-using namespace vendor;
+using namespace devicelib;
 using tokentest::AddToken;
 using tokentest::EditStore;
 

@@ -14,7 +14,7 @@
 #define UKAPI
 #endif
 
-namespace vendor {
+namespace devicelib {
 
 constexpr char kLibraryName[] = "VESK_LORVIN_LIB.dll";
 constexpr wchar_t kLibraryNameW[] = L"VESK_LORVIN_LIB.dll";
@@ -354,4 +354,4 @@ static_assert(sizeof(UK_FUNCTION_LIST) == UK_SLOT_COUNT * sizeof(void*), "table 
 
 typedef std::uint32_t(UKAPI* PFN_ukGetFunctionList)(UK_FUNCTION_LIST** list);
 
-} // namespace vendor
+} // namespace devicelib

@@ -1,6 +1,6 @@
-#include "VendorBinding.h"
+#include "DeviceBinding.h"
 
-namespace vendor {
+namespace devicelib {
 
 namespace {
 
@@ -37,4 +37,4 @@ void UnbindLibrary(HMODULE* library, UK_FUNCTION_LIST** funcs)
     *library = nullptr;
 }
 
-} // namespace vendor
+} // namespace devicelib

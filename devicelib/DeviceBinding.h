@@ -2,11 +2,11 @@
 // binding both token libraries use.
 #pragma once
 
-#include "VendorLibrary.h"
+#include "DeviceTable.h"
 
 #include <windows.h>
 
-namespace vendor {
+namespace devicelib {
 
 // Loads the library and takes its table, initialised for this application.
 // On failure nothing stays loaded, both outputs are null, and the last
@@ -16,4 +16,4 @@ bool BindLibrary(HMODULE* library, UK_FUNCTION_LIST** funcs);
 // Finalizes the table and unloads the library; both outputs become null.
 void UnbindLibrary(HMODULE* library, UK_FUNCTION_LIST** funcs);
 
-} // namespace vendor
+} // namespace devicelib
