@@ -1,8 +1,9 @@
 // The agent's operations as the host's requests and the plug-in's script
 // methods offer them, each described once: its parameters and their kinds,
-// its agent call and the kind of its result. The host and the plug-in read
-// the parameters from their own values (JSON items, NPVariants), trace in
-// their own words and answer in their own form.
+// its agent call and the kind of its result, and the one runner that
+// applies the rules every call shares. The host and the plug-in read the
+// parameters from their own values (JSON items, NPVariants), trace in their
+// own words and answer in their own form.
 #pragma once
 
 #include "CryptoAgent.h"
@@ -21,10 +22,15 @@ enum class ResultKind { Selection, Text, Version };
 const size_t MAX_OPERATION_PARAMS = 4;
 
 // One call's parameters as the agent takes them: texts in UTF-16, by
-// position, and the one Boolean.
+// position, with the UTF-8 bytes each arrived as, and the one Boolean.
 struct OperationArgs {
     const wchar_t *apwszText[MAX_OPERATION_PARAMS] = {};
+    const char *apszReceived[MAX_OPERATION_PARAMS] = {};
+    size_t acbReceived[MAX_OPERATION_PARAMS] = {};
     bool bFlag = false;
+    // The most characters of text result the caller can deliver; 0: no
+    // limit.
+    size_t cchResultRoom = 0;
 };
 
 // What the agent handed back; its string goes with the record.
@@ -45,6 +51,9 @@ struct AgentOperation {
     ResultKind result;
     // Null for the version, which calls no agent.
     HRESULT (*pfnCall)(CCryptoAgent &agent, const OperationArgs &args, OperationResult &out);
+    // The most characters the text result can take, known before the call;
+    // null where it is small whatever the parameters.
+    HRESULT (*pfnResultLength)(const CCryptoAgent &agent, const OperationArgs &args, size_t *pcchResult);
 };
 
 enum AgentOperationId {
@@ -60,3 +69,10 @@ enum AgentOperationId {
 };
 
 extern const AgentOperation AGENT_OPERATIONS[AGENT_OPERATION_COUNT];
+
+// Runs one operation's agent call, refusing it before the agent is reached
+// when the agent is still busy with another call (a PIN dialog's message
+// loop lets a page call again), when a text is not exactly the bytes it
+// arrived as, or when the result could not be delivered. The version calls
+// nothing and succeeds.
+HRESULT RunAgentOperation(CCryptoAgent &agent, AgentOperationId id, const OperationArgs &args, OperationResult &out);

@@ -28,7 +28,6 @@ bool IsEmpty(LPCWSTR pwszText)
 // Handles opened while reading one container's certificate.
 struct ContainerHandles {
     HCRYPTPROV hProv = 0;
-    HCRYPTKEY hKey = 0;
     PCCERT_CONTEXT pCertContext = nullptr;
 
     ContainerHandles() = default;
@@ -37,8 +36,19 @@ struct ContainerHandles {
     ~ContainerHandles()
     {
         if (pCertContext != nullptr) CertFreeCertificateContext(pCertContext);
-        if (hKey != 0) CryptDestroyKey(hKey);
         if (hProv != 0) CryptReleaseContext(hProv, 0);
+    }
+};
+
+struct UserKey {
+    HCRYPTKEY hKey = 0;
+
+    UserKey() = default;
+    UserKey(const UserKey &) = delete;
+    UserKey &operator=(const UserKey &) = delete;
+    ~UserKey()
+    {
+        if (hKey != 0) CryptDestroyKey(hKey);
     }
 };
 
@@ -142,6 +152,35 @@ void RemoveAllUnregisteredCertificates(UnregisteredCertVector &vtrRecords)
     vtrRecords.clear();
 }
 
+HRESULT ReadKeyCertificate(const wchar_t *kTraceFunction, HCRYPTPROV hProv, DWORD dwKeySpec,
+                           std::unique_ptr<BYTE[]> &pbCertificate, DWORD &cbCertificate)
+{
+    UserKey key;
+    if (!CryptGetUserKey(hProv, dwKeySpec, &key.hKey) || key.hKey == 0) {
+        key.hKey = 0;
+        HRESULT hResult = FailedCallStatus();
+        TRACE_FAILED(L"CryptGetUserKey", L"FALSE == bResult || NULL == hKey", hResult);
+        return hResult;
+    }
+    cbCertificate = 0;
+    if (!CryptGetKeyParam(key.hKey, KP_CERTIFICATE, nullptr, &cbCertificate, 0) || cbCertificate == 0) {
+        HRESULT hResult = FailedCallStatus();
+        TRACE_FAILED(L"CryptGetKeyParam(KP_CERTIFICATE)1", L"FALSE == bResult || 0 == dwCertLen", hResult);
+        return hResult;
+    }
+    pbCertificate.reset(new (std::nothrow) BYTE[cbCertificate + 1]());
+    if (!pbCertificate) {
+        TRACE_FAILED(L"new", L"NULL == pbCertificate", E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+    if (!CryptGetKeyParam(key.hKey, KP_CERTIFICATE, pbCertificate.get(), &cbCertificate, 0)) {
+        HRESULT hResult = FailedCallStatus();
+        TRACE_FAILED(L"CryptGetKeyParam(KP_CERTIFICATE)2", L"FALSE == bResult", hResult);
+        return hResult;
+    }
+    return S_OK;
+}
+
 HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName, DWORD dwKeySpec,
                                          PUNREGISTERED_CERT_CONTEXT *ppRecord)
 {
@@ -157,31 +196,13 @@ HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszC
         TRACE_FAILED(L"CryptAcquireContext", L"FALSE == bResult", hResult);
         return hResult;
     }
-    if (!CryptGetUserKey(handles.hProv, dwKeySpec, &handles.hKey) || handles.hKey == 0) {
-        handles.hKey = 0;
-        HRESULT hResult = FailedCallStatus();
-        TRACE_FAILED(L"CryptGetUserKey", L"FALSE == bResult || NULL == hKey", hResult);
-        return hResult;
-    }
+    std::unique_ptr<BYTE[]> pbCertificate;
     DWORD cbCertificate = 0;
-    if (!CryptGetKeyParam(handles.hKey, KP_CERTIFICATE, nullptr, &cbCertificate, 0) || cbCertificate == 0) {
-        HRESULT hResult = FailedCallStatus();
-        TRACE_FAILED(L"CryptGetKeyParam(KP_CERTIFICATE)1", L"FALSE == bResult || 0 == dwCertLen", hResult);
-        return hResult;
-    }
-    std::unique_ptr<BYTE[]> pbCertificate(new (std::nothrow) BYTE[cbCertificate + 1]());
-    if (!pbCertificate) {
-        TRACE_FAILED(L"new", L"NULL == pbCertificate", E_OUTOFMEMORY);
-        return E_OUTOFMEMORY;
-    }
-    if (!CryptGetKeyParam(handles.hKey, KP_CERTIFICATE, pbCertificate.get(), &cbCertificate, 0)) {
-        HRESULT hResult = FailedCallStatus();
-        TRACE_FAILED(L"CryptGetKeyParam(KP_CERTIFICATE)2", L"FALSE == bResult", hResult);
-        return hResult;
-    }
+    HRESULT hResult = ReadKeyCertificate(kTraceFunction, handles.hProv, dwKeySpec, pbCertificate, cbCertificate);
+    if (FAILED(hResult)) return hResult;
     handles.pCertContext = CertCreateCertificateContext(kCertEncoding, pbCertificate.get(), cbCertificate);
     if (handles.pCertContext == nullptr) {
-        HRESULT hResult = FailedCallStatus();
+        hResult = FailedCallStatus();
         TRACE_FAILED(L"CertCreateCertificateContext", L"NULL == pCertContext", hResult);
         return hResult;
     }
@@ -189,8 +210,8 @@ HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszC
         TRACE_FAILED(L"CryptAcquireCertificatePrivateKey", L"TRUE", VESK_E_CERT_REGISTERED);
         return VESK_E_CERT_REGISTERED;
     }
-    HRESULT hResult = CertCreateUnregisteredCertContext(pwszContainerName, pwszProviderName, handles.pCertContext,
-                                                        dwKeySpec, ppRecord);
+    hResult = CertCreateUnregisteredCertContext(pwszContainerName, pwszProviderName, handles.pCertContext, dwKeySpec,
+                                                ppRecord);
     if (FAILED(hResult)) TRACE_FAILED(L"CertCreateUnregisteredCertContext", L"FAILED(hResult)", hResult);
     return hResult;
 }

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <memory>
 #include <vector>
 
 const size_t UNREGISTERED_NAME_CCH = 260;
@@ -33,6 +34,12 @@ HRESULT CertDuplicateUnregisteredCertContext(const UNREGISTERED_CERT_CONTEXT *pR
                                              PUNREGISTERED_CERT_CONTEXT *ppCopy);
 void CertFreeUnregisteredCertContext(PUNREGISTERED_CERT_CONTEXT pRecord);
 void RemoveAllUnregisteredCertificates(UnregisteredCertVector &vtrRecords);
+
+// The encoded certificate stored with the key of dwKeySpec in an open
+// container (length + 1 zero-filled bytes); failures are traced under
+// kTraceFunction.
+HRESULT ReadKeyCertificate(const wchar_t *kTraceFunction, HCRYPTPROV hProv, DWORD dwKeySpec,
+                           std::unique_ptr<BYTE[]> &pbCertificate, DWORD &cbCertificate);
 
 // The certificate of one key of one container; 0xA0071009 when the system
 // can already open its private key.

@@ -32,6 +32,17 @@ const char kSM2SignatureObjId[] = "1.2.156.10197.1.301.1";
 // The provider's own parameter: its tokens' key identifiers.
 const DWORD PP_KEY_IDENTIFIERS = 80;
 
+const DWORD kCertEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+// The longest SM2 signature as a SignerInfo carries it: OCTET STRING {
+// SEQUENCE { INTEGER r, INTEGER s } }, each INTEGER 33 bytes at most.
+const size_t SM2_ENCODED_SIGNATURE_MAX = 2 + 2 + 2 * (2 + 33);
+// A tag and the longest length octets.
+const size_t DER_HEADER_MAX = 6;
+// The SignedData's two dozen headers, its object identifiers and
+// versions, with room to spare.
+const size_t SIGNED_DATA_FRAME_MAX = 256;
+
 // "xx-xx-xx-xx-xx-xx|"
 const size_t MAC_TEXT_CCH = 18;
 
@@ -86,6 +97,30 @@ HRESULT Base64Text(const BYTE *pbData, DWORD cbData, wchar_t **ppwszText)
     }
     delete[] pszBase64;
     return hResult;
+}
+
+// The selection as one signature holds it: its own references.
+struct SignerCopy {
+    SignerCopy() = default;
+    SignerCopy(const SignerCopy &) = delete;
+    SignerCopy &operator=(const SignerCopy &) = delete;
+    ~SignerCopy()
+    {
+        CertFreeUnregisteredCertContext(pRecord);
+        if (pCertContext != nullptr) CertFreeCertificateContext(pCertContext);
+    }
+
+    BOOL bSM2 = FALSE;
+    PUNREGISTERED_CERT_CONTEXT pRecord = nullptr; // SM2
+    PCCERT_CONTEXT pCertContext = nullptr;        // RSA
+};
+
+// The longest signature a SignerInfo for the certificate's key carries.
+size_t LongestEncodedSignature(PCCERT_CONTEXT pCertContext, BOOL bSM2)
+{
+    if (bSM2) return SM2_ENCODED_SIGNATURE_MAX;
+    PCERT_PUBLIC_KEY_INFO pKeyInfo = &pCertContext->pCertInfo->SubjectPublicKeyInfo;
+    return (CertGetPublicKeyLength(kCertEncoding, pKeyInfo) + 7) / 8 + DER_HEADER_MAX;
 }
 
 // Signature algorithm of a certificate: TRUE for SM2, FALSE for RSA.
@@ -221,6 +256,30 @@ HRESULT QueryProviderOfKey(PCCERT_CONTEXT pCertContext, wchar_t **ppwszText)
     return hResult;
 }
 
+// The identifier list into a zero-filled buffer one byte longer than the
+// provider's length. A provider whose size answer falls short of the list
+// says so and tells the length needed: it is asked once more with that.
+HRESULT FetchKeyIDs(HCRYPTPROV hProv, std::unique_ptr<BYTE[]> &lpbyKeyID, DWORD &dwKeyIDLen)
+{
+    TRACE_NAME(L"CCryptoAgent::GetKeyID");
+    for (int nAttempt = 0;; ++nAttempt) {
+        // A length no buffer one byte longer can have is refused like one
+        // no memory is left for.
+        if (dwKeyIDLen != MAXDWORD) lpbyKeyID.reset(new (std::nothrow) BYTE[dwKeyIDLen + 1]());
+        if (dwKeyIDLen == MAXDWORD || !lpbyKeyID) {
+            TRACE_FAILED(L"New memory", L"!lpbyKeyID", E_OUTOFMEMORY);
+            return E_OUTOFMEMORY;
+        }
+        const DWORD dwOffered = dwKeyIDLen;
+        if (CryptGetProvParam(hProv, PP_KEY_IDENTIFIERS, lpbyKeyID.get(), &dwKeyIDLen, CRYPT_FIRST)) return S_OK;
+        const HRESULT hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
+        const bool bTooShort = hResult == HRESULT_FROM_WIN32(ERROR_MORE_DATA) || hResult == NTE_BUFFER_TOO_SMALL;
+        if (nAttempt == 0 && bTooShort && dwKeyIDLen > dwOffered) continue;
+        TRACE_FAILED(L"CryptGetProvParam(lpbyKeyID)", L"FALSE == bResult", hResult);
+        return hResult;
+    }
+}
+
 // The one key identifier the provider reports; two or more mean more than
 // one token is inserted.
 HRESULT ReadKeyID(LPCWSTR pwszCSPName, wchar_t **ppwszKeyID)
@@ -241,12 +300,8 @@ HRESULT ReadKeyID(LPCWSTR pwszCSPName, wchar_t **ppwszKeyID)
     if (!CryptGetProvParam(hProv, PP_KEY_IDENTIFIERS, nullptr, &dwKeyIDLen, CRYPT_FIRST)) {
         hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
         TRACE_FAILED(L"CryptGetProvParam(dwKeyIDLen)", L"FALSE == bResult", hResult);
-    } else if (!(lpbyKeyID.reset(new (std::nothrow) BYTE[dwKeyIDLen + 1]()), lpbyKeyID)) {
-        hResult = E_OUTOFMEMORY;
-        TRACE_FAILED(L"New memory", L"!lpbyKeyID", hResult);
-    } else if (!CryptGetProvParam(hProv, PP_KEY_IDENTIFIERS, lpbyKeyID.get(), &dwKeyIDLen, CRYPT_FIRST)) {
-        hResult = FailedCallStatus(LastErrorKind::WithOwnCodes);
-        TRACE_FAILED(L"CryptGetProvParam(lpbyKeyID)", L"FALSE == bResult", hResult);
+    } else {
+        hResult = FetchKeyIDs(hProv, lpbyKeyID, dwKeyIDLen);
     }
     CryptReleaseContext(hProv, 0);
     if (FAILED(hResult)) return hResult;
@@ -331,7 +386,8 @@ CCryptoAgent::CCryptoAgent()
       m_bSM2Certificate(FALSE),
       m_pSignCertContext(nullptr),
       m_pUnregisteredSignCertContext(nullptr),
-      m_pReservedCertContext(nullptr)
+      m_pReservedCertContext(nullptr),
+      m_bInOperation(false)
 {
     OpenSSL_add_all_algorithms();
     // SM3, SM4-CBC and ZUC join the library's name tables; done once per
@@ -348,6 +404,27 @@ CCryptoAgent::~CCryptoAgent()
     CRYPTO_cleanup_all_ex_data();
     ERR_free_strings();
     EVP_cleanup();
+}
+
+bool CCryptoAgent::EnterOperation()
+{
+    if (m_bInOperation) return false;
+    m_bInOperation = true;
+    return true;
+}
+
+HRESULT CCryptoAgent::SignedDataTextLength(size_t cbData, bool bAttached, size_t *pcchText) const
+{
+    if (!IsCertificateSelected()) return VESK_E_CERT_NOT_READY;
+    const PCCERT_CONTEXT pCertContext = SelectedCertificate();
+    const CERT_INFO &info = *pCertContext->pCertInfo;
+    // The signer's issuer and serial number appear once more in its
+    // SignerInfo; every other header, identifier and version fits in the
+    // fixed allowance.
+    const size_t cbSignedData = (bAttached ? cbData : 0) + pCertContext->cbCertEncoded + info.Issuer.cbData +
+        info.SerialNumber.cbData + LongestEncodedSignature(pCertContext, m_bSM2Certificate) + SIGNED_DATA_FRAME_MAX;
+    *pcchText = (cbSignedData + 2) / 3 * 4;
+    return S_OK;
 }
 
 LPCSTR CCryptoAgent::CandidateSignatureAlgorithm() const
@@ -550,32 +627,43 @@ HRESULT CCryptoAgent::SignSourceData(LPCWSTR pwszSourceData, LPCWSTR pwszHashAlg
     TRACE_RETURN_IF_FAILED(L"UTF16ToUTF8", hResult);
     const BYTE *pbData = reinterpret_cast<const BYTE *>(pszData);
 
+    // The signature holds its own reference to the selection: the
+    // provider's PIN dialog hands control back to the caller, and nothing
+    // done meanwhile may free what is signed for.
+    SignerCopy signer;
+    signer.bSM2 = m_bSM2Certificate;
+    if (signer.bSM2) {
+        hResult = CertDuplicateUnregisteredCertContext(m_pUnregisteredSignCertContext, &signer.pRecord);
+        TRACE_RETURN_IF_FAILED(L"CertDuplicateUnregisteredCertContext", hResult);
+    } else {
+        signer.pCertContext = CertDuplicateCertificateContext(m_pSignCertContext);
+    }
+
     if (bPKCS7) {
-        if (m_bSM2Certificate)
-            hResult = SM2SignBinaryDatabyUnregisteredCert(m_pUnregisteredSignCertContext, cbData, bAttached,
-                                                          kSM2SignatureObjId, pbstrSignature, pbData);
+        if (signer.bSM2)
+            hResult = SM2SignBinaryDatabyUnregisteredCert(signer.pRecord, cbData, bAttached, kSM2SignatureObjId,
+                                                          pbstrSignature, pbData);
         else
             hResult = StatusFromLastError(static_cast<DWORD>(
-                SignBinaryData(pbstrSignature, pbData, m_pSignCertContext, cbData, uSignAlgorithm, bAttached)));
+                SignBinaryData(pbstrSignature, pbData, signer.pCertContext, cbData, uSignAlgorithm, bAttached)));
         if (FAILED(hResult))
-            TRACE_FAILED(m_bSM2Certificate ? L"SM2SignBinaryDatabyUnregisteredCert" : L"SignBinaryData",
-                         L"FAILED(hResult)", hResult);
+            TRACE_FAILED(signer.bSM2 ? L"SM2SignBinaryDatabyUnregisteredCert" : L"SignBinaryData", L"FAILED(hResult)",
+                         hResult);
         return hResult;
     }
 
     BYTE *pbSignature = nullptr;
     DWORD cbSignature = 0;
-    if (m_bSM2Certificate) {
+    if (signer.bSM2) {
         BYTE *pbRaw = nullptr;
         DWORD cbRaw = 0;
-        hResult =
-            SM2CalculateHashandSignbyUnregisteredCert(m_pUnregisteredSignCertContext, pbData, cbData, &pbRaw, &cbRaw);
+        hResult = SM2CalculateHashandSignbyUnregisteredCert(signer.pRecord, pbData, cbData, &pbRaw, &cbRaw);
         if (SUCCEEDED(hResult))
             hResult = SM2EncodeRawSignature(&cbSignature, pbRaw, cbRaw, &pbSignature, SM2_SIGNATURE_DER_SEQUENCE);
         delete[] pbRaw;
     } else {
-        hResult =
-            CalculateHashandSign(pbData, m_pSignCertContext, cbData, uSignAlgorithm, &pbSignature, &cbSignature, FALSE);
+        hResult = CalculateHashandSign(pbData, signer.pCertContext, cbData, uSignAlgorithm, &pbSignature, &cbSignature,
+                                       FALSE);
     }
     wchar_t *pwszSignature = nullptr;
     if (SUCCEEDED(hResult)) hResult = Base64Text(pbSignature, cbSignature, &pwszSignature);

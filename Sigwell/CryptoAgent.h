@@ -36,6 +36,17 @@ public:
     // answer) becomes the status GetLastErrorDesc describes.
     void RecordStatus(HRESULT hResult) { m_hrLastError = hResult; }
 
+    // One call at a time: false while another call holds the agent (the
+    // provider's PIN dialog runs a message loop on the caller's thread, so
+    // the caller can come back before the first call returns).
+    bool EnterOperation();
+    void LeaveOperation() { m_bInOperation = false; }
+
+    // The most characters the Base64 SignedData of SignMsgPKCS7 over
+    // cbData bytes can take with the selected certificate, known before
+    // the key is used; VESK_E_CERT_NOT_READY when nothing is selected.
+    HRESULT SignedDataTextLength(size_t cbData, bool bAttached, size_t *pcchText) const;
+
 protected:
     // Object identifier prefix a candidate's signature algorithm must have:
     // SM2's. Tests widen it to reach the RSA path.
@@ -56,6 +67,7 @@ private:
     PCCERT_CONTEXT m_pSignCertContext;
     PUNREGISTERED_CERT_CONTEXT m_pUnregisteredSignCertContext;
     PCCERT_CONTEXT m_pReservedCertContext;
+    bool m_bInOperation;
 };
 
 // CryptoAPI hash identifier of "SHA-1", "SHA-256", "SHA-384" or "SHA-512"

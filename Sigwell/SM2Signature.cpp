@@ -10,6 +10,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -32,6 +33,25 @@ HRESULT TraceHashValue(HCRYPTHASH hHash)
     return S_OK;
 }
 
+// The container must still hold the record's certificate: a token swapped
+// for another whose container has the same name would otherwise sign with
+// its own key for the selected certificate.
+HRESULT CheckContainerCertificate(const wchar_t *kTraceFunction, HCRYPTPROV hProv,
+                                  const UNREGISTERED_CERT_CONTEXT *pRecord)
+{
+    std::unique_ptr<BYTE[]> pbCertificate;
+    DWORD cbCertificate = 0;
+    HRESULT hResult = ReadKeyCertificate(kTraceFunction, hProv, pRecord->dwKeySpec, pbCertificate, cbCertificate);
+    const PCCERT_CONTEXT pSelected = pRecord->pCertContext;
+    if (FAILED(hResult) || cbCertificate != pSelected->cbCertEncoded ||
+        memcmp(pbCertificate.get(), pSelected->pbCertEncoded, cbCertificate) != 0) {
+        TRACE_FAILED(L"Check container certificate", L"pbCertificate != pCertContext->pbCertEncoded",
+                     VESK_E_CERT_NOT_READY);
+        return VESK_E_CERT_NOT_READY;
+    }
+    return S_OK;
+}
+
 } // namespace
 
 HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEXT *pCertContext, const BYTE *pbData,
@@ -48,10 +68,12 @@ HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEX
     if (!CryptAcquireContextW(&handles.m_hProv, pCertContext->wszContainerName, pCertContext->wszProviderName,
                               PROV_RSA_FULL, 0))
         return ReportFailedCall(L"CryptAcquireContext");
+    HRESULT hResult = CheckContainerCertificate(kTraceFunction, handles.m_hProv, pCertContext);
+    if (FAILED(hResult)) return hResult;
     if (!CryptCreateHash(handles.m_hProv, CALG_PROVIDER_SM3, 0, 0, &handles.m_hHash))
         return ReportFailedCall(L"CryptCreateHash");
     if (!CryptHashData(handles.m_hHash, pbData, cbData, 0)) return ReportFailedCall(L"CryptHashData-CSP Once Hash");
-    HRESULT hResult = TraceHashValue(handles.m_hHash);
+    hResult = TraceHashValue(handles.m_hHash);
     if (FAILED(hResult)) return hResult;
 
     DWORD cbSignature = 0;

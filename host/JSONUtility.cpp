@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace {
@@ -22,16 +23,30 @@ char *NewCopy(const char *psz)
     return pszCopy;
 }
 
-// Counts open arrays and objects outside strings, the way the parser nests.
-bool NestingWithinLimit(const char *psz)
+// An escaped NUL in a string of the request becomes this byte, which no
+// well-formed UTF-8 text holds: a parameter carrying one is then refused
+// like any text that is not exactly what was sent, instead of being cut
+// short at the NUL.
+const char ESCAPED_NUL_MARK = '\xFF';
+
+// Copies the request for the parser, marking escaped NULs, and counts open
+// arrays and objects outside strings the way the parser nests. False when
+// they nest too deep.
+bool CopyForParser(const char *psz, char *pszOut)
 {
     int nDepth = 0;
     bool bInString = false;
     for (; *psz; ++psz) {
-        char c = *psz;
+        const char c = *psz;
+        if (bInString && c == '\\' && strncmp(psz + 1, "u0000", 5) == 0) {
+            *pszOut++ = ESCAPED_NUL_MARK;
+            psz += 5;
+            continue;
+        }
+        *pszOut++ = c;
         if (bInString) {
             if (c == '\\' && psz[1] != '\0')
-                ++psz;
+                *pszOut++ = *++psz;
             else if (c == '"')
                 bInString = false;
         } else if (c == '"') {
@@ -42,6 +57,7 @@ bool NestingWithinLimit(const char *psz)
             --nDepth;
         }
     }
+    *pszOut = '\0';
     return true;
 }
 
@@ -184,11 +200,16 @@ int ParseRequestMsgToJSON(const char *pszRequestMsg, char **ppszUTF8FuncName, cJ
                        "(NULL == pszRequestMsg || 0 == strlen(pszRequestMsg))");
         return ERROR_INVALID_PARAMETER;
     }
-    if (!NestingWithinLimit(pszRequestMsg)) {
+    std::unique_ptr<char[]> pszParsed(new (std::nothrow) char[strlen(pszRequestMsg) + 1]);
+    if (!pszParsed) {
+        TRACE_A_FAILED("New memory(request)", JSON_ERROR, "!pszParsed");
+        return JSON_ERROR;
+    }
+    if (!CopyForParser(pszRequestMsg, pszParsed.get())) {
         TRACE_A_FAILED("Check nesting", JSON_ERROR, "nDepth > JSON_NESTING_LIMIT");
         return JSON_ERROR;
     }
-    cJSON *pJsonRoot = cJSON_Parse(pszRequestMsg);
+    cJSON *pJsonRoot = cJSON_Parse(pszParsed.get());
     if (pJsonRoot == nullptr) {
         TRACE_A_FAILED("cJSON_Parse", JSON_ERROR, "NULL == pJsonRoot");
         return JSON_ERROR;

@@ -3,6 +3,7 @@
 #include "AgentOperations.h"
 #include "CryptoAgent.h"
 #include "ErrorCode.h"
+#include "IOStream.h"
 #include "JSONUtility.h"
 #include "SigwellHost.h"
 #include "TextConversion.h"
@@ -89,10 +90,11 @@ int CheckArgs(const wchar_t *pwszFunction, const cJSON *pArgs, const wchar_t *pw
     return 0;
 }
 
-// The string parameter at nIndex as UTF-16: 0, the item reader's status
-// unchanged, or the conversion's failure.
+// The string parameter at nIndex as UTF-16, kept in the call's arguments
+// with the bytes it arrived as: 0, the item reader's status unchanged, or
+// the conversion's failure.
 int ReadTextParam(const wchar_t *pwszFunction, const cJSON *pArgs, int nIndex, const wchar_t *pwszName,
-                  HandlerTexts &texts, wchar_t **ppwszText)
+                  HandlerTexts &texts, OperationArgs &args)
 {
     wchar_t wszStep[128];
     FormatStep(wszStep, 128, L"ConverJSONArrayItemtoNULLEndString", pwszName);
@@ -109,7 +111,9 @@ int ReadTextParam(const wchar_t *pwszFunction, const cJSON *pArgs, int nIndex, c
     nResult = StepResult(pwszFunction, wszStep, hResult);
     if (nResult != 0) return nResult;
     TraceValue(pwszName, pwszText);
-    *ppwszText = pwszText;
+    args.apwszText[nIndex] = pwszText;
+    args.apszReceived[nIndex] = pszUTF8;
+    args.acbReceived[nIndex] = strlen(pszUTF8);
     return 0;
 }
 
@@ -244,10 +248,39 @@ const HostOperation kHostOperations[AGENT_OPERATION_COUNT] = {
      true},
 };
 
+// The printed answer, or the fallback text without an answer object, as
+// well-formed UTF-8: the request's own bytes (its function name, its
+// randomId) come back in it, and a browser drops the port on an answer
+// that is not UTF-8.
+char *NewAnswerText(const char *pszFuncName, const char *pszRandomId, cJSON *pResponseJSON)
+{
+    char *pszAnswer = nullptr;
+    ConvertJSONToResponseMsg(pszFuncName, pszRandomId, pResponseJSON, &pszAnswer);
+    if (pszAnswer == nullptr) return nullptr;
+    char *pszWellFormed = NewWellFormedUTF8(pszAnswer);
+    delete[] pszAnswer;
+    return pszWellFormed;
+}
+
+// Characters a text result may take for its answer to fit in one frame:
+// the answer's own text around it (the name, the randomId) takes the rest.
+// 0, no limit, when that text cannot be made.
+size_t ResultRoom(const char *pszAnswerName, const char *pszRandomId)
+{
+    cJSON *pResponseJSON = nullptr;
+    ConstructResponseJSON(&pResponseJSON, pszAnswerName, 0, JSON_VALUE_STRING, "");
+    char *pszFrame = pResponseJSON != nullptr ? NewAnswerText(pszAnswerName, pszRandomId, pResponseJSON) : nullptr;
+    cJSON_Delete(pResponseJSON);
+    const size_t cchFrame = pszFrame != nullptr ? strlen(pszFrame) : 0;
+    delete[] pszFrame;
+    if (cchFrame == 0) return 0;
+    return cchFrame < MAX_OUTPUT_MESSAGE_SIZE ? MAX_OUTPUT_MESSAGE_SIZE - cchFrame : 1;
+}
+
 // One request for an operation: its parameters from the JSON items, the
 // agent's call, and the answer object.
 int HandleOperation(const HostOperation &host, cJSON **ppResponseJSON, const cJSON *pArgs,
-                    CCryptoAgent *pobjCryptoAgent)
+                    CCryptoAgent *pobjCryptoAgent, const char *pszRandomId)
 {
     const wchar_t *const kTraceFunction = host.pwszFunction;
     TraceHelper traceHelper_(kTraceFunction);
@@ -258,18 +291,20 @@ int HandleOperation(const HostOperation &host, cJSON **ppResponseJSON, const cJS
     int nErrorCode = CheckArgs(kTraceFunction, pArgs, host.pwszArgsReason, pobjCryptoAgent, nParams,
                                host.pwszCountReason, host.nBadArgsCode);
     for (int i = 0; i < nParams && nErrorCode == 0; ++i) {
-        if (operation.aKinds[i] == ParamKind::Text) {
-            wchar_t *pwszText = nullptr;
-            nErrorCode = ReadTextParam(kTraceFunction, pArgs, i, host.apwszParams[i], texts, &pwszText);
-            args.apwszText[i] = pwszText;
-        } else {
+        if (operation.aKinds[i] == ParamKind::Text)
+            nErrorCode = ReadTextParam(kTraceFunction, pArgs, i, host.apwszParams[i], texts, args);
+        else
             nErrorCode = ReadBoolParam(kTraceFunction, pArgs, i, host.apwszParams[i], &args.bFlag);
-        }
     }
+    // A refused request is what the next GetLastErrorDesc describes.
+    if (nErrorCode != 0 && pobjCryptoAgent != nullptr) pobjCryptoAgent->RecordStatus(nErrorCode);
 
     OperationResult result;
-    if (nErrorCode == 0 && operation.pfnCall != nullptr)
-        nErrorCode = StepResult(kTraceFunction, host.pwszAgentStep, operation.pfnCall(*pobjCryptoAgent, args, result));
+    if (nErrorCode == 0 && operation.pfnCall != nullptr) {
+        if (operation.pfnResultLength != nullptr) args.cchResultRoom = ResultRoom(host.pszAnswerName, pszRandomId);
+        nErrorCode =
+            StepResult(kTraceFunction, host.pwszAgentStep, RunAgentOperation(*pobjCryptoAgent, host.id, args, result));
+    }
 
     switch (operation.result) {
     case ResultKind::Selection: {
@@ -303,14 +338,14 @@ int nmCheckHost(cJSON **ppResponseJSON)
     return 0;
 }
 
-int Invoke(cJSON **ppResponseJSON, const char *pszFuncName, const cJSON *pArgs)
+int Invoke(cJSON **ppResponseJSON, const char *pszFuncName, const cJSON *pArgs, const char *pszRandomId)
 {
     TRACE_FUNCTION(L"Invoke");
     if (pszFuncName != nullptr) {
         // Tried in the table's order, checkHost last.
         for (const HostOperation &host : kHostOperations)
             if (_stricmp(pszFuncName, AGENT_OPERATIONS[host.id].pszName) == 0)
-                return HandleOperation(host, ppResponseJSON, pArgs, g_pobjCryptoAgent);
+                return HandleOperation(host, ppResponseJSON, pArgs, g_pobjCryptoAgent, pszRandomId);
         if (_stricmp(pszFuncName, "checkHost") == 0) return nmCheckHost(ppResponseJSON);
     }
     TRACE_A_FAILED("Invoke", -1, "no handler for the function");
@@ -327,18 +362,14 @@ int ParseAndRespondRequest(const char *pszRequest, char **ppszAnswer)
 
     int nResult = ParseRequestMsgToJSON(pszRequest, &pszFuncName, &pArgs, &pszRandomId);
     if (nResult == 0) {
-        nResult = Invoke(&pResponseJSON, pszFuncName, pArgs);
+        nResult = Invoke(&pResponseJSON, pszFuncName, pArgs, pszRandomId);
         TraceValueInt(L"Invoke", nResult);
     }
-    ConvertJSONToResponseMsg(pszFuncName, pszRandomId, pResponseJSON, ppszAnswer);
-    // The request's own bytes (its function name, its randomId) come back
-    // in the answer; a browser drops the port on an answer that is not
-    // UTF-8.
-    if (ppszAnswer != nullptr && *ppszAnswer != nullptr) {
-        char *pszWellFormed = NewWellFormedUTF8(*ppszAnswer);
-        delete[] * ppszAnswer;
-        *ppszAnswer = pszWellFormed;
-    }
+    char *pszAnswer = NewAnswerText(pszFuncName, pszRandomId, pResponseJSON);
+    if (ppszAnswer != nullptr)
+        *ppszAnswer = pszAnswer;
+    else
+        delete[] pszAnswer;
 
     delete[] pszFuncName;
     delete[] pszRandomId;

@@ -31,7 +31,8 @@ HRESULT StepStatus(const wchar_t *pwszMethod, const std::wstring &step, HRESULT 
     return hResult;
 }
 
-// A string argument as the agent takes it: UTF-16, cut at its first NUL.
+// A string argument in UTF-16; the copy it is made from ends at the first
+// NUL, which is why the runner checks it against the bytes the page sent.
 // A null argument name leaves the step names bare.
 HRESULT ArgumentText(const wchar_t *pwszMethod, const wchar_t *pwszArgument, const NPVariant &arg, WideText &text)
 {
@@ -217,13 +218,15 @@ bool RunScriptOperation(const ScriptOperation &script, CCryptoAgent &agent, cons
         if (operation.aKinds[i] == ParamKind::Text) {
             hResult = ArgumentText(kTraceFunction, script.apwszParams[i], args[i], texts[i]);
             values.apwszText[i] = texts[i].get();
+            values.apszReceived[i] = args[i].value.stringValue.UTF8Characters;
+            values.acbReceived[i] = args[i].value.stringValue.UTF8Length;
         } else {
             values.bFlag = args[i].value.boolValue;
         }
     }
     OperationResult answer;
     if (SUCCEEDED(hResult) && operation.pfnCall != nullptr)
-        hResult = StepStatus(kTraceFunction, script.pwszAgentStep, operation.pfnCall(agent, values, answer));
+        hResult = StepStatus(kTraceFunction, script.pwszAgentStep, RunAgentOperation(agent, script.id, values, answer));
 
     switch (operation.result) {
     case ResultKind::Selection:

@@ -93,9 +93,11 @@ def is_minimal_integer(value):
 # --- the host ---------------------------------------------------------------
 
 def session(requests, tz="UTC"):
-    """One host process, the requests in order, the answers as objects."""
-    return raw_session([json.dumps({"function": function, "params": params}).encode("utf-8")
-                        for function, params in requests], tz)
+    """One host process, the requests in order, the answers as objects; a
+    callable among the requests runs between two of them."""
+    return raw_session([r if callable(r) else
+                        json.dumps({"function": r[0], "params": r[1]}).encode("utf-8")
+                        for r in requests], tz)
 
 
 def raw_session(bodies, tz="UTC"):
@@ -105,7 +107,10 @@ def raw_session(bodies, tz="UTC"):
                             stdout=subprocess.PIPE, env=env)
     answers = []
     for body in bodies:
-        answers.append(exchange(proc, body))
+        if callable(body):
+            body()
+        else:
+            answers.append(exchange(proc, body))
     proc.stdin.close()
     proc.stdout.close()
     assert proc.wait(timeout=120) == 0
@@ -380,6 +385,76 @@ class Selection(unittest.TestCase):
         self.assertEqual(code(0x8007000D), answers[2]["errorcode"])
 
 
+class Refusals(unittest.TestCase):
+    """Requests refused before anything is signed, each described by the next
+    GetLastErrorDesc."""
+    E_INVALIDARG = code(0x80070057)
+
+    def setUp(self):
+        two_tokens()
+
+    def test_texts_not_exactly_as_sent(self):
+        answers = raw_session([
+            json.dumps({"function": "SelectCertificate", "params": ["alice", "", "", PROVIDER_A]}).encode(),
+            json.dumps({"function": "SignMsgPKCS7",
+                        "params": ["Pay 100 to Alice\u0000 and 900000 to Mallory", "", True]}).encode(),
+            b'{"function":"SignMsgPKCS1","params":["A\xff\xfeB",""]}',
+            b'{"function":"GetLastErrorDesc","params":[]}',
+            # An escaped backslash before u0000 is text like any other.
+            json.dumps({"function": "SignMsgPKCS1", "params": ["\\u0000", ""]}).encode(),
+        ])
+        self.assertEqual(0, answers[0]["errorcode"])
+        self.assertEqual((self.E_INVALIDARG, False), (answers[1]["errorcode"], answers[1]["result"]))
+        self.assertEqual(self.E_INVALIDARG, answers[2]["errorcode"])
+        self.assertTrue(answers[3]["result"].endswith("(0x80070057)"), answers[3])
+        self.assertTrue(verify_sm2("sm2", b"\\u0000", base64.b64decode(answers[4]["result"])))
+
+    def test_refused_parameters(self):
+        answers = session([
+            ("SignMsgPKCS7", ["text", ""]),
+            ("GetLastErrorDesc", []),
+            ("SignMsgPKCS7", ["text", "", "true"]),
+            ("GetLastErrorDesc", []),
+        ])
+        self.assertEqual(-1, answers[0]["errorcode"])
+        self.assertTrue(answers[1]["result"].endswith("(0xffffffff)"), answers[1])
+        self.assertEqual(code(0xA0073204), answers[2]["errorcode"])
+        self.assertTrue(answers[3]["result"].endswith("(0xa0073204)"), answers[3])
+
+    def test_attached_signature_too_long_for_one_frame(self):
+        answers = session([
+            select(subject="alice"),
+            ("SignMsgPKCS7", ["x" * 800 * 1024, "", True]),
+            ("SignMsgPKCS7", ["x" * 780000, "", True]),
+        ])
+        self.assertEqual(self.E_INVALIDARG, answers[1]["errorcode"])
+        self.assertEqual(0, answers[2]["errorcode"])
+        self.assertLessEqual(len(json.dumps(answers[2], separators=(",", ":"))), 1 << 20)
+
+    def test_a_swapped_token_signs_nothing(self):
+        """Token A's certificate is selected, then a token whose container has
+        the same name takes its place."""
+        def swap(certificate, private_key):
+            return lambda: write_config([
+                "container|%s|alice" % PROVIDER_A,
+                key(PROVIDER_A, "alice", 2, certificate, private_key),
+            ])
+        answers = session([
+            select(subject="alice"),
+            swap("sm2b.der", "sm2b.key"),
+            ("SignMsgPKCS7", ["text", "", True]),
+            ("SignMsgPKCS1", ["text", ""]),
+            swap("", "sm2.key"),
+            ("SignMsgPKCS1", ["text", ""]),
+            swap("sm2.der", "sm2.key"),
+            ("SignMsgPKCS1", ["text", ""]),
+        ])
+        self.assertEqual(0, answers[0]["errorcode"])
+        for answer in answers[1:4]:
+            self.assertEqual(code(0xA0072001), answer["errorcode"], answer)
+        self.assertEqual(0, answers[4]["errorcode"])
+
+
 class KeyIdentifiers(unittest.TestCase):
     def test_one_two_and_none(self):
         two_tokens()
@@ -396,6 +471,13 @@ class KeyIdentifiers(unittest.TestCase):
         write_config(["container|%s|empty" % PROVIDER_A])
         answers = session([("GetKeyID", [PROVIDER_A])])
         self.assertEqual(code(0x8010000C), answers[0]["errorcode"])
+
+    def test_identifier_longer_than_the_size_answer(self):
+        write_config(["container|%s|empty" % PROVIDER_A, "shortkeyids|%s" % PROVIDER_A,
+                      "keyid|%s|VK0000000000000000000024" % PROVIDER_A])
+        answers = session([("GetKeyID", [PROVIDER_A])])
+        self.assertEqual({"function": "GetKeyID", "errorcode": 0,
+                          "result": "VK0000000000000000000024"}, answers[0])
 
 
 class SilentFailures(unittest.TestCase):

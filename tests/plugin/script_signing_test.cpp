@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace testbrowser;
@@ -73,14 +74,57 @@ TEST_F(ScriptOnTestProvider, SelectReadAndSignPKCS1)
     EXPECT_TRUE(VerifySM2(ReadBeside("testcerts\\sm2.der"), message, FromBase64(signature.text)));
 }
 
-TEST_F(ScriptOnTestProvider, ArgumentIsCutAtItsFirstNul)
+// A text with a NUL inside, or bytes that are not UTF-8, would be signed as
+// another text than the page sent.
+TEST_F(ScriptOnTestProvider, TextsNotExactlyAsSentAreRefused)
 {
     ASSERT_TRUE(Select(m_pObject).IsBool(true));
-    CallResult signature = Call(m_pObject, "SignMsgPKCS1", {Str(std::string("abc\0def", 7)), Str("")});
+    const std::string texts[] = {std::string("Pay 100 to Alice\0 and 900000 to Mallory", 40),
+                                 "A\xff\xfe"
+                                 "B"};
+    for (const std::string &text : texts) {
+        CallResult pkcs1 = Call(m_pObject, "SignMsgPKCS1", {Str(text), Str("")});
+        CallResult pkcs7 = Call(m_pObject, "SignMsgPKCS7", {Str(text), Str(""), Bool(true)});
+        EXPECT_FALSE(pkcs1.bReturned);
+        EXPECT_FALSE(pkcs7.bReturned);
+        EXPECT_TRUE(pkcs7.IsNull());
+        EXPECT_NE(std::string::npos, Call(m_pObject, "GetLastErrorDesc", {}).text.find("(0x80070057)"));
+    }
+}
+
+// The provider's PIN dialog runs a message loop on the page's thread, and
+// a page timer firing then calls the plug-in again: that call is refused
+// and the signature in progress keeps its certificate.
+LRESULT CALLBACK CallAgainFromDialog(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg != WM_APP) return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+    auto *pCall = reinterpret_cast<std::pair<NPObject *, CallResult> *>(lParam);
+    pCall->second = Call(pCall->first, "SelectCertificate", {Str(""), Str(""), Str(""), Str(kProviderName)});
+    return 0;
+}
+
+TEST_F(ScriptOnTestProvider, CallFromInsideThePinDialogIsRefused)
+{
+    m_config.Clear();
+    m_config.AddTestKey(kProviderName, "alice", "sm2.der", "pump");
+    ASSERT_TRUE(m_config.Write());
+    ASSERT_TRUE(Select(m_pObject).IsBool(true));
+    HWND hPage = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, hPage);
+    SetWindowLongPtrW(hPage, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CallAgainFromDialog));
+    std::pair<NPObject *, CallResult> again {m_pObject, CallResult()};
+    PostMessageW(hPage, WM_APP, 0, reinterpret_cast<LPARAM>(&again));
+
+    const std::string message = "signed while the page calls again";
+    CallResult signature = Call(m_pObject, "SignMsgPKCS7", {Str(message), Str(""), Bool(true)});
+    DestroyWindow(hPage);
+    EXPECT_FALSE(again.second.bReturned);
+    EXPECT_TRUE(again.second.IsBool(false));
     ASSERT_TRUE(signature.bReturned);
-    std::vector<unsigned char> certificate = ReadBeside("testcerts\\sm2.der");
-    EXPECT_TRUE(VerifySM2(certificate, "abc", FromBase64(signature.text)));
-    EXPECT_FALSE(VerifySM2(certificate, std::string("abc\0def", 7), FromBase64(signature.text)));
+    const std::vector<unsigned char> der = FromBase64(signature.text);
+    EXPECT_NE(der.end(), std::search(der.begin(), der.end(), message.begin(), message.end()));
+    EXPECT_TRUE(Call(m_pObject, "GetSignCertInfo", {Str("SubjectCN")}).IsText("Alice Signer"));
+    EXPECT_NE(std::string::npos, Call(m_pObject, "GetLastErrorDesc", {}).text.find("(0x00000000)"));
 }
 
 TEST_F(ScriptOnTestProvider, PKCS7CarriesTheContentOnlyWhenAsked)

@@ -56,6 +56,7 @@ void AddKey(ProviderConfig &config, const std::vector<std::string> &fields)
     key.silentNoKey = HasFlag(flags, "silent");
     key.emptyCertificate = HasFlag(flags, "emptycert");
     key.longSignature = HasFlag(flags, "sig65");
+    key.pumpsMessages = HasFlag(flags, "pump");
     ContainerNamed(config, fields[2]).keys.push_back(key);
 }
 
@@ -85,8 +86,8 @@ ProviderConfig LoadProviderConfig(const std::string &providerName)
         if (line.empty() || line[0] == '#') continue;
         const std::vector<std::string> fields = SplitFields(line);
         if (fields.size() < 2 || fields[1] != providerName) continue;
-        if (fields[0] == "unterminated") {
-            config.unterminatedText = true;
+        if (fields[0] == "unterminated" || fields[0] == "shortkeyids") {
+            (fields[0] == "unterminated" ? config.unterminatedText : config.shortKeyIdSize) = true;
             continue;
         }
         if (fields.size() < 3) continue;

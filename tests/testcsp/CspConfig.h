@@ -9,12 +9,17 @@
 //              point fails and leaves the last error at 0
 //   unterminated|<provider>   PP_NAME and PP_CONTAINER come without their
 //              terminating zero
+//   shortkeyids|<provider>   parameter 80's size answer counts 17 bytes per
+//              identifier and 2 more, and a buffer too short for the list
+//              gets NTE_BUFFER_TOO_SMALL with the length needed
 // Empty certificate or key paths give a key without a certificate or without
 // a private key. Flags (comma-separated) make the provider misbehave the way
 // a broken token does:
 //   silent     CPGetUserKey fails and leaves the last error at 0
 //   emptycert  KP_CERTIFICATE succeeds with length 0 and last error 0
 //   sig65      an SM2 signature comes back 65 bytes long
+//   pump       CPSignHash first dispatches the thread's waiting messages, as
+//              a PIN dialog's message loop does
 #pragma once
 
 #include <string>
@@ -29,6 +34,7 @@ struct KeyEntry {
     bool silentNoKey = false;
     bool emptyCertificate = false;
     bool longSignature = false;
+    bool pumpsMessages = false;
 };
 
 struct ContainerEntry {
@@ -41,6 +47,7 @@ struct ProviderConfig {
     std::vector<std::string> keyIds;
     std::vector<std::string> silentFailures;
     bool unterminatedText = false;
+    bool shortKeyIdSize = false;
 
     const ContainerEntry *FindContainer(const std::string &name) const;
     bool FailsSilently(const char *pszEntryPoint) const;

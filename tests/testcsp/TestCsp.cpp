@@ -137,7 +137,25 @@ BOOL KeyIdentifiers(const ProviderContext &context, BYTE *pbData, DWORD *pdwData
     std::string list;
     for (const std::string &id : context.config.keyIds) list.append(id).push_back('\0');
     list.push_back('\0');
-    return CopyOut(list.data(), static_cast<DWORD>(list.size()), pbData, pdwDataLen);
+    const DWORD cbList = static_cast<DWORD>(list.size());
+    if (context.config.shortKeyIdSize && !pbData)
+        return CopyOut(nullptr, static_cast<DWORD>(17 * context.config.keyIds.size() + 2), nullptr, pdwDataLen);
+    if (context.config.shortKeyIdSize && pdwDataLen && *pdwDataLen < cbList) {
+        *pdwDataLen = cbList;
+        return Fail(static_cast<DWORD>(NTE_BUFFER_TOO_SMALL));
+    }
+    return CopyOut(list.data(), cbList, pbData, pdwDataLen);
+}
+
+// What a PIN dialog's message loop does on the caller's thread before the
+// user answers.
+void DispatchWaitingMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
 }
 
 std::vector<BYTE> HashValue(const HashHandle &hash)
@@ -300,6 +318,7 @@ BOOL WINAPI CPSignHash(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwKeySpec, LPCW
     if (FailsSilently(ContextOf(hProv), "CPSignHash")) return FALSE;
     const KeyEntry *key = FindKey(ContextOf(hProv), dwKeySpec);
     if (!key || key->privateKeyPath.empty()) return Fail(NTE_NO_KEY);
+    if (key->pumpsMessages) DispatchWaitingMessages();
     const HashHandle &hash = *FromHandle<HashHandle>(hHash);
     std::vector<BYTE> signature;
     DWORD dwError =
