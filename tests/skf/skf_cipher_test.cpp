@@ -1,9 +1,12 @@
 // Session keys and the token's cipher: outputs against OpenSSL's SM4, the
 // Update and Final split, padding, bounds, and keys wrapped and unwrapped.
+#include "SkfDigestExports.h"
 #include "SkfFileExports.h"
 #include "SkfKeyFixture.h"
 #include "SkfMoreExports.h"
 
+#include <atomic>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -48,6 +51,13 @@ TEST_F(Cipher, UnknownAlgorithmsAndPaddingsAreRefused)
     h = SessionKey(m_key, SGD_SMS4_CBC);
     EXPECT_EQ(Keys().SKF_EncryptInit(h, Param(7, m_iv)), SAR_INVALIDPARAMERR);
     EXPECT_EQ(Keys().SKF_DecryptInit(h, Param(2, m_iv)), SAR_INVALIDPARAMERR);
+    // CBC's chaining value is one block, and must be given as one.
+    BLOCKCIPHERPARAM p = Param(0, m_iv);
+    for (ULONG ivLen : {0ul, 15ul, 32ul}) {
+        p.IVLen = ivLen;
+        EXPECT_EQ(Keys().SKF_EncryptInit(h, p), SAR_INVALIDPARAMERR) << ivLen;
+        EXPECT_EQ(Keys().SKF_DecryptInit(h, p), SAR_INVALIDPARAMERR) << ivLen;
+    }
 }
 
 // Streams of several Update calls give what one call and OpenSSL give,
@@ -210,6 +220,146 @@ TEST_F(Cipher, LengthsAndHandlesAreChecked)
     EXPECT_EQ(Keys().SKF_CloseHandle(nullptr), SAR_OK);
 }
 
+TEST_F(Cipher, PlaintextCopiesAreWipedBeforeTheirMemoryIsFreed)
+{
+    HKEY_HANDLE h = SessionKey(m_key, SGD_SMS4_ECB);
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0)), SAR_OK);
+    Secret secret(64, 0xC1A55E);
+    Bytes clear = secret.Clear();
+    ULONG len = 0;
+    ASSERT_EQ(Keys().SKF_EncryptUpdate(h, clear.data(), 64, nullptr, &len), SAR_OK);
+    EXPECT_EQ(len, 64u);
+    Bytes out(64);
+    ASSERT_EQ(Keys().SKF_EncryptUpdate(h, clear.data(), 64, out.data(), &len), SAR_OK);
+    Secret::Wipe(clear);
+    EXPECT_FALSE(secret.InMemory());
+}
+
+// A second thread kept for many rounds: starting one per round would cost
+// more than the round.
+class Partner {
+public:
+    Partner() : m_thread([this] { Serve(); }) { }
+    ~Partner()
+    {
+        Post(nullptr);
+        m_thread.join();
+        CloseHandle(m_go);
+        CloseHandle(m_done);
+    }
+    void Post(std::function<void()> job)
+    {
+        m_job = std::move(job);
+        SetEvent(m_go);
+    }
+    void Join() { WaitForSingleObject(m_done, INFINITE); }
+
+private:
+    void Serve()
+    {
+        for (;;) {
+            WaitForSingleObject(m_go, INFINITE);
+            if (!m_job) return;
+            m_job();
+            SetEvent(m_done);
+        }
+    }
+    HANDLE m_go = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE m_done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::function<void()> m_job;
+    std::thread m_thread;
+};
+
+// Two threads race on one handle: the partner uses it a few times and then
+// closes it, this thread closes it as soon as the first use begins. Every
+// use answers its own result or SAR_INVALIDHANDLEERR, one close succeeds
+// and the other is refused. Returns the answers that broke this.
+int CloseWhileInUse(Partner& partner, const std::function<ULONG()>& use, ULONG ok, const std::function<ULONG()>& close)
+{
+    std::atomic<int> odd {0}, closed {0};
+    std::atomic<bool> started {false};
+    auto closeOnce = [&] {
+        const ULONG rc = close();
+        if (rc == SAR_OK)
+            ++closed;
+        else if (rc != SAR_INVALIDHANDLEERR)
+            ++odd;
+    };
+    partner.Post([&] {
+        for (int i = 0; i < 3; ++i) {
+            started = true;
+            const ULONG rc = use();
+            if (rc == SAR_INVALIDHANDLEERR) break;
+            if (rc != ok) ++odd;
+        }
+        closeOnce();
+    });
+    while (!started) std::this_thread::yield();
+    closeOnce();
+    partner.Join();
+    return odd + (closed == 1 ? 0 : 1);
+}
+
+TEST_F(Cipher, HandlesClosedWhileInUseAnswerTheirResultOrInvalidHandle)
+{
+    constexpr int kRounds = 200;
+    constexpr ULONG kSm3 = 1;
+    auto digestInit = SKF_EXPORT(SKF_DigestInit);
+    auto digestUpdate = SKF_EXPORT(SKF_DigestUpdate);
+    ASSERT_TRUE(digestInit && digestUpdate);
+    ECCPUBLICKEYBLOB pub = {};
+    pub.BitLen = 256;
+    unsigned char id[] = "1234567812345678";
+    Bytes data = Random(64, 2);
+    Bytes out(64);
+    HCONTAINER made = Create("raced");
+    ASSERT_NE(made, nullptr);
+    int odd[4] = {};
+    Partner partner;
+    for (int round = 0; round < kRounds; ++round) {
+        HANDLE hash = nullptr;
+        ASSERT_EQ(digestInit(m_dev, kSm3, &pub, id, 16, &hash), SAR_OK);
+        odd[0] += CloseWhileInUse(
+            partner, [&] { return digestUpdate(hash, data.data(), 64); }, SAR_OK,
+            [&] { return Keys().SKF_CloseHandle(hash); });
+
+        HKEY_HANDLE key = nullptr;
+        ASSERT_EQ(Keys().SKF_SetSymmKey(m_dev, m_key.data(), SGD_SMS4_ECB, &key), SAR_OK);
+        ASSERT_EQ(Keys().SKF_EncryptInit(key, Param(0)), SAR_OK);
+        odd[1] += CloseWhileInUse(
+            partner,
+            [&] {
+                ULONG len = 64;
+                return Keys().SKF_EncryptUpdate(key, data.data(), 16, out.data(), &len);
+            },
+            SAR_OK, [&] { return Keys().SKF_CloseHandle(key); });
+
+        HCONTAINER con = nullptr;
+        ASSERT_EQ(Skf().SKF_OpenContainer(m_dev, Text("raced"), &con), SAR_OK);
+        odd[2] += CloseWhileInUse(
+            partner,
+            [&] {
+                ULONG type = 0;
+                return Skf().SKF_GetContainerType(con, &type);
+            },
+            SAR_OK, [&] { return Skf().SKF_CloseContainer(con); });
+
+        DEVHANDLE dev = nullptr;
+        ASSERT_EQ(Skf().SKF_ConnectDev(Text(NameOf(Serial(1))), &dev), SAR_OK);
+        odd[3] += CloseWhileInUse(
+            partner,
+            [&] {
+                ULONG tries = 0;
+                return Skf().SKF_VerifyPIN(dev, USER_TYPE, Text("12345678"), &tries);
+            },
+            SAR_OK, [&] { return Skf().SKF_DisConnectDev(dev); });
+    }
+    EXPECT_EQ(odd[0], 0) << "hash";
+    EXPECT_EQ(odd[1], 0) << "session key";
+    EXPECT_EQ(odd[2], 0) << "container";
+    EXPECT_EQ(odd[3], 0) << "device";
+}
+
 TEST_F(Cipher, MacAndKeyAgreementAreNotSupported)
 {
     BLOCKCIPHERPARAM p = Param(0);
@@ -331,7 +481,7 @@ TEST_F(KeyLog, KeyBytesNeverReachTheLog)
     RawLog log;
     Bytes key = Random(16, 0x77);
     HKEY_HANDLE h = SessionKey(key, SGD_SMS4_CBC);
-    ASSERT_EQ(Keys().SKF_EncryptInit(h, BLOCKCIPHERPARAM {}), SAR_OK);
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0, Bytes(16))), SAR_OK);
     EncryptAll(h, Random(48, 1));
     EXPECT_FALSE(log.Has(key));
 
