@@ -129,40 +129,35 @@ inline std::string NameOf(const std::string& serial)
 }
 
 // Bytes handed to the library as a secret and then looked for in the
-// process's memory. The test keeps them only masked, so its own copy is
-// never found; the clear copy it hands out is wiped after use.
+// process's memory. Only their masked form is kept here, so this copy is
+// never found; the clear copy handed out is wiped after use.
 class Secret {
 public:
     Secret(std::size_t len, std::uint32_t seed) : m_masked(len)
     {
-        for (BYTE& b : m_masked) {
-            seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
-            b = static_cast<BYTE>(seed);
-        }
+        for (BYTE& b : m_masked) b = static_cast<BYTE>((seed = seed * 1103515245u + 12345u) >> 16);
     }
     std::vector<BYTE> Clear() const
     {
-        std::vector<BYTE> clear(m_masked.size());
-        for (std::size_t i = 0; i < clear.size(); ++i) clear[i] = m_masked[i] ^ kMask;
+        std::vector<BYTE> clear(m_masked);
+        for (BYTE& b : clear) b ^= kMask;
         return clear;
     }
     static void Wipe(std::vector<BYTE>& clear) { SecureZeroMemory(clear.data(), clear.size()); }
-    // Looks for the second half: a freed heap block may have its first
-    // bytes overwritten by the heap's own links.
+    // The second half only: the heap may overwrite a freed block's first
+    // bytes with its own links.
     bool InMemory() const
     {
-        const std::size_t from = m_masked.size() / 2, len = m_masked.size() - from;
-        MEMORY_BASIC_INFORMATION region;
-        for (auto* at = static_cast<const BYTE*>(nullptr); VirtualQuery(at, &region, sizeof region);
-             at = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize) {
-            if (region.State != MEM_COMMIT || region.Type != MEM_PRIVATE || (region.Protect & kUnreadable) ||
-                !(region.Protect & kReadable))
-                continue;
-            const auto* base = static_cast<const BYTE*>(region.BaseAddress);
-            for (SIZE_T i = 0; i + len <= region.RegionSize; ++i) {
-                std::size_t k = 0;
-                while (k < len && (base[i + k] ^ kMask) == m_masked[from + k]) ++k;
-                if (k == len) return true;
+        const std::size_t from = m_masked.size() / 2;
+        MEMORY_BASIC_INFORMATION r;
+        for (auto* at = static_cast<const BYTE*>(nullptr); VirtualQuery(at, &r, sizeof r);
+             at = static_cast<const BYTE*>(r.BaseAddress) + r.RegionSize) {
+            if (r.State != MEM_COMMIT || r.Type != MEM_PRIVATE || r.Protect != PAGE_READWRITE) continue;
+            const auto* base = static_cast<const BYTE*>(r.BaseAddress);
+            for (SIZE_T i = 0; i + m_masked.size() - from <= r.RegionSize; ++i) {
+                std::size_t k = from;
+                while (k < m_masked.size() && (base[i + k - from] ^ kMask) == m_masked[k]) ++k;
+                if (k == m_masked.size()) return true;
             }
         }
         return false;
@@ -170,8 +165,6 @@ public:
 
 private:
     static constexpr BYTE kMask = 0xA5;
-    static constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE;
-    static constexpr DWORD kUnreadable = PAGE_GUARD | PAGE_NOACCESS;
     std::vector<BYTE> m_masked;
 };
 

@@ -235,129 +235,111 @@ TEST_F(Cipher, PlaintextCopiesAreWipedBeforeTheirMemoryIsFreed)
     EXPECT_FALSE(secret.InMemory());
 }
 
-// A second thread kept for many rounds: starting one per round would cost
-// more than the round.
-class Partner {
-public:
-    Partner() : m_thread([this] { Serve(); }) { }
-    ~Partner()
-    {
-        Post(nullptr);
-        m_thread.join();
-        CloseHandle(m_go);
-        CloseHandle(m_done);
-    }
-    void Post(std::function<void()> job)
-    {
-        m_job = std::move(job);
-        SetEvent(m_go);
-    }
-    void Join() { WaitForSingleObject(m_done, INFINITE); }
-
-private:
-    void Serve()
-    {
-        for (;;) {
-            WaitForSingleObject(m_go, INFINITE);
-            if (!m_job) return;
-            m_job();
-            SetEvent(m_done);
-        }
-    }
-    HANDLE m_go = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HANDLE m_done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    std::function<void()> m_job;
-    std::thread m_thread;
-};
-
-// Two threads race on one handle: the partner uses it a few times and then
-// closes it, this thread closes it as soon as the first use begins. Every
-// use answers its own result or SAR_INVALIDHANDLEERR, one close succeeds
-// and the other is refused. Returns the answers that broke this.
-int CloseWhileInUse(Partner& partner, const std::function<ULONG()>& use, ULONG ok, const std::function<ULONG()>& close)
+// Rounds of two threads racing on a fresh handle each: the other thread
+// uses it up to three times and then closes it, this one closes it as soon
+// as the first use begins. Every use must answer ok or
+// SAR_INVALIDHANDLEERR, one close succeed and the other be refused.
+// Returns the answers that broke this.
+int CloseWhileInUse(const std::function<HANDLE()>& make, const std::function<ULONG(HANDLE)>& use, ULONG ok,
+                    const std::function<ULONG(HANDLE)>& close)
 {
-    std::atomic<int> odd {0}, closed {0};
-    std::atomic<bool> started {false};
+    constexpr int kRounds = 200;
+    std::atomic<int> odd {0}, closed {0}, started {-1};
+    HANDLE handle = nullptr, go = CreateEventW(nullptr, FALSE, FALSE, nullptr),
+           done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     auto closeOnce = [&] {
-        const ULONG rc = close();
+        const ULONG rc = close(handle);
         if (rc == SAR_OK)
             ++closed;
         else if (rc != SAR_INVALIDHANDLEERR)
             ++odd;
     };
-    partner.Post([&] {
-        for (int i = 0; i < 3; ++i) {
-            started = true;
-            const ULONG rc = use();
-            if (rc == SAR_INVALIDHANDLEERR) break;
-            if (rc != ok) ++odd;
+    // One thread for all rounds: starting one a round costs more than the round.
+    std::thread other([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            WaitForSingleObject(go, INFINITE);
+            for (int i = 0; i < 3; ++i) {
+                started = round;
+                const ULONG rc = use(handle);
+                if (rc == SAR_INVALIDHANDLEERR) break;
+                if (rc != ok) ++odd;
+            }
+            closeOnce();
+            SetEvent(done);
         }
-        closeOnce();
     });
-    while (!started) std::this_thread::yield();
-    closeOnce();
-    partner.Join();
-    return odd + (closed == 1 ? 0 : 1);
+    for (int round = 0; round < kRounds; ++round) {
+        handle = make();
+        SetEvent(go);
+        while (started != round) std::this_thread::yield();
+        closeOnce();
+        WaitForSingleObject(done, INFINITE);
+    }
+    other.join();
+    CloseHandle(go);
+    CloseHandle(done);
+    return odd + closed - kRounds;
 }
 
 TEST_F(Cipher, HandlesClosedWhileInUseAnswerTheirResultOrInvalidHandle)
 {
-    constexpr int kRounds = 200;
-    constexpr ULONG kSm3 = 1;
     auto digestInit = SKF_EXPORT(SKF_DigestInit);
     auto digestUpdate = SKF_EXPORT(SKF_DigestUpdate);
     ASSERT_TRUE(digestInit && digestUpdate);
     ECCPUBLICKEYBLOB pub = {};
-    pub.BitLen = 256;
     unsigned char id[] = "1234567812345678";
-    Bytes data = Random(64, 2);
-    Bytes out(64);
-    HCONTAINER made = Create("raced");
-    ASSERT_NE(made, nullptr);
-    int odd[4] = {};
-    Partner partner;
-    for (int round = 0; round < kRounds; ++round) {
-        HANDLE hash = nullptr;
-        ASSERT_EQ(digestInit(m_dev, kSm3, &pub, id, 16, &hash), SAR_OK);
-        odd[0] += CloseWhileInUse(
-            partner, [&] { return digestUpdate(hash, data.data(), 64); }, SAR_OK,
-            [&] { return Keys().SKF_CloseHandle(hash); });
-
-        HKEY_HANDLE key = nullptr;
-        ASSERT_EQ(Keys().SKF_SetSymmKey(m_dev, m_key.data(), SGD_SMS4_ECB, &key), SAR_OK);
-        ASSERT_EQ(Keys().SKF_EncryptInit(key, Param(0)), SAR_OK);
-        odd[1] += CloseWhileInUse(
-            partner,
-            [&] {
-                ULONG len = 64;
-                return Keys().SKF_EncryptUpdate(key, data.data(), 16, out.data(), &len);
-            },
-            SAR_OK, [&] { return Keys().SKF_CloseHandle(key); });
-
-        HCONTAINER con = nullptr;
-        ASSERT_EQ(Skf().SKF_OpenContainer(m_dev, Text("raced"), &con), SAR_OK);
-        odd[2] += CloseWhileInUse(
-            partner,
-            [&] {
-                ULONG type = 0;
-                return Skf().SKF_GetContainerType(con, &type);
-            },
-            SAR_OK, [&] { return Skf().SKF_CloseContainer(con); });
-
-        DEVHANDLE dev = nullptr;
-        ASSERT_EQ(Skf().SKF_ConnectDev(Text(NameOf(Serial(1))), &dev), SAR_OK);
-        odd[3] += CloseWhileInUse(
-            partner,
-            [&] {
-                ULONG tries = 0;
-                return Skf().SKF_VerifyPIN(dev, USER_TYPE, Text("12345678"), &tries);
-            },
-            SAR_OK, [&] { return Skf().SKF_DisConnectDev(dev); });
-    }
-    EXPECT_EQ(odd[0], 0) << "hash";
-    EXPECT_EQ(odd[1], 0) << "session key";
-    EXPECT_EQ(odd[2], 0) << "container";
-    EXPECT_EQ(odd[3], 0) << "device";
+    Bytes data = Random(16, 2), out(16);
+    ASSERT_NE(Create("raced"), nullptr);
+    auto closeHandle = [](HANDLE h) { return Keys().SKF_CloseHandle(h); };
+    EXPECT_EQ(CloseWhileInUse(
+                  [&] {
+                      HANDLE hash = nullptr;
+                      digestInit(m_dev, 1, &pub, id, 16, &hash);
+                      return hash;
+                  },
+                  [&](HANDLE hash) { return digestUpdate(hash, data.data(), 16); }, SAR_OK, closeHandle),
+              0)
+        << "hash";
+    EXPECT_EQ(CloseWhileInUse(
+                  [&] {
+                      HKEY_HANDLE key = nullptr;
+                      Keys().SKF_SetSymmKey(m_dev, m_key.data(), SGD_SMS4_ECB, &key);
+                      Keys().SKF_EncryptInit(key, Param(0));
+                      return key;
+                  },
+                  [&](HANDLE key) {
+                      ULONG len = 16;
+                      return Keys().SKF_EncryptUpdate(key, data.data(), 16, out.data(), &len);
+                  },
+                  SAR_OK, closeHandle),
+              0)
+        << "session key";
+    EXPECT_EQ(CloseWhileInUse(
+                  [&] {
+                      HCONTAINER con = nullptr;
+                      Skf().SKF_OpenContainer(m_dev, Text("raced"), &con);
+                      return con;
+                  },
+                  [](HANDLE con) {
+                      ULONG type = 0;
+                      return Skf().SKF_GetContainerType(con, &type);
+                  },
+                  SAR_OK, [](HANDLE con) { return Skf().SKF_CloseContainer(con); }),
+              0)
+        << "container";
+    EXPECT_EQ(CloseWhileInUse(
+                  [] {
+                      DEVHANDLE dev = nullptr;
+                      Skf().SKF_ConnectDev(Text(NameOf(Serial(1))), &dev);
+                      return dev;
+                  },
+                  [](HANDLE dev) {
+                      ULONG tries = 0;
+                      return Skf().SKF_VerifyPIN(dev, USER_TYPE, Text("12345678"), &tries);
+                  },
+                  SAR_OK, [](HANDLE dev) { return Skf().SKF_DisConnectDev(dev); }),
+              0)
+        << "device";
 }
 
 TEST_F(Cipher, MacAndKeyAgreementAreNotSupported)
