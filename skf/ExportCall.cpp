@@ -30,18 +30,12 @@ bool ExportCall::HoldArgument(const ArgCheck& arg)
     switch (arg.kind) {
     case ArgKind::DeviceHandle:
         return Hold(arg.value, HandleKind::Device);
-    case ArgKind::ContainerHandle: {
-        if (!Hold(arg.value, HandleKind::Container)) return false;
-        const auto* con = static_cast<const ConCtx*>(arg.value);
-        return Hold(con->pDevCtx, HandleKind::Device, con->devGeneration);
-    }
+    case ArgKind::ContainerHandle:
+        return Hold(arg.value, HandleKind::Container) && HoldDeviceOf(static_cast<const ConCtx*>(arg.value));
     case ArgKind::ClosingContainer:
         return Hold(arg.value, HandleKind::Container);
-    case ArgKind::SessionKey: {
-        if (!Hold(arg.value, HandleKind::SessionKey)) return false;
-        const auto* key = static_cast<const SessionKeyHandle*>(arg.value);
-        return Hold(key->pDevCtx, HandleKind::Device, key->devGeneration);
-    }
+    case ArgKind::SessionKey:
+        return Hold(arg.value, HandleKind::SessionKey) && HoldDeviceOf(static_cast<const SessionKeyHandle*>(arg.value));
     case ArgKind::HashHandle:
         return Hold(arg.value, HandleKind::Hash);
     default:

@@ -90,6 +90,12 @@ public:
 private:
     bool Hold(const void* handle, HandleKind kind, std::uint64_t generation = 0);
     bool HoldArgument(const ArgCheck& arg);
+    // The connection a held child handle was made on.
+    template <class Child>
+    bool HoldDeviceOf(const Child* child)
+    {
+        return Hold(child->pDevCtx, HandleKind::Device, child->devGeneration);
+    }
 
     static constexpr int kMaxHolds = 4;
     const char* m_name;
