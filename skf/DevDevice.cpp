@@ -225,3 +225,14 @@ ULONG DF_GenRandom(DevCtx* pDevCtx, BYTE* pbRandom, ULONG ulRandomLen)
     LogMessage(LOG_DEBUG, "pbRandom[%lu]:", ulRandomLen);
     return SAR_OK;
 }
+
+ULONG DF_GetNamedDevState(const char* szDevName)
+{
+    DevCtx probe {};
+    strncpy_s(probe.szDevName, szDevName, _TRUNCATE);
+    if (DF_OpenDev(&probe) != devicelib::UK_OK) return DEV_ABSENT_STATE;
+    BYTE random[8];
+    ULONG state = DF_GenRandom(&probe, random, sizeof random) == SAR_OK ? DEV_PRESENT_STATE : DEV_ABSENT_STATE;
+    DF_CloseDev(&probe);
+    return state;
+}

@@ -149,8 +149,16 @@ ULONG DF_CreateFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulFileSize, U
         LogMessage(LOG_ERROR, "g_FuncList[0]->CreateDataObj ERR:[%#lx]......\n", rc);
         return SAR_FAIL;
     }
+    // A file left without its size could never be written nor made again
+    // under its name: one that cannot be filled goes again.
     std::vector<BYTE> zeros(ulFileSize, 0);
-    return WriteWholeFile(pDevCtx, record, zeros.data(), ulFileSize);
+    rc = WriteWholeFile(pDevCtx, record, zeros.data(), ulFileSize);
+    if (rc != SAR_OK) {
+        ULONG undone = g_FuncList->DeleteDataObj(pDevCtx->pCtx, record.bytes);
+        if (undone != devicelib::UK_OK)
+            LogMessage(LOG_ERROR, "g_FuncList[0]->DeleteDataObj ERR:[%#lx]......\n", undone);
+    }
+    return rc;
 }
 
 ULONG DF_DeleteFile(DevCtx* pDevCtx, const char* szFileName)

@@ -1,6 +1,7 @@
 #include "DevHash.h"
 
 #include "Logger.h"
+#include "tokencrypto/SecureZero.h"
 #include "tokencrypto/Sm2.h"
 
 #include <cstring>
@@ -22,6 +23,7 @@ ULONG DF_HashInit_SM3(HANDLE hDev, const BYTE* pPubKey, const BYTE* pucID, ULONG
     std::uint8_t z[32];
     if (ULONG rc = tokencrypto::SM2_GetZ(&key, pucID, ulIDLen, z)) {
         LogMessage(LOG_ERROR, "SM2_GetZ err[%#lx]", rc);
+        tokencrypto::SecureZero(ctx, sizeof *ctx);
         delete ctx;
         return SAR_FAIL;
     }
@@ -34,6 +36,9 @@ ULONG DF_HashInit_SM3(HANDLE hDev, const BYTE* pPubKey, const BYTE* pucID, ULONG
 bool CloseHashHandle(HANDLE handle)
 {
     if (!TakeHandle(handle, HandleKind::Hash)) return false;
-    delete static_cast<HashCtx*>(handle);
+    auto* ctx = static_cast<HashCtx*>(handle);
+    // The context holds message bytes not yet compressed.
+    tokencrypto::SecureZero(ctx, sizeof *ctx);
+    delete ctx;
     return true;
 }

@@ -24,5 +24,6 @@ struct HashCtx {
 // A new context holding SM3 over Z; registered as a live hash handle.
 ULONG DF_HashInit_SM3(HANDLE hDev, const BYTE* pPubKey, const BYTE* pucID, ULONG ulIDLen, HashCtx** ppHashCtx);
 
-// Frees a live hash handle; false when the handle is not one.
+// Wipes and frees a live hash handle once no call holds it; false when
+// the handle is not one.
 bool CloseHashHandle(HANDLE handle);

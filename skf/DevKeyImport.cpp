@@ -23,7 +23,8 @@ struct SessionKeyGuard {
     ~SessionKeyGuard() { DF_CloseSessionKey(key); }
 };
 
-// Decrypts on the token's cipher with a zero IV and no padding.
+// Decrypts on the token's cipher with a zero IV of one block and no
+// padding.
 ULONG DecryptWithKey(DevCtx* pDevCtx, const BYTE* key, ULONG algId, const BYTE* data, ULONG dataLen,
                      std::vector<BYTE>& plain)
 {
@@ -32,7 +33,8 @@ ULONG DecryptWithKey(DevCtx* pDevCtx, const BYTE* key, ULONG algId, const BYTE* 
         LogMessage(LOG_ERROR, "DF_SetSymmKey  ERR[%#lx]", rc);
         return rc;
     }
-    const BLOCKCIPHERPARAM param = {};
+    BLOCKCIPHERPARAM param = {};
+    param.IVLen = kCipherBlock;
     if (ULONG rc = DF_DecryptInit(session.key, param)) {
         LogMessage(LOG_ERROR, "DF_DecryptInit  ERR[%#lx]", rc);
         return rc;

@@ -196,8 +196,9 @@ void CloseEvents(HANDLE (&events)[kEventCount])
 // cancel right after it reaches the monitor.
 void StartDevMonitor()
 {
+    // Cancel stays set, so it wakes every pending wait, not just one.
     HANDLE events[kEventCount] = {};
-    for (HANDLE& event : events) event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    for (int i = 0; i < kEventCount; ++i) events[i] = CreateEventW(nullptr, i == kCancel, FALSE, nullptr);
     {
         std::lock_guard<std::mutex> guard(g_stateLock);
         if (g_monitor.window) {
@@ -244,17 +245,45 @@ bool TakeEvents(HANDLE (&events)[kEventCount])
     return true;
 }
 
+// The length counts the terminating NUL, on success and when the room is
+// short alike.
 ULONG HandOutName(const char* name, char* szDevName, ULONG* pulDevNameLen)
 {
-    ULONG len = static_cast<ULONG>(std::strlen(name));
-    if (*pulDevNameLen < len + 1) {
-        LogMessage(LOG_ERROR, "szDevName too short[%lu][%lu]", *pulDevNameLen, len + 1);
-        *pulDevNameLen = len + 1;
+    ULONG len = static_cast<ULONG>(std::strlen(name)) + 1;
+    if (*pulDevNameLen < len) {
+        LogMessage(LOG_ERROR, "szDevName too short[%lu][%lu]", *pulDevNameLen, len);
+        *pulDevNameLen = len;
         return SAR_BUFFER_TOO_SMALL;
     }
-    std::memcpy(szDevName, name, len + 1);
+    std::memcpy(szDevName, name, len);
     *pulDevNameLen = len;
     return SAR_OK;
+}
+
+// An arrival or removal whose name does not fit is signalled again, so the
+// retry with the room asked for still gets it.
+ULONG HandOutEvent(DWORD which, HANDLE (&events)[kEventCount], char* szDevName, ULONG* pulDevNameLen, ULONG* pulEvent)
+{
+    std::lock_guard<std::mutex> guard(g_stateLock);
+    switch (which) {
+    case WAIT_OBJECT_0 + kInsert:
+    case WAIT_OBJECT_0 + kRemove: {
+        const bool insert = which == WAIT_OBJECT_0 + kInsert;
+        OutputDebugStringA(insert ? "Dev_WaitForEvent Insert" : "Dev_WaitForEvent Remove");
+        ULONG rc = HandOutName(insert ? g_monitor.lastInserted : g_monitor.lastRemoved, szDevName, pulDevNameLen);
+        if (rc == SAR_BUFFER_TOO_SMALL)
+            SetEvent(events[which - WAIT_OBJECT_0]);
+        else
+            *pulEvent = insert ? DEV_EVENT_INSERT : DEV_EVENT_REMOVE;
+        return rc;
+    }
+    case WAIT_OBJECT_0 + kCancel:
+        OutputDebugStringA("Dev_WaitForEvent cancel");
+        *pulEvent = DEV_EVENT_CANCEL;
+        return SAR_OK;
+    default:
+        return kDevEventWaitFailed;
+    }
 }
 
 } // namespace
@@ -271,24 +300,9 @@ ULONG Dev_WaitForEvent(char* szDevName, ULONG* pulDevNameLen, ULONG* pulEvent)
         if (!TakeEvents(events)) return kDevEventWaitFailed;
     }
     DWORD which = WaitForMultipleObjects(kEventCount, events, FALSE, INFINITE);
+    ULONG rc = HandOutEvent(which, events, szDevName, pulDevNameLen, pulEvent);
     CloseEvents(events);
-    std::lock_guard<std::mutex> guard(g_stateLock);
-    switch (which) {
-    case WAIT_OBJECT_0 + kInsert:
-        OutputDebugStringA("Dev_WaitForEvent Insert");
-        *pulEvent = DEV_EVENT_INSERT;
-        return HandOutName(g_monitor.lastInserted, szDevName, pulDevNameLen);
-    case WAIT_OBJECT_0 + kRemove:
-        OutputDebugStringA("Dev_WaitForEvent Remove");
-        *pulEvent = DEV_EVENT_REMOVE;
-        return HandOutName(g_monitor.lastRemoved, szDevName, pulDevNameLen);
-    case WAIT_OBJECT_0 + kCancel:
-        OutputDebugStringA("Dev_WaitForEvent cancel");
-        *pulEvent = DEV_EVENT_CANCEL;
-        return SAR_OK;
-    default:
-        return kDevEventWaitFailed;
-    }
+    return rc;
 }
 
 void StopDevMonitor()

@@ -11,10 +11,12 @@ constexpr ULONG kDevEventWaitFailed = 0xFFFFFFFF;
 
 // Starts the monitor when it is not running, then blocks until a token
 // arrives or leaves or the wait is cancelled. *pulDevNameLen holds the
-// room of szDevName on entry and the name's length on return.
+// room of szDevName on entry and the name's length with its NUL on return;
+// a name that does not fit gives SAR_BUFFER_TOO_SMALL and leaves its event
+// pending.
 ULONG Dev_WaitForEvent(char* szDevName, ULONG* pulDevNameLen, ULONG* pulEvent);
-// Wakes a waiter with the cancel event and ends the monitor; a later wait
-// starts a new one.
+// Wakes every pending waiter with the cancel event and ends the monitor; a
+// later wait starts a new one.
 void StopDevMonitor();
 // The same from DllMain: it only signals and posts.
 void StopDevMonitorAtDetach();

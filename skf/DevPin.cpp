@@ -62,7 +62,7 @@ ULONG DF_ChangePIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szOldPin, const
                                      Length(szNewPin));
     if (rc == devicelib::UK_OK) {
         // The kept PIN follows the change, so the next file login uses the new one.
-        KeepPin(ulPINType == ADMIN_TYPE ? pDevCtx->pins.admin : pDevCtx->pins.user, szNewPin);
+        if (ulPINType == USER_TYPE) KeepPin(pDevCtx->pins.user, szNewPin);
         return SAR_OK;
     }
     LogMessage(LOG_ERROR, "ModifyPIN err[%#lx]", rc);
@@ -90,22 +90,20 @@ ULONG DF_GetPINInfo(DevCtx* pDevCtx, ULONG ulPINType, ULONG* pulMaxRetryCount, U
     return SAR_OK;
 }
 
-// A PIN is kept once the token accepted it; a refused one forgets the PIN
-// of its type, so no later login spends a try on it.
+// A user PIN is kept once the token accepted it; a refused one forgets the
+// kept one, so no later login spends a try on it.
 ULONG DF_VerifyPIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szPIN, ULONG* pulRetryCount)
 {
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
     if (!szPIN) return DF_NULL("szPIN", DF_ERR_NULL_POINTER);
     std::uint32_t type = VendorPinType(ulPINType);
-    char(*kept)[kKeptPinRoom] = ulPINType == ADMIN_TYPE ? &pDevCtx->pins.admin
-        : ulPINType == USER_TYPE                        ? &pDevCtx->pins.user
-                                                        : nullptr;
+    const bool user = ulPINType == USER_TYPE;
     ULONG rc = g_FuncList->Login(pDevCtx->pCtx, type, type, Bytes(szPIN), Length(szPIN));
     if (rc == devicelib::UK_OK) {
-        if (kept) KeepPin(*kept, szPIN);
+        if (user) KeepPin(pDevCtx->pins.user, szPIN);
         return SAR_OK;
     }
-    if (kept) ForgetPin(*kept);
+    if (user) ForgetPin(pDevCtx->pins.user);
     LogMessage(LOG_ERROR, "Login err[%#lx]", rc);
     return ReportTriesLeft(pDevCtx, type, pulRetryCount, rc);
 }

@@ -100,6 +100,7 @@ ULONG DF_SetSymmKey(DevCtx* pDevCtx, const BYTE* pbKey, ULONG ulAlgID, SessionKe
     handle->ulAlgID = ulAlgID;
     handle->ulPadding = 0;
     handle->pDevCtx = pDevCtx;
+    handle->devGeneration = pDevCtx ? pDevCtx->generation : 0;
     RegisterHandle(handle, HandleKind::SessionKey);
     *ppKey = handle;
     return SAR_OK;

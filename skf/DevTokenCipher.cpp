@@ -19,6 +19,18 @@ constexpr ULONG kPiece = 128;
 constexpr ULONG kResponseRoom = 1024;
 constexpr BYTE kDecryptFlag = 0x80;
 
+// Plaintext or key bytes: cleared before their memory is given back.
+// Callers reserve the room they need first, so no copy is left behind
+// when the vector grows.
+class WipedBytes : public std::vector<BYTE> {
+public:
+    using std::vector<BYTE>::vector;
+    WipedBytes() = default;
+    WipedBytes(const WipedBytes&) = delete;
+    WipedBytes& operator=(const WipedBytes&) = delete;
+    ~WipedBytes() { tokencrypto::SecureZero(data(), capacity()); }
+};
+
 std::mutex& TokenCipherLock()
 {
     static std::mutex lock;
@@ -60,7 +72,7 @@ ULONG SendKey(const SessionKeyHandle& key, const BYTE* iv, bool decrypt)
     BYTE response[kResponseRoom];
     std::uint32_t responseLen = sizeof response;
     ULONG rc = g_FuncList->SendAPDUCmd(key.pDevCtx->pCtx, command, 5u + dataLen, response, &responseLen);
-    tokencrypto::SecureZero(command, sizeof command);
+    tokencrypto::SecureZeroAll(command, response);
     if (rc == devicelib::UK_OK && (responseLen < devicelib::UK_APDU_FRAME || responseLen > sizeof response))
         rc = SAR_FAIL;
     if (rc != devicelib::UK_OK) {
@@ -72,12 +84,10 @@ ULONG SendKey(const SessionKeyHandle& key, const BYTE* iv, bool decrypt)
 
 // One piece in and its result out; the response frame is checked before
 // its data is taken.
-ULONG TransferPiece(DevCtx* pDevCtx, const BYTE* piece, ULONG len, ULONG index, std::vector<BYTE>& out)
+ULONG SendPiece(DevCtx* pDevCtx, BYTE (&command)[5 + kPiece], ULONG len, ULONG index, BYTE (&response)[kResponseRoom],
+                std::vector<BYTE>& out)
 {
     const bool full = len == kPiece;
-    BYTE command[5 + kPiece] = {0xB0, 0x9B, 0x01, 0x00, static_cast<BYTE>(len)};
-    std::memcpy(command + 5, piece, len);
-    BYTE response[kResponseRoom];
     std::uint32_t responseLen = sizeof response;
     ULONG rc = g_FuncList->SendAPDUCmd(pDevCtx->pCtx, command, 5 + len, response, &responseLen);
     if (rc != devicelib::UK_OK) {
@@ -105,6 +115,18 @@ ULONG TransferPiece(DevCtx* pDevCtx, const BYTE* piece, ULONG len, ULONG index, 
     return SAR_OK;
 }
 
+// The piece goes in and comes out as plaintext on one side or the other
+// (a decrypted private key among them): both frames are cleared.
+ULONG TransferPiece(DevCtx* pDevCtx, const BYTE* piece, ULONG len, ULONG index, std::vector<BYTE>& out)
+{
+    BYTE command[5 + kPiece] = {0xB0, 0x9B, 0x01, 0x00, static_cast<BYTE>(len)};
+    std::memcpy(command + 5, piece, len);
+    BYTE response[kResponseRoom];
+    ULONG rc = SendPiece(pDevCtx, command, len, index, response, out);
+    tokencrypto::SecureZeroAll(command, response);
+    return rc;
+}
+
 ULONG Transfer(DevCtx* pDevCtx, const std::vector<BYTE>& data, std::vector<BYTE>& out)
 {
     ULONG index = 0;
@@ -123,6 +145,11 @@ ULONG Start(SessionKeyHandle* pKey, const BLOCKCIPHERPARAM& param, bool decrypt)
                param.PaddingType);
     if (param.PaddingType > 1) {
         LogMessage(LOG_ERROR, "PaddingType err[%lu]", param.PaddingType);
+        return SAR_INVALIDPARAMERR;
+    }
+    // The chaining value is one block; CBC takes no other length.
+    if (IsCbc(pKey->ulAlgID) && param.IVLen != kCipherBlock) {
+        LogMessage(LOG_ERROR, "IVLen err[%lu]", param.IVLen);
         return SAR_INVALIDPARAMERR;
     }
     LogMessage(LOG_DEBUG, "keyBuf[%d]", 32);
@@ -144,6 +171,7 @@ ULONG Run(const SessionKeyHandle& key, const std::vector<BYTE>& blocks, std::vec
 {
     out.clear();
     if (blocks.empty()) return SAR_OK;
+    out.reserve(blocks.size());
     std::lock_guard<std::mutex> guard(TokenCipherLock());
     if (ULONG rc = SendKey(key, key.stream.chain, key.stream.mode == CipherStream::Decrypting)) return rc;
     return Transfer(key.pDevCtx, blocks, out);
@@ -183,7 +211,9 @@ ULONG Step(SessionKeyHandle* pKey, CipherStream::Mode mode, const BYTE* pbData, 
     }
     const bool decrypt = mode == CipherStream::Decrypting;
     const bool padded = pKey->ulPadding != 0;
-    std::vector<BYTE> input(stream.held, stream.held + stream.heldLen);
+    WipedBytes input;
+    input.reserve(stream.heldLen + ulDataLen + kCipherBlock);
+    input.assign(stream.held, stream.held + stream.heldLen);
     if (ulDataLen) input.insert(input.end(), pbData, pbData + ulDataLen);
     const ULONG total = static_cast<ULONG>(input.size());
     const ULONG tail = total % kCipherBlock;
@@ -197,7 +227,7 @@ ULONG Step(SessionKeyHandle* pKey, CipherStream::Mode mode, const BYTE* pbData, 
     } else if (!final && decrypt && padded && !tail && total) {
         keep = kCipherBlock; // the last block may be the padding
     }
-    std::vector<BYTE> blocks(input.begin(), input.end() - keep);
+    WipedBytes blocks(input.begin(), input.end() - keep);
     const bool strip = final && decrypt && padded;
     ULONG outLen = static_cast<ULONG>(blocks.size());
     if (!strip && (!pbOut || *pulOutLen < outLen)) {
@@ -205,19 +235,17 @@ ULONG Step(SessionKeyHandle* pKey, CipherStream::Mode mode, const BYTE* pbData, 
         *pulOutLen = outLen;
         return pbOut && room < outLen ? SAR_BUFFER_TOO_SMALL : SAR_OK;
     }
-    std::vector<BYTE> out;
+    WipedBytes out;
     if (ULONG rc = Run(*pKey, blocks, out)) return rc;
     if (strip) {
         const ULONG pad = PaddingLength(out.data() + out.size() - kCipherBlock);
         if (!pad) {
-            tokencrypto::SecureZero(out.data(), out.size());
             LogMessage(LOG_ERROR, "padding err");
             return SAR_FAIL;
         }
         outLen -= pad;
         if (!pbOut || *pulOutLen < outLen) {
             *pulOutLen = outLen;
-            tokencrypto::SecureZero(out.data(), out.size());
             return pbOut ? SAR_BUFFER_TOO_SMALL : SAR_OK;
         }
     }
@@ -229,8 +257,6 @@ ULONG Step(SessionKeyHandle* pKey, CipherStream::Mode mode, const BYTE* pbData, 
     }
     std::memcpy(stream.held, input.data() + input.size() - keep, keep);
     stream.heldLen = keep;
-    tokencrypto::SecureZero(input.data(), input.size());
-    tokencrypto::SecureZero(out.data(), out.size());
     LogMessage(LOG_DEBUG, "pbEncryptedData[%lu]", outLen);
     return SAR_OK;
 }

@@ -28,6 +28,9 @@ ULONG DF_WaitMutex(DevCtx* pDevCtx, ULONG ulTimeOut);
 ULONG DF_ReleaseMutex(DevCtx* pDevCtx);
 ULONG DF_Transmit(DevCtx* pDevCtx, const BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen);
 ULONG DF_GenRandom(DevCtx* pDevCtx, BYTE* pbRandom, ULONG ulRandomLen);
+// The state of a token by its name: present while it opens and answers a
+// random-number request.
+ULONG DF_GetNamedDevState(const char* szDevName);
 
 // PINs
 ULONG DF_ChangePIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szOldPin, const char* szNewPin, ULONG* pulRetryCount);

@@ -55,7 +55,8 @@ ULONG DEVAPI SKF_CloseContainer(HCONTAINER hContainer)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_CLOSING_CONTAINER_ARG(hContainer)})) return call.Refused();
-    ForgetHandle(hContainer);
+    if (!call.Take(hContainer, HandleKind::Container))
+        return call.Fail(SAR_INVALIDHANDLEERR, "Invalid Handle: hContainer");
     DF_CloseContainer(AsContainer(hContainer));
     return call.Done();
 }

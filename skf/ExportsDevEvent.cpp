@@ -10,7 +10,7 @@ ULONG DEVAPI SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULONG* p
     if (!call.Check({SKF_POINTER_ARG(szDevName), SKF_POINTER_ARG(pulDevNameLen), SKF_POINTER_ARG(pulEvent)}))
         return call.Refused();
     if (ULONG rc = Dev_WaitForEvent(szDevName, pulDevNameLen, pulEvent))
-        return call.Fail(SAR_FAIL, "Dev_WaitForEvent err[%#lx]", rc);
+        return call.Fail(rc == SAR_BUFFER_TOO_SMALL ? rc : SAR_FAIL, "Dev_WaitForEvent err[%#lx]", rc);
     return call.Done();
 }
 

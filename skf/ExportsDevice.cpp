@@ -56,32 +56,49 @@ ULONG DEVAPI SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev)
         delete ctx;
         return call.Fail(SAR_FAIL, "DF_OpenDev err[%#lx]", rc);
     }
-    RegisterHandle(ctx, HandleKind::Device);
+    ctx->generation = NextGeneration();
+    RegisterHandle(ctx, HandleKind::Device, ctx->generation);
     *phDev = ctx;
     return call.Done();
 }
 
+// The handle is retired first and the token closed once no other call
+// uses it; a token that refuses to close keeps its handle.
 ULONG DEVAPI SKF_DisConnectDev(DEVHANDLE hDev)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
+    if (!call.Take(hDev, HandleKind::Device)) return call.Fail(SAR_INVALIDHANDLEERR, "Invalid Handle: hDev");
     DevCtx* ctx = AsDevice(hDev);
     ClearKeptPins(ctx->pins);
     if (ctx->pCtx) {
-        if (ULONG rc = DF_CloseDev(ctx)) return call.Fail(SAR_FAIL, "DF_CloseDev err[%#lx]", rc);
+        if (ULONG rc = DF_CloseDev(ctx)) {
+            RegisterHandle(ctx, HandleKind::Device, ctx->generation);
+            return call.Fail(SAR_FAIL, "DF_CloseDev err[%#lx]", rc);
+        }
     }
-    ForgetHandle(ctx);
+    // A stale handle given back later reads as an empty name.
+    SecureZeroMemory(ctx, sizeof *ctx);
     delete ctx;
     return call.Done();
 }
 
-// The first argument is a device handle, not a name: the device counts as
-// present while it answers a random-number request.
+// A live device handle is asked as it is. Anything else is the device
+// name, as standard callers pass it: the named token is opened for the
+// question only. Either way the device counts as present while it answers
+// a random-number request.
 ULONG DEVAPI SKF_GetDevState(LPSTR szDevName, ULONG* pulDevState)
 {
     ExportCall call(__func__);
     DEVHANDLE hDev = szDevName;
-    if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_POINTER_ARG(pulDevState)})) return call.Refused();
+    if (!call.Check({SKF_HANDLE_OUT_ARG(hDev), SKF_POINTER_ARG(pulDevState)})) return call.Refused();
+    if (!IsLiveHandle(hDev, HandleKind::Device)) {
+        if (strnlen(szDevName, devicelib::UK_NAME_LEN) == devicelib::UK_NAME_LEN)
+            return call.Fail(SAR_INVALIDPARAMERR, "szDevName len err");
+        *pulDevState = DF_GetNamedDevState(szDevName);
+        return call.Done();
+    }
+    if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
     DevCtx* ctx = AsDevice(hDev);
     BYTE random[8];
     *pulDevState = DEV_ABSENT_STATE;

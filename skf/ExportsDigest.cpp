@@ -13,20 +13,6 @@ HashCtx* AsHash(HANDLE h)
     return static_cast<HashCtx*>(h);
 }
 
-// A hash handle given back must be one this library handed out.
-bool CheckHash(ExportCall& call, HANDLE hHash, ULONG& refused)
-{
-    if (!call.Check({SKF_HANDLE_OUT_ARG(hHash)})) {
-        refused = call.Refused();
-        return false;
-    }
-    if (!IsLiveHandle(hHash, HandleKind::Hash)) {
-        refused = call.Fail(SAR_INVALIDHANDLEERR, "Invalid Handle: hHash");
-        return false;
-    }
-    return true;
-}
-
 void Feed(HANDLE hHash, const BYTE* pbData, ULONG ulDataLen)
 {
     if (ulDataLen) tokencrypto::SM3_Update(&AsHash(hHash)->sm3, pbData, ulDataLen);
@@ -53,9 +39,7 @@ ULONG DEVAPI SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPu
 ULONG DEVAPI SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHashData, ULONG* pulHashLen)
 {
     ExportCall call(__func__);
-    ULONG refused = SAR_OK;
-    if (!CheckHash(call, hHash, refused)) return refused;
-    if (!call.Check({SKF_POINTER_ARG(pulHashLen)})) return call.Refused();
+    if (!call.Check({SKF_HASH_ARG(hHash), SKF_POINTER_ARG(pulHashLen)})) return call.Refused();
     if (!pbHashData) {
         *pulHashLen = tokencrypto::SM3_DIGEST_LENGTH;
         return call.Done();
@@ -71,8 +55,8 @@ ULONG DEVAPI SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHas
 ULONG DEVAPI SKF_DigestUpdate(HANDLE hHash, BYTE* pbData, ULONG ulDataLen)
 {
     ExportCall call(__func__);
-    if (!hHash || !IsLiveHandle(hHash, HandleKind::Hash))
-        return call.Fail(DF_ERR_NULL_POINTER, "Invalid Handle: hHash");
+    if (!hHash) return call.Fail(DF_ERR_NULL_POINTER, "Invalid Handle: hHash");
+    if (!call.Check({SKF_HASH_ARG(hHash)})) return call.Refused();
     if (ulDataLen && !call.Check({SKF_POINTER_ARG(pbData)})) return call.Refused();
     Feed(hHash, pbData, ulDataLen);
     return call.Done();
@@ -81,9 +65,7 @@ ULONG DEVAPI SKF_DigestUpdate(HANDLE hHash, BYTE* pbData, ULONG ulDataLen)
 ULONG DEVAPI SKF_DigestFinal(HANDLE hHash, BYTE* pHashData, ULONG* pulHashLen)
 {
     ExportCall call(__func__);
-    ULONG refused = SAR_OK;
-    if (!CheckHash(call, hHash, refused)) return refused;
-    if (!call.Check({SKF_POINTER_ARG(pulHashLen)})) return call.Refused();
+    if (!call.Check({SKF_HASH_ARG(hHash), SKF_POINTER_ARG(pulHashLen)})) return call.Refused();
     if (!pHashData) {
         *pulHashLen = tokencrypto::SM3_DIGEST_LENGTH;
         return call.Done();

@@ -11,14 +11,10 @@
 namespace {
 
 // Refuses all but a session key of this library whose device is still
-// connected.
+// connected, and holds both for the call.
 ULONG KeyRefused(ExportCall& call, HKEY_HANDLE hKey)
 {
-    if (!call.Check({ArgCheck {hKey, "hKey", ArgKind::HandleOut, __FILE__, __LINE__}})) return call.Refused();
-    if (IsLiveHandle(hKey, HandleKind::SessionKey) &&
-        IsLiveHandle(static_cast<SessionKeyHandle*>(hKey)->pDevCtx, HandleKind::Device))
-        return SAR_OK;
-    return call.Fail(SAR_INVALIDHANDLEERR, "[%s(%d)]Invalid Handle: hKey", SourceName(__FILE__), __LINE__);
+    return call.Check({SKF_KEY_HANDLE_ARG(hKey)}) ? SAR_OK : call.Refused();
 }
 
 SessionKeyHandle* AsKey(HKEY_HANDLE h)
@@ -182,11 +178,13 @@ ULONG DEVAPI SKF_DecryptFinal(HKEY_HANDLE hKey, BYTE* pbDecryptedData, ULONG* pu
     return Finish(call, DF_DecryptFinal(AsKey(hKey), pbDecryptedData, pulDecryptedDataLen), "DecryptFinal ERR[%#lx]");
 }
 
-// Session keys are freed here; any other handle is left alone.
+// Session keys and hash handles are freed here, each once no other call
+// holds it; any other handle is refused.
 ULONG DEVAPI SKF_CloseHandle(HANDLE hHandle)
 {
     ExportCall call(__func__);
-    if (hHandle && !DF_CloseSessionKey(AsKey(hHandle))) CloseHashHandle(hHandle);
+    if (hHandle && !DF_CloseSessionKey(AsKey(hHandle)) && !CloseHashHandle(hHandle))
+        return call.Fail(SAR_INVALIDHANDLEERR, "Invalid Handle: hHandle");
     return call.Done();
 }
 

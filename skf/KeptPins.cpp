@@ -19,5 +19,4 @@ void ForgetPin(char (&kept)[kKeptPinRoom])
 void ClearKeptPins(KeptPins& pins)
 {
     ForgetPin(pins.user);
-    ForgetPin(pins.admin);
 }

@@ -1,6 +1,7 @@
-// The user and administrator PINs that a caller presented on one device
-// context and the token accepted: the file functions log in again with the
-// user PIN before they write. Each device context keeps its own.
+// The user PIN that a caller presented on one device context and the token
+// accepted: the file functions log in again with it before they write.
+// Each device context keeps its own; the administrator PIN is never kept,
+// as nothing logs in with it again.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +10,6 @@ constexpr std::size_t kKeptPinRoom = 16;
 
 struct KeptPins {
     char user[kKeptPinRoom];
-    char admin[kKeptPinRoom];
 };
 
 // A PIN too long for the buffer is not kept: the buffer is emptied, so a

@@ -21,12 +21,14 @@ struct CipherStream {
 };
 
 // A session key: 16 key bytes, the caller's algorithm code, the padding of
-// the last cipher start, the device it was made on, and its stream.
+// the last cipher start, the device connection it was made on, and its
+// stream.
 struct SessionKeyHandle {
     BYTE key[256];
     ULONG ulAlgID;
     ULONG ulPadding;
     DevCtx* pDevCtx;
+    std::uint64_t devGeneration;
     CipherStream stream;
 };
 
@@ -70,7 +72,8 @@ ULONG Sm2CipherFromBlob(const ECCCIPHERBLOB* pCipher, ULONG cipherRoom, std::vec
 // Session keys
 bool IsSymmAlgorithm(ULONG ulAlgID);
 ULONG DF_SetSymmKey(DevCtx* pDevCtx, const BYTE* pbKey, ULONG ulAlgID, SessionKeyHandle** ppKey);
-// Frees a live session key; false when the handle is not one.
+// Frees a live session key once no call holds it; false when the handle
+// is not one.
 bool DF_CloseSessionKey(SessionKeyHandle* pKey);
 ULONG DF_ECCExportSessionKey(ConCtx* pConCtx, ULONG ulAlgId, const ECCPUBLICKEYBLOB* pPubKey, ECCCIPHERBLOB* pData,
                              SessionKeyHandle** ppKey);

@@ -128,6 +128,46 @@ inline std::string NameOf(const std::string& serial)
     return tokensim::DeviceNameFor(serial);
 }
 
+// Bytes handed to the library as a secret and then looked for in the
+// process's memory. Only their masked form is kept here, so this copy is
+// never found; the clear copy handed out is wiped after use.
+class Secret {
+public:
+    Secret(std::size_t len, std::uint32_t seed) : m_masked(len)
+    {
+        for (BYTE& b : m_masked) b = static_cast<BYTE>((seed = seed * 1103515245u + 12345u) >> 16);
+    }
+    std::vector<BYTE> Clear() const
+    {
+        std::vector<BYTE> clear(m_masked);
+        for (BYTE& b : clear) b ^= kMask;
+        return clear;
+    }
+    static void Wipe(std::vector<BYTE>& clear) { SecureZeroMemory(clear.data(), clear.size()); }
+    // The second half only: the heap may overwrite a freed block's first
+    // bytes with its own links.
+    bool InMemory() const
+    {
+        const std::size_t from = m_masked.size() / 2;
+        MEMORY_BASIC_INFORMATION r;
+        for (auto* at = static_cast<const BYTE*>(nullptr); VirtualQuery(at, &r, sizeof r);
+             at = static_cast<const BYTE*>(r.BaseAddress) + r.RegionSize) {
+            if (r.State != MEM_COMMIT || r.Type != MEM_PRIVATE || r.Protect != PAGE_READWRITE) continue;
+            const auto* base = static_cast<const BYTE*>(r.BaseAddress);
+            for (SIZE_T i = 0; i + m_masked.size() - from <= r.RegionSize; ++i) {
+                std::size_t k = from;
+                while (k < m_masked.size() && (base[i + k - from] ^ kMask) == m_masked[k]) ++k;
+                if (k == m_masked.size()) return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static constexpr BYTE kMask = 0xA5;
+    std::vector<BYTE> m_masked;
+};
+
 class SkfTest : public tokentest::StoreFixture {
 protected:
     static void SetUpTestSuite()

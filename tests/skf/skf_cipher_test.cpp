@@ -1,9 +1,12 @@
 // Session keys and the token's cipher: outputs against OpenSSL's SM4, the
 // Update and Final split, padding, bounds, and keys wrapped and unwrapped.
+#include "SkfDigestExports.h"
 #include "SkfFileExports.h"
 #include "SkfKeyFixture.h"
 #include "SkfMoreExports.h"
 
+#include <atomic>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -48,6 +51,13 @@ TEST_F(Cipher, UnknownAlgorithmsAndPaddingsAreRefused)
     h = SessionKey(m_key, SGD_SMS4_CBC);
     EXPECT_EQ(Keys().SKF_EncryptInit(h, Param(7, m_iv)), SAR_INVALIDPARAMERR);
     EXPECT_EQ(Keys().SKF_DecryptInit(h, Param(2, m_iv)), SAR_INVALIDPARAMERR);
+    // CBC's chaining value is one block, and must be given as one.
+    BLOCKCIPHERPARAM p = Param(0, m_iv);
+    for (ULONG ivLen : {0ul, 15ul, 32ul}) {
+        p.IVLen = ivLen;
+        EXPECT_EQ(Keys().SKF_EncryptInit(h, p), SAR_INVALIDPARAMERR) << ivLen;
+        EXPECT_EQ(Keys().SKF_DecryptInit(h, p), SAR_INVALIDPARAMERR) << ivLen;
+    }
 }
 
 // Streams of several Update calls give what one call and OpenSSL give,
@@ -210,6 +220,128 @@ TEST_F(Cipher, LengthsAndHandlesAreChecked)
     EXPECT_EQ(Keys().SKF_CloseHandle(nullptr), SAR_OK);
 }
 
+TEST_F(Cipher, PlaintextCopiesAreWipedBeforeTheirMemoryIsFreed)
+{
+    HKEY_HANDLE h = SessionKey(m_key, SGD_SMS4_ECB);
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0)), SAR_OK);
+    Secret secret(64, 0xC1A55E);
+    Bytes clear = secret.Clear();
+    ULONG len = 0;
+    ASSERT_EQ(Keys().SKF_EncryptUpdate(h, clear.data(), 64, nullptr, &len), SAR_OK);
+    EXPECT_EQ(len, 64u);
+    Bytes out(64);
+    ASSERT_EQ(Keys().SKF_EncryptUpdate(h, clear.data(), 64, out.data(), &len), SAR_OK);
+    Secret::Wipe(clear);
+    EXPECT_FALSE(secret.InMemory());
+}
+
+// Rounds of two threads racing on a fresh handle each: the other thread
+// uses it up to three times and then closes it, this one closes it as soon
+// as the first use begins. Every use must answer ok or
+// SAR_INVALIDHANDLEERR, one close succeed and the other be refused.
+// Returns the answers that broke this.
+int CloseWhileInUse(const std::function<HANDLE()>& make, const std::function<ULONG(HANDLE)>& use, ULONG ok,
+                    const std::function<ULONG(HANDLE)>& close)
+{
+    constexpr int kRounds = 200;
+    std::atomic<int> odd {0}, closed {0}, started {-1};
+    HANDLE handle = nullptr, go = CreateEventW(nullptr, FALSE, FALSE, nullptr),
+           done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    auto closeOnce = [&] {
+        const ULONG rc = close(handle);
+        if (rc == SAR_OK)
+            ++closed;
+        else if (rc != SAR_INVALIDHANDLEERR)
+            ++odd;
+    };
+    // One thread for all rounds: starting one a round costs more than the round.
+    std::thread other([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            WaitForSingleObject(go, INFINITE);
+            for (int i = 0; i < 3; ++i) {
+                started = round;
+                const ULONG rc = use(handle);
+                if (rc == SAR_INVALIDHANDLEERR) break;
+                if (rc != ok) ++odd;
+            }
+            closeOnce();
+            SetEvent(done);
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        handle = make();
+        SetEvent(go);
+        while (started != round) std::this_thread::yield();
+        closeOnce();
+        WaitForSingleObject(done, INFINITE);
+    }
+    other.join();
+    CloseHandle(go);
+    CloseHandle(done);
+    return odd + closed - kRounds;
+}
+
+TEST_F(Cipher, HandlesClosedWhileInUseAnswerTheirResultOrInvalidHandle)
+{
+    auto digestInit = SKF_EXPORT(SKF_DigestInit);
+    auto digestUpdate = SKF_EXPORT(SKF_DigestUpdate);
+    ASSERT_TRUE(digestInit && digestUpdate);
+    ECCPUBLICKEYBLOB pub = {};
+    unsigned char id[] = "1234567812345678";
+    Bytes data = Random(16, 2), out(16);
+    ASSERT_NE(Create("raced"), nullptr);
+    auto closeHandle = [](HANDLE h) { return Keys().SKF_CloseHandle(h); };
+    EXPECT_EQ(CloseWhileInUse(
+                  [&] {
+                      HANDLE hash = nullptr;
+                      digestInit(m_dev, 1, &pub, id, 16, &hash);
+                      return hash;
+                  },
+                  [&](HANDLE hash) { return digestUpdate(hash, data.data(), 16); }, SAR_OK, closeHandle),
+              0)
+        << "hash";
+    EXPECT_EQ(CloseWhileInUse(
+                  [&] {
+                      HKEY_HANDLE key = nullptr;
+                      Keys().SKF_SetSymmKey(m_dev, m_key.data(), SGD_SMS4_ECB, &key);
+                      Keys().SKF_EncryptInit(key, Param(0));
+                      return key;
+                  },
+                  [&](HANDLE key) {
+                      ULONG len = 16;
+                      return Keys().SKF_EncryptUpdate(key, data.data(), 16, out.data(), &len);
+                  },
+                  SAR_OK, closeHandle),
+              0)
+        << "session key";
+    EXPECT_EQ(CloseWhileInUse(
+                  [&] {
+                      HCONTAINER con = nullptr;
+                      Skf().SKF_OpenContainer(m_dev, Text("raced"), &con);
+                      return con;
+                  },
+                  [](HANDLE con) {
+                      ULONG type = 0;
+                      return Skf().SKF_GetContainerType(con, &type);
+                  },
+                  SAR_OK, [](HANDLE con) { return Skf().SKF_CloseContainer(con); }),
+              0)
+        << "container";
+    EXPECT_EQ(CloseWhileInUse(
+                  [] {
+                      DEVHANDLE dev = nullptr;
+                      Skf().SKF_ConnectDev(Text(NameOf(Serial(1))), &dev);
+                      return dev;
+                  },
+                  [](HANDLE dev) {
+                      ULONG tries = 0;
+                      return Skf().SKF_VerifyPIN(dev, USER_TYPE, Text("12345678"), &tries);
+                  },
+                  SAR_OK, [](HANDLE dev) { return Skf().SKF_DisConnectDev(dev); }),
+              0)
+        << "device";
+}
+
 TEST_F(Cipher, MacAndKeyAgreementAreNotSupported)
 {
     BLOCKCIPHERPARAM p = Param(0);
@@ -331,7 +463,7 @@ TEST_F(KeyLog, KeyBytesNeverReachTheLog)
     RawLog log;
     Bytes key = Random(16, 0x77);
     HKEY_HANDLE h = SessionKey(key, SGD_SMS4_CBC);
-    ASSERT_EQ(Keys().SKF_EncryptInit(h, BLOCKCIPHERPARAM {}), SAR_OK);
+    ASSERT_EQ(Keys().SKF_EncryptInit(h, Param(0, Bytes(16))), SAR_OK);
     EncryptAll(h, Random(48, 1));
     EXPECT_FALSE(log.Has(key));
 

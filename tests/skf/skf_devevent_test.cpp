@@ -81,7 +81,7 @@ protected:
         EXPECT_EQ(r.rc, SAR_OK);
         EXPECT_EQ(r.event, event);
         EXPECT_EQ(Terminated(r.name), name);
-        EXPECT_EQ(r.nameLen, name.size());
+        EXPECT_EQ(r.nameLen, name.size() + 1);
     }
 
     decltype(&SKF_WaitForDevEvent) Wait = SKF_EXPORT(SKF_WaitForDevEvent);
@@ -146,16 +146,32 @@ TEST_F(DeviceEvents, WaitAfterCancelStartsAFreshMonitor)
     EXPECT_EQ(r.event, kRemove);
 }
 
-TEST_F(DeviceEvents, NameNeverOverrunsTheCallersRoom)
+TEST_F(DeviceEvents, OneCancelEndsEveryPendingWait)
+{
+    StartWaiting();
+    std::future<WaitResult> first = std::move(m_waiter);
+    StartWaiting();
+    EXPECT_TRUE(StillWaiting());
+    ASSERT_EQ(Cancel(), SAR_OK);
+    EXPECT_EQ(Result().event, kCancel);
+    m_waiter = std::move(first);
+    EXPECT_EQ(Result().event, kCancel);
+}
+
+// A name that does not fit keeps its event for the retry with the room
+// asked for, NUL included.
+TEST_F(DeviceEvents, NameNeverOverrunsTheCallersRoomAndIsNotLost)
 {
     tokentest::AddToken(Serial(4));
     std::string name = NameOf(Serial(4));
     StartWaiting(static_cast<ULONG>(name.size()));
     SendDeviceChange(m_window, DBT_DEVICEREMOVECOMPLETE, name);
     WaitResult r = Result();
-    EXPECT_EQ(r.rc, SAR_FAIL);
+    EXPECT_EQ(r.rc, SAR_BUFFER_TOO_SMALL);
     EXPECT_EQ(r.nameLen, name.size() + 1);
     EXPECT_EQ(r.name, std::string(300, 'x'));
+    StartWaiting(r.nameLen);
+    ExpectEvent(kRemove, name);
 }
 
 TEST_F(DeviceEvents, WaitNeedsAllItsArguments)

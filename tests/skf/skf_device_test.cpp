@@ -71,9 +71,6 @@ TEST_F(Devices, ClosedAndForeignHandlesAreRefusedAsInvalid)
     EXPECT_EQ(Skf().SKF_GenRandom(con, random, sizeof random), SAR_INVALIDHANDLEERR);
     ULONG type = 0;
     EXPECT_EQ(Skf().SKF_GetContainerType(dev, &type), SAR_INVALIDHANDLEERR);
-    char notAHandle[64] = "\\\\?\\usbstor#cdrom";
-    ULONG state = 7;
-    EXPECT_EQ(Skf().SKF_GetDevState(notAHandle, &state), SAR_INVALIDHANDLEERR);
 
     ASSERT_EQ(Skf().SKF_DisConnectDev(dev), SAR_OK);
     Forget(dev);
@@ -96,6 +93,20 @@ TEST_F(Devices, StateIsPresentWhileTheTokenAnswersRandomRequests)
     ASSERT_EQ(Skf().SKF_GetDevState(static_cast<LPSTR>(dev), &state), SAR_OK);
     EXPECT_EQ(state, DEV_ABSENT_STATE);
     EXPECT_EQ(Skf().SKF_GetDevState(static_cast<LPSTR>(dev), nullptr), SAR_INVALIDPARAMERR);
+
+    // Standard callers pass the device name instead.
+    tokensim::TokenOptions absent;
+    absent.present = false;
+    tokentest::AddToken(Serial(2), absent);
+    for (const auto& named :
+         {std::make_pair(NameOf(Serial(1)), DEV_PRESENT_STATE), std::make_pair(NameOf(Serial(2)), DEV_ABSENT_STATE),
+          std::make_pair(std::string("\\\\?\\usbstor#cdrom"), DEV_ABSENT_STATE)}) {
+        state = 7;
+        EXPECT_EQ(Skf().SKF_GetDevState(Text(named.first), &state), SAR_OK) << named.first;
+        EXPECT_EQ(state, named.second) << named.first;
+    }
+    EXPECT_EQ(Skf().SKF_GetDevState(Text(std::string(260, 'n')), &state), SAR_INVALIDPARAMERR);
+    EXPECT_EQ(Skf().SKF_GetDevState(nullptr, &state), SAR_INVALIDHANDLEERR);
 }
 
 TEST_F(Devices, LabelOfThirtyTwoCharactersIsTheLimit)

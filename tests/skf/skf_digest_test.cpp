@@ -133,12 +133,18 @@ TEST_F(Digests, OneCallAndPiecesGiveSm3OverZAndTheData)
     EXPECT_EQ(out, Expected("1234567812345678", ""));
 }
 
-TEST_F(Digests, ClosedHandleIsRefused)
+TEST_F(Digests, ClosedHandleIsWipedAndRefused)
 {
     HANDLE hash = Begin();
-    ASSERT_EQ(D.Update(hash, Bytes("abc"), 3), SAR_OK);
+    // Less than a block after Z: it stays in the context, uncompressed.
+    Secret secret(30, 0x5EC3E7);
+    std::vector<BYTE> clear = secret.Clear();
+    ASSERT_EQ(D.Update(hash, clear.data(), 30), SAR_OK);
+    Secret::Wipe(clear);
     ASSERT_EQ(D.Close(hash), SAR_OK);
-    EXPECT_EQ(D.Update(hash, Bytes("abc"), 3), kNullHandleInner);
+    EXPECT_FALSE(secret.InMemory());
+    EXPECT_EQ(D.Update(hash, Bytes("abc"), 3), SAR_INVALIDHANDLEERR);
+    EXPECT_EQ(D.Close(hash), SAR_INVALIDHANDLEERR);
 }
 
 TEST_F(Digests, OnlySm3WithAnIdAndAKey)
@@ -190,7 +196,7 @@ TEST_F(Digests, ShortBuffersAndMissingHandlesAreRefused)
     EXPECT_EQ(D.Final(nullptr, out.data(), &len), SAR_INVALIDHANDLEERR);
     EXPECT_EQ(D.Final(Begin(), out.data(), nullptr), SAR_INVALIDPARAMERR);
     // A device handle is not a hash handle.
-    EXPECT_EQ(D.Update(m_dev, Bytes("abc"), 3), kNullHandleInner);
+    EXPECT_EQ(D.Update(m_dev, Bytes("abc"), 3), SAR_INVALIDHANDLEERR);
     EXPECT_EQ(D.Final(m_dev, out.data(), &len), SAR_INVALIDHANDLEERR);
 }
 

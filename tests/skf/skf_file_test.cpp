@@ -129,6 +129,18 @@ TEST_F(Files, NewFileReadsBackAsZerosAndReportsTheBytesCopied)
     EXPECT_EQ(out, std::vector<BYTE>(100, 0));
 }
 
+// A file the token cannot fill at its size is not left behind, so the
+// name can be used again.
+TEST_F(Files, FailedCreationLeavesNoFile)
+{
+    VerifyUser();
+    Fault(80, devicelib::UK_SW_CONDITIONS_NOT_SATISFIED);
+    EXPECT_EQ(Create("data", 100), SAR_FAIL);
+    EXPECT_EQ(List(), std::vector<std::string> {});
+    ASSERT_EQ(Create("data", 100), SAR_OK);
+    EXPECT_EQ(Read("data", 0, 100), std::vector<BYTE>(100, 0));
+}
+
 TEST_F(Files, ReadsRefuseOffsetsPastTheEndAndMissingFiles)
 {
     VerifyUser();

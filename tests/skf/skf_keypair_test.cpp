@@ -34,6 +34,29 @@ TEST_F(KeyPairs, Sm2PairSignsDigestsThatOpenSslVerifies)
     EXPECT_EQ(Keys().SKF_ECCSignData(con, digest.data(), 32, nullptr), SAR_INVALIDPARAMERR);
 }
 
+// A connection's handles die with it, also when the next connection's
+// context is given the same address, as the heap usually does.
+TEST_F(KeyPairs, HandlesOfAGoneConnectionAreNotRevivedByTheNext)
+{
+    HCONTAINER con = Create("first token's");
+    ECCPUBLICKEYBLOB pub = {};
+    ASSERT_EQ(Keys().SKF_GenECCKeyPair(con, SGD_SM2_1, &pub), SAR_OK);
+    HKEY_HANDLE key = SessionKey(Random(16, 1), SGD_SMS4_ECB);
+    ASSERT_EQ(Skf().SKF_DisConnectDev(m_dev), SAR_OK);
+    Forget(m_dev);
+    tokentest::AddToken(Serial(2));
+    DEVHANDLE next = ConnectTo(NameOf(Serial(2)));
+    ULONG tries = 0;
+    ASSERT_EQ(Skf().SKF_VerifyPIN(next, USER_TYPE, Text("12345678"), &tries), SAR_OK);
+
+    ULONG len = sizeof pub;
+    EXPECT_EQ(Keys().SKF_ExportPublicKey(con, TRUE, reinterpret_cast<BYTE*>(&pub), &len), SAR_INVALIDHANDLEERR);
+    Bytes digest = Random(32, 2);
+    ECCSIGNATUREBLOB sig = {};
+    EXPECT_EQ(Keys().SKF_ECCSignData(con, digest.data(), 32, &sig), SAR_INVALIDHANDLEERR);
+    EXPECT_EQ(Keys().SKF_EncryptInit(key, Param(0)), SAR_INVALIDHANDLEERR);
+}
+
 TEST_F(KeyPairs, PublicKeyRecordSizesAndMissingKeys)
 {
     HCONTAINER empty = Create("no keys");
