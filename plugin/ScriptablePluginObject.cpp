@@ -62,10 +62,19 @@ bool CScriptablePluginObjectBase::_HasMethod(NPObject *npobj, NPIdentifier name)
     return BrowserBoundary(false, [&] { return ObjectOf(npobj)->HasMethod(name); });
 }
 
+// A method may run page script before it returns (a provider's PIN dialog
+// runs a message loop on this thread), and that script may remove the
+// instance and drop every reference the browser and the CPlugin held. The
+// call's own reference keeps the object, and the agent it is working on,
+// until the call has returned; the last release then frees it here.
 bool CScriptablePluginObjectBase::_Invoke(NPObject *npobj, NPIdentifier name, const NPVariant *args, uint32_t argCount,
                                           NPVariant *result)
 {
-    return BrowserBoundary(false, [&] { return ObjectOf(npobj)->Invoke(name, args, argCount, result); });
+    NPN_RetainObject(npobj);
+    const bool bReturned =
+        BrowserBoundary(false, [&] { return ObjectOf(npobj)->Invoke(name, args, argCount, result); });
+    NPN_ReleaseObject(npobj);
+    return bReturned;
 }
 
 bool CScriptablePluginObjectBase::_InvokeDefault(NPObject *npobj, const NPVariant *args, uint32_t argCount,

@@ -10,6 +10,7 @@ namespace testbrowser {
 namespace {
 
 long g_nAllocations = 0;
+long g_nObjects = 0;
 bool g_bFailAllocations = false;
 
 // Identifiers are the addresses of their stored names.
@@ -54,6 +55,7 @@ NPObject *CreateObject(NPP npp, NPClass *aClass)
     if (pObject != nullptr) {
         pObject->_class = aClass;
         pObject->referenceCount = 1;
+        ++g_nObjects;
     }
     return pObject;
 }
@@ -66,7 +68,9 @@ NPObject *RetainObject(NPObject *obj)
 
 void ReleaseObject(NPObject *obj)
 {
-    if (--obj->referenceCount == 0) obj->_class->deallocate(obj);
+    if (--obj->referenceCount != 0) return;
+    --g_nObjects;
+    obj->_class->deallocate(obj);
 }
 
 template <typename T>
@@ -105,6 +109,11 @@ NPNetscapeFuncs BrowserFuncs()
 long OutstandingAllocations()
 {
     return g_nAllocations;
+}
+
+long LiveObjects()
+{
+    return g_nObjects;
 }
 
 void FailAllocations(bool bFail)

@@ -35,6 +35,8 @@ NPNetscapeFuncs BrowserFuncs();
 
 // Allocations made through the table and not yet freed.
 long OutstandingAllocations();
+// Objects created through the table and not yet deallocated.
+long LiveObjects();
 // The next allocations through the table fail while set.
 void FailAllocations(bool bFail);
 

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
-#include <utility>
 #include <vector>
 
 using namespace testbrowser;
@@ -24,6 +24,15 @@ std::vector<unsigned char> ReadBeside(const std::string &relativePath)
 {
     std::ifstream in(testcsp::BesideProgram(relativePath), std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Page script that runs while the provider's PIN dialog pumps the page's
+// thread, as a page timer firing then would.
+LRESULT CALLBACK RunPageScript(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg != WM_APP) return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+    (*reinterpret_cast<std::function<void()> *>(lParam))();
+    return 0;
 }
 
 class ScriptOnTestProvider : public PluginPage {
@@ -51,6 +60,22 @@ protected:
     CallResult Select(NPObject *pObject)
     {
         return Call(pObject, "SelectCertificate", {Str(""), Str(""), Str(""), Str(kProviderName)});
+    }
+
+    // A PKCS#7 signature whose PIN dialog runs the script.
+    CallResult SignWhilePageScriptRuns(const std::string &message, std::function<void()> script)
+    {
+        m_config.Clear();
+        m_config.AddTestKey(kProviderName, "alice", "sm2.der", "pump");
+        EXPECT_TRUE(m_config.Write());
+        EXPECT_TRUE(Select(m_pObject).IsBool(true));
+        HWND hPage = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        EXPECT_NE(nullptr, hPage);
+        SetWindowLongPtrW(hPage, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RunPageScript));
+        PostMessageW(hPage, WM_APP, 0, reinterpret_cast<LPARAM>(&script));
+        CallResult signature = Call(m_pObject, "SignMsgPKCS7", {Str(message), Str(""), Bool(true)});
+        DestroyWindow(hPage);
+        return signature;
     }
 
     static testcsp::RegisteredProvider *s_provider;
@@ -92,39 +117,39 @@ TEST_F(ScriptOnTestProvider, TextsNotExactlyAsSentAreRefused)
     }
 }
 
-// The provider's PIN dialog runs a message loop on the page's thread, and
-// a page timer firing then calls the plug-in again: that call is refused
-// and the signature in progress keeps its certificate.
-LRESULT CALLBACK CallAgainFromDialog(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-{
-    if (uMsg != WM_APP) return DefWindowProcW(hWnd, uMsg, wParam, lParam);
-    auto *pCall = reinterpret_cast<std::pair<NPObject *, CallResult> *>(lParam);
-    pCall->second = Call(pCall->first, "SelectCertificate", {Str(""), Str(""), Str(""), Str(kProviderName)});
-    return 0;
-}
-
+// A call the page makes from inside the loop is refused, and the signature
+// in progress keeps its certificate.
 TEST_F(ScriptOnTestProvider, CallFromInsideThePinDialogIsRefused)
 {
-    m_config.Clear();
-    m_config.AddTestKey(kProviderName, "alice", "sm2.der", "pump");
-    ASSERT_TRUE(m_config.Write());
-    ASSERT_TRUE(Select(m_pObject).IsBool(true));
-    HWND hPage = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ASSERT_NE(nullptr, hPage);
-    SetWindowLongPtrW(hPage, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CallAgainFromDialog));
-    std::pair<NPObject *, CallResult> again {m_pObject, CallResult()};
-    PostMessageW(hPage, WM_APP, 0, reinterpret_cast<LPARAM>(&again));
-
+    CallResult again;
     const std::string message = "signed while the page calls again";
-    CallResult signature = Call(m_pObject, "SignMsgPKCS7", {Str(message), Str(""), Bool(true)});
-    DestroyWindow(hPage);
-    EXPECT_FALSE(again.second.bReturned);
-    EXPECT_TRUE(again.second.IsBool(false));
+    CallResult signature = SignWhilePageScriptRuns(message, [&] { again = Select(m_pObject); });
+    EXPECT_FALSE(again.bReturned);
+    EXPECT_TRUE(again.IsBool(false));
     ASSERT_TRUE(signature.bReturned);
     const std::vector<unsigned char> der = FromBase64(signature.text);
     EXPECT_NE(der.end(), std::search(der.begin(), der.end(), message.begin(), message.end()));
     EXPECT_TRUE(Call(m_pObject, "GetSignCertInfo", {Str("SubjectCN")}).IsText("Alice Signer"));
     EXPECT_NE(std::string::npos, Call(m_pObject, "GetLastErrorDesc", {}).text.find("(0x00000000)"));
+}
+
+// The page removes the plug-in from inside the loop and the browser drops
+// the instance and every reference it holds: the object, and the agent the
+// signature runs on, go only once that call has returned.
+TEST_F(ScriptOnTestProvider, InstanceRemovedInsideThePinDialogOutlivesTheCall)
+{
+    const long nObjects = LiveObjects();
+    long nObjectsInLoop = 0;
+    CallResult signature = SignWhilePageScriptRuns("signed while the page goes", [&] {
+        EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.destroy(&m_instance, nullptr));
+        m_pObject->_class->invalidate(m_pObject);
+        s_browserFuncs.releaseobject(m_pObject);
+        m_pObject = nullptr;
+        nObjectsInLoop = LiveObjects();
+    });
+    EXPECT_EQ(nObjects, nObjectsInLoop);
+    EXPECT_TRUE(signature.bReturned);
+    EXPECT_EQ(nObjects - 1, LiveObjects());
 }
 
 TEST_F(ScriptOnTestProvider, PKCS7CarriesTheContentOnlyWhenAsked)
