@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tokencrypto/ConstantTime.h"
+#include "tokencrypto/Montgomery256.h"
 #include "tokencrypto/SecureZero.h"
 
 namespace tokencrypto {
@@ -29,6 +30,7 @@ void Field_Init(Field* f, const uint8_t modulus[32])
 {
     Fe_FromBytes(&f->m, modulus);
     f->m0inv = mont::NegInverse(f->m.v[0]);
+    f->lowLimbAllOnes = mont::LowLimbAllOnes(f->m.v);
     // R and R^2 modulo m by doubling 1, which keeps start-up free of a
     // general division.
     Fe x = {};
@@ -272,7 +274,11 @@ void Fe_Sub(Fe* r, const Fe& a, const Fe& b, const Field& f)
 }
 void Fe_Mul(Fe* r, const Fe& a, const Fe& b, const Field& f)
 {
-    mont::Mul(r->v, a.v, b.v, f.m.v, f.m0inv, kLimbs);
+    if (f.lowLimbAllOnes) {
+        mont::Mul256(r->v, a.v, b.v, f.m.v);
+    } else {
+        mont::Mul(r->v, a.v, b.v, f.m.v, f.m0inv, kLimbs);
+    }
 }
 
 void Fe_ToMont(Fe* r, const Fe& a, const Field& f)
@@ -435,7 +441,7 @@ void Point_Add(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b,
         return;
     }
     const Field& p = c.p;
-    Fe u1, u2, s1, s2, h, rr;
+    Fe u1, u2, s1, s2, h, rr, z1z2;
     CommonDenominator(&u1, &s1, &u2, &s2, a, b, p);
     Fe_Sub(&h, u2, u1, p);
     Fe_Sub(&rr, s2, s1, p);
@@ -447,7 +453,8 @@ void Point_Add(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b,
         }
         return;
     }
-    AddUnchecked(r, a, b, p);
+    Fe_Mul(&z1z2, a.z, b.z, p);
+    AddFromProducts(r, u1, s1, u2, s2, z1z2, p);
 }
 
 // Both multiplications below run the same operations for every scalar:

@@ -24,8 +24,9 @@ struct Fe {
 struct Field {
     Fe m;
     Limb m0inv;
-    Fe one; // R mod m
-    Fe rr;  // R^2 mod m
+    Fe one;              // R mod m
+    Fe rr;               // R^2 mod m
+    bool lowLimbAllOnes; // as the recommended prime's: products take the faster route
 };
 
 struct AffinePoint {
