@@ -223,12 +223,23 @@ LazyPoint Sum(const LazyPoint& a, const Lazy& u1, const Lazy& s1, const Lazy& u2
     return r;
 }
 
-LazyPoint AddPoints(const LazyPoint& a, const LazyPoint& b)
+// A point that is added many times, with z^2 and z^3 kept.
+struct CachedPoint : LazyPoint {
+    Lazy zz, zzz;
+};
+
+CachedPoint Cached(const LazyPoint& a)
+{
+    const Lazy zz = Sqr(a.z);
+    return {a, zz, Mul(zz, a.z)};
+}
+
+LazyPoint AddCached(const LazyPoint& a, const CachedPoint& b)
 {
     if (a.infinity) return b;
     if (b.infinity) return a;
-    const Lazy z1z1 = Sqr(a.z), z2z2 = Sqr(b.z);
-    return Sum(a, Mul(a.x, z2z2), Mul(Mul(a.y, b.z), z2z2), Mul(b.x, z1z1), Mul(Mul(b.y, a.z), z1z1), Mul(a.z, b.z));
+    const Lazy z1z1 = Sqr(a.z);
+    return Sum(a, Mul(a.x, b.zz), Mul(a.y, b.zzz), Mul(b.x, z1z1), Mul(Mul(b.y, a.z), z1z1), Mul(a.z, b.z));
 }
 
 LazyPoint AddAffine(const LazyPoint& a, const LazyAffine& b, const Lazy& one)
@@ -265,13 +276,13 @@ void MulSumRecommended(JacobianPoint* r, const Fe& u1, const Fe& u2, const Jacob
 
     const Lazy one = FromMont(p.one);
     LazyAffine gOdd[kNafOddMultiples];
-    LazyPoint qOdd[kNafOddMultiples];
+    CachedPoint qOdd[kNafOddMultiples];
     for (int j = 0; j < kNafOddMultiples; ++j) {
         gOdd[j] = {FromMont(c.baseTable[0][2 * j].x), FromMont(c.baseTable[0][2 * j].y)};
     }
-    qOdd[0] = {FromMont(q.x), FromMont(q.y), FromMont(q.z), Fe_IsZero(q.z)};
-    const LazyPoint twice = Double(qOdd[0]);
-    for (int j = 1; j < kNafOddMultiples; ++j) qOdd[j] = AddPoints(qOdd[j - 1], twice);
+    qOdd[0] = Cached({FromMont(q.x), FromMont(q.y), FromMont(q.z), Fe_IsZero(q.z)});
+    const CachedPoint twice = Cached(Double(qOdd[0]));
+    for (int j = 1; j < kNafOddMultiples; ++j) qOdd[j] = Cached(AddCached(qOdd[j - 1], twice));
 
     LazyPoint acc = Infinity();
     for (unsigned i = gCount > qCount ? gCount : qCount; i-- > 0;) {
@@ -279,7 +290,7 @@ void MulSumRecommended(JacobianPoint* r, const Fe& u1, const Fe& u2, const Jacob
         const int g = i < gCount ? gDigits[i] : 0;
         if (g != 0) acc = AddAffine(acc, Negated(gOdd[Magnitude(g) / 2], g < 0), one);
         const int d = i < qCount ? qDigits[i] : 0;
-        if (d != 0) acc = AddPoints(acc, Negated(qOdd[Magnitude(d) / 2], d < 0));
+        if (d != 0) acc = AddCached(acc, Negated(qOdd[Magnitude(d) / 2], d < 0));
     }
     if (acc.infinity) {
         *r = {};
