@@ -50,10 +50,16 @@ struct RoundTables {
 };
 constexpr RoundTables kTables;
 
-inline uint32_t RoundT(uint32_t x)
+// T(x) as two halves whose XOR it is: each joins the sums it feeds on its
+// own, so that no sum waits for the other half.
+struct Halves {
+    uint32_t lo, hi;
+};
+
+inline Halves RoundT(uint32_t x)
 {
-    return kTables.t[0][x >> 24] ^ kTables.t[1][(x >> 16) & 0xFF] ^ kTables.t[2][(x >> 8) & 0xFF] ^
-        kTables.t[3][x & 0xFF];
+    return {kTables.t[0][x >> 24] ^ kTables.t[1][(x >> 16) & 0xFF],
+            kTables.t[2][(x >> 8) & 0xFF] ^ kTables.t[3][x & 0xFF]};
 }
 
 uint32_t SubBytes(uint32_t x)
@@ -80,6 +86,29 @@ inline void StoreBe32(uint8_t *p, uint32_t v)
     p[1] = uint8_t(v >> 16);
     p[2] = uint8_t(v >> 8);
     p[3] = uint8_t(v);
+}
+
+// The 32 rounds; inlined into the CBC loop, which keeps the chaining
+// value in registers from block to block. Each round's input to T is
+// taken as the older words XOR the previous round's T, not from the word
+// that round wrote, so that two XORs lie between lookups of two rounds.
+inline void CryptWords(const uint32_t in[4], const uint32_t rk[SM4_ROUNDS], uint32_t out[4])
+{
+    uint32_t x0 = in[0], x1 = in[1], x2 = in[2], x3 = in[3];
+    uint32_t input = x1 ^ x2 ^ x3 ^ rk[0];
+    for (int i = 0; i < SM4_ROUNDS; ++i) {
+        const Halves t = RoundT(input);
+        if (i + 1 < SM4_ROUNDS) input = x0 ^ x2 ^ x3 ^ rk[i + 1] ^ t.lo ^ t.hi;
+        const uint32_t next = x0 ^ t.lo ^ t.hi;
+        x0 = x1;
+        x1 = x2;
+        x2 = x3;
+        x3 = next;
+    }
+    out[0] = x3;
+    out[1] = x2;
+    out[2] = x1;
+    out[3] = x0;
 }
 
 } // namespace
@@ -116,40 +145,37 @@ int sm4_reverse_round_keys(uint32_t rk[SM4_ROUNDS])
 
 int sm4_crypt_block(const uint32_t in[4], const uint32_t rk[SM4_ROUNDS], uint32_t out[4])
 {
-    uint32_t x0 = in[0], x1 = in[1], x2 = in[2], x3 = in[3];
-    for (int i = 0; i < SM4_ROUNDS; i += 4) {
-        x0 ^= RoundT(x1 ^ x2 ^ x3 ^ rk[i]);
-        x1 ^= RoundT(x2 ^ x3 ^ x0 ^ rk[i + 1]);
-        x2 ^= RoundT(x3 ^ x0 ^ x1 ^ rk[i + 2]);
-        x3 ^= RoundT(x0 ^ x1 ^ x2 ^ rk[i + 3]);
-    }
-    out[0] = x3;
-    out[1] = x2;
-    out[2] = x1;
-    out[3] = x0;
+    CryptWords(in, rk, out);
     return 1;
 }
 
 int sm4_cbc_block(const uint8_t in[SM4_BLOCK_SIZE], const uint32_t rk[SM4_ROUNDS], uint8_t iv[SM4_BLOCK_SIZE],
                   uint8_t out[SM4_BLOCK_SIZE], int enc)
 {
-    uint32_t x[4], y[4];
-    if (enc) {
-        for (int i = 0; i < 4; ++i) x[i] = LoadBe32(in + 4 * i) ^ LoadBe32(iv + 4 * i);
-        sm4_crypt_block(x, rk, y);
-        for (int i = 0; i < 4; ++i) {
-            StoreBe32(out + 4 * i, y[i]);
-            StoreBe32(iv + 4 * i, y[i]);
-        }
-    } else {
-        // Kept in words first: the output may be the input buffer.
-        for (int i = 0; i < 4; ++i) x[i] = LoadBe32(in + 4 * i);
-        sm4_crypt_block(x, rk, y);
-        for (int i = 0; i < 4; ++i) {
-            StoreBe32(out + 4 * i, y[i] ^ LoadBe32(iv + 4 * i));
-            StoreBe32(iv + 4 * i, x[i]);
+    return sm4_cbc_blocks(in, 1, rk, iv, out, enc);
+}
+
+int sm4_cbc_blocks(const uint8_t *in, size_t count, const uint32_t rk[SM4_ROUNDS], uint8_t iv[SM4_BLOCK_SIZE],
+                   uint8_t *out, int enc)
+{
+    uint32_t chain[4], x[4], y[4];
+    for (int i = 0; i < 4; ++i) chain[i] = LoadBe32(iv + 4 * i);
+    for (; count > 0; --count, in += SM4_BLOCK_SIZE, out += SM4_BLOCK_SIZE) {
+        if (enc) {
+            for (int i = 0; i < 4; ++i) x[i] = LoadBe32(in + 4 * i) ^ chain[i];
+            CryptWords(x, rk, chain);
+            for (int i = 0; i < 4; ++i) StoreBe32(out + 4 * i, chain[i]);
+        } else {
+            // Kept in words first: the output may be the input buffer.
+            for (int i = 0; i < 4; ++i) x[i] = LoadBe32(in + 4 * i);
+            CryptWords(x, rk, y);
+            for (int i = 0; i < 4; ++i) {
+                StoreBe32(out + 4 * i, y[i] ^ chain[i]);
+                chain[i] = x[i];
+            }
         }
     }
+    for (int i = 0; i < 4; ++i) StoreBe32(iv + 4 * i, chain[i]);
     return 1;
 }
 

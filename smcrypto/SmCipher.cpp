@@ -17,13 +17,8 @@ int sm4_cbc_cipher(EVP_CIPHER_CTX *ctx, unsigned char *out, const unsigned char 
 {
     auto *k = static_cast<SM4_KEY *>(EVP_CIPHER_CTX_get_cipher_data(ctx));
     if (k == nullptr) return 0;
-    unsigned char *iv = EVP_CIPHER_CTX_iv_noconst(ctx);
-    int enc = EVP_CIPHER_CTX_is_encrypting(ctx);
-    for (; len >= SM4_BLOCK_SIZE; len -= SM4_BLOCK_SIZE, in += SM4_BLOCK_SIZE, out += SM4_BLOCK_SIZE) {
-        int r = sm4_cbc_block(in, k->rk, iv, out, enc);
-        if (r != 1) return r;
-    }
-    return 1;
+    return sm4_cbc_blocks(in, len / SM4_BLOCK_SIZE, k->rk, EVP_CIPHER_CTX_iv_noconst(ctx), out,
+                          EVP_CIPHER_CTX_is_encrypting(ctx));
 }
 
 int zuc_init_key(EVP_CIPHER_CTX *ctx, const unsigned char *key, const unsigned char *iv, int)

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tokencrypto/ConstantTime.h"
+#include "tokencrypto/Montgomery256.h"
 #include "tokencrypto/SecureZero.h"
 
 namespace tokencrypto {
@@ -29,6 +30,7 @@ void Field_Init(Field* f, const uint8_t modulus[32])
 {
     Fe_FromBytes(&f->m, modulus);
     f->m0inv = mont::NegInverse(f->m.v[0]);
+    f->lowLimbAllOnes = mont::LowLimbAllOnes(f->m.v);
     // R and R^2 modulo m by doubling 1, which keeps start-up free of a
     // general division.
     Fe x = {};
@@ -272,7 +274,11 @@ void Fe_Sub(Fe* r, const Fe& a, const Fe& b, const Field& f)
 }
 void Fe_Mul(Fe* r, const Fe& a, const Fe& b, const Field& f)
 {
-    mont::Mul(r->v, a.v, b.v, f.m.v, f.m0inv, kLimbs);
+    if (f.lowLimbAllOnes) {
+        mont::Mul256(r->v, a.v, b.v, f.m.v);
+    } else {
+        mont::Mul(r->v, a.v, b.v, f.m.v, f.m0inv, kLimbs);
+    }
 }
 
 void Fe_ToMont(Fe* r, const Fe& a, const Field& f)
@@ -435,7 +441,7 @@ void Point_Add(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b,
         return;
     }
     const Field& p = c.p;
-    Fe u1, u2, s1, s2, h, rr;
+    Fe u1, u2, s1, s2, h, rr, z1z2;
     CommonDenominator(&u1, &s1, &u2, &s2, a, b, p);
     Fe_Sub(&h, u2, u1, p);
     Fe_Sub(&rr, s2, s1, p);
@@ -447,7 +453,8 @@ void Point_Add(JacobianPoint* r, const JacobianPoint& a, const JacobianPoint& b,
         }
         return;
     }
-    AddUnchecked(r, a, b, p);
+    Fe_Mul(&z1z2, a.z, b.z, p);
+    AddFromProducts(r, u1, s1, u2, s2, z1z2, p);
 }
 
 // Both multiplications below run the same operations for every scalar:
@@ -495,59 +502,36 @@ void Point_Mul(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a, const
     SecureZero(&k, sizeof k);
 }
 
-namespace {
-
-constexpr unsigned kNafWidth = 5;
-constexpr int kNafOddMultiples = 1 << (kNafWidth - 2); // P, 3P, ..., 15P
-
-// Width-5 signed digits of k, least significant first: every non-zero
-// digit is odd and below 16 in size, and is followed by at least four
-// zeros. Returns the digit count.
-unsigned SignedDigits(int8_t digits[257], const Fe& scalar)
+// The window holds the scalar's bits from j on, less the digits taken so
+// far: a negative digit carries into the bit above the window.
+unsigned Fe_SignedDigits(int8_t digits[257], const Fe& k)
 {
-    Limb k[kLimbs + 1];
-    std::memcpy(k, scalar.v, sizeof scalar.v);
-    k[kLimbs] = 0;
+    constexpr unsigned kWindowMask = (1u << kNafWidth) - 1;
+    int top = 255;
+    while (top >= 0 && ((k.v[top / mont::kLimbBits] >> (top % mont::kLimbBits)) & 1) == 0) --top;
+    unsigned window = unsigned(k.v[0]) & kWindowMask;
     unsigned count = 0;
-    for (;;) {
-        Limb any = 0;
-        for (Limb limb : k) any |= limb;
-        if (any == 0) break;
+    for (int j = 0; window != 0 || j + int(kNafWidth) <= top; ++j) {
         int digit = 0;
-        if (k[0] & 1) {
-            digit = int(k[0] & ((1u << kNafWidth) - 1));
+        if (window & 1) {
+            digit = int(window & kWindowMask);
             if (digit >= (1 << (kNafWidth - 1))) digit -= 1 << kNafWidth;
-            // k -= digit, which clears the low bits.
-            if (digit > 0) {
-                Limb borrow = Limb(digit);
-                for (Limb& limb : k) {
-                    const Limb before = limb;
-                    limb = before - borrow;
-                    borrow = Limb(before < borrow);
-                }
-            } else {
-                Limb carry = Limb(-digit);
-                for (Limb& limb : k) {
-                    limb += carry;
-                    carry = Limb(limb < carry);
-                }
-            }
+            window = unsigned(int(window) - digit);
         }
         digits[count++] = int8_t(digit);
-        for (size_t i = 0; i < kLimbs; ++i) k[i] = (k[i] >> 1) | (k[i + 1] << (mont::kLimbBits - 1));
-        k[kLimbs] >>= 1;
+        const unsigned next = unsigned(j) + kNafWidth;
+        const unsigned bit = next < 256 ? unsigned(k.v[next / mont::kLimbBits] >> (next % mont::kLimbBits)) & 1 : 0;
+        window = (window >> 1) + (bit << (kNafWidth - 1));
     }
     return count;
 }
-
-} // namespace
 
 void Point_MulPublic(JacobianPoint* r, const Fe& scalar, const JacobianPoint& a, const Curve& c)
 {
     Fe k;
     Fe_Reduce(&k, scalar, c.n);
     int8_t digits[257];
-    const unsigned count = SignedDigits(digits, k);
+    const unsigned count = Fe_SignedDigits(digits, k);
     JacobianPoint odd[kNafOddMultiples], twice;
     odd[0] = a;
     Point_Double(&twice, a, c);

@@ -24,8 +24,9 @@ struct Fe {
 struct Field {
     Fe m;
     Limb m0inv;
-    Fe one; // R mod m
-    Fe rr;  // R^2 mod m
+    Fe one;              // R mod m
+    Fe rr;               // R^2 mod m
+    bool lowLimbAllOnes; // as the recommended prime's: products take the faster route
 };
 
 struct AffinePoint {
@@ -91,6 +92,15 @@ void Point_MulBase(JacobianPoint* r, const Fe& k, const Curve& curve);
 void Point_Mul(JacobianPoint* r, const Fe& k, const JacobianPoint& a, const Curve& curve);
 // Variable time, for public scalars only (verification).
 void Point_MulPublic(JacobianPoint* r, const Fe& k, const JacobianPoint& a, const Curve& curve);
+// u1 G + u2 Q, likewise for public scalars and points only.
+void Point_MulSumPublic(JacobianPoint* r, const Fe& u1, const Fe& u2, const JacobianPoint& q, const Curve& curve);
+
+constexpr unsigned kNafWidth = 5;
+constexpr int kNafOddMultiples = 1 << (kNafWidth - 2); // P, 3P, ..., 15P
+// Width-5 signed digits of k, least significant first: every non-zero
+// digit is odd and below 16 in size, and is followed by at least four
+// zeros. Returns the digit count.
+unsigned Fe_SignedDigits(int8_t digits[257], const Fe& k);
 
 } // namespace sm2
 } // namespace tokencrypto

@@ -167,10 +167,8 @@ uint32_t Scheme_Verify(const Curve& c, const uint8_t x[32], const uint8_t y[32],
     if (Fe_IsZero(publicPoint.z)) return SM2_ERR_INVALID;
     const Fe t = AddModN(r, s, c);
     if (Fe_IsZero(t)) return SM2_ERR_VERIFY;
-    JacobianPoint sG, tP, sum;
-    Point_MulBase(&sG, s, c);
-    Point_MulPublic(&tP, t, publicPoint, c);
-    Point_Add(&sum, sG, tP, c);
+    JacobianPoint sum;
+    Point_MulSumPublic(&sum, s, t, publicPoint, c);
     if (Fe_IsZero(sum.z)) return SM2_ERR_VERIFY;
     // (e + x1) mod n = r holds when x1 is r - e mod n, or that plus n while
     // below p; each is compared as X = x1 Z^2 without leaving Jacobian form.

@@ -87,6 +87,19 @@ std::vector<uint8_t> Integer(const uint8_t* bytes)
     return value;
 }
 
+std::vector<uint8_t> SignatureDer(const std::vector<uint8_t>& rs)
+{
+    ECDSA_SIG* sig = ECDSA_SIG_new();
+    ECDSA_SIG_set0(sig, BN_bin2bn(rs.data(), 32, nullptr), BN_bin2bn(rs.data() + 32, 32, nullptr));
+    unsigned char* der = nullptr;
+    const int length = i2d_ECDSA_SIG(sig, &der);
+    ECDSA_SIG_free(sig);
+    Check(length > 0, "signature DER");
+    std::vector<uint8_t> out(der, der + length);
+    OPENSSL_free(der);
+    return out;
+}
+
 EVP_PKEY_CTX* SignatureContext(const OpenSslKey& key, const std::string& id, EVP_MD_CTX* md)
 {
     EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key.pkey, nullptr);
@@ -158,19 +171,50 @@ std::vector<uint8_t> OpenSslSign(const OpenSslKey& key, const std::string& id, c
 bool OpenSslVerify(const OpenSslKey& key, const std::string& id, const std::vector<uint8_t>& message,
                    const std::vector<uint8_t>& rs)
 {
-    ECDSA_SIG* sig = ECDSA_SIG_new();
-    ECDSA_SIG_set0(sig, BN_bin2bn(rs.data(), 32, nullptr), BN_bin2bn(rs.data() + 32, 32, nullptr));
-    unsigned char* der = nullptr;
-    const int derLength = i2d_ECDSA_SIG(sig, &der);
-    ECDSA_SIG_free(sig);
+    const auto der = SignatureDer(rs);
     EVP_MD_CTX* md = EVP_MD_CTX_new();
     EVP_PKEY_CTX* pctx = SignatureContext(key, id, md);
     Check(EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, key.pkey) == 1, "verify init");
-    const int verdict = EVP_DigestVerify(md, der, size_t(derLength), message.data(), message.size());
+    const int verdict = EVP_DigestVerify(md, der.data(), der.size(), message.data(), message.size());
     EVP_MD_CTX_free(md);
     EVP_PKEY_CTX_free(pctx);
-    OPENSSL_free(der);
     return verdict == 1;
+}
+
+bool OpenSslVerifyDigest(const OpenSslKey& key, const uint8_t e[32], const std::vector<uint8_t>& rs)
+{
+    const auto der = SignatureDer(rs);
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key.pkey, nullptr);
+    Check(EVP_PKEY_verify_init(ctx) == 1, "verify init");
+    const int verdict = EVP_PKEY_verify(ctx, der.data(), der.size(), e, 32);
+    EVP_PKEY_CTX_free(ctx);
+    return verdict == 1;
+}
+
+bool OpenSslSumOfMultiples(const std::vector<uint8_t>& u1, const std::vector<uint8_t>& u2, const OpenSslKey& q,
+                           uint8_t xy[64])
+{
+    EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
+    BIGNUM* m = BN_bin2bn(u1.data(), int(u1.size()), nullptr);
+    BIGNUM* k = BN_bin2bn(u2.data(), int(u2.size()), nullptr);
+    uint8_t encoded[65] = {0x04};
+    std::memcpy(encoded + 1, q.x, 32);
+    std::memcpy(encoded + 33, q.y, 32);
+    EC_POINT* point = EC_POINT_new(group);
+    EC_POINT* sum = EC_POINT_new(group);
+    Check(EC_POINT_oct2point(group, point, encoded, sizeof encoded, nullptr) == 1, "decode Q");
+    Check(EC_POINT_mul(group, sum, m, point, k, nullptr) == 1, "u1 G + u2 Q");
+    const bool finite = EC_POINT_is_at_infinity(group, sum) == 0;
+    if (finite) {
+        Check(EC_POINT_point2oct(group, sum, POINT_CONVERSION_UNCOMPRESSED, encoded, 65, nullptr) == 65, "encode");
+        std::memcpy(xy, encoded + 1, 64);
+    }
+    EC_POINT_free(sum);
+    EC_POINT_free(point);
+    BN_free(k);
+    BN_free(m);
+    EC_GROUP_free(group);
+    return finite;
 }
 
 std::vector<uint8_t> OpenSslEncrypt(const OpenSslKey& key, const std::vector<uint8_t>& message)

@@ -27,6 +27,11 @@ struct OpenSslKey {
 std::vector<uint8_t> OpenSslSign(const OpenSslKey& key, const std::string& id, const std::vector<uint8_t>& message);
 bool OpenSslVerify(const OpenSslKey& key, const std::string& id, const std::vector<uint8_t>& message,
                    const std::vector<uint8_t>& rs);
+// r || s checked against a prepared digest e.
+bool OpenSslVerifyDigest(const OpenSslKey& key, const uint8_t e[32], const std::vector<uint8_t>& rs);
+// x || y of u1 G + u2 Q, Q being the key's point; false for the point at infinity.
+bool OpenSslSumOfMultiples(const std::vector<uint8_t>& u1, const std::vector<uint8_t>& u2, const OpenSslKey& q,
+                           uint8_t xy[64]);
 // Ciphertexts in the C1 || C2 || C3 byte form of our routines.
 std::vector<uint8_t> OpenSslEncrypt(const OpenSslKey& key, const std::vector<uint8_t>& message);
 bool OpenSslDecrypt(const OpenSslKey& key, const std::vector<uint8_t>& cipher, std::vector<uint8_t>* message);

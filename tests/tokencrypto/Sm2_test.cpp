@@ -4,6 +4,7 @@
 #include <random>
 
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
 
 #include "OpenSslSm2.h"
 #include "VectorFile.h"
@@ -155,6 +156,111 @@ TEST(Sm2, OpenSslSignatureVerifiesInOurs)
         const auto signature = tokencrypto_test::OpenSslSign(key, kDefaultId, message);
         EXPECT_EQ(SM2_OK, SM2_Verify(&publicKey, OurDigest(key, message).data(), signature.data()));
     }
+}
+
+const auto kOrder = Hex("FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123");
+
+// (a - b) mod n as 32 bytes.
+std::vector<uint8_t> SubModN(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
+{
+    BN_CTX* ctx = BN_CTX_new();
+    BIGNUM* x = BN_bin2bn(a.data(), int(a.size()), nullptr);
+    BIGNUM* y = BN_bin2bn(b.data(), int(b.size()), nullptr);
+    BIGNUM* n = BN_bin2bn(kOrder.data(), 32, nullptr);
+    BN_mod_sub(x, x, y, n, ctx);
+    std::vector<uint8_t> out(32);
+    BN_bn2binpad(x, out.data(), 32);
+    BN_free(n);
+    BN_free(y);
+    BN_free(x);
+    BN_CTX_free(ctx);
+    return out;
+}
+
+// u1 G + u2 Q as verification sums it, as x || y; false for infinity.
+bool OurSumOfMultiples(const std::vector<uint8_t>& u1, const std::vector<uint8_t>& u2, const OpenSslKey& q,
+                       uint8_t xy[64])
+{
+    const sm2::Curve& c = sm2::RecommendedCurve();
+    sm2::Fe k1, k2, x, y;
+    sm2::Fe_FromBytes(&k1, u1.data());
+    sm2::Fe_FromBytes(&k2, u2.data());
+    sm2::Fe_FromBytes(&x, q.x);
+    sm2::Fe_FromBytes(&y, q.y);
+    sm2::JacobianPoint point, sum;
+    sm2::Point_FromAffine(&point, x, y, c);
+    sm2::Point_MulSumPublic(&sum, k1, k2, point, c);
+    if (!sm2::Point_ToAffine(&x, &y, sum, c)) return false;
+    sm2::Fe_ToBytes(xy, x);
+    sm2::Fe_ToBytes(xy + 32, y);
+    return true;
+}
+
+// Over the scalars and points where a shortcut goes wrong: 0, 1, n - 1 and
+// values above n; equal scalars with Q = G, where the sum doubles at the
+// first digit, and with Q = -G, where every partial sum cancels.
+TEST(Sm2, SumOfMultiplesMatchesOpenSsl)
+{
+    std::mt19937 random(24);
+    const auto randomScalar = [&random] {
+        std::vector<uint8_t> k(32);
+        for (auto& byte : k) byte = uint8_t(random());
+        return k;
+    };
+    const auto check = [](const std::vector<uint8_t>& u1, const std::vector<uint8_t>& u2, const OpenSslKey& q) {
+        uint8_t ours[64] = {}, theirs[64] = {};
+        const bool finite = tokencrypto_test::OpenSslSumOfMultiples(u1, u2, q, theirs);
+        ASSERT_EQ(finite, OurSumOfMultiples(u1, u2, q, ours));
+        EXPECT_EQ(0, std::memcmp(ours, theirs, 64));
+    };
+    const std::vector<uint8_t> zero(32, 0), one = SubModN(Hex("01"), zero), nMinus1 = SubModN(zero, one);
+    const std::vector<std::vector<uint8_t>> scalars = {zero, one, nMinus1, randomScalar(), randomScalar()};
+    const OpenSslKey randomPoint, g(one.data()), minusG(nMinus1.data());
+    for (const OpenSslKey* q : {&randomPoint, &g, &minusG}) {
+        for (const auto& u1 : scalars) {
+            for (const auto& u2 : scalars) check(u1, u2, *q);
+        }
+    }
+    for (int round = 0; round < 8; ++round) check(randomScalar(), randomScalar(), OpenSslKey());
+}
+
+// Signatures built so that s and t = r + s take the edge values: e is
+// chosen to match (s G + t Q).x. Both verifiers accept them and refuse
+// them with e changed; with Q = G and t = n - s the sum is infinity.
+TEST(Sm2, VerificationMatchesOpenSslOnEdgeScalars)
+{
+    std::mt19937 random(5);
+    const auto randomScalar = [&random] {
+        std::vector<uint8_t> k(32);
+        for (auto& byte : k) byte = uint8_t(random());
+        return SubModN(k, {0});
+    };
+    const OpenSslKey key;
+    const auto verdicts = [](const OpenSslKey& q, const std::vector<uint8_t>& e, const std::vector<uint8_t>& rs) {
+        const auto ours = PublicOf(q);
+        return std::make_pair(SM2_Verify(&ours, e.data(), rs.data()),
+                              tokencrypto_test::OpenSslVerifyDigest(q, e.data(), rs));
+    };
+    const std::vector<uint8_t> zero(32, 0), one = SubModN(Hex("01"), zero), two = SubModN(Hex("02"), zero),
+                                            nMinus1 = SubModN(zero, one), s1 = randomScalar(), s2 = randomScalar();
+    const std::pair<std::vector<uint8_t>, std::vector<uint8_t>> cases[] = {
+        {one, two},    {one, nMinus1}, {nMinus1, one}, {nMinus1, two}, {s1, one},
+        {s1, nMinus1}, {one, s2},      {nMinus1, s2},  {s1, s2},
+    };
+    for (const auto& [s, t] : cases) {
+        std::vector<uint8_t> rs = SubModN(t, s);
+        uint8_t xy[64];
+        ASSERT_TRUE(tokencrypto_test::OpenSslSumOfMultiples(s, t, key, xy));
+        auto e = SubModN(rs, std::vector<uint8_t>(xy, xy + 32));
+        rs.insert(rs.end(), s.begin(), s.end());
+        EXPECT_EQ(std::make_pair(SM2_OK, true), verdicts(key, e, rs));
+        e[31] ^= 1;
+        EXPECT_EQ(std::make_pair(SM2_ERR_VERIFY, false), verdicts(key, e, rs));
+    }
+    const OpenSslKey g(one.data());
+    std::vector<uint8_t> rs = SubModN(SubModN(zero, s1), s1);
+    rs.insert(rs.end(), s1.begin(), s1.end());
+    EXPECT_EQ(std::make_pair(SM2_ERR_VERIFY, false), verdicts(g, randomScalar(), rs));
 }
 
 TEST(Sm2, EncryptionInteroperatesWithOpenSsl)
