@@ -66,7 +66,7 @@ ULONG NewHandle(DevCtx* pDevCtx, const ContCtx& record, ConCtx** ppConCtx)
         LogMessage(LOG_ERROR, "malloc pukConobj err[%#lx]", GetLastError());
         return SAR_MEMORYERR;
     }
-    auto* handle = new (std::nothrow) ConCtx {pDevCtx, copy, pDevCtx->generation};
+    auto* handle = new (std::nothrow) ConCtx {pDevCtx, copy, pDevCtx->hDev};
     if (!handle) {
         LogMessage(LOG_ERROR, "malloc pConCtx err[%#lx]", GetLastError());
         delete copy;

@@ -155,14 +155,20 @@ ULONG DF_GetDevInfo(DevCtx* pDevCtx, DEVINFO* pDevInfo)
 // The vendor library creates the named mutex when it opens the token; the
 // lock is shared by every process connected to the same token. Ownership
 // belongs to the thread, so the handle is closed once the wait is over.
+// A disconnect of the context ends the wait with SAR_INVALIDHANDLEERR; it
+// comes first, so a lock is not taken on a connection going away.
 ULONG DF_WaitMutex(DevCtx* pDevCtx, ULONG ulTimeOut)
 {
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
     HANDLE mutex = nullptr;
     if (ULONG rc = OpenDeviceMutex(pDevCtx, mutex)) return rc;
-    DWORD wait = WaitForSingleObject(mutex, ulTimeOut);
+    const HANDLE waits[] = {pDevCtx->closing, mutex};
+    DWORD wait = WaitForMultipleObjects(2, waits, FALSE, ulTimeOut);
     ULONG rc = SAR_OK;
-    if (wait == WAIT_TIMEOUT) {
+    if (wait == WAIT_OBJECT_0) {
+        LogMessage(LOG_ERROR, "device disconnected");
+        rc = SAR_INVALIDHANDLEERR;
+    } else if (wait == WAIT_TIMEOUT) {
         rc = WAIT_TIMEOUT;
     } else if (wait == WAIT_FAILED) {
         rc = GetLastError() ? GetLastError() : WAIT_FAILED;

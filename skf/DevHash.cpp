@@ -28,17 +28,13 @@ ULONG DF_HashInit_SM3(HANDLE hDev, const BYTE* pPubKey, const BYTE* pucID, ULONG
         return SAR_FAIL;
     }
     tokencrypto::SM3_Update(&ctx->sm3, z, sizeof z);
-    RegisterHandle(ctx, HandleKind::Hash);
     *ppHashCtx = ctx;
     return SAR_OK;
 }
 
-bool CloseHashHandle(HANDLE handle)
+// The context holds message bytes not yet compressed.
+void DF_CloseHash(HashCtx* pHashCtx)
 {
-    if (!TakeHandle(handle, HandleKind::Hash)) return false;
-    auto* ctx = static_cast<HashCtx*>(handle);
-    // The context holds message bytes not yet compressed.
-    tokencrypto::SecureZero(ctx, sizeof *ctx);
-    delete ctx;
-    return true;
+    tokencrypto::SecureZero(pHashCtx, sizeof *pHashCtx);
+    delete pHashCtx;
 }

@@ -21,9 +21,7 @@ struct HashCtx {
     tokencrypto::Sm3Context sm3;
 };
 
-// A new context holding SM3 over Z; registered as a live hash handle.
+// A new context holding SM3 over Z.
 ULONG DF_HashInit_SM3(HANDLE hDev, const BYTE* pPubKey, const BYTE* pucID, ULONG ulIDLen, HashCtx** ppHashCtx);
-
-// Wipes and frees a live hash handle once no call holds it; false when
-// the handle is not one.
-bool CloseHashHandle(HANDLE handle);
+// Wipes and frees a context.
+void DF_CloseHash(HashCtx* pHashCtx);

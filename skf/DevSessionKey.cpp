@@ -100,18 +100,16 @@ ULONG DF_SetSymmKey(DevCtx* pDevCtx, const BYTE* pbKey, ULONG ulAlgID, SessionKe
     handle->ulAlgID = ulAlgID;
     handle->ulPadding = 0;
     handle->pDevCtx = pDevCtx;
-    handle->devGeneration = pDevCtx ? pDevCtx->generation : 0;
-    RegisterHandle(handle, HandleKind::SessionKey);
+    handle->hDev = pDevCtx ? pDevCtx->hDev : nullptr;
     *ppKey = handle;
     return SAR_OK;
 }
 
-bool DF_CloseSessionKey(SessionKeyHandle* pKey)
+void DF_CloseSessionKey(SessionKeyHandle* pKey)
 {
-    if (!TakeHandle(pKey, HandleKind::SessionKey)) return false;
+    if (!pKey) return;
     tokencrypto::SecureZero(pKey, sizeof *pKey);
     delete pKey;
-    return true;
 }
 
 ULONG DF_ECCExportSessionKey(ConCtx* pConCtx, ULONG ulAlgId, const ECCPUBLICKEYBLOB* pPubKey, ECCCIPHERBLOB* pData,

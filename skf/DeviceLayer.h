@@ -24,6 +24,7 @@ ULONG DF_SetDevLabel(DevCtx* pDevCtx, const char* szLabel);
 ULONG DF_GetDevLabel(DevCtx* pDevCtx, char* szLabel, ULONG room);
 ULONG DF_GetSN(DevCtx* pDevCtx, char* szSN, ULONG room);
 ULONG DF_GetDevInfo(DevCtx* pDevCtx, DEVINFO* pDevInfo);
+// SAR_INVALIDHANDLEERR when the context is disconnected during the wait.
 ULONG DF_WaitMutex(DevCtx* pDevCtx, ULONG ulTimeOut);
 ULONG DF_ReleaseMutex(DevCtx* pDevCtx);
 ULONG DF_Transmit(DevCtx* pDevCtx, const BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen);

@@ -13,43 +13,54 @@ ExportCall::ExportCall(const char* name) : m_name(name)
 
 ExportCall::~ExportCall()
 {
-    for (int i = 0; i < m_heldCount; ++i) ReleaseHandle(m_held[i]);
+    for (int i = 0; i < m_heldCount; ++i) ReleaseHandle(m_held[i].handle);
 }
 
-bool ExportCall::Hold(const void* handle, HandleKind kind, std::uint64_t generation)
+void* ExportCall::HoldOne(const void* handle, HandleKind kind)
 {
-    if (m_heldCount == kMaxHolds || !HoldHandle(handle, kind, generation)) return false;
-    m_held[m_heldCount++] = handle;
-    return true;
+    if (m_heldCount == kMaxHolds) return nullptr;
+    void* record = HoldHandle(handle, kind);
+    if (record) m_held[m_heldCount++] = Hold {handle, kind, record};
+    return record;
 }
 
-// A child handle is held first, then its own device connection, read from
-// the child only once it is held.
+// A child handle is held first, then the device it names.
 bool ExportCall::HoldArgument(const ArgCheck& arg)
 {
     switch (arg.kind) {
     case ArgKind::DeviceHandle:
-        return Hold(arg.value, HandleKind::Device);
-    case ArgKind::ContainerHandle:
-        return Hold(arg.value, HandleKind::Container) && HoldDeviceOf(static_cast<const ConCtx*>(arg.value));
+        return HoldOne(arg.value, HandleKind::Device);
+    case ArgKind::ContainerHandle: {
+        auto* con = static_cast<const ConCtx*>(HoldOne(arg.value, HandleKind::Container));
+        return con && HoldOne(con->hDev, HandleKind::Device);
+    }
     case ArgKind::ClosingContainer:
-        return Hold(arg.value, HandleKind::Container);
-    case ArgKind::SessionKey:
-        return Hold(arg.value, HandleKind::SessionKey) && HoldDeviceOf(static_cast<const SessionKeyHandle*>(arg.value));
+        return HoldOne(arg.value, HandleKind::Container);
+    case ArgKind::SessionKey: {
+        auto* key = static_cast<const SessionKeyHandle*>(HoldOne(arg.value, HandleKind::SessionKey));
+        return key && HoldOne(key->hDev, HandleKind::Device);
+    }
     case ArgKind::HashHandle:
-        return Hold(arg.value, HandleKind::Hash);
+        return HoldOne(arg.value, HandleKind::Hash);
     default:
         return true;
     }
 }
 
-bool ExportCall::Take(const void* handle, HandleKind kind)
+void* ExportCall::Held(const void* handle, HandleKind kind) const
+{
+    for (int i = 0; i < m_heldCount; ++i)
+        if (m_held[i].handle == handle && m_held[i].kind == kind) return m_held[i].record;
+    return nullptr;
+}
+
+void* ExportCall::Take(const void* handle, HandleKind kind)
 {
     for (int i = 0; i < m_heldCount; ++i) {
-        if (m_held[i] != handle) continue;
-        if (!TakeHandle(handle, kind, true)) return false;
-        m_held[i] = m_held[--m_heldCount];
-        return true;
+        if (m_held[i].handle != handle || m_held[i].kind != kind) continue;
+        void* record = TakeHandle(handle, kind, true);
+        if (record) m_held[i] = m_held[--m_heldCount];
+        return record;
     }
     return TakeHandle(handle, kind);
 }

@@ -63,6 +63,9 @@ struct ArgCheck {
         x, #x, ArgKind::Pointer, __FILE__, __LINE__                                                                    \
     }
 
+struct SessionKeyHandle;
+struct HashCtx;
+
 class ExportCall {
 public:
     explicit ExportCall(const char* name);
@@ -73,10 +76,31 @@ public:
     // False at the first argument refused; Refused() then holds its code.
     bool Check(std::initializer_list<ArgCheck> args);
     ULONG Refused() const { return m_refused; }
-    // Closes a handle this call checked: it is retired at once and handed
-    // back once no other call holds it; false when another close came
-    // first.
-    bool Take(const void* handle, HandleKind kind);
+
+    // The records behind the handles this call checked and holds.
+    DevCtx* Device(const void* handle) const { return static_cast<DevCtx*>(Held(handle, HandleKind::Device)); }
+    ConCtx* Container(const void* handle) const { return static_cast<ConCtx*>(Held(handle, HandleKind::Container)); }
+    SessionKeyHandle* Key(const void* handle) const
+    {
+        return static_cast<SessionKeyHandle*>(Held(handle, HandleKind::SessionKey));
+    }
+    HashCtx* Hash(const void* handle) const { return static_cast<HashCtx*>(Held(handle, HandleKind::Hash)); }
+
+    // Closes a handle: it is retired at once and its record handed back,
+    // for the caller to free, once no other call holds it; nullptr when
+    // it is not a live one of this kind.
+    void* Take(const void* handle, HandleKind kind);
+
+    // Hands a new record out under a new handle and ends the call; a
+    // record that cannot have one is freed and SAR_MEMORYERR returned.
+    template <class Record>
+    ULONG HandOut(Record* record, HandleKind kind, void (*free)(Record*), HANDLE* handle)
+    {
+        *handle = RegisterHandle(record, kind);
+        if (*handle) return Done();
+        free(record);
+        return Fail(SAR_MEMORYERR, "RegisterHandle err");
+    }
 
     // Logs a failure at level 1 and returns code.
     ULONG Fail(ULONG code, const char* format, ...)
@@ -88,27 +112,19 @@ public:
     ULONG Done(const char* endFormat = "%s end...");
 
 private:
-    bool Hold(const void* handle, HandleKind kind, std::uint64_t generation = 0);
+    struct Hold {
+        const void* handle;
+        HandleKind kind;
+        void* record;
+    };
+
+    void* HoldOne(const void* handle, HandleKind kind);
     bool HoldArgument(const ArgCheck& arg);
-    // The connection a held child handle was made on.
-    template <class Child>
-    bool HoldDeviceOf(const Child* child)
-    {
-        return Hold(child->pDevCtx, HandleKind::Device, child->devGeneration);
-    }
+    void* Held(const void* handle, HandleKind kind) const;
 
     static constexpr int kMaxHolds = 4;
     const char* m_name;
     ULONG m_refused = SAR_OK;
-    const void* m_held[kMaxHolds] = {};
+    Hold m_held[kMaxHolds] = {};
     int m_heldCount = 0;
 };
-
-inline DevCtx* AsDevice(HANDLE h)
-{
-    return static_cast<DevCtx*>(h);
-}
-inline ConCtx* AsContainer(HANDLE h)
-{
-    return static_cast<ConCtx*>(h);
-}

@@ -20,7 +20,7 @@ ULONG DEVAPI SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szO
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    if (ULONG rc = DF_ChangePIN(AsDevice(hApplication), ulPINType, szOldPin, szNewPin, pulRetryCount))
+    if (ULONG rc = DF_ChangePIN(call.Device(hApplication), ulPINType, szOldPin, szNewPin, pulRetryCount))
         return call.Fail(SAR_FAIL, "DF_ChangePIN ERR[%#lx]", rc);
     return call.Done();
 }
@@ -31,7 +31,7 @@ ULONG DEVAPI SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG* p
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
     if (ULONG rc =
-            DF_GetPINInfo(AsDevice(hApplication), ulPINType, pulMaxRetryCount, pulRemainRetryCount, pbDefaultPin))
+            DF_GetPINInfo(call.Device(hApplication), ulPINType, pulMaxRetryCount, pulRemainRetryCount, pbDefaultPin))
         return call.Fail(SAR_FAIL, "DF_GetPINInfo ERR[%#lx]", rc);
     return call.Done();
 }
@@ -41,7 +41,7 @@ ULONG DEVAPI SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szP
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication), SKF_POINTER_ARG(pulRetryCount)})) return call.Refused();
-    if (ULONG rc = DF_VerifyPIN(AsDevice(hApplication), ulPINType, szPIN, pulRetryCount))
+    if (ULONG rc = DF_VerifyPIN(call.Device(hApplication), ulPINType, szPIN, pulRetryCount))
         return call.Fail(SAR_PIN_INCORRECT, "DF_VerifyPIN ERR[%#lx][pulRetryCount:%#lx]", rc, *pulRetryCount);
     return call.Done();
 }
@@ -50,7 +50,7 @@ ULONG DEVAPI SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR s
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    if (ULONG rc = DF_UnblockPIN(AsDevice(hApplication), szAdminPIN, szNewUserPIN, pulRetryCount))
+    if (ULONG rc = DF_UnblockPIN(call.Device(hApplication), szAdminPIN, szNewUserPIN, pulRetryCount))
         return call.Fail(SAR_FAIL, "DF_UnblockPIN ERR[%#lx]", rc);
     return call.Done();
 }
@@ -59,7 +59,7 @@ ULONG DEVAPI SKF_ClearSecureState(HAPPLICATION hApplication)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    if (ULONG rc = DF_ClearSecureState(AsDevice(hApplication)))
+    if (ULONG rc = DF_ClearSecureState(call.Device(hApplication)))
         return call.Fail(SAR_FAIL, "DF_ClearSecureState ERR[%#lx]", rc);
     return call.Done();
 }

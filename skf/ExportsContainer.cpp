@@ -6,16 +6,6 @@
 #include "Logger.h"
 #include "SkfExports.h"
 
-namespace {
-
-void HandOut(ConCtx* pConCtx, HCONTAINER* phContainer)
-{
-    RegisterHandle(pConCtx, HandleKind::Container);
-    *phContainer = pConCtx;
-}
-
-} // namespace
-
 ULONG DEVAPI SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer)
 {
     ExportCall call(__func__);
@@ -23,17 +13,16 @@ ULONG DEVAPI SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerNam
         return call.Refused();
     if (!*szContainerName) return call.Fail(SAR_INVALIDPARAMERR, "containername len is 0");
     ConCtx* con = nullptr;
-    if (ULONG rc = DF_CreateContainer(AsDevice(hApplication), szContainerName, &con))
+    if (ULONG rc = DF_CreateContainer(call.Device(hApplication), szContainerName, &con))
         return call.Fail(SAR_FAIL, "DF_CreateContainer ERR[%#lx]", rc);
-    HandOut(con, phContainer);
-    return call.Done();
+    return call.HandOut(con, HandleKind::Container, DF_CloseContainer, phContainer);
 }
 
 ULONG DEVAPI SKF_DeleteContainer(HAPPLICATION hApplication, LPSTR szContainerName)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication), SKF_POINTER_ARG(szContainerName)})) return call.Refused();
-    if (ULONG rc = DF_DeleteContainer(AsDevice(hApplication), szContainerName))
+    if (ULONG rc = DF_DeleteContainer(call.Device(hApplication), szContainerName))
         return call.Fail(SAR_FAIL, "DF_DeleteContainer ERR[%#lx]", rc);
     return call.Done();
 }
@@ -44,10 +33,9 @@ ULONG DEVAPI SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerName,
     if (!call.Check({SKF_DEVICE_ARG(hApplication), SKF_POINTER_ARG(szContainerName), SKF_HANDLE_OUT_ARG(phContainer)}))
         return call.Refused();
     ConCtx* con = nullptr;
-    if (ULONG rc = DF_OpenContainer(AsDevice(hApplication), szContainerName, &con))
+    if (ULONG rc = DF_OpenContainer(call.Device(hApplication), szContainerName, &con))
         return call.Fail(SAR_FAIL, "DF_OpenContainer ERR[%#lx]", rc);
-    HandOut(con, phContainer);
-    return call.Done();
+    return call.HandOut(con, HandleKind::Container, DF_CloseContainer, phContainer);
 }
 
 // The handle owns its record copy; both go, also after a disconnect.
@@ -55,9 +43,9 @@ ULONG DEVAPI SKF_CloseContainer(HCONTAINER hContainer)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_CLOSING_CONTAINER_ARG(hContainer)})) return call.Refused();
-    if (!call.Take(hContainer, HandleKind::Container))
-        return call.Fail(SAR_INVALIDHANDLEERR, "Invalid Handle: hContainer");
-    DF_CloseContainer(AsContainer(hContainer));
+    auto* con = static_cast<ConCtx*>(call.Take(hContainer, HandleKind::Container));
+    if (!con) return call.Fail(SAR_INVALIDHANDLEERR, "Invalid Handle: hContainer");
+    DF_CloseContainer(con);
     return call.Done();
 }
 
@@ -65,7 +53,7 @@ ULONG DEVAPI SKF_EnumContainer(HAPPLICATION hApplication, LPSTR szContainerName,
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication), SKF_POINTER_ARG(pulSize)})) return call.Refused();
-    if (ULONG rc = DF_EnumContainer(AsDevice(hApplication), szContainerName, pulSize))
+    if (ULONG rc = DF_EnumContainer(call.Device(hApplication), szContainerName, pulSize))
         return call.Fail(SAR_FAIL, "DF_EnumContainer ERR[%#lx]", rc);
     return call.Done();
 }
@@ -75,7 +63,7 @@ ULONG DEVAPI SKF_GetContainerType(HCONTAINER hContainer, ULONG* pulContainerType
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer), SKF_POINTER_ARG(pulContainerType)})) return call.Refused();
-    const ContCtx& record = *AsContainer(hContainer)->pContCtx;
+    const ContCtx& record = *call.Container(hContainer)->pContCtx;
     LogMessage(LOG_DEBUG, "pConCtx->pContCtx->AlgType[%#x]", record.AlgType);
     switch (record.AlgType) {
     case 0:
@@ -102,7 +90,7 @@ ULONG DEVAPI SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* 
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer)})) return call.Refused();
-    if (ULONG rc = DF_ImportCert(AsContainer(hContainer), bSignFlag, pbCert, ulCertLen))
+    if (ULONG rc = DF_ImportCert(call.Container(hContainer), bSignFlag, pbCert, ulCertLen))
         return call.Fail(SAR_FAIL, "DF_ImportCert ERR[%#lx]", rc);
     return call.Done();
 }
@@ -111,7 +99,7 @@ ULONG DEVAPI SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* 
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer)})) return call.Refused();
-    if (ULONG rc = DF_ExportCert(AsContainer(hContainer), bSignFlag, pbCert, pulCertLen))
+    if (ULONG rc = DF_ExportCert(call.Container(hContainer), bSignFlag, pbCert, pulCertLen))
         return call.Fail(rc == SAR_CERTNOTFOUNTERR ? rc : SAR_FAIL, "DF_ExportCert ERR[%#lx]", rc);
     return call.Done();
 }

@@ -16,6 +16,25 @@ namespace {
 constexpr ULONG kListEntryRoom = devicelib::UK_NAME_LEN + 1;
 constexpr std::size_t kMaxDevNameLen = kDevNameRoom - 1;
 
+// A context for the named token, with its closing event; nullptr when
+// either cannot be had.
+DevCtx* NewDevice(const char* szName)
+{
+    auto* ctx = new (std::nothrow) DevCtx {};
+    if (!ctx) return nullptr;
+    std::strcpy(ctx->szDevName, szName);
+    ctx->closing = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (ctx->closing) return ctx;
+    delete ctx;
+    return nullptr;
+}
+
+void FreeDevice(DevCtx* ctx)
+{
+    CloseHandle(ctx->closing);
+    delete ctx;
+}
+
 } // namespace
 
 ULONG DEVAPI SKF_EnumDev(BOOL, LPSTR szNameList, ULONG* pulSize)
@@ -49,57 +68,62 @@ ULONG DEVAPI SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev)
     ExportCall call(__func__);
     if (!call.Check({SKF_POINTER_ARG(phDev), SKF_POINTER_ARG(szName)})) return call.Refused();
     if (std::strlen(szName) > kMaxDevNameLen) return call.Fail(SAR_INVALIDPARAMERR, "szName len err");
-    auto* ctx = new (std::nothrow) DevCtx {};
+    DevCtx* ctx = NewDevice(szName);
     if (!ctx) return call.Fail(SAR_MEMORYERR, "malloc err[%#lx]", GetLastError());
-    std::strcpy(ctx->szDevName, szName);
     if (ULONG rc = DF_OpenDev(ctx)) {
-        delete ctx;
+        FreeDevice(ctx);
         return call.Fail(SAR_FAIL, "DF_OpenDev err[%#lx]", rc);
     }
-    ctx->generation = NextGeneration();
-    RegisterHandle(ctx, HandleKind::Device, ctx->generation);
-    *phDev = ctx;
+    ctx->hDev = RegisterHandle(ctx, HandleKind::Device);
+    if (!ctx->hDev) {
+        DF_CloseDev(ctx);
+        FreeDevice(ctx);
+        return call.Fail(SAR_MEMORYERR, "RegisterHandle err");
+    }
+    *phDev = ctx->hDev;
     return call.Done();
 }
 
-// The handle is retired first and the token closed once no other call
-// uses it; a token that refuses to close keeps its handle.
+// Lock waits on the connection end first, as only another process might
+// end them; the handle is then retired and the token closed once no other
+// call uses it. A token that refuses to close keeps its handle.
 ULONG DEVAPI SKF_DisConnectDev(DEVHANDLE hDev)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
-    if (!call.Take(hDev, HandleKind::Device)) return call.Fail(SAR_INVALIDHANDLEERR, "Invalid Handle: hDev");
-    DevCtx* ctx = AsDevice(hDev);
+    SetEvent(call.Device(hDev)->closing);
+    auto* ctx = static_cast<DevCtx*>(call.Take(hDev, HandleKind::Device));
+    if (!ctx) return call.Fail(SAR_INVALIDHANDLEERR, "Invalid Handle: hDev");
     ClearKeptPins(ctx->pins);
     if (ctx->pCtx) {
         if (ULONG rc = DF_CloseDev(ctx)) {
-            RegisterHandle(ctx, HandleKind::Device, ctx->generation);
+            ResetEvent(ctx->closing);
+            ReviveHandle(hDev, HandleKind::Device, ctx);
             return call.Fail(SAR_FAIL, "DF_CloseDev err[%#lx]", rc);
         }
     }
-    // A stale handle given back later reads as an empty name.
-    SecureZeroMemory(ctx, sizeof *ctx);
-    delete ctx;
+    FreeDevice(ctx);
     return call.Done();
 }
 
-// A live device handle is asked as it is. Anything else is the device
-// name, as standard callers pass it: the named token is opened for the
-// question only. Either way the device counts as present while it answers
-// a random-number request.
+// A handle value of this library is asked as a device handle, and
+// refused when it is closed or of another kind. Anything else is the
+// device name, as standard callers pass it: the named token is opened for
+// the question only. Either way the device counts as present while it
+// answers a random-number request.
 ULONG DEVAPI SKF_GetDevState(LPSTR szDevName, ULONG* pulDevState)
 {
     ExportCall call(__func__);
     DEVHANDLE hDev = szDevName;
     if (!call.Check({SKF_HANDLE_OUT_ARG(hDev), SKF_POINTER_ARG(pulDevState)})) return call.Refused();
-    if (!IsLiveHandle(hDev, HandleKind::Device)) {
+    if (!IsHandleValue(hDev)) {
         if (strnlen(szDevName, devicelib::UK_NAME_LEN) == devicelib::UK_NAME_LEN)
             return call.Fail(SAR_INVALIDPARAMERR, "szDevName len err");
         *pulDevState = DF_GetNamedDevState(szDevName);
         return call.Done();
     }
     if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
-    DevCtx* ctx = AsDevice(hDev);
+    DevCtx* ctx = call.Device(hDev);
     BYTE random[8];
     *pulDevState = DEV_ABSENT_STATE;
     if (!ctx->pCtx)
@@ -113,7 +137,8 @@ ULONG DEVAPI SKF_SetLabel(DEVHANDLE hDev, LPSTR szLabel)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_POINTER_ARG(szLabel)})) return call.Refused();
-    if (ULONG rc = DF_SetDevLabel(AsDevice(hDev), szLabel)) return call.Fail(SAR_FAIL, "DF_SetDevLabel err[%#lx]", rc);
+    if (ULONG rc = DF_SetDevLabel(call.Device(hDev), szLabel))
+        return call.Fail(SAR_FAIL, "DF_SetDevLabel err[%#lx]", rc);
     return call.Done();
 }
 
@@ -121,7 +146,8 @@ ULONG DEVAPI SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_POINTER_ARG(pDevInfo)})) return call.Refused();
-    if (ULONG rc = DF_GetDevInfo(AsDevice(hDev), pDevInfo)) return call.Fail(SAR_FAIL, "DF_GetDevLabel ERR[%#lx]", rc);
+    if (ULONG rc = DF_GetDevInfo(call.Device(hDev), pDevInfo))
+        return call.Fail(SAR_FAIL, "DF_GetDevLabel ERR[%#lx]", rc);
     return call.Done();
 }
 
@@ -129,7 +155,8 @@ ULONG DEVAPI SKF_LockDev(DEVHANDLE hDev, ULONG ulTimeOut)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
-    if (ULONG rc = DF_WaitMutex(AsDevice(hDev), ulTimeOut)) return call.Fail(SAR_FAIL, "DF_WaitMutex ERR[%#lx]", rc);
+    if (ULONG rc = DF_WaitMutex(call.Device(hDev), ulTimeOut))
+        return call.Fail(rc == SAR_INVALIDHANDLEERR ? rc : SAR_FAIL, "DF_WaitMutex ERR[%#lx]", rc);
     return call.Done();
 }
 
@@ -137,7 +164,7 @@ ULONG DEVAPI SKF_UnlockDev(DEVHANDLE hDev)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
-    if (ULONG rc = DF_ReleaseMutex(AsDevice(hDev))) return call.Fail(SAR_FAIL, "DF_ReleaseMutex ERR[%#lx]", rc);
+    if (ULONG rc = DF_ReleaseMutex(call.Device(hDev))) return call.Fail(SAR_FAIL, "DF_ReleaseMutex ERR[%#lx]", rc);
     return call.Done();
 }
 
@@ -145,7 +172,7 @@ ULONG DEVAPI SKF_Transmit(DEVHANDLE hDev, BYTE* pbCommand, ULONG ulCommandLen, B
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
-    if (ULONG rc = DF_Transmit(AsDevice(hDev), pbCommand, ulCommandLen, pbData, pulDataLen))
+    if (ULONG rc = DF_Transmit(call.Device(hDev), pbCommand, ulCommandLen, pbData, pulDataLen))
         return call.Fail(SAR_FAIL, "DF_Transmit ERR[%#lx]", rc);
     return call.Done();
 }
@@ -154,7 +181,7 @@ ULONG DEVAPI SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hDev)})) return call.Refused();
-    DevCtx* ctx = AsDevice(hDev);
+    DevCtx* ctx = call.Device(hDev);
     if (!ctx->pCtx) return call.Fail(SAR_FAIL, "GenRandom ERR[pDevCtx->pCtx]");
     if (ULONG rc = DF_GenRandom(ctx, pbRandom, ulRandomLen)) return call.Fail(SAR_FAIL, "DF_GenRandom ERR[%#lx]", rc);
     return call.Done();

@@ -8,14 +8,9 @@
 
 namespace {
 
-HashCtx* AsHash(HANDLE h)
+void Feed(HashCtx* pHashCtx, const BYTE* pbData, ULONG ulDataLen)
 {
-    return static_cast<HashCtx*>(h);
-}
-
-void Feed(HANDLE hHash, const BYTE* pbData, ULONG ulDataLen)
-{
-    if (ulDataLen) tokencrypto::SM3_Update(&AsHash(hHash)->sm3, pbData, ulDataLen);
+    if (ulDataLen) tokencrypto::SM3_Update(&pHashCtx->sm3, pbData, ulDataLen);
 }
 
 } // namespace
@@ -32,8 +27,7 @@ ULONG DEVAPI SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPu
     HashCtx* ctx = nullptr;
     if (ULONG rc = DF_HashInit_SM3(hDev, reinterpret_cast<const BYTE*>(pPubKey), pucID, ulIDLen, &ctx))
         return call.Fail(SAR_FAIL, "DF_HashInit_SM3 ERR[%#lx]", rc);
-    *phHash = ctx;
-    return call.Done();
+    return call.HandOut(ctx, HandleKind::Hash, DF_CloseHash, phHash);
 }
 
 ULONG DEVAPI SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHashData, ULONG* pulHashLen)
@@ -46,8 +40,8 @@ ULONG DEVAPI SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHas
     }
     if (*pulHashLen < tokencrypto::SM3_DIGEST_LENGTH) return call.Fail(SAR_INDATALENERR, "Data len too short...");
     if (ulDataLen && !call.Check({SKF_POINTER_ARG(pbData)})) return call.Refused();
-    Feed(hHash, pbData, ulDataLen);
-    tokencrypto::SM3_Final(&AsHash(hHash)->sm3, pbHashData);
+    Feed(call.Hash(hHash), pbData, ulDataLen);
+    tokencrypto::SM3_Final(&call.Hash(hHash)->sm3, pbHashData);
     *pulHashLen = tokencrypto::SM3_DIGEST_LENGTH;
     return call.Done();
 }
@@ -58,7 +52,7 @@ ULONG DEVAPI SKF_DigestUpdate(HANDLE hHash, BYTE* pbData, ULONG ulDataLen)
     if (!hHash) return call.Fail(DF_ERR_NULL_POINTER, "Invalid Handle: hHash");
     if (!call.Check({SKF_HASH_ARG(hHash)})) return call.Refused();
     if (ulDataLen && !call.Check({SKF_POINTER_ARG(pbData)})) return call.Refused();
-    Feed(hHash, pbData, ulDataLen);
+    Feed(call.Hash(hHash), pbData, ulDataLen);
     return call.Done();
 }
 
@@ -72,7 +66,7 @@ ULONG DEVAPI SKF_DigestFinal(HANDLE hHash, BYTE* pHashData, ULONG* pulHashLen)
     }
     if (*pulHashLen < tokencrypto::SM3_DIGEST_LENGTH)
         return call.Fail(SAR_BUFFER_TOO_SMALL, "data buffer too short...");
-    tokencrypto::SM3_Final(&AsHash(hHash)->sm3, pHashData);
+    tokencrypto::SM3_Final(&call.Hash(hHash)->sm3, pHashData);
     *pulHashLen = tokencrypto::SM3_DIGEST_LENGTH;
     return call.Done();
 }

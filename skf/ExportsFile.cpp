@@ -23,7 +23,7 @@ ULONG DEVAPI SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG u
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    return Finish(call, DF_CreateFile(AsDevice(hApplication), szFileName, ulFileSize, ulReadRights, ulWriteRights),
+    return Finish(call, DF_CreateFile(call.Device(hApplication), szFileName, ulFileSize, ulReadRights, ulWriteRights),
                   "DF_CreateFile ERR[%#lx]");
 }
 
@@ -31,21 +31,21 @@ ULONG DEVAPI SKF_DeleteFile(HAPPLICATION hApplication, LPSTR szFileName)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    return Finish(call, DF_DeleteFile(AsDevice(hApplication), szFileName), "DF_DeleteFile ERR[%#lx]");
+    return Finish(call, DF_DeleteFile(call.Device(hApplication), szFileName), "DF_DeleteFile ERR[%#lx]");
 }
 
 ULONG DEVAPI SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG* pulSize)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    return Finish(call, DF_EnumFiles(AsDevice(hApplication), szFileList, pulSize), "DF_EnumFiles ERR[%#lx]");
+    return Finish(call, DF_EnumFiles(call.Device(hApplication), szFileList, pulSize), "DF_EnumFiles ERR[%#lx]");
 }
 
 ULONG DEVAPI SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FILEATTRIBUTE* pFileInfo)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
-    return Finish(call, DF_GetFileInfo(AsDevice(hApplication), szFileName, pFileInfo), "DF_GetFileInfo ERR[%#lx]");
+    return Finish(call, DF_GetFileInfo(call.Device(hApplication), szFileName, pFileInfo), "DF_GetFileInfo ERR[%#lx]");
 }
 
 ULONG DEVAPI SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize, BYTE* pbOutData,
@@ -55,7 +55,7 @@ ULONG DEVAPI SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulO
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
     LogMessage(LOG_DEBUG, "pbOutData[%lu][ulOffset:%lu][ulSize:%lu]%s", pulOutLen ? *pulOutLen : 0, ulOffset, ulSize,
                kColon);
-    return Finish(call, DF_ReadFile(AsDevice(hApplication), szFileName, ulOffset, ulSize, pbOutData, pulOutLen),
+    return Finish(call, DF_ReadFile(call.Device(hApplication), szFileName, ulOffset, ulSize, pbOutData, pulOutLen),
                   "DF_ReadFile ERR[%#lx]");
 }
 
@@ -65,6 +65,6 @@ ULONG DEVAPI SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ul
     if (!call.Check({SKF_DEVICE_ARG(hApplication)})) return call.Refused();
     LogMessage(LOG_DEBUG, "szFileName[%s]pbOutData[%lu][ulOffset:%lu]%s", szFileName ? szFileName : "", ulSize,
                ulOffset, kColon);
-    return Finish(call, DF_WriteFile(AsDevice(hApplication), szFileName, ulOffset, pbData, ulSize),
+    return Finish(call, DF_WriteFile(call.Device(hApplication), szFileName, ulOffset, pbData, ulSize),
                   "DF_WriteFile ERR[%#lx]");
 }

@@ -14,7 +14,7 @@ ULONG DEVAPI SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE*
     LogHexData(pbWrappedKey, ulWrappedKeyLen);
     LogMessage(LOG_DEBUG, "pbEncryptedData[%lu]", ulEncryptedDataLen);
     LogHexData(pbEncryptedData, ulEncryptedDataLen);
-    if (ULONG rc = DF_ImportRSAKeyPair(AsContainer(hContainer), ulSymAlgId, pbWrappedKey, ulWrappedKeyLen,
+    if (ULONG rc = DF_ImportRSAKeyPair(call.Container(hContainer), ulSymAlgId, pbWrappedKey, ulWrappedKeyLen,
                                        pbEncryptedData, ulEncryptedDataLen))
         return call.Fail(SAR_FAIL, "DF_ImportRSAKeyPair err[%#lx]", rc);
     return call.Done();
@@ -24,7 +24,7 @@ ULONG DEVAPI SKF_ImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBLOB* pEnve
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer), SKF_POINTER_ARG(pEnvelopedKeyBlob)})) return call.Refused();
-    if (ULONG rc = DF_ImportECCKeyPair(AsContainer(hContainer), pEnvelopedKeyBlob))
+    if (ULONG rc = DF_ImportECCKeyPair(call.Container(hContainer), pEnvelopedKeyBlob))
         return call.Fail(SAR_FAIL, "DF_ImportECCKeyPair ERR[%#lx]", rc);
     return call.Done();
 }

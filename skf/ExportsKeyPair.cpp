@@ -9,7 +9,7 @@ ULONG DEVAPI SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLIC
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer), SKF_POINTER_ARG(pBlob)})) return call.Refused();
-    ConCtx* con = AsContainer(hContainer);
+    ConCtx* con = call.Container(hContainer);
     if (ULONG rc = DF_GenRSAKey(con, ulBitsLen, pBlob)) return call.Fail(SAR_FAIL, "DF_GenRSAKey err[%#lx]", rc);
     LogMessage(LOG_DEBUG, "pConCtx->pContCtx->SignKeyLen[%d]", con->pContCtx->SignKeyLen);
     return call.Done();
@@ -21,7 +21,7 @@ ULONG DEVAPI SKF_GenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKE
     if (!call.Check({SKF_CONTAINER_ARG(hContainer)})) return call.Refused();
     if (ulAlgId != SGD_SM2_1) return call.Fail(SAR_INVALIDPARAMERR, "not support alg [%#lx]", ulAlgId);
     if (!call.Check({SKF_POINTER_ARG(pBlob)})) return call.Refused();
-    if (ULONG rc = DF_GenKeyPair_ECC(AsContainer(hContainer), pBlob))
+    if (ULONG rc = DF_GenKeyPair_ECC(call.Container(hContainer), pBlob))
         return call.Fail(SAR_FAIL, "DF_GenKeyPair_ECC ERR[%#lx]", rc);
     return call.Done();
 }
@@ -30,11 +30,11 @@ ULONG DEVAPI SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pb
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer)})) return call.Refused();
-    const ContCtx& record = *AsContainer(hContainer)->pContCtx;
+    const ContCtx& record = *call.Container(hContainer)->pContCtx;
     if (record.AlgType != devicelib::UK_ALG_RSA && record.AlgType != devicelib::UK_ALG_SM2)
         return call.Fail(SAR_KEYINFOTYPEERR, "The Container not has PubKey [%#x]", record.AlgType);
     if (!call.Check({SKF_POINTER_ARG(pulBlobLen)})) return call.Refused();
-    if (ULONG rc = DF_ExportPubKey(AsContainer(hContainer), bSignFlag, pbBlob, pulBlobLen))
+    if (ULONG rc = DF_ExportPubKey(call.Container(hContainer), bSignFlag, pbBlob, pulBlobLen))
         return call.Fail(SAR_FAIL, "DF_ExportPubKey ERR[%#lx]", rc);
     return call.Done();
 }
@@ -44,7 +44,7 @@ ULONG DEVAPI SKF_RSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLe
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer), SKF_POINTER_ARG(pbData), SKF_POINTER_ARG(pulSignLen)}))
         return call.Refused();
-    if (ULONG rc = DF_SignData_RSA(AsContainer(hContainer), pbData, ulDataLen, pbSignature, pulSignLen))
+    if (ULONG rc = DF_SignData_RSA(call.Container(hContainer), pbData, ulDataLen, pbSignature, pulSignLen))
         return call.Fail(SAR_FAIL, "DF_SignData_RSA ERR[%#lx]", rc);
     return call.Done();
 }
@@ -54,7 +54,7 @@ ULONG DEVAPI SKF_ECCSignData(HCONTAINER hContainer, BYTE* pbDigest, ULONG ulDige
     ExportCall call(__func__);
     if (!call.Check({SKF_CONTAINER_ARG(hContainer), SKF_POINTER_ARG(pbDigest), SKF_POINTER_ARG(pSignature)}))
         return call.Refused();
-    if (ULONG rc = DF_SignData_ECC(AsContainer(hContainer), pbDigest, ulDigestLen, pSignature))
+    if (ULONG rc = DF_SignData_ECC(call.Container(hContainer), pbDigest, ulDigestLen, pSignature))
         return call.Fail(SAR_FAIL, "DF_SignData_ECC ERR[%#lx]", rc);
     return call.Done();
 }

@@ -17,9 +17,12 @@ ULONG KeyRefused(ExportCall& call, HKEY_HANDLE hKey)
     return call.Check({SKF_KEY_HANDLE_ARG(hKey)}) ? SAR_OK : call.Refused();
 }
 
-SessionKeyHandle* AsKey(HKEY_HANDLE h)
+// A key just made is handed out, or its making's failure logged with
+// SAR_FAIL.
+ULONG HandOutKey(ExportCall& call, ULONG rc, const char* failure, SessionKeyHandle* key, HKEY_HANDLE* phKey)
 {
-    return static_cast<SessionKeyHandle*>(h);
+    if (rc != SAR_OK) return call.Fail(SAR_FAIL, failure, rc);
+    return call.HandOut(key, HandleKind::SessionKey, DF_CloseSessionKey, phKey);
 }
 
 // A wrong length or parameter reaches the caller as it is; any other
@@ -41,7 +44,7 @@ ULONG StreamStart(const char* name, ULONG (*start)(SessionKeyHandle*, const BLOC
 {
     ExportCall call(name);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
-    return Finish(call, start(AsKey(hKey), param), failure);
+    return Finish(call, start(call.Key(hKey), param), failure);
 }
 
 // A data step of a cipher stream: the key and the two pointers checked,
@@ -53,7 +56,7 @@ ULONG StreamStep(const char* name, ULONG (*step)(SessionKeyHandle*, const BYTE*,
     ExportCall call(name);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
     if (!call.Check({input, outputLen})) return call.Refused();
-    return Finish(call, step(AsKey(hKey), pbIn, ulInLen, pbOut, pulOutLen), failure);
+    return Finish(call, step(call.Key(hKey), pbIn, ulInLen, pbOut, pulOutLen), failure);
 }
 
 ULONG RefuseAlgorithm(ExportCall& call, ULONG algId)
@@ -69,10 +72,8 @@ ULONG DEVAPI SKF_SetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HKEY_HAN
     if (!call.Check({SKF_DEVICE_ARG(hDev), SKF_POINTER_ARG(pbKey), SKF_POINTER_ARG(phKey)})) return call.Refused();
     if (!IsSymmAlgorithm(ulAlgID)) return RefuseAlgorithm(call, ulAlgID);
     SessionKeyHandle* key = nullptr;
-    if (ULONG rc = DF_SetSymmKey(AsDevice(hDev), pbKey, ulAlgID, &key))
-        return call.Fail(SAR_FAIL, "DF_SetSymmKey ERR[%#lx]", rc);
-    *phKey = key;
-    return call.Done();
+    ULONG rc = DF_SetSymmKey(call.Device(hDev), pbKey, ulAlgID, &key);
+    return HandOutKey(call, rc, "DF_SetSymmKey ERR[%#lx]", key, phKey);
 }
 
 ULONG DEVAPI SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pPubKey,
@@ -85,10 +86,8 @@ ULONG DEVAPI SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPU
     if (!IsSymmAlgorithm(ulAlgId)) return RefuseAlgorithm(call, ulAlgId);
     if (!IsSm2Point(*pPubKey)) return call.Fail(SAR_INVALIDPARAMERR, "pPubKey not on the curve");
     SessionKeyHandle* key = nullptr;
-    if (ULONG rc = DF_ECCExportSessionKey(AsContainer(hContainer), ulAlgId, pPubKey, pData, &key))
-        return call.Fail(SAR_FAIL, "DF_ECCExportSessionKey ERR[%#lx]", rc);
-    *phSessionKey = key;
-    return call.Done();
+    ULONG rc = DF_ECCExportSessionKey(call.Container(hContainer), ulAlgId, pPubKey, pData, &key);
+    return HandOutKey(call, rc, "DF_ECCExportSessionKey ERR[%#lx]", key, phSessionKey);
 }
 
 ULONG DEVAPI SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYBLOB* pPubKey, BYTE* pbData,
@@ -100,10 +99,8 @@ ULONG DEVAPI SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPU
         return call.Refused();
     if (!IsSymmAlgorithm(ulAlgId)) return RefuseAlgorithm(call, ulAlgId);
     SessionKeyHandle* key = nullptr;
-    if (ULONG rc = DF_RSAExportSessionKey(AsContainer(hContainer), ulAlgId, pPubKey, pbData, pulDataLen, &key))
-        return call.Fail(SAR_FAIL, "DF_RSAExportSessionKey ERR[%#lx]", rc);
-    *phSessionKey = key;
-    return call.Done();
+    ULONG rc = DF_RSAExportSessionKey(call.Container(hContainer), ulAlgId, pPubKey, pbData, pulDataLen, &key);
+    return HandOutKey(call, rc, "DF_RSAExportSessionKey ERR[%#lx]", key, phSessionKey);
 }
 
 ULONG DEVAPI SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData, ULONG ulWrapedLen,
@@ -114,10 +111,8 @@ ULONG DEVAPI SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pb
         return call.Refused();
     if (!IsSymmAlgorithm(ulAlgId)) return RefuseAlgorithm(call, ulAlgId);
     SessionKeyHandle* key = nullptr;
-    if (ULONG rc = DF_ImportSessionKey(AsContainer(hContainer), ulAlgId, pbWrapedData, ulWrapedLen, &key))
-        return call.Fail(SAR_FAIL, "DF_ImportSessionKey ERR[%#lx]", rc);
-    *phKey = key;
-    return call.Done();
+    ULONG rc = DF_ImportSessionKey(call.Container(hContainer), ulAlgId, pbWrapedData, ulWrapedLen, &key);
+    return HandOutKey(call, rc, "DF_ImportSessionKey ERR[%#lx]", key, phKey);
 }
 
 ULONG DEVAPI SKF_EncryptInit(HKEY_HANDLE hKey, BLOCKCIPHERPARAM EncryptParam)
@@ -137,7 +132,7 @@ ULONG DEVAPI SKF_EncryptUpdate(HKEY_HANDLE hKey, BYTE* pbData, ULONG ulDataLen, 
     ExportCall call(__func__);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
     if (!call.Check({SKF_POINTER_ARG(pbData), SKF_POINTER_ARG(pulEncryptedLen)})) return call.Refused();
-    ULONG rc = DF_EncryptUpdate(AsKey(hKey), pbData, ulDataLen, pbEncryptedData, pulEncryptedLen);
+    ULONG rc = DF_EncryptUpdate(call.Key(hKey), pbData, ulDataLen, pbEncryptedData, pulEncryptedLen);
     if (rc == SAR_OK) LogMessage(LOG_DEBUG, "pbEncryptedData:[%lu]]", *pulEncryptedLen);
     return Finish(call, rc, "DF_Encrypt ERR[%#lx]");
 }
@@ -147,7 +142,7 @@ ULONG DEVAPI SKF_EncryptFinal(HKEY_HANDLE hKey, BYTE* pbEncryptedData, ULONG* pu
     ExportCall call(__func__);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
     if (!call.Check({SKF_POINTER_ARG(pulEncryptedDataLen)})) return call.Refused();
-    ULONG rc = DF_EncryptFinal(AsKey(hKey), pbEncryptedData, pulEncryptedDataLen);
+    ULONG rc = DF_EncryptFinal(call.Key(hKey), pbEncryptedData, pulEncryptedDataLen);
     if (rc == SAR_OK) LogMessage(LOG_DEBUG, "pbEncryptedData:[%lu]]", *pulEncryptedDataLen);
     return Finish(call, rc, "EncryptFinal ERR[%#lx]");
 }
@@ -175,7 +170,8 @@ ULONG DEVAPI SKF_DecryptFinal(HKEY_HANDLE hKey, BYTE* pbDecryptedData, ULONG* pu
     ExportCall call(__func__);
     if (ULONG rc = KeyRefused(call, hKey)) return rc;
     if (!call.Check({SKF_POINTER_ARG(pulDecryptedDataLen)})) return call.Refused();
-    return Finish(call, DF_DecryptFinal(AsKey(hKey), pbDecryptedData, pulDecryptedDataLen), "DecryptFinal ERR[%#lx]");
+    return Finish(call, DF_DecryptFinal(call.Key(hKey), pbDecryptedData, pulDecryptedDataLen),
+                  "DecryptFinal ERR[%#lx]");
 }
 
 // Session keys and hash handles are freed here, each once no other call
@@ -183,7 +179,12 @@ ULONG DEVAPI SKF_DecryptFinal(HKEY_HANDLE hKey, BYTE* pbDecryptedData, ULONG* pu
 ULONG DEVAPI SKF_CloseHandle(HANDLE hHandle)
 {
     ExportCall call(__func__);
-    if (hHandle && !DF_CloseSessionKey(AsKey(hHandle)) && !CloseHashHandle(hHandle))
+    if (!hHandle) return call.Done();
+    if (auto* key = static_cast<SessionKeyHandle*>(call.Take(hHandle, HandleKind::SessionKey)))
+        DF_CloseSessionKey(key);
+    else if (auto* hash = static_cast<HashCtx*>(call.Take(hHandle, HandleKind::Hash)))
+        DF_CloseHash(hash);
+    else
         return call.Fail(SAR_INVALIDHANDLEERR, "Invalid Handle: hHandle");
     return call.Done();
 }

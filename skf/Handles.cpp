@@ -3,23 +3,30 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace {
 
+// One byte of address space a handle; a range is never given back, so
+// its values are never anything else.
+constexpr SIZE_T kRangeSize = 1 << 20;
+
 struct Entry {
+    void* record;
     HandleKind kind;
-    std::uint64_t generation;
     unsigned holds;
     bool live;
 };
 
-// The table, its lock, and the signal that a retired handle's last hold
-// was released.
+// The table, its lock, the signal that a hold was released, and the
+// reserved ranges with the next value to hand out.
 struct HandleTable {
     std::mutex lock;
     std::condition_variable released;
     std::map<const void*, Entry> entries;
-    std::uint64_t lastGeneration = 0;
+    std::set<std::uintptr_t> ranges;
+    std::uintptr_t next = 0;
+    std::uintptr_t end = 0;
 };
 
 HandleTable& Table()
@@ -28,65 +35,91 @@ HandleTable& Table()
     return table;
 }
 
-Entry* FindLive(HandleTable& table, const void* handle, HandleKind kind)
+// Their state moves on with every call.
+bool OneCallAtATime(HandleKind kind)
 {
-    auto it = table.entries.find(handle);
+    return kind == HandleKind::SessionKey || kind == HandleKind::Hash;
+}
+
+Entry* FindLive(HandleTable& table, const void* value, HandleKind kind)
+{
+    auto it = table.entries.find(value);
     if (it == table.entries.end() || !it->second.live || it->second.kind != kind) return nullptr;
     return &it->second;
 }
 
+void Unhold(HandleTable& table, Entry& entry)
+{
+    if (--entry.holds == 0) table.released.notify_all();
+}
+
 } // namespace
 
-std::uint64_t NextGeneration()
+HANDLE RegisterHandle(void* record, HandleKind kind)
 {
     HandleTable& table = Table();
     std::lock_guard<std::mutex> guard(table.lock);
-    return ++table.lastGeneration;
+    if (table.next == table.end) {
+        void* range = VirtualAlloc(nullptr, kRangeSize, MEM_RESERVE, PAGE_NOACCESS);
+        if (!range) return nullptr;
+        table.next = reinterpret_cast<std::uintptr_t>(range);
+        table.end = table.next + kRangeSize;
+        table.ranges.insert(table.next);
+    }
+    auto* value = reinterpret_cast<HANDLE>(table.next++);
+    table.entries[value] = Entry {record, kind, 0, true};
+    return value;
 }
 
-void RegisterHandle(const void* handle, HandleKind kind, std::uint64_t generation)
+bool IsHandleValue(const void* value)
 {
     HandleTable& table = Table();
     std::lock_guard<std::mutex> guard(table.lock);
-    table.entries[handle] = Entry {kind, generation, 0, true};
+    const auto at = reinterpret_cast<std::uintptr_t>(value);
+    auto range = table.ranges.upper_bound(at);
+    return range != table.ranges.begin() && at - *--range < kRangeSize;
 }
 
-bool IsLiveHandle(const void* handle, HandleKind kind)
-{
-    HandleTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    return FindLive(table, handle, kind) != nullptr;
-}
-
-bool HoldHandle(const void* handle, HandleKind kind, std::uint64_t generation)
-{
-    HandleTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    Entry* entry = FindLive(table, handle, kind);
-    if (!entry || (generation && entry->generation != generation)) return false;
-    ++entry->holds;
-    return true;
-}
-
-void ReleaseHandle(const void* handle)
-{
-    HandleTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    auto it = table.entries.find(handle);
-    if (it == table.entries.end() || it->second.holds == 0) return;
-    if (--it->second.holds == 0 && !it->second.live) table.released.notify_all();
-}
-
-bool TakeHandle(const void* handle, HandleKind kind, bool heldByCaller)
+void* HoldHandle(const void* value, HandleKind kind)
 {
     HandleTable& table = Table();
     std::unique_lock<std::mutex> guard(table.lock);
-    Entry* entry = FindLive(table, handle, kind);
-    if (!entry) return false;
+    Entry* entry = FindLive(table, value, kind);
+    // It may be closed while this call waits its turn.
+    while (entry && entry->holds && OneCallAtATime(kind)) {
+        table.released.wait(guard);
+        entry = FindLive(table, value, kind);
+    }
+    if (!entry) return nullptr;
+    ++entry->holds;
+    return entry->record;
+}
+
+void ReleaseHandle(const void* value)
+{
+    HandleTable& table = Table();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto it = table.entries.find(value);
+    if (it != table.entries.end() && it->second.holds) Unhold(table, it->second);
+}
+
+void* TakeHandle(const void* value, HandleKind kind, bool heldByCaller)
+{
+    HandleTable& table = Table();
+    std::unique_lock<std::mutex> guard(table.lock);
+    Entry* entry = FindLive(table, value, kind);
+    if (!entry) return nullptr;
     entry->live = false;
-    if (heldByCaller && entry->holds) --entry->holds;
-    // The entry stays until then, so its address cannot be registered anew.
-    table.released.wait(guard, [&] { return table.entries.at(handle).holds == 0; });
-    table.entries.erase(handle);
-    return true;
+    if (heldByCaller && entry->holds) Unhold(table, *entry);
+    table.released.wait(guard, [&] { return table.entries.at(value).holds == 0; });
+    void* record = entry->record;
+    table.entries.erase(value);
+    return record;
+}
+
+void ReviveHandle(const void* value, HandleKind kind, void* record)
+{
+    HandleTable& table = Table();
+    std::lock_guard<std::mutex> guard(table.lock);
+    table.entries[value] = Entry {record, kind, 0, true};
 }

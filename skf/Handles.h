@@ -10,14 +10,15 @@
 
 constexpr std::size_t kDevNameRoom = 304;
 
-// The device context; also the application handle. The generation names
-// this connection and is never given to another, so a handle made on it
-// is refused once it is gone, even when a later context takes its address.
+// The device context; also the application handle. hDev is the handle
+// value it is known by, which its children keep to name it; closing is set
+// once a disconnect begins, so that a lock wait on it ends.
 struct DevCtx {
     char szDevName[kDevNameRoom];
     devicelib::UK_HANDLE pCtx;
     KeptPins pins;
-    std::uint64_t generation;
+    HANDLE hDev;
+    HANDLE closing;
 };
 
 // The vendor's container record, as EnumContainer, ReadContainer and
@@ -47,32 +48,38 @@ static_assert(offsetof(ContCtx, ExchCert) == devicelib::container::kExchangeCert
 static_assert(offsetof(ContCtx, SignCert) == devicelib::container::kSignatureCert, "container record layout");
 static_assert(offsetof(ContCtx, conName) == devicelib::container::kName, "container record layout");
 
-// The container handle; it owns its copy of the record.
+// The container handle; it owns its copy of the record. pDevCtx is read
+// only while the device handle hDev is held.
 struct ConCtx {
     DevCtx* pDevCtx;
     ContCtx* pContCtx;
-    std::uint64_t devGeneration;
+    HANDLE hDev;
 };
 
 enum class HandleKind { Device, Container, SessionKey, Hash };
 
-// Every handle of the library, of whatever kind, is in one table: it is
-// live from its registration until it is taken. Looking up a pointer never
-// dereferences it, so closed handles and handles of another kind are
-// refused safely. A call holds each handle it uses for its whole length,
-// and a handle taken is freed only once the last hold on it is released.
+// Every handle of the library, of whatever kind, is a value that the one
+// table maps to its record. Values are taken one after the other from
+// address space the library reserves and never commits: no value is
+// handed out twice, and none, live or closed, is an address a caller
+// could own. A call holds each handle it uses for its whole length; a hash
+// or session key is held by one call at a time, as each call moves its
+// state on. A handle taken is handed back once the last hold is released.
 
-// A connection identity never handed out before.
-std::uint64_t NextGeneration();
-// generation: the device connection's own, for a device handle.
-void RegisterHandle(const void* handle, HandleKind kind, std::uint64_t generation = 0);
-bool IsLiveHandle(const void* handle, HandleKind kind);
-// False when the handle is not live, not of this kind or, with a non-zero
-// generation, of another connection.
-bool HoldHandle(const void* handle, HandleKind kind, std::uint64_t generation = 0);
-void ReleaseHandle(const void* handle);
-// Retires a live handle of this kind and waits until no other call holds
-// it; the caller then frees it. False when it is not live, so of two
-// threads closing one handle only one frees it. heldByCaller: the caller's
-// own hold goes with the handle.
-bool TakeHandle(const void* handle, HandleKind kind, bool heldByCaller = false);
+// A value never handed out before, for record; nullptr when no address
+// space is left.
+HANDLE RegisterHandle(void* record, HandleKind kind);
+// True for any value this library handed out, live or closed.
+bool IsHandleValue(const void* value);
+// Holds a live handle of this kind and gives its record; nullptr when the
+// handle is not one. A hash or session key that another call holds is
+// waited for.
+void* HoldHandle(const void* value, HandleKind kind);
+void ReleaseHandle(const void* value);
+// Retires a live handle of this kind, waits until no other call holds it
+// and gives its record for the caller to free; nullptr when it is not
+// live, so of two threads closing one handle only one frees it.
+// heldByCaller: the caller's own hold goes with the handle.
+void* TakeHandle(const void* value, HandleKind kind, bool heldByCaller = false);
+// A taken handle live again under its value, for a close that failed.
+void ReviveHandle(const void* value, HandleKind kind, void* record);

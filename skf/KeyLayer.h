@@ -21,14 +21,14 @@ struct CipherStream {
 };
 
 // A session key: 16 key bytes, the caller's algorithm code, the padding of
-// the last cipher start, the device connection it was made on, and its
-// stream.
+// the last cipher start, the device it was made on (pDevCtx read only
+// while its handle hDev is held), and its stream.
 struct SessionKeyHandle {
     BYTE key[256];
     ULONG ulAlgID;
     ULONG ulPadding;
     DevCtx* pDevCtx;
-    std::uint64_t devGeneration;
+    HANDLE hDev;
     CipherStream stream;
 };
 
@@ -72,9 +72,8 @@ ULONG Sm2CipherFromBlob(const ECCCIPHERBLOB* pCipher, ULONG cipherRoom, std::vec
 // Session keys
 bool IsSymmAlgorithm(ULONG ulAlgID);
 ULONG DF_SetSymmKey(DevCtx* pDevCtx, const BYTE* pbKey, ULONG ulAlgID, SessionKeyHandle** ppKey);
-// Frees a live session key once no call holds it; false when the handle
-// is not one.
-bool DF_CloseSessionKey(SessionKeyHandle* pKey);
+// Wipes and frees a session key; nothing for nullptr.
+void DF_CloseSessionKey(SessionKeyHandle* pKey);
 ULONG DF_ECCExportSessionKey(ConCtx* pConCtx, ULONG ulAlgId, const ECCPUBLICKEYBLOB* pPubKey, ECCCIPHERBLOB* pData,
                              SessionKeyHandle** ppKey);
 ULONG DF_RSAExportSessionKey(ConCtx* pConCtx, ULONG ulAlgId, const RSAPUBLICKEYBLOB* pPubKey, BYTE* pbData,

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -217,6 +218,19 @@ protected:
 inline char* Text(const std::string& s)
 {
     return const_cast<char*>(s.c_str());
+}
+
+// Makes handles until one has the value of a closed one, as the heap tends
+// to give a freed record's address to the next record of its size; the
+// others are closed again. Gives up after 16.
+inline HANDLE MakeOnTopOf(HANDLE closed, const std::function<HANDLE()>& make, const std::function<void(HANDLE)>& close)
+{
+    HANDLE made = make();
+    for (int i = 1; i < 16 && made != closed; ++i) {
+        close(made);
+        made = make();
+    }
+    return made;
 }
 
 } // namespace skftest

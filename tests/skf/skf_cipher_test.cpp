@@ -142,6 +142,66 @@ TEST_F(Cipher, StreamsOfTwoKeysOnTwoThreadsStayApart)
     EXPECT_EQ(workers[1].wrong, 0);
 }
 
+// Two threads on one hash or one session key at once: each call sees its
+// state whole, so together they give what the same calls give one after
+// the other.
+TEST_F(Cipher, OneHashOrKeyUsedByTwoThreadsAtOnceStaysWhole)
+{
+    auto digestInit = SKF_EXPORT(SKF_DigestInit);
+    auto digestUpdate = SKF_EXPORT(SKF_DigestUpdate);
+    auto digestFinal = SKF_EXPORT(SKF_DigestFinal);
+    ASSERT_TRUE(digestInit && digestUpdate && digestFinal);
+    auto together = [](const std::function<void(int)>& run) {
+        std::thread other(run, 1);
+        run(0);
+        other.join();
+    };
+    ECCPUBLICKEYBLOB pub = {};
+    BYTE id[] = "1234567812345678";
+    Bytes chunk = Random(262144 + 7, 4);
+    HANDLE shared = nullptr, alone = nullptr;
+    ASSERT_EQ(digestInit(m_dev, 1, &pub, id, 16, &shared), SAR_OK);
+    ASSERT_EQ(digestInit(m_dev, 1, &pub, id, 16, &alone), SAR_OK);
+    Own(shared);
+    Own(alone);
+    auto feed = [&](HANDLE h) {
+        for (int i = 0; i < 8; ++i) digestUpdate(h, chunk.data(), static_cast<ULONG>(chunk.size()));
+    };
+    together([&](int) { feed(shared); });
+    feed(alone);
+    feed(alone);
+    Bytes digests[2] = {Bytes(32), Bytes(32)};
+    for (int i = 0; i < 2; ++i) {
+        ULONG len = 32;
+        ASSERT_EQ(digestFinal(i ? alone : shared, digests[i].data(), &len), SAR_OK);
+    }
+    EXPECT_EQ(digests[0], digests[1]);
+
+    // Each block moves the chaining value on: the blocks of both threads
+    // are those of one stream.
+    HKEY_HANDLE key = SessionKey(m_key, SGD_SMS4_CBC);
+    ASSERT_EQ(Keys().SKF_EncryptInit(key, Param(0, m_iv)), SAR_OK);
+    constexpr int kBlocks = 40;
+    Bytes block = Random(16, 8), plain;
+    std::vector<Bytes> blocks[2];
+    together([&](int t) {
+        for (int i = 0; i < kBlocks; ++i) {
+            Bytes out(16);
+            ULONG len = 16;
+            if (Keys().SKF_EncryptUpdate(key, block.data(), 16, out.data(), &len) == SAR_OK) blocks[t].push_back(out);
+        }
+    });
+    std::vector<Bytes> got = blocks[0], expected;
+    got.insert(got.end(), blocks[1].begin(), blocks[1].end());
+    for (int i = 0; i < 2 * kBlocks; ++i) plain.insert(plain.end(), block.begin(), block.end());
+    Bytes stream = Sm4("SM4-CBC", m_key, m_iv, plain, true, false);
+    for (std::size_t at = 0; at < stream.size(); at += 16)
+        expected.emplace_back(stream.begin() + at, stream.begin() + at + 16);
+    std::sort(got.begin(), got.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_TRUE(got == expected);
+}
+
 TEST_F(Cipher, DecryptionChecksThePaddingItStrips)
 {
     HKEY_HANDLE h = SessionKey(m_key, SGD_SMS4_ECB);

@@ -107,6 +107,16 @@ TEST_F(Devices, StateIsPresentWhileTheTokenAnswersRandomRequests)
     }
     EXPECT_EQ(Skf().SKF_GetDevState(Text(std::string(260, 'n')), &state), SAR_INVALIDPARAMERR);
     EXPECT_EQ(Skf().SKF_GetDevState(nullptr, &state), SAR_INVALIDHANDLEERR);
+
+    // A handle is never read as a name: of another kind, or closed, it is
+    // refused.
+    HCONTAINER con = nullptr;
+    ASSERT_EQ(Skf().SKF_CreateContainer(dev, Text("c"), &con), SAR_OK);
+    Keep(con);
+    EXPECT_EQ(Skf().SKF_GetDevState(static_cast<LPSTR>(con), &state), SAR_INVALIDHANDLEERR);
+    ASSERT_EQ(Skf().SKF_DisConnectDev(dev), SAR_OK);
+    Forget(dev);
+    EXPECT_EQ(Skf().SKF_GetDevState(static_cast<LPSTR>(dev), &state), SAR_INVALIDHANDLEERR);
 }
 
 TEST_F(Devices, LabelOfThirtyTwoCharactersIsTheLimit)

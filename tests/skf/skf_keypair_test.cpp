@@ -1,6 +1,8 @@
 // Key pairs made on the token, their public keys and signatures, checked
 // by OpenSSL.
+#include "SkfDigestExports.h"
 #include "SkfKeyFixture.h"
+#include "SkfMoreExports.h"
 
 namespace {
 
@@ -45,16 +47,77 @@ TEST_F(KeyPairs, HandlesOfAGoneConnectionAreNotRevivedByTheNext)
     ASSERT_EQ(Skf().SKF_DisConnectDev(m_dev), SAR_OK);
     Forget(m_dev);
     tokentest::AddToken(Serial(2));
-    DEVHANDLE next = ConnectTo(NameOf(Serial(2)));
+    DEVHANDLE next = MakeOnTopOf(
+        m_dev, [&] { return ConnectTo(NameOf(Serial(2))); },
+        [&](HANDLE dev) {
+            Skf().SKF_DisConnectDev(dev);
+            Forget(dev);
+        });
+    EXPECT_NE(next, m_dev);
     ULONG tries = 0;
     ASSERT_EQ(Skf().SKF_VerifyPIN(next, USER_TYPE, Text("12345678"), &tries), SAR_OK);
 
+    EXPECT_EQ(Skf().SKF_VerifyPIN(m_dev, USER_TYPE, Text("12345678"), &tries), SAR_INVALIDHANDLEERR);
     ULONG len = sizeof pub;
     EXPECT_EQ(Keys().SKF_ExportPublicKey(con, TRUE, reinterpret_cast<BYTE*>(&pub), &len), SAR_INVALIDHANDLEERR);
     Bytes digest = Random(32, 2);
     ECCSIGNATUREBLOB sig = {};
     EXPECT_EQ(Keys().SKF_ECCSignData(con, digest.data(), 32, &sig), SAR_INVALIDHANDLEERR);
     EXPECT_EQ(Keys().SKF_EncryptInit(key, Param(0)), SAR_INVALIDHANDLEERR);
+}
+
+// So does a closed container, session key or hash handle when the next of
+// its kind takes its record's address.
+TEST_F(KeyPairs, ClosedHandlesAreNotRevivedByTheNextOfTheirKind)
+{
+    Create("one");
+    auto digestInit = SKF_EXPORT(SKF_DigestInit);
+    auto digestUpdate = SKF_EXPORT(SKF_DigestUpdate);
+    ASSERT_TRUE(digestInit && digestUpdate);
+    ECCPUBLICKEYBLOB pub = {};
+    BYTE id[] = "1234567812345678";
+    Bytes key = Random(16, 1);
+    const struct {
+        const char* kind;
+        std::function<HANDLE()> make;
+        std::function<ULONG(HANDLE)> use, close;
+    } kinds[] = {
+        {"container",
+         [&] {
+             HCONTAINER con = nullptr;
+             Skf().SKF_OpenContainer(m_dev, Text("one"), &con);
+             return con;
+         },
+         [](HANDLE con) {
+             ULONG type = 0;
+             return Skf().SKF_GetContainerType(con, &type);
+         },
+         Skf().SKF_CloseContainer},
+        {"session key",
+         [&] {
+             HKEY_HANDLE h = nullptr;
+             Keys().SKF_SetSymmKey(m_dev, key.data(), SGD_SMS4_ECB, &h);
+             return h;
+         },
+         [](HANDLE h) { return Keys().SKF_EncryptInit(h, Param(0)); }, Keys().SKF_CloseHandle},
+        {"hash",
+         [&] {
+             HANDLE h = nullptr;
+             digestInit(m_dev, 1, &pub, id, 16, &h);
+             return h;
+         },
+         [&](HANDLE h) { return digestUpdate(h, id, 16); }, Keys().SKF_CloseHandle},
+    };
+    for (const auto& k : kinds) {
+        HANDLE closed = k.make();
+        ASSERT_EQ(k.close(closed), SAR_OK) << k.kind;
+        HANDLE next = MakeOnTopOf(closed, k.make, [&](HANDLE h) { k.close(h); });
+        EXPECT_NE(next, closed) << k.kind;
+        EXPECT_EQ(k.use(closed), SAR_INVALIDHANDLEERR) << k.kind;
+        EXPECT_EQ(k.close(closed), SAR_INVALIDHANDLEERR) << k.kind;
+        EXPECT_EQ(k.use(next), SAR_OK) << k.kind;
+        k.close(next);
+    }
 }
 
 TEST_F(KeyPairs, PublicKeyRecordSizesAndMissingKeys)

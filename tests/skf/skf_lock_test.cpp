@@ -104,6 +104,31 @@ TEST_F(DeviceLock, LockLeftByAnEndedProcessPassesToTheNextCaller)
     EXPECT_EQ(Skf().SKF_UnlockDev(dev), SAR_OK);
 }
 
+// A wait for a lock that only another process can release does not hold
+// up a disconnect: the disconnect ends it with SAR_INVALIDHANDLEERR.
+TEST_F(DeviceLock, DisconnectEndsAWaitForAnotherProcessesLock)
+{
+    DEVHANDLE dev = Connect(Serial(1));
+    OtherProcess other(NameOf(Serial(1)), "unlock");
+    ASSERT_TRUE(other.HoldsTheLock());
+    ULONG waited = 99, disconnected = 99;
+    std::thread waiter([&] { waited = Skf().SKF_LockDev(dev, INFINITE); });
+    Sleep(500); // time to reach the wait
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread closer([&] {
+        disconnected = Skf().SKF_DisConnectDev(dev);
+        SetEvent(done);
+    });
+    EXPECT_EQ(WaitForSingleObject(done, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(other.Release(), 0u);
+    closer.join();
+    waiter.join();
+    Forget(dev);
+    CloseHandle(done);
+    EXPECT_EQ(disconnected, SAR_OK);
+    EXPECT_EQ(waited, SAR_INVALIDHANDLEERR);
+}
+
 // Mutex names are case-sensitive while the vendor finds tokens by name in
 // any case: connected under another spelling, no mutex matches.
 TEST_F(DeviceLock, TokenWithoutItsMutexCannotBeLocked)
