@@ -7,9 +7,10 @@
 namespace tokencrypto {
 
 // The empty statement claims to read the cleared memory, so the stores
-// before it stay.
+// before it stay. An empty buffer may have no address at all.
 inline void SecureZero(void* data, size_t length)
 {
+    if (length == 0) return;
     std::memset(data, 0, length);
     __asm__ __volatile__("" : : "r"(data) : "memory");
 }
