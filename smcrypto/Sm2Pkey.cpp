@@ -34,10 +34,11 @@ int GroupNid(const EVP_PKEY *pkey)
     return OBJ_txt2nid(name);
 }
 
+// By name, not type id: the library gives keys it decodes from DER, PEM or
+// a certificate no type id at all.
 bool IsEcKey(const EVP_PKEY *pkey)
 {
-    int id = EVP_PKEY_get_base_id(pkey);
-    return id == EVP_PKEY_EC || id == EVP_PKEY_SM2;
+    return EVP_PKEY_is_a(pkey, "EC") || EVP_PKEY_is_a(pkey, "SM2");
 }
 
 bool PublicOf(const EVP_PKEY *pkey, PublicPoint *pub)
@@ -94,13 +95,24 @@ int pkey_sm2_sign(EVP_PKEY *pkey, unsigned char *sig, size_t *siglen, const unsi
     return 1;
 }
 
+// One signature has one encoding: a BER form of it (long-form lengths and
+// the like) would be a second signature over the same digest.
+bool IsDer(const ECDSA_SIG *s, const unsigned char *sig, size_t siglen)
+{
+    unsigned char *der = nullptr;
+    int len = i2d_ECDSA_SIG(s, &der);
+    bool same = len > 0 && size_t(len) == siglen && std::memcmp(der, sig, siglen) == 0;
+    OPENSSL_free(der);
+    return same;
+}
+
 int pkey_sm2_verify(EVP_PKEY *pkey, const unsigned char *sig, size_t siglen, const unsigned char *dgst, size_t dgstlen)
 {
     PublicPoint pub;
     if (dgstlen != SM3_DIGEST_LENGTH || sig == nullptr || !PublicOf(pkey, &pub)) return -1;
     const unsigned char *p = sig;
     EcdsaSigPtr s(d2i_ECDSA_SIG(nullptr, &p, long(siglen)));
-    if (!s || p != sig + siglen) return -1;
+    if (!s || p != sig + siglen || !IsDer(s.get(), sig, siglen)) return -1;
     const BIGNUM *r = ECDSA_SIG_get0_r(s.get());
     const BIGNUM *sv = ECDSA_SIG_get0_s(s.get());
     uint8_t r32[32], s32[32];
@@ -176,12 +188,13 @@ int VerifySignedBytes(const X509_ALGOR *alg, const ASN1_BIT_STRING *signature, c
 
 } // namespace
 
-// Only the recommended curve: a key on the example curve has explicit
-// parameters inside OpenSSL 3's EVP_PKEY, which keeps no curve name that
-// would tell it apart. The raw SM2 routines take both curves.
+// By the curve alone, whatever the key's type. Only the recommended curve:
+// a key on the example curve has explicit parameters inside OpenSSL 3's
+// EVP_PKEY, which keeps no curve name that would tell it apart. The raw
+// SM2 routines take both curves.
 bool SmPkeyIsSm2(const EVP_PKEY *pkey)
 {
-    return pkey != nullptr && IsEcKey(pkey) && GroupNid(pkey) == SM_NID_SM2_CURVE;
+    return pkey != nullptr && GroupNid(pkey) == SM_NID_SM2_CURVE;
 }
 
 int pkey_ec_sign(EVP_PKEY *pkey, unsigned char *sig, size_t *siglen, const unsigned char *dgst, size_t dgstlen)

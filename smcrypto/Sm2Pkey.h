@@ -10,7 +10,8 @@
 
 #include <cstddef>
 
-// True for an EC or SM2 key whose group is the SM2 curve.
+// True for a key whose group is the SM2 curve, whatever type the library
+// reports for it.
 bool SmPkeyIsSm2(const EVP_PKEY *pkey);
 
 // sig null: *siglen = the largest signature; returns 1. Otherwise *siglen

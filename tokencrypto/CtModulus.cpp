@@ -39,6 +39,7 @@ void FromMont(const CtModulus& s, uint32_t* a, const Limb* x)
     Limb one[mont::kMaxLimbs] = {1}, plain[mont::kMaxLimbs];
     Mul(s, plain, x, one);
     FromLimbs(s, a, plain);
+    SecureZero(plain, sizeof plain);
 }
 
 void SetModulus(CtModulus* s, const uint32_t* d, uint32_t digits)
@@ -181,6 +182,8 @@ void CtModulus_Init(CtModulus* s, const uint32_t* d, uint32_t digits)
     for (size_t i = 32 * top; i < b + t; ++i) mont::Add(x, x, x, s->m, s->limbs);
     for (size_t i = 0; i < squarings; ++i) Sqr(*s, x, x);
     std::memcpy(s->rr, x, sizeof x);
+    // R^2 mod d gives d away to anyone who knows a multiple of it.
+    SecureZero(x, sizeof x);
 }
 
 void CtModulus_InitPublic(CtModulus* s, const uint32_t* d, uint32_t digits)
@@ -210,7 +213,7 @@ void CtModulus_Reduce(const CtModulus& s, uint32_t* a, const uint32_t* b, uint32
     Mul(s, l, l, s.rr);
     mont::Add(l, l, h, s.m, s.limbs);
     FromMont(s, a, l);
-    SecureZeroAll(low, high, l, h);
+    SecureZeroAll(low, high, l, h, r3);
 }
 
 void CtModulus_Mul(const CtModulus& s, uint32_t* a, const uint32_t* b, const uint32_t* c)

@@ -9,6 +9,11 @@ namespace tokencrypto {
 constexpr uint32_t RANDOM_POOL_SEED_BYTES = 256;
 constexpr uint32_t RANDOM_POOL_NOT_SEEDED = 0x408;
 
+// Draws of a value that a sound source misses at most half the time (a
+// number in range, a usable scalar) before the source is taken for
+// broken: 64 misses in a row have a chance of at most 2^-64.
+constexpr unsigned RANDOM_MAX_DRAWS = 64;
+
 // Built by its user with bytesNeeded = RANDOM_POOL_SEED_BYTES, the rest zero.
 struct RandomPool {
     uint32_t bytesNeeded;

@@ -10,6 +10,8 @@ namespace tokencrypto {
 namespace {
 
 constexpr uint32_t kPrimeDigits = RSA_MAX_PRIME_LEN / 4 + 1;
+// Deeper than the calls of the private operation reach, with room to spare.
+constexpr size_t kStackBytes = 32 * 1024;
 
 // The output length comes from bits, so bits must describe a modulus that
 // fits both the record and the output.
@@ -40,6 +42,7 @@ void WriteOutput(uint8_t* output, uint32_t* outputLength, uint32_t bits, const u
 struct PrivateKeyDigits {
     uint32_t p[kPrimeDigits], q[kPrimeDigits], dP[kPrimeDigits], dQ[kPrimeDigits], qInv[kPrimeDigits];
     uint32_t k; // the public digit count of both primes
+    ~PrivateKeyDigits() { SecureZero(this, sizeof *this); }
 };
 
 // The primes' sizes are public; their values, the exponents and qInv are not.
@@ -133,23 +136,21 @@ uint32_t soft_RSA_PrivateDecrypt(uint8_t* output, uint32_t* outputLength, const 
     BigNum_Decode(n, BIGNUM_MAX_DIGITS, key->modulus, RSA_MAX_MODULUS_LEN);
     BigNum_Decode(e, BIGNUM_MAX_DIGITS, key->publicExponent, RSA_MAX_MODULUS_LEN);
     if (!ValidSize(key->bits, n)) return RSA_ERR_MODULUS_LEN;
+    // No key we make or take is shorter; a modulus of a few bits would
+    // leave the blinding draw nothing to draw from.
+    if (BigNum_Bits(n, BIGNUM_MAX_DIGITS) < RSA_MIN_MODULUS_BITS) return RSA_ERR_MODULUS_LEN;
     if (!DecodeInput(c, input, inputLength) || BigNum_Cmp(c, n, BIGNUM_MAX_DIGITS) >= 0) return RSA_ERR_DATA;
     // The result is checked with the public exponent, and blinding needs it too.
     if ((n[0] & 1) == 0 || BigNum_IsZero(e, BIGNUM_MAX_DIGITS)) return RSA_ERR_DATA;
 
     PrivateKeyDigits digits = {};
-    const uint32_t result = DecodePrivate(&digits, key, BigNum_Digits(n, BIGNUM_MAX_DIGITS));
-    if (result != RSA_OK) return result;
     uint32_t m[BIGNUM_MAX_DIGITS] = {};
-    const uint32_t status = BlindedPrivate(m, c, n, e, digits);
-    SecureZero(&digits, sizeof digits);
-    if (status != RSA_OK) {
-        SecureZero(m, sizeof m);
-        return status;
-    }
-    WriteOutput(output, outputLength, key->bits, m);
+    uint32_t result = DecodePrivate(&digits, key, BigNum_Digits(n, BIGNUM_MAX_DIGITS));
+    if (result == RSA_OK) result = BlindedPrivate(m, c, n, e, digits);
+    SecureZeroStack<kStackBytes>();
+    if (result == RSA_OK) WriteOutput(output, outputLength, key->bits, m);
     SecureZero(m, sizeof m);
-    return RSA_OK;
+    return result;
 }
 
 } // namespace tokencrypto

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "tokencrypto/RandomPool.h"
 #include "tokencrypto/SecureZero.h"
 #include "tokencrypto/SystemRandom.h"
 
@@ -70,18 +71,20 @@ void UseSlot(Slot* slot, const CtModulus& modN, RsaBlindingPair* pair)
 }
 
 // A number below n from the system generator: one bit shorter than n,
-// never zero.
+// never zero. False when the generator fails or gives only zeros.
 bool DrawBelow(uint32_t* r, const uint32_t* n, uint32_t nDigits)
 {
     const uint32_t bits = BigNum_Bits(n, nDigits);
     uint8_t bytes[4 * BIGNUM_MAX_DIGITS];
-    do {
-        if (!SystemRandom_GetBytes(bytes, 4 * nDigits)) return false;
+    bool drawn = false;
+    for (unsigned draw = 0; draw < RANDOM_MAX_DRAWS && !drawn; ++draw) {
+        if (!SystemRandom_GetBytes(bytes, 4 * nDigits)) break;
         BigNum_Decode(r, nDigits, bytes, 4 * nDigits);
         for (uint32_t bit = bits - 1; bit < 32 * nDigits; ++bit) r[bit / 32] &= ~(1u << (bit % 32));
-    } while (BigNum_IsZero(r, nDigits));
+        drawn = !BigNum_IsZero(r, nDigits);
+    }
     SecureZero(bytes, sizeof bytes);
-    return true;
+    return drawn;
 }
 
 // r^-1 through (r s)^-1 s, so that the variable-time inverse sees only a

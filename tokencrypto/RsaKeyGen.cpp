@@ -12,6 +12,12 @@ namespace tokencrypto {
 namespace {
 
 constexpr uint32_t kPrimeDigits = RSA_MAX_PRIME_LEN / 4 + 1;
+// Deeper than the calls of key generation reach, with room to spare.
+constexpr size_t kStackBytes = 32 * 1024;
+// Draws per bit of the upper bound before the search gives up. About one
+// in 0.35 B odd numbers of B bits is prime, and at most half the draws are
+// thrown away: 32 B draws find none with a chance below 2^-64.
+constexpr uint32_t kDrawsPerBit = 32;
 
 // 2^(bits - 1) + 2^(bits - 2) and 2^bits - 1: the candidates whose two top
 // bits are set, so that p q has the full size.
@@ -24,26 +30,94 @@ void PrimeBounds(uint32_t* lower, uint32_t* upper, uint32_t bits, uint32_t digit
     for (uint32_t bit = 0; bit < bits; ++bit) upper[bit / 32] |= 1u << (bit % 32);
 }
 
-// e is prime, so p - 1 and e are coprime unless p = 1 mod e.
+// e is prime, so p - 1 and e are coprime unless p = 1 mod e, which a
+// fresh prime meets at most half the time.
 uint32_t GeneratePrimeCoprime(uint32_t* prime, uint32_t bits, uint32_t e, uint32_t digits, RandomPool* pool)
 {
     uint32_t lower[kPrimeDigits], upper[kPrimeDigits], step[kPrimeDigits];
     PrimeBounds(lower, upper, bits, digits);
     BigNum_AssignDigit(step, 2, digits);
     const SmallModulus modE = SmallModulus_Make(e);
-    for (;;) {
+    for (unsigned draw = 0; draw < RANDOM_MAX_DRAWS; ++draw) {
         const uint32_t result = RSA_GeneratePrime(prime, lower, upper, step, digits, pool);
         if (result != RSA_OK) return result;
         if (CT_Public(SmallModulus_Of(modE, prime, digits) != 1)) return RSA_OK;
     }
+    return RSA_ERR_DATA;
 }
 
-// a = b + c when the mask is all ones, else b; of digits.
-void AddIf(uint32_t* a, const uint32_t* b, const uint32_t* c, uint32_t mask, uint32_t digits)
+// The candidates of [b, c], the values 1 + s j for j in [low, low + span]:
+// public, as the bounds and the step are.
+struct Candidates {
+    uint32_t step[kPrimeDigits];
+    uint32_t low[kPrimeDigits];
+    uint32_t span[kPrimeDigits];
+    uint32_t spanBits;
+};
+
+// False when [b, c] holds no candidate.
+bool FindCandidates(Candidates* range, const uint32_t* b, const uint32_t* c, const uint32_t* s, uint32_t digits)
 {
-    uint32_t masked[kPrimeDigits];
-    for (uint32_t i = 0; i < digits; ++i) masked[i] = c[i] & mask;
-    BigNum_Add(a, b, masked, digits);
+    if (BigNum_IsZero(s, digits) || BigNum_IsZero(c, digits) || BigNum_Cmp(b, c, digits) > 0) return false;
+    uint32_t one[kPrimeDigits], t[kPrimeDigits], rest[kPrimeDigits], high[kPrimeDigits];
+    BigNum_AssignDigit(one, 1, digits);
+    BigNum_Assign(range->step, s, digits);
+    // low = ceil((b - 1) / s), high = floor((c - 1) / s)
+    BigNum_AssignZero(range->low, digits);
+    if (!BigNum_IsZero(b, digits)) {
+        BigNum_Sub(t, b, one, digits);
+        BigNum_Div(range->low, rest, t, digits, s, digits);
+        if (!BigNum_IsZero(rest, digits)) BigNum_Add(range->low, range->low, one, digits);
+    }
+    BigNum_Sub(t, c, one, digits);
+    BigNum_Div(high, rest, t, digits, s, digits);
+    if (BigNum_Sub(range->span, high, range->low, digits) != 0) return false;
+    range->spanBits = BigNum_Bits(range->span, digits);
+    return true;
+}
+
+// A candidate drawn uniformly from the range: j is drawn with the bits of
+// span until it is not above it, which only throws a draw away. *drawn is
+// false for such a draw.
+uint32_t DrawCandidate(uint32_t* a, bool* drawn, const Candidates& range, uint32_t digits, RandomPool* pool)
+{
+    uint8_t bytes[4 * kPrimeDigits];
+    const uint32_t result = RandomPool_GenerateBytes(bytes, 4 * digits, pool);
+    if (result != RSA_OK) return result;
+    uint32_t j[kPrimeDigits], above[kPrimeDigits], wide[2 * kPrimeDigits] = {1};
+    BigNum_Decode(j, digits, bytes, 4 * digits);
+    for (uint32_t bit = range.spanBits; bit < 32 * digits; ++bit) j[bit / 32] &= ~(1u << (bit % 32));
+    *drawn = CT_Public(BigNum_Sub(above, range.span, j, digits) == 0);
+    // a = 1 + s (low + j), every digit multiplied whether zero or not.
+    BigNum_Add(j, j, range.low, digits);
+    for (uint32_t i = 0; i < digits; ++i) {
+        wide[i + digits] = BigNum_AddDigitMul(&wide[i], &wide[i], j[i], range.step, digits);
+    }
+    BigNum_Assign(a, wide, digits);
+    SecureZeroAll(bytes, j, above, wide);
+    return RSA_OK;
+}
+
+// Every candidate is drawn afresh: one stepped to from a rejected one
+// would tell where the rejected ones stopped, and with that p modulo the
+// small primes.
+uint32_t SearchPrime(uint32_t* a, const Candidates& range, uint32_t draws, uint32_t digits, RandomPool* pool)
+{
+    uint32_t candidate[kPrimeDigits];
+    uint32_t result = RSA_ERR_DATA;
+    for (uint32_t draw = 0; draw < draws; ++draw) {
+        bool drawn = false, passes = false;
+        result = DrawCandidate(candidate, &drawn, range, digits, pool);
+        if (result == RSA_OK && drawn) result = RsaPrime_Test(&passes, candidate, digits, pool);
+        if (result != RSA_OK) break;
+        if (passes) {
+            BigNum_Assign(a, candidate, digits);
+            break;
+        }
+        result = RSA_ERR_DATA;
+    }
+    SecureZero(candidate, sizeof candidate);
+    return result;
 }
 
 } // namespace
@@ -52,45 +126,10 @@ uint32_t RSA_GeneratePrime(uint32_t* a, const uint32_t* b, const uint32_t* c, co
                            RandomPool* pool)
 {
     if (pool->bytesNeeded != 0) return RSA_ERR_NEED_RANDOM;
-    uint8_t bytes[4 * kPrimeDigits];
-    uint32_t result = RandomPool_GenerateBytes(bytes, 4 * digits, pool);
-    if (result != RSA_OK) return result;
-    uint32_t t[kPrimeDigits], u[kPrimeDigits], v[kPrimeDigits], one[kPrimeDigits], sNegated[kPrimeDigits];
-    BigNum_Decode(t, digits, bytes, 4 * digits);
-    SecureZero(bytes, sizeof bytes);
-
-    // a = b + (t mod (c - b + 1))
-    BigNum_AssignDigit(one, 1, digits);
-    BigNum_Sub(u, c, b, digits);
-    BigNum_Add(u, u, one, digits);
-    BigNum_Mod(v, t, digits, u, digits);
-    BigNum_Add(t, v, b, digits);
-
-    // a - 1 a multiple of s, kept inside [b, c]; the corrections by mask.
-    BigNum_Mod(v, t, digits, s, digits);
-    BigNum_Sub(t, t, v, digits);
-    BigNum_Add(t, t, one, digits);
-    AddIf(t, t, s, 0u - BigNum_Sub(v, t, b, digits), digits);
-    BigNum_AssignZero(sNegated, digits);
-    BigNum_Sub(sNegated, sNegated, s, digits);
-    AddIf(t, t, sNegated, 0u - BigNum_Sub(v, c, t, digits), digits);
-
-    BigNum_Sub(u, c, s, digits);
-    for (;;) {
-        bool passes = false;
-        result = RsaPrime_Test(&passes, t, digits, pool);
-        if (result != RSA_OK) break;
-        if (passes) {
-            BigNum_Assign(a, t, digits);
-            break;
-        }
-        if (CT_Public(BigNum_Sub(v, u, t, digits) != 0)) {
-            result = RSA_ERR_DATA;
-            break;
-        }
-        BigNum_Add(t, t, s, digits);
-    }
-    SecureZeroAll(t, v);
+    Candidates range;
+    if (digits == 0 || digits > kPrimeDigits || !FindCandidates(&range, b, c, s, digits)) return RSA_ERR_DATA;
+    const uint32_t result = SearchPrime(a, range, kDrawsPerBit * BigNum_Bits(c, digits), digits, pool);
+    SecureZeroStack<kStackBytes>();
     return result;
 }
 
@@ -111,6 +150,7 @@ uint32_t RSA_GenerateKeyPair(RsaPublicKey* publicKey, RsaPrivateKey* privateKey,
     if (result == RSA_OK) result = GeneratePrimeCoprime(q, qBits, e, pDigits, pool);
     if (result == RSA_OK) RsaKey_FromPrimes(publicKey, privateKey, p, q, pDigits, bits, e);
     SecureZeroAll(p, q);
+    SecureZeroStack<kStackBytes>();
     return result;
 }
 

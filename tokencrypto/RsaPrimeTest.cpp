@@ -119,7 +119,7 @@ uint32_t DrawBase(uint32_t* base, const CtModulus& modA, const uint32_t* aMinus1
 {
     // Below a R, whatever a's top digits are.
     const uint32_t wideDigits = CT_Public(CtSignificantDigits(aMinus1, digits)) - 1 + digits;
-    for (;;) {
+    for (unsigned draw = 0; draw < RANDOM_MAX_DRAWS; ++draw) {
         uint8_t bytes[8 * kPrimeDigits];
         uint32_t wide[2 * kPrimeDigits];
         const uint32_t result = RandomPool_GenerateBytes(bytes, 4 * wideDigits, pool);
@@ -132,6 +132,7 @@ uint32_t DrawBase(uint32_t* base, const CtModulus& modA, const uint32_t* aMinus1
         const bool unfit = CT_Public((CT_ZeroMask(high | (base[0] >> 1)) != 0) | CtDigitsEqual(base, aMinus1, digits));
         if (!unfit) return RSA_OK;
     }
+    return RSA_ERR_NEED_RANDOM;
 }
 
 // Miller-Rabin: a - 1 = 2^s r with r odd; a base passes when base^r is 1,

@@ -1,6 +1,7 @@
 #include "tokencrypto/Sm2.h"
 
 #include "tokencrypto/RandomPool.h"
+#include "tokencrypto/SecureZero.h"
 #include "tokencrypto/Sm2Scheme.h"
 
 namespace tokencrypto {
@@ -8,6 +9,9 @@ namespace {
 
 using sm2::Fe;
 using sm2::JacobianPoint;
+
+// Deeper than the calls of any operation below reach, with room to spare.
+constexpr size_t kStackBytes = 12 * 1024;
 
 // 32 bytes of key stream from an RC4 state keyed afresh by the system generator.
 bool SystemScalar(uint8_t k[32])
@@ -60,6 +64,7 @@ void ModSub(uint32_t r[8], const uint32_t a[8], const uint32_t b[8], const sm2::
 uint32_t SM2_Sign(const Sm2PrivateKey* key, const uint8_t e[32], uint8_t* signature, uint32_t* signatureLength)
 {
     const uint32_t result = sm2::Scheme_Sign(sm2::RecommendedCurve(), key->d, e, SystemScalar, signature);
+    SecureZeroStack<kStackBytes>();
     if (result == SM2_OK) *signatureLength = SM2_SIGNATURE_LENGTH;
     return result;
 }
@@ -78,14 +83,20 @@ uint32_t SM2_Enc(const Sm2PublicKey* key, const uint8_t* message, uint32_t messa
     if (messageLength > UINT32_MAX - SM2_CIPHER_OVERHEAD || outputLengthToUse != messageLength + SM2_CIPHER_OVERHEAD) {
         return SM2_ERR_INVALID;
     }
-    return sm2::Scheme_Encrypt(sm2::RecommendedCurve(), key->x, key->y, message, messageLength, SystemScalar, output);
+    const uint32_t result =
+        sm2::Scheme_Encrypt(sm2::RecommendedCurve(), key->x, key->y, message, messageLength, SystemScalar, output);
+    SecureZeroStack<kStackBytes>();
+    return result;
 }
 
 uint32_t SM2_Dec(const Sm2PrivateKey* key, const uint8_t* cipher, uint32_t cipherLength, uint8_t* output,
                  uint32_t* outputLength, uint32_t messageLength)
 {
     *outputLength = messageLength;
-    return sm2::Scheme_Decrypt(sm2::RecommendedCurve(), key->d, cipher, cipherLength, output, messageLength);
+    const uint32_t result =
+        sm2::Scheme_Decrypt(sm2::RecommendedCurve(), key->d, cipher, cipherLength, output, messageLength);
+    SecureZeroStack<kStackBytes>();
+    return result;
 }
 
 uint32_t SM2_GetZ(const Sm2PublicKey* key, const uint8_t* id, uint32_t idLength, uint8_t z[32])
@@ -126,18 +137,24 @@ void SM2_PointAdd(Sm2Point* r, const Sm2Point* p1, const Sm2Point* p2)
 
 void SM2_PointMul(Sm2Point* r, const uint32_t k[8], const Sm2Point* p)
 {
+    // The scalar may be a private key.
     const sm2::Curve& c = sm2::RecommendedCurve();
+    Fe scalar = FromWords(k);
     JacobianPoint product;
-    sm2::Point_Mul(&product, FromWords(k), FromPoint(*p, c), c);
+    sm2::Point_Mul(&product, scalar, FromPoint(*p, c), c);
     ToPoint(r, product, c);
+    SecureZeroAll(scalar, product);
+    SecureZeroStack<kStackBytes>();
 }
 
 uint32_t SM2_RandomK(uint32_t k[8])
 {
     Fe scalar;
-    if (!sm2::Scheme_DrawScalar(sm2::RecommendedCurve(), SystemScalar, &scalar)) return SM2_ERR_RANDOM;
-    ToWords(k, scalar);
-    return SM2_OK;
+    const bool drawn = sm2::Scheme_DrawScalar(sm2::RecommendedCurve(), SystemScalar, &scalar);
+    if (drawn) ToWords(k, scalar);
+    SecureZero(&scalar, sizeof scalar);
+    SecureZeroStack<kStackBytes>();
+    return drawn ? SM2_OK : SM2_ERR_RANDOM;
 }
 
 } // namespace tokencrypto

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "tokencrypto/SecureZero.h"
 #include "tokencrypto/Sm3.h"
 
 namespace tokencrypto {
@@ -13,11 +14,12 @@ void SM2_KDF(const uint8_t z[64], uint8_t* output, uint32_t length)
     Sm3Context prefix;
     SM3_Init(&prefix);
     SM3_Update(&prefix, z, 64);
+    Sm3Context context;
     uint8_t block[SM3_DIGEST_LENGTH];
     for (uint32_t counter = 1; length > 0; ++counter) {
         const uint8_t counterBytes[4] = {uint8_t(counter >> 24), uint8_t(counter >> 16), uint8_t(counter >> 8),
                                          uint8_t(counter)};
-        Sm3Context context = prefix;
+        context = prefix;
         SM3_Update(&context, counterBytes, 4);
         const uint32_t take = length < SM3_DIGEST_LENGTH ? length : SM3_DIGEST_LENGTH;
         if (take == SM3_DIGEST_LENGTH) {
@@ -29,6 +31,8 @@ void SM2_KDF(const uint8_t z[64], uint8_t* output, uint32_t length)
         output += take;
         length -= take;
     }
+    // The states hash x2 || y2, the shared secret.
+    SecureZeroAll(prefix, context, block);
 }
 
 } // namespace tokencrypto

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tokencrypto/ConstantTime.h"
+#include "tokencrypto/RandomPool.h"
 #include "tokencrypto/SecureZero.h"
 #include "tokencrypto/Sm2.h"
 #include "tokencrypto/Sm3.h"
@@ -47,6 +48,7 @@ void PointBytes(uint8_t out[64], const JacobianPoint& point, const Curve& c)
     Point_ToAffine(&x, &y, point, c);
     Fe_ToBytes(out, x);
     Fe_ToBytes(out + 32, y);
+    SecureZeroAll(x, y);
 }
 
 bool AllZero(const uint8_t* data, uint32_t length)
@@ -65,6 +67,7 @@ void CheckValue(uint8_t out[32], const uint8_t x2y2[64], const uint8_t* message,
     SM3_Update(&context, message, length);
     SM3_Update(&context, x2y2 + 32, 32);
     SM3_Final(&context, out);
+    SecureZero(&context, sizeof context);
 }
 
 bool EqualConstantTime(const uint8_t* a, const uint8_t* b, uint32_t length)
@@ -102,54 +105,63 @@ bool InRange(const Fe& d, const Curve& c)
     return CT_Public(!Fe_IsZero(d) & Fe_Below(d, c.n));
 }
 
+// The private scalar, k, and what is made from them, cleared on every way
+// out of the operation that holds them.
+struct Secrets {
+    Fe d, dm, onePlusD, inverse, k, km, t;
+    JacobianPoint point;
+    uint8_t x2y2[64];
+    ~Secrets() { SecureZero(this, sizeof *this); }
+};
+
 } // namespace
 
 bool Scheme_DrawScalar(const Curve& c, const ScalarSource& source, Fe* k)
 {
     uint8_t bytes[32];
-    for (;;) {
-        if (!source(bytes)) return false;
+    bool drawn = false;
+    for (unsigned draw = 0; draw < RANDOM_MAX_DRAWS && !drawn; ++draw) {
+        if (!source(bytes)) break;
         Fe_FromBytes(k, bytes);
-        if (InRange(*k, c)) break;
+        drawn = InRange(*k, c);
     }
     SecureZero(bytes, sizeof bytes);
-    return true;
+    if (!drawn) SecureZero(k, sizeof *k);
+    return drawn;
 }
 
 uint32_t Scheme_Sign(const Curve& c, const uint8_t dBytes[32], const uint8_t eBytes[32], const ScalarSource& source,
                      uint8_t signature[64])
 {
-    const Fe d = FromBytes(dBytes);
-    if (!InRange(d, c)) return SM2_ERR_INVALID;
-    const Fe dm = ToMontN(d, c);
-    Fe onePlusD;
-    Fe_Add(&onePlusD, dm, c.n.one, c.n);
+    Secrets secret;
+    Fe_FromBytes(&secret.d, dBytes);
+    if (!InRange(secret.d, c)) return SM2_ERR_INVALID;
+    Fe_ToMont(&secret.dm, secret.d, c.n);
+    Fe_Add(&secret.onePlusD, secret.dm, c.n.one, c.n);
     // d = n - 1 has no (1 + d)^-1: every s would be 0 and signing would never end.
-    if (CT_Public(Fe_IsZero(onePlusD))) return SM2_ERR_INVALID;
-    Fe inverse;
-    Fe_Inv(&inverse, onePlusD, c.n);
+    if (CT_Public(Fe_IsZero(secret.onePlusD))) return SM2_ERR_INVALID;
+    Fe_Inv(&secret.inverse, secret.onePlusD, c.n);
     const Fe e = ReduceN(FromBytes(eBytes), c);
 
-    Fe k, r, s;
-    for (;;) {
-        if (!Scheme_DrawScalar(c, source, &k)) return SM2_ERR_RANDOM;
-        JacobianPoint point;
-        Point_MulBase(&point, k, c);
+    Fe r, s;
+    for (unsigned draw = 0;; ++draw) {
+        if (draw == RANDOM_MAX_DRAWS || !Scheme_DrawScalar(c, source, &secret.k)) return SM2_ERR_RANDOM;
+        Point_MulBase(&secret.point, secret.k, c);
         Fe x1, y1;
-        Point_ToAffine(&x1, &y1, point, c);
+        Point_ToAffine(&x1, &y1, secret.point, c);
         // r is handed out; whether r + k = n only throws this k away.
         r = AddModN(e, ReduceN(x1, c), c);
         CT_Declassify(&r, sizeof r);
-        if (Fe_IsZero(r) || CT_Public(Fe_IsZero(AddModN(r, k, c)))) continue;
-        Fe t;
-        Fe_Mul(&t, ToMontN(r, c), dm, c.n);
-        Fe_Sub(&t, ToMontN(k, c), t, c.n);
-        Fe_Mul(&t, inverse, t, c.n);
-        Fe_FromMont(&s, t, c.n);
+        Fe_Add(&secret.t, r, secret.k, c.n);
+        if (Fe_IsZero(r) || CT_Public(Fe_IsZero(secret.t))) continue;
+        Fe_ToMont(&secret.km, secret.k, c.n);
+        Fe_Mul(&secret.t, ToMontN(r, c), secret.dm, c.n);
+        Fe_Sub(&secret.t, secret.km, secret.t, c.n);
+        Fe_Mul(&secret.t, secret.inverse, secret.t, c.n);
+        Fe_FromMont(&s, secret.t, c.n);
         CT_Declassify(&s, sizeof s);
         if (!Fe_IsZero(s)) break;
     }
-    SecureZero(&k, sizeof k);
     Fe_ToBytes(signature, r);
     Fe_ToBytes(signature + 32, s);
     return SM2_OK;
@@ -185,24 +197,21 @@ uint32_t Scheme_Encrypt(const Curve& c, const uint8_t x[32], const uint8_t y[32]
     JacobianPoint publicPoint;
     Point_FromAffine(&publicPoint, FromBytes(x), FromBytes(y), c);
     if (Fe_IsZero(publicPoint.z)) return SM2_ERR_INVALID;
-    uint8_t x2y2[64];
-    Fe k;
-    for (;;) {
-        if (!Scheme_DrawScalar(c, source, &k)) return SM2_ERR_RANDOM;
-        JacobianPoint c1, shared;
-        Point_MulBase(&c1, k, c);
-        Point_Mul(&shared, k, publicPoint, c);
+    Secrets secret;
+    for (unsigned draw = 0;; ++draw) {
+        if (draw == RANDOM_MAX_DRAWS || !Scheme_DrawScalar(c, source, &secret.k)) return SM2_ERR_RANDOM;
+        JacobianPoint c1;
+        Point_MulBase(&c1, secret.k, c);
+        Point_Mul(&secret.point, secret.k, publicPoint, c);
         PointBytes(output + 1, c1, c);
-        PointBytes(x2y2, shared, c);
-        SM2_KDF(x2y2, output + 65, messageLength);
+        PointBytes(secret.x2y2, secret.point, c);
+        SM2_KDF(secret.x2y2, output + 65, messageLength);
         // An empty key stream is all-zero only vacuously.
         if (messageLength == 0 || !CT_Public(AllZero(output + 65, messageLength))) break;
     }
-    SecureZero(&k, sizeof k);
     output[0] = 0x04;
     for (uint32_t i = 0; i < messageLength; ++i) output[65 + i] ^= message[i];
-    CheckValue(output + 65 + messageLength, x2y2, message, messageLength);
-    SecureZero(x2y2, sizeof x2y2);
+    CheckValue(output + 65 + messageLength, secret.x2y2, message, messageLength);
     return SM2_OK;
 }
 
@@ -212,31 +221,30 @@ uint32_t Scheme_Decrypt(const Curve& c, const uint8_t dBytes[32], const uint8_t*
     if (cipherLength < SM2_CIPHER_OVERHEAD || cipherLength - SM2_CIPHER_OVERHEAD != messageLength) {
         return SM2_ERR_INVALID;
     }
-    const Fe d = FromBytes(dBytes);
-    if (!InRange(d, c)) return SM2_ERR_INVALID;
+    Secrets secret;
+    Fe_FromBytes(&secret.d, dBytes);
+    if (!InRange(secret.d, c)) return SM2_ERR_INVALID;
     // A C1 off the curve would let the error answers leak d piece by piece.
     const Fe x1 = FromBytes(cipher + 1);
     const Fe y1 = FromBytes(cipher + 33);
     if (cipher[0] != 0x04 || Fe_IsZero(x1) || Fe_IsZero(y1) || !Point_IsOnCurve(x1, y1, c)) {
         return SM2_ERR_INVALID;
     }
-    JacobianPoint c1, shared;
+    JacobianPoint c1;
     Point_FromAffine(&c1, x1, y1, c);
-    Point_Mul(&shared, d, c1, c);
-    uint8_t x2y2[64];
-    PointBytes(x2y2, shared, c);
-    SM2_KDF(x2y2, output, messageLength);
+    Point_Mul(&secret.point, secret.d, c1, c);
+    PointBytes(secret.x2y2, secret.point, c);
+    SM2_KDF(secret.x2y2, output, messageLength);
     uint32_t result = SM2_OK;
     if (messageLength != 0 && CT_Public(AllZero(output, messageLength))) {
         result = SM2_ERR_INVALID;
     } else {
         for (uint32_t i = 0; i < messageLength; ++i) output[i] ^= cipher[65 + i];
         uint8_t u[32];
-        CheckValue(u, x2y2, output, messageLength);
+        CheckValue(u, secret.x2y2, output, messageLength);
         if (!CT_Public(EqualConstantTime(u, cipher + cipherLength - 32, 32))) result = SM2_ERR_DECRYPT;
     }
     if (result != SM2_OK) SecureZero(output, messageLength);
-    SecureZero(x2y2, sizeof x2y2);
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
 
 #include <string>
@@ -78,10 +79,30 @@ std::vector<uint8_t> LibraryCrypt(bool enc, EVP_PKEY *k, const std::vector<uint8
     return out;
 }
 
-// Both the library's SM2 key type and an EC key on the SM2 curve.
+// The library's SM2 key type, an EC key on the SM2 curve, and SM2 keys
+// read back from DER and PEM, to which the library gives no type id.
+PkeyPtr MakeKey(const std::string &kind)
+{
+    if (kind == "EC") return NewKey("EC", "SM2");
+    PkeyPtr key = NewKey("SM2", nullptr);
+    if (kind == "DER") {
+        unsigned char *der = nullptr;
+        const int len = i2d_PrivateKey(key.get(), &der);
+        const unsigned char *p = der;
+        key.reset(d2i_AutoPrivateKey(nullptr, &p, len));
+        OPENSSL_free(der);
+    } else if (kind == "PEM") {
+        BIO *bio = BIO_new(BIO_s_mem());
+        PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+        key.reset(PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr));
+        BIO_free(bio);
+    }
+    return key;
+}
+
 class Sm2Keys : public ::testing::TestWithParam<const char *> {
 protected:
-    PkeyPtr key = NewKey(GetParam(), std::string(GetParam()) == "EC" ? "SM2" : nullptr);
+    PkeyPtr key = MakeKey(GetParam());
 };
 
 TEST_P(Sm2Keys, SignaturesCrossCheckWithLibrary)
@@ -96,7 +117,7 @@ TEST_P(Sm2Keys, SignaturesCrossCheckWithLibrary)
     dgst[31] ^= 1;
     EXPECT_LE(pkey_ec_verify(key.get(), ours.data(), ours.size(), dgst.data(), dgst.size()), 0);
     dgst[31] ^= 1;
-    if (EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_SM2) {
+    if (EVP_PKEY_is_a(key.get(), "SM2")) {
         EXPECT_TRUE(LibraryVerify(key.get(), ours, dgst));
         std::vector<uint8_t> theirs = LibrarySign(key.get(), dgst);
         EXPECT_EQ(pkey_ec_verify(key.get(), theirs.data(), theirs.size(), dgst.data(), dgst.size()), 1);
@@ -114,7 +135,7 @@ TEST_P(Sm2Keys, CiphertextsCrossCheckWithLibrary)
     EXPECT_EQ(ASN1_STRING_length(c->HASH), 32);
     SM2Cipher_free(c);
     EXPECT_EQ(Crypt(pkey_sm2_decrypt, key.get(), ours), msg);
-    if (EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_SM2) {
+    if (EVP_PKEY_is_a(key.get(), "SM2")) {
         EXPECT_EQ(LibraryCrypt(false, key.get(), ours), msg);
         EXPECT_EQ(Crypt(pkey_sm2_decrypt, key.get(), LibraryCrypt(true, key.get(), msg)), msg);
     }
@@ -146,7 +167,24 @@ TEST_P(Sm2Keys, SizeQueryAndShortBuffer)
     ERR_clear_error();
 }
 
-INSTANTIATE_TEST_SUITE_P(Sm2Pkey, Sm2Keys, ::testing::Values("SM2", "EC"));
+// Long-form lengths of the SEQUENCE, of r or of s: BER that d2i reads but
+// that is not the one DER encoding of the signature.
+TEST_P(Sm2Keys, OnlyTheDerEncodingOfASignatureVerifies)
+{
+    std::vector<uint8_t> dgst = Pattern(32, 5), der = Sign(key.get(), dgst);
+    ASSERT_GT(der.size(), 4u);
+    ASSERT_LT(der[1], 0x80);
+    EXPECT_EQ(pkey_ec_verify(key.get(), der.data(), der.size(), dgst.data(), dgst.size()), 1);
+    const size_t sAt = 4 + der[3];
+    for (size_t at : {size_t(0), size_t(2), sAt}) {
+        std::vector<uint8_t> ber = der;
+        ber.insert(ber.begin() + long(at) + 1, 0x81);
+        if (at != 0) ++ber[1];
+        EXPECT_LE(pkey_ec_verify(key.get(), ber.data(), ber.size(), dgst.data(), dgst.size()), 0) << at;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sm2Pkey, Sm2Keys, ::testing::Values("SM2", "EC", "DER", "PEM"));
 
 // A ciphertext record built by hand, to feed malformed fields to decryption.
 std::vector<uint8_t> CipherDer(size_t xLen, size_t hashLen, size_t textLen)
@@ -221,6 +259,21 @@ TEST(Sm2Pkey, CertificateVerifiesOverZOfDefaultIdentity)
     auto other = SelfSignedSm2(key.get(), "ALICE123@YAHOO.COM");
     ASSERT_TRUE(other);
     EXPECT_EQ(SmX509Verify(other.get(), key.get()), 0);
+    // Read back from DER, the certificate's key has no type id in the
+    // library, which verifies the certificate when told the default identity.
+    unsigned char *der = nullptr;
+    const int len = i2d_X509(cert.get(), &der);
+    const unsigned char *p = der;
+    std::unique_ptr<X509, X509Free> read(d2i_X509(nullptr, &p, len));
+    OPENSSL_free(der);
+    ASSERT_TRUE(read);
+    EVP_PKEY *fromCert = X509_get0_pubkey(read.get());
+    ASSERT_NE(fromCert, nullptr);
+    ASN1_OCTET_STRING *id = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(id, reinterpret_cast<const unsigned char *>("1234567812345678"), 16);
+    X509_set0_distinguishing_id(read.get(), id);
+    EXPECT_EQ(X509_verify(read.get(), fromCert), 1);
+    EXPECT_EQ(SmX509Verify(read.get(), fromCert), 1);
 }
 
 TEST(Sm2Pkey, CertificateSignedWithoutZDoesNotVerify)

@@ -6,12 +6,16 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 
+#include "DeadStack.h"
 #include "OpenSslRsa.h"
 #include "tokencrypto/BigNumber.h"
 
 namespace {
 
 using namespace tokencrypto;
+using tokencrypto_test::ClearDeadStack;
+using tokencrypto_test::DeadStack;
+using tokencrypto_test::Holds;
 using tokencrypto_test::OpenSslRsaKey;
 
 std::vector<uint8_t> RandomBelow(const std::vector<uint8_t>& modulus, std::mt19937* random)
@@ -110,6 +114,53 @@ TEST_P(RsaWithOpenSslKey, InputsAtTheModulusBoundary)
     EXPECT_EQ(expected, Private(privateKey, {0, 0, 1}, &result));
 }
 
+// 2^exponent mod m, big-endian.
+std::vector<uint8_t> PowerOfTwo(unsigned exponent, const std::vector<uint8_t>& modulus)
+{
+    BN_CTX* ctx = BN_CTX_new();
+    BIGNUM *m = BN_bin2bn(modulus.data(), int(modulus.size()), nullptr), *r = BN_new();
+    BN_set_bit(r, int(exponent));
+    BN_mod(r, r, m, ctx);
+    std::vector<uint8_t> bytes(size_t(BN_num_bytes(r)));
+    BN_bn2bin(r, bytes.data());
+    BN_free(r);
+    BN_free(m);
+    BN_CTX_free(ctx);
+    return bytes;
+}
+
+// Besides the key's private values, R^2 and R^3 modulo each prime (R =
+// 2^(bits / 2), the primes' Montgomery radix) give a prime away to anyone
+// who knows n.
+TEST_P(RsaWithOpenSslKey, PrivateOperationLeavesNoSecretOnTheStack)
+{
+    const OpenSslRsaKey key(GetParam());
+    const auto privateKey = key.PrivateRecord();
+    const unsigned r = GetParam() / 2;
+    const struct {
+        const char* label;
+        std::vector<uint8_t> value;
+    } secrets[] = {{"p", key.p},
+                   {"q", key.q},
+                   {"dP", key.dP},
+                   {"dQ", key.dQ},
+                   {"qInv", key.qInv},
+                   {"R^2 mod p", PowerOfTwo(2 * r, key.p)},
+                   {"R^3 mod p", PowerOfTwo(3 * r, key.p)},
+                   {"R^2 mod q", PowerOfTwo(2 * r, key.q)},
+                   {"R^3 mod q", PowerOfTwo(3 * r, key.q)}};
+    std::mt19937 random(5);
+    const auto input = RandomBelow(key.n, &random);
+    std::vector<uint8_t> output(256);
+    uint32_t length = 0;
+    ClearDeadStack();
+    const uint32_t result =
+        soft_RSA_PrivateDecrypt(output.data(), &length, input.data(), uint32_t(input.size()), &privateKey);
+    const auto stack = DeadStack();
+    EXPECT_EQ(RSA_OK, result);
+    for (const auto& secret : secrets) EXPECT_FALSE(Holds(stack, secret.value)) << secret.label;
+}
+
 INSTANTIATE_TEST_SUITE_P(Sizes, RsaWithOpenSslKey, ::testing::Values(1024u, 2048u));
 
 TEST(RsaKeyGeneration, KeysHaveTheRequiredShape)
@@ -117,10 +168,16 @@ TEST(RsaKeyGeneration, KeysHaveTheRequiredShape)
     for (uint32_t bits : {1024u, 2048u}) {
         RsaPublicKey publicKey;
         RsaPrivateKey privateKey;
-        ASSERT_EQ(RSA_OK, RSA_GenerateKey(bits, &publicKey, &privateKey)) << bits;
+        ClearDeadStack();
+        const uint32_t generated = RSA_GenerateKey(bits, &publicKey, &privateKey);
+        const auto stack = DeadStack();
+        ASSERT_EQ(RSA_OK, generated) << bits;
         const uint32_t h = bits / 16;
         const uint8_t* p = privateKey.prime[0] + RSA_MAX_PRIME_LEN - h;
         const uint8_t* q = privateKey.prime[1] + RSA_MAX_PRIME_LEN - h;
+        for (const uint8_t* prime : {p, q}) {
+            EXPECT_FALSE(Holds(stack, std::vector<uint8_t>(prime, prime + h))) << "a prime left on the stack";
+        }
         EXPECT_GT(std::memcmp(p, q, h), 0) << "p > q";
         EXPECT_EQ(0xC0, p[0] & 0xC0) << "two top bits of p";
         EXPECT_EQ(0xC0, q[0] & 0xC0) << "two top bits of q";
@@ -237,6 +294,40 @@ TEST(RsaKeyGeneration, PrimeSearchFindsPrimesInARange)
     }
 }
 
+// Every candidate is drawn afresh, so each prime of a range is found about
+// as often. 492113 and 492227 are consecutive primes: a search that stepped
+// on from a rejected candidate would end on the second from 57 of the 58
+// candidates.
+TEST(RsaKeyGeneration, PrimeSearchDrawsEachCandidateAfresh)
+{
+    RandomPool pool = {};
+    const uint8_t seed[16] = {4};
+    RandomPool_Update(&pool, seed);
+    const uint32_t lower[2] = {492113}, upper[2] = {492227}, step[2] = {2};
+    int first = 0;
+    for (int round = 0; round < 64; ++round) {
+        uint32_t a[2] = {};
+        ASSERT_EQ(RSA_OK, RSA_GeneratePrime(a, lower, upper, step, 2, &pool));
+        ASSERT_TRUE((a[0] == lower[0] || a[0] == upper[0]) && a[1] == 0) << a[0];
+        first += a[0] == lower[0];
+    }
+    EXPECT_GE(first, 16);
+}
+
+// [12, 12] holds no value one more than a multiple of 6; [13, 13] holds one.
+TEST(RsaKeyGeneration, PrimeSearchKeepsToItsRange)
+{
+    RandomPool pool = {};
+    const uint8_t seed[16] = {3};
+    RandomPool_Update(&pool, seed);
+    const uint32_t twelve[2] = {12}, thirteen[2] = {13}, six[2] = {6};
+    uint32_t a[2] = {};
+    EXPECT_EQ(RSA_ERR_DATA, RSA_GeneratePrime(a, twelve, twelve, six, 2, &pool));
+    EXPECT_EQ(0u, a[0]);
+    EXPECT_EQ(RSA_OK, RSA_GeneratePrime(a, thirteen, thirteen, six, 2, &pool));
+    EXPECT_EQ(13u, a[0]);
+}
+
 // Composites that pass the base-2 Fermat test and have no factor below
 // 1000: the squares of the Wieferich primes and the Carmichael number
 // 1171 * 2341 * 3511. Each range holds the one candidate, which must be
@@ -268,6 +359,24 @@ TEST(Rsa, BitsThatDoNotFitTheModulusAreRefused)
         EXPECT_EQ(RSA_ERR_MODULUS_LEN,
                   soft_RSA_PrivateDecrypt(output.data(), &length, input.data(), 128, &privateRecord))
             << bits;
+    }
+}
+
+// Moduli shorter than any key are refused before any work: with modulus 1
+// and input 0 the blinding draw had nothing to draw from and never ended.
+TEST(Rsa, ModuliShorterThanAnyKeyAreRefused)
+{
+    const OpenSslRsaKey key(1024);
+    std::vector<uint8_t> shorter(key.n.begin(), key.n.begin() + 125);
+    shorter.back() |= 1;
+    for (const auto& modulus : {std::vector<uint8_t> {1}, shorter}) {
+        RsaPrivateKey record = key.PrivateRecord();
+        std::memset(record.modulus, 0, RSA_MAX_MODULUS_LEN);
+        std::memcpy(record.modulus + RSA_MAX_MODULUS_LEN - modulus.size(), modulus.data(), modulus.size());
+        const uint8_t input[1] = {0};
+        uint8_t output[256];
+        uint32_t length = 0;
+        EXPECT_EQ(RSA_ERR_MODULUS_LEN, soft_RSA_PrivateDecrypt(output, &length, input, 1, &record)) << modulus.size();
     }
 }
 

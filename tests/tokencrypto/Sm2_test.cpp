@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 
+#include "DeadStack.h"
 #include "OpenSslSm2.h"
 #include "VectorFile.h"
 #include "tokencrypto/Sm2Scheme.h"
@@ -415,6 +416,51 @@ TEST_F(Sm2Key, InconsistentLengthsAreRefused)
     EXPECT_EQ(SM2_ERR_INVALID, SM2_Enc(&publicKey_, message.data(), 3, cipher.data(), &length, 3));
 }
 
+// d and the forms signing holds it in: d R, (1 + d) R and (1 + d)^-1 R
+// modulo n, with R = 2^256.
+std::vector<std::vector<uint8_t>> PrivateScalarForms(const uint8_t d[32])
+{
+    BN_CTX* ctx = BN_CTX_new();
+    BIGNUM *n = nullptr, *r = BN_new(), *t = BN_new();
+    BN_hex2bn(&n, "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123");
+    BIGNUM* plain = BN_bin2bn(d, 32, nullptr);
+    BIGNUM* onePlusD = BN_dup(plain);
+    BN_add_word(onePlusD, 1);
+    BIGNUM* inverse = BN_mod_inverse(nullptr, onePlusD, n, ctx);
+    BN_set_bit(r, 256);
+    std::vector<std::vector<uint8_t>> forms = {std::vector<uint8_t>(d, d + 32)};
+    for (BIGNUM* x : {plain, onePlusD, inverse}) {
+        BN_mod_mul(t, x, r, n, ctx);
+        forms.emplace_back(32);
+        BN_bn2binpad(t, forms.back().data(), 32);
+    }
+    for (BIGNUM* x : {n, r, t, plain, onePlusD, inverse}) BN_free(x);
+    BN_CTX_free(ctx);
+    return forms;
+}
+
+TEST_F(Sm2Key, PrivateOperationsLeaveNoSecretOnTheStack)
+{
+    const auto e = Sm3Of({Bytes("digest input")});
+    const auto cipher = Encrypt(Bytes("secret"));
+    std::vector<uint8_t> signature(64), plain(6);
+    uint32_t length = 0;
+    tokencrypto_test::ClearDeadStack();
+    const uint32_t signResult = SM2_Sign(&privateKey_, e.data(), signature.data(), &length);
+    const auto afterSigning = tokencrypto_test::DeadStack();
+    tokencrypto_test::ClearDeadStack();
+    const uint32_t decryptResult =
+        SM2_Dec(&privateKey_, cipher.data(), uint32_t(cipher.size()), plain.data(), &length, 6);
+    const auto afterDecrypting = tokencrypto_test::DeadStack();
+    EXPECT_EQ(SM2_OK, signResult);
+    EXPECT_EQ(SM2_OK, decryptResult);
+    const auto forms = PrivateScalarForms(key_.d);
+    for (size_t i = 0; i < forms.size(); ++i) {
+        EXPECT_FALSE(tokencrypto_test::Holds(afterSigning, forms[i])) << "signing, form " << i;
+        EXPECT_FALSE(tokencrypto_test::Holds(afterDecrypting, forms[i])) << "decrypting, form " << i;
+    }
+}
+
 TEST(Sm2, AllZeroPublicKeyIsInvalid)
 {
     const Sm2PublicKey zero {256, {}, {}};
@@ -514,6 +560,13 @@ TEST(Sm2, ScalarsOutsideTheGroupAreDrawnAgain)
     uint8_t bytes[32];
     sm2::Fe_ToBytes(bytes, k);
     EXPECT_EQ(good, std::vector<uint8_t>(bytes, bytes + 32));
+
+    // A source that never gives one is taken for broken.
+    const sm2::ScalarSource stuck = [](uint8_t out[32]) {
+        std::memset(out, 0xFF, 32);
+        return true;
+    };
+    EXPECT_FALSE(sm2::Scheme_DrawScalar(sm2::RecommendedCurve(), stuck, &k));
 
     uint32_t words[8];
     ASSERT_EQ(SM2_OK, SM2_RandomK(words));
