@@ -33,6 +33,38 @@ function(sigwell_tree_locks)
     endforeach()
 endfunction()
 
+# sigwell_delay_load(<target> <dll names...>)
+# Links the target against import libraries that load each DLL at its
+# first call instead of with the target, made from the toolchain's own
+# import libraries. A delay-loaded DLL stays loaded once it came.
+function(sigwell_delay_load target)
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/delayload)
+    foreach(dll IN LISTS ARGN)
+        set(implib ${CMAKE_FIND_ROOT_PATH}/lib/lib${dll}.a)
+        set(def ${dir}/${dll}.def)
+        set(lib ${dir}/lib${dll}_delay.a)
+        # Every function the import library names; 32-bit names keep their
+        # stdcall suffix here and lose it in the DLL (--kill-at).
+        if(SIGWELL_ARCH STREQUAL "i686")
+            set(prefix "__imp__")
+            set(kill --kill-at)
+        else()
+            set(prefix "__imp_")
+            set(kill)
+        endif()
+        add_custom_command(OUTPUT ${lib}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+            COMMAND sh -c "{ echo 'LIBRARY ${dll}.dll'; echo EXPORTS; '${CMAKE_NM}' '${implib}' | sed -n 's/^.* I ${prefix}//p' | sort -u; } > '${def}'"
+            COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${dll}.dll --output-delaylib ${lib} ${kill}
+            DEPENDS ${implib}
+            VERBATIM)
+        list(APPEND libs ${lib})
+    endforeach()
+    add_custom_target(${target}_delayload DEPENDS ${libs})
+    add_dependencies(${target} ${target}_delayload)
+    target_link_libraries(${target} PRIVATE ${libs})
+endfunction()
+
 # sigwell_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [DESKTOP])
 # One GoogleTest program, run by CTest (under Wine in the cross builds).
 # DESKTOP: the test shows windows and sends keyboard and mouse input, which
