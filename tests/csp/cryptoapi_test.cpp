@@ -592,6 +592,21 @@ protected:
         rsa.bits = 1024;
         return rsa;
     }
+    // A certificate for the exchange pair too, and another container with
+    // an RSA signature pair alone.
+    static void AddExchangeCertificateAndContainer(const std::string& container)
+    {
+        tokentest::EditStore([&](tokensim::State& s) {
+            tokensim::CertOptions exchange;
+            exchange.signature = false;
+            ASSERT_EQ(tokensim::AddCertificate(s, kSerial, exchange), "");
+            tokensim::KeyOptions alone;
+            alone.container = container;
+            alone.algorithm = 1;
+            alone.bits = 1024;
+            ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, alone), "");
+        });
+    }
 };
 
 // A CryptoAPI RSA signature is the PKCS #1 v1.5 signature little-endian.
@@ -632,16 +647,7 @@ TEST_F(RsaSigning, Sha256DigestInfoSignedAndOpenSslVerifies)
 // key, refused before any prompt.
 TEST_F(RsaSigning, KeySpecChoosesTheSigningKey)
 {
-    tokentest::EditStore([](tokensim::State& s) {
-        tokensim::CertOptions exchange;
-        exchange.signature = false;
-        ASSERT_EQ(tokensim::AddCertificate(s, kSerial, exchange), "");
-        tokensim::KeyOptions alone;
-        alone.container = "signature only";
-        alone.algorithm = 1;
-        alone.bits = 1024;
-        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, alone), "");
-    });
+    AddExchangeCertificateAndContainer("signature only");
     HCRYPTPROV context = Acquire();
     std::vector<BYTE> signature;
     DriverRun run;
@@ -1121,15 +1127,8 @@ std::vector<std::string> ContainerNames()
 // client told.
 TEST_F(RsaSigning, CertificateWriteChecksThenRegistersDeletesAndNotifies)
 {
+    AddExchangeCertificateAndContainer("other RSA");
     tokentest::EditStore([](tokensim::State& s) {
-        tokensim::CertOptions exchange;
-        exchange.signature = false;
-        ASSERT_EQ(tokensim::AddCertificate(s, kSerial, exchange), "");
-        tokensim::KeyOptions other;
-        other.container = "other RSA";
-        other.algorithm = 1;
-        other.bits = 1024;
-        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, other), "");
         tokensim::KeyOptions sm2;
         sm2.container = "kept SM2";
         ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, sm2), "");
