@@ -47,11 +47,9 @@ function(sigwell_delay_load target)
     if(SIGWELL_ARCH STREQUAL "i686")
         set(prefix "__imp__")
         set(kill --kill-at)
-        set(stub "_")
     else()
         set(prefix "__imp_")
         set(kill)
-        set(stub "")
     endif()
     set(libs)
     set(defs)
@@ -78,7 +76,7 @@ function(sigwell_delay_load target)
         list(APPEND inputs $<TARGET_FILE:${library}>)
     endforeach()
     add_custom_command(OUTPUT ${keep}
-        COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/delayload-keep.sh ${CMAKE_NM} "${stub}" ${keep} ${defs} -- ${inputs}
+        COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/delayload-keep.sh ${CMAKE_NM} ${prefix} ${keep} ${defs} -- ${inputs}
         DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload-keep.sh ${defs} ${inputs}
         VERBATIM COMMAND_EXPAND_LISTS)
     add_custom_target(${target}_delayload_keep DEPENDS ${keep})
