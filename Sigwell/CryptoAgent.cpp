@@ -389,7 +389,8 @@ CCryptoAgent::CCryptoAgent()
       m_pReservedCertContext(nullptr),
       m_bInOperation(false)
 {
-    OpenSSL_add_all_algorithms();
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS,
+                        nullptr);
     // SM3, SM4-CBC and ZUC join the library's name tables; done once per
     // process however many agents there are.
     RegisterSmAlgorithms();

@@ -33,6 +33,57 @@ function(sigwell_tree_locks)
     endforeach()
 endfunction()
 
+# sigwell_delay_load(<target> LIBS <static libraries...> DLLS <dll names...>)
+# Links the target against import libraries that load each DLL at its
+# first call instead of with the target, made from the toolchain's own
+# import libraries, and keeps the stubs of the functions the target's
+# objects and static libraries import. A delay-loaded DLL stays loaded once
+# it came.
+function(sigwell_delay_load target)
+    cmake_parse_arguments(D "" "" "LIBS;DLLS" ${ARGN})
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/delayload)
+    # 32-bit names keep their stdcall suffix here and lose it in the DLL
+    # (--kill-at); their C symbols carry a leading underscore.
+    if(SIGWELL_ARCH STREQUAL "i686")
+        set(prefix "__imp__")
+        set(kill --kill-at)
+    else()
+        set(prefix "__imp_")
+        set(kill)
+    endif()
+    set(libs)
+    set(defs)
+    foreach(dll IN LISTS D_DLLS)
+        set(implib ${CMAKE_FIND_ROOT_PATH}/lib/lib${dll}.a)
+        set(def ${dir}/${dll}.def)
+        set(lib ${dir}/lib${dll}_delay.a)
+        add_custom_command(OUTPUT ${lib} ${def}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+            COMMAND sh -c "{ echo 'LIBRARY ${dll}.dll'; echo EXPORTS; '${CMAKE_NM}' '${implib}' | sed -n 's/^.* I ${prefix}//p' | sort -u; } > '${def}'"
+            COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${dll}.dll --output-delaylib ${lib} ${kill}
+            DEPENDS ${implib}
+            VERBATIM)
+        list(APPEND libs ${lib})
+        list(APPEND defs ${def})
+    endforeach()
+    add_custom_target(${target}_delayload DEPENDS ${libs})
+    add_dependencies(${target} ${target}_delayload)
+    target_link_libraries(${target} PRIVATE ${libs})
+
+    set(keep ${dir}/keep.rsp)
+    set(inputs $<TARGET_OBJECTS:${target}>)
+    foreach(library IN LISTS D_LIBS)
+        list(APPEND inputs $<TARGET_FILE:${library}>)
+    endforeach()
+    add_custom_command(OUTPUT ${keep}
+        COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/delayload-keep.sh ${CMAKE_NM} ${prefix} ${keep} ${defs} -- ${inputs}
+        DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload-keep.sh ${defs} ${inputs}
+        VERBATIM COMMAND_EXPAND_LISTS)
+    add_custom_target(${target}_delayload_keep DEPENDS ${keep})
+    target_link_options(${target} PRIVATE "LINKER:@${keep}")
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${keep})
+endfunction()
+
 # sigwell_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [DESKTOP])
 # One GoogleTest program, run by CTest (under Wine in the cross builds).
 # DESKTOP: the test shows windows and sends keyboard and mouse input, which

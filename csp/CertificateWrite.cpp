@@ -5,14 +5,80 @@
 #include "ProviderContext.h"
 #include "TokenKeys.h"
 #include "UserPin.h"
+#include "tokencrypto/Sm2PointCheck.h"
 
 #include <wincrypt.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace {
 
 constexpr std::uint8_t kDerSequence = 0x30;
+constexpr std::uint32_t kRsaPublicExponent = 65537;
+constexpr unsigned kSm2CoordinateLen = 32;
+constexpr unsigned kSm2PointLen = 1 + 2 * kSm2CoordinateLen; // 04 || x || y
+constexpr char kSm2CurveOid[] = "1.2.156.10197.1.301";
+// The SM2 curve's object identifier as a DER parameter.
+constexpr std::uint8_t kSm2CurveParameter[] = {0x06, 0x08, 0x2A, 0x81, 0x1C, 0xCF, 0x55, 0x01, 0x82, 0x2D};
+
+bool IsSm2PublicKey(const CRYPT_ALGORITHM_IDENTIFIER& algorithm)
+{
+    if (std::strcmp(algorithm.pszObjId, kSm2CurveOid) == 0) return true;
+    const CRYPT_OBJID_BLOB& parameters = algorithm.Parameters;
+    return std::strcmp(algorithm.pszObjId, szOID_ECC_PUBLIC_KEY) == 0 &&
+        parameters.cbData == sizeof kSm2CurveParameter &&
+        std::memcmp(parameters.pbData, kSm2CurveParameter, sizeof kSm2CurveParameter) == 0;
+}
+
+// tokenKey: x then y, big-endian.
+bool SameSm2Key(const CERT_PUBLIC_KEY_INFO& info, const std::uint8_t* tokenKey)
+{
+    const CRYPT_BIT_BLOB& point = info.PublicKey;
+    return IsSm2PublicKey(info.Algorithm) && point.cbData == kSm2PointLen && point.pbData[0] == 0x04 &&
+        tokencrypto::Sm2PointOnCurve(point.pbData + 1, point.pbData + 1 + kSm2CoordinateLen) &&
+        std::memcmp(point.pbData + 1, tokenKey, 2 * kSm2CoordinateLen) == 0;
+}
+
+// tokenKey: the modulus, big-endian; the token's pairs use the exponent
+// 65537.
+bool SameRsaKey(const CERT_PUBLIC_KEY_INFO& info, const std::uint8_t* tokenKey, std::uint32_t keyLen)
+{
+    if (std::strcmp(info.Algorithm.pszObjId, szOID_RSA_RSA) != 0) return false;
+    BYTE* blob = nullptr;
+    DWORD blobLen = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, RSA_CSP_PUBLICKEYBLOB, info.PublicKey.pbData, info.PublicKey.cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &blob, &blobLen))
+        return false;
+    // BLOBHEADER, RSAPUBKEY, then the modulus little-endian.
+    const auto* rsa = reinterpret_cast<const RSAPUBKEY*>(blob + sizeof(BLOBHEADER));
+    const BYTE* modulus = blob + sizeof(BLOBHEADER) + sizeof(RSAPUBKEY);
+    bool same = blobLen >= sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + keyLen && rsa->bitlen == keyLen * 8 &&
+        rsa->pubexp == kRsaPublicExponent &&
+        std::equal(modulus, modulus + keyLen, std::reverse_iterator<const std::uint8_t*>(tokenKey + keyLen));
+    LocalFree(blob);
+    return same;
+}
+
+// A certificate goes under a key only when it certifies that key: of its
+// algorithm, with the public key the token holds for it. Anything else
+// would be selected and then sign what no verifier accepts.
+DWORD CheckCertifiedKey(ProviderContext* context, const KeyObject* key, const std::uint8_t* certificate,
+                        std::uint32_t length)
+{
+    PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, certificate, length);
+    if (!cert) return static_cast<DWORD>(NTE_BAD_DATA);
+    std::uint8_t tokenKey[kKeyBytesRoom] = {};
+    DWORD error = Token_ExportPublicKey(&context->session, key, tokenKey);
+    if (error == 0) {
+        const CERT_PUBLIC_KEY_INFO& info = cert->pCertInfo->SubjectPublicKeyInfo;
+        bool same = IsRsaAlg(key->algId) ? SameRsaKey(info, tokenKey, key->keyLen) : SameSm2Key(info, tokenKey);
+        if (!same) error = static_cast<DWORD>(NTE_BAD_DATA);
+    }
+    CertFreeCertificateContext(cert);
+    return error;
+}
 
 std::wstring AnsiToWide(const char* text)
 {
@@ -55,9 +121,16 @@ DWORD WriteCertificateToToken(ProviderContext* context, KeyObject* key, const st
         LogLine("---->NTE_BAD_KEYSET......\n");
         return static_cast<DWORD>(NTE_BAD_KEYSET);
     }
+    // Checked before anything on the token changes: a refused write leaves
+    // the certificate and the other containers as they were.
+    DWORD error = CheckCertifiedKey(context, key, certificate, length);
+    if (error) {
+        LogLine("---->NTE_BAD_DATA(KP_CERTIFICATE).....\n");
+        return error;
+    }
     // The write deletes the token's other containers of the algorithm, and
     // their keys with them: the user's PIN first.
-    DWORD error = VerifyUserPin(context, context->newKeySetState != NEWKEYSET_NONE || g_PinVerified != 0);
+    error = VerifyUserPin(context, context->newKeySetState != NEWKEYSET_NONE || g_PinVerified != 0);
     if (error) {
         LogLine("----->uk_VerifyUserPin......\n");
         return error;
@@ -75,15 +148,10 @@ DWORD WriteCertificateToToken(ProviderContext* context, KeyObject* key, const st
     if (rsa)
         RegisterCertInMyStore(context->containerName, key->algId == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE,
                               certificate, length);
+    // The certificate carries the token's own public key: nothing to load
+    // into the key pair.
     Token_DeleteOtherContainers(&session, context->containerName,
                                 static_cast<std::uint8_t>(rsa ? devicelib::UK_ALG_RSA : devicelib::UK_ALG_SM2));
-    if (!rsa) {
-        DWORD imported = Token_ImportSm2PublicKeyFromCert(&session, key, certificate, length);
-        if (imported != 0) {
-            LogLine("---->dev_WriteCert(KP_CERTIFICATE).....\n");
-            return imported;
-        }
-    }
     NotifyClientWindow();
     return 0;
 }

@@ -279,9 +279,24 @@ bool NextElement(const BYTE* der, std::uint32_t end, std::uint32_t* position, co
     return true;
 }
 
-// The private key of the encrypted record: a 3DES key unwrapped by the
-// exchange key, then the DER private key decrypted under it on the token.
-DWORD DecryptRsaRecord(ProviderContext* context, const BYTE* der, std::vector<std::uint8_t>* privateDer)
+// The elements of an encrypted RSA record: version, two skipped ones, the
+// wrapped 3DES key and the private key encrypted under it.
+struct RsaRecord {
+    const BYTE* content[5];
+    std::uint32_t length[5];
+};
+
+// A private-key blob, read and checked before the PIN is asked for.
+struct PrivateKeyBlob {
+    std::uint32_t algId; // of the key pair it fills
+    std::uint32_t bits;
+    bool encrypted;
+    const BYTE* body; // RSA plain: the key body; SM2: the key bytes
+    std::uint32_t bodyLen;
+    RsaRecord record; // RSA encrypted
+};
+
+DWORD ReadRsaRecord(const BYTE* der, RsaRecord* record)
 {
     if (!der || der[0] != kDerSequence) {
         LogLine("---->DerDecodeData......\n");
@@ -290,14 +305,21 @@ DWORD DecryptRsaRecord(ProviderContext* context, const BYTE* der, std::vector<st
     std::uint32_t position = 1, sequenceLen = 0;
     if (!ReadDerLength(der, kRecordRoom, &position, &sequenceLen)) return static_cast<DWORD>(NTE_BAD_DATA);
     std::uint32_t end = position + sequenceLen;
-    const BYTE* content[5] = {};
-    std::uint32_t length[5] = {};
     for (int i = 0; i < 5; ++i)
-        if (!NextElement(der, end, &position, &content[i], &length[i])) return static_cast<DWORD>(NTE_BAD_DATA);
-    if (length[0] > 4 || length[1] >= 0x80 || length[2] >= 0x80) return static_cast<DWORD>(NTE_BAD_DATA);
+        if (!NextElement(der, end, &position, &record->content[i], &record->length[i]))
+            return static_cast<DWORD>(NTE_BAD_DATA);
+    if (record->length[0] > 4 || record->length[1] >= 0x80 || record->length[2] >= 0x80)
+        return static_cast<DWORD>(NTE_BAD_DATA);
+    return 0;
+}
 
+// The private key of the encrypted record: a 3DES key unwrapped by the
+// exchange key, then the DER private key decrypted under it on the token.
+DWORD DecryptRsaRecord(ProviderContext* context, const RsaRecord& record, std::vector<std::uint8_t>* privateDer)
+{
     std::vector<std::uint8_t> symmetric(kWrapRoom);
-    DWORD error = DecryptOnToken(context, &context->exchangeKey, content[3], length[3], &symmetric, nullptr, nullptr);
+    DWORD error = DecryptOnToken(context, &context->exchangeKey, record.content[3], record.length[3], &symmetric,
+                                 nullptr, nullptr);
     if (error) return error;
     KeyObject* temporary = NewSessionKeyObject();
     if (!temporary) return static_cast<DWORD>(NTE_NO_MEMORY);
@@ -319,8 +341,8 @@ DWORD DecryptRsaRecord(ProviderContext* context, const BYTE* der, std::vector<st
     }
     privateDer->assign(kBodyRoom + kWrapRoom, 0);
     std::uint32_t updateLen = kBodyRoom;
-    std::uint32_t status =
-        temporary->funcs->SymKeyDecUpdate(temporary->operation, content[4], length[4], privateDer->data(), &updateLen);
+    std::uint32_t status = temporary->funcs->SymKeyDecUpdate(temporary->operation, record.content[4], record.length[4],
+                                                             privateDer->data(), &updateLen);
     if (status != devicelib::UK_OK) {
         LogFailure("---->SymKeyDecUpdate Error. Code : ", status, nullptr);
         temporary->funcs->SymKeyDecFinal(temporary->operation, privateDer->data(), &updateLen);
@@ -338,60 +360,75 @@ DWORD DecryptRsaRecord(ProviderContext* context, const BYTE* der, std::vector<st
     return 0;
 }
 
-DWORD ImportRsaPrivateKey(ProviderContext* context, const BYTE* data, DWORD dataLen, std::uint32_t algId,
-                          bool encrypted)
+DWORD ReadRsaPrivateBlob(const ProviderContext* context, const BYTE* data, DWORD dataLen, const BlobHeader& header,
+                         PrivateKeyBlob* blob)
 {
     if (HoldsKeyOf(context, IsSm2Alg)) {
         LogLine("---->This is a  SM2 Container......\n");
         return kOtherAlgorithmContainer;
     }
-    std::vector<std::uint8_t> privateDer;
-    const BYTE* body = nullptr;
-    std::uint32_t bodyLen = 0, bits = 0;
-    if (encrypted) {
+    blob->algId = header.algId == CALG_RSA_SIGN ? CALG_RSA_SIGN : CALG_RSA_KEYX;
+    if (blob->encrypted) {
         OutputDebugStringA("----Enc PRIVATEKEYBLOB...\n");
         if (dataLen < 24 + sizeof(const BYTE*)) return static_cast<DWORD>(NTE_BAD_DATA);
-        bits = ReadWord(data, 12);
-        if (bits < kRsaMinBits || bits > kRsaMaxBits) return static_cast<DWORD>(NTE_BAD_DATA);
-        DWORD error = DecryptRsaRecord(context, ReadPointer(data, 24), &privateDer);
+        blob->bits = ReadWord(data, 12);
+        if (blob->bits < kRsaMinBits || blob->bits > kRsaMaxBits) return static_cast<DWORD>(NTE_BAD_DATA);
+        return ReadRsaRecord(ReadPointer(data, 24), &blob->record);
+    }
+    OutputDebugStringA("----no Enc PRIVATEKEYBLOB...\n");
+    if (dataLen < kRsaHeaderLen || ReadWord(data, kHeaderLen) != kRsaMagicPrivate)
+        return static_cast<DWORD>(NTE_BAD_DATA);
+    blob->bits = ReadWord(data, kHeaderLen + 4);
+    std::uint32_t n = blob->bits / 8;
+    // The whole body must be there, and the token's public half is made
+    // with the exponent 65537.
+    if (blob->bits < kRsaMinBits || blob->bits > kRsaMaxBits || dataLen < kRsaHeaderLen + 2 * n + 5 * (n / 2) ||
+        ReadWord(data, kHeaderLen + 8) != kRsaPublicExponent)
+        return static_cast<DWORD>(NTE_BAD_DATA);
+    blob->body = data + kRsaHeaderLen;
+    blob->bodyLen = 2 * n + 5 * (n / 2);
+    return 0;
+}
+
+DWORD ReadSm2PrivateBlob(const ProviderContext* context, const BYTE* data, DWORD dataLen, PrivateKeyBlob* blob)
+{
+    if (dataLen < 16 + sizeof(const BYTE*)) return static_cast<DWORD>(NTE_BAD_DATA);
+    blob->algId = ReadWord(data, 8);
+    if (!IsSm2Alg(blob->algId)) return static_cast<DWORD>(NTE_BAD_DATA);
+    if (HoldsKeyOf(context, IsRsaAlg)) {
+        LogLine("---->This is a  RSA Container......\n");
+        return kOtherAlgorithmContainer;
+    }
+    blob->bits = ReadWord(data, 12);
+    blob->body = ReadPointer(data, 16);
+    blob->bodyLen = blob->bits / 8;
+    if (!blob->body || blob->bits == 0 || blob->bodyLen > kSm2UnwrapRoom) return static_cast<DWORD>(NTE_BAD_DATA);
+    return 0;
+}
+
+DWORD ImportRsaPrivateKey(ProviderContext* context, const PrivateKeyBlob& blob)
+{
+    std::vector<std::uint8_t> privateDer;
+    const BYTE* body = blob.body;
+    std::uint32_t bodyLen = blob.bodyLen;
+    if (blob.encrypted) {
+        DWORD error = DecryptRsaRecord(context, blob.record, &privateDer);
         if (error) return error;
         body = privateDer.data();
         bodyLen = static_cast<std::uint32_t>(privateDer.size());
-    } else {
-        OutputDebugStringA("----no Enc PRIVATEKEYBLOB...\n");
-        if (dataLen < kRsaHeaderLen || ReadWord(data, kHeaderLen) != kRsaMagicPrivate)
-            return static_cast<DWORD>(NTE_BAD_DATA);
-        bits = ReadWord(data, kHeaderLen + 4);
-        std::uint32_t n = bits / 8;
-        // The whole body must be there, and the token's public half is
-        // made with the exponent 65537.
-        if (bits < kRsaMinBits || bits > kRsaMaxBits || dataLen < kRsaHeaderLen + 2 * n + 5 * (n / 2) ||
-            ReadWord(data, kHeaderLen + 8) != kRsaPublicExponent)
-            return static_cast<DWORD>(NTE_BAD_DATA);
-        body = data + kRsaHeaderLen;
-        bodyLen = 2 * n + 5 * (n / 2);
     }
-    KeyObject* own = ImportTarget(context, algId == CALG_RSA_SIGN ? CALG_RSA_SIGN : CALG_RSA_KEYX);
-    DWORD error = Token_ImportRsaKeyPair(&context->session, context->containerNumber, own, bits, body, bodyLen);
+    KeyObject* own = ImportTarget(context, blob.algId);
+    DWORD error = Token_ImportRsaKeyPair(&context->session, context->containerNumber, own, blob.bits, body, bodyLen);
     if (!privateDer.empty()) SecureZeroMemory(privateDer.data(), privateDer.size());
     if (error) LogLine("---->dev_ImportRSAKey......\n");
     return error;
 }
 
-DWORD ImportSm2PrivateKey(ProviderContext* context, const BYTE* data, DWORD dataLen, bool encrypted)
+DWORD ImportSm2PrivateKey(ProviderContext* context, const PrivateKeyBlob& blob)
 {
-    if (dataLen < 16 + sizeof(const BYTE*)) return static_cast<DWORD>(NTE_BAD_DATA);
-    std::uint32_t algId = ReadWord(data, 8);
-    if (!IsSm2Alg(algId)) return static_cast<DWORD>(NTE_BAD_DATA);
-    if (HoldsKeyOf(context, IsRsaAlg)) {
-        LogLine("---->This is a  RSA Container......\n");
-        return kOtherAlgorithmContainer;
-    }
-    std::uint32_t bits = ReadWord(data, 12);
-    const BYTE* keyBytes = ReadPointer(data, 16);
-    if (!keyBytes || bits == 0 || bits / 8 > kSm2UnwrapRoom) return static_cast<DWORD>(NTE_BAD_DATA);
-    std::vector<std::uint8_t> scalar(keyBytes, keyBytes + bits / 8);
-    if (encrypted) {
+    std::vector<std::uint8_t> scalar(blob.body, blob.body + blob.bodyLen);
+    std::uint32_t bits = blob.bits;
+    if (blob.encrypted) {
         std::vector<std::uint8_t> input(scalar.size() + 1, kSm2PointFormat);
         std::copy(scalar.begin(), scalar.end(), input.begin() + 1);
         std::vector<std::uint8_t> plain(kSm2UnwrapRoom);
@@ -403,7 +440,7 @@ DWORD ImportSm2PrivateKey(ProviderContext* context, const BYTE* data, DWORD data
         SecureZeroMemory(plain.data(), plain.size());
         bits = static_cast<std::uint32_t>(third * 8);
     }
-    KeyObject* own = ImportTarget(context, algId);
+    KeyObject* own = ImportTarget(context, blob.algId);
     DWORD error = Token_ImportSm2PrivateKey(&context->session, context->containerNumber, own, bits, scalar.data());
     SecureZeroMemory(scalar.data(), scalar.size());
     if (error) LogLine("---->dev_ImportSM2PriKey......\n");
@@ -416,19 +453,21 @@ DWORD ImportPrivateKeyBlob(ProviderContext* context, const BYTE* data, DWORD dat
     std::memcpy(&header, data, sizeof header);
     if (header.version != kBlobVersion) return static_cast<DWORD>(NTE_BAD_VER);
     if (!HasContainer(context)) return static_cast<DWORD>(NTE_BAD_KEYSET);
-    DWORD error = VerifyUserPin(context, g_PinVerified != 0);
+    PrivateKeyBlob blob = {};
+    blob.encrypted = header.reserved == 1;
+    bool rsa = IsRsaAlg(header.algId);
+    DWORD error = rsa ? ReadRsaPrivateBlob(context, data, dataLen, header, &blob)
+                      : ReadSm2PrivateBlob(context, data, dataLen, &blob);
+    if (error) return error;
+    error = VerifyUserPin(context, g_PinVerified != 0);
     if (error) {
         LogLine("----->uk_VerifyUserPin......\n");
         return error;
     }
     g_PinVerified = 0;
-    bool encrypted = header.reserved == 1;
-    bool rsa = IsRsaAlg(header.algId);
-    error = rsa ? ImportRsaPrivateKey(context, data, dataLen, header.algId, encrypted)
-                : ImportSm2PrivateKey(context, data, dataLen, encrypted);
+    error = rsa ? ImportRsaPrivateKey(context, blob) : ImportSm2PrivateKey(context, blob);
     if (error) return error;
-    bool signature = rsa ? header.algId == CALG_RSA_SIGN : ReadWord(data, 8) == kAlgSm2Sign;
-    KeyObject* own = signature ? &context->signatureKey : &context->exchangeKey;
+    KeyObject* own = IsSignatureAlg(blob.algId) ? &context->signatureKey : &context->exchangeKey;
     if (flags & CRYPT_EXPORTABLE) own->permissions |= CRYPT_EXPORT;
     *result = *own;
     return 0;

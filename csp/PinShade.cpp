@@ -231,7 +231,11 @@ void CClockFullScreen::Close(INT_PTR result)
 DWORD ShowPinShade(HWND owner, TokenSession* session, std::uint8_t* pin, std::uint32_t* pinLength)
 {
     CClockFullScreen shade(session);
-    if (shade.DoModal(owner) != kShadeVerified || shade.PinLength() == 0) return kPinShadeFailed;
+    INT_PTR result = shade.DoModal(owner);
+    // The token's refusal (blocked, no tries left) is the caller's to
+    // answer: it is no cancel.
+    if (result != kShadeVerified && result != kShadeCancelled && result != -1) return static_cast<DWORD>(result);
+    if (result != kShadeVerified || shade.PinLength() == 0) return kPinShadeFailed;
     std::memcpy(pin, shade.Pin(), shade.PinLength());
     *pinLength = shade.PinLength();
     return 0;

@@ -50,6 +50,7 @@ private:
 
 // Asks for the PIN until the token accepts it: 0 with the verified PIN in
 // pin (kTokenPinRoom bytes) and *pinLength, already stored in the session
-// and the PIN cache; 1330 for every other outcome, whose message has been
-// shown.
+// and the PIN cache; the token's refusal when it ended the prompt (blocked,
+// no tries left, another failure); 1330 when the user cancelled or no
+// window came up. Every refusal's message has been shown.
 DWORD ShowPinShade(HWND owner, TokenSession* session, std::uint8_t* pin, std::uint32_t* pinLength);

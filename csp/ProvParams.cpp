@@ -26,9 +26,6 @@ constexpr DWORD kKeySizeIncrement = 1024;
 constexpr DWORD kKeySpecs = AT_KEYEXCHANGE | AT_SIGNATURE;
 constexpr unsigned kMinPin = 6;
 constexpr unsigned kMaxPin = 16;
-// Parameter 80's size query assumes 16-character identifiers; a longer
-// one is answered with the real length when the list is fetched.
-constexpr DWORD kIdentifierGuess = 17;
 
 // One algorithm record a call; the cursor moves on only when the record
 // was delivered.
@@ -92,15 +89,12 @@ DWORD KeysetSecurityDescriptor(BYTE* data, DWORD* dataLen)
 }
 
 // Each present token's identifier once, each with its zero, and a zero
-// after the last.
+// after the last. The size query reads them too: identifiers have no fixed
+// length, and a guessed size would send the caller round again.
 DWORD TokenIdentifiers(BYTE* data, DWORD* dataLen)
 {
     std::vector<std::array<char, devicelib::UK_NAME_LEN>> names;
     if (!Token_EnumTokens(8, names)) return kEnumFailed;
-    if (!data) {
-        *dataLen = kIdentifierGuess * static_cast<DWORD>(names.size()) + 2;
-        return 0;
-    }
     std::vector<std::string> identifiers;
     for (const auto& name : names) {
         char label[kLabelRoom] = {}, serial[kLabelRoom] = {};

@@ -85,19 +85,35 @@ LRESULT CALLBACK DebugHookProc(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+bool IsHeld(int key)
+{
+    return (GetAsyncKeyState(key) & 0x8000) != 0;
+}
+
+// The state of the keyboard now: the thread's own state lags behind the
+// keys a low-level hook sees.
 KeyModifiers CurrentModifiers()
 {
-    return {(GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0, (GetKeyState(VK_CAPITAL) & 1) != 0,
-            (GetKeyState(VK_NUMLOCK) & 1) != 0};
+    return {IsHeld(VK_SHIFT), (GetKeyState(VK_CAPITAL) & 1) != 0, (GetKeyState(VK_NUMLOCK) & 1) != 0,
+            IsHeld(VK_CONTROL), IsHeld(VK_MENU)};
+}
+
+// The layout of the thread the user types to, which is what the keyboard
+// shows.
+HKL FocusedLayout()
+{
+    HWND foreground = GetForegroundWindow();
+    return GetKeyboardLayout(foreground ? GetWindowThreadProcessId(foreground, nullptr) : 0);
 }
 
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
     HiddenText* hidden = g_activeText;
+    // Alt without Ctrl makes system keys, which pass; AltGr (Ctrl and Alt)
+    // makes ordinary ones.
     if (code != HC_ACTION || wParam != WM_KEYDOWN || !hidden) return CallNextHookEx(nullptr, code, wParam, lParam);
-    if (GetAsyncKeyState(VK_CONTROL) & 0x8000) return 1;
     const auto* event = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
-    SafeKey key = MapSafeEditKey(event->vkCode, CurrentModifiers());
+    SafeKey key = MapSafeEditKey(event->vkCode, event->scanCode, CurrentModifiers(), FocusedLayout());
     switch (key.action) {
     case SafeKeyAction::Swallow:
         return 1;

@@ -2,27 +2,11 @@
 
 namespace {
 
-constexpr char kShiftedDigits[] = ")!@#$%^&*(";
-
-struct PunctuationKey {
-    DWORD virtualKey;
-    char plain;
-    char shifted;
-};
-
-constexpr PunctuationKey kPunctuation[] = {
-    {0xBA, ';', ':'}, {0xBB, '=', '+'}, {0xBC, ',', '<'},  {0xBD, '-', '_'}, {0xBE, '.', '>'},  {0xBF, '/', '?'},
-    {0xC0, '`', '~'}, {0xDB, '[', '{'}, {0xDC, '\\', '|'}, {0xDD, ']', '}'}, {0xDE, '\'', '"'},
-};
-
-struct KeypadOperator {
-    DWORD virtualKey;
-    char character;
-};
-
-constexpr KeypadOperator kKeypadOperators[] = {
-    {VK_MULTIPLY, '*'}, {VK_ADD, '+'}, {VK_SUBTRACT, '-'}, {VK_DECIMAL, '.'}, {VK_DIVIDE, '/'},
-};
+constexpr BYTE kKeyDown = 0x80;
+constexpr BYTE kKeyToggled = 0x01;
+// ToUnicodeEx leaves the keyboard state, and with it a dead key the user
+// is composing elsewhere, as it was.
+constexpr UINT kKeepKeyboardState = 0x4;
 
 SafeKey Character(char c)
 {
@@ -39,29 +23,47 @@ bool IsSwallowedKey(DWORD key)
         (key >= VK_LWIN && key <= VK_APPS);
 }
 
+bool IsKeypadCharacterKey(DWORD key)
+{
+    return (key >= VK_NUMPAD0 && key <= VK_NUMPAD9) || key == VK_MULTIPLY || key == VK_ADD || key == VK_SUBTRACT ||
+        key == VK_DECIMAL || key == VK_DIVIDE;
+}
+
+void SetDown(BYTE* state, bool down, DWORD key, DWORD side)
+{
+    if (!down) return;
+    state[key] = kKeyDown;
+    state[side] = kKeyDown;
+}
+
+// The character the layout gives the key. Dead keys, keys without a
+// character and control characters (Enter, Escape) pass; a character a
+// PIN cannot hold is swallowed.
+SafeKey Translate(DWORD key, DWORD scanCode, KeyModifiers modifiers, HKL layout)
+{
+    BYTE state[256] = {};
+    SetDown(state, modifiers.shift, VK_SHIFT, VK_LSHIFT);
+    SetDown(state, modifiers.control, VK_CONTROL, VK_LCONTROL);
+    SetDown(state, modifiers.alt, VK_MENU, modifiers.control ? VK_RMENU : VK_LMENU);
+    if (modifiers.capsLock) state[VK_CAPITAL] = kKeyToggled;
+    if (modifiers.numLock) state[VK_NUMLOCK] = kKeyToggled;
+    state[key & 0xFF] |= kKeyDown;
+    wchar_t text[4] = {};
+    int length = ToUnicodeEx(key, scanCode, state, text, 4, kKeepKeyboardState, layout);
+    if (length <= 0 || (length == 1 && text[0] < 0x20)) return Action(SafeKeyAction::Pass);
+    if (length == 1 && text[0] < 0x7F) return Character(static_cast<char>(text[0]));
+    return Action(SafeKeyAction::Swallow);
+}
+
 } // namespace
 
-SafeKey MapSafeEditKey(DWORD key, KeyModifiers modifiers)
+SafeKey MapSafeEditKey(DWORD key, DWORD scanCode, KeyModifiers modifiers, HKL layout)
 {
-    if (key >= '0' && key <= '9') {
-        return Character(modifiers.shift ? kShiftedDigits[key - '0'] : static_cast<char>(key));
-    }
-    if (key >= 'A' && key <= 'Z') {
-        bool upper = modifiers.shift != modifiers.capsLock;
-        return Character(static_cast<char>(upper ? key : key - 'A' + 'a'));
-    }
-    if (key == VK_SPACE) return Character(' ');
-    if (key >= VK_NUMPAD0 && key <= VK_NUMPAD9) {
-        return modifiers.numLock ? Character(static_cast<char>('0' + key - VK_NUMPAD0)) : Action(SafeKeyAction::Pass);
-    }
-    for (const KeypadOperator& op : kKeypadOperators) {
-        if (op.virtualKey == key) return modifiers.numLock ? Character(op.character) : Action(SafeKeyAction::Pass);
-    }
-    for (const PunctuationKey& p : kPunctuation) {
-        if (p.virtualKey == key) return Character(modifiers.shift ? p.shifted : p.plain);
-    }
+    // Ctrl chords (paste among them) type nothing; Ctrl with Alt is AltGr.
+    if (modifiers.control && !modifiers.alt) return Action(SafeKeyAction::Swallow);
     if (IsSwallowedKey(key)) return Action(SafeKeyAction::Swallow);
     if (key == VK_BACK) return Action(SafeKeyAction::Backspace);
     if (key == VK_DELETE) return Action(SafeKeyAction::Delete);
-    return Action(SafeKeyAction::Pass);
+    if (IsKeypadCharacterKey(key) && !modifiers.numLock) return Action(SafeKeyAction::Pass);
+    return Translate(key, scanCode, modifiers, layout);
 }

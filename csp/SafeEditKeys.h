@@ -20,6 +20,10 @@ struct KeyModifiers {
     bool shift;    // held
     bool capsLock; // toggled on
     bool numLock;  // toggled on
+    bool control;  // held
+    bool alt;      // held; with control, AltGr
 };
 
-SafeKey MapSafeEditKey(DWORD virtualKey, KeyModifiers modifiers);
+// The character is the one the keyboard layout gives the key with these
+// modifiers, as the user's keyboard shows it; dead keys are left alone.
+SafeKey MapSafeEditKey(DWORD virtualKey, DWORD scanCode, KeyModifiers modifiers, HKL layout);

@@ -83,16 +83,24 @@ void FromCryptoApiOrder(const KeyObject* key, const BYTE* in, std::uint32_t leng
     std::reverse_copy(in + kSm2Half, in + 2 * kSm2Half, token + kSm2Half);
 }
 
-DWORD SignOnToken(ProviderContext* context, KeyObject* key, HashObject* hash, const Block& block, BYTE* signature,
-                  DWORD size)
+// How the token takes the data: the block, or the data kept for it to
+// hash itself, as an unchecked or a checked document. A field the token
+// would refuse stops the signature before anyone is asked for the PIN.
+DWORD SigningMode(const HashObject* hash, std::uint32_t* modeWord)
 {
-    std::uint32_t modeWord = devicelib::UK_SIGN_BLOCK;
+    *modeWord = devicelib::UK_SIGN_BLOCK;
+    if (!hash->keptData) return 0;
+    DWORD check = ParseSignedXml(hash->keptData, hash->keptLen);
+    // The check's own code means nothing to CryptoAPI callers.
+    if (check == kSignedXmlFieldTooLong) return static_cast<DWORD>(NTE_FAIL);
+    *modeWord = check ? 2 : 1;
+    return 0;
+}
+
+DWORD SignOnToken(ProviderContext* context, KeyObject* key, HashObject* hash, std::uint32_t modeWord,
+                  const Block& block, BYTE* signature, DWORD size)
+{
     std::uint32_t modeByte = IsRsaAlg(key->algId) && hash->algId == CALG_SHA_256 ? 2 : 0;
-    if (hash->keptData) {
-        DWORD check = ParseSignedXml(hash->keptData, hash->keptLen);
-        if (check == kSignedXmlFieldTooLong) return check;
-        modeWord = check ? 2 : 1;
-    }
     DWORD error = Token_AsymKeyInit(&context->session, ASYM_PRIVATE_SIGN, key);
     if (error) {
         LogLine("---->HashFinal Error. Code : ");
@@ -136,7 +144,9 @@ DWORD SignHashImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD keySpec, DWORD flag
     if (flags & ~static_cast<DWORD>(CRYPT_NOHASHOID)) return static_cast<DWORD>(NTE_BAD_FLAGS);
     if (keySpec == 0 || keySpec > AT_SIGNATURE) return static_cast<DWORD>(NTE_BAD_TYPE);
 
-    KeyObject* key = context->signatureKey.keyLen ? &context->signatureKey : &context->exchangeKey;
+    // The caller names the key: a signature with the other pair would not
+    // verify against the certificate the caller chose.
+    KeyObject* key = keySpec == AT_SIGNATURE ? &context->signatureKey : &context->exchangeKey;
     if (!key->keyLen) return static_cast<DWORD>(NTE_NO_KEY);
     DWORD size = SignatureSize(key);
     if (!signature) {
@@ -148,8 +158,11 @@ DWORD SignHashImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD keySpec, DWORD flag
         return static_cast<DWORD>(NTE_BUFFER_TOO_SMALL);
     }
     if (hash->state == kHashStateCreated) return static_cast<DWORD>(NTE_BAD_HASH_STATE);
+    std::uint32_t modeWord = 0;
+    DWORD error = SigningMode(hash, &modeWord);
+    if (error) return error;
 
-    DWORD error = VerifyUserPin(context, hash->algId == CALG_SSL3_SHAMD5);
+    error = VerifyUserPin(context, hash->algId == CALG_SSL3_SHAMD5);
     if (error) {
         LogLine("---->uk_VerifyUserPin....\n");
         return error;
@@ -162,7 +175,7 @@ DWORD SignHashImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD keySpec, DWORD flag
         g_PinVerified = 1;
         context->newKeySetState = NEWKEYSET_NONE;
     }
-    error = SignOnToken(context, key, hash, block, signature, size);
+    error = SignOnToken(context, key, hash, modeWord, block, signature, size);
     SecureZeroMemory(&block, sizeof block);
     if (error) return error;
     *signatureLen = size;

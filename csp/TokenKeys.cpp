@@ -16,7 +16,6 @@ namespace {
 namespace ct = devicelib::container;
 
 constexpr std::uint32_t kWriteContainerFlags = 0x10000;
-constexpr unsigned kSm2PointLen = 65; // 04 || x || y
 constexpr unsigned kSm2CoordinateLen = 32;
 
 std::uint32_t VendorAlgorithm(std::uint32_t algId)
@@ -241,39 +240,6 @@ DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNum
     key->keyLen = bits / 8;
     key->blockLen = bits / 8;
     return UpdateContainerRecord(session, containerNumber, key);
-}
-
-DWORD Token_ImportSm2PublicKeyFromCert(TokenSession* session, KeyObject* key, const std::uint8_t* certificate,
-                                       std::uint32_t length)
-{
-    PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, certificate, length);
-    if (!cert) return static_cast<DWORD>(NTE_BAD_DATA);
-    const CRYPT_BIT_BLOB& point = cert->pCertInfo->SubjectPublicKeyInfo.PublicKey;
-    if (point.cbData != kSm2PointLen || point.pbData[0] != 0x04) {
-        CertFreeCertificateContext(cert);
-        return static_cast<DWORD>(NTE_BAD_DATA);
-    }
-    if (!session->funcs) {
-        CertFreeCertificateContext(cert);
-        return static_cast<DWORD>(NTE_FAIL);
-    }
-    std::uint32_t keyLength = point.cbData - 1;
-    LogLine("---->ImportPublicKey : ");
-    if (LogFilePath[0]) {
-        char work[kLogHexWorkSize] = {};
-        LogHex(point.pbData, point.cbData, work);
-    }
-    devicelib::UK_KEY_REF ref = KeyRef(key, kKeyIdPublic);
-    devicelib::UK_PUBLIC_KEY material = {keyLength / 2 * 8, point.pbData + 1, point.pbData + 1 + kSm2CoordinateLen};
-    std::uint32_t status = session->funcs->ImportPublicKey(session->device, devicelib::UK_ALG_SM2, &ref, &material);
-    CertFreeCertificateContext(cert);
-    if (status != devicelib::UK_OK) {
-        LogFailure("---->ImportPublicKey Error. Code : ", status);
-        return static_cast<DWORD>(NTE_FAIL);
-    }
-    key->blockLen = keyLength / 2;
-    key->keyLen = keyLength / 2;
-    return 0;
 }
 
 DWORD Token_HashInit(TokenSession* session, ALG_ID algId, HashObject* hash)

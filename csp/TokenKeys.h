@@ -28,8 +28,6 @@ DWORD Token_ImportRsaKeyPair(TokenSession* session, std::uint8_t containerNumber
 // scalar: bits / 8 bytes, big-endian.
 DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNumber, KeyObject* key, std::uint32_t bits,
                                 const std::uint8_t* scalar);
-DWORD Token_ImportSm2PublicKeyFromCert(TokenSession* session, KeyObject* key, const std::uint8_t* certificate,
-                                       std::uint32_t length);
 
 // Opens the token hash for MD5, SHA-1, SHA-256 and SM3; other algorithms
 // open nothing.

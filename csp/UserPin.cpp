@@ -47,6 +47,24 @@ void KeepPin(TokenSession& session, const std::uint8_t* pin, std::uint32_t lengt
     PinCache_Store(&session);
 }
 
+// A cached PIN the token refused (changed elsewhere, say) would cost a try
+// each time it were presented: it goes from the session and the cache.
+void ForgetPin(TokenSession& session)
+{
+    SecureZeroMemory(session.pin, sizeof session.pin);
+    session.pinLength = 0;
+    PinCache_ClearForSession(&session);
+}
+
+// The caller's answer for a PIN the token would not take: blocked, or its
+// own failure, whose status means nothing to CryptoAPI callers.
+DWORD PinRefused(std::uint32_t status)
+{
+    if (devicelib::IsWrongPin(status) || status == devicelib::UK_SW_PIN_BLOCKED)
+        return static_cast<DWORD>(SCARD_W_CHV_BLOCKED);
+    return static_cast<DWORD>(NTE_FAIL);
+}
+
 } // namespace
 
 DWORD VerifyUserPin(ProviderContext* context, bool cachedPinAllowed)
@@ -66,7 +84,10 @@ DWORD VerifyUserPin(ProviderContext* context, bool cachedPinAllowed)
         LogLine("--->pin is default\n");
         return kCancelled;
     }
-    if (cachedPinAllowed && session.pinLength && Token_Login(&session, session.pin, session.pinLength) == 0) return 0;
+    if (cachedPinAllowed && session.pinLength) {
+        if (Token_Login(&session, session.pin, session.pinLength) == 0) return 0;
+        ForgetPin(session);
+    }
 
     std::uint32_t triesLeft = TriesLeft(session, 0);
     if (!triesLeft) return kPinLocked;
@@ -79,7 +100,7 @@ DWORD VerifyUserPin(ProviderContext* context, bool cachedPinAllowed)
         DWORD shown = ShowPinShade(context->clientWindow, &session, pin, &length);
         if (shown != 0) {
             SecureZeroMemory(pin, sizeof pin);
-            return kCancelled;
+            return shown == kPinShadeFailed ? kCancelled : PinRefused(shown);
         }
         status = Token_Login(&session, pin, length);
         if (status == 0) KeepPin(session, pin, length);
@@ -95,14 +116,14 @@ DWORD VerifyUserPin(ProviderContext* context, bool cachedPinAllowed)
                 continue;
             }
             ShowPinMessage(context->clientWindow, texts[MSG_PIN_LOCKED]);
-            return kPinLocked;
+            return PinRefused(status);
         }
         if (status == devicelib::UK_SW_PIN_BLOCKED) {
             ShowPinMessage(context->clientWindow, texts[MSG_PIN_LOCKED]);
-            return kPinLocked;
+            return PinRefused(status);
         }
         wsprintfW(message, texts[MSG_OPERATION_FAILED], status);
         ShowPinMessage(context->clientWindow, message);
-        return status;
+        return PinRefused(status);
     }
 }

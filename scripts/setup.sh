@@ -10,7 +10,7 @@ JOBS=$(nproc)
 
 PACKAGES=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
-    wine wine64 wine32:i386 xvfb xauth openbox python3 openssl
+    wine wine64 wine32:i386 xvfb xauth x11-xkb-utils openbox python3 openssl
     cmake ninja-build make perl dpkg-dev xz-utils
     googletest libgtest-dev libbenchmark-dev libssl-dev valgrind clang-format git
 )
@@ -136,14 +136,21 @@ unpack() {
     tar -xf "$tarball" -C "$into" --strip-components=1
 }
 
+# No engines and no configuration file read on first use: the libraries are
+# linked into other programs' processes (a browser's, any CryptoAPI caller's),
+# where OPENSSL_CONF names whatever the user's environment says.
+OPENSSL_OPTIONS=(no-shared no-tests no-ssl no-dso no-module no-engine no-autoload-config)
+
 build_openssl() {
     local arch=$1 target=$2 prefix=$DEPS/$1
-    [ -f "$prefix/.openssl-done" ] && return 0
+    # The done-marker records the options it was built with: a change of
+    # options builds it again.
+    [ "$(cat "$prefix/.openssl-done" 2>/dev/null)" = "${OPENSSL_OPTIONS[*]}" ] && return 0
     local tarball work=$DEPS/work/openssl-$arch
     tarball=$(fetch_source openssl)
     unpack "$tarball" "$work"
     if ! (cd "$work" &&
-        ./Configure "$target" no-shared no-tests no-ssl no-dso no-module \
+        ./Configure "$target" "${OPENSSL_OPTIONS[@]}" \
             --cross-compile-prefix="$arch-w64-mingw32-" --prefix="$prefix" --libdir=lib &&
         make -j"$JOBS" build_generated &&
         make -j"$JOBS" libcrypto.a) >"$work.log" 2>&1; then
@@ -152,10 +159,11 @@ build_openssl() {
         exit 1
     fi
     mkdir -p "$prefix/lib" "$prefix/include"
+    rm -rf "$prefix/include/openssl"
     cp "$work/libcrypto.a" "$prefix/lib/"
     cp -r "$work/include/openssl" "$prefix/include/"
     rm -rf "$work" "$work.log"
-    touch "$prefix/.openssl-done"
+    echo "${OPENSSL_OPTIONS[*]}" >"$prefix/.openssl-done"
 }
 
 build_cjson() {

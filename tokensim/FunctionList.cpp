@@ -73,10 +73,13 @@ extern "C" std::uint32_t UKAPI ukGetFunctionList(devicelib::UK_FUNCTION_LIST** l
 }
 
 // OpenSSL is linked in: its exit handler must not outlive an unloaded DLL,
-// so the library is set up without one and cleaned up on unload.
+// so the library is set up without one and cleaned up on unload. It reads
+// no configuration file: the one the calling program's OPENSSL_CONF names
+// may load anything, this library's own caller among it.
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_ATTACH) return OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) ? TRUE : FALSE;
+    if (reason == DLL_PROCESS_ATTACH)
+        return OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT | OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) ? TRUE : FALSE;
     if (reason == DLL_THREAD_DETACH) OPENSSL_thread_stop();
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) OPENSSL_cleanup();
     return TRUE;

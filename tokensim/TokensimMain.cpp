@@ -2,6 +2,8 @@
 // VESK_LORVIN_LIB.dll reads (SIGWELL_TOKENSIM_STATE).
 #include "Provisioning.h"
 
+#include <openssl/crypto.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -144,6 +146,8 @@ std::string Run(const Args& a, State& state)
 
 int main(int argc, char** argv)
 {
+    // No configuration file: the store's keys need none.
+    if (!OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr)) return 1;
     Args args;
     if (!Parse(argc, argv, args)) {
         std::fputs(kUsage, stderr);

@@ -21,3 +21,12 @@ inline bool NameQuotedDespiteNoQuotingFlag()
 {
     return RunningUnderWine();
 }
+
+// Wine's ToUnicodeEx takes AltGr only from the X server's Mode_switch state,
+// which layouts with ISO_Level3_Shift never set, not from a key state with
+// Ctrl and Alt down: keys sent with Ctrl and Alt type no AltGr character.
+// Windows types them.
+inline bool AltGrNotTranslatedFromKeyState()
+{
+    return RunningUnderWine();
+}

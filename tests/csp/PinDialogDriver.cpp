@@ -128,13 +128,17 @@ bool TypeText(const std::wstring& text)
     int limit = static_cast<int>(SendMessageW(edit, EM_GETLIMITTEXT, 0, 0));
     int expected = TextLength(edit) - SelectedLength(edit) + static_cast<int>(text.size());
     if (expected > limit) expected = limit;
+    // Shift, Ctrl and Alt as the keyboard layout needs them for each
+    // character (Ctrl with Alt is AltGr).
+    const WORD modifiers[] = {VK_SHIFT, VK_CONTROL, VK_MENU};
     for (wchar_t c : text) {
         SHORT scan = VkKeyScanW(c);
         if (scan == -1) return false;
-        bool shift = (scan & 0x100) != 0;
-        if (shift) SendKey(VK_SHIFT, false);
+        for (int i = 0; i < 3; ++i)
+            if (scan & (0x100 << i)) SendKey(modifiers[i], false);
         PressKey(LOBYTE(scan));
-        if (shift) SendKey(VK_SHIFT, true);
+        for (int i = 2; i >= 0; --i)
+            if (scan & (0x100 << i)) SendKey(modifiers[i], true);
     }
     return WaitTextLength(edit, expected);
 }

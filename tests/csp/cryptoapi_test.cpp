@@ -222,9 +222,9 @@ protected:
         if (key) m_keys.push_back(key);
         return key;
     }
-    std::vector<BYTE> Certificate(HCRYPTPROV context)
+    std::vector<BYTE> Certificate(HCRYPTPROV context, DWORD spec = AT_SIGNATURE)
     {
-        HCRYPTKEY key = UserKey(context, AT_SIGNATURE);
+        HCRYPTKEY key = UserKey(context, spec);
         DWORD length = 0;
         EXPECT_TRUE(CryptGetKeyParam(key, KP_CERTIFICATE, nullptr, &length, 0));
         std::vector<BYTE> cert(length);
@@ -248,13 +248,79 @@ TEST_F(CryptoApi, ProviderNameAndTypeAsRegistered)
     EXPECT_EQ(GetLastError(), 0u);
 }
 
+// CryptoApiClient.exe, a program that loads nothing but advapi32, with its
+// arguments: its exit code, or 0xFFFFFFFF when it did not end in time.
+DWORD RunClient(const std::wstring& arguments, DWORD timeoutMs)
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring client(path, length);
+    client = client.substr(0, client.find_last_of(L"\\/") + 1) + L"CryptoApiClient.exe";
+    std::wstring command = L"\"" + client + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(client.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return GetLastError();
+    DWORD exitCode = 0xFFFFFFFF;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 9);
+        WaitForSingleObject(process.hProcess, 5000);
+    } else {
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+// The first acquire of a fresh process: advapi32 unloads the provider
+// right after it fails, and nothing on the way out may change the error,
+// so that "on NTE_BAD_KEYSET, acquire with CRYPT_NEWKEYSET" works.
 TEST_F(CryptoApi, FailedFirstAcquireKeepsItsError)
 {
-    // Wine unloads the provider right after a failed first acquire: its
-    // detach must not change the error on the way out.
+    EXPECT_EQ(RunClient(L"missing", 20000), DWORD(NTE_BAD_KEYSET));
+    EXPECT_EQ(RunClient(L"silent-delete", 20000), DWORD(NTE_SILENT_CONTEXT));
+}
+
+// The token library reads no OpenSSL configuration of the calling
+// program's: one that would leave it without algorithms (only the null
+// provider) changes nothing.
+TEST_F(CryptoApi, CallersOpenSslConfigurationIsNotRead)
+{
+    wchar_t folder[MAX_PATH];
+    ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+    std::wstring path = std::wstring(folder) + L"sigwell-null-provider.cnf";
+    const char config[] = "openssl_conf = init\n[init]\nproviders = providers\n"
+                          "[providers]\nnull = null_provider\n[null_provider]\nactivate = 1\n";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, config, sizeof config - 1, &written, nullptr);
+    CloseHandle(file);
+    SetEnvironmentVariableW(L"OPENSSL_CONF", path.c_str());
+    DWORD exitCode = RunClient(L"", 20000);
+    SetEnvironmentVariableW(L"OPENSSL_CONF", nullptr);
+    DeleteFileW(path.c_str());
+    EXPECT_EQ(exitCode, 0u);
+}
+
+// A cached PIN the token refuses (it was changed elsewhere) is presented
+// once and then forgotten: it never spends another of the user's tries.
+TEST_F(CryptoApi, RefusedCachedPinIsNeverPresentedAgain)
+{
     HCRYPTPROV context = 0;
-    EXPECT_FALSE(CryptAcquireContextA(&context, "no such container", kProvider, PROV_RSA_FULL, 0));
-    EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_KEYSET));
+    ASSERT_TRUE(CryptAcquireContextA(&context, "new keys", kProvider, PROV_RSA_FULL, CRYPT_NEWKEYSET | CRYPT_SILENT))
+        << GetLastError();
+    m_contexts.push_back(context);
+    ASSERT_TRUE(CryptSetProvParam(context, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>("12345678"), 0));
+    tokentest::EditStore([](tokensim::State& s) { s.FindBySerial(kSerial)->user.value = "87654321"; });
+    for (int i = 0; i < 3; ++i) {
+        HCRYPTKEY key = 0;
+        EXPECT_FALSE(CryptGenKey(context, AT_SIGNATURE, 0, &key));
+        EXPECT_EQ(GetLastError(), DWORD(NTE_SILENT_CONTEXT)) << i;
+    }
+    tokentest::EditStore([](tokensim::State& s) { EXPECT_EQ(s.FindBySerial(kSerial)->user.triesLeft, 5u); });
 }
 
 // The removal watch thread runs the provider's code: after the last
@@ -365,7 +431,7 @@ protected:
     }
     // Signs the message's SM3 hash while the driver works the prompt.
     BOOL Sign(HCRYPTPROV context, const std::wstring& steps, std::vector<BYTE>* signature, DriverRun* run, DWORD* error,
-              ALG_ID algId = kAlgSm3, DWORD room = kSm2SignatureLen)
+              ALG_ID algId = kAlgSm3, DWORD room = kSm2SignatureLen, DWORD spec = AT_SIGNATURE)
     {
         HCRYPTHASH hash = HashOf(context, kMessage, algId);
         CUiDriver driver(L"PinDialogDriver.exe");
@@ -373,7 +439,7 @@ protected:
         driver.GuardThreadWindows(GetCurrentThreadId());
         signature->assign(room, 0);
         DWORD length = room;
-        BOOL signed_ = CryptSignHashW(hash, AT_SIGNATURE, nullptr, 0, signature->data(), &length);
+        BOOL signed_ = CryptSignHashW(hash, spec, nullptr, 0, signature->data(), &length);
         *error = GetLastError();
         signature->resize(signed_ ? length : 0);
         *run = driver.Finish();
@@ -526,6 +592,21 @@ protected:
         rsa.bits = 1024;
         return rsa;
     }
+    // A certificate for the exchange pair too, and another container with
+    // an RSA signature pair alone.
+    static void AddExchangeCertificateAndContainer(const std::string& container)
+    {
+        tokentest::EditStore([&](tokensim::State& s) {
+            tokensim::CertOptions exchange;
+            exchange.signature = false;
+            ASSERT_EQ(tokensim::AddCertificate(s, kSerial, exchange), "");
+            tokensim::KeyOptions alone;
+            alone.container = container;
+            alone.algorithm = 1;
+            alone.bits = 1024;
+            ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, alone), "");
+        });
+    }
 };
 
 // A CryptoAPI RSA signature is the PKCS #1 v1.5 signature little-endian.
@@ -560,6 +641,30 @@ TEST_F(RsaSigning, Sha256DigestInfoSignedAndOpenSslVerifies)
     EXPECT_FALSE(RsaVerifiedByOpenSsl(certificate, signature));
     EXPECT_FALSE(
         CryptVerifySignatureW(HashOf(context, kMessage, CALG_SHA_256), signature.data(), 128, key, nullptr, 0));
+}
+
+// The key spec picks the pair that signs; a pair the container lacks is no
+// key, refused before any prompt.
+TEST_F(RsaSigning, KeySpecChoosesTheSigningKey)
+{
+    AddExchangeCertificateAndContainer("signature only");
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> signature;
+    DriverRun run;
+    DWORD error = 0;
+    ASSERT_TRUE(
+        Sign(context, L"pin type=12345678 ok gone", &signature, &run, &error, CALG_SHA_256, 128, AT_KEYEXCHANGE))
+        << error << run.output;
+    EXPECT_TRUE(RsaVerifiedByOpenSsl(Certificate(context, AT_KEYEXCHANGE), signature));
+    EXPECT_FALSE(RsaVerifiedByOpenSsl(Certificate(context, AT_SIGNATURE), signature));
+
+    HCRYPTPROV alone = 0;
+    ASSERT_TRUE(CryptAcquireContextA(&alone, "signature only", kProvider, PROV_RSA_FULL, CRYPT_SILENT));
+    m_contexts.push_back(alone);
+    BYTE room[128];
+    DWORD length = sizeof room;
+    EXPECT_FALSE(CryptSignHashW(HashOf(alone, kMessage, CALG_SHA_256), AT_KEYEXCHANGE, nullptr, 0, room, &length));
+    EXPECT_EQ(GetLastError(), DWORD(NTE_NO_KEY));
 }
 
 // Runs an operation that asks for the PIN while the driver types it.
@@ -691,7 +796,7 @@ TEST_F(LastTry, WrongPinLocksAndTheNextSignatureAsksNothing)
     DriverRun run;
     DWORD error = 0;
     EXPECT_FALSE(Sign(context, L"pin type=11111111 ok message gone", &signature, &run, &error));
-    EXPECT_EQ(error, kCancelled);
+    EXPECT_EQ(error, DWORD(SCARD_W_CHV_BLOCKED)) << "blocked, not cancelled";
     EXPECT_EQ(run.messages, std::vector<std::string> {Utf8(GetMessageTable()->texts[MSG_PIN_LOCKED])});
     // No tries left: refused before any window.
     EXPECT_FALSE(Sign(context, L"gone", &signature, &run, &error));
@@ -886,29 +991,11 @@ TEST_F(CryptoApi, ProviderLeavesTheThreadsApartmentAlone)
 // the provider's detach waits for no other thread.
 TEST_F(CryptoApi, ClientsWithOpenHandlesExit)
 {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring client(path, length);
-    client = client.substr(0, client.find_last_of(L"\\/") + 1) + L"CryptoApiClient.exe";
     std::vector<int> slow, failed;
     for (int run = 0; run < 20; ++run) {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        std::wstring command = L"\"" + client + L"\"";
-        ASSERT_TRUE(CreateProcessW(client.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &process))
-            << GetLastError();
-        DWORD exitCode = 1;
-        if (WaitForSingleObject(process.hProcess, 5000) != WAIT_OBJECT_0) {
-            slow.push_back(run);
-            TerminateProcess(process.hProcess, 9);
-            WaitForSingleObject(process.hProcess, 5000);
-        } else if (GetExitCodeProcess(process.hProcess, &exitCode) && exitCode != 0) {
-            failed.push_back(run);
-        }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        DWORD exitCode = RunClient(L"", 5000);
+        if (exitCode == 0xFFFFFFFF) slow.push_back(run);
+        if (exitCode != 0 && exitCode != 0xFFFFFFFF) failed.push_back(run);
     }
     EXPECT_EQ(slow, std::vector<int> {});
     EXPECT_EQ(failed, std::vector<int> {});
@@ -937,9 +1024,6 @@ TEST_F(CryptoApi, ReinsertedTokenAnswersNoStaleContext)
 TEST_F(Signing, DeletingAContainerNeedsThePin)
 {
     HCRYPTPROV context = 0;
-    EXPECT_FALSE(
-        CryptAcquireContextA(&context, kContainer, kProvider, PROV_RSA_FULL, CRYPT_DELETEKEYSET | CRYPT_SILENT));
-    EXPECT_EQ(GetLastError(), DWORD(NTE_SILENT_CONTEXT));
     DWORD error = 0;
     DriverRun run;
     EXPECT_FALSE(WithPinTyped(
@@ -1026,40 +1110,90 @@ struct ClientWindow {
 };
 int ClientWindow::commands;
 
-// The certificate written under an RSA key, after the PIN: registered in
-// "My" with its key's provider, the other RSA containers deleted, the SM2
-// one kept, and the maker's client told.
-TEST_F(RsaSigning, CertificateWriteRegistersDeletesAndNotifies)
+std::vector<std::string> ContainerNames()
 {
-    tokentest::EditStore([](tokensim::State& s) {
-        tokensim::KeyOptions other;
-        other.container = "other RSA";
-        other.algorithm = 1;
-        other.bits = 1024;
-        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, other), "");
-        tokensim::KeyOptions sm2;
-        sm2.container = "kept SM2";
-        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, sm2), "");
-    });
-    HCRYPTPROV context = Acquire();
-    std::vector<BYTE> certificate = Certificate(context);
-    HCRYPTKEY key = UserKey(context, AT_SIGNATURE);
-    ClientWindow client;
-    ASSERT_NE(client.window, nullptr);
-
-    DWORD error = 0;
-    DriverRun run;
-    ASSERT_TRUE(
-        WithPinTyped([&] { return CryptSetKeyParam(key, KP_CERTIFICATE, certificate.data(), 0); }, &error, &run))
-        << error << run.output;
-    EXPECT_EQ(run.exitCode, 0u) << "the write asked for no PIN: " << run.output;
-    EXPECT_EQ(ClientWindow::commands, 1);
-
     std::vector<std::string> names;
     tokentest::EditStore([&](tokensim::State& s) {
         for (const tokensim::Container& c : s.FindBySerial(kSerial)->containers) names.push_back(c.name);
     });
-    EXPECT_EQ(names, (std::vector<std::string> {kContainer, "kept SM2"}));
+    return names;
+}
+
+// A certificate goes under a key only when it certifies that key: one of
+// another key or of the other algorithm is refused before the PIN, and the
+// token stays as it was. A certificate of the key, written after the PIN:
+// an RSA one registered in "My" with its key's provider, the other
+// containers of its algorithm deleted, the others kept, and the maker's
+// client told.
+TEST_F(RsaSigning, CertificateWriteChecksThenRegistersDeletesAndNotifies)
+{
+    AddExchangeCertificateAndContainer("other RSA");
+    tokentest::EditStore([](tokensim::State& s) {
+        tokensim::KeyOptions sm2;
+        sm2.container = "kept SM2";
+        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, sm2), "");
+        sm2.signature = false;
+        ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, sm2), "");
+        tokensim::CertOptions sm2Cert;
+        sm2Cert.container = "kept SM2";
+        ASSERT_EQ(tokensim::AddCertificate(s, kSerial, sm2Cert), "");
+        sm2Cert.signature = false;
+        ASSERT_EQ(tokensim::AddCertificate(s, kSerial, sm2Cert), "");
+    });
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> certificate = Certificate(context);
+    HCRYPTKEY key = UserKey(context, AT_SIGNATURE);
+    HCRYPTPROV sm2 = 0;
+    ASSERT_TRUE(CryptAcquireContextA(&sm2, "kept SM2", kProvider, PROV_RSA_FULL, 0)) << GetLastError();
+    m_contexts.push_back(sm2);
+    std::vector<BYTE> sm2Certificate = Certificate(sm2);
+    HCRYPTKEY sm2Key = UserKey(sm2, AT_SIGNATURE);
+    std::vector<BYTE> sm2Public(140);
+    DWORD length = 140;
+    ASSERT_TRUE(CryptExportKey(sm2Key, 0, PUBLICKEYBLOB, 0, sm2Public.data(), &length));
+
+    // Silent contexts: a refusal that came after the PIN would be
+    // NTE_SILENT_CONTEXT.
+    HCRYPTPROV silent = 0, silentSm2 = 0;
+    ASSERT_TRUE(CryptAcquireContextA(&silent, kContainer, kProvider, PROV_RSA_FULL, CRYPT_SILENT));
+    ASSERT_TRUE(CryptAcquireContextA(&silentSm2, "kept SM2", kProvider, PROV_RSA_FULL, CRYPT_SILENT));
+    m_contexts.push_back(silent);
+    m_contexts.push_back(silentSm2);
+    struct {
+        HCRYPTPROV context;
+        std::vector<BYTE> certificate;
+        const char* what;
+    } refused[] = {
+        {silent, Certificate(context, AT_KEYEXCHANGE), "RSA certificate of another key"},
+        {silent, sm2Certificate, "SM2 certificate on an RSA key"},
+        {silentSm2, Certificate(sm2, AT_KEYEXCHANGE), "SM2 certificate of another key"},
+        {silentSm2, certificate, "RSA certificate on an SM2 key"},
+    };
+    for (auto& r : refused) {
+        EXPECT_FALSE(CryptSetKeyParam(UserKey(r.context, AT_SIGNATURE), KP_CERTIFICATE, r.certificate.data(), 0))
+            << r.what;
+        EXPECT_EQ(GetLastError(), DWORD(NTE_BAD_DATA)) << r.what;
+    }
+    EXPECT_EQ(ContainerNames(), (std::vector<std::string> {kContainer, "other RSA", "kept SM2"}));
+    EXPECT_EQ(Certificate(context), certificate);
+    EXPECT_EQ(Certificate(sm2), sm2Certificate);
+    std::vector<BYTE> stillPublic(140);
+    ASSERT_TRUE(CryptExportKey(UserKey(sm2, AT_SIGNATURE), 0, PUBLICKEYBLOB, 0, stillPublic.data(), &length));
+    EXPECT_EQ(stillPublic, sm2Public);
+
+    ClientWindow client;
+    ASSERT_NE(client.window, nullptr);
+    DWORD error = 0;
+    DriverRun run;
+    ASSERT_TRUE(
+        WithPinTyped([&] { return CryptSetKeyParam(sm2Key, KP_CERTIFICATE, sm2Certificate.data(), 0); }, &error, &run))
+        << error << run.output;
+    ASSERT_TRUE(
+        WithPinTyped([&] { return CryptSetKeyParam(key, KP_CERTIFICATE, certificate.data(), 0); }, &error, &run))
+        << error << run.output;
+    EXPECT_EQ(run.exitCode, 0u) << "the write asked for no PIN: " << run.output;
+    EXPECT_EQ(ClientWindow::commands, 2);
+    EXPECT_EQ(ContainerNames(), (std::vector<std::string> {kContainer, "kept SM2"}));
 
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
     ASSERT_NE(store, nullptr);

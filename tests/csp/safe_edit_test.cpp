@@ -79,17 +79,30 @@ TEST(HiddenText, InsertKeepsToTheLimit)
     EXPECT_TRUE(TailIsClear(hidden));
 }
 
+// Keys on a US layout, which types as the table of a US keyboard does.
+HKL UsLayout()
+{
+    static HKL layout = LoadKeyboardLayoutW(L"00000409", 0);
+    return layout;
+}
+
+SafeKey Mapped(DWORD key, KeyModifiers modifiers)
+{
+    return MapSafeEditKey(key, MapVirtualKeyW(key, MAPVK_VK_TO_VSC), modifiers, UsLayout());
+}
+
 std::string Typed(DWORD key, KeyModifiers modifiers)
 {
-    SafeKey mapped = MapSafeEditKey(key, modifiers);
+    SafeKey mapped = Mapped(key, modifiers);
     if (mapped.action != SafeKeyAction::Character) return "";
     return std::string(1, mapped.character);
 }
 
 TEST(SafeEditKeys, CharactersFollowShiftCapsLockAndNumLock)
 {
-    const KeyModifiers plain = {false, false, true}, shift = {true, false, true}, caps = {false, true, true},
-                       capsShift = {true, true, true}, numOff = {false, false, false};
+    const KeyModifiers plain = {false, false, true, false, false}, shift = {true, false, true, false, false},
+                       caps = {false, true, true, false, false}, capsShift = {true, true, true, false, false},
+                       numOff = {false, false, false, false, false}, control = {false, false, true, true, false};
     EXPECT_EQ(Typed('A', plain), "a");
     EXPECT_EQ(Typed('A', shift), "A");
     EXPECT_EQ(Typed('A', caps), "A");
@@ -112,22 +125,27 @@ TEST(SafeEditKeys, CharactersFollowShiftCapsLockAndNumLock)
     std::string keypad;
     for (DWORD key : {VK_NUMPAD0, VK_NUMPAD5, VK_NUMPAD9, VK_MULTIPLY, VK_ADD, VK_SUBTRACT, VK_DECIMAL, VK_DIVIDE}) {
         keypad += Typed(key, plain);
-        EXPECT_EQ(MapSafeEditKey(key, numOff).action, SafeKeyAction::Pass) << key;
+        EXPECT_EQ(Mapped(key, numOff).action, SafeKeyAction::Pass) << key;
     }
     EXPECT_EQ(keypad, "059*+-./");
+    // Ctrl chords type nothing, paste among them; Ctrl with Alt is AltGr,
+    // which the layout gives a meaning (on US: none).
+    for (DWORD key : {DWORD('V'), DWORD('1'), DWORD(VK_BACK)})
+        EXPECT_EQ(Mapped(key, control).action, SafeKeyAction::Swallow) << key;
+    EXPECT_EQ(Mapped('1', {false, false, true, true, true}).action, SafeKeyAction::Pass);
 }
 
 TEST(SafeEditKeys, EditingAndNavigationKeys)
 {
-    const KeyModifiers plain = {false, false, true};
+    const KeyModifiers plain = {false, false, true, false, false};
     for (DWORD key : {VK_TAB, VK_MENU, VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN, VK_SNAPSHOT, VK_LWIN, VK_RWIN, VK_APPS}) {
-        EXPECT_EQ(MapSafeEditKey(key, plain).action, SafeKeyAction::Swallow) << key;
+        EXPECT_EQ(Mapped(key, plain).action, SafeKeyAction::Swallow) << key;
     }
-    EXPECT_EQ(MapSafeEditKey(VK_BACK, plain).action, SafeKeyAction::Backspace);
-    EXPECT_EQ(MapSafeEditKey(VK_DELETE, plain).action, SafeKeyAction::Delete);
+    EXPECT_EQ(Mapped(VK_BACK, plain).action, SafeKeyAction::Backspace);
+    EXPECT_EQ(Mapped(VK_DELETE, plain).action, SafeKeyAction::Delete);
     // Home and End move the caret and, with Shift, select.
     for (DWORD key : {VK_HOME, VK_END, VK_RETURN, VK_ESCAPE, VK_SHIFT, VK_F1}) {
-        EXPECT_EQ(MapSafeEditKey(key, plain).action, SafeKeyAction::Pass) << key;
+        EXPECT_EQ(Mapped(key, plain).action, SafeKeyAction::Pass) << key;
     }
 }
 

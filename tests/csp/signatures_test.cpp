@@ -21,10 +21,12 @@ struct ScriptedToken {
     std::uint32_t signatureLen = kRsaBytes;
     std::vector<std::uint8_t> signedBlock;
     int finals = 0;
+    int logins = 0;
 } g_script;
 
 std::uint32_t UKAPI Login(devicelib::UK_HANDLE, std::uint32_t, std::uint32_t, const std::uint8_t*, std::uint32_t)
 {
+    ++g_script.logins;
     return devicelib::UK_OK;
 }
 
@@ -169,7 +171,8 @@ TEST_F(ScriptedSignature, TooLongFieldInKeptDataStopsTheSignature)
     std::memcpy(m_hash->keptData, xml.data(), xml.size());
     m_hash->keptLen = static_cast<std::uint32_t>(xml.size());
     std::vector<BYTE> signature(kRsaBytes);
-    EXPECT_EQ(Sign(signature), kSignedXmlFieldTooLong);
+    EXPECT_EQ(Sign(signature), DWORD(NTE_FAIL));
+    EXPECT_EQ(g_script.logins, 0) << "the PIN was asked for a signature the token refuses";
     EXPECT_TRUE(g_script.signedBlock.empty()) << "the token was asked to sign";
 }
 

@@ -27,6 +27,7 @@ TEXT = "Pay 100 \u5143 to \u00c9mile"
 
 ERROR_CANCELLED = 0x800704C7
 ERROR_PIN_LOCKED = 0x800700D4
+SCARD_W_CHV_BLOCKED = 0x8010006C
 # How long the host may still take to answer once the driver has failed.
 DRIVER_FAILED_GRACE_S = 30
 
@@ -176,7 +177,8 @@ class TokenSession(unittest.TestCase):
         answer, _ = self.sign("SignMsgPKCS1", TEXT, "",
                               steps="pin type=11111111 ok message pin type=11111111 ok message "
                                     "pin type=11111111 ok message gone")
-        self.assertEqual(answer["errorcode"], code(ERROR_CANCELLED))
+        # Blocked in the dialog is no cancel.
+        self.assertEqual(answer["errorcode"], code(SCARD_W_CHV_BLOCKED))
         # Blocked: refused before any window.
         answer, _ = self.host.ask("SignMsgPKCS1", TEXT, "")
         self.assertEqual(answer["errorcode"], code(ERROR_PIN_LOCKED))
