@@ -212,8 +212,8 @@ TEST(DeviceEventProcess, EndsWhileAWaitIsPending)
 // 99 is the watchdog's verdict.
 TEST(DeviceEventProcess, LibraryIsFreedWhileWaitsRun)
 {
-    EXPECT_EQ(RunWaiter(L" 100", 120000), 0u);
-    EXPECT_EQ(RunWaiter(L" 100 cancel", 120000), 0u);
+    EXPECT_EQ(RunWaiter(L" 30", 120000), 0u);
+    EXPECT_EQ(RunWaiter(L" 30 cancel", 120000), 0u);
 }
 
 } // namespace
