@@ -84,6 +84,31 @@ function(sigwell_delay_load target)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${keep})
 endfunction()
 
+# sigwell_beside(<program> <library targets...>): puts the libraries in
+# the program's folder. Each library is copied into a folder by one target,
+# which every program of that folder depends on: programs built side by
+# side never copy the same file at once, and a rebuilt library reaches
+# them even when they are not linked again.
+function(sigwell_beside target)
+    get_target_property(dir ${target} RUNTIME_OUTPUT_DIRECTORY)
+    if(NOT dir)
+        set(dir ${CMAKE_CURRENT_BINARY_DIR})
+    endif()
+    file(RELATIVE_PATH folder ${CMAKE_BINARY_DIR} ${dir})
+    string(MAKE_C_IDENTIFIER "${folder}" folder)
+    foreach(library IN LISTS ARGN)
+        set(copy ${library}_in_${folder})
+        if(NOT TARGET ${copy})
+            add_custom_target(${copy} ALL
+                COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+                COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${library}> ${dir}
+                VERBATIM)
+            add_dependencies(${copy} ${library})
+        endif()
+        add_dependencies(${target} ${copy})
+    endforeach()
+endfunction()
+
 # sigwell_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [DESKTOP])
 # One GoogleTest program, run by CTest (under Wine in the cross builds).
 # DESKTOP: the test shows windows and sends keyboard and mouse input, which
