@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <new>
 
 // Exported by name and ordinal through KeltoCSP.def.
 #define CSP_EXPORT extern "C"
@@ -174,11 +175,25 @@ BOOL Conclude(const ExportSpec& spec, DWORD result)
     return result == 0;
 }
 
+// No C++ exception leaves the provider for its caller: running out of
+// memory is NTE_NO_MEMORY, anything else NTE_FAIL.
+template <class Inner>
+DWORD Contained(Inner inner)
+{
+    try {
+        return inner();
+    } catch (const std::bad_alloc&) {
+        return static_cast<DWORD>(NTE_NO_MEMORY);
+    } catch (...) {
+        return static_cast<DWORD>(NTE_FAIL);
+    }
+}
+
 template <class Inner>
 BOOL Run(const ExportSpec& spec, bool argumentsPresent, Inner inner)
 {
     if (!argumentsPresent) return Refuse(spec);
-    return Conclude(spec, inner());
+    return Conclude(spec, Contained(inner));
 }
 
 template <class Inner>
@@ -190,14 +205,22 @@ BOOL RunLocked(const ExportSpec& spec, bool argumentsPresent, Inner inner)
     });
 }
 
+// Marks a signature in progress until it ends, however it ends.
+class SigningMark {
+public:
+    SigningMark() { InterlockedExchange(&SigningInProgress, 1); }
+    ~SigningMark() { InterlockedExchange(&SigningInProgress, 0); }
+    SigningMark(const SigningMark&) = delete;
+    SigningMark& operator=(const SigningMark&) = delete;
+};
+
 DWORD SignUnderLock(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD keySpec, DWORD flags, BYTE* signature, DWORD* sigLen)
 {
     ProviderGuard hold;
-    InterlockedExchange(&SigningInProgress, 1);
+    SigningMark mark;
     // Every signature asks for the PIN again.
     if (ProviderContext* context = LookupProviderContext(hProv)) PinCache_ClearForSession(&context->session);
     DWORD result = SignHashImpl(hProv, hHash, keySpec, flags, signature, sigLen);
-    InterlockedExchange(&SigningInProgress, 0);
     if (result != 0) DebugFormat(256, "uk_SignHash = %#x\n", static_cast<unsigned>(result));
     return result;
 }
