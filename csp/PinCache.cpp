@@ -7,6 +7,15 @@ PinCacheEntry PinCache[kPinCacheEntries];
 
 namespace {
 
+// Generations are never reused, not even by an entry made again for a
+// token that came back.
+std::uint32_t LastGeneration;
+
+std::uint32_t NextGeneration()
+{
+    return ++LastGeneration;
+}
+
 class CacheGuard {
 public:
     CacheGuard() { EnterCriticalSection(&PinCacheLock); }
@@ -33,6 +42,22 @@ void ClearEntryPin(const char* name)
     if (PinCacheEntry* e = FindEntry(name)) ClearPin(*e);
 }
 
+void CopyPin(TokenSession* session, const PinCacheEntry& e)
+{
+    SecureZeroMemory(session->pin, sizeof session->pin);
+    session->pinLength = e.pinLength;
+    std::memcpy(session->pin, e.pin, e.pinLength);
+    session->pinGeneration = e.generation;
+}
+
+bool SamePin(const PinCacheEntry& e, const std::uint8_t* pin, std::uint8_t length)
+{
+    if (e.pinLength != length) return false;
+    std::uint8_t difference = 0;
+    for (std::uint8_t i = 0; i < length; ++i) difference |= static_cast<std::uint8_t>(e.pin[i] ^ pin[i]);
+    return difference == 0;
+}
+
 } // namespace
 
 void PinCache_SyncWithTokens(const char (*names)[devicelib::UK_NAME_LEN], std::uint32_t count)
@@ -55,6 +80,7 @@ void PinCache_SyncWithTokens(const char (*names)[devicelib::UK_NAME_LEN], std::u
             std::memcpy(e.deviceName, names[i], sizeof e.deviceName);
             e.deviceName[sizeof e.deviceName - 1] = '\0';
             ClearPin(e);
+            e.generation = NextGeneration();
             break;
         }
     }
@@ -80,21 +106,40 @@ void PinCache_ClearForSession(const TokenSession* session)
 void PinCache_Load(TokenSession* session)
 {
     CacheGuard guard;
-    const PinCacheEntry* e = FindEntry(session->deviceName);
-    if (!e) return;
-    session->pinLength = e->pinLength;
-    std::memcpy(session->pin, e->pin, e->pinLength);
+    if (const PinCacheEntry* e = FindEntry(session->deviceName)) CopyPin(session, *e);
 }
 
-void PinCache_Store(const TokenSession* session)
+void PinCache_Store(TokenSession* session)
 {
     CacheGuard guard;
     PinCacheEntry* e = FindEntry(session->deviceName);
     if (!e) return;
     // Never past the entry's 32 bytes, whatever the session claims.
     std::uint8_t len = session->pinLength <= kTokenPinRoom ? session->pinLength : 0;
-    e->pinLength = len;
-    std::memcpy(e->pin, session->pin, len);
+    if (!SamePin(*e, session->pin, len)) {
+        ClearPin(*e);
+        e->pinLength = len;
+        std::memcpy(e->pin, session->pin, len);
+        e->generation = NextGeneration();
+    }
+    session->pinGeneration = e->generation;
+}
+
+void PinCache_Refresh(TokenSession* session)
+{
+    CacheGuard guard;
+    const PinCacheEntry* e = FindEntry(session->deviceName);
+    if (e && session->pinLength && session->pinGeneration != e->generation) CopyPin(session, *e);
+}
+
+void PinCache_Refused(TokenSession* session)
+{
+    CacheGuard guard;
+    PinCacheEntry* e = FindEntry(session->deviceName);
+    if (!e) return;
+    ClearPin(*e);
+    e->generation = NextGeneration();
+    session->pinGeneration = e->generation;
 }
 
 void PinCache_Wipe()

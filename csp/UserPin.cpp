@@ -48,12 +48,13 @@ void KeepPin(TokenSession& session, const std::uint8_t* pin, std::uint32_t lengt
 }
 
 // A cached PIN the token refused (changed elsewhere, say) would cost a try
-// each time it were presented: it goes from the session and the cache.
+// each time it were presented: it goes from the session, the cache and
+// every other session's copy.
 void ForgetPin(TokenSession& session)
 {
     SecureZeroMemory(session.pin, sizeof session.pin);
     session.pinLength = 0;
-    PinCache_ClearForSession(&session);
+    PinCache_Refused(&session);
 }
 
 // The caller's answer for a PIN the token would not take: blocked, or its
@@ -84,6 +85,7 @@ DWORD VerifyUserPin(ProviderContext* context, bool cachedPinAllowed)
         LogLine("--->pin is default\n");
         return kCancelled;
     }
+    if (cachedPinAllowed) PinCache_Refresh(&session);
     if (cachedPinAllowed && session.pinLength) {
         if (Token_Login(&session, session.pin, session.pinLength) == 0) return 0;
         ForgetPin(session);

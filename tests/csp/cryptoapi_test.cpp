@@ -314,11 +314,17 @@ TEST_F(CryptoApi, RefusedCachedPinIsNeverPresentedAgain)
         << GetLastError();
     m_contexts.push_back(context);
     ASSERT_TRUE(CryptSetProvParam(context, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>("12345678"), 0));
+    // A second context with its own copy of the PIN.
+    HCRYPTPROV other = 0;
+    ASSERT_TRUE(
+        CryptAcquireContextA(&other, "other new keys", kProvider, PROV_RSA_FULL, CRYPT_NEWKEYSET | CRYPT_SILENT))
+        << GetLastError();
+    m_contexts.push_back(other);
     tokentest::EditStore([](tokensim::State& s) { s.FindBySerial(kSerial)->user.value = "87654321"; });
-    for (int i = 0; i < 3; ++i) {
+    for (HCRYPTPROV caller : {context, context, context, other, other}) {
         HCRYPTKEY key = 0;
-        EXPECT_FALSE(CryptGenKey(context, AT_SIGNATURE, 0, &key));
-        EXPECT_EQ(GetLastError(), DWORD(NTE_SILENT_CONTEXT)) << i;
+        EXPECT_FALSE(CryptGenKey(caller, AT_SIGNATURE, 0, &key));
+        EXPECT_EQ(GetLastError(), DWORD(NTE_SILENT_CONTEXT));
     }
     tokentest::EditStore([](tokensim::State& s) { EXPECT_EQ(s.FindBySerial(kSerial)->user.triesLeft, 5u); });
 }
