@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
 
 namespace {
@@ -53,21 +54,37 @@ void Unhold(HandleTable& table, Entry& entry)
     if (--entry.holds == 0) table.released.notify_all();
 }
 
+// A range is known as ours before any of its values goes out, so that a
+// value is never read as something else.
+bool ReserveRange(HandleTable& table)
+{
+    void* range = VirtualAlloc(nullptr, kRangeSize, MEM_RESERVE, PAGE_NOACCESS);
+    if (!range) return false;
+    const auto start = reinterpret_cast<std::uintptr_t>(range);
+    try {
+        table.ranges.insert(start);
+    } catch (const std::bad_alloc&) {
+        VirtualFree(range, 0, MEM_RELEASE);
+        return false;
+    }
+    table.next = start;
+    table.end = start + kRangeSize;
+    return true;
+}
+
 } // namespace
 
 HANDLE RegisterHandle(void* record, HandleKind kind)
 {
     HandleTable& table = Table();
     std::lock_guard<std::mutex> guard(table.lock);
-    if (table.next == table.end) {
-        void* range = VirtualAlloc(nullptr, kRangeSize, MEM_RESERVE, PAGE_NOACCESS);
-        if (!range) return nullptr;
-        table.next = reinterpret_cast<std::uintptr_t>(range);
-        table.end = table.next + kRangeSize;
-        table.ranges.insert(table.next);
-    }
+    if (table.next == table.end && !ReserveRange(table)) return nullptr;
     auto* value = reinterpret_cast<HANDLE>(table.next++);
-    table.entries[value] = Entry {record, kind, 0, true};
+    try {
+        table.entries.emplace(value, Entry {record, kind, 0, true});
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
     return value;
 }
 
