@@ -54,22 +54,27 @@ ULONG CheckFileName(const char* szFileName)
 }
 
 // Only a PIN this device context presented and the token accepted is used;
-// without one the token is not asked, so no try is spent.
+// without one the token is not asked, so no try is spent. The PIN is used
+// from a copy, as a verification on another thread may rewrite it.
 ULONG LoginUser(DevCtx* pDevCtx)
 {
-    const char* pin = pDevCtx->pins.user;
-    const std::size_t len = strnlen(pin, kKeptPinRoom);
+    char pin[kKeptPinRoom];
+    const std::size_t len = CopyUserPin(pDevCtx->pins, pin);
+    ULONG rc = SAR_PIN_INVALID;
     if (len == 0) {
         LogMessage(LOG_ERROR, "no user PIN verified......\n");
-        return SAR_PIN_INVALID;
+    } else {
+        rc = g_FuncList->Login(pDevCtx->pCtx, devicelib::UK_PIN_USER, devicelib::UK_PIN_USER,
+                               reinterpret_cast<const std::uint8_t*>(pin), static_cast<std::uint32_t>(len));
+        if (rc != devicelib::UK_OK) {
+            LogMessage(LOG_ERROR, "g_FuncList[0]->Login ERR:[%#lx]......\n", rc);
+            // A PIN the token no longer takes would spend a try at every change.
+            if (devicelib::IsWrongPin(rc) || rc == devicelib::UK_SW_PIN_BLOCKED)
+                ForgetUserPinIfKept(pDevCtx->pins, pin);
+        }
     }
-    ULONG rc = g_FuncList->Login(pDevCtx->pCtx, devicelib::UK_PIN_USER, devicelib::UK_PIN_USER,
-                                 reinterpret_cast<const std::uint8_t*>(pin), static_cast<std::uint32_t>(len));
-    if (rc == devicelib::UK_OK) return SAR_OK;
-    LogMessage(LOG_ERROR, "g_FuncList[0]->Login ERR:[%#lx]......\n", rc);
-    // A PIN the token no longer takes would spend a try at every change.
-    if (devicelib::IsWrongPin(rc) || rc == devicelib::UK_SW_PIN_BLOCKED) ForgetPin(pDevCtx->pins.user);
-    return SAR_PIN_INVALID;
+    SecureZeroMemory(pin, sizeof pin);
+    return rc == devicelib::UK_OK ? SAR_OK : SAR_PIN_INVALID;
 }
 
 ULONG ListFiles(DevCtx* pDevCtx, std::vector<DataObjRecord>& records)

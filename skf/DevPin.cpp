@@ -62,7 +62,7 @@ ULONG DF_ChangePIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szOldPin, const
                                      Length(szNewPin));
     if (rc == devicelib::UK_OK) {
         // The kept PIN follows the change, so the next file login uses the new one.
-        if (ulPINType == USER_TYPE) KeepPin(pDevCtx->pins.user, szNewPin);
+        if (ulPINType == USER_TYPE) KeepUserPin(pDevCtx->pins, szNewPin);
         return SAR_OK;
     }
     LogMessage(LOG_ERROR, "ModifyPIN err[%#lx]", rc);
@@ -100,10 +100,10 @@ ULONG DF_VerifyPIN(DevCtx* pDevCtx, ULONG ulPINType, const char* szPIN, ULONG* p
     const bool user = ulPINType == USER_TYPE;
     ULONG rc = g_FuncList->Login(pDevCtx->pCtx, type, type, Bytes(szPIN), Length(szPIN));
     if (rc == devicelib::UK_OK) {
-        if (user) KeepPin(pDevCtx->pins.user, szPIN);
+        if (user) KeepUserPin(pDevCtx->pins, szPIN);
         return SAR_OK;
     }
-    if (user) ForgetPin(pDevCtx->pins.user);
+    if (user) ForgetUserPin(pDevCtx->pins);
     LogMessage(LOG_ERROR, "Login err[%#lx]", rc);
     return ReportTriesLeft(pDevCtx, type, pulRetryCount, rc);
 }
@@ -135,7 +135,7 @@ ULONG DF_UnblockPIN(DevCtx* pDevCtx, const char* szAdminPIN, const char* szNewUs
     rc = SendTokenCommand(pDevCtx, command, newLen + 5, response, &len);
     SecureZeroMemory(command, sizeof command);
     // The kept user PIN no longer opens the token.
-    if (rc == SAR_OK) ForgetPin(pDevCtx->pins.user);
+    if (rc == SAR_OK) ForgetUserPin(pDevCtx->pins);
     return rc;
 }
 

@@ -4,19 +4,34 @@
 
 #include <cstring>
 
-void KeepPin(char (&kept)[kKeptPinRoom], const char* pin)
+void KeepUserPin(KeptPins& pins, const char* pin)
 {
-    SecureZeroMemory(kept, sizeof kept);
+    std::lock_guard<std::mutex> guard(pins.lock);
+    SecureZeroMemory(pins.user, sizeof pins.user);
     std::size_t len = strnlen(pin, kKeptPinRoom);
-    if (len < kKeptPinRoom) std::memcpy(kept, pin, len);
+    if (len < kKeptPinRoom) std::memcpy(pins.user, pin, len);
 }
 
-void ForgetPin(char (&kept)[kKeptPinRoom])
+void ForgetUserPin(KeptPins& pins)
 {
-    SecureZeroMemory(kept, sizeof kept);
+    std::lock_guard<std::mutex> guard(pins.lock);
+    SecureZeroMemory(pins.user, sizeof pins.user);
+}
+
+std::size_t CopyUserPin(KeptPins& pins, char (&copy)[kKeptPinRoom])
+{
+    std::lock_guard<std::mutex> guard(pins.lock);
+    std::memcpy(copy, pins.user, sizeof copy);
+    return strnlen(copy, kKeptPinRoom);
+}
+
+void ForgetUserPinIfKept(KeptPins& pins, const char (&pin)[kKeptPinRoom])
+{
+    std::lock_guard<std::mutex> guard(pins.lock);
+    if (std::memcmp(pins.user, pin, sizeof pins.user) == 0) SecureZeroMemory(pins.user, sizeof pins.user);
 }
 
 void ClearKeptPins(KeptPins& pins)
 {
-    ForgetPin(pins.user);
+    ForgetUserPin(pins);
 }
