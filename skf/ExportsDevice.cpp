@@ -31,6 +31,7 @@ DevCtx* NewDevice(const char* szName)
 
 void FreeDevice(DevCtx* ctx)
 {
+    ClearKeptPins(ctx->pins);
     CloseHandle(ctx->closing);
     delete ctx;
 }
@@ -86,7 +87,8 @@ ULONG DEVAPI SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev)
 
 // Lock waits on the connection end first, as only another process might
 // end them; the handle is then retired and the token closed once no other
-// call uses it. A token that refuses to close keeps its handle.
+// call uses it. A token that refuses to close keeps its handle and its
+// kept PIN.
 ULONG DEVAPI SKF_DisConnectDev(DEVHANDLE hDev)
 {
     ExportCall call(__func__);
@@ -94,7 +96,6 @@ ULONG DEVAPI SKF_DisConnectDev(DEVHANDLE hDev)
     SetEvent(call.Device(hDev)->closing);
     auto* ctx = static_cast<DevCtx*>(call.Take(hDev, HandleKind::Device));
     if (!ctx) return call.Fail(SAR_INVALIDHANDLEERR, "Invalid Handle: hDev");
-    ClearKeptPins(ctx->pins);
     if (ctx->pCtx) {
         if (ULONG rc = DF_CloseDev(ctx)) {
             ResetEvent(ctx->closing);

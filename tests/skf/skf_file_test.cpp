@@ -98,6 +98,10 @@ TEST_F(Files, ChangesUseOnlyThisConnectionsAcceptedPin)
     EXPECT_EQ(Skf().SKF_DisConnectDev(second), SAR_OK);
     Forget(second);
     EXPECT_EQ(F.Write(m_app, Text("plain"), 0, data, 2), SAR_OK);
+    // A disconnect the token refuses leaves the connection its PIN.
+    Fault(5, devicelib::UK_SW_CONDITIONS_NOT_SATISFIED);
+    EXPECT_EQ(Skf().SKF_DisConnectDev(m_app), SAR_FAIL);
+    EXPECT_EQ(F.Write(m_app, Text("plain"), 0, data, 2), SAR_OK);
     // A wrong PIN after a right one forgets it.
     EXPECT_EQ(Skf().SKF_VerifyPIN(m_app, USER_TYPE, Text("87654321"), &retry), SAR_PIN_INCORRECT);
     EXPECT_EQ(F.Write(m_app, Text("plain"), 0, data, 2), SAR_FAIL);
