@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -45,6 +46,26 @@ ULONG OpenDeviceMutex(const DevCtx* pDevCtx, HANDLE& mutex)
     ULONG error = GetLastError();
     LogMessage(LOG_ERROR, "OpenMutex ERR[%#lx]", error);
     return error;
+}
+
+// A lock the calling thread took through the context; false when it
+// cannot be counted.
+bool CountLock(HeldLocks& locks)
+{
+    std::lock_guard<std::mutex> guard(locks.lock);
+    try {
+        ++locks.counts[GetCurrentThreadId()];
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void UncountLock(HeldLocks& locks)
+{
+    std::lock_guard<std::mutex> guard(locks.lock);
+    auto it = locks.counts.find(GetCurrentThreadId());
+    if (it != locks.counts.end() && --it->second == 0) locks.counts.erase(it);
 }
 
 } // namespace
@@ -174,6 +195,13 @@ ULONG DF_WaitMutex(DevCtx* pDevCtx, ULONG ulTimeOut)
         rc = GetLastError() ? GetLastError() : WAIT_FAILED;
     }
     // WAIT_ABANDONED: the holder ended without unlocking; the lock is ours.
+    // A lock that cannot be counted could outlive the connection: it is
+    // given back.
+    if (rc == SAR_OK && !CountLock(pDevCtx->locks)) {
+        LogMessage(LOG_ERROR, "lock count err");
+        ReleaseMutex(mutex);
+        rc = ERROR_NOT_ENOUGH_MEMORY;
+    }
     CloseHandle(mutex);
     return rc;
 }
@@ -184,8 +212,32 @@ ULONG DF_ReleaseMutex(DevCtx* pDevCtx)
     HANDLE mutex = nullptr;
     if (ULONG rc = OpenDeviceMutex(pDevCtx, mutex)) return rc;
     ULONG rc = ReleaseMutex(mutex) ? SAR_OK : GetLastError();
+    if (rc == SAR_OK) UncountLock(pDevCtx->locks);
     CloseHandle(mutex);
     return rc;
+}
+
+// Once the connection is gone no handle could unlock them, and every other
+// connection would wait until the thread ends.
+void DF_ReleaseOwnLocks(DevCtx* pDevCtx)
+{
+    ULONG count = 0;
+    {
+        std::lock_guard<std::mutex> guard(pDevCtx->locks.lock);
+        auto it = pDevCtx->locks.counts.find(GetCurrentThreadId());
+        if (it == pDevCtx->locks.counts.end()) return;
+        count = it->second;
+        pDevCtx->locks.counts.erase(it);
+    }
+    HANDLE mutex = nullptr;
+    if (OpenDeviceMutex(pDevCtx, mutex)) return;
+    for (; count; --count) {
+        if (!ReleaseMutex(mutex)) {
+            LogMessage(LOG_ERROR, "ReleaseMutex ERR[%#lx]", GetLastError());
+            break;
+        }
+    }
+    CloseHandle(mutex);
 }
 
 // The response less its length bytes and status word goes to pbData,

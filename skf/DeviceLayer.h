@@ -27,6 +27,9 @@ ULONG DF_GetDevInfo(DevCtx* pDevCtx, DEVINFO* pDevInfo);
 // SAR_INVALIDHANDLEERR when the context is disconnected during the wait.
 ULONG DF_WaitMutex(DevCtx* pDevCtx, ULONG ulTimeOut);
 ULONG DF_ReleaseMutex(DevCtx* pDevCtx);
+// Releases the locks the calling thread took through the context and still
+// holds, for a disconnect; other threads' locks are theirs to release.
+void DF_ReleaseOwnLocks(DevCtx* pDevCtx);
 ULONG DF_Transmit(DevCtx* pDevCtx, const BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen);
 ULONG DF_GenRandom(DevCtx* pDevCtx, BYTE* pbRandom, ULONG ulRandomLen);
 // The state of a token by its name: present while it opens and answers a

@@ -87,8 +87,9 @@ ULONG DEVAPI SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev)
 
 // Lock waits on the connection end first, as only another process might
 // end them; the handle is then retired and the token closed once no other
-// call uses it. A token that refuses to close keeps its handle and its
-// kept PIN.
+// call uses it. A token that refuses to close keeps its handle, its kept
+// PIN and its locks; once closed, the locks this thread took through it
+// are released.
 ULONG DEVAPI SKF_DisConnectDev(DEVHANDLE hDev)
 {
     ExportCall call(__func__);
@@ -103,6 +104,7 @@ ULONG DEVAPI SKF_DisConnectDev(DEVHANDLE hDev)
             return call.Fail(SAR_FAIL, "DF_CloseDev err[%#lx]", rc);
         }
     }
+    DF_ReleaseOwnLocks(ctx);
     FreeDevice(ctx);
     return call.Done();
 }

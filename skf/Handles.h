@@ -7,8 +7,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <mutex>
 
 constexpr std::size_t kDevNameRoom = 304;
+
+// The device locks each thread took through one connection and still
+// holds, by thread id: the token's mutex belongs to the thread.
+struct HeldLocks {
+    std::mutex lock; // guards counts
+    std::map<DWORD, ULONG> counts;
+};
 
 // The device context; also the application handle. hDev is the handle
 // value it is known by, which its children keep to name it; closing is set
@@ -17,6 +26,7 @@ struct DevCtx {
     char szDevName[kDevNameRoom];
     devicelib::UK_HANDLE pCtx;
     KeptPins pins;
+    HeldLocks locks;
     HANDLE hDev;
     HANDLE closing;
 };

@@ -38,6 +38,30 @@ TEST_F(DeviceLock, AnotherThreadWaitsUntilTheHolderUnlocks)
     CloseHandle(release);
 }
 
+// Locks this thread took through a connection go with it, once the token
+// has closed; then another thread locks the token at once.
+TEST_F(DeviceLock, DisconnectReleasesTheLocksItsThreadTook)
+{
+    DEVHANDLE dev = Connect(Serial(1));
+    DEVHANDLE other = ConnectTo(NameOf(Serial(1)));
+    ASSERT_EQ(Skf().SKF_LockDev(dev, 1000), SAR_OK);
+    ASSERT_EQ(Skf().SKF_LockDev(dev, 1000), SAR_OK);
+    ASSERT_EQ(Skf().SKF_LockDev(dev, 1000), SAR_OK);
+    ASSERT_EQ(Skf().SKF_UnlockDev(dev), SAR_OK);
+    Fault(5, devicelib::UK_SW_CONDITIONS_NOT_SATISFIED);
+    EXPECT_EQ(Skf().SKF_DisConnectDev(dev), SAR_FAIL);
+    EXPECT_EQ(Skf().SKF_UnlockDev(dev), SAR_OK);
+    EXPECT_EQ(Skf().SKF_DisConnectDev(dev), SAR_OK);
+    Forget(dev);
+    ULONG locked = 99, unlocked = 99;
+    std::thread([&] {
+        locked = Skf().SKF_LockDev(other, 100);
+        if (locked == SAR_OK) unlocked = Skf().SKF_UnlockDev(other);
+    }).join();
+    EXPECT_EQ(locked, SAR_OK);
+    EXPECT_EQ(unlocked, SAR_OK);
+}
+
 class OtherProcess {
 public:
     OtherProcess(const std::string& device, const char* mode)
