@@ -293,11 +293,10 @@ ULONG Dev_WaitForEvent(char* szDevName, ULONG* pulDevNameLen, ULONG* pulEvent)
     HANDLE events[kEventCount] = {};
     {
         std::lock_guard<std::mutex> run(g_runLock);
-        if (g_monitor.firstWait) {
-            StartDevMonitor();
-            g_monitor.firstWait = false;
-        }
+        if (g_monitor.firstWait) StartDevMonitor();
+        // A monitor that could not start is tried again by the next wait.
         if (!TakeEvents(events)) return kDevEventWaitFailed;
+        g_monitor.firstWait = false;
     }
     DWORD which = WaitForMultipleObjects(kEventCount, events, FALSE, INFINITE);
     ULONG rc = HandOutEvent(which, events, szDevName, pulDevNameLen, pulEvent);
