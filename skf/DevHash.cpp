@@ -23,8 +23,7 @@ ULONG DF_HashInit_SM3(HANDLE hDev, const BYTE* pPubKey, const BYTE* pucID, ULONG
     std::uint8_t z[32];
     if (ULONG rc = tokencrypto::SM2_GetZ(&key, pucID, ulIDLen, z)) {
         LogMessage(LOG_ERROR, "SM2_GetZ err[%#lx]", rc);
-        tokencrypto::SecureZero(ctx, sizeof *ctx);
-        delete ctx;
+        DF_CloseHash(ctx);
         return SAR_FAIL;
     }
     tokencrypto::SM3_Update(&ctx->sm3, z, sizeof z);
