@@ -57,21 +57,33 @@ HRESULT SignedDataLength(const CCryptoAgent &agent, const OperationArgs &args, s
     return agent.SignedDataTextLength(args.acbReceived[0], args.bFlag, pcchResult);
 }
 
-// The agent held for one call, released when it returns.
+// Whether a call of any agent is running on this thread: a PIN dialog's
+// message loop lets the page call another instance's agent, which would
+// reach the providers again from inside the first call.
+thread_local bool t_bOperationOnThread = false;
+
+// The agent, and the thread, held for one call, released when it returns.
 class OperationHold {
 public:
-    explicit OperationHold(CCryptoAgent &agent) : m_agent(agent), m_bHeld(agent.EnterOperation()) { }
+    explicit OperationHold(CCryptoAgent &agent)
+        : m_agent(agent), m_bAgentHeld(agent.EnterOperation()), m_bThreadHeld(m_bAgentHeld && !t_bOperationOnThread)
+    {
+        if (m_bThreadHeld) t_bOperationOnThread = true;
+    }
     OperationHold(const OperationHold &) = delete;
     OperationHold &operator=(const OperationHold &) = delete;
     ~OperationHold()
     {
-        if (m_bHeld) m_agent.LeaveOperation();
+        if (m_bThreadHeld) t_bOperationOnThread = false;
+        if (m_bAgentHeld) m_agent.LeaveOperation();
     }
-    bool Held() const { return m_bHeld; }
+    bool AgentHeld() const { return m_bAgentHeld; }
+    bool Held() const { return m_bThreadHeld; }
 
 private:
     CCryptoAgent &m_agent;
-    const bool m_bHeld;
+    const bool m_bAgentHeld;
+    const bool m_bThreadHeld;
 };
 
 // The text is exactly the bytes received: no NUL inside (which would cut
@@ -117,8 +129,12 @@ HRESULT RunAgentOperation(CCryptoAgent &agent, AgentOperationId id, const Operat
     // Refused leaving the agent as it is: the call in progress still owns
     // the selection and the last status.
     OperationHold hold(agent);
-    if (!hold.Held()) {
+    if (!hold.AgentHeld()) {
         TRACE_FAILED(L"Check agent is free", L"TRUE == m_bInOperation", HRESULT_FROM_WIN32(ERROR_BUSY));
+        return HRESULT_FROM_WIN32(ERROR_BUSY);
+    }
+    if (!hold.Held()) {
+        TRACE_FAILED(L"Check thread is free", L"TRUE == t_bOperationOnThread", HRESULT_FROM_WIN32(ERROR_BUSY));
         return HRESULT_FROM_WIN32(ERROR_BUSY);
     }
     for (size_t i = 0; i < operation.nParams; ++i)

@@ -71,8 +71,8 @@ enum AgentOperationId {
 extern const AgentOperation AGENT_OPERATIONS[AGENT_OPERATION_COUNT];
 
 // Runs one operation's agent call, refusing it before the agent is reached
-// when the agent is still busy with another call (a PIN dialog's message
-// loop lets a page call again), when a text is not exactly the bytes it
-// arrived as, or when the result could not be delivered. The version calls
-// nothing and succeeds.
+// when the agent, or any agent on this thread, is still busy with another
+// call (a PIN dialog's message loop lets a page call again), when a text
+// is not exactly the bytes it arrived as, or when the result could not be
+// delivered. The version calls nothing and succeeds.
 HRESULT RunAgentOperation(CCryptoAgent &agent, AgentOperationId id, const OperationArgs &args, OperationResult &out);

@@ -62,6 +62,22 @@ protected:
         return Call(pObject, "SelectCertificate", {Str(""), Str(""), Str(""), Str(kProviderName)});
     }
 
+    // A second instance on the page, and its scriptable object.
+    NPObject *NewInstance(NPP_t &instance)
+    {
+        char szMIMEType[] = "application/npSigwell";
+        NPObject *pObject = nullptr;
+        EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.newp(szMIMEType, &instance, 1, 0, nullptr, nullptr, nullptr));
+        EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&instance, NPPVpluginScriptableNPObject, &pObject));
+        return pObject;
+    }
+
+    void DestroyInstance(NPP_t &instance, NPObject *pObject)
+    {
+        if (pObject != nullptr) s_browserFuncs.releaseobject(pObject);
+        EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.destroy(&instance, nullptr));
+    }
+
     // A PKCS#7 signature whose PIN dialog runs the script.
     CallResult SignWhilePageScriptRuns(const std::string &message, std::function<void()> script)
     {
@@ -117,15 +133,27 @@ TEST_F(ScriptOnTestProvider, TextsNotExactlyAsSentAreRefused)
     }
 }
 
-// A call the page makes from inside the loop is refused, and the signature
-// in progress keeps its certificate.
+// A call the page makes from inside the loop is refused, through this
+// instance or another one, and the signature in progress keeps its
+// certificate; the other instance is untouched and works afterwards.
 TEST_F(ScriptOnTestProvider, CallFromInsideThePinDialogIsRefused)
 {
-    CallResult again;
+    NPP_t other = {};
+    NPObject *pOther = NewInstance(other);
+    ASSERT_NE(nullptr, pOther);
+    CallResult again, elsewhere;
     const std::string message = "signed while the page calls again";
-    CallResult signature = SignWhilePageScriptRuns(message, [&] { again = Select(m_pObject); });
+    CallResult signature = SignWhilePageScriptRuns(message, [&] {
+        again = Select(m_pObject);
+        elsewhere = Select(pOther);
+    });
     EXPECT_FALSE(again.bReturned);
     EXPECT_TRUE(again.IsBool(false));
+    EXPECT_FALSE(elsewhere.bReturned);
+    EXPECT_TRUE(elsewhere.IsBool(false));
+    EXPECT_NE(std::string::npos, Call(pOther, "GetLastErrorDesc", {}).text.find("(0x00000000)"));
+    EXPECT_TRUE(Select(pOther).IsBool(true));
+    DestroyInstance(other, pOther);
     ASSERT_TRUE(signature.bReturned);
     const std::vector<unsigned char> der = FromBase64(signature.text);
     EXPECT_NE(der.end(), std::search(der.begin(), der.end(), message.begin(), message.end()));
@@ -171,16 +199,13 @@ TEST_F(ScriptOnTestProvider, InstancesKeepTheirOwnSelection)
 {
     ASSERT_TRUE(Select(m_pObject).IsBool(true));
     NPP_t other = {};
-    char szMIMEType[] = "application/npSigwell";
-    ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.newp(szMIMEType, &other, 1, 0, nullptr, nullptr, nullptr));
-    NPObject *pOther = nullptr;
-    ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&other, NPPVpluginScriptableNPObject, &pOther));
+    NPObject *pOther = NewInstance(other);
+    ASSERT_NE(nullptr, pOther);
     CallResult unselected = Call(pOther, "GetSignCertInfo", {Str("SubjectCN")});
     EXPECT_FALSE(unselected.bReturned);
     EXPECT_TRUE(unselected.IsNull());
     EXPECT_TRUE(Call(m_pObject, "GetSignCertInfo", {Str("SubjectCN")}).IsText("Alice Signer"));
-    s_browserFuncs.releaseobject(pOther);
-    EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.destroy(&other, nullptr));
+    DestroyInstance(other, pOther);
 }
 
 // An answer the browser has no memory for is a failure, and the page can
