@@ -88,9 +88,10 @@ private:
 
 // The text is exactly the bytes received: no NUL inside (which would cut
 // it short), and back in UTF-8 the same bytes (an invalid sequence would
-// have been replaced).
+// have been replaced). A browser may hand an empty text without bytes.
 bool IsExactText(const char *pReceived, size_t cbReceived, const wchar_t *pwszText)
 {
+    if (pReceived == nullptr && cbReceived == 0) pReceived = "";
     if (pReceived == nullptr || pwszText == nullptr || memchr(pReceived, '\0', cbReceived) != nullptr) return false;
     char *pszBack = nullptr;
     int cbBack = 0;

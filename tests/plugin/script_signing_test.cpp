@@ -116,10 +116,16 @@ TEST_F(ScriptOnTestProvider, SelectReadAndSignPKCS1)
 }
 
 // A text with a NUL inside, or bytes that are not UTF-8, would be signed as
-// another text than the page sent.
+// another text than the page sent. An empty text handed without bytes is
+// empty; bytes said to be there but not handed are refused.
 TEST_F(ScriptOnTestProvider, TextsNotExactlyAsSentAreRefused)
 {
-    ASSERT_TRUE(Select(m_pObject).IsBool(true));
+    NPVariant empty = {};
+    STRINGN_TO_NPVARIANT(nullptr, 0, empty);
+    ASSERT_TRUE(Call(m_pObject, "SelectCertificate", {empty, empty, empty, Str(kProviderName)}).IsBool(true));
+    NPVariant missing = {};
+    STRINGN_TO_NPVARIANT(nullptr, 4, missing);
+    EXPECT_FALSE(Call(m_pObject, "SignMsgPKCS1", {missing, Str("")}).bReturned);
     const std::string texts[] = {std::string("Pay 100 to Alice\0 and 900000 to Mallory", 40),
                                  "A\xff\xfe"
                                  "B"};
