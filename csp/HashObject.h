@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DeviceTable.h"
+#include "tokencrypto/Sm3.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -21,6 +22,14 @@ constexpr std::uint32_t kKeptDataRoom = 0x20000;
 
 constexpr std::uint32_t kAlgSm3 = 0x800F;
 
+// What an SM3 hash gives the container's SM2 exchange key to sign: the
+// value (its Z starts it, or the caller set it, or no Z is involved), the
+// value of a second stream started with the exchange key's Z (the value
+// itself starts with the signature key's), or nothing (no Z to start one).
+constexpr std::uint32_t kExchangeTakesValue = 0;
+constexpr std::uint32_t kExchangeTakesStream = 1;
+constexpr std::uint32_t kExchangeTakesNothing = 2;
+
 struct HashObject {
     std::uint32_t magic;
     std::uint32_t algId;
@@ -31,6 +40,9 @@ struct HashObject {
     std::uint8_t value[68];
     std::uint8_t* keptData; // kKeptDataRoom bytes, or null
     std::uint32_t keptLen;  // bytes hashed so far, copied or not
+    std::uint32_t exchangeSource;
+    tokencrypto::Sm3Context exchangeStream; // open while the token hash is
+    std::uint8_t exchangeValue[32];         // once the token hash is finished
 };
 
 // The live hash behind a handle, or null with the reason logged.

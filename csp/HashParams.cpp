@@ -51,6 +51,10 @@ DWORD SetHashParamImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD param, const BY
         FinishHash(hash, scratch, &length);
     }
     hash->state = kHashStateFinished;
+    // The value set serves either key.
+    hash->exchangeSource = kExchangeTakesValue;
+    SecureZeroMemory(&hash->exchangeStream, sizeof hash->exchangeStream);
+    SecureZeroMemory(hash->exchangeValue, sizeof hash->exchangeValue);
     // The signature must be over the value just set, so the data hashed
     // before may no longer stand in for it.
     FreeObject(hash->keptData);

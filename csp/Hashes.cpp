@@ -48,22 +48,41 @@ void Sm2ZValue(const std::uint8_t x[32], const std::uint8_t y[32], std::uint8_t 
     tokencrypto::SM2_GetZ(&key, reinterpret_cast<const std::uint8_t*>(kSm2UserId), kSm2UserIdLen, z);
 }
 
-// An SM2 signature is over SM3(Z || M); Z binds the signer's public key.
-// Keys of other algorithms take no Z. A hash that missed Z would sign the
-// wrong value, so a failed update fails the creation.
-DWORD SeedWithZValue(ProviderContext* context, HashObject* hash)
+DWORD PublicZValue(ProviderContext* context, const KeyObject& key, std::uint8_t z[32])
 {
-    const KeyObject& key = context->signatureKey.keyLen ? context->signatureKey : context->exchangeKey;
-    if (key.keyLen == 0 || !IsSm2Alg(key.algId)) return 0;
     std::uint8_t point[kPublicKeyRoom] = {};
     DWORD status = Token_ExportPublicKey(&context->session, &key, point);
     if (status != 0) {
         LogLine("---->dev_ExportPubKey.....\n");
         return status;
     }
-    std::uint8_t z[32];
     Sm2ZValue(point, point + 32, z);
-    return Token_HashUpdate(hash, z, sizeof z);
+    return 0;
+}
+
+// An SM2 signature is over SM3(Z || M); Z binds the signer's public key.
+// Keys of other algorithms take no Z. A hash that missed Z would sign the
+// wrong value, so a failed update fails the creation. When the signature
+// key's Z starts the value, an SM2 exchange key's Z starts a second stream;
+// without one, that key cannot sign this hash.
+DWORD SeedWithZValue(ProviderContext* context, HashObject* hash)
+{
+    const KeyObject& exchange = context->exchangeKey;
+    const KeyObject& key = context->signatureKey.keyLen ? context->signatureKey : exchange;
+    hash->exchangeSource = kExchangeTakesNothing;
+    if (key.keyLen == 0 || !IsSm2Alg(key.algId)) return 0;
+    std::uint8_t z[32];
+    DWORD status = PublicZValue(context, key, z);
+    if (status == 0) status = Token_HashUpdate(hash, z, sizeof z);
+    if (status != 0) return status;
+    if (&key == &exchange) {
+        hash->exchangeSource = kExchangeTakesValue;
+    } else if (exchange.keyLen && IsSm2Alg(exchange.algId) && PublicZValue(context, exchange, z) == 0) {
+        tokencrypto::SM3_Init(&hash->exchangeStream);
+        tokencrypto::SM3_Update(&hash->exchangeStream, z, sizeof z);
+        hash->exchangeSource = kExchangeTakesStream;
+    }
+    return 0;
 }
 
 void CloseTokenHash(HashObject* hash)

@@ -28,6 +28,16 @@ struct Block {
     std::uint32_t length;
 };
 
+// The value a key signs or checks: the container's SM2 exchange key may
+// have its own (see HashObject.h); null when it has none. Data the token
+// hashes itself needs no value.
+const std::uint8_t* ValueFor(const KeyObject* key, const HashObject* hash)
+{
+    if (hash->keptData || key->algId != kAlgSm2Keyx || key->inObject) return hash->value;
+    if (hash->exchangeSource == kExchangeTakesStream) return hash->exchangeValue;
+    return hash->exchangeSource == kExchangeTakesNothing ? nullptr : hash->value;
+}
+
 // The DigestInfo (RSA) or the bare value (SM2, or CRYPT_NOHASHOID) of a
 // finished hash.
 void BuildBlock(const KeyObject* key, const HashObject* hash, DWORD flags, Block* block)
@@ -40,7 +50,7 @@ void BuildBlock(const KeyObject* key, const HashObject* hash, DWORD flags, Block
         if (hash->algId == CALG_SHA_256) prefix = kSha256Prefix, prefixLen = sizeof kSha256Prefix;
     }
     if (prefixLen) std::memcpy(block->bytes, prefix, prefixLen);
-    std::memcpy(block->bytes + prefixLen, hash->value, hash->hashLen);
+    std::memcpy(block->bytes + prefixLen, ValueFor(key, hash), hash->hashLen);
     block->length = prefixLen + hash->hashLen;
 }
 
@@ -157,7 +167,7 @@ DWORD SignHashImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD keySpec, DWORD flag
         *signatureLen = size;
         return static_cast<DWORD>(NTE_BUFFER_TOO_SMALL);
     }
-    if (hash->state == kHashStateCreated) return static_cast<DWORD>(NTE_BAD_HASH_STATE);
+    if (hash->state == kHashStateCreated || !ValueFor(key, hash)) return static_cast<DWORD>(NTE_BAD_HASH_STATE);
     std::uint32_t modeWord = 0;
     DWORD error = SigningMode(hash, &modeWord);
     if (error) return error;
@@ -201,6 +211,7 @@ DWORD VerifySignatureImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE* signat
     std::uint32_t outputLen = kTokenOutputRoom;
     bool rsa = IsRsaAlg(key->algId);
     if (!rsa) {
+        if (!ValueFor(key, hash)) return static_cast<DWORD>(NTE_BAD_HASH_STATE);
         DWORD error = EnsureFinished(hash);
         if (error) return error;
         std::memcpy(output, tokenOrder, signatureLen);
@@ -209,7 +220,7 @@ DWORD VerifySignatureImpl(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE* signat
     if (Token_AsymKeyInit(&context->session, ASYM_PUBLIC_VERIFY, key)) return static_cast<DWORD>(NTE_FAIL);
     std::uint32_t status = rsa
         ? key->funcs->PubKeyVerify(key->operation, tokenOrder, signatureLen, output, &outputLen)
-        : key->funcs->PubKeyVerify(key->operation, hash->value, hash->hashLen, output, &outputLen);
+        : key->funcs->PubKeyVerify(key->operation, ValueFor(key, hash), hash->hashLen, output, &outputLen);
     Token_AsymKeyFinal(key);
     if (status != devicelib::UK_OK) {
         LogLine("---->PubKeyVerify Error. Code : ");

@@ -265,6 +265,7 @@ DWORD Token_HashUpdate(HashObject* hash, const std::uint8_t* data, std::uint32_t
         LogFailure("---->HashUpdate Error. Code : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
+    if (hash->exchangeSource == kExchangeTakesStream) tokencrypto::SM3_Update(&hash->exchangeStream, data, length);
     return 0;
 }
 
@@ -278,5 +279,9 @@ DWORD FinishHash(HashObject* hash, std::uint8_t* digest, std::uint32_t* length)
     }
     hash->tokenHash = 0;
     hash->state = kHashStateFinished;
+    if (hash->exchangeSource == kExchangeTakesStream) {
+        tokencrypto::SM3_Final(&hash->exchangeStream, hash->exchangeValue);
+        tokencrypto::SecureZero(&hash->exchangeStream, sizeof hash->exchangeStream);
+    }
     return 0;
 }

@@ -30,7 +30,8 @@ DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNum
                                 const std::uint8_t* scalar);
 
 // Opens the token hash for MD5, SHA-1, SHA-256 and SM3; other algorithms
-// open nothing.
+// open nothing. Updating and finishing carry an SM3 hash's exchange stream
+// along.
 DWORD Token_HashInit(TokenSession* session, ALG_ID algId, HashObject* hash);
 DWORD Token_HashUpdate(HashObject* hash, const std::uint8_t* data, std::uint32_t length);
 // length: room in, value length out.

@@ -515,6 +515,31 @@ TEST_F(Signing, TypedPinSignsAndOpenSslVerifies)
     EXPECT_FALSE(CryptVerifySignatureW(HashOf(context, kMessage), signature.data(), kSm2SignatureLen, key, nullptr, 0));
 }
 
+// With both SM2 pairs the exchange key signs over its own Z value.
+TEST_F(Signing, Sm2ExchangeKeySignsOverItsOwnZValue)
+{
+    tokentest::EditStore([](tokensim::State& s) {
+        tokensim::CertOptions exchange;
+        exchange.signature = false;
+        ASSERT_EQ(tokensim::AddCertificate(s, kSerial, exchange), "");
+    });
+    HCRYPTPROV context = Acquire();
+    std::vector<BYTE> signature;
+    DriverRun run;
+    DWORD error = 0;
+    ASSERT_TRUE(Sign(context, L"pin type=12345678 ok gone", &signature, &run, &error, kAlgSm3, kSm2SignatureLen,
+                     AT_KEYEXCHANGE))
+        << error << run.output;
+    EXPECT_TRUE(VerifiedByOpenSsl(Certificate(context, AT_KEYEXCHANGE), signature));
+    EXPECT_FALSE(VerifiedByOpenSsl(Certificate(context, AT_SIGNATURE), signature));
+    for (DWORD keySpec : {AT_KEYEXCHANGE, AT_SIGNATURE}) {
+        EXPECT_EQ(CryptVerifySignatureW(HashOf(context, kMessage), signature.data(), kSm2SignatureLen,
+                                        UserKey(context, keySpec), nullptr, 0),
+                  keySpec == AT_KEYEXCHANGE)
+            << keySpec;
+    }
+}
+
 TEST_F(Signing, WrongPinShowsTriesLeftThenSigns)
 {
     HCRYPTPROV context = Acquire();

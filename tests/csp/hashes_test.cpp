@@ -1,6 +1,7 @@
 // Hash objects over simulated tokens, checked against OpenSSL.
 #include "ProviderFixture.h"
 
+#include "CryptOperations.h"
 #include "HashObject.h"
 #include "KeyObject.h"
 #include "TokenKeys.h"
@@ -91,9 +92,13 @@ protected:
     KeepingHashes() { kind = 2; }
 };
 
+// With the exchange key beside it, the value is still over the signature
+// key's Z.
 TEST_F(Hashes, Sm3StartsWithTheZValueOfTheSm2Key)
 {
     HCRYPTPROV context = ContainerWith(kAlgSm2Sign);
+    HCRYPTKEY exchange = 0;
+    ASSERT_EQ(GenKeyImpl(context, kAlgSm2Keyx, 0, &exchange), 0u);
     std::uint8_t point[64];
     ASSERT_EQ(Token_ExportPublicKey(&ContextOf(context)->session, &ContextOf(context)->signatureKey, point), 0u);
     Bytes z = ReferenceZ(point, point + 32);
@@ -112,6 +117,29 @@ TEST_F(Hashes, Sm3WithoutItsZValueIsNotCreated)
     HCRYPTHASH hash = 0;
     EXPECT_EQ(CreateHashImpl(context, kAlgSm3, 0, 0, &hash), DWORD(NTE_FAIL));
     EXPECT_EQ(hash, 0u);
+}
+
+// An SM3 hash made before the exchange key existed has no value for it:
+// that key is refused before the PIN is asked for, until a value is set.
+TEST_F(Hashes, Sm3WithoutTheExchangeZValueServesOnlyTheSignatureKey)
+{
+    constexpr DWORD kPinAsked = 1223; // the stand-in prompt, cancelled
+    HCRYPTPROV context = ContainerWith(kAlgSm2Sign);
+    HCRYPTHASH hash = 0;
+    ASSERT_EQ(CreateHashImpl(context, kAlgSm3, 0, 0, &hash), 0u);
+    const BYTE data[] = "data";
+    ASSERT_EQ(HashDataImpl(context, hash, data, 4, 0), 0u);
+    HCRYPTKEY exchange = 0;
+    ASSERT_EQ(GenKeyImpl(context, kAlgSm2Keyx, 0, &exchange), 0u);
+    BYTE signature[64] = {};
+    DWORD length = sizeof signature;
+    EXPECT_EQ(SignHashImpl(context, hash, AT_KEYEXCHANGE, 0, signature, &length), DWORD(NTE_BAD_HASH_STATE));
+    EXPECT_EQ(VerifySignatureImpl(context, hash, signature, 64, exchange, 0), DWORD(NTE_BAD_HASH_STATE));
+    EXPECT_EQ(SignHashImpl(context, hash, AT_SIGNATURE, 0, signature, &length), kPinAsked);
+
+    BYTE value[32] = {1};
+    ASSERT_EQ(SetHashParamImpl(context, hash, HP_HASHVAL, value, 0), 0u);
+    EXPECT_EQ(SignHashImpl(context, hash, AT_KEYEXCHANGE, 0, signature, &length), kPinAsked);
 }
 
 TEST_F(Hashes, Sm3InAnRsaContainerIsPlainSm3)
