@@ -15,7 +15,8 @@
 //                     process (the certificate viewer), then print
 //                     "windows: N" as windows does
 //     closeviewer     close the process's other top-level window (the
-//                     certificate viewer) and wait until it is gone
+//                     certificate viewer) and wait until it is gone and
+//                     the dialog takes input again
 //     hover=N         move the mouse over row N
 //     ok | cancel     click OK or Cancel
 //     escape | enter  press the key in the dialog
@@ -120,13 +121,21 @@ BOOL CALLBACK FindViewer(HWND window, LPARAM)
     return TRUE;
 }
 
+// The viewer is modal: the dialog takes clicks again only once its owner
+// loop has ended and enabled it, which may come after the viewer is hidden.
 bool CloseViewer()
 {
     g_viewer = nullptr;
     EnumWindows(FindViewer, 0);
     if (!g_viewer) return false;
     PostMessageW(g_viewer, WM_CLOSE, 0, 0);
-    return WaitEnded(g_viewer, g_timeoutMs);
+    if (!WaitEnded(g_viewer, g_timeoutMs)) return false;
+    HWND dialog = Dialog();
+    for (DWORD waited = 0; dialog && !IsWindowEnabled(dialog); waited += kPollMs) {
+        if (waited >= g_timeoutMs) return false;
+        Sleep(kPollMs);
+    }
+    return dialog != nullptr;
 }
 
 bool Hover(int row)
