@@ -78,7 +78,7 @@ public:
         if (m_bAgentHeld) m_agent.LeaveOperation();
     }
     bool AgentHeld() const { return m_bAgentHeld; }
-    bool Held() const { return m_bThreadHeld; }
+    bool ThreadHeld() const { return m_bThreadHeld; }
 
 private:
     CCryptoAgent &m_agent;
@@ -134,7 +134,7 @@ HRESULT RunAgentOperation(CCryptoAgent &agent, AgentOperationId id, const Operat
         TRACE_FAILED(L"Check agent is free", L"TRUE == m_bInOperation", HRESULT_FROM_WIN32(ERROR_BUSY));
         return HRESULT_FROM_WIN32(ERROR_BUSY);
     }
-    if (!hold.Held()) {
+    if (!hold.ThreadHeld()) {
         TRACE_FAILED(L"Check thread is free", L"TRUE == t_bOperationOnThread", HRESULT_FROM_WIN32(ERROR_BUSY));
         return HRESULT_FROM_WIN32(ERROR_BUSY);
     }
