@@ -16,16 +16,28 @@ void LoadedPlugin::SetUpTestSuite()
     ASSERT_EQ(NPERR_NO_ERROR, s_library.Initialize(&s_browserFuncs));
 }
 
-void PluginPage::SetUp()
+NPObject *PluginPage::NewInstance(NPP_t &instance)
 {
     char szMIMEType[] = "application/npSigwell";
-    ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.newp(szMIMEType, &m_instance, 1, 0, nullptr, nullptr, nullptr));
-    ASSERT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&m_instance, NPPVpluginScriptableNPObject, &m_pObject));
+    NPObject *pObject = nullptr;
+    EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.newp(szMIMEType, &instance, 1, 0, nullptr, nullptr, nullptr));
+    EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&instance, NPPVpluginScriptableNPObject, &pObject));
+    return pObject;
+}
+
+void PluginPage::DestroyInstance(NPP_t &instance, NPObject *pObject)
+{
+    if (pObject != nullptr) s_browserFuncs.releaseobject(pObject);
+    EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.destroy(&instance, nullptr));
+}
+
+void PluginPage::SetUp()
+{
+    m_pObject = NewInstance(m_instance);
     ASSERT_NE(nullptr, m_pObject);
 }
 
 void PluginPage::TearDown()
 {
-    if (m_pObject != nullptr) s_browserFuncs.releaseobject(m_pObject);
-    EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.destroy(&m_instance, nullptr));
+    DestroyInstance(m_instance, m_pObject);
 }

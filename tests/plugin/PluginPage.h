@@ -19,6 +19,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // An instance on the page, and its scriptable object.
+    static NPObject *NewInstance(NPP_t &instance);
+    static void DestroyInstance(NPP_t &instance, NPObject *pObject);
+
     NPP_t m_instance = {};
     NPObject *m_pObject = nullptr;
 };

@@ -62,22 +62,6 @@ protected:
         return Call(pObject, "SelectCertificate", {Str(""), Str(""), Str(""), Str(kProviderName)});
     }
 
-    // A second instance on the page, and its scriptable object.
-    NPObject *NewInstance(NPP_t &instance)
-    {
-        char szMIMEType[] = "application/npSigwell";
-        NPObject *pObject = nullptr;
-        EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.newp(szMIMEType, &instance, 1, 0, nullptr, nullptr, nullptr));
-        EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.getvalue(&instance, NPPVpluginScriptableNPObject, &pObject));
-        return pObject;
-    }
-
-    void DestroyInstance(NPP_t &instance, NPObject *pObject)
-    {
-        if (pObject != nullptr) s_browserFuncs.releaseobject(pObject);
-        EXPECT_EQ(NPERR_NO_ERROR, s_pluginFuncs.destroy(&instance, nullptr));
-    }
-
     // A PKCS#7 signature whose PIN dialog runs the script.
     CallResult SignWhilePageScriptRuns(const std::string &message, std::function<void()> script)
     {
