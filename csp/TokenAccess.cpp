@@ -95,8 +95,6 @@ std::uint32_t ListContainers(std::uint64_t device, std::vector<std::uint8_t>& re
     });
 }
 
-// A second container of a name could never be opened: an open takes the
-// first record of the name.
 // A token that will not open is logged and passed over by the caller.
 bool OpenNamedToken(const char* name, std::uint64_t& device)
 {
@@ -161,6 +159,8 @@ bool OpenOnToken(const char* token, const char* containerName, TokenSession* ses
     return false;
 }
 
+// A second container of a name could never be opened: an open takes the
+// first record of the name.
 bool HoldsContainer(std::uint64_t device, const char* name)
 {
     std::vector<std::uint8_t> records;
