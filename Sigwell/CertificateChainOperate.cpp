@@ -5,10 +5,18 @@
 #include "TextConversion.h"
 #include "TraceHelper.h"
 
+#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
+
+// Token-qualified container names, "\\.\<token>\<container>"; the cross
+// headers lack the flag.
+#ifndef CRYPT_FQCN
+#define CRYPT_FQCN 0x00000010
+#endif
 
 namespace {
 
@@ -63,12 +71,75 @@ bool IsRegistered(PCCERT_CONTEXT pCertContext)
     return true;
 }
 
+// A record of the container named by the provider's own bytes.
+HRESULT NewRecord(LPCSTR pszContainerName, LPCWSTR pwszProviderName, PCCERT_CONTEXT pCertContext, DWORD dwKeySpec,
+                  PUNREGISTERED_CERT_CONTEXT *ppRecord)
+{
+    if (pCertContext == nullptr || IsEmpty(pwszProviderName) || pszContainerName == nullptr ||
+        *pszContainerName == '\0' || ppRecord == nullptr)
+        return ReportStatus(L"Check parameters", E_INVALIDARG);
+    // A name the record cannot hold whole would open another container later.
+    if (wcslen(pwszProviderName) >= UNREGISTERED_NAME_CCH || strlen(pszContainerName) >= UNREGISTERED_NAME_CCH)
+        return ReportStatus(L"Check name length", E_INVALIDARG);
+    wchar_t *pwszShown = nullptr;
+    int cchShown = 0;
+    HRESULT hResult = ANSIToUTF16(pszContainerName, &pwszShown, &cchShown);
+    std::unique_ptr<wchar_t[]> shown(pwszShown);
+    if (FAILED(hResult)) return ReportStatus(L"ANSIToUTF16", hResult);
+    std::unique_ptr<UNREGISTERED_CERT_CONTEXT> pRecord(new (std::nothrow) UNREGISTERED_CERT_CONTEXT());
+    if (!pRecord) return ReportStatus(L"new UNREGISTERED_CERT_CONTEXT", E_OUTOFMEMORY);
+    wcscpy(pRecord->wszProviderName, pwszProviderName);
+    // No more characters than bytes: it fits.
+    wcscpy(pRecord->wszContainerName, pwszShown);
+    strcpy(pRecord->szContainerName, pszContainerName);
+    pRecord->dwKeySpec = dwKeySpec;
+    pRecord->pCertContext = CertDuplicateCertificateContext(pCertContext);
+    if (pRecord->pCertContext == nullptr) return ReportFailedCall(L"CertDuplicateCertificateContext");
+    *ppRecord = pRecord.release();
+    return VESK_OK;
+}
+
+// The certificate of one key of the container named by the provider's bytes.
+HRESULT ReadContainerRecord(LPCWSTR pwszProviderName, LPCSTR pszContainerName, DWORD dwKeySpec,
+                            PUNREGISTERED_CERT_CONTEXT *ppRecord)
+{
+    TRACE_FUNCTION(L"GetUnregisteredCertfromContainer");
+    // An empty name would open the provider's default container instead.
+    if (IsEmpty(pwszProviderName) || pszContainerName == nullptr || *pszContainerName == '\0' || ppRecord == nullptr) {
+        TRACE_FAILED(L"Check parameters", L"NULL == pwszProviderName || NULL == pwszContainerName", E_INVALIDARG);
+        return E_INVALIDARG;
+    }
+    ContainerHandles handles;
+    HRESULT hResult = AcquireContainer(pwszProviderName, pszContainerName, &handles.hProv);
+    if (FAILED(hResult)) {
+        TRACE_FAILED(L"CryptAcquireContext", L"FALSE == bResult", hResult);
+        return hResult;
+    }
+    std::unique_ptr<BYTE[]> pbCertificate;
+    DWORD cbCertificate = 0;
+    hResult = ReadKeyCertificate(kTraceFunction, handles.hProv, dwKeySpec, pbCertificate, cbCertificate);
+    if (FAILED(hResult)) return hResult;
+    handles.pCertContext = CertCreateCertificateContext(kCertEncoding, pbCertificate.get(), cbCertificate);
+    if (handles.pCertContext == nullptr) {
+        hResult = FailedCallStatus();
+        TRACE_FAILED(L"CertCreateCertificateContext", L"NULL == pCertContext", hResult);
+        return hResult;
+    }
+    if (IsRegistered(handles.pCertContext)) {
+        TRACE_FAILED(L"CryptAcquireCertificatePrivateKey", L"TRUE", VESK_E_CERT_REGISTERED);
+        return VESK_E_CERT_REGISTERED;
+    }
+    hResult = NewRecord(pszContainerName, pwszProviderName, handles.pCertContext, dwKeySpec, ppRecord);
+    if (FAILED(hResult)) TRACE_FAILED(L"CertCreateUnregisteredCertContext", L"FAILED(hResult)", hResult);
+    return hResult;
+}
+
 // One key of the container: a record when it passes the filter.
-void CollectKey(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName, DWORD dwKeySpec, const CERT_FILTER *pFilter,
+void CollectKey(LPCWSTR pwszProviderName, LPCSTR pszContainerName, DWORD dwKeySpec, const CERT_FILTER *pFilter,
                 UnregisteredCertVector &vtrRecords)
 {
     PUNREGISTERED_CERT_CONTEXT pRecord = nullptr;
-    HRESULT hResult = GetUnregisteredCertfromContainer(pwszProviderName, pwszContainerName, dwKeySpec, &pRecord);
+    HRESULT hResult = ReadContainerRecord(pwszProviderName, pszContainerName, dwKeySpec, &pRecord);
     TraceStatus(L"GetUnregisteredCertfromContainer", hResult);
     if (hResult != VESK_OK || pRecord == nullptr) return;
     hResult = CheckUnregisteredCertficate(pRecord->pCertContext, pFilter);
@@ -82,6 +153,28 @@ void CollectKey(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName, DWORD dwKey
     } catch (const std::bad_alloc &) {
         CertFreeUnregisteredCertContext(pRecord);
     }
+}
+
+// The room for the longest container name. Token-qualified names are
+// asked for first, so that two tokens whose containers share a name are
+// told apart; a provider that does not know the flag gives plain names.
+BOOL SizeContainerNames(HCRYPTPROV hProv, DWORD *pdwQualified, DWORD *pcbName)
+{
+    *pdwQualified = CRYPT_FQCN;
+    if (CryptGetProvParam(hProv, PP_ENUMCONTAINERS, nullptr, pcbName, CRYPT_FIRST | CRYPT_FQCN)) return TRUE;
+    if (GetLastError() != static_cast<DWORD>(NTE_BAD_FLAGS)) return FALSE;
+    *pdwQualified = 0;
+    return CryptGetProvParam(hProv, PP_ENUMCONTAINERS, nullptr, pcbName, CRYPT_FIRST);
+}
+
+// True when the provider listed this name before: its container's
+// certificates are counted once.
+bool ListedBefore(std::vector<std::string> &vtrListed, const char *pszName)
+{
+    for (const std::string &listed : vtrListed)
+        if (listed == pszName) return true;
+    vtrListed.emplace_back(pszName);
+    return false;
 }
 
 // Appends "||" and the name; false when the list cannot grow.
@@ -114,18 +207,12 @@ HRESULT CertCreateUnregisteredCertContext(LPCWSTR pwszContainerName, LPCWSTR pws
     TRACE_FUNCTION(L"CertCreateUnregisteredCertContext");
     if (pCertContext == nullptr || IsEmpty(pwszProviderName) || IsEmpty(pwszContainerName) || ppRecord == nullptr)
         return ReportStatus(L"Check parameters", E_INVALIDARG);
-    // A name the record cannot hold whole would open another container later.
-    if (wcslen(pwszProviderName) >= UNREGISTERED_NAME_CCH || wcslen(pwszContainerName) >= UNREGISTERED_NAME_CCH)
-        return ReportStatus(L"Check name length", E_INVALIDARG);
-    std::unique_ptr<UNREGISTERED_CERT_CONTEXT> pRecord(new (std::nothrow) UNREGISTERED_CERT_CONTEXT());
-    if (!pRecord) return ReportStatus(L"new UNREGISTERED_CERT_CONTEXT", E_OUTOFMEMORY);
-    wcscpy(pRecord->wszProviderName, pwszProviderName);
-    wcscpy(pRecord->wszContainerName, pwszContainerName);
-    pRecord->dwKeySpec = dwKeySpec;
-    pRecord->pCertContext = CertDuplicateCertificateContext(pCertContext);
-    if (pRecord->pCertContext == nullptr) return ReportFailedCall(L"CertDuplicateCertificateContext");
-    *ppRecord = pRecord.release();
-    return VESK_OK;
+    char *pszContainer = nullptr;
+    int cbContainer = 0;
+    HRESULT hResult = UTF16ToANSI(pwszContainerName, &pszContainer, &cbContainer);
+    std::unique_ptr<char[]> container(pszContainer);
+    if (FAILED(hResult)) return ReportStatus(L"UTF16ToANSI", hResult);
+    return NewRecord(pszContainer, pwszProviderName, pCertContext, dwKeySpec, ppRecord);
 }
 
 HRESULT CertDuplicateUnregisteredCertContext(const UNREGISTERED_CERT_CONTEXT *pRecord,
@@ -133,10 +220,10 @@ HRESULT CertDuplicateUnregisteredCertContext(const UNREGISTERED_CERT_CONTEXT *pR
 {
     TRACE_FUNCTION(L"CertDuplicateUnregisteredCertContext");
     if (pRecord == nullptr || pRecord->pCertContext == nullptr || pRecord->wszProviderName[0] == L'\0' ||
-        pRecord->wszContainerName[0] == L'\0')
+        pRecord->szContainerName[0] == '\0')
         return ReportStatus(L"Check parameters", E_INVALIDARG);
-    return CertCreateUnregisteredCertContext(pRecord->wszContainerName, pRecord->wszProviderName, pRecord->pCertContext,
-                                             pRecord->dwKeySpec, ppCopy);
+    return NewRecord(pRecord->szContainerName, pRecord->wszProviderName, pRecord->pCertContext, pRecord->dwKeySpec,
+                     ppCopy);
 }
 
 void CertFreeUnregisteredCertContext(PUNREGISTERED_CERT_CONTEXT pRecord)
@@ -181,39 +268,28 @@ HRESULT ReadKeyCertificate(const wchar_t *kTraceFunction, HCRYPTPROV hProv, DWOR
     return S_OK;
 }
 
+HRESULT AcquireContainer(LPCWSTR pwszProviderName, LPCSTR pszContainerName, HCRYPTPROV *phProv)
+{
+    char *pszProvider = nullptr;
+    int cbProvider = 0;
+    HRESULT hResult = UTF16ToANSI(pwszProviderName, &pszProvider, &cbProvider);
+    std::unique_ptr<char[]> provider(pszProvider);
+    if (FAILED(hResult)) return hResult;
+    if (CryptAcquireContextA(phProv, pszContainerName, pszProvider, PROV_RSA_FULL, 0)) return S_OK;
+    *phProv = 0;
+    return FailedCallStatus();
+}
+
 HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszContainerName, DWORD dwKeySpec,
                                          PUNREGISTERED_CERT_CONTEXT *ppRecord)
 {
-    TRACE_FUNCTION(L"GetUnregisteredCertfromContainer");
-    if (IsEmpty(pwszProviderName) || IsEmpty(pwszContainerName) || ppRecord == nullptr) {
-        TRACE_FAILED(L"Check parameters", L"NULL == pwszProviderName || NULL == pwszContainerName", E_INVALIDARG);
-        return E_INVALIDARG;
-    }
-    ContainerHandles handles;
-    if (!CryptAcquireContextW(&handles.hProv, pwszContainerName, pwszProviderName, PROV_RSA_FULL, 0)) {
-        handles.hProv = 0;
-        HRESULT hResult = FailedCallStatus();
-        TRACE_FAILED(L"CryptAcquireContext", L"FALSE == bResult", hResult);
-        return hResult;
-    }
-    std::unique_ptr<BYTE[]> pbCertificate;
-    DWORD cbCertificate = 0;
-    HRESULT hResult = ReadKeyCertificate(kTraceFunction, handles.hProv, dwKeySpec, pbCertificate, cbCertificate);
+    if (IsEmpty(pwszContainerName)) return ReadContainerRecord(pwszProviderName, nullptr, dwKeySpec, ppRecord);
+    char *pszContainer = nullptr;
+    int cbContainer = 0;
+    HRESULT hResult = UTF16ToANSI(pwszContainerName, &pszContainer, &cbContainer);
+    std::unique_ptr<char[]> container(pszContainer);
     if (FAILED(hResult)) return hResult;
-    handles.pCertContext = CertCreateCertificateContext(kCertEncoding, pbCertificate.get(), cbCertificate);
-    if (handles.pCertContext == nullptr) {
-        hResult = FailedCallStatus();
-        TRACE_FAILED(L"CertCreateCertificateContext", L"NULL == pCertContext", hResult);
-        return hResult;
-    }
-    if (IsRegistered(handles.pCertContext)) {
-        TRACE_FAILED(L"CryptAcquireCertificatePrivateKey", L"TRUE", VESK_E_CERT_REGISTERED);
-        return VESK_E_CERT_REGISTERED;
-    }
-    hResult = CertCreateUnregisteredCertContext(pwszContainerName, pwszProviderName, handles.pCertContext, dwKeySpec,
-                                                ppRecord);
-    if (FAILED(hResult)) TRACE_FAILED(L"CertCreateUnregisteredCertContext", L"FAILED(hResult)", hResult);
-    return hResult;
+    return ReadContainerRecord(pwszProviderName, pszContainer, dwKeySpec, ppRecord);
 }
 
 HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName, const CERT_FILTER *pFilter,
@@ -232,8 +308,9 @@ HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
         TRACE_FAILED(L"CryptAcquireContext", L"FALSE == bResult", hResult);
         return hResult;
     }
+    DWORD dwQualified = 0;
     DWORD cbNameBuffer = 0;
-    if (!CryptGetProvParam(handles.hProv, PP_ENUMCONTAINERS, nullptr, &cbNameBuffer, CRYPT_FIRST)) {
+    if (!SizeContainerNames(handles.hProv, &dwQualified, &cbNameBuffer)) {
         // A provider without containers may say so already when asked for the length.
         if (GetLastError() == ERROR_NO_MORE_ITEMS) {
             TRACE_OK(L"CryptGetProvParam(PP_ENUMCONTAINERS) - no containers");
@@ -248,20 +325,30 @@ HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName,
         TRACE_FAILED(L"new ContainerName", L"NULL == pbContainerName", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
     }
+    std::vector<std::string> vtrListed;
     for (DWORD dwFlags = CRYPT_FIRST;; dwFlags = CRYPT_NEXT) {
         // Every call is offered the whole buffer, whatever the last name's
         // length, but for its last byte, which keeps the name terminated.
         memset(pbName.get(), 0, cbNameBuffer + 1);
         DWORD cbName = cbNameBuffer;
-        if (!CryptGetProvParam(handles.hProv, PP_ENUMCONTAINERS, pbName.get(), &cbName, dwFlags)) break;
-        wchar_t *pwszContainer = nullptr;
-        int cchContainer = 0;
-        HRESULT hResult = UTF8ToUTF16(reinterpret_cast<const char *>(pbName.get()), &pwszContainer, &cchContainer);
-        std::unique_ptr<wchar_t[]> container(pwszContainer);
-        TRACE_RETURN_IF_FAILED(L"UTF8ToUTF16", hResult);
-        TraceValue(L"Container", pwszContainer);
-        CollectKey(pwszProviderName, pwszContainer, AT_KEYEXCHANGE, pFilter, vtrRecords);
-        CollectKey(pwszProviderName, pwszContainer, AT_SIGNATURE, pFilter, vtrRecords);
+        if (!CryptGetProvParam(handles.hProv, PP_ENUMCONTAINERS, pbName.get(), &cbName, dwFlags | dwQualified)) break;
+        // The name is ANSI text: it is opened by its very bytes and only
+        // shown through the code page.
+        const char *pszContainer = reinterpret_cast<const char *>(pbName.get());
+        wchar_t *pwszShown = nullptr;
+        int cchShown = 0;
+        HRESULT hResult = ANSIToUTF16(pszContainer, &pwszShown, &cchShown);
+        std::unique_ptr<wchar_t[]> shown(pwszShown);
+        TRACE_RETURN_IF_FAILED(L"ANSIToUTF16", hResult);
+        TraceValue(L"Container", pwszShown);
+        try {
+            if (ListedBefore(vtrListed, pszContainer)) continue;
+        } catch (const std::bad_alloc &) {
+            TRACE_FAILED(L"new ContainerName", L"NULL == pbContainerName", E_OUTOFMEMORY);
+            return E_OUTOFMEMORY;
+        }
+        CollectKey(pwszProviderName, pszContainer, AT_KEYEXCHANGE, pFilter, vtrRecords);
+        CollectKey(pwszProviderName, pszContainer, AT_SIGNATURE, pFilter, vtrRecords);
     }
     TRACE_OK(L"CryptGetProvParam(PP_ENUMCONTAINERS)");
     return VESK_OK;

@@ -16,16 +16,20 @@ const size_t UNREGISTERED_NAME_CCH = 260;
 
 struct UNREGISTERED_CERT_CONTEXT {
     WCHAR wszProviderName[UNREGISTERED_NAME_CCH];
-    WCHAR wszContainerName[UNREGISTERED_NAME_CCH];
-    DWORD dwKeySpec;             // AT_KEYEXCHANGE or AT_SIGNATURE
-    PCCERT_CONTEXT pCertContext; // one reference owned by the record
+    WCHAR wszContainerName[UNREGISTERED_NAME_CCH]; // szContainerName as shown, in the ANSI code page
+    DWORD dwKeySpec;                               // AT_KEYEXCHANGE or AT_SIGNATURE
+    PCCERT_CONTEXT pCertContext;                   // one reference owned by the record
+    // The container's name as the provider takes and lists it: ANSI bytes,
+    // which do not always survive a trip through UTF-16. Only these open it.
+    CHAR szContainerName[UNREGISTERED_NAME_CCH];
 };
 typedef UNREGISTERED_CERT_CONTEXT *PUNREGISTERED_CERT_CONTEXT;
 
 // Owns its records; RemoveAllUnregisteredCertificates frees them.
 typedef std::vector<PUNREGISTERED_CERT_CONTEXT> UnregisteredCertVector;
 
-// Note the order: container first, provider second.
+// Note the order: container first, provider second. The container's name
+// is kept as the ANSI bytes CryptAcquireContextW hands the provider.
 HRESULT CertCreateUnregisteredCertContext(LPCWSTR pwszContainerName, LPCWSTR pwszProviderName,
                                           PCCERT_CONTEXT pCertContext, DWORD dwKeySpec,
                                           PUNREGISTERED_CERT_CONTEXT *ppRecord);
@@ -40,6 +44,10 @@ void RemoveAllUnregisteredCertificates(UnregisteredCertVector &vtrRecords);
 // kTraceFunction.
 HRESULT ReadKeyCertificate(const wchar_t *kTraceFunction, HCRYPTPROV hProv, DWORD dwKeySpec,
                            std::unique_ptr<BYTE[]> &pbCertificate, DWORD &cbCertificate);
+
+// Opens a container by exactly the ANSI bytes of its name; the provider's
+// name goes through the ANSI code page as CryptAcquireContextW sends it.
+HRESULT AcquireContainer(LPCWSTR pwszProviderName, LPCSTR pszContainerName, HCRYPTPROV *phProv);
 
 // The certificate of one key of one container; 0xA0071009 when the system
 // can already open its private key.

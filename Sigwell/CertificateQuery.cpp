@@ -70,9 +70,10 @@ HRESULT GetKeyProviderText(PCCERT_CONTEXT pCertContext, DWORD dwParam, LPWSTR *p
     if (FAILED(hResult)) return ReportStatus(L"GetProviderInfo FAILED.", hResult);
     wchar_t *pwszText = nullptr;
     int cchText = 0;
-    hResult = UTF8ToUTF16(reinterpret_cast<const char *>(pbValue), &pwszText, &cchText);
+    // Provider names and container names are ANSI text.
+    hResult = ANSIToUTF16(reinterpret_cast<const char *>(pbValue), &pwszText, &cchText);
     std::unique_ptr<wchar_t[]> text(pwszText);
-    if (FAILED(hResult)) return ReportStatus(L"UTF8ToUTF16 FAILED.", hResult);
+    if (FAILED(hResult)) return ReportStatus(L"ANSIToUTF16 FAILED.", hResult);
     *ppwszText = text.release();
     *pcchText = static_cast<DWORD>(cchText);
     return VESK_OK;

@@ -210,7 +210,9 @@ HRESULT QueryLocalDate(PCCERT_CONTEXT pCertContext, DWORD dwQueryType, wchar_t *
         TRACE_FAILED(L"SystemTimeToTzSpecificLocalTime", L"0 == bRetCode", hResult);
         return hResult;
     }
-    const size_t cchDate = sizeof("yyyy-mm-dd hh:mm:ss");
+    // Room for any year a SYSTEMTIME holds: a date late in 9999 UTC falls
+    // in the year 10000 east of Greenwich.
+    const size_t cchDate = sizeof("65535-mm-dd hh:mm:ss");
     *ppwszText = new (std::nothrow) wchar_t[cchDate]();
     if (*ppwszText == nullptr) return E_OUTOFMEMORY;
     swprintf(*ppwszText, cchDate, L"%04u-%02u-%02u %02u:%02u:%02u", stLocal.wYear, stLocal.wMonth, stLocal.wDay,
@@ -248,7 +250,7 @@ HRESULT QueryProviderOfKey(PCCERT_CONTEXT pCertContext, wchar_t **ppwszText)
     HRESULT hResult = GetProviderInfo(&cbName, hProv, PP_NAME, &pbName);
     if (SUCCEEDED(hResult)) {
         int cchText = 0;
-        hResult = UTF8ToUTF16(reinterpret_cast<const char *>(pbName), ppwszText, &cchText);
+        hResult = ANSIToUTF16(reinterpret_cast<const char *>(pbName), ppwszText, &cchText);
     }
     delete[] pbName;
     if (bCallerFree) CryptReleaseContext(hProv, 0);
@@ -317,9 +319,10 @@ HRESULT ReadKeyID(LPCWSTR pwszCSPName, wchar_t **ppwszKeyID)
         TRACE_FAILED(L"Key too many be inserted.", L"TRUE", VESK_E_TOO_MANY_KEYS);
         return VESK_E_TOO_MANY_KEYS;
     }
+    // Narrow text a provider hands out is ANSI, as all its names are.
     int cchKeyID = 0;
-    hResult = UTF8ToUTF16(pszFirst, ppwszKeyID, &cchKeyID);
-    if (FAILED(hResult)) TRACE_FAILED(L"UTF8ToUTF16", L"FAILED(hResult)", hResult);
+    hResult = ANSIToUTF16(pszFirst, ppwszKeyID, &cchKeyID);
+    if (FAILED(hResult)) TRACE_FAILED(L"ANSIToUTF16", L"FAILED(hResult)", hResult);
     return hResult;
 }
 

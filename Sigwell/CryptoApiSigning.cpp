@@ -6,6 +6,7 @@
 #include "PlatformStatus.h"
 #include "ProviderHash.h"
 #include "SignedDataBuilder.h"
+#include "TextConversion.h"
 #include "TraceHelper.h"
 
 #include <algorithm>
@@ -40,12 +41,17 @@ HRESULT Encode(LPCSTR pszStructType, const void *pvStructure, DerPiece &out)
     return EncodeObject(pvStructure, &out.cb, pszStructType, &out.pb);
 }
 
+// The name is ANSI text; the trace takes it in UTF-16.
 void TraceProviderName(HCRYPTPROV hProv)
 {
     BYTE *pbName = nullptr;
     DWORD cbName = 0;
-    if (SUCCEEDED(GetProviderInfo(&cbName, hProv, PP_NAME, &pbName)))
-        TraceNarrowValue(__FILE__, "Provider", reinterpret_cast<const char *>(pbName));
+    wchar_t *pwszName = nullptr;
+    int cchName = 0;
+    if (SUCCEEDED(GetProviderInfo(&cbName, hProv, PP_NAME, &pbName)) &&
+        SUCCEEDED(ANSIToUTF16(reinterpret_cast<const char *>(pbName), &pwszName, &cchName)))
+        TraceValue(L"Provider", pwszName);
+    delete[] pwszName;
     delete[] pbName;
 }
 

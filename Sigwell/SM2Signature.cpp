@@ -58,17 +58,18 @@ HRESULT SM2CalculateHashandSignbyUnregisteredCert(const UNREGISTERED_CERT_CONTEX
                                                   DWORD cbData, BYTE **ppbSignature, DWORD *pcbSignature)
 {
     TRACE_FUNCTION(L"SM2CalculateHashandSignbyUnregisteredCert");
-    if (pCertContext == nullptr || ppbSignature == nullptr || pcbSignature == nullptr) {
+    // An empty container name would open the provider's default container.
+    if (pCertContext == nullptr || pCertContext->szContainerName[0] == '\0' || ppbSignature == nullptr ||
+        pcbSignature == nullptr) {
         TraceStatus(L"Check parameters", E_INVALIDARG);
         return E_INVALIDARG;
     }
     ProviderHash handles;
     // A container that cannot be opened is reported as such rather than as
     // a failure of the hash that follows.
-    if (!CryptAcquireContextW(&handles.m_hProv, pCertContext->wszContainerName, pCertContext->wszProviderName,
-                              PROV_RSA_FULL, 0))
-        return ReportFailedCall(L"CryptAcquireContext");
-    HRESULT hResult = CheckContainerCertificate(kTraceFunction, handles.m_hProv, pCertContext);
+    HRESULT hResult = AcquireContainer(pCertContext->wszProviderName, pCertContext->szContainerName, &handles.m_hProv);
+    if (FAILED(hResult)) return ReportStatus(L"CryptAcquireContext", hResult);
+    hResult = CheckContainerCertificate(kTraceFunction, handles.m_hProv, pCertContext);
     if (FAILED(hResult)) return hResult;
     if (!CryptCreateHash(handles.m_hProv, CALG_PROVIDER_SM3, 0, 0, &handles.m_hHash))
         return ReportFailedCall(L"CryptCreateHash");

@@ -46,27 +46,23 @@ HRESULT ConvertIntoNewBuffer(const wchar_t *kTraceFunction, const ConversionStep
     return VESK_OK;
 }
 
-} // namespace
-
-HRESULT UTF16ToUTF8(const wchar_t *pwszText, char **ppszUTF8, int *pnLength)
+HRESULT FromUTF16(const wchar_t *kTraceFunction, UINT uCodePage, const wchar_t *pwszText, char **ppszOut, int *pnLength)
 {
-    TRACE_FUNCTION(L"UTF16ToUTF8");
-    if (pwszText == nullptr || ppszUTF8 == nullptr || pnLength == nullptr) {
+    if (pwszText == nullptr || ppszOut == nullptr || pnLength == nullptr) {
         TRACE_FAILED(L"Check parameters", L"NULL == pwszText", E_POINTER);
         return E_POINTER;
     }
     static const ConversionSteps kSteps = {L"WideCharToMultiByte(size)", L"NULL == pszUTF8", L"WideCharToMultiByte"};
     return ConvertIntoNewBuffer(
         kTraceFunction, kSteps,
-        [pwszText](char *pszOut, int cb) {
-            return WideCharToMultiByte(CP_UTF8, 0, pwszText, -1, pszOut, cb, nullptr, nullptr);
+        [uCodePage, pwszText](char *pszOut, int cb) {
+            return WideCharToMultiByte(uCodePage, 0, pwszText, -1, pszOut, cb, nullptr, nullptr);
         },
-        ppszUTF8, pnLength);
+        ppszOut, pnLength);
 }
 
-HRESULT UTF8ToUTF16(const char *pszText, wchar_t **ppwszUTF16, int *pnLength)
+HRESULT ToUTF16(const wchar_t *kTraceFunction, UINT uCodePage, const char *pszText, wchar_t **ppwszUTF16, int *pnLength)
 {
-    TRACE_FUNCTION(L"UTF8ToUTF16");
     if (pszText == nullptr || ppwszUTF16 == nullptr || pnLength == nullptr) {
         TRACE_FAILED(L"Check parameters", L"NULL == pszText", E_POINTER);
         return E_POINTER;
@@ -75,10 +71,36 @@ HRESULT UTF8ToUTF16(const char *pszText, wchar_t **ppwszUTF16, int *pnLength)
     static const ConversionSteps kSteps = {L"MultiByteToWideChar(size)", L"NULL == pwszUTF16", L"MultiByteToWideChar"};
     return ConvertIntoNewBuffer(
         kTraceFunction, kSteps,
-        [pszText, cbText](wchar_t *pwszOut, int cch) {
-            return MultiByteToWideChar(CP_UTF8, 0, pszText, cbText, pwszOut, cch);
+        [uCodePage, pszText, cbText](wchar_t *pwszOut, int cch) {
+            return MultiByteToWideChar(uCodePage, 0, pszText, cbText, pwszOut, cch);
         },
         ppwszUTF16, pnLength);
+}
+
+} // namespace
+
+HRESULT UTF16ToUTF8(const wchar_t *pwszText, char **ppszUTF8, int *pnLength)
+{
+    TRACE_FUNCTION(L"UTF16ToUTF8");
+    return FromUTF16(kTraceFunction, CP_UTF8, pwszText, ppszUTF8, pnLength);
+}
+
+HRESULT UTF8ToUTF16(const char *pszText, wchar_t **ppwszUTF16, int *pnLength)
+{
+    TRACE_FUNCTION(L"UTF8ToUTF16");
+    return ToUTF16(kTraceFunction, CP_UTF8, pszText, ppwszUTF16, pnLength);
+}
+
+HRESULT UTF16ToANSI(const wchar_t *pwszText, char **ppszANSI, int *pnLength)
+{
+    TRACE_FUNCTION(L"UTF16ToANSI");
+    return FromUTF16(kTraceFunction, CP_ACP, pwszText, ppszANSI, pnLength);
+}
+
+HRESULT ANSIToUTF16(const char *pszText, wchar_t **ppwszUTF16, int *pnLength)
+{
+    TRACE_FUNCTION(L"ANSIToUTF16");
+    return ToUTF16(kTraceFunction, CP_ACP, pszText, ppwszUTF16, pnLength);
 }
 
 namespace {

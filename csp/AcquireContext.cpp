@@ -175,6 +175,7 @@ DWORD ReleaseContextImpl(HCRYPTPROV hProv, DWORD flags)
         session.device = 0;
     }
     g_ProviderContexts.Remove(context);
+    ForgetContainerListing(context);
     SecureZeroMemory(context, sizeof *context);
     FreeObject(context);
     return 0;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ constexpr DWORD kKeySizeIncrement = 1024;
 constexpr DWORD kKeySpecs = AT_KEYEXCHANGE | AT_SIGNATURE;
 constexpr unsigned kMinPin = 6;
 constexpr unsigned kMaxPin = 16;
+constexpr DWORD kCryptFqcn = 0x10; // PP_ENUMCONTAINERS: token-qualified names
+
+// Each context enumerates its own list, taken when its enumeration starts,
+// so that two enumerations never move each other on. Guarded by the
+// provider lock.
+std::map<const ProviderContext*, std::vector<ListedContainer>> g_ContainerListings;
 
 // One algorithm record a call; the cursor moves on only when the record
 // was delivered.
@@ -49,26 +56,38 @@ DWORD EnumAlgsEx(ProviderContext* context, BYTE* data, DWORD* dataLen)
     return EnumAlgRecords(FillEnumAlgsEx, context->algExIndex, data, dataLen);
 }
 
+std::string ListedName(const ListedContainer& listed, bool qualified)
+{
+    const char* name = reinterpret_cast<const char*>(listed.record.data() + ct::kName);
+    std::string text(name, strnlen(name, kMaxContainerName));
+    if (!qualified) return text;
+    return kQualifiedPrefix + std::string(listed.token.data()) + "\\" + text;
+}
+
 // The reported length is that of the longest possible name, so a caller
 // can size one buffer for the whole enumeration.
-DWORD EnumContainers(ProviderContext* context, BYTE* data, DWORD* dataLen)
+DWORD EnumContainers(ProviderContext* context, bool qualified, BYTE* data, DWORD* dataLen)
 {
-    std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
-    DWORD status = Token_EnumContainers(&context->session, record, context->containerIndex);
-    if (status != 0) return status;
+    std::vector<ListedContainer>& listing = g_ContainerListings[context];
+    if (context->containerIndex == 0) {
+        DWORD status = Token_ListContainers(listing);
+        if (status != 0) return status;
+    }
+    if (context->containerIndex >= listing.size()) return kNoMoreItems;
+    const DWORD room = qualified ? kMaxQualifiedName + 1 : kContainerNameRoom;
     if (!data) {
-        *dataLen = kContainerNameRoom;
+        *dataLen = room;
         return 0;
     }
-    const char* name = reinterpret_cast<const char*>(record + ct::kName);
-    std::size_t length = strnlen(name, kMaxContainerName);
-    if (*dataLen < length + 1) {
-        *dataLen = kContainerNameRoom;
-        return static_cast<DWORD>(NTE_BUFFER_TOO_SMALL);
+    std::string name = ListedName(listing[context->containerIndex], qualified);
+    // A short buffer is answered as CryptoAPI callers expect when they
+    // grow it and ask again; the enumeration stays where it is.
+    if (*dataLen < name.size() + 1) {
+        *dataLen = room;
+        return ERROR_MORE_DATA;
     }
-    std::memcpy(data, name, length);
-    data[length] = '\0';
-    *dataLen = kContainerNameRoom;
+    std::memcpy(data, name.c_str(), name.size() + 1);
+    *dataLen = room;
     ++context->containerIndex;
     return 0;
 }
@@ -147,14 +166,14 @@ DWORD GetProvParamImpl(HCRYPTPROV hProv, DWORD param, BYTE* data, DWORD* dataLen
     ProviderContext* context = LookupProviderContext(hProv);
     if (!context) return static_cast<DWORD>(NTE_BAD_UID);
     if (!dataLen) return ERROR_INVALID_PARAMETER;
-    bool first = flags == CRYPT_FIRST;
+    bool first = (flags & CRYPT_FIRST) != 0;
     switch (param) {
     case PP_ENUMALGS:
         if (first) context->algIndex = 0;
         return EnumAlgs(context, data, dataLen);
     case PP_ENUMCONTAINERS:
         if (first) context->containerIndex = 0;
-        return EnumContainers(context, data, dataLen);
+        return EnumContainers(context, (flags & kCryptFqcn) != 0, data, dataLen);
     case PP_IMPTYPE:
         return ReturnWord(kImpType, data, dataLen);
     case PP_NAME:
@@ -186,6 +205,11 @@ DWORD GetProvParamImpl(HCRYPTPROV hProv, DWORD param, BYTE* data, DWORD* dataLen
     default:
         return static_cast<DWORD>(NTE_BAD_TYPE);
     }
+}
+
+void ForgetContainerListing(const ProviderContext* context)
+{
+    g_ContainerListings.erase(context);
 }
 
 DWORD SetProvParamImpl(HCRYPTPROV hProv, DWORD param, const BYTE* data)

@@ -54,3 +54,5 @@ DWORD AcquireContextImpl(HCRYPTPROV* phProv, const char* containerName, DWORD fl
 DWORD ReleaseContextImpl(HCRYPTPROV hProv, DWORD flags);
 DWORD GetProvParamImpl(HCRYPTPROV hProv, DWORD param, BYTE* data, DWORD* dataLen, DWORD flags);
 DWORD SetProvParamImpl(HCRYPTPROV hProv, DWORD param, const BYTE* data);
+// Drops the container list a context's enumeration holds; at its release.
+void ForgetContainerListing(const ProviderContext* context);

@@ -103,7 +103,7 @@ void CSelectDevDlg::FillDeviceList()
     m_count = 0;
     std::vector<std::array<char, devicelib::UK_NAME_LEN>> names;
     if (!Token_EnumTokens(kMaxChooserDevices, names)) return;
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t i = 0; i < names.size() && m_count < kMaxChooserDevices; ++i) {
         char label[kLabelRoom] = {}, serial[kLabelRoom] = {};
         if (Token_GetLabelAndSerial(names[i].data(), label, serial) != 0) continue;
         ChooserDevice& device = m_devices[m_count++];

@@ -10,26 +10,46 @@
 
 devicelib::UK_FUNCTION_LIST* g_FuncList;
 HMODULE g_hVendorLibrary;
-std::uint8_t g_ContainerList[kContainerListRoom][devicelib::UK_CONTAINER_RECORD_LEN];
-std::uint32_t g_ContainerCount;
 
 namespace {
 
 using devicelib::UK_CONTAINER_RECORD_LEN;
 using devicelib::UK_NAME_LEN;
 namespace ct = devicelib::container;
+using TokenNames = std::vector<std::array<char, UK_NAME_LEN>>;
 
 constexpr DWORD kNoDevice = 55;
 constexpr DWORD kEnumFailed = 648;
 constexpr DWORD kInfoFailed = 1107;
 constexpr DWORD kContainerEnumFailed = 1207;
-constexpr DWORD kNoMoreItems = 259;
 constexpr DWORD kOpenFailed = 4319;
-// Room for the containers of one token: an open reads as many as the
-// enumeration lists, so every listed container can be opened.
+// The room first offered for a token's containers, and the most ever
+// offered: more tokens than a machine holds, every container number a
+// token can give.
 constexpr std::uint32_t kContainersPerToken = 16;
+constexpr std::uint32_t kMostContainers = 255;
+constexpr std::uint32_t kMostTokens = 128;
 
-void SyncCache(const std::vector<std::array<char, UK_NAME_LEN>>& names)
+// Asks for a list with the room given and, while the library reports more
+// entries than the room offered, again with room for all it reports. Past
+// the most, the count is clamped to the entries delivered.
+template <typename Ask>
+std::uint32_t AskForAll(std::uint32_t room, std::uint32_t most, std::uint32_t& count, Ask ask)
+{
+    for (;;) {
+        count = room;
+        std::uint32_t status = ask(room, count);
+        bool more = count > room && (status == devicelib::UK_OK || status == devicelib::UK_ERR_BUFFER_TOO_SMALL);
+        if (more && room < most) {
+            room = count < most ? count : most;
+            continue;
+        }
+        if (count > room) count = room;
+        return status;
+    }
+}
+
+void SyncCache(const TokenNames& names)
 {
     PinCache_SyncWithTokens(reinterpret_cast<const char(*)[UK_NAME_LEN]>(names.data()),
                             static_cast<std::uint32_t>(names.size()));
@@ -65,19 +85,16 @@ bool RecordHasName(const std::uint8_t* record, const char* name)
         std::strcmp(recordName, name) == 0;
 }
 
-// Lists a token's containers; count is clamped to the room given, so a
-// misbehaving library cannot make the caller read past its records.
+// Lists all of a token's containers; count never exceeds the records
+// delivered, so a misbehaving library cannot make the caller read past them.
 std::uint32_t ListContainers(std::uint64_t device, std::vector<std::uint8_t>& records, std::uint32_t& count)
 {
-    records.assign(kContainersPerToken * UK_CONTAINER_RECORD_LEN, 0);
-    count = kContainersPerToken;
-    std::uint32_t status = g_FuncList->EnumContainer(device, records.data(), &count);
-    if (count > kContainersPerToken) count = kContainersPerToken;
-    return status;
+    return AskForAll(kContainersPerToken, kMostContainers, count, [&](std::uint32_t room, std::uint32_t& n) {
+        records.assign(room * UK_CONTAINER_RECORD_LEN, 0);
+        return g_FuncList->EnumContainer(device, records.data(), &n);
+    });
 }
 
-// A second container of a name could never be opened: an open takes the
-// first record of the name.
 // A token that will not open is logged and passed over by the caller.
 bool OpenNamedToken(const char* name, std::uint64_t& device)
 {
@@ -87,6 +104,63 @@ bool OpenNamedToken(const char* name, std::uint64_t& device)
     return false;
 }
 
+bool IsQualified(const char* name)
+{
+    return name && std::strncmp(name, kQualifiedPrefix, sizeof kQualifiedPrefix - 1) == 0;
+}
+
+// The present token a qualified name carries, and where its container part
+// starts. Token names hold backslashes themselves: the longest listed name
+// followed by one is taken. Null when no present token fits.
+const char* QualifiedToken(const char* qualified, const TokenNames& tokens, const char** container)
+{
+    const char* rest = qualified + sizeof kQualifiedPrefix - 1;
+    const char* found = nullptr;
+    std::size_t foundLength = 0;
+    for (const auto& token : tokens) {
+        std::size_t length = std::strlen(token.data());
+        if (length > foundLength && _strnicmp(rest, token.data(), length) == 0 && rest[length] == '\\') {
+            found = token.data();
+            foundLength = length;
+        }
+    }
+    if (found) *container = rest + foundLength + 1;
+    return found;
+}
+
+// Opens the token and takes the named container on it, or with no name
+// the token alone (an empty record); false, the token closed again, when
+// it cannot.
+bool OpenOnToken(const char* token, const char* containerName, TokenSession* session, std::uint8_t* record)
+{
+    std::uint64_t device = 0;
+    if (!OpenNamedToken(token, device)) return false;
+    std::vector<std::uint8_t> records;
+    std::uint32_t count = 0;
+    std::uint32_t status;
+    if ((status = g_FuncList->SelectAppDF(device)) != devicelib::UK_OK) {
+        LogFailure("---->SelectAppDF. Error Code : ", status);
+    } else if ((status = ListContainers(device, records, count)) != devicelib::UK_OK) {
+        LogFailure("---->EnumContainer. Error Code : ", status);
+    } else {
+        const std::uint8_t* found = nullptr;
+        static const std::uint8_t kEmpty[UK_CONTAINER_RECORD_LEN] = {};
+        if (!containerName) found = kEmpty;
+        for (std::uint32_t i = 0; !found && i < count; ++i)
+            if (RecordHasName(&records[i * UK_CONTAINER_RECORD_LEN], containerName))
+                found = &records[i * UK_CONTAINER_RECORD_LEN];
+        if (found) {
+            FillSession(session, token, device);
+            std::memcpy(record, found, UK_CONTAINER_RECORD_LEN);
+            return true;
+        }
+    }
+    g_FuncList->CloseToken(device);
+    return false;
+}
+
+// A second container of a name could never be opened: an open takes the
+// first record of the name.
 bool HoldsContainer(std::uint64_t device, const char* name)
 {
     std::vector<std::uint8_t> records;
@@ -99,17 +173,20 @@ bool HoldsContainer(std::uint64_t device, const char* name)
 
 } // namespace
 
-bool Token_EnumTokens(std::uint32_t room, std::vector<std::array<char, UK_NAME_LEN>>& names)
+bool Token_EnumTokens(std::uint32_t room, TokenNames& names)
 {
-    names.assign(room, {});
-    std::uint32_t count = room;
-    std::uint32_t status =
-        g_FuncList ? g_FuncList->EnumToken(names[0].data(), &count) : devicelib::UK_ERR_NOT_INITIALIZED;
+    std::uint32_t count = 0;
+    std::uint32_t status = g_FuncList ? AskForAll(room, kMostTokens, count,
+                                                  [&](std::uint32_t offered, std::uint32_t& n) {
+                                                      names.assign(offered, {});
+                                                      return g_FuncList->EnumToken(names[0].data(), &n);
+                                                  })
+                                      : devicelib::UK_ERR_NOT_INITIALIZED;
     if (status != devicelib::UK_OK) {
         LogFailure("---->EnumToken. Error Code : ", status);
         return false;
     }
-    names.resize(count <= room ? count : room);
+    names.resize(count);
     for (auto& n : names) n[UK_NAME_LEN - 1] = '\0';
     return true;
 }
@@ -169,11 +246,12 @@ DWORD Token_GetLabelAndSerial(const char* deviceName, char* label, char* serial)
 DWORD Token_OpenContainer(const char* containerName, DWORD flags, TokenSession* session, std::uint8_t* record)
 {
     const char* name = containerName ? containerName : kDefaultContainerName;
-    if (NameTooLong(name)) {
+    bool qualified = IsQualified(name);
+    if (!qualified && NameTooLong(name)) {
         LogLine("cont len err");
         return static_cast<DWORD>(NTE_BAD_DATA);
     }
-    std::vector<std::array<char, UK_NAME_LEN>> tokens;
+    TokenNames tokens;
     if (!Token_EnumTokens(32, tokens)) return kEnumFailed;
     SyncCache(tokens);
     if (tokens.empty()) {
@@ -186,30 +264,19 @@ DWORD Token_OpenContainer(const char* containerName, DWORD flags, TokenSession* 
         LogLine("---->ERROR_DEV_NOT_EXIST......\n");
         return kNoDevice;
     }
-    for (const auto& token : tokens) {
-        std::uint64_t device = 0;
-        if (!OpenNamedToken(token.data(), device)) continue;
-        std::vector<std::uint8_t> records;
-        std::uint32_t count = 0;
-        std::uint32_t status;
-        if ((status = g_FuncList->SelectAppDF(device)) != devicelib::UK_OK) {
-            LogFailure("---->SelectAppDF. Error Code : ", status);
-        } else if ((status = ListContainers(device, records, count)) != devicelib::UK_OK) {
-            LogFailure("---->EnumContainer. Error Code : ", status);
-        } else {
-            const std::uint8_t* found = nullptr;
-            static const std::uint8_t kEmpty[UK_CONTAINER_RECORD_LEN] = {};
-            if (!containerName) found = kEmpty;
-            for (std::uint32_t i = 0; !found && i < count; ++i)
-                if (RecordHasName(&records[i * UK_CONTAINER_RECORD_LEN], name))
-                    found = &records[i * UK_CONTAINER_RECORD_LEN];
-            if (found) {
-                FillSession(session, token.data(), device);
-                std::memcpy(record, found, UK_CONTAINER_RECORD_LEN);
-                return 0;
-            }
+    if (qualified) {
+        // Only the token named: never another that holds a container of
+        // the same name.
+        const char* container = nullptr;
+        const char* token = QualifiedToken(name, tokens, &container);
+        if (token && NameTooLong(container)) {
+            LogLine("cont len err");
+            return static_cast<DWORD>(NTE_BAD_DATA);
         }
-        g_FuncList->CloseToken(device);
+        if (token && OpenOnToken(token, container[0] ? container : nullptr, session, record)) return 0;
+    } else {
+        for (const auto& token : tokens)
+            if (OpenOnToken(token.data(), containerName, session, record)) return 0;
     }
     LogLine("---->NTE_BAD_KEYSET......\n");
     LogLine(name);
@@ -218,7 +285,7 @@ DWORD Token_OpenContainer(const char* containerName, DWORD flags, TokenSession* 
 
 DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession* session, std::uint8_t* record)
 {
-    std::vector<std::array<char, UK_NAME_LEN>> tokens;
+    TokenNames tokens;
     if (!Token_EnumTokens(8, tokens)) return kEnumFailed;
     SyncCache(tokens);
     if (tokens.empty()) {
@@ -226,10 +293,20 @@ DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession
         return kNoDevice;
     }
     const char* name = containerName && containerName[0] ? containerName : kDefaultContainerName;
+    // A qualified name creates on the token it names, without asking.
+    const char* named = nullptr;
+    if (IsQualified(name)) {
+        named = QualifiedToken(name, tokens, &name);
+        if (!named) {
+            LogLine("---->NTE_BAD_KEYSET......\n");
+            return static_cast<DWORD>(NTE_BAD_KEYSET);
+        }
+        if (!name[0]) name = kDefaultContainerName;
+    }
     if (NameTooLong(name)) return static_cast<DWORD>(NTE_BAD_DATA);
     char chosen[UK_NAME_LEN] = {};
-    std::memcpy(chosen, tokens[0].data(), UK_NAME_LEN);
-    if (tokens.size() > 1) {
+    std::memcpy(chosen, named ? named : tokens[0].data(), UK_NAME_LEN);
+    if (!named && tokens.size() > 1) {
         // A caller that asked for no user interface gets no chooser.
         if (flags & kCryptSilent) return static_cast<DWORD>(NTE_SILENT_CONTEXT);
         DWORD error = ChooseTokenDevice(chosen);
@@ -261,31 +338,29 @@ DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession
     return 0;
 }
 
-DWORD Token_EnumContainers(TokenSession*, std::uint8_t* record, std::uint32_t index)
+DWORD Token_ListContainers(std::vector<ListedContainer>& list)
 {
-    if (index == 0) {
-        std::memset(g_ContainerList, 0, sizeof g_ContainerList);
-        g_ContainerCount = 0;
-        std::vector<std::array<char, UK_NAME_LEN>> tokens;
-        if (!Token_EnumTokens(8, tokens)) return kEnumFailed;
-        for (const auto& token : tokens) {
-            std::uint64_t device = 0;
-            if (!OpenNamedToken(token.data(), device)) continue;
-            std::vector<std::uint8_t> records;
-            std::uint32_t count = 0;
-            std::uint32_t status = ListContainers(device, records, count);
-            g_FuncList->CloseToken(device);
-            if (status != devicelib::UK_OK) {
-                LogFailure("---->EnumContainer. Error Code : ", status);
-                return kContainerEnumFailed;
-            }
-            for (std::uint32_t i = 0; i < count && g_ContainerCount < kContainerListRoom; ++i)
-                std::memcpy(g_ContainerList[g_ContainerCount++], &records[i * UK_CONTAINER_RECORD_LEN],
-                            UK_CONTAINER_RECORD_LEN);
+    list.clear();
+    TokenNames tokens;
+    if (!Token_EnumTokens(8, tokens)) return kEnumFailed;
+    for (const auto& token : tokens) {
+        std::uint64_t device = 0;
+        if (!OpenNamedToken(token.data(), device)) continue;
+        std::vector<std::uint8_t> records;
+        std::uint32_t count = 0;
+        std::uint32_t status = ListContainers(device, records, count);
+        g_FuncList->CloseToken(device);
+        if (status != devicelib::UK_OK) {
+            LogFailure("---->EnumContainer. Error Code : ", status);
+            return kContainerEnumFailed;
+        }
+        for (std::uint32_t i = 0; i < count; ++i) {
+            ListedContainer listed;
+            listed.token = token;
+            std::memcpy(listed.record.data(), &records[i * UK_CONTAINER_RECORD_LEN], UK_CONTAINER_RECORD_LEN);
+            list.push_back(listed);
         }
     }
-    if (index >= g_ContainerCount) return kNoMoreItems;
-    std::memcpy(record, g_ContainerList[index], UK_CONTAINER_RECORD_LEN);
     return 0;
 }
 

@@ -14,8 +14,12 @@
 
 constexpr char kDefaultContainerName[] = "Kelto CSP Container";
 constexpr unsigned kMaxContainerName = 128;
-constexpr unsigned kContainerListRoom = 64;
 constexpr unsigned kLabelRoom = 128;
+
+// A token-qualified container name, "\\.\<token>\<container>", names the
+// token as the library lists it; an empty container part means none.
+constexpr char kQualifiedPrefix[] = "\\\\.\\";
+constexpr unsigned kMaxQualifiedName = sizeof kQualifiedPrefix - 1 + devicelib::UK_NAME_LEN - 1 + 1 + kMaxContainerName;
 
 constexpr DWORD kCryptVerifyContext = 0xF0000000;
 constexpr DWORD kCryptSilent = 0x40;
@@ -23,17 +27,18 @@ constexpr DWORD kCryptSilent = 0x40;
 extern devicelib::UK_FUNCTION_LIST* g_FuncList;
 extern HMODULE g_hVendorLibrary;
 
-// Process-wide container list of the last enumeration; its callers hold
-// the provider lock.
-extern std::uint8_t g_ContainerList[kContainerListRoom][devicelib::UK_CONTAINER_RECORD_LEN];
-extern std::uint32_t g_ContainerCount;
+// A container as listed: the token that holds it and its record.
+struct ListedContainer {
+    std::array<char, devicelib::UK_NAME_LEN> token;
+    std::array<std::uint8_t, devicelib::UK_CONTAINER_RECORD_LEN> record;
+};
 
 // Binds the vendor library unless it is bound; called under ProviderLock
 // before each acquisition, so a library that was missing is tried again.
 void LoadDeviceLibrary();
 
-// The names of the present tokens, at most room of them; false, with the
-// failure logged, when the library cannot list them.
+// The names of all present tokens, asked first with room for room names;
+// false, with the failure logged, when the library cannot list them.
 bool Token_EnumTokens(std::uint32_t room, std::vector<std::array<char, devicelib::UK_NAME_LEN>>& names);
 // Slot 2 Finalize, then the library unloaded: the end of LoadDeviceLibrary.
 void FreeDeviceLibrary();
@@ -47,6 +52,7 @@ DWORD Token_GenRandom(TokenSession* session, std::uint32_t length, std::uint8_t*
 DWORD Token_GetLabelAndSerial(const char* deviceName, char* label, char* serial);
 DWORD Token_OpenContainer(const char* containerName, DWORD flags, TokenSession* session, std::uint8_t* record);
 DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession* session, std::uint8_t* record);
-DWORD Token_EnumContainers(TokenSession* session, std::uint8_t* record, std::uint32_t index);
+// Every container of every present token, in the library's order.
+DWORD Token_ListContainers(std::vector<ListedContainer>& list);
 DWORD Token_Login(TokenSession* session, const std::uint8_t* pin, std::uint32_t length);
 DWORD Token_DeleteOtherContainers(TokenSession* session, const char* keptName, std::uint8_t algorithm);

@@ -28,6 +28,11 @@ char *NewCopy(const char *psz)
 // like any text that is not exactly what was sent, instead of being cut
 // short at the NUL.
 const char ESCAPED_NUL_MARK = '\xFF';
+const char ESCAPED_NUL[] = "\\u0000";
+const size_t ESCAPED_NUL_CCH = sizeof(ESCAPED_NUL) - 1;
+// A raw 0xFF byte of the request, no UTF-8 either, stands as 0xFE, so that
+// the mark means an escaped NUL alone and can be echoed as one.
+const char RAW_MARK_STAND_IN = '\xFE';
 
 // Copies the request for the parser, marking escaped NULs, and counts open
 // arrays and objects outside strings the way the parser nests. False when
@@ -38,12 +43,12 @@ bool CopyForParser(const char *psz, char *pszOut)
     bool bInString = false;
     for (; *psz; ++psz) {
         const char c = *psz;
-        if (bInString && c == '\\' && strncmp(psz + 1, "u0000", 5) == 0) {
+        if (bInString && strncmp(psz, ESCAPED_NUL, ESCAPED_NUL_CCH) == 0) {
             *pszOut++ = ESCAPED_NUL_MARK;
-            psz += 5;
+            psz += ESCAPED_NUL_CCH - 1;
             continue;
         }
-        *pszOut++ = c;
+        *pszOut++ = c == ESCAPED_NUL_MARK ? RAW_MARK_STAND_IN : c;
         if (bInString) {
             if (c == '\\' && psz[1] != '\0')
                 *pszOut++ = *++psz;
@@ -106,6 +111,29 @@ char *NewFallbackText(const char *pszFuncName, const char *pszRandomId)
     delete[] pszName;
     delete[] pszId;
     return pszText;
+}
+
+// The answer with each mark written back as the escaped NUL it stands
+// for: the request's own texts (its randomId, the function name of a
+// fallback) come back as they were sent.
+char *NewUnmarkedText(const char *psz)
+{
+    size_t nMarks = 0;
+    for (const char *p = psz; *p; ++p)
+        if (*p == ESCAPED_NUL_MARK) ++nMarks;
+    char *pszOut = new (std::nothrow) char[strlen(psz) + nMarks * (ESCAPED_NUL_CCH - 1) + 1];
+    if (pszOut == nullptr) return nullptr;
+    char *p = pszOut;
+    for (; *psz; ++psz) {
+        if (*psz == ESCAPED_NUL_MARK) {
+            memcpy(p, ESCAPED_NUL, ESCAPED_NUL_CCH);
+            p += ESCAPED_NUL_CCH;
+        } else {
+            *p++ = *psz;
+        }
+    }
+    *p = '\0';
+    return pszOut;
 }
 
 char *NewPrintedText(cJSON *pResponseJSON, const char *pszRandomId)
@@ -319,8 +347,10 @@ int ConstructResponseJSON(cJSON **ppResponseJSON, const char *pszFuncName, int n
 int ConvertJSONToResponseMsg(const char *pszFuncName, const char *pszRandomId, cJSON *pResponseJSON,
                              char **ppszResponseMsg)
 {
-    char *pszText = pResponseJSON != nullptr ? NewPrintedText(pResponseJSON, pszRandomId)
-                                             : NewFallbackText(pszFuncName, pszRandomId);
+    char *pszMarked = pResponseJSON != nullptr ? NewPrintedText(pResponseJSON, pszRandomId)
+                                               : NewFallbackText(pszFuncName, pszRandomId);
+    char *pszText = pszMarked != nullptr ? NewUnmarkedText(pszMarked) : nullptr;
+    delete[] pszMarked;
     if (pszText == nullptr) {
         TRACE_A_FAILED("ConvertJSONToResponseMsg", JSON_ERROR, "NULL == pszResponseMsg");
         if (ppszResponseMsg != nullptr) *ppszResponseMsg = nullptr;

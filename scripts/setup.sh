@@ -11,7 +11,7 @@ JOBS=$(nproc)
 PACKAGES=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
     wine wine64 wine32:i386 xvfb xauth x11-xkb-utils openbox python3 openssl
-    cmake ninja-build make perl dpkg-dev xz-utils
+    cmake ninja-build make perl dpkg-dev xz-utils locales
     googletest libgtest-dev libbenchmark-dev libssl-dev valgrind clang-format git
 )
 
@@ -70,6 +70,17 @@ apt_install() {
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
     echo "setup: retrying with the packages of $codename itself" >&2
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t "$codename" "$@"
+}
+
+# Wine takes its ANSI code page from the Unix locale: the tests of a
+# Chinese user's machine (code page 936) need zh_CN.UTF-8 generated.
+CHINESE_LOCALE="zh_CN.UTF-8 UTF-8"
+
+generate_locale() {
+    locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8' && return 0
+    grep -qx "$CHINESE_LOCALE" /etc/locale.gen 2>/dev/null ||
+        echo "$CHINESE_LOCALE" | as_root tee -a /etc/locale.gen >/dev/null
+    as_root locale-gen >/dev/null
 }
 
 # Some kernels run 64-bit user code only. There 32-bit Wine runs under
@@ -181,6 +192,7 @@ build_cjson() {
 }
 
 install_packages
+generate_locale
 setup_i386
 fetch_source openssl >/dev/null
 fetch_source cjson >/dev/null

@@ -29,7 +29,7 @@ u32 UKAPI Finalize(void*)
 }
 
 // Only tokens that are plugged in are listed; a caller with room for fewer
-// names gets the first ones.
+// names gets the first ones and the count of all.
 u32 UKAPI EnumToken(char* names, u32* count)
 {
     if (!count) return UK_ERR_INVALID_PARAMETER;
@@ -44,7 +44,7 @@ u32 UKAPI EnumToken(char* names, u32* count)
             }
             ++n;
         }
-        *count = names && n > room ? room : n;
+        *count = n;
         return UK_OK;
     });
 }

@@ -44,6 +44,8 @@ void EraseIf(std::vector<T>& v, Pred pred)
 
 } // namespace
 
+// A caller with room for fewer records gets the first ones and the count
+// of all.
 u32 UKAPI EnumContainer(UK_HANDLE device, u8* records, u32* count)
 {
     if (!records || !count) return UK_ERR_INVALID_PARAMETER;
@@ -51,7 +53,7 @@ u32 UKAPI EnumContainer(UK_HANDLE device, u8* records, u32* count)
         u32 n = std::min<u32>(*count, static_cast<u32>(call.token.containers.size()));
         for (u32 i = 0; i < n; ++i)
             WriteContainerRecord(call.token.containers[i], records + i * UK_CONTAINER_RECORD_LEN);
-        *count = n;
+        *count = static_cast<u32>(call.token.containers.size());
         return UK_OK;
     });
 }

@@ -218,6 +218,45 @@ TEST_F(AgentOnTestProvider, SignatureAlgorithmsOtherThanSM2AndRSAAreRefused)
     ExpectSelectionRefused(agent, VESK_E_INVALID_KEY_ALG);
 }
 
+// Container names are ANSI bytes, here of a Chinese Windows (code page
+// 936) and of UTF-8: each is opened by exactly what the provider listed.
+TEST_F(AgentOnTestProvider, ContainerNamesAreOpenedByTheBytesListed)
+{
+    for (const char *pszName :
+         {"\xd5\xc5\xc8\xfd\xb5\xc4\xc7\xa9\xc3\xfb\xc8\xdd\xc6\xf7", "\xe5\xbc\xa0\xe4\xb8\x89"}) {
+        WriteToken({{pszName, "sm2.der"}});
+        CCryptoAgent agent;
+        VARIANT_BOOL bSelected = VARIANT_FALSE;
+        EXPECT_EQ(S_OK, Select(agent, &bSelected)) << pszName;
+        OutText signature;
+        EXPECT_EQ(S_OK, agent.SignMsgPKCS1(L"x", L"", &signature)) << pszName;
+    }
+}
+
+// The "no expiry" date, 99991231235959Z, falls in the year 10000 in China.
+TEST_F(AgentOnTestProvider, DatesPastTheYear9999AreWhole)
+{
+    TIME_ZONE_INFORMATION stZone = {};
+    if (GetTimeZoneInformation(&stZone) == TIME_ZONE_ID_INVALID || stZone.Bias != -480) GTEST_SKIP() << "UTC+8 only";
+    EVP_PKEY *pKey = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(1024));
+    testcsp::CertificateSpec spec;
+    spec.pKey = pKey;
+    spec.subject = {{"CN", "Frank Forever"}};
+    spec.notBefore = "20200101000000Z";
+    spec.notAfter = "99991231235959Z";
+    spec.keyUsage = "digitalSignature";
+    const std::vector<unsigned char> der = testcsp::MakeCertificateDer(spec);
+    EVP_PKEY_free(pKey);
+    std::ofstream(testcsp::BesideProgram("testcerts\\forever.der"), std::ios::binary)
+        .write(reinterpret_cast<const char *>(der.data()), static_cast<std::streamsize>(der.size()));
+    WriteToken({{"frank", "forever.der"}});
+    WideAgent agent("1.2.840.113549");
+    VARIANT_BOOL bSelected = VARIANT_FALSE;
+    ASSERT_EQ(S_OK, Select(agent, &bSelected));
+    HRESULT hResult = E_FAIL;
+    EXPECT_EQ(L"10000-01-01 07:59:59", Info(agent, L"ValidTo", &hResult));
+}
+
 class SM2SigningOnTestProvider : public AgentOnTestProvider {
 protected:
     UNREGISTERED_CERT_CONTEXT *Record(const wchar_t *pwszContainer)
@@ -225,6 +264,8 @@ protected:
         m_cert = LoadTestCertificate("sm2.der");
         wcscpy(m_record.wszProviderName, kProvider);
         wcscpy(m_record.wszContainerName, pwszContainer);
+        WideCharToMultiByte(CP_ACP, 0, pwszContainer, -1, m_record.szContainerName, UNREGISTERED_NAME_CCH, nullptr,
+                            nullptr);
         m_record.dwKeySpec = AT_SIGNATURE;
         m_record.pCertContext = m_cert.get();
         return &m_record;

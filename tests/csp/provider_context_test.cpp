@@ -168,8 +168,38 @@ TEST_F(ProviderContexts, ContainersOfAllTokensFromCryptFirst)
     char small[2];
     length = sizeof small;
     EXPECT_EQ(GetProvParamImpl(context, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(small), &length, CRYPT_FIRST),
-              DWORD(NTE_BUFFER_TOO_SMALL));
+              DWORD(ERROR_MORE_DATA));
     EXPECT_EQ(length, 129u);
+}
+
+// Two tokens alike, each with the default container: qualified names tell
+// them apart, and one opens exactly its token or nothing.
+TEST_F(ProviderContexts, QualifiedNamesOpenExactlyTheTokenNamed)
+{
+    std::vector<std::string> expected;
+    for (const char* serial : {"A", "B"}) {
+        AddToken(serial);
+        tokentest::EditStore([&](tokensim::State& s) { s.FindBySerial(serial)->AddContainer(kDefaultContainerName); });
+        expected.push_back(kQualifiedPrefix + tokensim::DeviceNameFor(serial) + "\\" + kDefaultContainerName);
+    }
+    HCRYPTPROV context = 0;
+    ASSERT_EQ(Acquire(&context, nullptr, CRYPT_VERIFYCONTEXT), 0u);
+    char buffer[kMaxQualifiedName + 1];
+    DWORD length = 16;
+    auto qualified = [&](DWORD flags) {
+        return GetProvParamImpl(context, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer), &length, flags | 0x10);
+    };
+    EXPECT_EQ(qualified(CRYPT_FIRST), DWORD(ERROR_MORE_DATA));
+    EXPECT_EQ(length, sizeof buffer);
+    std::vector<std::string> names;
+    while (qualified(CRYPT_NEXT) == 0) names.push_back(buffer);
+    EXPECT_EQ(names, expected);
+
+    HCRYPTPROV second = 0;
+    ASSERT_EQ(Acquire(&second, expected[1].c_str(), 0), 0u);
+    EXPECT_STREQ(ContextOf(second)->session.deviceName, tokensim::DeviceNameFor("B").c_str());
+    tokentest::EditStore([](tokensim::State& s) { ASSERT_EQ(tokensim::SetPresent(s, "B", false), ""); });
+    EXPECT_EQ(Acquire(&second, expected[1].c_str(), 0), DWORD(NTE_BAD_KEYSET));
 }
 
 TEST_F(ProviderContexts, TokenIdentifiersOfOneAndTwoTokens)

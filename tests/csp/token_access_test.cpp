@@ -124,7 +124,7 @@ struct EnumCase {
 
 class Enumeration : public TokenAccess, public ::testing::WithParamInterface<EnumCase> { };
 
-TEST_P(Enumeration, ListsEveryContainerThenNoMoreItems)
+TEST_P(Enumeration, ListsEveryContainerOfEveryToken)
 {
     const EnumCase& c = GetParam();
     for (int t = 0; t < c.tokens; ++t) {
@@ -132,23 +132,24 @@ TEST_P(Enumeration, ListsEveryContainerThenNoMoreItems)
         AddToken(serial);
         AddContainers(serial, c.containersEach);
     }
-    std::uint32_t i = 0;
-    while (Token_EnumContainers(&m_session, m_record, i) == 0) ++i;
-    EXPECT_EQ(i, static_cast<std::uint32_t>(c.tokens * c.containersEach));
-    EXPECT_EQ(Token_EnumContainers(&m_session, m_record, i), 259u);
+    std::vector<ListedContainer> list;
+    ASSERT_EQ(Token_ListContainers(list), 0u);
+    EXPECT_EQ(list.size(), static_cast<std::size_t>(c.tokens * c.containersEach));
 }
 
 INSTANTIATE_TEST_SUITE_P(TokenCounts, Enumeration,
-                         ::testing::Values(EnumCase {"none", 0, 0}, EnumCase {"one", 1, 3}, EnumCase {"several", 3, 2}),
+                         ::testing::Values(EnumCase {"none", 0, 0}, EnumCase {"one", 1, 3}, EnumCase {"several", 3, 2},
+                                           EnumCase {"moreThanSixteen", 1, 20}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TokenAccess, EnumerationFailuresMapToTheirCodes)
 {
     AddToken("A");
     EditStore([](tokensim::State& s) { s.faults.push_back({3, 0x80006F00, 1}); });
-    EXPECT_EQ(Token_EnumContainers(&m_session, m_record, 0), 648u);
+    std::vector<ListedContainer> list;
+    EXPECT_EQ(Token_ListContainers(list), 648u);
     EditStore([](tokensim::State& s) { s.faults.push_back({63, 0x80006F00, 1}); });
-    EXPECT_EQ(Token_EnumContainers(&m_session, m_record, 0), 1207u);
+    EXPECT_EQ(Token_ListContainers(list), 1207u);
 }
 
 TEST_F(TokenAccess, LoginPassesWrongPinStatusThrough)

@@ -135,6 +135,8 @@ TEST_F(RequestHandlers, RandomIdIsEchoedLast)
               Respond(R"({"function":"GetVersion","params":[],"randomId":"r-1"})"));
     EXPECT_EQ(R"({"function":"GetVersion","errorcode":-1,"result":false,"randomId":"r-2"})",
               Respond(R"({"function":"GetVersion","params":[1],"randomId":"r-2"})"));
+    EXPECT_EQ(R"({"function":"GetVersion","errorcode":0,"result":"3.4.0.6","randomId":"ab\u0000cd"})",
+              Respond(R"({"function":"GetVersion","params":[],"randomId":"ab\u0000cd"})"));
 }
 
 TEST_F(RequestHandlers, WrongParameterCountsAreRefusedWithoutCallingTheAgent)

@@ -22,6 +22,7 @@ from host_session import SM2_ID, code, receive, send, sm2_verifies, windows_path
 WINE_RUN, HOST_EXE, TOKENSIM_EXE, PIN_DRIVER, VENDOR_DIR, WORK_DIR = sys.argv[1:7]
 PROVIDER = "VESK FOR LORVIN CSP v1.1.0"
 SERIAL = "VKE2E0000001"
+SECOND_SERIAL = "VKE2E0000002"
 PIN = "12345678"
 TEXT = "Pay 100 \u5143 to \u00c9mile"
 
@@ -183,6 +184,27 @@ class TokenSession(unittest.TestCase):
         answer, _ = self.host.ask("SignMsgPKCS1", TEXT, "")
         self.assertEqual(answer["errorcode"], code(ERROR_PIN_LOCKED))
         self.assertEqual(self.ok(self.host.ask("GetVersion")[0]), "3.4.0.6")
+
+
+class TwoTokens(unittest.TestCase):
+    """A second token made alike, its certificate in a container of the same
+    name; runs after TokenSession, which leaves the first token blocked."""
+
+    def test_each_certificate_is_found_once_and_signs_on_its_own_token(self):
+        tokensim("create", "--serial", SECOND_SERIAL, "--user-pin", PIN)
+        tokensim("genkey", "--serial", SECOND_SERIAL, "--alg", "sm2")
+        tokensim("cert", "--serial", SECOND_SERIAL, "--cn", "Second Signer")
+        host = Host()
+        for name in ("Token Signer", "Second Signer"):
+            self.assertIs(host.ask("SelectCertificate", name, "", "", PROVIDER)[0]["result"], True, name)
+        answer, (status, out) = host.ask("SignMsgPKCS1", TEXT, "", driver_steps="pin type=%s ok gone" % PIN)
+        self.assertEqual((status, answer["errorcode"]), (0, 0), out)
+        with open(work("second.der"), "wb") as f:
+            f.write(base64.b64decode(host.ask("GetSignCertInfo", "CertContent")[0]["result"]))
+        subprocess.run(["openssl", "x509", "-inform", "DER", "-in", work("second.der"), "-out", work("second.pem")],
+                       check=True)
+        self.assertTrue(verify_sm2(work("second.pem"), TEXT.encode(), base64.b64decode(answer["result"])))
+        self.assertEqual(host.close(), 0)
 
 
 class HostExit(unittest.TestCase):
