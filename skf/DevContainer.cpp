@@ -22,15 +22,19 @@ std::string RecordName(const ContCtx& record)
 
 ULONG ListContainers(DevCtx* pDevCtx, std::vector<ContCtx>& records)
 {
-    records.assign(kMaxContainers, ContCtx {});
-    std::uint32_t count = kMaxContainers;
-    ULONG rc = g_FuncList->EnumContainer(pDevCtx->pCtx, reinterpret_cast<std::uint8_t*>(records.data()), &count);
-    if (rc != devicelib::UK_OK) {
-        LogMessage(LOG_ERROR, "EnumContainer ERR[%#lx]", rc);
-        return rc;
-    }
-    records.resize(std::min<std::uint32_t>(count, kMaxContainers));
-    return SAR_OK;
+    const devicelib::UK_HANDLE device = pDevCtx->pCtx;
+    ULONG rc = ListTokenRecords(
+        [device](std::uint8_t* out, std::uint32_t* count) { return g_FuncList->EnumContainer(device, out, count); },
+        kContainerRoom, records);
+    if (rc != SAR_OK) LogMessage(LOG_ERROR, "EnumContainer ERR[%#lx]", rc);
+    return rc;
+}
+
+const ContCtx* FindByName(const std::vector<ContCtx>& records, const char* szContainerName)
+{
+    for (const ContCtx& record : records)
+        if (RecordName(record) == szContainerName) return &record;
+    return nullptr;
 }
 
 // The first container of the name, in the token's order; names match
@@ -39,14 +43,29 @@ ULONG FindContainer(DevCtx* pDevCtx, const char* szContainerName, ContCtx& found
 {
     std::vector<ContCtx> records;
     if (ULONG rc = ListContainers(pDevCtx, records)) return rc;
-    for (const ContCtx& record : records) {
-        if (RecordName(record) == szContainerName) {
-            found = record;
-            return SAR_OK;
-        }
+    if (const ContCtx* record = FindByName(records, szContainerName)) {
+        found = *record;
+        return SAR_OK;
     }
     LogMessage(LOG_ERROR, "Not Found the cont[%s]", szContainerName);
     return SAR_FAIL;
+}
+
+// A container of a name already listed, or past the most a listing
+// holds, could never be opened or deleted again.
+ULONG CheckReachable(DevCtx* pDevCtx, const char* szContainerName)
+{
+    std::vector<ContCtx> records;
+    if (ULONG rc = ListContainers(pDevCtx, records)) return rc;
+    if (FindByName(records, szContainerName)) {
+        LogMessage(LOG_ERROR, "container exists[%s]", szContainerName);
+        return SAR_FILE_ALREADY_EXIST;
+    }
+    if (records.size() >= kMaxListedRecords) {
+        LogMessage(LOG_ERROR, "container count[%u] at the most", static_cast<unsigned>(records.size()));
+        return SAR_NO_ROOM;
+    }
+    return SAR_OK;
 }
 
 ULONG CheckName(const char* szContainerName)
@@ -124,6 +143,10 @@ ULONG DF_CreateContainer(DevCtx* pDevCtx, const char* szContainerName, ConCtx** 
         LogMessage(LOG_ERROR, "ContainerName too long...");
         return SAR_NAMELENERR;
     }
+    // Held until the container it replaces is gone too.
+    TokenHold hold;
+    if (ULONG rc = hold.Take(pDevCtx)) return rc;
+    if (ULONG rc = CheckReachable(pDevCtx, szContainerName)) return rc;
     ContCtx record = {};
     std::strcpy(record.conName, szContainerName);
     ULONG rc = g_FuncList->CreateContainer(pDevCtx->pCtx, reinterpret_cast<std::uint8_t*>(&record));
@@ -140,6 +163,10 @@ ULONG DF_DeleteContainer(DevCtx* pDevCtx, const char* szContainerName)
 {
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
     if (ULONG rc = CheckName(szContainerName)) return rc == SAR_INVALIDPARAMERR ? DF_ERR_NULL_POINTER : rc;
+    // Another process could otherwise delete the one found and make a
+    // container under its number first.
+    TokenHold hold;
+    if (ULONG rc = hold.Take(pDevCtx)) return rc;
     ContCtx record = {};
     if (ULONG rc = FindContainer(pDevCtx, szContainerName, record)) return rc;
     ULONG rc = g_FuncList->DeleteContainer(pDevCtx->pCtx, reinterpret_cast<std::uint8_t*>(&record));

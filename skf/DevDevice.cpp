@@ -68,6 +68,21 @@ void UncountLock(HeldLocks& locks)
     if (it != locks.counts.end() && --it->second == 0) locks.counts.erase(it);
 }
 
+// The wait of the caller's lock and of the library's own holds.
+ULONG WaitForDevice(const DevCtx* pDevCtx, HANDLE mutex, DWORD timeout)
+{
+    const HANDLE waits[] = {pDevCtx->closing, mutex};
+    DWORD wait = WaitForMultipleObjects(2, waits, FALSE, timeout);
+    if (wait == WAIT_OBJECT_0) {
+        LogMessage(LOG_ERROR, "device disconnected");
+        return SAR_INVALIDHANDLEERR;
+    }
+    if (wait == WAIT_TIMEOUT) return WAIT_TIMEOUT;
+    if (wait == WAIT_FAILED) return GetLastError() ? GetLastError() : WAIT_FAILED;
+    // WAIT_ABANDONED: the holder ended without unlocking; the lock is ours.
+    return SAR_OK;
+}
+
 } // namespace
 
 ULONG CheckDeviceContext(const DevCtx* pDevCtx, const char* file, int line)
@@ -93,13 +108,14 @@ ULONG SendTokenCommand(DevCtx* pDevCtx, const BYTE* command, ULONG commandLen, B
     return SAR_OK;
 }
 
-ULONG DF_EnumDev(char* names, ULONG* count)
+ULONG DF_EnumDev(std::vector<TokenName>& names)
 {
     if (!g_FuncList) return DF_NULL("g_FuncList", DF_ERR_NULL_POINTER);
-    std::uint32_t n = kMaxTokens;
-    ULONG rc = g_FuncList->EnumToken(names, &n);
-    *count = std::min<ULONG>(n, kMaxTokens);
-    return rc;
+    return ListTokenRecords(
+        [](std::uint8_t* out, std::uint32_t* count) {
+            return g_FuncList->EnumToken(reinterpret_cast<char*>(out), count);
+        },
+        kTokenRoom, names);
 }
 
 ULONG DF_OpenDev(DevCtx* pDevCtx)
@@ -183,18 +199,7 @@ ULONG DF_WaitMutex(DevCtx* pDevCtx, ULONG ulTimeOut)
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
     HANDLE mutex = nullptr;
     if (ULONG rc = OpenDeviceMutex(pDevCtx, mutex)) return rc;
-    const HANDLE waits[] = {pDevCtx->closing, mutex};
-    DWORD wait = WaitForMultipleObjects(2, waits, FALSE, ulTimeOut);
-    ULONG rc = SAR_OK;
-    if (wait == WAIT_OBJECT_0) {
-        LogMessage(LOG_ERROR, "device disconnected");
-        rc = SAR_INVALIDHANDLEERR;
-    } else if (wait == WAIT_TIMEOUT) {
-        rc = WAIT_TIMEOUT;
-    } else if (wait == WAIT_FAILED) {
-        rc = GetLastError() ? GetLastError() : WAIT_FAILED;
-    }
-    // WAIT_ABANDONED: the holder ended without unlocking; the lock is ours.
+    ULONG rc = WaitForDevice(pDevCtx, mutex, ulTimeOut);
     // A lock that cannot be counted could outlive the connection: it is
     // given back.
     if (rc == SAR_OK && !CountLock(pDevCtx->locks)) {
@@ -215,6 +220,26 @@ ULONG DF_ReleaseMutex(DevCtx* pDevCtx)
     if (rc == SAR_OK) UncountLock(pDevCtx->locks);
     CloseHandle(mutex);
     return rc;
+}
+
+ULONG TokenHold::Take(DevCtx* pDevCtx)
+{
+    HANDLE mutex = nullptr;
+    if (ULONG rc = OpenDeviceMutex(pDevCtx, mutex)) return rc;
+    if (ULONG rc = WaitForDevice(pDevCtx, mutex, kTokenHoldTimeout)) {
+        LogMessage(LOG_ERROR, "hold token ERR[%#lx]", rc);
+        CloseHandle(mutex);
+        return rc;
+    }
+    m_mutex = mutex;
+    return SAR_OK;
+}
+
+TokenHold::~TokenHold()
+{
+    if (!m_mutex) return;
+    ReleaseMutex(m_mutex);
+    CloseHandle(m_mutex);
 }
 
 // Once the connection is gone no handle could unlock them, and every other

@@ -79,15 +79,13 @@ ULONG LoginUser(DevCtx* pDevCtx)
 
 ULONG ListFiles(DevCtx* pDevCtx, std::vector<DataObjRecord>& records)
 {
-    records.assign(kMaxFiles, DataObjRecord {});
-    std::uint32_t count = kMaxFiles;
-    ULONG rc = g_FuncList->EnumDataObj(pDevCtx->pCtx, records.front().bytes, &count);
-    if (rc != devicelib::UK_OK) {
-        LogMessage(LOG_ERROR, "g_FuncList[0]->EnumDataObj ERR:[%#lx]......\n", rc);
-        return SAR_FAIL;
-    }
-    records.resize(std::min<std::uint32_t>(count, kMaxFiles));
-    return SAR_OK;
+    const devicelib::UK_HANDLE device = pDevCtx->pCtx;
+    ULONG rc = ListTokenRecords(
+        [device](std::uint8_t* out, std::uint32_t* count) { return g_FuncList->EnumDataObj(device, out, count); },
+        kFileRoom, records);
+    if (rc == SAR_OK) return SAR_OK;
+    LogMessage(LOG_ERROR, "g_FuncList[0]->EnumDataObj ERR:[%#lx]......\n", rc);
+    return SAR_FAIL;
 }
 
 const DataObjRecord* FindFile(const std::vector<DataObjRecord>& records, const char* szFileName)
@@ -142,11 +140,20 @@ ULONG DF_CreateFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulFileSize, U
         return SAR_INDATALENERR;
     }
     if (ULONG rc = LoginUser(pDevCtx)) return rc;
+    // Held until the file is filled: a write of another process to the
+    // new file would otherwise be undone by the zeros.
+    TokenHold hold;
+    if (ULONG rc = hold.Take(pDevCtx)) return rc;
     std::vector<DataObjRecord> records;
     if (ULONG rc = ListFiles(pDevCtx, records)) return rc;
     if (FindFile(records, szFileName)) {
         LogMessage(LOG_ERROR, "SAR_FILE_ALREADY_EXIST %s\n", szFileName);
         return SAR_FILE_ALREADY_EXIST;
+    }
+    // A file past the most a listing holds could never be written.
+    if (records.size() >= kMaxListedRecords) {
+        LogMessage(LOG_ERROR, "file count[%u] at the most", static_cast<unsigned>(records.size()));
+        return SAR_NO_ROOM;
     }
     DataObjRecord record = RecordFor(szFileName);
     ULONG rc = g_FuncList->CreateDataObj(pDevCtx->pCtx, record.bytes);
@@ -170,6 +177,8 @@ ULONG DF_DeleteFile(DevCtx* pDevCtx, const char* szFileName)
 {
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
     if (ULONG rc = CheckFileName(szFileName)) return rc;
+    TokenHold hold;
+    if (ULONG rc = hold.Take(pDevCtx)) return rc;
     DataObjRecord record = RecordFor(szFileName);
     ULONG rc = g_FuncList->DeleteDataObj(pDevCtx->pCtx, record.bytes);
     if (rc == devicelib::UK_OK) return SAR_OK;
@@ -253,13 +262,17 @@ ULONG DF_ReadFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulOffset, ULONG
     return SAR_OK;
 }
 
-// Files keep their size: the data must fit within it.
+// Files keep their size: the data must fit within it. The token is held
+// from the read to the write back, so that no other writer's bytes are
+// put back as they were.
 ULONG DF_WriteFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulOffset, const BYTE* pbData, ULONG ulSize)
 {
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
     if (ULONG rc = CheckFileName(szFileName)) return rc;
     if (!pbData && ulSize) return DF_NULL("pbData", DF_ERR_NULL_POINTER);
     if (ULONG rc = LoginUser(pDevCtx)) return rc;
+    TokenHold hold;
+    if (ULONG rc = hold.Take(pDevCtx)) return rc;
     std::vector<DataObjRecord> records;
     if (ULONG rc = ListFiles(pDevCtx, records)) return rc;
     const DataObjRecord* found = FindFile(records, szFileName);

@@ -5,7 +5,7 @@
 #include "Handles.h"
 #include "SkfDefs.h"
 
-constexpr ULONG kMaxFiles = 8;         // records asked of the token per listing
+constexpr std::uint32_t kFileRoom = 8; // records asked for at first
 constexpr ULONG kMaxFileSize = 0x7800; // the read buffer: 30720 bytes
 constexpr ULONG kMaxFileNameLen = 32;  // FILEATTRIBUTE's FileName
 constexpr std::uint32_t kDataObjFlags = 0x100000;

@@ -58,6 +58,10 @@ ULONG RecordExchangeKey(ConCtx* pConCtx, std::uint8_t size, bool setSm2, const c
     ContCtx record = {};
     record.ConNumber = handleRecord.ConNumber;
     devicelib::UK_HANDLE device = pConCtx->pDevCtx->pCtx;
+    // Held from the read to the write, as a key another process records in
+    // the same container would be lost.
+    TokenHold hold;
+    if (ULONG rc = hold.Take(pConCtx->pDevCtx)) return rc;
     ULONG rc = g_FuncList->ReadContainer(device, reinterpret_cast<std::uint8_t*>(&record));
     if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, readError, rc);

@@ -6,18 +6,30 @@
 #include "Handles.h"
 #include "SkfDefs.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <vector>
+
 constexpr ULONG DF_ERR_NULL_POINTER = 0x1000000B;
 constexpr ULONG DF_ERR_RANDOM_REQUEST = 0x10000001;
 
-constexpr ULONG kMaxTokens = 16;
-constexpr ULONG kMaxContainers = 16;
+constexpr std::uint32_t kTokenRoom = 16;     // names asked for at first
+constexpr std::uint32_t kContainerRoom = 16; // records asked for at first
+// The most records a listing asks for: container numbers are one byte, 0
+// naming none; files and token names keep the same bound.
+constexpr std::uint32_t kMaxListedRecords = 255;
+// How long a change waits for a token another connection holds.
+constexpr DWORD kTokenHoldTimeout = 30000;
 constexpr ULONG kMaxLabelLen = 32;
 constexpr ULONG kMaxContainerNameLen = 128;
 constexpr ULONG kMaxRandomLen = 512;
 constexpr ULONG kTransmitResponseRoom = 1024;
 
+using TokenName = std::array<char, devicelib::UK_NAME_LEN>;
+
 // Devices
-ULONG DF_EnumDev(char* names, ULONG* count); // room for kMaxTokens names
+ULONG DF_EnumDev(std::vector<TokenName>& names);
 ULONG DF_OpenDev(DevCtx* pDevCtx);
 ULONG DF_CloseDev(DevCtx* pDevCtx);
 ULONG DF_SetDevLabel(DevCtx* pDevCtx, const char* szLabel);
@@ -30,6 +42,23 @@ ULONG DF_ReleaseMutex(DevCtx* pDevCtx);
 // Releases the locks the calling thread took through the context and still
 // holds, for a disconnect; other threads' locks are theirs to release.
 void DF_ReleaseOwnLocks(DevCtx* pDevCtx);
+// Holds the token against every other connection, in this process and in
+// others, across a change made of several calls (a read and its write
+// back, a look-up and the change it decides): another process's change
+// could otherwise come between and be undone. It takes the named mutex of
+// SKF_LockDev, so a thread that holds that lock goes straight on; a
+// disconnect of the context ends the wait with SAR_INVALIDHANDLEERR.
+class TokenHold {
+public:
+    TokenHold() = default;
+    TokenHold(const TokenHold&) = delete;
+    TokenHold& operator=(const TokenHold&) = delete;
+    ~TokenHold();
+    ULONG Take(DevCtx* pDevCtx);
+
+private:
+    HANDLE m_mutex = nullptr;
+};
 ULONG DF_Transmit(DevCtx* pDevCtx, const BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen);
 ULONG DF_GenRandom(DevCtx* pDevCtx, BYTE* pbRandom, ULONG ulRandomLen);
 // The state of a token by its name: present while it opens and answers a
@@ -62,6 +91,28 @@ ULONG CheckDeviceContext(const DevCtx* pDevCtx, const char* file, int line);
 ULONG CheckContainerContext(const ConCtx* pConCtx, const char* name, const char* file, int line);
 #define DF_CHECK_CONTAINER(con) CheckContainerContext(con, "pConCtx", __FILE__, __LINE__)
 #define DF_NULL(name, code) (LogNullPointer(__FILE__, __LINE__, name), static_cast<ULONG>(code))
+
+// Every record the token lists, however many it holds, as enumerate
+// (records, &count) hands them out: asked first with room for room
+// records, then again with room for all it reports, or for twice as many
+// while it fills all the room it was given; at most kMaxListedRecords.
+template <typename Record, typename Enumerate>
+ULONG ListTokenRecords(Enumerate enumerate, std::uint32_t room, std::vector<Record>& records)
+{
+    for (;;) {
+        records.assign(room, Record {});
+        std::uint32_t count = room;
+        ULONG rc = enumerate(reinterpret_cast<std::uint8_t*>(records.data()), &count);
+        const bool tooSmall = rc == devicelib::UK_ERR_BUFFER_TOO_SMALL && count > room;
+        const bool full = rc == devicelib::UK_OK && count >= room;
+        if ((!tooSmall && !full) || room >= kMaxListedRecords) {
+            if (rc != devicelib::UK_OK) return rc;
+            records.resize(std::min(count, room));
+            return SAR_OK;
+        }
+        room = std::min(std::max(count, 2 * room), kMaxListedRecords);
+    }
+}
 
 // Sends one of the token's own commands with a response buffer of room
 // bytes; a failure is logged "SendAPDUCmd err[%#x]" and returned.

@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -42,9 +43,9 @@ ULONG DEVAPI SKF_EnumDev(BOOL, LPSTR szNameList, ULONG* pulSize)
 {
     ExportCall call(__func__);
     if (!call.Check({SKF_POINTER_ARG(pulSize)})) return call.Refused();
-    char names[kMaxTokens][devicelib::UK_NAME_LEN] = {};
-    ULONG count = 0;
-    if (ULONG rc = DF_EnumDev(names[0], &count)) return call.Fail(SAR_FAIL, "DF_EnumDev err[%#lx]", rc);
+    std::vector<TokenName> names;
+    if (ULONG rc = DF_EnumDev(names)) return call.Fail(SAR_FAIL, "DF_EnumDev err[%#lx]", rc);
+    const ULONG count = static_cast<ULONG>(names.size());
     const ULONG needed = count * kListEntryRoom + 2;
     if (!szNameList) {
         *pulSize = needed;
@@ -53,8 +54,8 @@ ULONG DEVAPI SKF_EnumDev(BOOL, LPSTR szNameList, ULONG* pulSize)
     if (*pulSize < needed) return call.Fail(SAR_INDATALENERR, "data buffer too short");
     ULONG written = 0;
     for (ULONG i = 0; i < count; ++i) {
-        std::size_t len = strnlen(names[i], devicelib::UK_NAME_LEN - 1);
-        std::memcpy(szNameList + written, names[i], len);
+        std::size_t len = strnlen(names[i].data(), devicelib::UK_NAME_LEN - 1);
+        std::memcpy(szNameList + written, names[i].data(), len);
         written += static_cast<ULONG>(len);
         szNameList[written++] = '\0';
     }

@@ -125,18 +125,21 @@ TEST_F(Containers, OpenMatchesCaseAndTakesTheFirstOfTwoNames)
     EXPECT_EQ(TypeOf(Open("twin")), CONTAINER_TYPE_SM2);
 }
 
-TEST_F(Containers, OnlyTheFirstSixteenAreSeen)
+TEST_F(Containers, EveryContainerMadeIsListedOpenedAndDeleted)
 {
-    for (int i = 0; i < 17; ++i) AddOnToken("c" + std::to_string(i));
+    for (int i = 0; i < 20; ++i) {
+        HCONTAINER con = nullptr;
+        ASSERT_EQ(Skf().SKF_CreateContainer(m_dev, Text("c" + std::to_string(i)), &con), SAR_OK);
+        Keep(con);
+    }
     std::vector<std::string> names = List();
-    ASSERT_EQ(names.size(), 16u);
-    EXPECT_EQ(names.back(), "c15");
+    ASSERT_EQ(names.size(), 20u);
+    EXPECT_EQ(names.back(), "c19");
     ULONG size = 0;
     ASSERT_EQ(Skf().SKF_EnumContainer(m_dev, nullptr, &size), SAR_OK);
-    EXPECT_EQ(size, 16u * 129 + 2);
-    HCONTAINER con = nullptr;
-    EXPECT_EQ(Skf().SKF_OpenContainer(m_dev, Text("c16"), &con), SAR_FAIL);
-    EXPECT_EQ(Skf().SKF_DeleteContainer(m_dev, Text("c16")), SAR_FAIL);
+    EXPECT_EQ(size, 20u * 129 + 2);
+    EXPECT_EQ(TypeOf(Open("c19")), CONTAINER_TYPE_NONE);
+    EXPECT_EQ(Skf().SKF_DeleteContainer(m_dev, Text("c19")), SAR_OK);
 }
 
 TEST_F(Containers, ListSizeCoversNamesLongerThanThisLibraryMakes)

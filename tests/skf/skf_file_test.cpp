@@ -234,14 +234,16 @@ TEST_F(Files, ListingSizesTheBufferAndRefusesAShortOne)
     EXPECT_EQ(F.Enum(m_app, shortList.data(), nullptr), SAR_FAIL);
 }
 
-TEST_F(Files, AtMostEightFilesAreListed)
+TEST_F(Files, EveryFileMadeIsListedAndWritten)
 {
     VerifyUser();
     for (int i = 0; i < 9; ++i) ASSERT_EQ(Create("f" + std::to_string(i), 1), SAR_OK);
     std::vector<std::string> listed = List();
-    EXPECT_EQ(listed.size(), 8u);
+    EXPECT_EQ(listed.size(), 9u);
     FILEATTRIBUTE info;
-    EXPECT_EQ(F.Info(m_app, Text("f8"), &info), SAR_FAIL);
+    EXPECT_EQ(F.Info(m_app, Text("f8"), &info), SAR_OK);
+    BYTE one = 1;
+    EXPECT_EQ(F.Write(m_app, Text("f8"), 0, &one, 1), SAR_OK);
 }
 
 TEST_F(Files, InformationGivesSizeAndFixedRights)

@@ -1,8 +1,11 @@
 // The device lock across threads and processes: a named mutex that the
 // vendor library creates for each token.
-#include "SkfFixture.h"
+#include "SkfFileExports.h"
+#include "SkfMoreExports.h"
 
+#include <atomic>
 #include <cctype>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -126,6 +129,30 @@ TEST_F(DeviceLock, LockLeftByAnEndedProcessPassesToTheNextCaller)
     EXPECT_EQ(other.Release(), 0u);
     EXPECT_EQ(Skf().SKF_LockDev(dev, 5000), SAR_OK);
     EXPECT_EQ(Skf().SKF_UnlockDev(dev), SAR_OK);
+}
+
+// A file write holds the token from its read to its write back, so that
+// another process's write in between is not put back as it was.
+TEST_F(DeviceLock, FileWriteWaitsForAnotherProcessesLock)
+{
+    DEVHANDLE dev = Connect(Serial(1));
+    ULONG retry = 0;
+    ASSERT_EQ(Skf().SKF_VerifyPIN(dev, USER_TYPE, Text("12345678"), &retry), SAR_OK);
+    ASSERT_EQ(SKF_EXPORT(SKF_CreateFile)(dev, Text("shared"), 8, 0xFF, 0x10), SAR_OK);
+    OtherProcess other(NameOf(Serial(1)), "unlock");
+    ASSERT_TRUE(other.HoldsTheLock());
+    BYTE data[4] = {1, 2, 3, 4};
+    std::atomic<ULONG> written {99};
+    std::thread writer([&] { written = SKF_EXPORT(SKF_WriteFile)(dev, Text("shared"), 4, data, 4); });
+    Sleep(500); // time for a write that does not wait to end
+    EXPECT_EQ(written, 99u);
+    EXPECT_EQ(other.Release(), 0u);
+    writer.join();
+    EXPECT_EQ(written, SAR_OK);
+    BYTE out[4] = {};
+    ULONG len = sizeof out;
+    EXPECT_EQ(SKF_EXPORT(SKF_ReadFile)(dev, Text("shared"), 4, 4, out, &len), SAR_OK);
+    EXPECT_EQ(std::memcmp(out, data, 4), 0);
 }
 
 // A wait for a lock that only another process can release does not hold
