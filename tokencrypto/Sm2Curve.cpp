@@ -346,7 +346,9 @@ const Curve& RecommendedCurve()
 
 void Point_FromAffine(JacobianPoint* r, const Fe& x, const Fe& y, const Curve& c)
 {
-    if (Fe_IsZero(x) || Fe_IsZero(y)) {
+    // (0, 0) is off the curve, b being non-zero, so it can stand for
+    // infinity; (0, sqrt(b)) and (0, -sqrt(b)) are points like any other.
+    if (Fe_IsZero(x) && Fe_IsZero(y)) {
         SetInfinity(r);
         return;
     }
