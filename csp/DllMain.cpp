@@ -11,6 +11,12 @@ HMODULE g_hModule;
 CRITICAL_SECTION ProviderLock;
 volatile LONG SigningInProgress;
 
+// The C++ runtime's emergency exception buffer, which it never frees by
+// itself: each load of the provider would leave its own behind.
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
+
 namespace {
 
 // FreeLibrary: the module goes while the process goes on. Nothing here
@@ -24,6 +30,7 @@ void DetachFromLiveProcess()
     PinCache_Wipe();
     DeleteCriticalSection(&PinCacheLock);
     DeleteCriticalSection(&ProviderLock);
+    __gnu_cxx::__freeres();
 }
 
 } // namespace
