@@ -1,4 +1,6 @@
 #include "DebugLog.h"
+#include "DelayLoads.h"
+#include "MessageTable.h"
 #include "ModuleState.h"
 #include "ObjectLists.h"
 #include "PinCache.h"
@@ -30,6 +32,8 @@ void DetachFromLiveProcess()
     PinCache_Wipe();
     DeleteCriticalSection(&PinCacheLock);
     DeleteCriticalSection(&ProviderLock);
+    FreeMessageTable();
+    ReleaseDelayLoads();
     __gnu_cxx::__freeres();
 }
 
@@ -46,6 +50,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         std::strcpy(LogFilePath, kDefaultLogFilePath);
         InitializeCriticalSection(&ProviderLock);
         InitializeCriticalSection(&PinCacheLock);
+        TrackDelayLoads();
     } else if (reason == DLL_PROCESS_DETACH) {
         // At process termination the other threads are already gone, with
         // whatever locks they held: only the PINs are wiped.
