@@ -5,6 +5,7 @@
 #include "ObjectLists.h"
 #include "PinCache.h"
 #include "RemovalWatch.h"
+#include "ThreadRecords.h"
 #include "TokenAccess.h"
 
 #include <cstring>
@@ -35,6 +36,7 @@ void DetachFromLiveProcess()
     FreeMessageTable();
     ReleaseDelayLoads();
     __gnu_cxx::__freeres();
+    devicelib::ReleaseThreadRecordSlot();
 }
 
 } // namespace
@@ -51,6 +53,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         InitializeCriticalSection(&ProviderLock);
         InitializeCriticalSection(&PinCacheLock);
         TrackDelayLoads();
+        devicelib::DropLoaderThreadRecord(instance);
     } else if (reason == DLL_PROCESS_DETACH) {
         // At process termination the other threads are already gone, with
         // whatever locks they held: only the PINs are wiped.
