@@ -12,35 +12,33 @@ namespace {
 
 using namespace devicelib;
 
-struct SlotNameEntry {
-    std::uint32_t slot;
-    const char* name;
-};
-
-// A constant table, not a static built on first use: the guard of a
+// Built when the library is loaded, not on first use: the guard of a
 // first-use static goes through the thread library (see RegistryLock).
-constexpr SlotNameEntry kSlotNames[] = {{1, "Initialize"},        {2, "Finalize"},         {3, "EnumToken"},
-                                        {4, "OpenToken"},         {5, "CloseToken"},       {7, "SendAPDUCmd"},
-                                        {8, "GetDevLabel"},       {9, "SetDevLabel"},      {10, "GetDevInfo"},
-                                        {24, "ModifyPIN"},        {27, "Login"},           {29, "GetRetryTimes"},
-                                        {34, "GenRandom"},        {35, "GenerateKeyPair"}, {37, "ImportPrivateKey"},
-                                        {38, "ExportPrivateKey"}, {41, "ExportPublicKey"}, {42, "ImportPublicKey"},
-                                        {43, "SymKeyEncInit"},    {44, "SymKeyEncUpdate"}, {45, "SymKeyEncFinal"},
-                                        {46, "SymKeyDecInit"},    {47, "SymKeyDecUpdate"}, {48, "SymKeyDecFinal"},
-                                        {49, "AsymKeyInit"},      {50, "AsymKeyFinal"},    {51, "PubkeyEnc"},
-                                        {52, "PrikeyDec"},        {53, "PrikeySign"},      {54, "PubKeyVerify"},
-                                        {55, "HashInit"},         {56, "HashUpdate"},      {57, "HashFinal"},
-                                        {59, "CheckDevName"},     {62, "SelectAppDF"},     {63, "EnumContainer"},
-                                        {64, "CreateContainer"},  {65, "DeleteContainer"}, {66, "ReadContainer"},
-                                        {67, "WriteContainer"},   {68, "WriteCert"},       {69, "ReadCert"},
-                                        {76, "EnumDataObj"},      {77, "CreateDataObj"},   {78, "DeleteDataObj"},
-                                        {79, "ReadDataObj"},      {80, "WriteDataObj"}};
+const std::map<std::uint32_t, const char*> kSlotNames = {
+    {1, "Initialize"},        {2, "Finalize"},         {3, "EnumToken"},
+    {4, "OpenToken"},         {5, "CloseToken"},       {7, "SendAPDUCmd"},
+    {8, "GetDevLabel"},       {9, "SetDevLabel"},      {10, "GetDevInfo"},
+    {24, "ModifyPIN"},        {27, "Login"},           {29, "GetRetryTimes"},
+    {34, "GenRandom"},        {35, "GenerateKeyPair"}, {37, "ImportPrivateKey"},
+    {38, "ExportPrivateKey"}, {41, "ExportPublicKey"}, {42, "ImportPublicKey"},
+    {43, "SymKeyEncInit"},    {44, "SymKeyEncUpdate"}, {45, "SymKeyEncFinal"},
+    {46, "SymKeyDecInit"},    {47, "SymKeyDecUpdate"}, {48, "SymKeyDecFinal"},
+    {49, "AsymKeyInit"},      {50, "AsymKeyFinal"},    {51, "PubkeyEnc"},
+    {52, "PrikeyDec"},        {53, "PrikeySign"},      {54, "PubKeyVerify"},
+    {55, "HashInit"},         {56, "HashUpdate"},      {57, "HashFinal"},
+    {59, "CheckDevName"},     {62, "SelectAppDF"},     {63, "EnumContainer"},
+    {64, "CreateContainer"},  {65, "DeleteContainer"}, {66, "ReadContainer"},
+    {67, "WriteContainer"},   {68, "WriteCert"},       {69, "ReadCert"},
+    {76, "EnumDataObj"},      {77, "CreateDataObj"},   {78, "DeleteDataObj"},
+    {79, "ReadDataObj"},      {80, "WriteDataObj"}};
+
+// Made when the library is loaded, for the same reason.
+Registry g_registry;
 
 const char* SlotName(std::uint32_t slot)
 {
-    for (const SlotNameEntry& entry : kSlotNames)
-        if (entry.slot == slot) return entry.name;
-    return "?";
+    auto it = kSlotNames.find(slot);
+    return it == kSlotNames.end() ? "?" : it->second;
 }
 
 // One line per call to the file named by SIGWELL_TOKENSIM_JOURNAL, so a
@@ -82,13 +80,6 @@ std::uint32_t Finish(std::uint32_t slot, std::uint32_t status)
     Journal(slot, status);
     return status;
 }
-
-} // namespace
-
-namespace {
-
-// Made when the library is loaded, for the same reason as kSlotNames.
-Registry g_registry;
 
 } // namespace
 
