@@ -46,15 +46,19 @@ int FirstAcquireError(const char* container, DWORD flags)
 // window is closed, and the provider must go.
 bool SignedOnFreshProvider()
 {
-    HCRYPTPROV context = 0;
-    HCRYPTHASH hash = 0;
+    HCRYPTPROV context = 0, sm2 = 0;
+    HCRYPTHASH hash = 0, sm3 = 0;
     BYTE value[36] = "round after round", signature[128];
     DWORD length = sizeof signature;
     if (!CryptAcquireContextA(&context, kContainer, kProvider, PROV_RSA_FULL, CRYPT_SILENT)) return false;
-    // An SSL3 SHAMD5 value signs with the PIN the context holds, unprompted.
+    // An SSL3 SHAMD5 value signs with the PIN the context holds, unprompted;
+    // an SM3 hash on an SM2 key starts with the key's Z.
     bool ok = CryptSetProvParam(context, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>("12345678"), 0) &&
         CryptCreateHash(context, CALG_SSL3_SHAMD5, 0, 0, &hash) && CryptSetHashParam(hash, HP_HASHVAL, value, 0) &&
-        CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, signature, &length);
+        CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, signature, &length) &&
+        CryptAcquireContextA(&sm2, "sm2 keys", kProvider, PROV_RSA_FULL, CRYPT_SILENT) &&
+        CryptCreateHash(sm2, 0x800F, 0, 0, &sm3) && CryptHashData(sm3, value, sizeof value, 0);
+    ok = CryptDestroyHash(sm3) && CryptReleaseContext(sm2, 0) && ok;
     ok = CryptDestroyHash(hash) && CryptReleaseContext(context, 0) && ok;
     for (int wait = 0; wait < 2000 && GetModuleHandleW(L"KeltoCSP.dll"); ++wait, Sleep(1))
         for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, MAKEINTATOM(0x8002), nullptr));) {
