@@ -148,6 +148,10 @@ void ReviveHandle(const void* value, HandleKind kind, void* record)
 void ReleaseHandleRanges()
 {
     std::lock_guard<std::mutex> guard(g_table.lock);
+    // A connection the caller never closed keeps its record, but not the
+    // user PIN in it.
+    for (auto& [value, entry] : g_table.entries)
+        if (entry.live && entry.kind == HandleKind::Device) ClearKeptPins(static_cast<DevCtx*>(entry.record)->pins);
     for (std::uintptr_t range : g_table.ranges) VirtualFree(reinterpret_cast<void*>(range), 0, MEM_RELEASE);
     g_table.ranges.clear();
     g_table.next = g_table.end = 0;

@@ -93,5 +93,6 @@ void ReleaseHandle(const void* value);
 void* TakeHandle(const void* value, HandleKind kind, bool heldByCaller = false);
 // A taken handle live again under its value, for a close that failed.
 void ReviveHandle(const void* value, HandleKind kind, void* record);
-// At the detach of a FreeLibrary, when every handle dies with the library.
+// At the detach of a FreeLibrary, when every handle dies with the library:
+// gives back the address space and wipes the PINs of open connections.
 void ReleaseHandleRanges();
