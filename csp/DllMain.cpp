@@ -1,8 +1,11 @@
 #include "DebugLog.h"
+#include "DelayLoads.h"
+#include "MessageTable.h"
 #include "ModuleState.h"
 #include "ObjectLists.h"
 #include "PinCache.h"
 #include "RemovalWatch.h"
+#include "ThreadRecords.h"
 #include "TokenAccess.h"
 
 #include <cstring>
@@ -10,6 +13,12 @@
 HMODULE g_hModule;
 CRITICAL_SECTION ProviderLock;
 volatile LONG SigningInProgress;
+
+// The C++ runtime's emergency exception buffer, which it never frees by
+// itself: each load of the provider would leave its own behind.
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
 
 namespace {
 
@@ -24,6 +33,10 @@ void DetachFromLiveProcess()
     PinCache_Wipe();
     DeleteCriticalSection(&PinCacheLock);
     DeleteCriticalSection(&ProviderLock);
+    FreeMessageTable();
+    ReleaseDelayLoads();
+    __gnu_cxx::__freeres();
+    devicelib::ReleaseThreadRecordSlot();
 }
 
 } // namespace
@@ -39,6 +52,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         std::strcpy(LogFilePath, kDefaultLogFilePath);
         InitializeCriticalSection(&ProviderLock);
         InitializeCriticalSection(&PinCacheLock);
+        TrackDelayLoads();
+        devicelib::DropLoaderThreadRecord(instance);
     } else if (reason == DLL_PROCESS_DETACH) {
         // At process termination the other threads are already gone, with
         // whatever locks they held: only the PINs are wiped.

@@ -114,3 +114,9 @@ const MessageTable* GetMessageTable()
     }
     return g_messageTable;
 }
+
+void FreeMessageTable()
+{
+    delete g_messageTable;
+    g_messageTable = nullptr;
+}

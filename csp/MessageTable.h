@@ -43,3 +43,5 @@ void SelectMessageTableFor(LANGID language, MessageTable* table);
 
 // The process-wide table, created on first use and kept for the process.
 const MessageTable* GetMessageTable();
+// For the module's detach: the table goes with the provider.
+void FreeMessageTable();

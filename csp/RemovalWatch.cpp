@@ -36,7 +36,8 @@ HWND volatile g_RemovalWatchWindow;
 namespace {
 
 // 1 from the start of a watch thread to its end: one watch at a time,
-// started again once it has ended.
+// started again once it has ended. A watch that could not make its window
+// leaves it at 1, so that no later acquisition pays for another try.
 volatile LONG g_watchRunning;
 
 } // namespace
@@ -89,7 +90,7 @@ namespace {
 DWORD WINAPI PinnedWatchThread(LPVOID module)
 {
     DWORD result = RemovalWatchThread(nullptr);
-    InterlockedExchange(&g_watchRunning, 0);
+    if (result == 0) InterlockedExchange(&g_watchRunning, 0);
     FreeLibraryAndExitThread(static_cast<HMODULE>(module), result);
 }
 

@@ -55,10 +55,13 @@ struct Cache {
     }
 };
 
+// Made when the image is loaded, not on first use, for the reason given
+// at the SM2 curve.
+Cache g_cache;
+
 Cache& TheCache()
 {
-    static Cache cache;
-    return cache;
+    return g_cache;
 }
 
 // Hands out the slot's pair and moves it on to the next one.

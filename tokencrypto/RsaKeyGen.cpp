@@ -18,6 +18,9 @@ constexpr size_t kStackBytes = 32 * 1024;
 // in 0.35 B odd numbers of B bits is prime, and at most half the draws are
 // thrown away: 32 B draws find none with a chance below 2^-64.
 constexpr uint32_t kDrawsPerBit = 32;
+// The draws of the widest range: a range with fewer candidates than its
+// draws has each tested once instead, from a list of at most this many.
+constexpr uint32_t kMaxDraws = kDrawsPerBit * 32 * kPrimeDigits;
 
 // 2^(bits - 1) + 2^(bits - 2) and 2^bits - 1: the candidates whose two top
 // bits are set, so that p q has the full size.
@@ -76,6 +79,18 @@ bool FindCandidates(Candidates* range, const uint32_t* b, const uint32_t* c, con
     return true;
 }
 
+// a = 1 + s (low + j), every digit multiplied whether zero or not.
+void CandidateAt(uint32_t* a, const uint32_t* j, const Candidates& range, uint32_t digits)
+{
+    uint32_t index[kPrimeDigits], wide[2 * kPrimeDigits] = {1};
+    BigNum_Add(index, j, range.low, digits);
+    for (uint32_t i = 0; i < digits; ++i) {
+        wide[i + digits] = BigNum_AddDigitMul(&wide[i], &wide[i], index[i], range.step, digits);
+    }
+    BigNum_Assign(a, wide, digits);
+    SecureZeroAll(index, wide);
+}
+
 // A candidate drawn uniformly from the range: j is drawn with the bits of
 // span until it is not above it, which only throws a draw away. *drawn is
 // false for such a draw.
@@ -84,17 +99,12 @@ uint32_t DrawCandidate(uint32_t* a, bool* drawn, const Candidates& range, uint32
     uint8_t bytes[4 * kPrimeDigits];
     const uint32_t result = RandomPool_GenerateBytes(bytes, 4 * digits, pool);
     if (result != RSA_OK) return result;
-    uint32_t j[kPrimeDigits], above[kPrimeDigits], wide[2 * kPrimeDigits] = {1};
+    uint32_t j[kPrimeDigits], above[kPrimeDigits];
     BigNum_Decode(j, digits, bytes, 4 * digits);
     for (uint32_t bit = range.spanBits; bit < 32 * digits; ++bit) j[bit / 32] &= ~(1u << (bit % 32));
     *drawn = CT_Public(BigNum_Sub(above, range.span, j, digits) == 0);
-    // a = 1 + s (low + j), every digit multiplied whether zero or not.
-    BigNum_Add(j, j, range.low, digits);
-    for (uint32_t i = 0; i < digits; ++i) {
-        wide[i + digits] = BigNum_AddDigitMul(&wide[i], &wide[i], j[i], range.step, digits);
-    }
-    BigNum_Assign(a, wide, digits);
-    SecureZeroAll(bytes, j, above, wide);
+    CandidateAt(a, j, range, digits);
+    SecureZeroAll(bytes, j, above);
     return RSA_OK;
 }
 
@@ -120,6 +130,72 @@ uint32_t SearchPrime(uint32_t* a, const Candidates& range, uint32_t draws, uint3
     return result;
 }
 
+// j uniform in [0, bound), bound at most kMaxDraws: drawn with the bits of
+// bound - 1 until it falls below bound.
+uint32_t DrawBelow(uint32_t* j, uint32_t bound, RandomPool* pool)
+{
+    uint32_t mask = 0;
+    while (mask < bound - 1) mask = (mask << 1) | 1;
+    for (unsigned draw = 0; draw < RANDOM_MAX_DRAWS; ++draw) {
+        uint8_t bytes[4];
+        const uint32_t result = RandomPool_GenerateBytes(bytes, sizeof bytes, pool);
+        if (result != RSA_OK) return result;
+        BigNum_Decode(j, 1, bytes, sizeof bytes);
+        SecureZero(bytes, sizeof bytes);
+        *j &= mask;
+        if (CT_Public(*j < bound)) return RSA_OK;
+    }
+    return RSA_ERR_NEED_RANDOM;
+}
+
+// Swaps order[i] with order[target], target in [i, count), and returns the
+// entry brought to i. Every entry from i on is read and written, so that
+// no address follows the drawn target.
+uint32_t SwapToFront(uint16_t* order, uint32_t i, uint32_t target, uint32_t count)
+{
+    const uint16_t front = order[i];
+    uint16_t taken = 0;
+    for (uint32_t k = i; k < count; ++k) {
+        const uint16_t here = uint16_t(CT_ZeroMask(k ^ target));
+        taken |= order[k] & here;
+        order[k] = uint16_t((front & here) | (order[k] & ~here));
+    }
+    order[i] = taken;
+    return taken;
+}
+
+// Each candidate of a narrow range once, in an order shuffled as the
+// search goes: the candidates tested before the one kept tell nothing of
+// it, as with fresh draws.
+uint32_t SearchEach(uint32_t* a, const Candidates& range, uint32_t count, uint32_t digits, RandomPool* pool)
+{
+    uint16_t order[kMaxDraws];
+    for (uint32_t i = 0; i < count; ++i) order[i] = uint16_t(i);
+    uint32_t j[kPrimeDigits], candidate[kPrimeDigits];
+    uint32_t result = RSA_ERR_DATA;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t pick = 0;
+        bool passes = false;
+        result = DrawBelow(&pick, count - i, pool);
+        if (result == RSA_OK) {
+            BigNum_AssignDigit(j, SwapToFront(order, i, i + pick, count), digits);
+            CandidateAt(candidate, j, range, digits);
+            result = RsaPrime_Test(&passes, candidate, digits, pool);
+        }
+        if (result != RSA_OK) break;
+        if (passes) {
+            BigNum_Assign(a, candidate, digits);
+            break;
+        }
+        result = RSA_ERR_DATA;
+    }
+    SecureZero(order, count * sizeof *order);
+    SecureZeroAll(j, candidate);
+    // The list puts the tests' frames beyond the reach of the caller's clearing.
+    SecureZeroStack<kStackBytes>();
+    return result;
+}
+
 } // namespace
 
 uint32_t RSA_GeneratePrime(uint32_t* a, const uint32_t* b, const uint32_t* c, const uint32_t* s, uint32_t digits,
@@ -128,7 +204,13 @@ uint32_t RSA_GeneratePrime(uint32_t* a, const uint32_t* b, const uint32_t* c, co
     if (pool->bytesNeeded != 0) return RSA_ERR_NEED_RANDOM;
     Candidates range;
     if (digits == 0 || digits > kPrimeDigits || !FindCandidates(&range, b, c, s, digits)) return RSA_ERR_DATA;
-    const uint32_t result = SearchPrime(a, range, kDrawsPerBit * BigNum_Bits(c, digits), digits, pool);
+    const uint32_t draws = kDrawsPerBit * BigNum_Bits(c, digits);
+    // Fresh draws from fewer candidates than draws would test the same
+    // ones over and over, and refuse a range of composites only after the
+    // last draw.
+    const bool narrow = range.spanBits < 32 && range.span[0] < draws - 1;
+    const uint32_t result =
+        narrow ? SearchEach(a, range, range.span[0] + 1, digits, pool) : SearchPrime(a, range, draws, digits, pool);
     SecureZeroStack<kStackBytes>();
     return result;
 }

@@ -334,19 +334,29 @@ void Curve_Init(Curve* c, const CurveParameters& params)
     BuildBaseTable(c);
 }
 
+namespace {
+
+// Built when the image is loaded, not on first use: the guard of a
+// first-use static goes through the thread library, which leaves a record
+// and a TLS slot behind in a DLL that is loaded and unloaded over and over.
+struct RecommendedCurveHolder {
+    Curve curve;
+    RecommendedCurveHolder() { Curve_Init(&curve, kRecommended); }
+};
+const RecommendedCurveHolder g_recommended;
+
+} // namespace
+
 const Curve& RecommendedCurve()
 {
-    static const Curve& curve = []() -> const Curve& {
-        static Curve instance;
-        Curve_Init(&instance, kRecommended);
-        return instance;
-    }();
-    return curve;
+    return g_recommended.curve;
 }
 
 void Point_FromAffine(JacobianPoint* r, const Fe& x, const Fe& y, const Curve& c)
 {
-    if (Fe_IsZero(x) || Fe_IsZero(y)) {
+    // (0, 0) is off the curve, b being non-zero, so it can stand for
+    // infinity; (0, sqrt(b)) and (0, -sqrt(b)) are points like any other.
+    if (Fe_IsZero(x) && Fe_IsZero(y)) {
         SetInfinity(r);
         return;
     }

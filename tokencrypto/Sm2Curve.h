@@ -78,8 +78,8 @@ void Fe_ToMont(Fe* r, const Fe& a, const Field& f);
 void Fe_FromMont(Fe* r, const Fe& a, const Field& f);
 void Fe_Inv(Fe* r, const Fe& a, const Field& f); // Montgomery form in and out; 0 gives 0
 
-// Points from and to plain affine coordinates; (0, 0) or any all-zero
-// coordinate stands for the point at infinity.
+// Points from and to plain affine coordinates; (0, 0) stands for the point
+// at infinity.
 void Point_FromAffine(JacobianPoint* r, const Fe& x, const Fe& y, const Curve& curve);
 // false for the point at infinity, whose coordinates are then zero.
 bool Point_ToAffine(Fe* x, Fe* y, const JacobianPoint& a, const Curve& curve);

@@ -41,6 +41,16 @@ Fe FromBytes(const uint8_t bytes[32])
     return r;
 }
 
+// A public point given as big-endian x and y; false for anything off the
+// curve, infinity's (0, 0) among them.
+bool CurvePoint(JacobianPoint* point, const uint8_t x[32], const uint8_t y[32], const Curve& c)
+{
+    const Fe px = FromBytes(x), py = FromBytes(y);
+    if (!Point_IsOnCurve(px, py, c)) return false;
+    Point_FromAffine(point, px, py, c);
+    return true;
+}
+
 // x2 || y2 of a point, infinity giving zeros.
 void PointBytes(uint8_t out[64], const JacobianPoint& point, const Curve& c)
 {
@@ -173,10 +183,9 @@ uint32_t Scheme_Verify(const Curve& c, const uint8_t x[32], const uint8_t y[32],
     const Fe r = FromBytes(signature);
     const Fe s = FromBytes(signature + 32);
     if (Fe_IsZero(r) || Fe_IsZero(s) || !Fe_Below(r, c.n) || !Fe_Below(s, c.n)) return SM2_ERR_INVALID;
-    JacobianPoint publicPoint;
-    Point_FromAffine(&publicPoint, FromBytes(x), FromBytes(y), c);
     // With an infinite key s G alone would decide, and anyone could sign.
-    if (Fe_IsZero(publicPoint.z)) return SM2_ERR_INVALID;
+    JacobianPoint publicPoint;
+    if (!CurvePoint(&publicPoint, x, y, c)) return SM2_ERR_INVALID;
     const Fe t = AddModN(r, s, c);
     if (Fe_IsZero(t)) return SM2_ERR_VERIFY;
     JacobianPoint sum;
@@ -194,9 +203,9 @@ uint32_t Scheme_Verify(const Curve& c, const uint8_t x[32], const uint8_t y[32],
 uint32_t Scheme_Encrypt(const Curve& c, const uint8_t x[32], const uint8_t y[32], const uint8_t* message,
                         uint32_t messageLength, const ScalarSource& source, uint8_t* output)
 {
+    // Off the curve there is no shared point for the key stream to come from.
     JacobianPoint publicPoint;
-    Point_FromAffine(&publicPoint, FromBytes(x), FromBytes(y), c);
-    if (Fe_IsZero(publicPoint.z)) return SM2_ERR_INVALID;
+    if (!CurvePoint(&publicPoint, x, y, c)) return SM2_ERR_INVALID;
     Secrets secret;
     for (unsigned draw = 0;; ++draw) {
         if (draw == RANDOM_MAX_DRAWS || !Scheme_DrawScalar(c, source, &secret.k)) return SM2_ERR_RANDOM;
@@ -225,13 +234,8 @@ uint32_t Scheme_Decrypt(const Curve& c, const uint8_t dBytes[32], const uint8_t*
     Fe_FromBytes(&secret.d, dBytes);
     if (!InRange(secret.d, c)) return SM2_ERR_INVALID;
     // A C1 off the curve would let the error answers leak d piece by piece.
-    const Fe x1 = FromBytes(cipher + 1);
-    const Fe y1 = FromBytes(cipher + 33);
-    if (cipher[0] != 0x04 || Fe_IsZero(x1) || Fe_IsZero(y1) || !Point_IsOnCurve(x1, y1, c)) {
-        return SM2_ERR_INVALID;
-    }
     JacobianPoint c1;
-    Point_FromAffine(&c1, x1, y1, c);
+    if (cipher[0] != 0x04 || !CurvePoint(&c1, cipher + 1, cipher + 33, c)) return SM2_ERR_INVALID;
     Point_Mul(&secret.point, secret.d, c1, c);
     PointBytes(secret.x2y2, secret.point, c);
     SM2_KDF(secret.x2y2, output, messageLength);

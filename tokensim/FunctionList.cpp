@@ -1,4 +1,6 @@
+#include "Session.h"
 #include "Slots.h"
+#include "ThreadRecords.h"
 
 #include <windows.h>
 
@@ -72,15 +74,30 @@ extern "C" std::uint32_t UKAPI ukGetFunctionList(devicelib::UK_FUNCTION_LIST** l
     return devicelib::UK_OK;
 }
 
+// The C++ runtime's emergency exception buffer, which it never frees by
+// itself: each load of this library would leave its own behind.
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
+
 // OpenSSL is linked in: its exit handler must not outlive an unloaded DLL,
 // so the library is set up without one and cleaned up on unload. It reads
 // no configuration file: the one the calling program's OPENSSL_CONF names
 // may load anything, this library's own caller among it.
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_ATTACH)
+    if (reason == DLL_PROCESS_ATTACH) {
+        devicelib::DropLoaderThreadRecord(instance);
         return OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT | OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) ? TRUE : FALSE;
+    }
     if (reason == DLL_THREAD_DETACH) OPENSSL_thread_stop();
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) OPENSSL_cleanup();
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        // Handles a caller never closed hold OpenSSL objects: freed while
+        // OpenSSL still stands.
+        tokensim::Registry::Instance().Clear();
+        OPENSSL_cleanup();
+        __gnu_cxx::__freeres();
+        devicelib::ReleaseThreadRecordSlot();
+    }
     return TRUE;
 }

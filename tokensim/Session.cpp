@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <openssl/crypto.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -10,27 +12,33 @@ namespace {
 
 using namespace devicelib;
 
+// Built when the library is loaded, not on first use: the guard of a
+// first-use static goes through the thread library (see RegistryLock).
+const std::map<std::uint32_t, const char*> kSlotNames = {
+    {1, "Initialize"},        {2, "Finalize"},         {3, "EnumToken"},
+    {4, "OpenToken"},         {5, "CloseToken"},       {7, "SendAPDUCmd"},
+    {8, "GetDevLabel"},       {9, "SetDevLabel"},      {10, "GetDevInfo"},
+    {24, "ModifyPIN"},        {27, "Login"},           {29, "GetRetryTimes"},
+    {34, "GenRandom"},        {35, "GenerateKeyPair"}, {37, "ImportPrivateKey"},
+    {38, "ExportPrivateKey"}, {41, "ExportPublicKey"}, {42, "ImportPublicKey"},
+    {43, "SymKeyEncInit"},    {44, "SymKeyEncUpdate"}, {45, "SymKeyEncFinal"},
+    {46, "SymKeyDecInit"},    {47, "SymKeyDecUpdate"}, {48, "SymKeyDecFinal"},
+    {49, "AsymKeyInit"},      {50, "AsymKeyFinal"},    {51, "PubkeyEnc"},
+    {52, "PrikeyDec"},        {53, "PrikeySign"},      {54, "PubKeyVerify"},
+    {55, "HashInit"},         {56, "HashUpdate"},      {57, "HashFinal"},
+    {59, "CheckDevName"},     {62, "SelectAppDF"},     {63, "EnumContainer"},
+    {64, "CreateContainer"},  {65, "DeleteContainer"}, {66, "ReadContainer"},
+    {67, "WriteContainer"},   {68, "WriteCert"},       {69, "ReadCert"},
+    {76, "EnumDataObj"},      {77, "CreateDataObj"},   {78, "DeleteDataObj"},
+    {79, "ReadDataObj"},      {80, "WriteDataObj"}};
+
+// Made when the library is loaded, for the same reason.
+Registry g_registry;
+
 const char* SlotName(std::uint32_t slot)
 {
-    static const std::map<std::uint32_t, const char*> names = {
-        {1, "Initialize"},        {2, "Finalize"},         {3, "EnumToken"},
-        {4, "OpenToken"},         {5, "CloseToken"},       {7, "SendAPDUCmd"},
-        {8, "GetDevLabel"},       {9, "SetDevLabel"},      {10, "GetDevInfo"},
-        {24, "ModifyPIN"},        {27, "Login"},           {29, "GetRetryTimes"},
-        {34, "GenRandom"},        {35, "GenerateKeyPair"}, {37, "ImportPrivateKey"},
-        {38, "ExportPrivateKey"}, {41, "ExportPublicKey"}, {42, "ImportPublicKey"},
-        {43, "SymKeyEncInit"},    {44, "SymKeyEncUpdate"}, {45, "SymKeyEncFinal"},
-        {46, "SymKeyDecInit"},    {47, "SymKeyDecUpdate"}, {48, "SymKeyDecFinal"},
-        {49, "AsymKeyInit"},      {50, "AsymKeyFinal"},    {51, "PubkeyEnc"},
-        {52, "PrikeyDec"},        {53, "PrikeySign"},      {54, "PubKeyVerify"},
-        {55, "HashInit"},         {56, "HashUpdate"},      {57, "HashFinal"},
-        {59, "CheckDevName"},     {62, "SelectAppDF"},     {63, "EnumContainer"},
-        {64, "CreateContainer"},  {65, "DeleteContainer"}, {66, "ReadContainer"},
-        {67, "WriteContainer"},   {68, "WriteCert"},       {69, "ReadCert"},
-        {76, "EnumDataObj"},      {77, "CreateDataObj"},   {78, "DeleteDataObj"},
-        {79, "ReadDataObj"},      {80, "WriteDataObj"}};
-    auto it = names.find(slot);
-    return it == names.end() ? "?" : it->second;
+    auto it = kSlotNames.find(slot);
+    return it == kSlotNames.end() ? "?" : it->second;
 }
 
 // One line per call to the file named by SIGWELL_TOKENSIM_JOURNAL, so a
@@ -65,6 +73,10 @@ bool TakeFault(State& state, std::uint32_t slot, std::uint32_t& code)
 
 std::uint32_t Finish(std::uint32_t slot, std::uint32_t status)
 {
+    // OpenSSL keeps random generators and an error queue per thread; the
+    // library may be unloaded from another thread, whose cleanup cannot
+    // reach them. Each call leaves none behind.
+    OPENSSL_thread_stop();
     Journal(slot, status);
     return status;
 }
@@ -73,8 +85,7 @@ std::uint32_t Finish(std::uint32_t slot, std::uint32_t status)
 
 Registry& Registry::Instance()
 {
-    static Registry registry;
-    return registry;
+    return g_registry;
 }
 
 // Every kind of handle is drawn from the one counter.
@@ -158,7 +169,7 @@ void Registry::Clear()
 std::uint32_t RunOnState(std::uint32_t slot, const std::function<std::uint32_t(State&, bool&)>& body)
 {
     Registry& registry = Registry::Instance();
-    std::lock_guard<std::recursive_mutex> guard(registry.Mutex());
+    std::lock_guard<RegistryLock> guard(registry.Mutex());
     if (!registry.initialized) return Finish(slot, UK_ERR_NOT_INITIALIZED);
     StateLock lock;
     State state;

@@ -8,6 +8,8 @@
 #include "TokenCrypto.h"
 #include "TokenState.h"
 
+#include <windows.h>
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -51,11 +53,27 @@ struct Call {
     bool dirty = false;
 };
 
+// A recursive lock over a critical section. The thread library's mutexes
+// and once-only initialisation leave a record (a thread handle, an event,
+// a TLS slot) of each calling thread behind when this library is unloaded.
+class RegistryLock {
+public:
+    RegistryLock() { InitializeCriticalSection(&m_section); }
+    ~RegistryLock() { DeleteCriticalSection(&m_section); }
+    RegistryLock(const RegistryLock&) = delete;
+    RegistryLock& operator=(const RegistryLock&) = delete;
+    void lock() { EnterCriticalSection(&m_section); }
+    void unlock() { LeaveCriticalSection(&m_section); }
+
+private:
+    CRITICAL_SECTION m_section;
+};
+
 class Registry {
 public:
     static Registry& Instance();
 
-    std::recursive_mutex& Mutex() { return m_mutex; }
+    RegistryLock& Mutex() { return m_mutex; }
     bool initialized = false;
 
     devicelib::UK_HANDLE Add(DeviceSession session);
@@ -74,7 +92,7 @@ public:
     void Clear();
 
 private:
-    std::recursive_mutex m_mutex;
+    RegistryLock m_mutex;
     devicelib::UK_HANDLE m_next = 0x5E10000;
     std::map<devicelib::UK_HANDLE, DeviceSession> m_devices;
     std::map<devicelib::UK_HANDLE, AsymOperation> m_asym;

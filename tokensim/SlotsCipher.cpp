@@ -53,7 +53,7 @@ u32 SymInit(u32 slot, UK_HANDLE device, const UK_SYM_KEY_SPEC* spec, UK_HANDLE* 
 
 u32 OnSym(u32 slot, UK_HANDLE operation, const std::function<u32(SymOperation&)>& body)
 {
-    std::lock_guard<std::recursive_mutex> guard(Registry::Instance().Mutex());
+    std::lock_guard<RegistryLock> guard(Registry::Instance().Mutex());
     SymOperation* op = Registry::Instance().Sym(operation);
     if (!op) return RunOnState(slot, [](State&, bool&) { return UK_ERR_INVALID_HANDLE; });
     return RunOnToken(slot, op->device, [&](Call&) { return body(*op); });
@@ -84,7 +84,7 @@ u32 SymFinal(u32 slot, UK_HANDLE operation, u8* out, u32* outLen)
 
 u32 OnHash(u32 slot, UK_HANDLE hash, const std::function<u32(HashOperation&)>& body)
 {
-    std::lock_guard<std::recursive_mutex> guard(Registry::Instance().Mutex());
+    std::lock_guard<RegistryLock> guard(Registry::Instance().Mutex());
     HashOperation* op = Registry::Instance().Hash(hash);
     if (!op) return RunOnState(slot, [](State&, bool&) { return UK_ERR_INVALID_HANDLE; });
     return RunOnToken(slot, op->device, [&](Call&) { return body(*op); });

@@ -13,7 +13,7 @@ u32 UKAPI Initialize(const char* applicationId)
 {
     if (!applicationId) return UK_ERR_INVALID_PARAMETER;
     Registry& registry = Registry::Instance();
-    std::lock_guard<std::recursive_mutex> guard(registry.Mutex());
+    std::lock_guard<RegistryLock> guard(registry.Mutex());
     registry.initialized = true;
     return RunOnState(1, [](State&, bool&) { return UK_OK; });
 }
@@ -21,7 +21,7 @@ u32 UKAPI Initialize(const char* applicationId)
 u32 UKAPI Finalize(void*)
 {
     Registry& registry = Registry::Instance();
-    std::lock_guard<std::recursive_mutex> guard(registry.Mutex());
+    std::lock_guard<RegistryLock> guard(registry.Mutex());
     u32 status = RunOnState(2, [](State&, bool&) { return UK_OK; });
     registry.Clear();
     registry.initialized = false;

@@ -65,7 +65,7 @@ bool UsesPrivateKey(u8 usage)
 std::uint32_t RunOnOperation(u32 slot, UK_HANDLE operation, u8 usage,
                              const std::function<u32(Call&, AsymOperation&, const KeyPair&)>& body)
 {
-    std::lock_guard<std::recursive_mutex> guard(Registry::Instance().Mutex());
+    std::lock_guard<RegistryLock> guard(Registry::Instance().Mutex());
     AsymOperation* op = Registry::Instance().Asym(operation);
     if (!op) return RunOnState(slot, [](State&, bool&) { return UK_ERR_INVALID_HANDLE; });
     return RunOnToken(slot, op->device, [&](Call& call) -> u32 {

@@ -674,6 +674,17 @@ TEST_F(RsaSigning, Sha256DigestInfoSignedAndOpenSslVerifies)
         CryptVerifySignatureW(HashOf(context, kMessage, CALG_SHA_256), signature.data(), 128, key, nullptr, 0));
 }
 
+// Loaded, used (an RSA signature, an SM2 hash) and unloaded round after
+// round, the provider and the token library leave no handles and no memory
+// behind.
+TEST_F(RsaSigning, UnloadedAfterEveryRoundLeavesNothingBehind)
+{
+    tokensim::KeyOptions sm2;
+    sm2.container = "sm2 keys";
+    tokentest::EditStore([&](tokensim::State& s) { ASSERT_EQ(tokensim::AddKeyPair(s, kSerial, sm2), ""); });
+    EXPECT_EQ(RunClient(L"rounds", 120000), 0u);
+}
+
 // The key spec picks the pair that signs; a pair the container lacks is no
 // key, refused before any prompt.
 TEST_F(RsaSigning, KeySpecChoosesTheSigningKey)

@@ -344,6 +344,22 @@ TEST(RsaKeyGeneration, PrimeSearchRefusesFermatPseudoprimes)
     }
 }
 
+// One composite candidate is refused after one test, not after a wide
+// range's thousands of draws: the pool has stepped its counter a few times.
+TEST(RsaKeyGeneration, PrimeSearchTestsEachCandidateOfANarrowRangeOnce)
+{
+    const OpenSslRsaKey key(1055);
+    uint32_t n[33], a[33] = {}, two[33] = {2};
+    BigNum_Decode(n, 33, key.n.data(), uint32_t(key.n.size()));
+    RandomPool pool = {};
+    uint8_t seed[16] = {6};
+    RandomPool_Update(&pool, seed);
+    RandomPool start = pool;
+    EXPECT_EQ(RSA_ERR_DATA, RSA_GeneratePrime(a, n, n, two, 33, &pool));
+    for (int i = 0; i < 4 && std::memcmp(start.state, pool.state, 16); ++i) RandomPool_GenerateBytes(seed, 16, &start);
+    EXPECT_EQ(0, std::memcmp(start.state, pool.state, 16));
+}
+
 // The output length comes from bits, which must describe the modulus.
 TEST(Rsa, BitsThatDoNotFitTheModulusAreRefused)
 {

@@ -264,6 +264,29 @@ TEST(Sm2, VerificationMatchesOpenSslOnEdgeScalars)
     EXPECT_EQ(std::make_pair(SM2_ERR_VERIFY, false), verdicts(g, randomScalar(), rs));
 }
 
+// b is a square modulo p: (0, sqrt(b)) is a curve point, not infinity, as
+// a key to verify and encrypt with and as C1 (whose C3 then fails).
+TEST(Sm2, PointWithZeroXIsACurvePoint)
+{
+    OpenSslKey key; // its point replaced: OpenSSL sums with the point alone
+    std::memset(key.x, 0, 32);
+    std::memcpy(key.y, Hex("FD4511E81736A60F07E88A83D6CF5A167FAE6D1A9C9330E76E232E00F5CDC154").data(), 32);
+    const auto s = SubModN(Hex("05"), {0}), t = SubModN(Hex("07"), {0});
+    uint8_t xy[64], cipher[98], plain[1] = {1};
+    ASSERT_TRUE(tokencrypto_test::OpenSslSumOfMultiples(s, t, key, xy));
+    auto rs = SubModN(t, s);
+    const auto e = SubModN(rs, std::vector<uint8_t>(xy, xy + 32));
+    rs.insert(rs.end(), s.begin(), s.end());
+    const auto publicKey = PublicOf(key);
+    const auto privateKey = PrivateOf(key);
+    EXPECT_EQ(SM2_OK, SM2_Verify(&publicKey, e.data(), rs.data()));
+    uint32_t length = 0;
+    EXPECT_EQ(SM2_OK, SM2_Enc(&publicKey, plain, 1, cipher, &length, 98));
+    std::memcpy(cipher + 1, key.x, 32);
+    std::memcpy(cipher + 33, key.y, 32);
+    EXPECT_EQ(SM2_ERR_DECRYPT, SM2_Dec(&privateKey, cipher, 98, plain, &length, 1));
+}
+
 TEST(Sm2, EncryptionInteroperatesWithOpenSsl)
 {
     OpenSslKey key;
