@@ -12,7 +12,6 @@ namespace {
 namespace ct = devicelib::container;
 
 constexpr DWORD kAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET | CRYPT_SILENT;
-constexpr DWORD kDeleteFailed = 170;
 
 bool BadAcquireFlags(DWORD flags)
 {
@@ -78,16 +77,9 @@ DWORD DeleteContainer(TokenSession* session, std::uint8_t* record, DWORD flags)
         CloseSessionToken(session);
         return error;
     }
-    std::uint32_t status = session->funcs->DeleteContainer(session->device, record);
-    if (status != devicelib::UK_OK) {
-        LogLine("---->DeleteContainer. Error Code : ");
-        LogCode(status);
-        LogLine("---->uk_DeleteContainer......\n");
-        CloseSessionToken(session);
-        return kDeleteFailed;
-    }
+    error = Token_DeleteContainer(session, record);
     CloseSessionToken(session);
-    return 0;
+    return error;
 }
 
 DWORD OpenOrCreate(const char* containerName, DWORD flags, TokenSession* session, std::uint8_t* record)

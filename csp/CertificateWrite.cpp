@@ -3,6 +3,7 @@
 #include "DebugLog.h"
 #include "KeyObject.h"
 #include "ProviderContext.h"
+#include "TokenAccess.h"
 #include "TokenKeys.h"
 #include "UserPin.h"
 #include "tokencrypto/Sm2PointCheck.h"
@@ -136,6 +137,12 @@ DWORD WriteCertificateToToken(ProviderContext* context, KeyObject* key, const st
         return error;
     }
     TokenSession& session = context->session;
+    // The key may have changed on the token while the PIN was asked for;
+    // held from the check on, the certificate and the deletions meet the
+    // token as it was checked.
+    TokenHold hold;
+    if ((error = hold.Take(session.deviceName)) || (error = CheckCertifiedKey(context, key, certificate, length)))
+        return error;
     devicelib::UK_KEY_REF ref = {key->key[kKeyIdCert], key->key[kKeyIdCert + 1]};
     std::uint32_t status = session.funcs->WriteCert(session.device, &ref, certificate, length);
     if (status != devicelib::UK_OK) {

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr DWORD kOtherAlgorithmContainer = 8611;
 constexpr DWORD kBlobVersion = 2;
 constexpr std::uint32_t kHeaderLen = 8;          // BLOBHEADER
 constexpr std::uint32_t kSimpleHeaderLen = 12;   // BLOBHEADER and the wrapping ALG_ID

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr DWORD kOtherAlgorithmContainer = 8611;
 constexpr std::uint32_t kRc4DefaultBits = 128;
 constexpr std::uint32_t kRc4MinBits = 40;
 constexpr std::uint32_t kRc4MaxBits = 128;

@@ -3,6 +3,7 @@
 #include "DebugLog.h"
 #include "PinCache.h"
 #include "DeviceBinding.h"
+#include "TokenMutex.h"
 
 #include <array>
 #include <cstring>
@@ -23,6 +24,7 @@ constexpr DWORD kEnumFailed = 648;
 constexpr DWORD kInfoFailed = 1107;
 constexpr DWORD kContainerEnumFailed = 1207;
 constexpr DWORD kOpenFailed = 4319;
+constexpr DWORD kDeleteFailed = 170;
 // The room first offered for a token's containers, and the most ever
 // offered: more tokens than a machine holds, every container number a
 // token can give.
@@ -173,6 +175,31 @@ bool HoldsContainer(std::uint64_t device, const char* name)
 
 } // namespace
 
+DWORD TokenHold::Take(const char* deviceName)
+{
+    HANDLE mutex = devicelib::OpenTokenMutex(deviceName);
+    if (!mutex) {
+        LogFailure("---->OpenMutex. Error Code : ", GetLastError());
+        return static_cast<DWORD>(NTE_FAIL);
+    }
+    devicelib::TokenWait wait = devicelib::WaitTokenMutex(mutex, nullptr, devicelib::kTokenHoldTimeout);
+    if (wait != devicelib::TokenWait::Taken) {
+        LogFailure("---->HoldToken. Error Code : ",
+                   wait == devicelib::TokenWait::TimedOut ? WAIT_TIMEOUT : GetLastError());
+        CloseHandle(mutex);
+        return static_cast<DWORD>(NTE_FAIL);
+    }
+    m_mutex = mutex;
+    return 0;
+}
+
+TokenHold::~TokenHold()
+{
+    if (!m_mutex) return;
+    ReleaseMutex(m_mutex);
+    CloseHandle(m_mutex);
+}
+
 bool Token_EnumTokens(std::uint32_t room, TokenNames& names)
 {
     std::uint32_t count = 0;
@@ -315,6 +342,13 @@ DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession
     }
     std::uint64_t device = 0;
     if (!OpenNamedToken(chosen, device)) return kOpenFailed;
+    // From the name check to the creation: another connection could make
+    // a container of the same name in between.
+    TokenHold hold;
+    if (DWORD error = hold.Take(chosen)) {
+        g_FuncList->CloseToken(device);
+        return error;
+    }
     std::uint32_t status;
     if ((status = g_FuncList->SelectAppDF(device)) != devicelib::UK_OK) {
         LogFailure("---->SelectAppDF. Error Code : ", status);
@@ -374,9 +408,31 @@ DWORD Token_Login(TokenSession* session, const std::uint8_t* pin, std::uint32_t 
     return status;
 }
 
+DWORD Token_DeleteContainer(TokenSession* session, const std::uint8_t* record)
+{
+    TokenHold hold;
+    if (DWORD error = hold.Take(session->deviceName)) return error;
+    std::uint8_t current[UK_CONTAINER_RECORD_LEN] = {};
+    current[ct::kNumber] = record[ct::kNumber];
+    std::uint32_t status = session->funcs->ReadContainer(session->device, current);
+    if (status != devicelib::UK_OK) LogFailure("---->ReadContainer Error . Code is : ", status);
+    if (status != devicelib::UK_OK || !RecordHasName(current, reinterpret_cast<const char*>(record + ct::kName))) {
+        LogLine("---->NTE_BAD_KEYSET......\n");
+        return static_cast<DWORD>(NTE_BAD_KEYSET);
+    }
+    status = session->funcs->DeleteContainer(session->device, current);
+    if (status == devicelib::UK_OK) return 0;
+    LogFailure("---->DeleteContainer. Error Code : ", status, "---->uk_DeleteContainer......\n");
+    return kDeleteFailed;
+}
+
 DWORD Token_DeleteOtherContainers(TokenSession* session, const char* keptName, std::uint8_t algorithm)
 {
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
+    // Each record listed is deleted by its number: a number freed and
+    // given to a new container in between would take that one.
+    TokenHold hold;
+    if (DWORD error = hold.Take(session->deviceName)) return error;
     std::vector<std::uint8_t> records;
     std::uint32_t count = 0;
     std::uint32_t status = ListContainers(session->device, records, count);

@@ -24,6 +24,24 @@ constexpr unsigned kMaxQualifiedName = sizeof kQualifiedPrefix - 1 + devicelib::
 constexpr DWORD kCryptVerifyContext = 0xF0000000;
 constexpr DWORD kCryptSilent = 0x40;
 
+// Holds the token against every other connection, through this provider
+// or the SKF library, in this process or another, across a change made of
+// several calls (a read and its write back, a look-up and the change it
+// decides): another's change could otherwise come between and be undone.
+// The mutex is the token's own, so a thread that holds it goes straight on.
+class TokenHold {
+public:
+    TokenHold() = default;
+    TokenHold(const TokenHold&) = delete;
+    TokenHold& operator=(const TokenHold&) = delete;
+    ~TokenHold();
+    // 0, or NTE_FAIL with the reason logged when the token cannot be had.
+    DWORD Take(const char* deviceName);
+
+private:
+    HANDLE m_mutex = nullptr;
+};
+
 extern devicelib::UK_FUNCTION_LIST* g_FuncList;
 extern HMODULE g_hVendorLibrary;
 
@@ -55,4 +73,8 @@ DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession
 // Every container of every present token, in the library's order.
 DWORD Token_ListContainers(std::vector<ListedContainer>& list);
 DWORD Token_Login(TokenSession* session, const std::uint8_t* pin, std::uint32_t length);
+// Deletes the container of the record, read again under the hold: a
+// number that names another container by now is not deleted
+// (NTE_BAD_KEYSET). A vendor failure is logged, 170.
+DWORD Token_DeleteContainer(TokenSession* session, const std::uint8_t* record);
 DWORD Token_DeleteOtherContainers(TokenSession* session, const char* keptName, std::uint8_t algorithm);

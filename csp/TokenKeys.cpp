@@ -1,6 +1,7 @@
 #include "TokenKeys.h"
 
 #include "DebugLog.h"
+#include "TokenAccess.h"
 
 #include "tokencrypto/RsaKeyDer.h"
 #include "tokencrypto/SecureZero.h"
@@ -28,20 +29,33 @@ devicelib::UK_KEY_REF KeyRef(const KeyObject* key, unsigned offset)
     return {key->key[offset], key->key[offset + 1]};
 }
 
-DWORD UpdateContainerRecord(TokenSession* session, std::uint8_t containerNumber, const KeyObject* key)
+// Read before the token's keys change, under the caller's hold: a key of
+// the other algorithm that another connection put into the container since
+// this context was opened would be misread once the record names ours.
+DWORD ReadContainerRecord(TokenSession* session, std::uint8_t containerNumber, const KeyObject* key,
+                          std::uint8_t* record)
 {
-    std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
     record[ct::kNumber] = containerNumber;
     std::uint32_t status = session->funcs->ReadContainer(session->device, record);
     if (status != devicelib::UK_OK) {
         LogFailure("---->ReadContainer Error . Code is : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
+    bool recordRsa = record[ct::kAlgorithm] == devicelib::UK_ALG_RSA;
+    if ((record[ct::kSignatureSize] || record[ct::kExchangeSize]) && recordRsa != IsRsaAlg(key->algId)) {
+        LogLine(recordRsa ? "---->This is a  RSA Container......\n" : "---->This is a  SM2 Container......\n");
+        return kOtherAlgorithmContainer;
+    }
+    return 0;
+}
+
+DWORD WriteContainerRecord(TokenSession* session, const KeyObject* key, std::uint8_t* record)
+{
     bool rsa = IsRsaAlg(key->algId);
     record[ct::kAlgorithm] = static_cast<std::uint8_t>(VendorAlgorithm(key->algId));
     record[IsSignatureAlg(key->algId) ? ct::kSignatureSize : ct::kExchangeSize] =
         static_cast<std::uint8_t>(key->keyLen / (rsa ? 128 : 32));
-    status = session->funcs->WriteContainer(session->device, record, kWriteContainerFlags);
+    std::uint32_t status = session->funcs->WriteContainer(session->device, record, kWriteContainerFlags);
     if (status != devicelib::UK_OK) {
         LogFailure("---->WriteContainer Error . Code is : ", status);
         return static_cast<DWORD>(NTE_FAIL);
@@ -140,6 +154,12 @@ DWORD Token_GenerateKeyPair(TokenSession* session, std::uint8_t containerNumber,
 {
     if (!IsRsaAlg(key->algId) && !IsSm2Alg(key->algId)) return static_cast<DWORD>(NTE_BAD_FLAGS);
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
+    // The record is read and written back: another connection's change
+    // to it in between would be undone.
+    TokenHold hold;
+    std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
+    if (DWORD error = hold.Take(session->deviceName)) return error;
+    if (DWORD error = ReadContainerRecord(session, containerNumber, key, record)) return error;
     devicelib::UK_KEY_REF publicRef = KeyRef(key, kKeyIdPublic), privateRef = KeyRef(key, kKeyIdPrivate);
     std::uint32_t status = session->funcs->GenerateKeyPair(session->device, VendorAlgorithm(key->algId),
                                                            key->keyLen * 8, 0, 0, &publicRef, &privateRef);
@@ -147,7 +167,7 @@ DWORD Token_GenerateKeyPair(TokenSession* session, std::uint8_t containerNumber,
         LogFailure("---->GenerateKeyPair Error . Code is : ", status);
         return static_cast<DWORD>(NTE_FAIL);
     }
-    return UpdateContainerRecord(session, containerNumber, key);
+    return WriteContainerRecord(session, key, record);
 }
 
 DWORD Token_ExportPublicKey(TokenSession* session, const KeyObject* key, std::uint8_t* output)
@@ -213,11 +233,15 @@ DWORD Token_ImportRsaKeyPair(TokenSession* session, std::uint8_t containerNumber
             result = static_cast<DWORD>(NTE_BAD_DATA);
         }
     }
+    TokenHold hold;
+    std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
+    if (result == 0) result = hold.Take(session->deviceName);
+    if (result == 0) result = ReadContainerRecord(session, containerNumber, key, record);
     if (result == 0) result = ImportRsaHalves(session, key, *source);
     if (result == 0) {
         key->keyLen = source->bits / 8;
         key->blockLen = source->bits / 8;
-        result = UpdateContainerRecord(session, containerNumber, key);
+        result = WriteContainerRecord(session, key, record);
     }
     tokencrypto::SecureZero(source, sizeof *source);
     delete source;
@@ -228,6 +252,10 @@ DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNum
                                 const std::uint8_t* scalar)
 {
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
+    TokenHold hold;
+    std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
+    if (DWORD error = hold.Take(session->deviceName)) return error;
+    if (DWORD error = ReadContainerRecord(session, containerNumber, key, record)) return error;
     devicelib::UK_PRIVATE_KEY privateKey = {};
     privateKey.bits = bits;
     privateKey.modulus = scalar;
@@ -239,7 +267,7 @@ DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNum
     }
     key->keyLen = bits / 8;
     key->blockLen = bits / 8;
-    return UpdateContainerRecord(session, containerNumber, key);
+    return WriteContainerRecord(session, key, record);
 }
 
 DWORD Token_HashInit(TokenSession* session, ALG_ID algId, HashObject* hash)

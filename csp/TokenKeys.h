@@ -10,8 +10,14 @@
 
 #include <cstdint>
 
+// A container holds keys of one algorithm.
+constexpr DWORD kOtherAlgorithmContainer = 8611;
+
 // key: algorithm, size (key length in bytes) and identifier set; the
-// container record is brought up to date after the generation.
+// container record is brought up to date after the generation. A record
+// that names a key of the other algorithm by now (another connection's)
+// refuses it with kOtherAlgorithmContainer before the token changes; so do
+// both imports.
 DWORD Token_GenerateKeyPair(TokenSession* session, std::uint8_t containerNumber, KeyObject* key);
 // output: SM2 x then y (32 bytes each); RSA the modulus (key length
 // bytes). Big-endian.

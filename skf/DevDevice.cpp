@@ -4,6 +4,7 @@
 #include "DeviceLayer.h"
 #include "Logger.h"
 #include "DeviceLibrary.h"
+#include "TokenMutex.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,7 +15,6 @@ namespace {
 
 constexpr ULONG kSerialResponseRoom = 128;
 constexpr ULONG kLabelReadRoom = 64;
-constexpr std::size_t kMutexNameSkip = 5;
 
 // A response frame: two length bytes, the data, the status word.
 ULONG FrameDataLength(ULONG responseLen, ULONG room, ULONG& dataLen)
@@ -37,11 +37,7 @@ void CopyField(char* field, ULONG room, const void* text, ULONG len)
 
 ULONG OpenDeviceMutex(const DevCtx* pDevCtx, HANDLE& mutex)
 {
-    const char* name = pDevCtx->szDevName;
-    name += std::min(std::strlen(name), kMutexNameSkip);
-    char mutexName[kDevNameRoom + 8];
-    std::snprintf(mutexName, sizeof mutexName, "Global\\%s", name);
-    mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, mutexName);
+    mutex = devicelib::OpenTokenMutex(pDevCtx->szDevName);
     if (mutex) return SAR_OK;
     ULONG error = GetLastError();
     LogMessage(LOG_ERROR, "OpenMutex ERR[%#lx]", error);
@@ -71,15 +67,17 @@ void UncountLock(HeldLocks& locks)
 // The wait of the caller's lock and of the library's own holds.
 ULONG WaitForDevice(const DevCtx* pDevCtx, HANDLE mutex, DWORD timeout)
 {
-    const HANDLE waits[] = {pDevCtx->closing, mutex};
-    DWORD wait = WaitForMultipleObjects(2, waits, FALSE, timeout);
-    if (wait == WAIT_OBJECT_0) {
+    switch (devicelib::WaitTokenMutex(mutex, pDevCtx->closing, timeout)) {
+    case devicelib::TokenWait::Cancelled:
         LogMessage(LOG_ERROR, "device disconnected");
         return SAR_INVALIDHANDLEERR;
+    case devicelib::TokenWait::TimedOut:
+        return WAIT_TIMEOUT;
+    case devicelib::TokenWait::Failed:
+        return GetLastError() ? GetLastError() : WAIT_FAILED;
+    case devicelib::TokenWait::Taken:
+        break;
     }
-    if (wait == WAIT_TIMEOUT) return WAIT_TIMEOUT;
-    if (wait == WAIT_FAILED) return GetLastError() ? GetLastError() : WAIT_FAILED;
-    // WAIT_ABANDONED: the holder ended without unlocking; the lock is ours.
     return SAR_OK;
 }
 
@@ -226,7 +224,7 @@ ULONG TokenHold::Take(DevCtx* pDevCtx)
 {
     HANDLE mutex = nullptr;
     if (ULONG rc = OpenDeviceMutex(pDevCtx, mutex)) return rc;
-    if (ULONG rc = WaitForDevice(pDevCtx, mutex, kTokenHoldTimeout)) {
+    if (ULONG rc = WaitForDevice(pDevCtx, mutex, devicelib::kTokenHoldTimeout)) {
         LogMessage(LOG_ERROR, "hold token ERR[%#lx]", rc);
         CloseHandle(mutex);
         return rc;

@@ -19,8 +19,6 @@ constexpr std::uint32_t kContainerRoom = 16; // records asked for at first
 // The most records a listing asks for: container numbers are one byte, 0
 // naming none; files and token names keep the same bound.
 constexpr std::uint32_t kMaxListedRecords = 255;
-// How long a change waits for a token another connection holds.
-constexpr DWORD kTokenHoldTimeout = 30000;
 constexpr ULONG kMaxLabelLen = 32;
 constexpr ULONG kMaxContainerNameLen = 128;
 constexpr ULONG kMaxRandomLen = 512;

@@ -5,8 +5,11 @@
 #include "KeyObject.h"
 #include "TokenKeys.h"
 #include "TokenSymKey.h"
+#include "UserPin.h"
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -233,6 +236,54 @@ TEST_F(Keys, OversizedCertificateNeverReachesTheToken)
     BYTE read[16];
     DWORD length = sizeof read;
     EXPECT_NE(GetKeyParamImpl(context, key, KP_CERTIFICATE, read, &length), 0u);
+}
+
+// Another context put an SM2 key into the container since this one was
+// opened: an RSA key beside it would make the record misname it.
+TEST_F(Keys, GenerationKeepsAnotherContextsKeyOfTheOtherAlgorithm)
+{
+    HCRYPTPROV other = NewContainer("shared");
+    HCRYPTPROV stale = 0, reopened = 0;
+    HCRYPTKEY key = 0;
+    ASSERT_EQ(Acquire(&stale, "shared", 0), 0u);
+    ASSERT_EQ(SetProvParamImpl(stale, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>(csptest::kUserPin)), 0u);
+    ASSERT_EQ(GenKeyImpl(other, kAlgSm2Sign, 0, &key), 0u);
+    g_PinVerified = 1; // lets the stale context log in with its cached PIN
+    EXPECT_EQ(GenKeyImpl(stale, AT_KEYEXCHANGE, 0, &key), 8611u);
+    g_PinVerified = 0;
+    ASSERT_EQ(Acquire(&reopened, "shared", 0), 0u);
+    EXPECT_EQ(ContextOf(reopened)->signatureKey.algId, ALG_ID(kAlgSm2Sign));
+    EXPECT_EQ(ContextOf(reopened)->exchangeKey.keyLen, 0u);
+}
+
+// KeltoSKF in another process holds the token: a generation, which reads
+// the container record and writes it back, waits until it is released.
+TEST_F(Keys, GenerationWaitsForAnotherProcessesLock)
+{
+    HCRYPTPROV context = NewContainer("held");
+    std::string tag = "csp-hold-" + std::to_string(GetCurrentProcessId());
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, (tag + "-ready").c_str());
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, (tag + "-release").c_str());
+    std::string command = "SkfLockHolder.exe \"" + std::string(ContextOf(context)->session.deviceName) + "\" " + tag +
+        "-ready " + tag + "-release unlock";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION holder = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder));
+    ASSERT_EQ(WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
+    std::atomic<DWORD> generated {99};
+    HCRYPTKEY key = 0;
+    std::thread generator([&] { generated = GenKeyImpl(context, kAlgSm2Sign, 0, &key); });
+    Sleep(500); // time for a generation that does not wait to end
+    EXPECT_EQ(generated, 99u);
+    SetEvent(release);
+    generator.join();
+    EXPECT_EQ(generated, 0u);
+    DWORD exitCode = 99;
+    WaitForSingleObject(holder.hProcess, 20000);
+    GetExitCodeProcess(holder.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    for (HANDLE h : {holder.hThread, holder.hProcess, ready, release}) CloseHandle(h);
 }
 
 } // namespace
