@@ -14,12 +14,6 @@ HMODULE g_hModule;
 CRITICAL_SECTION ProviderLock;
 volatile LONG SigningInProgress;
 
-// The C++ runtime's emergency exception buffer, which it never frees by
-// itself: each load of the provider would leave its own behind.
-namespace __gnu_cxx {
-void __freeres() noexcept;
-}
-
 namespace {
 
 // FreeLibrary: the module goes while the process goes on. Nothing here
@@ -35,8 +29,7 @@ void DetachFromLiveProcess()
     DeleteCriticalSection(&ProviderLock);
     FreeMessageTable();
     ReleaseDelayLoads();
-    __gnu_cxx::__freeres();
-    devicelib::ReleaseThreadRecordSlot();
+    devicelib::ReleaseRuntimeRecords();
 }
 
 } // namespace

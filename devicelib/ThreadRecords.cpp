@@ -7,6 +7,10 @@
 extern "C" PIMAGE_TLS_CALLBACK __xl_f;
 extern "C" void* __pth_gpointer_locked(pthread_t thread);
 
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
+
 namespace devicelib {
 
 namespace {
@@ -31,8 +35,9 @@ void DropLoaderThreadRecord(HINSTANCE instance)
 #endif
 }
 
-void ReleaseThreadRecordSlot()
+void ReleaseRuntimeRecords()
 {
+    __gnu_cxx::__freeres();
     if (g_recordSlot != TLS_OUT_OF_INDEXES) TlsFree(g_recordSlot);
     g_recordSlot = TLS_OUT_OF_INDEXES;
 }

@@ -3,7 +3,8 @@
 // own, and frees a record only when its thread ends and never the slot. A
 // DLL loaded and unloaded over and over would leave a record and a slot
 // behind each time (32-bit builds call it while loading, to register
-// their unwind tables): the TLS slots of the process run out.
+// their unwind tables): the TLS slots of the process run out. The C++
+// runtime, linked in as well, never frees its emergency exception buffer.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +15,9 @@ namespace devicelib {
 // thread and notes the slot. A dropped record's memory stays with the
 // thread library.
 void DropLoaderThreadRecord(HINSTANCE instance);
-// At the detach of a FreeLibrary: frees the slot. Records of threads that
-// called the library later and still run stay behind.
-void ReleaseThreadRecordSlot();
+// At the detach of a FreeLibrary: frees the slot and the exception buffer.
+// Records of threads that called the library later and still run stay
+// behind.
+void ReleaseRuntimeRecords();
 
 } // namespace devicelib

@@ -1,8 +1,10 @@
 // Start-up and shut-down: the configuration beside the library, the
 // logger's settings and the vendor binding.
 #include "DevMonitor.h"
-#include "Logger.h"
 #include "DeviceLibrary.h"
+#include "Handles.h"
+#include "Logger.h"
+#include "ThreadRecords.h"
 
 #include <windows.h>
 
@@ -27,7 +29,7 @@ void ReadConfiguration(HMODULE module)
 
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         g_hModule = module;
@@ -35,9 +37,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
         LogLinePrefix = "LORVIN_GM";
         LogPathPrefix = "C:\\keltosoft\\LORVIN_VUVID";
         LoadDeviceLibrary();
+        devicelib::DropLoaderThreadRecord(module);
     } else if (reason == DLL_PROCESS_DETACH) {
         StopDevMonitorAtDetach();
         UnloadDeviceLibrary();
+        // FreeLibrary: the process goes on, and an application may load
+        // the library again and again.
+        if (!reserved) {
+            ReleaseHandleRanges();
+            devicelib::ReleaseRuntimeRecords();
+        }
     }
     return TRUE;
 }

@@ -8,8 +8,8 @@
 
 namespace {
 
-// One byte of address space a handle; a range is never given back, so
-// its values are never anything else.
+// One byte of address space a handle; a range is given back only with the
+// library, so its values are never anything else.
 constexpr SIZE_T kRangeSize = 1 << 20;
 
 struct Entry {
@@ -30,10 +30,14 @@ struct HandleTable {
     std::uintptr_t end = 0;
 };
 
+// Made when the image is loaded: the guard of a first-use static goes
+// through the thread library, which would leave a record of the calling
+// thread behind with every load.
+HandleTable g_table;
+
 HandleTable& Table()
 {
-    static HandleTable table;
-    return table;
+    return g_table;
 }
 
 // Their state moves on with every call.
@@ -139,4 +143,16 @@ void ReviveHandle(const void* value, HandleKind kind, void* record)
     HandleTable& table = Table();
     std::lock_guard<std::mutex> guard(table.lock);
     table.entries[value] = Entry {record, kind, 0, true};
+}
+
+void ReleaseHandleRanges()
+{
+    std::lock_guard<std::mutex> guard(g_table.lock);
+    // A connection the caller never closed keeps its record, but not the
+    // user PIN in it.
+    for (auto& [value, entry] : g_table.entries)
+        if (entry.live && entry.kind == HandleKind::Device) ClearKeptPins(static_cast<DevCtx*>(entry.record)->pins);
+    for (std::uintptr_t range : g_table.ranges) VirtualFree(reinterpret_cast<void*>(range), 0, MEM_RELEASE);
+    g_table.ranges.clear();
+    g_table.next = g_table.end = 0;
 }

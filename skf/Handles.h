@@ -70,9 +70,9 @@ enum class HandleKind { Device, Container, SessionKey, Hash };
 
 // Every handle of the library, of whatever kind, is a value that the one
 // table maps to its record. Values are taken one after the other from
-// address space the library reserves and never commits: no value is
-// handed out twice, and none, live or closed, is an address a caller
-// could own. A call holds each handle it uses for its whole length; a hash
+// address space the library reserves and never commits, and gives back
+// only when it is unloaded: no value is handed out twice, and none, live
+// or closed, is an address a caller could own. A call holds each handle it uses for its whole length; a hash
 // or session key is held by one call at a time, as each call moves its
 // state on. A handle taken is handed back once the last hold is released.
 
@@ -93,3 +93,6 @@ void ReleaseHandle(const void* value);
 void* TakeHandle(const void* value, HandleKind kind, bool heldByCaller = false);
 // A taken handle live again under its value, for a close that failed.
 void ReviveHandle(const void* value, HandleKind kind, void* record);
+// At the detach of a FreeLibrary, when every handle dies with the library:
+// gives back the address space and wipes the PINs of open connections.
+void ReleaseHandleRanges();

@@ -74,12 +74,6 @@ extern "C" std::uint32_t UKAPI ukGetFunctionList(devicelib::UK_FUNCTION_LIST** l
     return devicelib::UK_OK;
 }
 
-// The C++ runtime's emergency exception buffer, which it never frees by
-// itself: each load of this library would leave its own behind.
-namespace __gnu_cxx {
-void __freeres() noexcept;
-}
-
 // OpenSSL is linked in: its exit handler must not outlive an unloaded DLL,
 // so the library is set up without one and cleaned up on unload. It reads
 // no configuration file: the one the calling program's OPENSSL_CONF names
@@ -96,8 +90,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
         // OpenSSL still stands.
         tokensim::Registry::Instance().Clear();
         OPENSSL_cleanup();
-        __gnu_cxx::__freeres();
-        devicelib::ReleaseThreadRecordSlot();
+        devicelib::ReleaseRuntimeRecords();
     }
     return TRUE;
 }

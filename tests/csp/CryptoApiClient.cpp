@@ -9,11 +9,12 @@
 //   CryptoApiClient rounds          signs round after round on a provider
 //                                   loaded afresh; exits 5 when handles or
 //                                   private memory grew after the warm-up
+#include "../ProcessUsage.h"
+
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -69,49 +70,18 @@ bool SignedOnFreshProvider()
     return ok && !GetModuleHandleW(L"KeltoCSP.dll");
 }
 
-// Wine's GetProcessHandleCount and PrivateUsage are stubs that give 0: the
-// handles are counted in the system's list, the memory region by region.
-DWORD HandleCount()
-{
-    auto query = reinterpret_cast<LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*)>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    std::vector<ULONG_PTR> list(1 << 16);
-    ULONG length = 0;
-    while (query(64, list.data(), static_cast<ULONG>(list.size() * sizeof list[0]), &length) ==
-           static_cast<LONG>(0xC0000004)) // too short
-        list.resize(list.size() * 2);
-    // A count, a reserved word, then per handle its object, process id,
-    // value and 16 bytes more.
-    DWORD count = 0;
-    for (ULONG_PTR i = 0; i < list[0]; ++i)
-        count += list[2 + i * (3 + 16 / sizeof list[0]) + 1] == GetCurrentProcessId();
-    return count;
-}
-
-SIZE_T PrivateBytes()
-{
-    SIZE_T total = 0;
-    MEMORY_BASIC_INFORMATION r;
-    for (const char* at = nullptr; VirtualQuery(at, &r, sizeof r) && at + r.RegionSize > at; at += r.RegionSize)
-        if (r.State == MEM_COMMIT && r.Type == MEM_PRIVATE) total += r.RegionSize;
-    return total;
-}
-
 int RoundsLeaveNothing()
 {
-    DWORD handles[2] = {};
-    SIZE_T memory[2] = {};
+    testusage::Usage usage[2] = {};
     for (int round = 1; round <= 220; ++round) {
         if (!SignedOnFreshProvider()) return 2;
         if (round % 200 != 20) continue;
         // After the warm-up and at the end, once the watch thread's stack
         // has gone after the provider.
         Sleep(100);
-        handles[round / 200] = HandleCount();
-        memory[round / 200] = PrivateBytes();
+        usage[round / 200] = testusage::Now();
     }
-    bool flat = handles[0] && handles[1] <= handles[0] + handles[0] / 20 + 1 && memory[1] <= memory[0] + memory[0] / 25;
-    return flat ? 0 : 5;
+    return testusage::StayedFlat(usage[0], usage[1]) ? 0 : 5;
 }
 
 } // namespace

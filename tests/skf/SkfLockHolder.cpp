@@ -2,24 +2,59 @@
 // KeltoSKF, locks it, signals the event READY and waits for the event
 // RELEASE; MODE "unlock" then unlocks and disconnects, "exit" ends the
 // process still holding the lock. Exit code 0 when every call succeeded.
+// MODE "rounds" instead signs with the key of the container "sm2 keys" on
+// a library loaded afresh, round after round; exit code 5 when handles or
+// private memory grew after the warm-up.
+#include "../ProcessUsage.h"
 #include "SkfExports.h"
+#include "SkfKeyExports.h"
 
 #include <windows.h>
 
 #include <cstring>
 
+#define EXPORT(name) reinterpret_cast<decltype(&name)>(reinterpret_cast<void*>(GetProcAddress(skf, #name)))
+
+namespace {
+
+bool SignedOnFreshLibrary(char* device)
+{
+    HMODULE skf = LoadLibraryW(L"KeltoSKF.dll");
+    DEVHANDLE dev = nullptr;
+    HCONTAINER con = nullptr;
+    ULONG retry = 0;
+    BYTE digest[32] = {};
+    ECCSIGNATUREBLOB signature;
+    bool ok = skf && EXPORT(SKF_ConnectDev)(device, &dev) == SAR_OK &&
+        EXPORT(SKF_VerifyPIN)(dev, USER_TYPE, const_cast<char*>("12345678"), &retry) == SAR_OK &&
+        EXPORT(SKF_OpenContainer)(dev, const_cast<char*>("sm2 keys"), &con) == SAR_OK &&
+        EXPORT(SKF_ECCSignData)(con, digest, sizeof digest, &signature) == SAR_OK &&
+        EXPORT(SKF_CloseContainer)(con) == SAR_OK && EXPORT(SKF_DisConnectDev)(dev) == SAR_OK;
+    return skf && FreeLibrary(skf) && ok;
+}
+
+int RoundsLeaveNothing(char* device)
+{
+    testusage::Usage warm {};
+    for (int round = 1; round <= 220; ++round) {
+        if (!SignedOnFreshLibrary(device)) return 2;
+        if (round == 20) warm = testusage::Now();
+    }
+    return testusage::StayedFlat(warm, testusage::Now()) ? 0 : 5;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     if (argc != 5) return 2;
+    if (std::strcmp(argv[4], "rounds") == 0) return RoundsLeaveNothing(argv[1]);
     HMODULE skf = LoadLibraryW(L"KeltoSKF.dll");
     if (!skf) return 3;
-    auto connect =
-        reinterpret_cast<decltype(&SKF_ConnectDev)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_ConnectDev")));
-    auto lock = reinterpret_cast<decltype(&SKF_LockDev)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_LockDev")));
-    auto unlock =
-        reinterpret_cast<decltype(&SKF_UnlockDev)>(reinterpret_cast<void*>(GetProcAddress(skf, "SKF_UnlockDev")));
-    auto disconnect = reinterpret_cast<decltype(&SKF_DisConnectDev)>(
-        reinterpret_cast<void*>(GetProcAddress(skf, "SKF_DisConnectDev")));
+    auto connect = EXPORT(SKF_ConnectDev);
+    auto lock = EXPORT(SKF_LockDev);
+    auto unlock = EXPORT(SKF_UnlockDev);
+    auto disconnect = EXPORT(SKF_DisConnectDev);
     HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[2]);
     HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, argv[3]);
     if (!connect || !lock || !unlock || !disconnect || !ready || !release) return 4;

@@ -95,7 +95,7 @@ public:
     {
         SetEvent(m_release);
         DWORD code = 99;
-        if (WaitForSingleObject(m_process.hProcess, 20000) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(m_process.hProcess, 60000) == WAIT_OBJECT_0)
             GetExitCodeProcess(m_process.hProcess, &code);
         return code;
     }
@@ -178,6 +178,15 @@ TEST_F(DeviceLock, DisconnectEndsAWaitForAnotherProcessesLock)
     CloseHandle(done);
     EXPECT_EQ(disconnected, SAR_OK);
     EXPECT_EQ(waited, SAR_INVALIDHANDLEERR);
+}
+
+// Loaded, used and unloaded round after round, the library leaves no
+// handles and no memory behind.
+TEST_F(DeviceLock, UnloadedAfterEveryRoundLeavesNothingBehind)
+{
+    tokentest::AddToken(Serial(1));
+    tokentest::EditStore([](tokensim::State& s) { ASSERT_EQ(tokensim::AddKeyPair(s, Serial(1), {"sm2 keys"}), ""); });
+    EXPECT_EQ(OtherProcess(NameOf(Serial(1)), "rounds").Release(), 0u);
 }
 
 // Mutex names are case-sensitive while the vendor finds tokens by name in
