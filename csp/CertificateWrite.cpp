@@ -140,8 +140,8 @@ DWORD WriteCertificateToToken(ProviderContext* context, KeyObject* key, const st
     // The key may have changed on the token while the PIN was asked for;
     // held from the check on, the certificate and the deletions meet the
     // token as it was checked.
-    TokenHold hold;
-    if ((error = hold.Take(session.deviceName)) || (error = CheckCertifiedKey(context, key, certificate, length)))
+    devicelib::TokenHold hold;
+    if ((error = HoldToken(hold, session.deviceName)) || (error = CheckCertifiedKey(context, key, certificate, length)))
         return error;
     devicelib::UK_KEY_REF ref = {key->key[kKeyIdCert], key->key[kKeyIdCert + 1]};
     std::uint32_t status = session.funcs->WriteCert(session.device, &ref, certificate, length);

@@ -175,29 +175,12 @@ bool HoldsContainer(std::uint64_t device, const char* name)
 
 } // namespace
 
-DWORD TokenHold::Take(const char* deviceName)
+DWORD HoldToken(devicelib::TokenHold& hold, const char* deviceName)
 {
-    HANDLE mutex = devicelib::OpenTokenMutex(deviceName);
-    if (!mutex) {
-        LogFailure("---->OpenMutex. Error Code : ", GetLastError());
-        return static_cast<DWORD>(NTE_FAIL);
-    }
-    devicelib::TokenWait wait = devicelib::WaitTokenMutex(mutex, nullptr, devicelib::kTokenHoldTimeout);
-    if (wait != devicelib::TokenWait::Taken) {
-        LogFailure("---->HoldToken. Error Code : ",
-                   wait == devicelib::TokenWait::TimedOut ? WAIT_TIMEOUT : GetLastError());
-        CloseHandle(mutex);
-        return static_cast<DWORD>(NTE_FAIL);
-    }
-    m_mutex = mutex;
-    return 0;
-}
-
-TokenHold::~TokenHold()
-{
-    if (!m_mutex) return;
-    ReleaseMutex(m_mutex);
-    CloseHandle(m_mutex);
+    devicelib::TokenWait wait = hold.Take(deviceName, nullptr);
+    if (wait == devicelib::TokenWait::Taken) return 0;
+    LogFailure("---->HoldToken. Error Code : ", wait == devicelib::TokenWait::TimedOut ? WAIT_TIMEOUT : GetLastError());
+    return static_cast<DWORD>(NTE_FAIL);
 }
 
 bool Token_EnumTokens(std::uint32_t room, TokenNames& names)
@@ -344,8 +327,8 @@ DWORD Token_CreateContainer(const char* containerName, DWORD flags, TokenSession
     if (!OpenNamedToken(chosen, device)) return kOpenFailed;
     // From the name check to the creation: another connection could make
     // a container of the same name in between.
-    TokenHold hold;
-    if (DWORD error = hold.Take(chosen)) {
+    devicelib::TokenHold hold;
+    if (DWORD error = HoldToken(hold, chosen)) {
         g_FuncList->CloseToken(device);
         return error;
     }
@@ -410,8 +393,8 @@ DWORD Token_Login(TokenSession* session, const std::uint8_t* pin, std::uint32_t 
 
 DWORD Token_DeleteContainer(TokenSession* session, const std::uint8_t* record)
 {
-    TokenHold hold;
-    if (DWORD error = hold.Take(session->deviceName)) return error;
+    devicelib::TokenHold hold;
+    if (DWORD error = HoldToken(hold, session->deviceName)) return error;
     std::uint8_t current[UK_CONTAINER_RECORD_LEN] = {};
     current[ct::kNumber] = record[ct::kNumber];
     std::uint32_t status = session->funcs->ReadContainer(session->device, current);
@@ -431,8 +414,8 @@ DWORD Token_DeleteOtherContainers(TokenSession* session, const char* keptName, s
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
     // Each record listed is deleted by its number: a number freed and
     // given to a new container in between would take that one.
-    TokenHold hold;
-    if (DWORD error = hold.Take(session->deviceName)) return error;
+    devicelib::TokenHold hold;
+    if (DWORD error = HoldToken(hold, session->deviceName)) return error;
     std::vector<std::uint8_t> records;
     std::uint32_t count = 0;
     std::uint32_t status = ListContainers(session->device, records, count);

@@ -4,6 +4,7 @@
 // vendor failure into a log line and a Win32 or NTE code.
 #pragma once
 
+#include "TokenMutex.h"
 #include "TokenSession.h"
 
 #include <windows.h>
@@ -24,23 +25,9 @@ constexpr unsigned kMaxQualifiedName = sizeof kQualifiedPrefix - 1 + devicelib::
 constexpr DWORD kCryptVerifyContext = 0xF0000000;
 constexpr DWORD kCryptSilent = 0x40;
 
-// Holds the token against every other connection, through this provider
-// or the SKF library, in this process or another, across a change made of
-// several calls (a read and its write back, a look-up and the change it
-// decides): another's change could otherwise come between and be undone.
-// The mutex is the token's own, so a thread that holds it goes straight on.
-class TokenHold {
-public:
-    TokenHold() = default;
-    TokenHold(const TokenHold&) = delete;
-    TokenHold& operator=(const TokenHold&) = delete;
-    ~TokenHold();
-    // 0, or NTE_FAIL with the reason logged when the token cannot be had.
-    DWORD Take(const char* deviceName);
-
-private:
-    HANDLE m_mutex = nullptr;
-};
+// Takes the token for a change made of several calls (devicelib::TokenHold):
+// 0, or NTE_FAIL with the reason logged when the token cannot be had.
+DWORD HoldToken(devicelib::TokenHold& hold, const char* deviceName);
 
 extern devicelib::UK_FUNCTION_LIST* g_FuncList;
 extern HMODULE g_hVendorLibrary;

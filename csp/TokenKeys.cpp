@@ -156,9 +156,9 @@ DWORD Token_GenerateKeyPair(TokenSession* session, std::uint8_t containerNumber,
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
     // The record is read and written back: another connection's change
     // to it in between would be undone.
-    TokenHold hold;
+    devicelib::TokenHold hold;
     std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
-    if (DWORD error = hold.Take(session->deviceName)) return error;
+    if (DWORD error = HoldToken(hold, session->deviceName)) return error;
     if (DWORD error = ReadContainerRecord(session, containerNumber, key, record)) return error;
     devicelib::UK_KEY_REF publicRef = KeyRef(key, kKeyIdPublic), privateRef = KeyRef(key, kKeyIdPrivate);
     std::uint32_t status = session->funcs->GenerateKeyPair(session->device, VendorAlgorithm(key->algId),
@@ -233,9 +233,9 @@ DWORD Token_ImportRsaKeyPair(TokenSession* session, std::uint8_t containerNumber
             result = static_cast<DWORD>(NTE_BAD_DATA);
         }
     }
-    TokenHold hold;
+    devicelib::TokenHold hold;
     std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
-    if (result == 0) result = hold.Take(session->deviceName);
+    if (result == 0) result = HoldToken(hold, session->deviceName);
     if (result == 0) result = ReadContainerRecord(session, containerNumber, key, record);
     if (result == 0) result = ImportRsaHalves(session, key, *source);
     if (result == 0) {
@@ -252,9 +252,9 @@ DWORD Token_ImportSm2PrivateKey(TokenSession* session, std::uint8_t containerNum
                                 const std::uint8_t* scalar)
 {
     if (!session->funcs) return static_cast<DWORD>(NTE_FAIL);
-    TokenHold hold;
+    devicelib::TokenHold hold;
     std::uint8_t record[devicelib::UK_CONTAINER_RECORD_LEN] = {};
-    if (DWORD error = hold.Take(session->deviceName)) return error;
+    if (DWORD error = HoldToken(hold, session->deviceName)) return error;
     if (DWORD error = ReadContainerRecord(session, containerNumber, key, record)) return error;
     devicelib::UK_PRIVATE_KEY privateKey = {};
     privateKey.bits = bits;

@@ -36,4 +36,26 @@ TokenWait WaitTokenMutex(HANDLE mutex, HANDLE cancel, DWORD timeout)
     return TokenWait::Taken;
 }
 
+TokenWait TokenHold::Take(const char* deviceName, HANDLE cancel)
+{
+    HANDLE mutex = OpenTokenMutex(deviceName);
+    if (!mutex) return TokenWait::Failed;
+    TokenWait wait = WaitTokenMutex(mutex, cancel, kTokenHoldTimeout);
+    if (wait != TokenWait::Taken) {
+        DWORD error = GetLastError();
+        CloseHandle(mutex);
+        SetLastError(error);
+        return wait;
+    }
+    m_mutex = mutex;
+    return wait;
+}
+
+TokenHold::~TokenHold()
+{
+    if (!m_mutex) return;
+    ReleaseMutex(m_mutex);
+    CloseHandle(m_mutex);
+}
+
 } // namespace devicelib

@@ -22,4 +22,24 @@ enum class TokenWait { Taken, TimedOut, Cancelled, Failed };
 // Taken. Failed leaves the system's last error set.
 TokenWait WaitTokenMutex(HANDLE mutex, HANDLE cancel, DWORD timeout);
 
+// Holds the token against every other connection, through either token
+// library, in this process or another, across a change made of several
+// calls (a read and its write back, a look-up and the change it decides):
+// another's change could otherwise come between and be undone. A thread
+// that already holds the mutex (SKF_LockDev) goes straight on.
+class TokenHold {
+public:
+    TokenHold() = default;
+    TokenHold(const TokenHold&) = delete;
+    TokenHold& operator=(const TokenHold&) = delete;
+    ~TokenHold();
+    // Opens the token's mutex and waits up to kTokenHoldTimeout for it, or
+    // for cancel (may be null). Only Taken keeps it; a mutex that cannot
+    // be opened is Failed, with the system's last error set.
+    TokenWait Take(const char* deviceName, HANDLE cancel);
+
+private:
+    HANDLE m_mutex = nullptr;
+};
+
 } // namespace devicelib

@@ -145,7 +145,7 @@ ULONG DF_CreateContainer(DevCtx* pDevCtx, const char* szContainerName, ConCtx** 
     }
     // Held until the container it replaces is gone too.
     TokenHold hold;
-    if (ULONG rc = hold.Take(pDevCtx)) return rc;
+    if (ULONG rc = HoldToken(hold, pDevCtx)) return rc;
     if (ULONG rc = CheckReachable(pDevCtx, szContainerName)) return rc;
     ContCtx record = {};
     std::strcpy(record.conName, szContainerName);
@@ -166,7 +166,7 @@ ULONG DF_DeleteContainer(DevCtx* pDevCtx, const char* szContainerName)
     // Another process could otherwise delete the one found and make a
     // container under its number first.
     TokenHold hold;
-    if (ULONG rc = hold.Take(pDevCtx)) return rc;
+    if (ULONG rc = HoldToken(hold, pDevCtx)) return rc;
     ContCtx record = {};
     if (ULONG rc = FindContainer(pDevCtx, szContainerName, record)) return rc;
     ULONG rc = g_FuncList->DeleteContainer(pDevCtx->pCtx, reinterpret_cast<std::uint8_t*>(&record));

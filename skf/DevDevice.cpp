@@ -64,10 +64,11 @@ void UncountLock(HeldLocks& locks)
     if (it != locks.counts.end() && --it->second == 0) locks.counts.erase(it);
 }
 
-// The wait of the caller's lock and of the library's own holds.
-ULONG WaitForDevice(const DevCtx* pDevCtx, HANDLE mutex, DWORD timeout)
+// The SAR answer to a wait for the token: the caller's lock or the
+// library's own holds.
+ULONG WaitStatus(devicelib::TokenWait wait)
 {
-    switch (devicelib::WaitTokenMutex(mutex, pDevCtx->closing, timeout)) {
+    switch (wait) {
     case devicelib::TokenWait::Cancelled:
         LogMessage(LOG_ERROR, "device disconnected");
         return SAR_INVALIDHANDLEERR;
@@ -197,7 +198,7 @@ ULONG DF_WaitMutex(DevCtx* pDevCtx, ULONG ulTimeOut)
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
     HANDLE mutex = nullptr;
     if (ULONG rc = OpenDeviceMutex(pDevCtx, mutex)) return rc;
-    ULONG rc = WaitForDevice(pDevCtx, mutex, ulTimeOut);
+    ULONG rc = WaitStatus(devicelib::WaitTokenMutex(mutex, pDevCtx->closing, ulTimeOut));
     // A lock that cannot be counted could outlive the connection: it is
     // given back.
     if (rc == SAR_OK && !CountLock(pDevCtx->locks)) {
@@ -220,24 +221,11 @@ ULONG DF_ReleaseMutex(DevCtx* pDevCtx)
     return rc;
 }
 
-ULONG TokenHold::Take(DevCtx* pDevCtx)
+ULONG HoldToken(TokenHold& hold, DevCtx* pDevCtx)
 {
-    HANDLE mutex = nullptr;
-    if (ULONG rc = OpenDeviceMutex(pDevCtx, mutex)) return rc;
-    if (ULONG rc = WaitForDevice(pDevCtx, mutex, devicelib::kTokenHoldTimeout)) {
-        LogMessage(LOG_ERROR, "hold token ERR[%#lx]", rc);
-        CloseHandle(mutex);
-        return rc;
-    }
-    m_mutex = mutex;
-    return SAR_OK;
-}
-
-TokenHold::~TokenHold()
-{
-    if (!m_mutex) return;
-    ReleaseMutex(m_mutex);
-    CloseHandle(m_mutex);
+    ULONG rc = WaitStatus(hold.Take(pDevCtx->szDevName, pDevCtx->closing));
+    if (rc != SAR_OK) LogMessage(LOG_ERROR, "hold token ERR[%#lx]", rc);
+    return rc;
 }
 
 // Once the connection is gone no handle could unlock them, and every other

@@ -143,7 +143,7 @@ ULONG DF_CreateFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulFileSize, U
     // Held until the file is filled: a write of another process to the
     // new file would otherwise be undone by the zeros.
     TokenHold hold;
-    if (ULONG rc = hold.Take(pDevCtx)) return rc;
+    if (ULONG rc = HoldToken(hold, pDevCtx)) return rc;
     std::vector<DataObjRecord> records;
     if (ULONG rc = ListFiles(pDevCtx, records)) return rc;
     if (FindFile(records, szFileName)) {
@@ -178,7 +178,7 @@ ULONG DF_DeleteFile(DevCtx* pDevCtx, const char* szFileName)
     if (ULONG rc = DF_CHECK_DEVICE(pDevCtx)) return rc;
     if (ULONG rc = CheckFileName(szFileName)) return rc;
     TokenHold hold;
-    if (ULONG rc = hold.Take(pDevCtx)) return rc;
+    if (ULONG rc = HoldToken(hold, pDevCtx)) return rc;
     DataObjRecord record = RecordFor(szFileName);
     ULONG rc = g_FuncList->DeleteDataObj(pDevCtx->pCtx, record.bytes);
     if (rc == devicelib::UK_OK) return SAR_OK;
@@ -272,7 +272,7 @@ ULONG DF_WriteFile(DevCtx* pDevCtx, const char* szFileName, ULONG ulOffset, cons
     if (!pbData && ulSize) return DF_NULL("pbData", DF_ERR_NULL_POINTER);
     if (ULONG rc = LoginUser(pDevCtx)) return rc;
     TokenHold hold;
-    if (ULONG rc = hold.Take(pDevCtx)) return rc;
+    if (ULONG rc = HoldToken(hold, pDevCtx)) return rc;
     std::vector<DataObjRecord> records;
     if (ULONG rc = ListFiles(pDevCtx, records)) return rc;
     const DataObjRecord* found = FindFile(records, szFileName);

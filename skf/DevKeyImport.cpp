@@ -61,7 +61,7 @@ ULONG RecordExchangeKey(ConCtx* pConCtx, std::uint8_t size, bool setSm2, const c
     // Held from the read to the write, as a key another process records in
     // the same container would be lost.
     TokenHold hold;
-    if (ULONG rc = hold.Take(pConCtx->pDevCtx)) return rc;
+    if (ULONG rc = HoldToken(hold, pConCtx->pDevCtx)) return rc;
     ULONG rc = g_FuncList->ReadContainer(device, reinterpret_cast<std::uint8_t*>(&record));
     if (rc != devicelib::UK_OK) {
         LogMessage(LOG_ERROR, readError, rc);

@@ -86,7 +86,7 @@ ULONG RefreshRecord(ConCtx* pConCtx, std::uint8_t algorithm, std::uint8_t signSi
     // Another process's key in the same container must not be written off
     // the record between the read and the write.
     TokenHold hold;
-    if (ULONG rc = hold.Take(pConCtx->pDevCtx)) return rc;
+    if (ULONG rc = HoldToken(hold, pConCtx->pDevCtx)) return rc;
     LogMessage(LOG_DEBUG, "read container info...");
     ULONG rc = g_FuncList->ReadContainer(device, reinterpret_cast<std::uint8_t*>(&record));
     if (rc != devicelib::UK_OK) {

@@ -5,6 +5,7 @@
 
 #include "Handles.h"
 #include "SkfDefs.h"
+#include "TokenMutex.h"
 
 #include <algorithm>
 #include <array>
@@ -24,6 +25,7 @@ constexpr ULONG kMaxContainerNameLen = 128;
 constexpr ULONG kMaxRandomLen = 512;
 constexpr ULONG kTransmitResponseRoom = 1024;
 
+using devicelib::TokenHold;
 using TokenName = std::array<char, devicelib::UK_NAME_LEN>;
 
 // Devices
@@ -40,23 +42,10 @@ ULONG DF_ReleaseMutex(DevCtx* pDevCtx);
 // Releases the locks the calling thread took through the context and still
 // holds, for a disconnect; other threads' locks are theirs to release.
 void DF_ReleaseOwnLocks(DevCtx* pDevCtx);
-// Holds the token against every other connection, in this process and in
-// others, across a change made of several calls (a read and its write
-// back, a look-up and the change it decides): another process's change
-// could otherwise come between and be undone. It takes the named mutex of
-// SKF_LockDev, so a thread that holds that lock goes straight on; a
-// disconnect of the context ends the wait with SAR_INVALIDHANDLEERR.
-class TokenHold {
-public:
-    TokenHold() = default;
-    TokenHold(const TokenHold&) = delete;
-    TokenHold& operator=(const TokenHold&) = delete;
-    ~TokenHold();
-    ULONG Take(DevCtx* pDevCtx);
-
-private:
-    HANDLE m_mutex = nullptr;
-};
+// Takes the token for a change made of several calls (devicelib::TokenHold):
+// SAR_OK, or the reason logged and returned; a disconnect of the context
+// ends the wait with SAR_INVALIDHANDLEERR.
+ULONG HoldToken(TokenHold& hold, DevCtx* pDevCtx);
 ULONG DF_Transmit(DevCtx* pDevCtx, const BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen);
 ULONG DF_GenRandom(DevCtx* pDevCtx, BYTE* pbRandom, ULONG ulRandomLen);
 // The state of a token by its name: present while it opens and answers a
