@@ -71,6 +71,17 @@ bool IsRegistered(PCCERT_CONTEXT pCertContext)
     return true;
 }
 
+// The ANSI bytes of a text, as CryptAcquireContextW hands them to a
+// provider.
+HRESULT AnsiBytes(LPCWSTR pwszText, std::unique_ptr<char[]> &text)
+{
+    char *pszText = nullptr;
+    int cbText = 0;
+    HRESULT hResult = UTF16ToANSI(pwszText, &pszText, &cbText);
+    text.reset(pszText);
+    return hResult;
+}
+
 // A record of the container named by the provider's own bytes.
 HRESULT NewRecord(LPCSTR pszContainerName, LPCWSTR pwszProviderName, PCCERT_CONTEXT pCertContext, DWORD dwKeySpec,
                   PUNREGISTERED_CERT_CONTEXT *ppRecord)
@@ -207,12 +218,10 @@ HRESULT CertCreateUnregisteredCertContext(LPCWSTR pwszContainerName, LPCWSTR pws
     TRACE_FUNCTION(L"CertCreateUnregisteredCertContext");
     if (pCertContext == nullptr || IsEmpty(pwszProviderName) || IsEmpty(pwszContainerName) || ppRecord == nullptr)
         return ReportStatus(L"Check parameters", E_INVALIDARG);
-    char *pszContainer = nullptr;
-    int cbContainer = 0;
-    HRESULT hResult = UTF16ToANSI(pwszContainerName, &pszContainer, &cbContainer);
-    std::unique_ptr<char[]> container(pszContainer);
+    std::unique_ptr<char[]> container;
+    HRESULT hResult = AnsiBytes(pwszContainerName, container);
     if (FAILED(hResult)) return ReportStatus(L"UTF16ToANSI", hResult);
-    return NewRecord(pszContainer, pwszProviderName, pCertContext, dwKeySpec, ppRecord);
+    return NewRecord(container.get(), pwszProviderName, pCertContext, dwKeySpec, ppRecord);
 }
 
 HRESULT CertDuplicateUnregisteredCertContext(const UNREGISTERED_CERT_CONTEXT *pRecord,
@@ -270,12 +279,10 @@ HRESULT ReadKeyCertificate(const wchar_t *kTraceFunction, HCRYPTPROV hProv, DWOR
 
 HRESULT AcquireContainer(LPCWSTR pwszProviderName, LPCSTR pszContainerName, HCRYPTPROV *phProv)
 {
-    char *pszProvider = nullptr;
-    int cbProvider = 0;
-    HRESULT hResult = UTF16ToANSI(pwszProviderName, &pszProvider, &cbProvider);
-    std::unique_ptr<char[]> provider(pszProvider);
+    std::unique_ptr<char[]> provider;
+    HRESULT hResult = AnsiBytes(pwszProviderName, provider);
     if (FAILED(hResult)) return hResult;
-    if (CryptAcquireContextA(phProv, pszContainerName, pszProvider, PROV_RSA_FULL, 0)) return S_OK;
+    if (CryptAcquireContextA(phProv, pszContainerName, provider.get(), PROV_RSA_FULL, 0)) return S_OK;
     *phProv = 0;
     return FailedCallStatus();
 }
@@ -284,12 +291,10 @@ HRESULT GetUnregisteredCertfromContainer(LPCWSTR pwszProviderName, LPCWSTR pwszC
                                          PUNREGISTERED_CERT_CONTEXT *ppRecord)
 {
     if (IsEmpty(pwszContainerName)) return ReadContainerRecord(pwszProviderName, nullptr, dwKeySpec, ppRecord);
-    char *pszContainer = nullptr;
-    int cbContainer = 0;
-    HRESULT hResult = UTF16ToANSI(pwszContainerName, &pszContainer, &cbContainer);
-    std::unique_ptr<char[]> container(pszContainer);
+    std::unique_ptr<char[]> container;
+    HRESULT hResult = AnsiBytes(pwszContainerName, container);
     if (FAILED(hResult)) return hResult;
-    return ReadContainerRecord(pwszProviderName, pszContainer, dwKeySpec, ppRecord);
+    return ReadContainerRecord(pwszProviderName, container.get(), dwKeySpec, ppRecord);
 }
 
 HRESULT FilterUnregisteredCertificatesfromSpecifiedCSP(LPCWSTR pwszProviderName, const CERT_FILTER *pFilter,
